@@ -1,0 +1,35 @@
+/* Platform basics shared by every module of the agent runtime library: the result code type of
+ * the agent library (CM_RC) with its values, and the C-linkage markers used by every header. */
+#ifndef CMPLTFRM_H
+#define CMPLTFRM_H
+
+#ifdef __cplusplus
+#define CM_EXTERN_C_BEGIN extern "C" {
+#define CM_EXTERN_C_END }
+#else
+#define CM_EXTERN_C_BEGIN
+#define CM_EXTERN_C_END
+#endif
+
+typedef int CM_RC;
+
+/* Result codes of the agent library. 1 success, 2 failure, 6 end / not found / unchanged; the rest
+ * belong to the file layer (5 to 56), process start-up (23, 24, 53). */
+enum {
+    CM_RC_OK = 1,
+    CM_RC_FAIL = 2,
+    CM_RC_EOF = 5,
+    CM_RC_END = 6,
+    CM_RC_LOCKED = 8,
+    CM_RC_OPEN_FAILED = 11,
+    CM_RC_NOT_PERMITTED = 17,
+    CM_RC_STAT_FAILED = 21,
+    CM_RC_CREATE_FAILED = 22,
+    CM_RC_LOCK_FREE = 23,
+    CM_RC_LOCK_HELD = 24,
+    CM_RC_DIR_END = 48,
+    CM_RC_NO_LOCK_TYPE = 53,
+    CM_RC_DISK_LOW = 56
+};
+
+#endif

@@ -1,0 +1,104 @@
+#include "testbed.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace testbed {
+
+AgentHome::AgentHome() {
+    char tmpl[] = "/tmp/appbridge-home-XXXXXX";
+    if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+    for (const char* dir : {"data", "procid", "sysout", "temp", "proclog", "dailylog", "cm/DUZ/data"})
+        fs::create_directories(fs::path(path_) / dir);
+    previous_dir_ = fs::current_path().string();
+    if (const char* old = std::getenv("ORVANTA")) {
+        had_orvanta_ = true;
+        previous_orvanta_ = old;
+    }
+    setenv("ORVANTA", path_.c_str(), 1);
+    fs::current_path(path_);
+}
+
+AgentHome::~AgentHome() {
+    std::error_code ec;
+    fs::current_path(previous_dir_, ec);
+    if (had_orvanta_)
+        setenv("ORVANTA", previous_orvanta_.c_str(), 1);
+    else
+        unsetenv("ORVANTA");
+    fs::remove_all(path_, ec);
+}
+
+void AgentHome::write_file(const std::string& relative, const std::string& content) const {
+    fs::path p = fs::path(path_) / relative;
+    fs::create_directories(p.parent_path());
+    write_whole_file(p.string(), content);
+}
+
+std::string AgentHome::read_file(const std::string& relative) const {
+    return read_whole_file((fs::path(path_) / relative).string());
+}
+
+bool AgentHome::exists(const std::string& relative) const { return fs::exists(fs::path(path_) / relative); }
+
+StderrCapture::StderrCapture() {
+    char tmpl[] = "/tmp/appbridge-stderr-XXXXXX";
+    int fd = mkstemp(tmpl);
+    if (fd < 0) throw std::runtime_error("mkstemp failed");
+    file_ = tmpl;
+    std::fflush(stderr);
+    saved_fd_ = dup(2);
+    dup2(fd, 2);
+    close(fd);
+}
+
+StderrCapture::~StderrCapture() {
+    std::fflush(stderr);
+    dup2(saved_fd_, 2);
+    close(saved_fd_);
+    std::remove(file_.c_str());
+}
+
+std::string StderrCapture::text() {
+    std::fflush(stderr);
+    return read_whole_file(file_);
+}
+
+std::string diag_log_path(const std::string& process_name) {
+    return "./proclog/" + process_name + "_" + std::to_string(getpid()) + ".log";
+}
+
+std::string read_diag_log(const std::string& process_name) { return read_whole_file(diag_log_path(process_name)); }
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::string read_whole_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {};
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void write_whole_file(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("cannot write " + path);
+    out << content;
+}
+
+}  // namespace testbed

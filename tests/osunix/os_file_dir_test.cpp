@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "gm_param.h"
 #include "os_file_internal.h"
 #include "testbed.h"
 
@@ -169,4 +170,17 @@ TEST_F(DiskSpace, MeasuresTheFileOrTheWorkingDirectoryWhenItIsMissing) {
     OS_FILE_checkDiskFreeSpace("temp/missing");
     OS_FILE_checkDiskFreeSpace(nullptr);
     EXPECT_EQ(paths, (std::vector<std::string>{"temp/out", ".", "."}));
+}
+
+TEST_F(DiskSpace, AmountsComeFromTheConfigTable) {
+    home.write_file("data/CONFIG.dat", "MIN_FREE_SPACE                      200\n\nMIN_FREE_SPACE_WARN                 300\n\n");
+    os_file::DiskProbe probe = os_file::current_disk_probe();  // the fixture's measures and waits
+    os_file::reset_disk_probe();
+    probe.config = os_file::current_disk_probe().config;  // the real CONFIG table
+    os_file::set_disk_probe(probe);
+    measures = {250};
+    EXPECT_EQ(OS_FILE_checkDiskFreeSpace("temp/out"), CM_RC_DISK_LOW);
+    measures = {301};
+    EXPECT_EQ(OS_FILE_checkDiskFreeSpace("temp/out"), CM_RC_OK);
+    GM_PARAM_clear();  // the table cache lives for the process; empty it before the leak check
 }

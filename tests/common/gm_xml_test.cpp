@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "gm_param.h"
 #include "os_diag.h"
 #include "testbed.h"
 
@@ -35,9 +36,15 @@ std::vector<std::pair<std::string, std::string>> rows_of(ZPALIST_handle_typ* lis
     return rows;
 }
 
+// The declaration reads CONFIG through the process's table cache, which is emptied afterwards.
+class XmlDocumentTest : public AgentHomeTest {
+protected:
+    void TearDown() override { GM_PARAM_clear(); }
+};
+
 }  // namespace
 
-TEST_F(AgentHomeTest, EmptyDocumentWithoutI18nDeclaresLatin1) {
+TEST_F(XmlDocumentTest, EmptyDocumentWithoutI18nDeclaresLatin1) {
     EXPECT_EQ(written([](char* b) {
                   GM_XML_BufInit(b);
                   GM_XML_BufEnd(b);
@@ -45,7 +52,7 @@ TEST_F(AgentHomeTest, EmptyDocumentWithoutI18nDeclaresLatin1) {
               "<?xml version='1.0' encoding='iso-8859-1'?><UVSCM></UVSCM>");
 }
 
-TEST_F(AgentHomeTest, DocumentWithI18nCjkDeclaresUtf8) {
+TEST_F(XmlDocumentTest, DocumentWithI18nCjkDeclaresUtf8) {
     home.write_file("data/CONFIG.dat", "I18N CJK\n");
     EXPECT_EQ(written([](char* b) {
                   GM_XML_BufInit(b);

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "gm_param.h"
 #include "testbed.h"
 
 namespace {
@@ -13,7 +14,10 @@ struct I18nCase {
     int expected;
 };
 
-class I18nModeTest : public testbed::AgentHomeTest, public ::testing::WithParamInterface<I18nCase> {};
+class I18nModeTest : public testbed::AgentHomeTest, public ::testing::WithParamInterface<I18nCase> {
+protected:
+    void TearDown() override { GM_PARAM_clear(); }
+};
 
 }  // namespace
 

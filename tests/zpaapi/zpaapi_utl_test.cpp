@@ -398,6 +398,7 @@ TEST(AttrListSerialize, RefusedTextsLeaveAnEmptyList) {
         "xATTR_DELIMA^#^1",
         "-1ATTR_DELIMA^#^1",
         "1234567890123456ATTR_DELIMA^#^1",
+        "8888888888888888888888888ATTR_DELIMA^#^1",
         "1ATTR_DELIM" + std::string(4200, 'n') + "^#^v",  // the delimiter lies beyond one piece
     };
     for (const std::string& text : refused) {

@@ -577,7 +577,7 @@ ZPARC ZPAPI_UTILS_deserialize_attr_list(char* buffer, ZPAAttrList* AttrList) {
     long long count = 0;
     bool count_ok = !count_text.empty() && count_text.size() <= kCountTextMax;
     for (char c : count_text) {
-        if (c < '0' || c > '9') {
+        if (!count_ok || c < '0' || c > '9') {
             count_ok = false;
             break;
         }

@@ -11,8 +11,10 @@
 #include <cstring>
 #include <vector>
 
+#include "gm_time.h"
 #include "os_diag.h"
 #include "os_file_internal.h"
+#include "os_logical.h"
 
 namespace os_file {
 
@@ -39,30 +41,14 @@ static std::string process_user_name() {
 }
 
 std::string owner_user() {
-    const char* logname = getenv("LOGNAME");
-    if (logname && *logname) return logname;
+    LOGICALNAME_D_typ logname = "";
+    if (OS_LOGICAL_get("LOGNAME", "", logname) == CM_RC_OK) return logname;
     std::string user = process_user_name();
     DIAG_TRACE(1, "getenv LOGNAME not defined, using %s.", user.c_str());
     return user;
 }
 
-void format_date14(time_t when, char* out) {
-    struct tm parts;
-    localtime_r(&when, &parts);
-    if (strftime(out, sizeof(DATETIME_D_typ), "%Y%m%d%H%M%S", &parts) == 0) out[0] = '\0';
-}
-
-// Days since the epoch of the local calendar date of `when` (independent of daylight saving).
-static long local_day_number(time_t when) {
-    struct tm parts;
-    localtime_r(&when, &parts);
-    parts.tm_hour = 0;
-    parts.tm_min = 0;
-    parts.tm_sec = 0;
-    return static_cast<long>(timegm(&parts) / 86400);
-}
-
-long days_between(time_t earlier, time_t later) { return local_day_number(later) - local_day_number(earlier); }
+void format_date14(time_t when, char* out) { GM_TIME_fmt_to_ascii(GM_TIME_FMT_YYYYMMDDHHMMSS, when, out); }
 
 std::string join_path(const std::string& dir, const std::string& name) {
     if (dir.empty()) return name;

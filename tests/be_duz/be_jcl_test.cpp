@@ -158,8 +158,8 @@ TEST_F(JclTest, RequestSetWritesEachStageLineOnceBeforeTheFirstProgramOfItsStage
                                  program_lines("PROG3", "AR", "EX3", "PL/SQL Stored Procedure", "", "run") +
                                  program_lines("PROG4", "AR", "EX4", "PL/SQL Stored Procedure", "F4", "S4");
     EXPECT_EQ(open_and_read(13), expected);
-    EXPECT_EQ(bound(kSetMatch, "APPID"), Cell(0));
-    EXPECT_EQ(bound(kSetMatch, "SETID"), Cell(4411));
+    EXPECT_EQ(bound("fnd_request_set_stages RSS", "APPID"), Cell(0));
+    EXPECT_EQ(bound("fnd_request_set_stages RSS", "SETID"), Cell(4411));
     EXPECT_EQ(oci_standin::journal().executions.back().defines.size(), 8u);
 }
 
@@ -197,7 +197,7 @@ TEST_F(JclTest, FailedOpenHandsOutNothingAndLeaksNoDescriptor) {
     using oci_standin::Step;
     struct Case {
         const char* name;
-        std::function<void(JclTest&)> arrange;
+        std::function<void()> arrange;
         std::vector<std::pair<const char*, const char*>> request;
         ZPARC rc;
         ZPAErrorCode code;
@@ -210,27 +210,27 @@ TEST_F(JclTest, FailedOpenHandsOutNothingAndLeaksNoDescriptor) {
         oci_standin::add_rule(oci_standin::substring_rule(kProgramMatch, {answer_failure(failure)}));
     };
     const std::vector<Case> cases = {
-        {"no session", [](JclTest& t) { t.connection_.UserData = nullptr; }, job, 1, 1, "Connection is NULL"},
-        {"no ORDERNO", [](JclTest&) {}, {{"RUNNO", "1"}}, 1, 1, "the attribute 'ORDERNO' is mandatory"},
-        {"no RUNNO", [](JclTest&) {}, {{"ORDERNO", "ORD1"}}, 1, 1, "the attribute 'RUNNO' is mandatory"},
-        {"no MEMNAME", [](JclTest&) {}, {{"ORDERNO", "ORD1"}, {"RUNNO", "0"}, {"MEMLIB", "L"}}, 1, 1,
+        {"no session", [this] { connection_.UserData = nullptr; }, job, 1, 1, "Connection is NULL"},
+        {"no ORDERNO", [] {}, {{"RUNNO", "1"}}, 1, 1, "the attribute 'ORDERNO' is mandatory"},
+        {"no RUNNO", [] {}, {{"ORDERNO", "ORD1"}}, 1, 1, "the attribute 'RUNNO' is mandatory"},
+        {"no MEMNAME", [] {}, {{"ORDERNO", "ORD1"}, {"RUNNO", "0"}, {"MEMLIB", "L"}}, 1, 1,
          "the attribute 'MEMNAME' is mandatory"},
-        {"neither file", [](JclTest&) {}, job, 1, 1, "JCL cannot be retrieved. Failed to load file './backup/ORD1_01.dsect'."},
-        {"no task type", [](JclTest& t) { t.home.write_file("procid/ORD1_1.DAT", "DUZ-APPID 1\n"); }, job, 2, 2,
+        {"neither file", [] {}, job, 1, 1, "JCL cannot be retrieved. Failed to load file './backup/ORD1_01.dsect'."},
+        {"no task type", [this] { home.write_file("procid/ORD1_1.DAT", "DUZ-APPID 1\n"); }, job, 2, 2,
          "keyword DUZ-TASKTYPE not found from './procid/ORD1_1.DAT'"},
-        {"no program id", [](JclTest& t) { t.home.write_file("procid/ORD1_1.DAT", "DUZ-TASKTYPE REQUEST\nDUZ-APPID 1\n"); },
+        {"no program id", [this] { home.write_file("procid/ORD1_1.DAT", "DUZ-TASKTYPE REQUEST\nDUZ-APPID 1\n"); },
          job, 2, 2, "keyword DUZ-PROGID not found from './procid/ORD1_1.DAT'"},
-        {"no set id", [](JclTest& t) { t.home.write_file("procid/ORD1_1.DAT", "DUZ-TASKTYPE REQUEST_SET\nDUZ-APPID 1\n"); },
+        {"no set id", [this] { home.write_file("procid/ORD1_1.DAT", "DUZ-TASKTYPE REQUEST_SET\nDUZ-APPID 1\n"); },
          job, 2, 2, "keyword DUZ-REQSETID not found from './procid/ORD1_1.DAT'"},
-        {"prepare", [&](JclTest& t) { t.program_job(); fail_program(Step::Prepare, 900, "invalid SQL statement"); }, job,
+        {"prepare", [&] { program_job(); fail_program(Step::Prepare, 900, "invalid SQL statement"); }, job,
          1, 900, "ORA-00900: invalid SQL statement\n"},
-        {"define", [&](JclTest& t) { t.program_job(); fail_program(Step::Define, 1007, "variable not in select list", 6); },
+        {"define", [&] { program_job(); fail_program(Step::Define, 1007, "variable not in select list", 6); },
          job, 1, 1007, "ORA-01007: variable not in select list\n"},
-        {"execute", [&](JclTest& t) { t.program_job(); fail_program(Step::Execute, 942, "table or view does not exist"); },
+        {"execute", [&] { program_job(); fail_program(Step::Execute, 942, "table or view does not exist"); },
          job, 1, 942, "ORA-00942: table or view does not exist\n"},
         {"fetch of row 2",
-         [](JclTest& t) {
-             t.program_job();
+         [this] {
+             program_job();
              auto failure = failure_at(Step::Fetch, 1555, "snapshot too old");
              failure.row = 2;
              oci_standin::add_rule(oci_standin::substring_rule(
@@ -244,7 +244,7 @@ TEST_F(JclTest, FailedOpenHandsOutNothingAndLeaksNoDescriptor) {
         oci_standin::reset();
         std::remove("procid/ORD1_1.DAT");
         connection_.UserData = session_;
-        c.arrange(*this);
+        c.arrange();
         const int before = open_descriptors();
         error_ = ZPAError{};
         void* handle = &error_;  // must come back null

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "gm_time.h"
 #include "os_diag.h"
 #include "os_file_internal.h"
 
@@ -46,23 +47,7 @@ std::string owner_user() {
     return user;
 }
 
-void format_date14(time_t when, char* out) {
-    struct tm parts;
-    localtime_r(&when, &parts);
-    if (strftime(out, sizeof(DATETIME_D_typ), "%Y%m%d%H%M%S", &parts) == 0) out[0] = '\0';
-}
-
-// Days since the epoch of the local calendar date of `when` (independent of daylight saving).
-static long local_day_number(time_t when) {
-    struct tm parts;
-    localtime_r(&when, &parts);
-    parts.tm_hour = 0;
-    parts.tm_min = 0;
-    parts.tm_sec = 0;
-    return static_cast<long>(timegm(&parts) / 86400);
-}
-
-long days_between(time_t earlier, time_t later) { return local_day_number(later) - local_day_number(earlier); }
+void format_date14(time_t when, char* out) { GM_TIME_fmt_to_ascii(GM_TIME_FMT_YYYYMMDDHHMMSS, when, out); }
 
 std::string join_path(const std::string& dir, const std::string& name) {
     if (dir.empty()) return name;

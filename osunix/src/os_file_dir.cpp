@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "gm_time.h"
 #include "os_diag.h"
 #include "os_file.h"
 #include "os_file_internal.h"
@@ -120,12 +121,15 @@ CM_RC OS_FILE_dir_rm_old_files(const char* dir_name, int keep_days) {
     DIR* dir = opendir(dir_name);
     if (!dir) return CM_RC_FAIL;
     std::string base = dir_name;
-    time_t now = time(nullptr);
+    DATETIME_D_typ today;
+    GM_TIME_fmt_get_time(GM_TIME_FMT_YYYYMMDD, today);
     for_each_entry(dir, [&](const char* name) {
         std::string path = os_file::join_path(base, name);
         struct stat status;
         if (stat(path.c_str(), &status) != 0) return;
-        if (os_file::days_between(status.st_mtime, now) > keep_days) unlink(path.c_str());
+        DATETIME_D_typ modified;
+        GM_TIME_fmt_to_ascii(GM_TIME_FMT_YYYYMMDD, status.st_mtime, modified);
+        if (GM_TIME_fmt_compare_dates(today, modified) > keep_days) unlink(path.c_str());
     });
     closedir(dir);
     return CM_RC_OK;

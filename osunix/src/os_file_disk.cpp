@@ -9,11 +9,11 @@
 #include <cstring>
 #include <mutex>
 
+#include "gm_param.h"
 #include "os_diag.h"
 #include "os_file.h"
 #include "os_file_internal.h"
 
-extern "C" CM_RC GM_PARAM_get(const char* table_name, const char* key, char* value) __attribute__((weak));
 
 namespace {
 
@@ -25,7 +25,6 @@ constexpr long kMaxRetries = 120;
 constexpr unsigned kUnreadableWaitSeconds = 5;
 constexpr unsigned kShortWaitSeconds = 60;
 constexpr unsigned long kBytesPerMb = 1048576;
-constexpr size_t kConfigValue = 2048;
 
 std::optional<unsigned long> statvfs_free_megabytes(const char* path) {
     struct statvfs figures;
@@ -35,7 +34,7 @@ std::optional<unsigned long> statvfs_free_megabytes(const char* path) {
 }
 
 bool config_value(const char* key, char* value) {
-    return GM_PARAM_get && GM_PARAM_get("CONFIG", key, value) == CM_RC_OK;
+    return GM_PARAM_get("CONFIG", key, value) == CM_RC_OK;
 }
 
 os_file::DiskProbe default_probe() {
@@ -50,7 +49,7 @@ os_file::DiskProbe& probe_in_force() {
 
 // A CONFIG number, or nothing when the key is absent.
 std::optional<long> config_number(const os_file::DiskProbe& probe, const char* key) {
-    char value[kConfigValue] = "";
+    GM_PARAM_VALUE_typ value = "";
     if (!probe.config(key, value)) return std::nullopt;
     return strtol(value, nullptr, 10);
 }

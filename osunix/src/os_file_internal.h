@@ -25,9 +25,6 @@ std::optional<UserIds> lookup_user(const std::string& name);
 // A time as the 14-digit local text YYYYMMDDHHMMSS, written into a buffer of 18 bytes.
 void format_date14(time_t when, char* out);
 
-// Whole days from the local date of `earlier` to the local date of `later`.
-long days_between(time_t earlier, time_t later);
-
 // Joins a directory and an entry name with one "/".
 std::string join_path(const std::string& dir, const std::string& name);
 

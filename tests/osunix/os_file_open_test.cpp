@@ -221,6 +221,7 @@ TEST_F(FileOpen, Create777ChangesOwnerWithoutAShell) {
 TEST_F(FileOpen, RefusedOpensAsAnUnprivilegedUser) {
     home.write_file("temp/private", "secret");
     chmod("temp/private", 0600);
+    chmod(".", 0711);  // an unprivileged user may pass through the home to the file
     int read_rc = file_probe::as_nobody([] {
         OS_FD_typ fd;
         return OS_FILE_open(&fd, "temp/private", OS_FILE_READ);

@@ -10,12 +10,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "be_def.h"
 #include "gm_param.h"
 #include "os_file.h"
+#include "os_lib.h"
 
 extern char** environ;
 
@@ -133,9 +135,40 @@ ZPARC run_utility(const UtilityCall& call, const std::string& shown, const char*
     return ZPA_SUCCESS;
 }
 
+// The name under which the agent registered this process, learnt once from the agent's
+// OS-services library, which then stays attached. Empty until learnt.
+std::mutex proc_name_mutex;
+char proc_name_cache[BE_DUZ_PROC_NAME_SIZE] = "";
+
+void learn_proc_name() {
+    char library[64];
+    std::snprintf(library, sizeof library, "./exe/libQELOS.%s", "so");
+    char error_text[OS_LIB_ERROR_LEN] = "";
+    void* handle = nullptr;
+    if (OS_LIB_attach(&handle, library, error_text) != CM_RC_OK) {
+        BE_TRACE(4, "Failed to attach '%s' library \n", library);
+        return;
+    }
+    OS_LIB_funcptr_typ function = nullptr;
+    if (OS_LIB_resolve_function(handle, "OS_PROC_name", &function, error_text) != CM_RC_OK || !function) {
+        BE_TRACE(4, "Failed to resolve %s function \n", "OS_PROC_name");
+        return;
+    }
+    const char* name = reinterpret_cast<char* (*)(void)>(function)();
+    std::snprintf(proc_name_cache, sizeof proc_name_cache, "%s", name ? name : "");
+}
+
 }  // namespace
 
 extern "C" {
+
+void BE_DUZ_get_proc_name(char* out_procname) {
+    if (!out_procname) return;
+    std::lock_guard<std::mutex> lock(proc_name_mutex);
+    if (proc_name_cache[0] == '\0') learn_proc_name();
+    std::snprintf(out_procname, BE_DUZ_PROC_NAME_SIZE, "%s", proc_name_cache);
+    BE_TRACE(4, "Current process name: %s", out_procname);
+}
 
 ZPARC BE_DUZ_get_agent_util_info(const char* command, const char* args, const char* key, char* outBuf, ZPAError* Error) {
     BE_TRACE(4, "Starting: '%s'", "BE_DUZ_get_agent_util_info");

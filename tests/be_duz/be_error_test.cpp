@@ -79,6 +79,26 @@ TEST(WorkFileNames, ProcidNameIsUpperCasedWithTheRunNumberReadAsAnInteger) {
     }
 }
 
+TEST_F(ErrorHelperTest, BackupNamePrefersTheAgentsFourDigitFileAndFallsBackToTwoDigits) {
+    struct Case {
+        const char* orderno;
+        const char* runno;
+        const char* existing;  // relative to the home, or null
+        const char* path;
+    } cases[] = {
+        {"a0B1", "37", nullptr, "./backup/a0B1_11.dsect"},
+        {"a0B1", "1296", nullptr, "./backup/a0B1_00.dsect"},
+        {"X", "35", nullptr, "./backup/X_0z.dsect"},
+        {"X", "35", "backup/X_000z.dsect", "./backup/X_000z.dsect"},
+    };
+    for (const Case& c : cases) {
+        if (c.existing) home.write_file(c.existing, "");
+        PATHNAME_D_typ path = "stale";
+        BE_DUZ_build_backup_fname(path, c.orderno, c.runno);
+        EXPECT_STREQ(path, c.path) << c.orderno << " " << c.runno;
+    }
+}
+
 TEST_F(ErrorHelperTest, SysoutNameTakesItsPrefixFromTheOebsTable) {
     struct Case {
         const char* table;  // content of ./data/OEBS.dat, null for none

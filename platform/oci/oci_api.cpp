@@ -592,13 +592,12 @@ sword OCIServerAttach(OCIServer* srvhp, OCIError* errhp, const OraText* dblink, 
         db.journal.attaches.push_back(connect);
         sword status = OCI_SUCCESS;
         if (!db.logons.empty()) {
-            status = fail(err, kConnectIdentifier);
-            for (const Logon& logon : db.logons) {
-                if (!same_text_ignoring_case(logon.connect, connect)) continue;
-                status = logon.failure && logon.failure->step == Step::Attach ? fail(err, *logon.failure)
-                                                                             : OCI_SUCCESS;
-                break;
-            }
+            auto known = std::find_if(db.logons.begin(), db.logons.end(),
+                                      [&](const Logon& logon) { return same_text_ignoring_case(logon.connect, connect); });
+            if (known == db.logons.end())
+                status = fail(err, kConnectIdentifier);
+            else if (known->failure && known->failure->step == Step::Attach)
+                status = fail(err, *known->failure);
         }
         if (status == OCI_SUCCESS) {
             server->attached = true;
@@ -694,15 +693,14 @@ sword OCISessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 
         if (!server || !server->attached) {
             status = fail(err, kNoAttach);
         } else if (!db.logons.empty()) {
-            status = fail(err, kLogonDenied);
-            for (const Logon& logon : db.logons) {
-                if (!same_text_ignoring_case(logon.connect, connect) || !same_text_ignoring_case(logon.user, session->user) ||
-                    logon.password != session->password)
-                    continue;
-                status = logon.failure && logon.failure->step == Step::SessionBegin ? fail(err, *logon.failure)
-                                                                                     : OCI_SUCCESS;
-                break;
-            }
+            auto known = std::find_if(db.logons.begin(), db.logons.end(), [&](const Logon& logon) {
+                return same_text_ignoring_case(logon.connect, connect) &&
+                       same_text_ignoring_case(logon.user, session->user) && logon.password == session->password;
+            });
+            if (known == db.logons.end())
+                status = fail(err, kLogonDenied);
+            else if (known->failure && known->failure->step == Step::SessionBegin)
+                status = fail(err, *known->failure);
         }
         if (status == OCI_SUCCESS) {
             session->begun = true;

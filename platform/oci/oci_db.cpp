@@ -317,6 +317,9 @@ void load_script_locked(const std::string& path) {
         if (script.contains("rules"))
             for (const auto& rule : script.at("rules"))
                 rules.push_back(parse_rule(rule, path + ": rule " + std::to_string(++n)));
+        // Every pattern is checked before anything is added, so a bad script adds nothing.
+        for (const auto& rule : rules)
+            if (rule.regex) std::regex(fold_space(rule.match), std::regex::ECMAScript | std::regex::icase);
         for (auto& rule : rules) add_rule(std::move(rule));
         for (auto& logon : logons) add_logon(std::move(logon));
     } catch (const json::exception& e) {

@@ -89,6 +89,42 @@ struct Logon {
     std::optional<Failure> failure;  // Step::Attach or Step::SessionBegin
 };
 
+// Shorthands for tests (designated initializers that leave members out warn under -Wextra).
+inline Failure failure_at(Step step, int code, std::string message) {
+    Failure failure;
+    failure.step = step;
+    failure.code = code;
+    failure.message = std::move(message);
+    return failure;
+}
+inline Answer answer_rows(std::vector<Row> rows) {
+    Answer answer;
+    answer.rows = std::move(rows);
+    return answer;
+}
+inline Answer answer_failure(Failure failure, std::vector<Row> rows = {}) {
+    Answer answer;
+    answer.rows = std::move(rows);
+    answer.failure = std::move(failure);
+    return answer;
+}
+inline Rule substring_rule(std::string match, std::vector<Answer> answers, std::string name = "") {
+    Rule rule;
+    rule.name = std::move(name);
+    rule.match = std::move(match);
+    rule.answers = std::move(answers);
+    return rule;
+}
+inline Rule regex_rule(std::string pattern, std::vector<Answer> answers, std::string name = "") {
+    Rule rule = substring_rule(std::move(pattern), std::move(answers), std::move(name));
+    rule.regex = true;
+    return rule;
+}
+inline Logon logon(std::string connect, std::string user, std::string password,
+                   std::optional<Failure> failure = std::nullopt) {
+    return Logon{std::move(connect), std::move(user), std::move(password), std::move(failure)};
+}
+
 // Journal of the calls since the last reset.
 struct CallRecord {
     std::string name;  // e.g. "OCIStmtPrepare"

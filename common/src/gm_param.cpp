@@ -1,0 +1,459 @@
+/* Parameter tables, flat form: the line rules of the table format, the reader and writer of flat
+ * table files, and the operations on a key/value list (a generic list of GM_PARAM_table_row
+ * elements). Also the locked whole-file reading and writing shared with the sectioned form. */
+#include "gm_param.h"
+#include "gm_param_internal.h"
+#include "os_diag.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+namespace gm_param {
+
+std::vector<char> make_row(std::string_view key, std::string_view value) {
+    if (key.size() > static_cast<std::size_t>(kKeyMax)) key = key.substr(0, kKeyMax);
+    if (value.size() > static_cast<std::size_t>(kRowValueMax)) value = value.substr(0, kRowValueMax);
+    std::vector<char> row(sizeof(GM_PARAM_KEY_typ) + value.size() + 1, '\0');
+    std::memcpy(row.data(), key.data(), key.size());
+    std::memcpy(row.data() + sizeof(GM_PARAM_KEY_typ), value.data(), value.size());
+    return row;
+}
+
+std::string unpad(std::string_view text) {
+    std::size_t end = text.size();
+    while (end > 0 && text[end - 1] == ' ') --end;
+    return std::string(text.substr(0, end));
+}
+
+void to_upper(std::string& text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+}
+
+std::string cut_name(const char* name) {
+    std::string_view view(name);
+    if (view.size() > static_cast<std::size_t>(kKeyMax)) view = view.substr(0, kKeyMax);
+    return unpad(view);
+}
+
+ParsedLine split_line(std::string_view line) {
+    ParsedLine parsed;
+    std::size_t pos = 0;
+    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
+    if (pos < line.size() && line[pos] == '#') {
+        parsed.comment = true;
+        return parsed;
+    }
+    const std::size_t key_end = line.find_first_of(" \t=", pos);
+    if (key_end == std::string_view::npos) {
+        parsed.key = std::string(line.substr(pos));
+        return parsed;
+    }
+    parsed.key = std::string(line.substr(pos, key_end - pos));
+    std::size_t value_pos = key_end + 1;  // exactly one separator character is consumed
+    while (value_pos < line.size() && (line[value_pos] == ' ' || line[value_pos] == '\t')) ++value_pos;
+    parsed.value = unpad(line.substr(value_pos));
+    return parsed;
+}
+
+CM_RC read_file(const std::string& path, FileImage& image) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return CM_RC_FAIL;
+    // A shared lock keeps a writer (which holds an exclusive lock) from being read half-way.
+    struct flock lock {};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    while (::fcntl(fd, F_SETLKW, &lock) < 0 && errno == EINTR) {
+    }
+    CM_RC rc = CM_RC_OK;
+    if (::fstat(fd, &image.status) != 0) {
+        rc = CM_RC_FAIL;
+    } else {
+        image.content.clear();
+        char buffer[8192];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                rc = CM_RC_FAIL;
+                break;
+            }
+            if (n == 0) break;
+            image.content.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    return rc;
+}
+
+namespace {
+
+bool write_all(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool read_all(int fd, std::string& text) {
+    text.clear();
+    char buffer[8192];
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        text.append(buffer, static_cast<std::size_t>(n));
+        offset += n;
+    }
+}
+
+}  // namespace
+
+CM_RC write_file(const std::string& path, std::string text, WriteHooks* hooks, struct stat* written) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int err = errno;
+        DIAG_TRACE(1, "%s failed to open file: %s. errno=%d, %s", "GM_PARAM", path.c_str(), err, std::strerror(err));
+        return CM_RC_FAIL;
+    }
+    // The lock is taken before the file is truncated, so a reader or writer holding it never sees
+    // the file emptied under it.
+    int lock_rc;
+    while ((lock_rc = ::lockf(fd, F_LOCK, 0)) < 0 && errno == EINTR) {
+    }
+    if (lock_rc < 0) DIAG_ERROR("%s : lockf : %s", "GM_PARAM", std::strerror(errno));
+    struct stat status {};
+    CM_RC rc = CM_RC_OK;
+    if (::fstat(fd, &status) == 0) {
+        (void)::fchmod(fd, (status.st_mode & 07777) | 0644);
+        if (hooks) {
+            std::string current;
+            if (read_all(fd, current)) hooks->before_write(status, current, text);
+        }
+    }
+    if (::ftruncate(fd, 0) != 0 || !write_all(fd, text)) rc = CM_RC_FAIL;
+    if (written && ::fstat(fd, written) != 0) rc = CM_RC_FAIL;
+    ::close(fd);
+    return rc;
+}
+
+std::string time_text(time_t when) {
+    struct tm parts {};
+    localtime_r(&when, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &parts);
+    return text;
+}
+
+std::string flat_text(ZPALIST_handle_typ* list) {
+    std::string text;
+    ZPALIST_handle_typ walker = *list;
+    ZPALIST_reset(&walker);
+    void* element = nullptr;
+    unsigned int size = 0;
+    while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) {
+        std::string key = row_key(element);
+        if (key.size() < static_cast<std::size_t>(kFlatKeyField)) key.resize(kFlatKeyField, ' ');
+        std::string_view value = row_value(element);
+        text += key;
+        text += ' ';
+        text += value.substr(0, kSavedValueMax);
+        text += "\n\n";  // the row's own newline, then the one every written line gets
+    }
+    return text;
+}
+
+namespace {
+
+CM_RC parse_line(ZPALIST_handle_typ* list, const char* text, bool option1, int force_upper_case) {
+    DIAG_TRACE(6, "GM_param_parse_str");
+    std::string_view line(text);
+    if (line.size() > static_cast<std::size_t>(kParseMax)) line = line.substr(0, kParseMax);
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    DIAG_TRACE(6, "line: '%.*s'", static_cast<int>(line.size()), line.data());
+    ParsedLine parsed = split_line(line);
+    if (parsed.comment) return CM_RC_OK;
+    if (parsed.key.size() > static_cast<std::size_t>(kKeyMax)) {
+        DIAG_ERROR("key too long: %d", static_cast<int>(parsed.key.size()));
+        return CM_RC_FAIL;
+    }
+    if (parsed.key.empty()) return CM_RC_OK;
+    if (GM_PARAM_IsSubtable(parsed.key.c_str()) == CM_RC_OK) return option1 ? CM_RC_DIR_END : CM_RC_OK;
+    DIAG_TRACE(6, "value: (%d)'%.100s'", static_cast<int>(parsed.value.size()), parsed.value.c_str());
+    if (!option1 || force_upper_case) to_upper(parsed.key);
+    std::vector<char> row = make_row(parsed.key, parsed.value);
+    return ZPALIST_append(list, row.data(), static_cast<unsigned int>(row.size()));
+}
+
+}  // namespace
+
+CM_RC parse_flat(ZPALIST_handle_typ* list, const std::string& content, std::size_t piece, bool option1,
+                 int force_upper_case) {
+    ZPALIST_init(list);
+    // A line longer than a piece arrives as several pieces, each read as a line of its own; the
+    // first line that does not parse (a key too long, a section header for option 1) ends the read.
+    for_each_piece(content, piece, [&](const std::string& text) {
+        return parse_line(list, text.c_str(), option1, force_upper_case) == CM_RC_OK;
+    });
+    return CM_RC_OK;
+}
+
+}  // namespace gm_param
+
+using namespace gm_param;
+
+namespace {
+
+char* keys_to_remove[] = {const_cast<char*>("PASSWORD"), const_cast<char*>("PASSWORD_KEY"),
+                          const_cast<char*>("KEY_PASSPHRASE"), const_cast<char*>("INSTREAM_SCRIPT"), nullptr};
+
+bool in_name_list(const char* key, char** names) {
+    for (; names && *names; ++names)
+        if (std::strcmp(*names, key) == 0) return true;
+    return false;
+}
+
+CM_RC load_flat_file(ZPALIST_handle_typ* list, const char* file_name, std::size_t piece, bool option1,
+                     int force_upper_case) {
+    if (!list || !file_name) return CM_RC_FAIL;
+    DIAG_TRACE(4, "GM_PARAM_load_file");
+    DIAG_TRACE(4, "File:%s", file_name);
+    FileImage image;
+    if (read_file(file_name, image) != CM_RC_OK) {
+        DIAG_TRACE(4, "Failed to load file %s.", file_name);
+        return CM_RC_FAIL;
+    }
+    return parse_flat(list, image.content, piece, option1, force_upper_case);
+}
+
+// Looks a key up from the start of the list: the key's own row wins; else the value of a DEFAULT
+// row met on the way. Leaves the element found in *value_ptr.
+CM_RC find_value(ZPALIST_handle_typ* list, const char* key, char** value_ptr) {
+    ZPALIST_reset(list);
+    char* default_value = nullptr;
+    void* element = nullptr;
+    unsigned int size = 0;
+    CM_RC rc;
+    while ((rc = ZPALIST_next_ptr(list, &element, &size)) == CM_RC_OK) {
+        if (std::strcmp(row_key(element), key) == 0) {
+            *value_ptr = row_value(element);
+            return CM_RC_OK;
+        }
+        if (std::strcmp(row_key(element), "DEFAULT") == 0) default_value = row_value(element);
+    }
+    if (default_value) {
+        *value_ptr = default_value;
+        DIAG_TRACE(4, "accepting default value for %s", key);
+        return CM_RC_OK;
+    }
+    return rc;
+}
+
+std::string_view cut_value(const char* value) {
+    std::string_view view(value ? value : "");
+    if (view.size() > static_cast<std::size_t>(kRowValueMax)) {
+        DIAG_TRACE(4, "value too long: %d - truncated", kRowValueMax + 1);
+        view = view.substr(0, kRowValueMax);
+    }
+    return view;
+}
+
+}  // namespace
+
+extern "C" {
+
+CM_RC GM_PARAM_load_file(ZPALIST_handle_typ* list, const char* file_name) {
+    try {
+        return load_flat_file(list, file_name, kFlatPiece, false, 1);
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+}
+
+CM_RC GM_PARAM_load_file_option1(ZPALIST_handle_typ* list, const char* file_name, int force_upper_case) {
+    try {
+        return load_flat_file(list, file_name, kFlatPieceOption1, true, force_upper_case);
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+}
+
+CM_RC GM_param_parse_str(ZPALIST_handle_typ* list, const char* text) {
+    if (!list || !text) return CM_RC_FAIL;
+    try {
+        return parse_line(list, text, false, 1);
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+}
+
+CM_RC GM_param_parse_str_option1(ZPALIST_handle_typ* list, const char* text, int force_upper_case) {
+    if (!list || !text) return CM_RC_FAIL;
+    try {
+        return parse_line(list, text, true, force_upper_case);
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+}
+
+CM_RC GM_PARAM_list_save(ZPALIST_handle_typ* list, const char* file_name) {
+    if (!list || !file_name) return CM_RC_FAIL;
+    try {
+        const CM_RC rc = write_file(file_name, flat_text(list), nullptr, nullptr);
+        DIAG_TRACE(3, "%s ended %s, file: %s ", "GM_PARAM_list_save", rc == CM_RC_OK ? "SUCCESS" : "FAIL", file_name);
+        return rc;
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+}
+
+CM_RC GM_PARAM_list_get(ZPALIST_handle_typ* list, const char* key, char* value, int val_size) {
+    if (!list || !key || !value || val_size < 1) return CM_RC_FAIL;
+    char* found = nullptr;
+    const CM_RC rc = find_value(list, key, &found);
+    if (rc != CM_RC_OK) return rc;
+    const std::size_t n = strnlen(found, static_cast<std::size_t>(val_size - 1));
+    std::memcpy(value, found, n);
+    value[n] = '\0';
+    return CM_RC_OK;
+}
+
+CM_RC GM_PARAM_list_get_ptr(ZPALIST_handle_typ* list, const char* key, char** value) {
+    if (!list || !key || !value) return CM_RC_FAIL;
+    return find_value(list, key, value);
+}
+
+CM_RC GM_PARAM_list_next(ZPALIST_handle_typ* list, char** key, void** value) {
+    if (!list) return CM_RC_FAIL;
+    void* element = nullptr;
+    unsigned int size = 0;
+    const CM_RC rc = ZPALIST_next_ptr(list, &element, &size);
+    if (rc == CM_RC_OK) {
+        if (key) *key = row_key(element);
+        if (value) *value = row_value(element);
+    }
+    return rc;
+}
+
+CM_RC GM_PARAM_list_reset(ZPALIST_handle_typ* list) { return ZPALIST_reset(list); }
+
+CM_RC GM_PARAM_list_clear(ZPALIST_handle_typ* list) { return ZPALIST_clear(list); }
+
+CM_RC GM_PARAM_list_set(ZPALIST_handle_typ* list, const char* key, const char* value) {
+    if (!list || !key) return CM_RC_FAIL;
+    try {
+        std::vector<char> row = make_row(key, cut_value(value));
+        ZPALIST_reset(list);
+        void* element = nullptr;
+        unsigned int size = 0;
+        while (ZPALIST_next_ptr(list, &element, &size) == CM_RC_OK) {
+            if (std::strcmp(row_key(element), row.data()) != 0) continue;
+            // The new row goes in behind the old one before the old one is removed, so a failed
+            // insertion leaves the old row in place.
+            const CM_RC rc = ZPALIST_insert(list, row.data(), static_cast<unsigned int>(row.size()));
+            if (rc == CM_RC_OK) ZPALIST_delete(list);
+            return rc;
+        }
+        return ZPALIST_append(list, row.data(), static_cast<unsigned int>(row.size()));
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+}
+
+CM_RC GM_PARAM_list_insert(ZPALIST_handle_typ* list, const char* key, const char* value) {
+    if (!list || !key) return CM_RC_FAIL;
+    try {
+        std::vector<char> row = make_row(key, cut_value(value));
+        return ZPALIST_insert(list, row.data(), static_cast<unsigned int>(row.size()));
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+}
+
+CM_RC GM_PARAM_list_append(ZPALIST_handle_typ* list, const char* key, const char* value) {
+    if (!list || !key) return CM_RC_FAIL;
+    try {
+        std::vector<char> row = make_row(key, cut_value(value));
+        return ZPALIST_append(list, row.data(), static_cast<unsigned int>(row.size()));
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+}
+
+CM_RC GM_PARAM_list_delete(ZPALIST_handle_typ* list, const char* key) {
+    if (!list || !key) return CM_RC_FAIL;
+    ZPALIST_reset(list);
+    void* element = nullptr;
+    unsigned int size = 0;
+    while (ZPALIST_next_ptr(list, &element, &size) == CM_RC_OK) {
+        if (std::strcmp(row_key(element), key) == 0) {
+            ZPALIST_delete(list);
+            return CM_RC_OK;
+        }
+    }
+    return CM_RC_END;
+}
+
+CM_RC GM_PARAM_list_merge(ZPALIST_handle_typ* Dest, ZPALIST_handle_typ* Source, int force) {
+    DIAG_TRACE(4, "GM_PARAM_list_merge");
+    if (!Dest || !Source || Dest == Source) return CM_RC_OK;
+    ZPALIST_handle_typ walker = *Source;
+    ZPALIST_reset(&walker);
+    void* element = nullptr;
+    unsigned int size = 0;
+    while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) {
+        char* existing = nullptr;
+        if (!force && GM_PARAM_list_get_ptr(Dest, row_key(element), &existing) == CM_RC_OK) continue;
+        GM_PARAM_list_set(Dest, row_key(element), row_value(element));
+    }
+    return CM_RC_OK;
+}
+
+CM_RC GM_PARAM_list_filter(ZPALIST_handle_typ* origList, ZPALIST_handle_typ* filtList, char** keysToRemove) {
+    if (!origList || !filtList) return CM_RC_FAIL;
+    ZPALIST_handle_typ walker = *origList;
+    ZPALIST_reset(&walker);
+    void* element = nullptr;
+    unsigned int size = 0;
+    while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) {
+        if (in_name_list(row_key(element), keysToRemove)) continue;
+        const CM_RC rc = ZPALIST_append(filtList, element, size);
+        if (rc != CM_RC_OK) {
+            DIAG_ERROR("%s: Failed to filter DSECT list", "GM_PARAM_list_filter");
+            return rc;
+        }
+    }
+    return CM_RC_OK;
+}
+
+CM_RC GM_PARAM_list_print(ZPALIST_handle_typ* list) {
+    if (!list) return CM_RC_FAIL;
+    DIAG_printf("List BEGIN");
+    ZPALIST_handle_typ walker = *list;
+    ZPALIST_reset(&walker);
+    void* element = nullptr;
+    unsigned int size = 0;
+    CM_RC rc;
+    while ((rc = ZPALIST_next_ptr(&walker, &element, &size)) == CM_RC_OK)
+        DIAG_printf("\t%s = '%s'", row_key(element), row_value(element));
+    DIAG_printf("List END");
+    return rc;
+}
+
+char** GM_PARAM_get_keysToRemove_list(void) { return keys_to_remove; }
+
+CM_RC GM_PARAM_is_printable(const char* key, char** list) {
+    return key && in_name_list(key, list) ? CM_RC_FAIL : CM_RC_OK;
+}
+
+}  // extern "C"

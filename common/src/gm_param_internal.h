@@ -1,0 +1,111 @@
+/* Helpers shared by the parameter-table sources (not exported): the row layout, the line rules of
+ * the table format, and the locked reading and writing of a whole table file. */
+#ifndef GM_PARAM_INTERNAL_H
+#define GM_PARAM_INTERNAL_H
+
+#include "gm_param.h"
+
+#include <sys/stat.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace gm_param {
+
+constexpr int kKeyMax = 63;            // characters of a key
+constexpr int kRowValueMax = 4095;     // characters of a stored value
+constexpr int kValueBuffer = 2048;     // bytes of the value buffer of GM_PARAM_get
+constexpr int kSavedValueMax = 2048;   // characters of a value written to a file
+constexpr int kFlatPiece = 2120;       // characters per read of the flat reader
+constexpr int kFlatPieceOption1 = 2111;// characters per read of the flat reader, option 1
+constexpr int kParseMax = 2112;        // characters of a line that the parser looks at
+constexpr int kFlatKeyField = 35;      // key field width of a flat table file
+constexpr int kSectionKeyField = 64;   // key field width of a sectioned table file
+constexpr int kValueListMax = 2047;    // characters of a value-list text
+constexpr int kTableNameMax = 64;      // a longer table name is refused
+
+// Key and value of a stored row element (64-byte key field, then the value).
+inline char* row_key(void* element) { return static_cast<char*>(element); }
+inline char* row_value(void* element) { return static_cast<char*>(element) + sizeof(GM_PARAM_KEY_typ); }
+
+// The bytes of a row element: the key cut to 63 characters in a 64-byte field, the value cut to
+// 4095 characters, its terminator.
+std::vector<char> make_row(std::string_view key, std::string_view value);
+
+std::string unpad(std::string_view text);          // trailing blanks removed (blanks only)
+void to_upper(std::string& text);                  // by the locale's character rules
+std::string cut_name(const char* name);            // cut to 63, trailing blanks removed
+
+// One line split by the table rules: after leading blanks and tabs, the key runs to the first
+// blank, tab or '='; one separator character is consumed, the blanks and tabs behind it are
+// skipped, and the rest without trailing blanks is the value.
+struct ParsedLine {
+    bool comment = false;
+    std::string key;
+    std::string value;
+};
+ParsedLine split_line(std::string_view line);
+
+// A table file's content and the status it had when read.
+struct FileImage {
+    std::string content;
+    struct stat status {};
+};
+
+// Reads a whole file under a shared read lock. 1, or 2 when it cannot be opened or read.
+CM_RC read_file(const std::string& path, FileImage& image);
+
+// Rewrites a file under an exclusive lock taken before it is truncated (created when missing,
+// permission bits widened by 0644). When `merge` is given, it is called under the lock with the
+// file's status and current content and may replace the text to write. `written` receives the
+// status after the write. 1, or 2 when the open or a write fails.
+struct WriteHooks {
+    virtual ~WriteHooks() = default;
+    virtual void before_write(const struct stat& status, const std::string& current, std::string& text) = 0;
+};
+CM_RC write_file(const std::string& path, std::string text, WriteHooks* hooks, struct stat* written);
+
+// fgets-like cutting of a content into pieces of at most `max_chars` characters each (a piece
+// ends behind a newline); each piece is handed on as a C text, so it ends at an embedded NUL.
+template <typename F>
+void for_each_piece(const std::string& content, std::size_t max_chars, F&& f) {
+    std::size_t pos = 0;
+    while (pos < content.size()) {
+        std::size_t end = pos;
+        while (end < content.size() && end - pos < max_chars) {
+            if (content[end++] == '\n') break;
+        }
+        std::string piece = content.substr(pos, end - pos);
+        if (std::size_t nul = piece.find('\0'); nul != std::string::npos) piece.resize(nul);  // a C text ends there
+        if (!f(piece)) return;
+        pos = end;
+    }
+}
+
+// The 14-digit local time text (YYYYMMDDHHMMSS) of a time.
+std::string time_text(time_t when);
+
+// Text of the table file of a table name.
+inline std::string table_path(const char* table_name) { return std::string("./data/") + table_name + ".dat"; }
+
+// Text of a flat table file / a sectioned table file written from a list.
+std::string flat_text(ZPALIST_handle_typ* list);
+std::string sectioned_text(ZPALIST_handle_typ* list);
+
+// Reading a flat content into a list (the list is initialised first).
+CM_RC parse_flat(ZPALIST_handle_typ* list, const std::string& content, std::size_t piece, bool option1, int force_upper_case);
+// Reading a sectioned content into a list (the list is initialised first).
+CM_RC parse_sectioned(ZPALIST_handle_typ* list, const std::string& content);
+
+// Frees the rows of every section of a sectioned list and the sections.
+void free_sections(ZPALIST_handle_typ* list);
+
+// Sets the debug level from the list's DBGLVL row, else from table CONFIG (GM_PARAM_load_args).
+void apply_debug_level(ZPALIST_handle_typ* list);
+// A key of table CONFIG, empty when missing.
+std::string config_value(const char* key);
+
+}  // namespace gm_param
+
+#endif

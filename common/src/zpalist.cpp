@@ -1,0 +1,171 @@
+/* The generic list of the agent library: element allocation, linking, the cursor walk and the
+ * frees. Every element and its copy are owned here; each allocation and free is traced at level 6. */
+#include "zpalist.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "os_diag.h"
+
+namespace {
+
+unsigned long addr(const void* p) { return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(p)); }
+
+bool list_holds(const ZPALIST_handle_typ* list, const ZPALIST_entry_typ* entry) {
+    for (const ZPALIST_entry_typ* e = list->first; e != nullptr; e = e->next)
+        if (e == entry) return true;
+    return false;
+}
+
+void free_entry(ZPALIST_entry_typ* entry, const char* function_name) {
+    DIAG_TRACE(6, "free #1 in %s : %lx", function_name, addr(entry->ptr));
+    std::free(entry->ptr);
+    DIAG_TRACE(6, "free #2 in %s : %lx", function_name, addr(entry));
+    std::free(entry);
+}
+
+}  // namespace
+
+extern "C" {
+
+CM_RC ZPA_list_insert_ptr(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after, void* ptr, unsigned int size) {
+    if (list == nullptr) return CM_RC_FAIL;
+    /* The element keeps its size as an int. */
+    if (size > static_cast<unsigned int>(INT_MAX) || (ptr == nullptr && size > 0)) return CM_RC_FAIL;
+    /* A cursor left over from an element freed through another handle must not be linked to. */
+    if (list->first != nullptr && after != nullptr && !list_holds(list, after)) return CM_RC_FAIL;
+
+    auto* entry = static_cast<ZPALIST_entry_typ*>(std::malloc(sizeof(ZPALIST_entry_typ)));
+    if (entry == nullptr) return CM_RC_FAIL;
+    DIAG_TRACE(6, "malloc #1 in ZPA_list_insert_ptr : %lx", addr(entry));
+    void* copy = std::calloc(static_cast<size_t>(size) + 1, 1);
+    if (copy == nullptr) {
+        std::free(entry);
+        return CM_RC_FAIL;
+    }
+    DIAG_TRACE(6, "malloc #2 in ZPA_list_insert_ptr : %lx", addr(copy));
+    if (size > 0) std::memcpy(copy, ptr, size);
+    entry->ptr = copy;
+    entry->size = static_cast<int>(size);
+    entry->prev = nullptr;
+    entry->next = nullptr;
+
+    list->count++;
+    if (list->first == nullptr) {
+        list->first = entry;
+    } else if (after != nullptr) {
+        entry->prev = after;
+        entry->next = after->next;
+        if (after->next != nullptr) after->next->prev = entry;
+        after->next = entry;
+    } else {
+        entry->next = list->first;
+        list->first->prev = entry;
+        list->first = entry;
+    }
+    return CM_RC_OK;
+}
+
+CM_RC ZPA_list_delete_ptr(ZPALIST_handle_typ* list, ZPALIST_entry_typ* entry) {
+    if (list == nullptr) return CM_RC_FAIL;
+    if (entry == nullptr || !list_holds(list, entry)) return CM_RC_END;
+
+    if (entry->prev != nullptr)
+        entry->prev->next = entry->next;
+    else
+        list->first = entry->next;
+    if (entry->next != nullptr) entry->next->prev = entry->prev;
+    if (list->curr == entry) list->curr = entry->prev;
+    if (list->count > 0) list->count--;
+    free_entry(entry, "ZPA_list_delete_ptr");
+    return CM_RC_OK;
+}
+
+CM_RC ZPALIST_init(ZPALIST_handle_typ* list) {
+    if (list == nullptr) return CM_RC_FAIL;
+    list->count = 0;
+    list->first = nullptr;
+    list->curr = nullptr;
+    return CM_RC_OK;
+}
+
+CM_RC ZPALIST_reset(ZPALIST_handle_typ* list) {
+    if (list == nullptr) return CM_RC_FAIL;
+    list->curr = nullptr;
+    return CM_RC_OK;
+}
+
+CM_RC ZPALIST_next_ptr(ZPALIST_handle_typ* list, void** ptr, unsigned int* size) {
+    if (list == nullptr || ptr == nullptr || size == nullptr) return CM_RC_FAIL;
+    ZPALIST_entry_typ* next = list->curr != nullptr ? list->curr->next : list->first;
+    if (next == nullptr) return CM_RC_END; /* the cursor stays on the last element */
+    list->curr = next;
+    if (next->ptr == nullptr) return CM_RC_FAIL;
+    *ptr = next->ptr;
+    *size = static_cast<unsigned int>(next->size);
+    return CM_RC_OK;
+}
+
+CM_RC ZPALIST_next(ZPALIST_handle_typ* list, void* ptr, unsigned int in_size, unsigned int* out_size) {
+    if (list == nullptr || ptr == nullptr || out_size == nullptr) return CM_RC_FAIL;
+    void* data = nullptr;
+    unsigned int size = 0;
+    CM_RC rc = ZPALIST_next_ptr(list, &data, &size);
+    if (rc != CM_RC_OK) return rc;
+    *out_size = size;
+    if (size > in_size) return CM_RC_FAIL;
+    if (size > 0) std::memcpy(ptr, data, size);
+    return CM_RC_OK;
+}
+
+CM_RC ZPALIST_insert(ZPALIST_handle_typ* list, void* ptr, unsigned int size) {
+    if (list == nullptr) return CM_RC_FAIL;
+    return ZPA_list_insert_ptr(list, list->curr, ptr, size);
+}
+
+CM_RC ZPALIST_append(ZPALIST_handle_typ* list, void* ptr, unsigned int size) {
+    if (list == nullptr) return CM_RC_FAIL;
+    ZPALIST_entry_typ* last = list->first;
+    while (last != nullptr && last->next != nullptr) last = last->next;
+    return ZPA_list_insert_ptr(list, last, ptr, size);
+}
+
+CM_RC ZPALIST_delete(ZPALIST_handle_typ* list) {
+    if (list == nullptr) return CM_RC_FAIL;
+    if (list->curr == nullptr) return CM_RC_END;
+    return ZPA_list_delete_ptr(list, list->curr);
+}
+
+CM_RC ZPALIST_clear(ZPALIST_handle_typ* list) {
+    if (list == nullptr) return CM_RC_FAIL;
+    if (list->first == nullptr) {
+        list->count = 0;
+        list->curr = nullptr;
+        return CM_RC_END;
+    }
+    ZPALIST_entry_typ* entry = list->first;
+    while (entry != nullptr) {
+        ZPALIST_entry_typ* next = entry->next;
+        free_entry(entry, "ZPALIST_clear");
+        entry = next;
+    }
+    list->count = 0;
+    list->first = nullptr;
+    list->curr = nullptr;
+    return CM_RC_OK;
+}
+
+int ZPALIST_count(ZPALIST_handle_typ* list) {
+    if (list == nullptr) return 0;
+    ZPALIST_handle_typ walker = *list;
+    walker.curr = nullptr;
+    void* data = nullptr;
+    unsigned int size = 0;
+    int reached = 0;
+    while (ZPALIST_next_ptr(&walker, &data, &size) == CM_RC_OK) reached++;
+    return reached;
+}
+
+}  // extern "C"

@@ -14,6 +14,7 @@
 #include "gm_time.h"
 #include "os_diag.h"
 #include "os_file_internal.h"
+#include "os_logical.h"
 
 namespace os_file {
 
@@ -40,8 +41,8 @@ static std::string process_user_name() {
 }
 
 std::string owner_user() {
-    const char* logname = getenv("LOGNAME");
-    if (logname && *logname) return logname;
+    LOGICALNAME_D_typ logname = "";
+    if (OS_LOGICAL_get("LOGNAME", "", logname) == CM_RC_OK) return logname;
     std::string user = process_user_name();
     DIAG_TRACE(1, "getenv LOGNAME not defined, using %s.", user.c_str());
     return user;

@@ -193,6 +193,12 @@ TEST_F(FileOpen, CreateGivesTheFileToTheLognameUserAndGroup) {
     EXPECT_EQ(uid, file_probe::kNobody);
     EXPECT_EQ(gid, file_probe::kNogroup);
 
+    unsetenv("LOGNAME");  // the process's own user then
+    ASSERT_EQ(OS_FILE_open(&fd, "temp/owned", OS_FILE_CREATE), CM_RC_OK);
+    OS_FILE_close(fd);
+    ASSERT_EQ(OS_FILE_get_file_owner("temp/owned", &uid, &gid), CM_RC_OK);
+    EXPECT_EQ(uid, getuid());
+
     setenv("LOGNAME", "no_such_user_here", 1);
     EXPECT_EQ(OS_FILE_open(&fd, "temp/unowned", OS_FILE_CREATE), CM_RC_FAIL);
 }
@@ -314,7 +320,7 @@ TEST_F(FileOpen, TracesOpenAndErrorLines) {
     ASSERT_EQ(OS_FILE_open(&fd, "temp/traced", OS_FILE_APPEND), CM_RC_OK);
     OS_FILE_close(fd);
     EXPECT_EQ(OS_FILE_open(&fd, "temp/traced", OS_FILE_UPDATE), CM_RC_FAIL);
-    std::string log = testbed::read_diag_log("FT");
+    std::string log = testbed::read_diag_log_texts("FT");
     EXPECT_NE(log.find("FT:OS_FILE_open\nFT:file_name='temp/traced'\n"), std::string::npos);
     EXPECT_NE(log.find("FT:OS_FILE_open succeeded: opened descriptor "), std::string::npos);
     EXPECT_NE(log.find("FT:OS_FILE_open failed - errno="), std::string::npos);

@@ -2,6 +2,7 @@
  * two 32 KB halves written out by the critical-error report, the raised level and its reset, log
  * rotation, the proclog housekeeping functions and the one-line standard-error channel. */
 #include "os_diag.h"
+#include "gm_param_internal.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -76,9 +77,9 @@ struct DiagState {
 std::mutex diag_mutex;
 DiagState state;
 
-// Reads one configuration key. The parameter tables are not linked in yet, so every key answers
-// "absent" and the documented defaults apply.
-std::optional<std::string> config_value(const char* /*table*/, const char* /*key*/) { return std::nullopt; }
+// Reads one configuration key from the parameter tables (GM_PARAM_get); absent keys leave the
+// documented defaults in force. The lines the look-up itself logs are dropped (recursive is set).
+std::optional<std::string> config_value(const char* table, const char* key) { return gm_param::config_lookup(table, key); }
 
 int checked_level(int level, const char* which) {
     if (level >= 0 && level <= kLevelMax) return level;

@@ -1,80 +1,121 @@
-// The diagnostic log's settings read from the parameter tables: the mode of a new log (table OS),
-// the reset interval of a raised level and the rotation limits (table CONFIG), and log lines
-// written from inside the parameter code while those tables are being read.
+// The diagnostic log's configuration keys, read from the agent's parameter tables in ./data.
+// The tables are cached for the life of a process, so every configuration is its own test.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
 #include "gm_param.h"
 #include "os_diag.h"
 #include "testbed.h"
 
-#include <sys/stat.h>
-#include <sys/time.h>
-
-#include <string>
-
-#include <gtest/gtest.h>
-
 namespace {
 
-class DiagConfigTest : public testbed::AgentHomeTest {};
+// The table cache lives for the process; it is emptied before the leak check.
+class DiagConfigTest : public testbed::AgentHomeTest {
+protected:
+    void TearDown() override { GM_PARAM_clear(); }
+};
 
-TEST_F(DiagConfigTest, NewLogTakesItsModeFromTableOs) {
-    home.write_file("data/OS.dat", "PROCLOG_MODE 0600\n");
-    OS_DIAG_initialize(nullptr, "Oebs_CM");
-    DIAG_set_debug_level(1);
-    DIAG_TRACE(1, "first line");
-    struct stat st {};
-    ASSERT_EQ(stat(testbed::diag_log_path("Oebs_CM").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-}
+struct ModeCase {
+    const char* value;
+    mode_t mode;
+    const char* name;
+};
 
-TEST_F(DiagConfigTest, ReportAnnouncesTheConfiguredResetInterval) {
-    home.write_file("data/CONFIG.dat", "DBG_RESET_INTERVAL 42\n");
-    OS_DIAG_initialize(nullptr, "Oebs_CM");
-    DIAG_set_debug_level(0);
-    DIAG_ERROR("an error");
-    EXPECT_NE(testbed::read_diag_log("Oebs_CM").find("Debug level will reset in 42 seconds."), std::string::npos);
-}
-
-TEST_F(DiagConfigTest, RotationLimitsComeFromConfig) {
-    home.write_file("data/CONFIG.dat", "LIMIT_LOG_FILE_SIZE 0\n");  // 0 turns rotation off
-    OS_DIAG_initialize(nullptr, "AT");
-    DIAG_set_debug_level(1);
-    DIAG_TRACE(1, "line");
-    ASSERT_EQ(truncate(testbed::diag_log_path("AT").c_str(), 10485760 + 1), 0);
-    for (int i = 0; i < 150; ++i) DIAG_TRACE(1, "line %d", i);
-    EXPECT_FALSE(home.exists("proclog/AT_" + std::to_string(getpid()) + "_01.log"));
-}
-
-TEST_F(DiagConfigTest, LinesLoggedWhileATableLoadsLeaveOneCachedCopy) {
-    // At level 6 the table code logs while it loads table OS, and every logged line reads key
-    // PROCLOG_MODE of that same table: the load must still leave one copy, the one reloaded later.
-    home.write_file("data/OS.dat", "K old\n");
-    OS_DIAG_initialize(nullptr, "Oebs_CM");
-    DIAG_set_debug_level(6);
-    char value[2048] = "";
-    ASSERT_EQ(GM_PARAM_get("OS", "K", value), CM_RC_OK);
-    EXPECT_STREQ(value, "old");
-    home.write_file("data/OS.dat", "K new\n");
-    struct timeval times[2] = {{1700000000, 0}, {1700000000, 0}};
-    ASSERT_EQ(utimes("data/OS.dat", times), 0);
-    ASSERT_EQ(GM_PARAM_load("OS", 0), CM_RC_OK);
-    ASSERT_EQ(GM_PARAM_get("OS", "K", value), CM_RC_OK);
-    EXPECT_STREQ(value, "new");
-}
-
-TEST_F(DiagConfigTest, LoggingDoesNotMoveTheCursorOfATableBeingWalked) {
-    home.write_file("data/CONFIG.dat", "A 1\nB 2\nC 3\n");
-    OS_DIAG_initialize(nullptr, "Oebs_CM");
-    DIAG_set_debug_level(0);
-    GM_PARAM_table_list* table = nullptr;
-    ASSERT_EQ(GM_PARAM_table_find(&table, "CONFIG"), CM_RC_OK);
-    std::string keys;
-    char* key = nullptr;
-    void* row_value = nullptr;
-    for (int guard = 0; guard < 10 && GM_PARAM_list_next(&table->table, &key, &row_value) == CM_RC_OK; ++guard) {
-        keys += key;
-        DIAG_ERROR("row %s", key);  // an error line at level 0 reads CONFIG's reset interval
-    }
-    EXPECT_EQ(keys, "ABC");
-}
+class ProclogModeTest : public DiagConfigTest, public ::testing::WithParamInterface<ModeCase> {};
 
 }  // namespace
+
+TEST_P(ProclogModeTest, NewLogTakesTheConfiguredOctalMode) {
+    home.write_file("data/OS.dat", std::string("PROCLOG_MODE ") + GetParam().value + "\n");
+    OS_DIAG_initialize(nullptr, "Oebs_CM");
+    DIAG_set_debug_level(4);
+    DIAG_ERROR("created");
+    struct stat status;
+    ASSERT_EQ(stat(testbed::diag_log_path("Oebs_CM").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, GetParam().mode);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ProclogModeTest,
+                         ::testing::Values(ModeCase{"0600", 0600, "Octal0600"}, ModeCase{"640", 0640, "Octal640"},
+                                           ModeCase{"0", 0644, "ZeroKeepsDefault"},
+                                           ModeCase{"rw", 0644, "TextKeepsDefault"}),
+                         [](const ::testing::TestParamInfo<ModeCase>& info) { return std::string(info.param.name); });
+
+TEST_F(DiagConfigTest, ConfiguredResetIntervalIsAnnouncedInTheReport) {
+    home.write_file("data/CONFIG.dat", "DBG_RESET_INTERVAL 30\n");
+    OS_DIAG_initialize(nullptr, "Oebs_CM");
+    DIAG_set_debug_level(0);
+    DIAG_ERROR("boom");
+    EXPECT_TRUE(testbed::read_diag_log("Oebs_CM").ends_with("Debug level will reset in 30 seconds.\n\n"));
+}
+
+TEST_F(DiagConfigTest, ResetIntervalOfZeroKeepsTheDefault) {
+    home.write_file("data/CONFIG.dat", "DBG_RESET_INTERVAL 0\n");
+    OS_DIAG_initialize(nullptr, "Oebs_CM");
+    DIAG_set_debug_level(0);
+    DIAG_ERROR("boom");
+    EXPECT_TRUE(testbed::read_diag_log("Oebs_CM").ends_with("Debug level will reset in 600 seconds.\n\n"));
+}
+
+TEST_F(DiagConfigTest, ConfiguredSizeAndVersionsBoundTheRotation) {
+    home.write_file("data/CONFIG.dat", "LIMIT_LOG_FILE_SIZE 1\nLIMIT_LOG_VERSIONS 2\n");
+    OS_DIAG_initialize(nullptr, "AT");
+    DIAG_set_debug_level(4);
+    const std::string path = testbed::diag_log_path("AT");
+    const std::string base = path.substr(0, path.size() - 4);
+    for (int round = 0; round < 4; ++round) {
+        DIAG_ERROR("round %d", round);
+        ASSERT_EQ(truncate(path.c_str(), 1048576 + 1), 0);
+        for (int i = 0; i < 99; ++i) DIAG_ERROR("filler");
+    }
+    EXPECT_TRUE(home.exists(base + "_01.log"));
+    EXPECT_TRUE(home.exists(base + "_02.log"));
+    EXPECT_FALSE(home.exists(base + "_03.log"));
+    EXPECT_TRUE(testbed::strip_diag_times(testbed::read_whole_file(base + "_02.log")).starts_with("AT:round 2\n"));
+}
+
+TEST_F(DiagConfigTest, SizeLimitOfZeroTurnsRotationOff) {
+    home.write_file("data/CONFIG.dat", "LIMIT_LOG_FILE_SIZE 0\n");
+    OS_DIAG_initialize(nullptr, "AT");
+    DIAG_set_debug_level(4);
+    const std::string path = testbed::diag_log_path("AT");
+    DIAG_ERROR("first");
+    ASSERT_EQ(truncate(path.c_str(), 10485760 + 1), 0);
+    for (int i = 0; i < 150; ++i) DIAG_ERROR("more");
+    EXPECT_TRUE(home.exists(path));
+    EXPECT_FALSE(home.exists(path.substr(0, path.size() - 4) + "_01.log"));
+}
+
+TEST_F(DiagConfigTest, SslPolicyLogLevelFollowsTheAgentDebugLevel) {
+    home.write_file("data/CONFIG.dat", "AGENT_DIR " + home.path() + "/agent\n");
+    const std::string policy = "agent/data/SSL/cert/site.plc";
+    struct Case {
+        int level;
+        const char* loglevel;
+    } cases[] = {{3, "loglevel=ERROR,API,TRACE,WARNING,INFO,DATA\n"}, {2, "loglevel=ERROR\n"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.level);
+        home.write_file(policy, "[site]\nloglevel=WARNING\nkeep=1\n  # loglevel note\n");
+        ASSERT_EQ(chmod(policy.c_str(), 0640), 0);
+        ASSERT_EQ(chown(policy.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(OS_DIAG_set_ssl_debug(c.level), CM_RC_OK);
+        EXPECT_EQ(home.read_file(policy), std::string("[site]\n") + c.loglevel + "keep=1\n" + c.loglevel);
+        struct stat status;
+        ASSERT_EQ(stat(policy.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0640u);
+        EXPECT_EQ(status.st_uid, 65534u);
+        EXPECT_FALSE(home.exists(policy + ".temp"));
+    }
+}
+
+TEST_F(DiagConfigTest, MissingSslPolicyIsReportedOnce) {
+    home.write_file("data/CONFIG.dat", "AGENT_DIR " + home.path() + "/agent\n");
+    OS_DIAG_initialize(nullptr, "Oebs_CM");
+    DIAG_set_debug_level(1);
+    EXPECT_EQ(OS_DIAG_set_ssl_debug(1), CM_RC_FAIL);
+    EXPECT_EQ(testbed::read_diag_log_texts("Oebs_CM"),
+              "Oebs_CM:ERROR: Failed to get stat of '" + home.path() +
+                  "/agent/data/SSL/cert/site.plc': No such file or directory\n");
+}

@@ -166,6 +166,31 @@ ZPARC BE_DUZ_create_ccp_cache_file_name(const char* reqType, const char* ccpName
 /* "%s/../ccp_cache/%s.dat" with CM_DIR of table OEBS. 0, 1 missing argument, 3 CM_DIR not set. */
 ZPARC BE_DUZ_full_ccp_file_path(const char* cacheFileName, char* path);
 
+/* ------------------------------------------------------------------------------------------------
+ * Job-script view: a job's OEBS program or request-set definition as text, built in a temporary
+ * file by the open, handed out piece by piece by the read and dropped by the close.
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Room of each column of the definition query: values are cut to 31 characters. */
+#define BE_DUZ_JCL_COLUMN_SIZE 32
+/* Width to which the program name of a "PROGRAM NAME" line is padded. */
+#define BE_DUZ_JCL_PROGRAM_WIDTH 31
+
+/* Always 3 (ZPA_NOT_FOUND) with code 3: there is no job-script action. */
+ZPARC ZPAAPI_JCL_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
+                        ZPAAttrList* AttributesOut, ZPAError* Error);
+/* Builds the text of the job named by ORDERNO/RUNNO (or MEMLIB/MEMNAME) on the connection's
+ * session; 0 with the text's FILE* in *Handle. A failed open hands out nothing and leaves no file. */
+ZPARC ZPAAPI_JCL_DATA_OPEN(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* AttributesIn, ZPAError* Error);
+/* The next piece (the room of the output slot "TEXT") for NAVIGATE=NEXT: 0 a piece, 2 end of text
+ * (the bytes before the end are in the slot, terminated), 1 failure. */
+ZPARC ZPAAPI_JCL_DATA_READ(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* AttributesIn,
+                           ZPAAttrList* AttributesOut, ZPAError* Error);
+/* Always 0, no effect. */
+ZPARC ZPAAPI_JCL_DATA_WRITE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
+/* Closes (and so removes) the text: 0, or 1 for a null handle. */
+ZPARC ZPAAPI_JCL_DATA_CLOSE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
+
 CM_EXTERN_C_END
 
 #endif

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -79,6 +80,15 @@ std::string diag_log_path(const std::string& process_name) {
 }
 
 std::string read_diag_log(const std::string& process_name) { return read_whole_file(diag_log_path(process_name)); }
+
+std::string strip_diag_times(const std::string& log) {
+    static const std::regex stamp(R"((^|\n)\d{4} \d\d:\d\d:\d\d:\d{3} )");
+    return std::regex_replace(log, stamp, "$1");
+}
+
+std::string read_diag_log_texts(const std::string& process_name) {
+    return strip_diag_times(read_diag_log(process_name));
+}
 
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;

@@ -1,5 +1,7 @@
 #include "testbed.h"
 
+#include "gm_param.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -31,6 +33,9 @@ AgentHome::AgentHome() {
 }
 
 AgentHome::~AgentHome() {
+    // The process caches hold tables of this home, which is about to go.
+    GM_PARAM_clear();
+    GM_PARAM_subtable_clear();
     std::error_code ec;
     fs::current_path(previous_dir_, ec);
     if (had_orvanta_)

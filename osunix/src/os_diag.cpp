@@ -4,7 +4,6 @@
 #include "os_diag.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +21,7 @@
 #include "gm_param.h"
 #include "gm_time.h"
 #include "os_file.h"
+#include "os_workfile.h"
 
 namespace {
 
@@ -165,22 +165,11 @@ int open_log(const std::string& path, mode_t mode) {
     return open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
 }
 
-// The agent home: the home directory of the owner of the current directory.
-std::optional<std::string> agent_home_dir() {
-    struct stat status;
-    if (stat(".", &status) != 0) return std::nullopt;
-    struct passwd entry;
-    struct passwd* found = nullptr;
-    char buffer[4096];
-    if (getpwuid_r(status.st_uid, &entry, buffer, sizeof buffer, &found) != 0 || !found || !found->pw_dir)
-        return std::nullopt;
-    return std::string(found->pw_dir);
-}
-
 std::string installed_versions() {
-    const std::optional<std::string> home = agent_home_dir();
-    if (!home) return "failed to get agent directory\n";
-    const std::string path = *home + "/installed-versions.txt";
+    // The agent home is the home directory of the owner of the current directory.
+    PATHNAME_D_typ home;
+    if (OS_FILE_get_agent_home_dir(home) != CM_RC_OK) return "failed to get agent directory\n";
+    const std::string path = std::string(home) + "/installed-versions.txt";
     FILE* in = std::fopen(path.c_str(), "r");
     if (!in) return "failed to open input file '" + path + "'\n";
     std::string content;

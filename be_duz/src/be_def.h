@@ -1,0 +1,287 @@
+/* Shared declarations of the plug-in's own logic (be_duz): the trace idiom of plug-in code, the
+ * error helper, the names of a job's work files, the submitted-requests file, the XML text
+ * helpers, the agent utilities and the account sources. Organised by topic; add new topics as
+ * their own sections. */
+#ifndef BE_DEF_H
+#define BE_DEF_H
+
+#include <stdio.h>
+
+#include "cmpltfrm.h"
+#include "os_diag.h"
+#include "os_file.h"
+#include "zpaapi.h"
+#include "zpalist.h"
+#include "orvsecure.h"
+
+/* ------------------------------------------------------------------------------------------------
+ * Tracing. Plug-in code writes a line of level N when the debug level reaches N, at active level 0
+ * (so it never enters the diagnostic ring); error lines are plain DIAG_printf calls.
+ * ---------------------------------------------------------------------------------------------- */
+#define BE_TRACE(level, ...)                                                                       \
+    do {                                                                                           \
+        if (DIAG_debug_level() >= (level)) DIAG_printf(__VA_ARGS__);                               \
+    } while (0)
+
+/* Position tag "[file:line]" for the first "%s" of many trace and error texts. */
+#define BE_STR2(x) #x
+#define BE_STR1(x) BE_STR2(x)
+#define BE_POS "[" __FILE_NAME__ ":" BE_STR1(__LINE__) "]"
+
+CM_EXTERN_C_BEGIN
+
+/* ------------------------------------------------------------------------------------------------
+ * Error helper and work-file names
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Every text stored by BE_DUZ_UpdateErrorSet starts with this prefix. */
+#define BE_DUZ_ERROR_PREFIX "CM for OEBS: "
+/* Longest finished text (prefix included) that is stored; longer ones are only logged. */
+#define BE_DUZ_ERROR_MAX_LEN 999
+/* Working buffer in which the finished text is formatted (expansion stops at its end). */
+#define BE_DUZ_ERROR_WORK_SIZE 5000
+/* errno value that stands for "no system error". */
+#define BE_DUZ_NO_SYSTEM_ERROR 9999
+/* Room of the line buffer that BE_DUZ_file_read_line fills: a line of up to 4095 characters and
+ * its terminator. A longer line is handed out in pieces of 4095 characters, nothing dropped. */
+#define BE_DUZ_LINE_SIZE 4096
+
+/* Formats "CM for OEBS: " + format into the error record with code. Always 0. */
+ZPARC BE_DUZ_UpdateErrorSet(ZPAError* Error, ZPAErrorCode code, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+/* strerror(errno) into systemMsg (empty for errno 9999); returns systemMsg. */
+char* BE_DUZ_get_system_error(char* systemMsg);
+
+/* Path buffers are PATHNAME_D_typ. */
+void BE_DUZ_build_procid_fname(char* ProcIdPath, const char* orderno, const char* runno);
+void BE_DUZ_build_procid_fname2(char* ProcIdPath, const char* orderno);
+void BE_DUZ_build_backup_fname(char* Backup_Path, const char* orderno, const char* runno);
+ZPARC BE_DUZ_build_sysout_fname(ZPAAttrList* AttributesIn, char* SysoutPath, ZPAError* Error);
+
+/* attr_value holds attr_size + 1 bytes. 0 or 1. */
+ZPARC BE_DUZ_file_get(const char* File_Path, const char* attr_key, int attr_size, char* attr_value, ZPAError* Error);
+/* Appends the rows of a key/value file to Attributes (new array of copies). 0 or 1. */
+ZPARC BE_DUZ_append_file2Attr(ZPAAttrList* Attributes, const char* File_Path, ZPAError* Error);
+/* aline holds BE_DUZ_LINE_SIZE bytes. 0 a line read, 2 end of file. */
+int BE_DUZ_file_read_line(FILE* filePtr, char* aline);
+/* size receives the size in bytes as "%ld". 0 or 1. */
+int BE_DUZ_get_file_size(const char* File_Path, char* size);
+void BE_DUZ_print_attr(ZPAAttrList* AttrList);
+
+/* ------------------------------------------------------------------------------------------------
+ * Requests files (./data/DUZ_reqs.dat: request id and the epoch second it was recorded)
+ * ---------------------------------------------------------------------------------------------- */
+
+#define BE_DUZ_REQS_FILE_NAME "DUZ_reqs"
+/* Rows older than this many seconds are dropped by BE_DUZ_remove_old_req. */
+#define BE_DUZ_REQS_MAX_AGE 86400
+/* Key column width and value cut of a written row. */
+#define BE_DUZ_REQS_KEY_WIDTH 64
+#define BE_DUZ_REQS_VALUE_MAX 2048
+/* Line buffer of the reader: 2112 characters and a terminator. */
+#define BE_DUZ_REQS_LINE_MAX 2112
+
+/* Locked open of a work file. CM_RC 1, or 2, 8, 11, 22. */
+CM_RC BE_DUZ_FILE_open(OS_FD_typ* fd, const char* file_name, OS_FILE_MODE_typ mode);
+CM_RC BE_DUZ_read_reqs_file(const char* reqFilePath, ZPALIST_handle_typ* currList, ZPAError* Error);
+CM_RC BE_DUZ_write_reqs_file(const char* reqFilePath, ZPALIST_handle_typ* currList, ZPAError* Error);
+CM_RC BE_DUZ_remove_old_req(ZPALIST_handle_typ* list);
+CM_RC BE_DUZ_param_parse_str(ZPALIST_handle_typ* list, const char* String);
+/* line holds BE_DUZ_REQS_LINE_MAX + 1 bytes. 1 line, 5 end of file, 2 read error. */
+CM_RC BE_DUZ_ReadReqLine(OS_FD_typ fd, char* line, ZPAError* Error);
+CM_RC BE_DUZ_unlock_close_reqs_file(OS_FD_typ fd, const char* reqFilePath, ZPALIST_handle_typ* currList, ZPAError* Error);
+
+/* ------------------------------------------------------------------------------------------------
+ * XML text helpers
+ * ---------------------------------------------------------------------------------------------- */
+
+typedef enum { B_INIT = 0, B_DOUBLE = 1, B_FREE = 2 } ACTION_typ;
+
+/* Action of BE_DUZ_replace_XML_chars: 1 unescapes, any other value escapes. */
+#define BE_DUZ_XML_UNESCAPE 1
+#define BE_DUZ_XML_ESCAPE 0
+/* Longest tag name the tag searches accept (their tag texts live in 128-byte buffers). */
+#define BE_DUZ_XML_TAG_MAX 124
+/* Room that BE_DUZ_get_XML_value and BE_DUZ_get_next_tag_name assume for their output: longer
+ * texts are cut to this size less one. */
+#define BE_DUZ_XML_VALUE_SIZE 4096
+
+ZPARC BE_DUZ_init_xml_body(char* xmlbuf, const char* header, ZPAError* Error);
+ZPARC BE_DUZ_end_xml_body(char* xmlbuf, ZPAError* Error);
+char* BE_DUZ_get_XML_value(char* XML_buff, const char* XML_tag, char* value);
+char* BE_DUZ_find_XML_tag(const char* XML_buff, const char* XML_tag);
+char* BE_DUZ_get_next_tag_name(char* buffer, char* name);
+int BE_DUZ_replace_XML_chars(char* XMLIn, long buffSize, int action);
+long BE_DUZ_replace(const char* sourceBuff, char* destBuff, const char* sourceStr, const char* destStr);
+char* BE_DUZ_handle_buffer(ACTION_typ action, char* oldBuffer, long* bufferSize);
+
+/* ------------------------------------------------------------------------------------------------
+ * Agent utilities and account sources
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Command line "%s %s" of a utility: at most 1023 characters. */
+#define BE_DUZ_UTIL_CMD_SIZE 1024
+/* Output lines are read in pieces of this many bytes (terminator included). */
+#define BE_DUZ_UTIL_LINE_SIZE 1023
+/* Room of outBuf of the utility look-ups: at most 1023 characters and the terminator. */
+#define BE_DUZ_UTIL_VALUE_SIZE 1024
+/* Room of the process name (63 characters and the terminator). */
+#define BE_DUZ_PROC_NAME_SIZE 64
+#define BE_DUZ_ACCOUNTS_FILE_NAME "DUZ_inst"
+
+/* Runs an agent utility without a shell and takes the value of the first output line holding key.
+ * args is split at blanks into plain arguments; the word pair "2>&" "1" or the word "2>&1" sends
+ * the utility's error output into the same pipe. Nothing in args is read by a shell.
+ * ZPARC 0 found, 3 key not in the output, 1 the utility could not be started. */
+ZPARC BE_DUZ_get_agent_util_info(const char* command, const char* args, const char* key, char* outBuf, ZPAError* Error);
+/* The same with the arguments given one by one (argv ends with a null pointer), for arguments
+ * built from request values, which may hold blanks: each reaches the utility whole.
+ * merge_stderr non-zero sends the error output into the pipe. */
+ZPARC BE_DUZ_get_agent_util_info_argv(const char* command, const char* const* argv, int merge_stderr,
+                                      const char* key, char* outBuf, ZPAError* Error);
+
+void BE_DUZ_get_proc_name(char* out_procname);
+CM_RC BE_DUZ_get_agent_dir(char* agent_dir);
+
+ZPARC BE_DUZ_load_account_from_file(ZPALIST_handle_typ* allInstsList, ZPALIST_handle_typ** instList,
+                                    const char* instName, const char* accountFileName);
+ZPARC BE_DUZ_load_LCP_from_File(ZPALIST_handle_typ* allInstsList, ZPALIST_handle_typ** instList, const char* instName);
+ZPARC BE_DUZ_load_CCP_from_file(ZPALIST_handle_typ* allInstsList, ZPALIST_handle_typ** instList, const char* ccpName,
+                                ZPAAttrList* Attributes, const char* reqType, ZPAError* Error);
+/* Deletes the tracking cache of the job in Attributes: 0 deleted, non-zero failure. */
+int BE_DUZ_clean_ccp_cache_file(ZPAAttrList* Attributes, ZPAError* Error);
+CM_RC BE_DUZ_subtable_list_clear(ZPALIST_handle_typ* list);
+void RemoveSpecialChars(char* value);
+
+/* ------------------------------------------------------------------------------------------------
+ * Central connection profiles: cache file names
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Room of a cache file name: 63 characters and the terminator. */
+#define BE_DUZ_CCP_NAME_SIZE 64
+
+/* "%s_%x_cache" (ORDERNO, RUNNO in hex) for TRACK, SUBMIT, TRACK_INIT and STATISTICS, else
+ * "%s_cache" (profile name). 0, or the attribute lookup's result. */
+ZPARC BE_DUZ_create_ccp_cache_file_name(const char* reqType, const char* ccpName, char* cacheFileName,
+                                        ZPAAttrList* Attributes, ZPAError* Error);
+/* "%s/../ccp_cache/%s.dat" with CM_DIR of table OEBS. 0, 1 missing argument, 3 CM_DIR not set. */
+ZPARC BE_DUZ_full_ccp_file_path(const char* cacheFileName, char* path);
+
+/* ------------------------------------------------------------------------------------------------
+ * Stored passwords: encryption by the agent's type, Base64, central connection profiles, the
+ * one-time re-encryption of the accounts file and the encryption key change
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Which AES key protects a stored password. CHECK_PREFIX takes it from the text's prefix;
+ * MAX_SCOPES stands for "no prefix found" and is treated as the local key. */
+typedef enum { GLOBAL = 0, LOCAL = 1, CHECK_PREFIX = 2, MAX_SCOPES = 3 } EncryptionKey;
+
+#define BE_DUZ_GLOBAL_PREFIX "!AES256CBC@global!"
+#define BE_DUZ_LOCAL_PREFIX "!AES256GCM@local!"
+#define BE_DUZ_GLOBAL_CIPHER "AES256CBC"
+#define BE_DUZ_GLOBAL_KEY_ALIAS "global"
+#define BE_DUZ_LOCAL_CIPHER "AES256GCM"
+#define BE_DUZ_LOCAL_KEY_ALIAS "local"
+/* Room of a stored password and of the working buffers around it (2047 characters + NUL). */
+#define BE_DUZ_PASSWORD_SIZE 2048
+/* Room of the thread's encryption type text. */
+#define BE_DUZ_ENC_TYPE_SIZE 64
+
+#define BE_DUZ_ENC_INDICATOR_FILE_NAME "DUZ_enc_ind"
+#define BE_DUZ_ACCOUNTS_BACKUP_FILE_NAME "DUZ_inst_bkp"
+
+typedef char BE_DUZ_PARAM_VALUE_typ[2048];
+
+/* One OEBS account as the configuration-manager requests carry it. */
+typedef struct {
+    BE_DUZ_PARAM_VALUE_typ account_name;
+    BE_DUZ_PARAM_VALUE_typ service_name;
+    BE_DUZ_PARAM_VALUE_typ login_name;
+    BE_DUZ_PARAM_VALUE_typ password;
+    BE_DUZ_PARAM_VALUE_typ nls_language;
+    BE_DUZ_PARAM_VALUE_typ nls_char;
+    char enable_sysout_handling[2];
+    char append_log[2];
+    char append_output[2];
+    char convert_warning_to_ok[2];
+    char wait_child[2];
+    char job_comp_depend_child[2];
+} BE_DUZ_account_data_handle;
+
+/* The open list answer (defined with the list entry points). */
+typedef struct BE_DUZ_xmldata_handle BE_DUZ_xmldata_handle;
+/* The agent's connection record (defined with the life-cycle entry points). */
+struct ZPAConnHandle;
+
+/* Dispatch: AES through the string-encryption library when the agent's type is "aes", else the
+ * Blowfish text form. In place; size is the text buffer's room. 0 success, non-zero failure. */
+ZPARC BE_DUZ_PKM_encrypt(char* text, int size, EncryptionKey key, ZPAError* Error);
+ZPARC BE_DUZ_PKM_decrypt(char* text, int size, EncryptionKey key, ZPAError* Error);
+
+/* AES wrappers: *len enters as the output's room and leaves as the output's length. Input and
+ * output may be the same buffer. -1 for a missing argument, else 0 or the failure's code. */
+ZPARC BE_DUZ_encrypt_aes_local(const char* plain, char* cipher_out, int* len, ZPAError* Error);
+ZPARC BE_DUZ_encrypt_aes_global(const char* plain, char* cipher_out, int* len, ZPAError* Error);
+ZPARC BE_DUZ_decrypt_aes_local(const char* cipher, char* plain_out, int* len, ZPAError* Error);
+ZPARC BE_DUZ_decrypt_aes_global(const char* cipher, char* plain_out, int* len, ZPAError* Error);
+ZPARC BE_DUZ_encrypt_aes(const char* plain, const char* cipherAlias, const char* keyAlias, char* cipher_out,
+                         int* len, ZPAError* Error);
+ZPARC BE_DUZ_decrypt_aes(const char* cipher, const char* cipherAlias, const char* keyAlias, char* plain_out,
+                         int* len, ZPAError* Error);
+
+/* Per-thread state: the agent's encryption type (never null; empty until read), the library
+ * context (none with clean-up mode 1 when the thread has none), and its release. */
+char* BE_DUZ_get_encyption_type(ZPAError* Error);
+ORVSECU_ctx* BE_DUZ_get_encyption_module(int cleanup_mode, ZPAError* Error);
+ZPARC BE_DUZ_clean_encyption_info(ZPAError* Error);
+
+EncryptionKey BE_DUZ_AES_get_key_from_prefix(const char* text);
+void BE_DUZ_add_prefix(char* text, int buffer_len, EncryptionKey scope);
+void BE_DUZ_remove_prefix(char* text);
+char* BE_DUZ_process_path(char* path);
+
+/* Base64 (standard alphabet, "=" padding). Both return malloc'ed, unterminated bytes of
+ * *output_length, or none; the caller frees them. */
+char* base64_encode(const unsigned char* data, int input_length, int* output_length);
+unsigned char* base64_decode(const char* data, int input_length, int* output_length);
+void build_decoding_table(void);
+
+/* Central connection profiles. 0 read the account from the cache file cacheFileName (room
+ * BE_DUZ_CCP_NAME_SIZE), 3 read the accounts file, 1 no cache file, else the writer's failure. */
+ZPARC BE_DUZ_load_ccp_data_to_file(const char* ccpName, char* cacheFileName, const char* reqType,
+                                   ZPAAttrList* Attributes, ZPAError* Error);
+ZPARC BE_DUZ_is_account_lcp(const char* ccpName, ZPAError* Error);
+/* ccpData has room for BE_DUZ_CCP_DATA_SIZE bytes. 0 or 3. */
+#define BE_DUZ_CCP_DATA_SIZE 4098
+ZPARC BE_DUZ_get_ccp_data(const char* ccpName, const char* reqType, ZPAAttrList* Attributes, char* ccpData,
+                          ZPAError* Error);
+ZPARC BE_DUZ_get_ccp_from_util(const char* ccpName, char* ccpData, ZPAError* Error);
+void BE_DUZ_clean_ccp_encrypted_data(const char* value, char* cleaned);
+ZPARC BE_DUZ_decrypt_ccp(const char* ccpData, char* decrypted, int* len, ZPAError* Error);
+int BE_DUZ_is_Agent_SaaS(ZPAError* Error);
+
+/* One-time re-encryption of the accounts file while ./data/DUZ_enc_ind.dat exists. */
+ZPARC BE_ENV_update_encryption(ZPAError* Error);
+
+/* Encryption key change of the accounts file ("BackUp", "CleanUp", "Restore", "Deploy"). */
+ZPARC ZPAAPI_PASSWORDKEY_ACTION(struct ZPAConnHandle* ConnHandle, char* Action, ZPAAttrList* AttributesIn,
+                                ZPAAttrList* AttributesOut, ZPAError* Error);
+int BE_DUZ_load_all_lcp(ZPALIST_handle_typ* list);
+/* The key lengths are clamped to the lengths of the values they describe. */
+ZPARC BE_DUZ_get_keys_info(ZPAAttrList* AttributesIn, char** new_key, int* new_key_len, char** old_key,
+                           int* old_key_len);
+ZPARC BE_DUZ_update_aes_key_per_account(ZPALIST_handle_typ* list, BE_DUZ_account_data_handle* account,
+                                        const char* new_key, int new_key_len, const char* old_key,
+                                        int old_key_len, ORVSECU_ctx* ctx, ZPAError* Error);
+
+/* Account sections of the accounts file (or of a central-profile cache file). */
+ZPARC BE_DUZ_PKM_get_accounts_value(ZPALIST_handle_typ* account_list, const char* account_name, const char* key,
+                                    char* list_val, int val_size, ZPAError* Error);
+ZPARC BE_DUZ_PKM_populate_account_data(char* account_to_update, char* account_name, char* account_xml_buffer,
+                                       BE_DUZ_xmldata_handle* response_handle, char* request_error_message,
+                                       char* request_error_code, char* request_name, char* ccp_file_name,
+                                       ZPAError* Error);
+
+CM_EXTERN_C_END
+
+#endif

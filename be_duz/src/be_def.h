@@ -108,7 +108,9 @@ typedef enum { B_INIT = 0, B_DOUBLE = 1, B_FREE = 2 } ACTION_typ;
 
 ZPARC BE_DUZ_init_xml_body(char* xmlbuf, const char* header, ZPAError* Error);
 ZPARC BE_DUZ_end_xml_body(char* xmlbuf, ZPAError* Error);
+/* The text of the first element named XML_tag; returns the position after its closing tag. */
 char* BE_DUZ_get_XML_value(char* XML_buff, const char* XML_tag, char* value);
+/* A malloc'ed copy of the first whole element holding a non-blank character; the caller frees it. */
 char* BE_DUZ_find_XML_tag(const char* XML_buff, const char* XML_tag);
 char* BE_DUZ_get_next_tag_name(char* buffer, char* name);
 int BE_DUZ_replace_XML_chars(char* XMLIn, long buffSize, int action);

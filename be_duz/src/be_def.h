@@ -12,6 +12,7 @@
 #include "os_file.h"
 #include "zpaapi.h"
 #include "zpalist.h"
+#include "orvsecure.h"
 
 /* ------------------------------------------------------------------------------------------------
  * Tracing. Plug-in code writes a line of level N when the debug level reaches N, at active level 0
@@ -107,7 +108,9 @@ typedef enum { B_INIT = 0, B_DOUBLE = 1, B_FREE = 2 } ACTION_typ;
 
 ZPARC BE_DUZ_init_xml_body(char* xmlbuf, const char* header, ZPAError* Error);
 ZPARC BE_DUZ_end_xml_body(char* xmlbuf, ZPAError* Error);
+/* The text of the first element named XML_tag; returns the position after its closing tag. */
 char* BE_DUZ_get_XML_value(char* XML_buff, const char* XML_tag, char* value);
+/* A malloc'ed copy of the first whole element holding a non-blank character; the caller frees it. */
 char* BE_DUZ_find_XML_tag(const char* XML_buff, const char* XML_tag);
 char* BE_DUZ_get_next_tag_name(char* buffer, char* name);
 int BE_DUZ_replace_XML_chars(char* XMLIn, long buffSize, int action);
@@ -165,6 +168,203 @@ ZPARC BE_DUZ_create_ccp_cache_file_name(const char* reqType, const char* ccpName
                                         ZPAAttrList* Attributes, ZPAError* Error);
 /* "%s/../ccp_cache/%s.dat" with CM_DIR of table OEBS. 0, 1 missing argument, 3 CM_DIR not set. */
 ZPARC BE_DUZ_full_ccp_file_path(const char* cacheFileName, char* path);
+
+/* ------------------------------------------------------------------------------------------------
+ * Stored passwords: encryption by the agent's type, Base64, central connection profiles, the
+ * one-time re-encryption of the accounts file and the encryption key change
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Which AES key protects a stored password. CHECK_PREFIX takes it from the text's prefix;
+ * MAX_SCOPES stands for "no prefix found" and is treated as the local key. */
+typedef enum { GLOBAL = 0, LOCAL = 1, CHECK_PREFIX = 2, MAX_SCOPES = 3 } EncryptionKey;
+
+#define BE_DUZ_GLOBAL_PREFIX "!AES256CBC@global!"
+#define BE_DUZ_LOCAL_PREFIX "!AES256GCM@local!"
+#define BE_DUZ_GLOBAL_CIPHER "AES256CBC"
+#define BE_DUZ_GLOBAL_KEY_ALIAS "global"
+#define BE_DUZ_LOCAL_CIPHER "AES256GCM"
+#define BE_DUZ_LOCAL_KEY_ALIAS "local"
+/* Room of a stored password and of the working buffers around it (2047 characters + NUL). */
+#define BE_DUZ_PASSWORD_SIZE 2048
+/* Room of the thread's encryption type text. */
+#define BE_DUZ_ENC_TYPE_SIZE 64
+
+#define BE_DUZ_ENC_INDICATOR_FILE_NAME "DUZ_enc_ind"
+#define BE_DUZ_ACCOUNTS_BACKUP_FILE_NAME "DUZ_inst_bkp"
+
+typedef char BE_DUZ_PARAM_VALUE_typ[2048];
+
+/* One OEBS account as the configuration-manager requests carry it. */
+typedef struct {
+    BE_DUZ_PARAM_VALUE_typ account_name;
+    BE_DUZ_PARAM_VALUE_typ service_name;
+    BE_DUZ_PARAM_VALUE_typ login_name;
+    BE_DUZ_PARAM_VALUE_typ password;
+    BE_DUZ_PARAM_VALUE_typ nls_language;
+    BE_DUZ_PARAM_VALUE_typ nls_char;
+    char enable_sysout_handling[2];
+    char append_log[2];
+    char append_output[2];
+    char convert_warning_to_ok[2];
+    char wait_child[2];
+    char job_comp_depend_child[2];
+} BE_DUZ_account_data_handle;
+
+/* The open list answer (defined with the list entry points). */
+typedef struct BE_DUZ_xmldata_handle BE_DUZ_xmldata_handle;
+/* The agent's connection record (defined with the life-cycle entry points). */
+struct ZPAConnHandle;
+
+/* Dispatch: AES through the string-encryption library when the agent's type is "aes", else the
+ * Blowfish text form. In place; size is the text buffer's room. 0 success, non-zero failure. */
+ZPARC BE_DUZ_PKM_encrypt(char* text, int size, EncryptionKey key, ZPAError* Error);
+ZPARC BE_DUZ_PKM_decrypt(char* text, int size, EncryptionKey key, ZPAError* Error);
+
+/* AES wrappers: *len enters as the output's room and leaves as the output's length. Input and
+ * output may be the same buffer. -1 for a missing argument, else 0 or the failure's code. */
+ZPARC BE_DUZ_encrypt_aes_local(const char* plain, char* cipher_out, int* len, ZPAError* Error);
+ZPARC BE_DUZ_encrypt_aes_global(const char* plain, char* cipher_out, int* len, ZPAError* Error);
+ZPARC BE_DUZ_decrypt_aes_local(const char* cipher, char* plain_out, int* len, ZPAError* Error);
+ZPARC BE_DUZ_decrypt_aes_global(const char* cipher, char* plain_out, int* len, ZPAError* Error);
+ZPARC BE_DUZ_encrypt_aes(const char* plain, const char* cipherAlias, const char* keyAlias, char* cipher_out,
+                         int* len, ZPAError* Error);
+ZPARC BE_DUZ_decrypt_aes(const char* cipher, const char* cipherAlias, const char* keyAlias, char* plain_out,
+                         int* len, ZPAError* Error);
+
+/* Per-thread state: the agent's encryption type (never null; empty until read), the library
+ * context (none with clean-up mode 1 when the thread has none), and its release. */
+char* BE_DUZ_get_encyption_type(ZPAError* Error);
+ORVSECU_ctx* BE_DUZ_get_encyption_module(int cleanup_mode, ZPAError* Error);
+ZPARC BE_DUZ_clean_encyption_info(ZPAError* Error);
+
+EncryptionKey BE_DUZ_AES_get_key_from_prefix(const char* text);
+void BE_DUZ_add_prefix(char* text, int buffer_len, EncryptionKey scope);
+void BE_DUZ_remove_prefix(char* text);
+char* BE_DUZ_process_path(char* path);
+
+/* Base64 (standard alphabet, "=" padding). Both return malloc'ed, unterminated bytes of
+ * *output_length, or none; the caller frees them. */
+char* base64_encode(const unsigned char* data, int input_length, int* output_length);
+unsigned char* base64_decode(const char* data, int input_length, int* output_length);
+void build_decoding_table(void);
+
+/* Central connection profiles. 0 read the account from the cache file cacheFileName (room
+ * BE_DUZ_CCP_NAME_SIZE), 3 read the accounts file, 1 no cache file, else the writer's failure. */
+ZPARC BE_DUZ_load_ccp_data_to_file(const char* ccpName, char* cacheFileName, const char* reqType,
+                                   ZPAAttrList* Attributes, ZPAError* Error);
+ZPARC BE_DUZ_is_account_lcp(const char* ccpName, ZPAError* Error);
+/* ccpData has room for BE_DUZ_CCP_DATA_SIZE bytes. 0 or 3. */
+#define BE_DUZ_CCP_DATA_SIZE 4098
+ZPARC BE_DUZ_get_ccp_data(const char* ccpName, const char* reqType, ZPAAttrList* Attributes, char* ccpData,
+                          ZPAError* Error);
+ZPARC BE_DUZ_get_ccp_from_util(const char* ccpName, char* ccpData, ZPAError* Error);
+void BE_DUZ_clean_ccp_encrypted_data(const char* value, char* cleaned);
+ZPARC BE_DUZ_decrypt_ccp(const char* ccpData, char* decrypted, int* len, ZPAError* Error);
+int BE_DUZ_is_Agent_SaaS(ZPAError* Error);
+
+/* One-time re-encryption of the accounts file while ./data/DUZ_enc_ind.dat exists. */
+ZPARC BE_ENV_update_encryption(ZPAError* Error);
+
+/* Encryption key change of the accounts file ("BackUp", "CleanUp", "Restore", "Deploy"). */
+ZPARC ZPAAPI_PASSWORDKEY_ACTION(struct ZPAConnHandle* ConnHandle, char* Action, ZPAAttrList* AttributesIn,
+                                ZPAAttrList* AttributesOut, ZPAError* Error);
+int BE_DUZ_load_all_lcp(ZPALIST_handle_typ* list);
+/* The key lengths are clamped to the lengths of the values they describe. */
+ZPARC BE_DUZ_get_keys_info(ZPAAttrList* AttributesIn, char** new_key, int* new_key_len, char** old_key,
+                           int* old_key_len);
+ZPARC BE_DUZ_update_aes_key_per_account(ZPALIST_handle_typ* list, BE_DUZ_account_data_handle* account,
+                                        const char* new_key, int new_key_len, const char* old_key,
+                                        int old_key_len, ORVSECU_ctx* ctx, ZPAError* Error);
+
+/* Account sections of the accounts file (or of a central-profile cache file). */
+ZPARC BE_DUZ_PKM_get_accounts_value(ZPALIST_handle_typ* account_list, const char* account_name, const char* key,
+                                    char* list_val, int val_size, ZPAError* Error);
+ZPARC BE_DUZ_PKM_populate_account_data(char* account_to_update, char* account_name, char* account_xml_buffer,
+                                       BE_DUZ_xmldata_handle* response_handle, char* request_error_message,
+                                       char* request_error_code, char* request_name, char* ccp_file_name,
+                                       ZPAError* Error);
+
+/* ------------------------------------------------------------------------------------------------
+ * Jobs failure table (cm/DUZ/data/jobs_failure_table.dat, lock file job_failure.lock) and the
+ * failure notice in the job's sysout
+ * ---------------------------------------------------------------------------------------------- */
+
+#define BE_JOB_FAILURE_TABLE_FILE "jobs_failure_table.dat"
+#define BE_JOB_FAILURE_LOCK_FILE "job_failure.lock"
+/* Room of a row value and of a notice: 1023 characters and the terminator. */
+#define BE_JOB_FAILURE_MSG_SIZE 1024
+/* The message of a notice is cut to this many characters. */
+#define BE_JOB_NOTICE_MSG_MAX 913
+/* Error code meaning "the message is a stored row value; its first word is the code". */
+#define BE_JOB_CODE_IN_MESSAGE (-9999)
+/* Longest code word taken from a stored row value; a longer first word is not a code. */
+#define BE_JOB_CODE_FIELD_SIZE 9
+#define BE_JOB_NOTICE_FORMAT_D                                                                     \
+    "\nORVANTA/CM for Oracle E-Business Suite has detected the following error:\n\nError message: %s\n\nError code: %d\n"
+#define BE_JOB_NOTICE_FORMAT_S                                                                     \
+    "\nORVANTA/CM for Oracle E-Business Suite has detected the following error:\n\nError message: %s\n\nError code: %s\n"
+/* Key of tables OEBS and CONFIG: octal permission bits set on a sysout after statistics. */
+#define BE_JOB_SYSOUT_MODE_KEY "SYSOUT_MODE"
+
+/* Paths into a PATHNAME_D_typ buffer. */
+void be_job_build_jobs_failure_file_path(char* file_path);
+void be_job_build_lock_file_path(char* file_path);
+/* Blocking lock of the table (0, or 1); released by closing the descriptor. */
+ZPARC be_job_lock_file(OS_FD_typ* fd, const char* lock_file_name);
+ZPARC be_job_unlock_file(OS_FD_typ fd);
+/* message: BE_JOB_FAILURE_MSG_SIZE bytes. 0 the job has a row, 1 not (or the table unreadable). */
+ZPARC be_job_find_in_jobs_failure_file(const char* orderno, const char* runno, char* message);
+/* Adds the job's row unless it has one (the first failure is kept). 0, or 1 on failure. */
+ZPARC BE_JOB_write_jobs_failure_file(const char* orderno, const char* runno, const char* message);
+ZPARC be_job_delete_line_from_jobs_failure_file(const char* orderno, const char* runno);
+ZPARC be_job_handle_submit_failure(ZPAAttrList* AttributesOut, ZPAAttrList* AttributesIn, ZPAError* Error);
+/* message: BE_JOB_FAILURE_MSG_SIZE bytes; "<code> - <text>". */
+void BE_SYSOUT_create_job_failure_msg(ZPAError* Error, char* message);
+/* error_message: BE_JOB_FAILURE_MSG_SIZE bytes, rewritten in place as the notice. */
+void BE_JOB_format_error_message(char* error_message, int error_code, int* err_code_from_msg);
+ZPARC BE_SYSOUT_handle_update_sysout(ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut, const char* orderno,
+                                     const char* runno, const char* error_text, int error_code,
+                                     int* err_code_from_msg, ZPAError* Error);
+ZPARC BE_SYSOUT_update_sysout(const char* sysout_path, const char* message, ZPAError* Error);
+/* CM_RC: 1 set or nothing to set, 2 failure. SYSOUT_MODE must be octal digits (at most 07777). */
+CM_RC BE_SYSOUT_chmod_sysout(ZPAAttrList* AttributesIn, ZPAError* Error);
+
+/* ------------------------------------------------------------------------------------------------
+ * Report parameter record and configuration-manager request names
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Parameters kept per request or set program. */
+#define BE_DUZ_MAX_REPORT_PARMS 100
+
+typedef struct {
+    char parm_name[31];
+    char parm_display[81];
+    char parm_type[2];
+    char required[2];
+    char value_set_name[61];
+    char value_set_type[2];
+    int value_set_id;
+    int seq_number;
+    char dft_value[2001];
+    char formatype[2];
+    char report_value[241];
+    char report_meaning[241];
+    char value[2048];
+    int maxsize;
+    char uppercase[2];
+    char sharedparm_name[31];
+    char displayed[2];
+    ZPALIST_handle_typ list; /* GM_PARAM_table_row rows: HAS_ID, ID, VALUE, MEANING, ... */
+} BE_DUZ_report_parm;
+
+/* Empties the texts, zeroes the numbers and makes list empty; report_meaning and displayed are
+ * left as they are. Always 0. */
+ZPARC BE_DUZ_init_report_parm(BE_DUZ_report_parm* parm_rec);
+
+#define BE_DUZ_PKM_PREFIX_CM "ORVCM"
+#define BE_DUZ_PKM_PREFIX_OEBS "ORVOEBS"
+/* 1 when the action, upper-cased, begins with "ORVCM" or "ORVOEBS", else 0. */
+int BE_DUZ_PKM_isPKMrequest(const char* action);
 
 /* ------------------------------------------------------------------------------------------------
  * Job-script view: a job's OEBS program or request-set definition as text, built in a temporary

@@ -320,7 +320,7 @@ TEST_F(FileOpen, TracesOpenAndErrorLines) {
     ASSERT_EQ(OS_FILE_open(&fd, "temp/traced", OS_FILE_APPEND), CM_RC_OK);
     OS_FILE_close(fd);
     EXPECT_EQ(OS_FILE_open(&fd, "temp/traced", OS_FILE_UPDATE), CM_RC_FAIL);
-    std::string log = testbed::read_diag_log("FT");
+    std::string log = testbed::read_diag_log_texts("FT");
     EXPECT_NE(log.find("FT:OS_FILE_open\nFT:file_name='temp/traced'\n"), std::string::npos);
     EXPECT_NE(log.find("FT:OS_FILE_open succeeded: opened descriptor "), std::string::npos);
     EXPECT_NE(log.find("FT:OS_FILE_open failed - errno="), std::string::npos);

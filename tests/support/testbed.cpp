@@ -1,5 +1,7 @@
 #include "testbed.h"
 
+#include "gm_param.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -7,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -30,6 +33,9 @@ AgentHome::AgentHome() {
 }
 
 AgentHome::~AgentHome() {
+    // The process caches hold tables of this home, which is about to go.
+    GM_PARAM_clear();
+    GM_PARAM_subtable_clear();
     std::error_code ec;
     fs::current_path(previous_dir_, ec);
     if (had_orvanta_)
@@ -79,6 +85,15 @@ std::string diag_log_path(const std::string& process_name) {
 }
 
 std::string read_diag_log(const std::string& process_name) { return read_whole_file(diag_log_path(process_name)); }
+
+std::string strip_diag_times(const std::string& log) {
+    static const std::regex stamp(R"((^|\n)\d{4} \d\d:\d\d:\d\d:\d{3} )");
+    return std::regex_replace(log, stamp, "$1");
+}
+
+std::string read_diag_log_texts(const std::string& process_name) {
+    return strip_diag_times(read_diag_log(process_name));
+}
 
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;

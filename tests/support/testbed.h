@@ -55,6 +55,10 @@ private:
 std::string diag_log_path(const std::string& process_name);
 // Whole content of that log ("" when it does not exist).
 std::string read_diag_log(const std::string& process_name);
+// The same log with the time stamp ("MMDD HH:MM:SS:CCC ") taken off the start of every line, so
+// that tests can match whole lines: "Oebs_CM:text\n".
+std::string read_diag_log_texts(const std::string& process_name);
+std::string strip_diag_times(const std::string& log);
 // Lines of a text, without their newlines.
 std::vector<std::string> lines_of(const std::string& text);
 

@@ -47,6 +47,29 @@ enum {
     ZPA_CPP_STUB_CALLED = 30
 };
 
+/* The plug-in handle that the agent owns and passes to ZPAAPI_Init, ZPAAPI_Term and
+ * ZPAAPI_Connect; the plug-in reads and writes none of its fields. */
+typedef char ZPABeType[32];
+typedef char ZPABeDir[256];
+typedef char ZPABeName[128];
+typedef struct ZPABeHandle {
+    ZPABeType Type;
+    ZPABeDir Dir;
+    ZPAAttrList Attributes;
+    void* DLLHandle;
+    void* Methods;
+    void* UserData;
+} ZPABeHandle;
+
+/* One agent connection: the agent owns the record, the plug-in owns what UserData points to. */
+typedef struct ZPAConnHandle {
+    ZPABeHandle* BeHandle;
+    ZPABeName BeName;
+    ZPAAttrList Attributes;
+    void* UserData;
+    ZPARC result;
+} ZPAConnHandle;
+
 /* Lookups. A wanted name without the job-variable prefix "%%" also finds a stored "%%NAME". */
 ZPARC ZPAAPI_UTILS_AttrListValueGet(ZPAAttrList* AttrList, char* Name, char** Value);
 ZPARC ZPAAPI_UTILS_AttrListValueGetNoAutoedits(ZPAAttrList* AttrList, char* Name, char** Value);

@@ -111,10 +111,14 @@ ZPARC BE_DUZ_OCI_START_Session(ZPAAttrList* Attr, BE_DUZ_Handles* h, ZPAError* E
         stored_password == nullptr)
         return own_failure(Error, "password not found");
 
-    /* Decrypted in place; a text that does not decrypt goes to the database as it is. */
+    /* Decrypted in place; a text that does not decrypt goes to the database as it is, and the
+     * decryption's complaint is kept out of the record (the logon decides whether it was right). */
     std::string password(BE_DUZ_SESSION_PASSWORD_SIZE, '\0');
     std::strncpy(password.data(), stored_password, BE_DUZ_SESSION_PASSWORD_SIZE - 1);
-    BE_DUZ_PKM_decrypt(password.data(), BE_DUZ_SESSION_PASSWORD_SIZE, CHECK_PREFIX, Error);
+    ZPAError decrypt_error;
+    std::memset(&decrypt_error, 0, sizeof decrypt_error);
+    if (BE_DUZ_PKM_decrypt(password.data(), BE_DUZ_SESSION_PASSWORD_SIZE, CHECK_PREFIX, &decrypt_error) != 0)
+        BE_TRACE(4, "The stored password did not decrypt; it is used as it is");
     password.resize(std::strlen(password.c_str()));
 
     if (ZPAAPI_UTILS_AttrListValueGet(Attr, const_cast<char*>("DB_SID"), &sid) != 0 || sid == nullptr)

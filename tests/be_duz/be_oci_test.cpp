@@ -246,6 +246,18 @@ TEST_F(OciSessionTest, AccountSessionTakesTheOracleEnvironmentFromTableOebs) {
     EXPECT_EQ(oci_standin::live_handles(), 0u);
 }
 
+TEST_F(OciSessionTest, StoredPasswordReachesTheDatabaseDecrypted) {
+    char stored[BE_DUZ_SESSION_PASSWORD_SIZE] = "s3cret";
+    ZPAError error{};
+    ASSERT_EQ(BE_DUZ_PKM_encrypt(stored, sizeof stored, LOCAL, &error), 0) << error.text;
+    ASSERT_STRNE(stored, "s3cret");
+    home.write_file("data/DUZ_inst.dat", std::string("[ENC]\nDB_SID VIS\nDB_LOGIN APPS\nDB_PASSWD ") + stored + "\n");
+    BE_DUZ_Handles* session = nullptr;
+    ASSERT_EQ(BE_DUZ_connect_to_OEBS(const_cast<char*>("ENC"), &session, &error), 0) << error.text;
+    EXPECT_EQ(oci_standin::journal().logons.back().password, "s3cret");
+    close_session(session);
+}
+
 TEST_F(OciSessionTest, AccountSessionFailuresStoreNoSession) {
     home.write_file("data/DUZ_inst.dat", kAccounts);
     oci_standin::add_logon(oci_standin::logon("VIS", "APPS", "other"));

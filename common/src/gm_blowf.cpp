@@ -12,6 +12,7 @@
 
 #include "os_blowf.h"
 #include "os_diag.h"
+#include "os_file.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ namespace {
 constexpr int kPlainBufLen = 2048;  // padded plain text, decrypted bytes
 constexpr int kTextBufLen = 2048;   // produced text, in characters
 constexpr int kMaxTextLen = 4 * kPlainBufLen;
+constexpr int kFileLineLen = 2048;  // longest line of an encrypted file
 
 // The built-in default key, kept masked so that it stands nowhere whole in the program's data:
 // byte i of the key is kDefaultKeyMasked[i] ^ (0xA7 + 29 * i). This is the one place that knows it.
@@ -418,6 +420,37 @@ int GM_BLOWF_is_default_key(void) {
     else
         DIAG_TRACE(4, "%s: Current blowfish key is not default key.", fn);
     return same ? 1 : 0;
+}
+
+CM_RC GM_BLOWF_readEncryptedFile(const char* fileName, char* outBuffer, int outBufferSize) {
+    static const char fn[] = "GM_BLOWF_readEncryptedFile";
+    if (!fileName || !outBuffer || outBufferSize <= 0) return CM_RC_FAIL;
+    FILE* file = nullptr;
+    if (OS_FILE_fopen(fileName, &file, OS_FILE_READ) != CM_RC_OK || !file) return CM_RC_FAIL;
+    DIAG_TRACE(4, "%s start reading the file", fn);
+
+    CM_RC rc = CM_RC_OK;
+    std::size_t used = strnlen(outBuffer, static_cast<std::size_t>(outBufferSize));
+    char line[kFileLineLen];
+    while (std::fgets(line, sizeof line, file)) {
+        line[std::strcspn(line, "\n")] = '\0';
+        if (GM_BLOWF_decrypt(line, sizeof line) != CM_RC_OK) {
+            rc = CM_RC_FAIL;
+            break;
+        }
+        // Count what is really written, the line feed included, so the output always fits.
+        const std::size_t need = used + std::strlen(line) + 1;
+        if (outBufferSize < 5 || need > static_cast<std::size_t>(outBufferSize - 5)) {
+            DIAG_TRACE(4, "%s the provided buffer: %d is smaller than the file: %d", fn, outBufferSize,
+                       static_cast<int>(need));
+            rc = CM_RC_FAIL;
+            break;
+        }
+        std::snprintf(outBuffer + used, static_cast<std::size_t>(outBufferSize) - used, "%s\n", line);
+        used = need;
+    }
+    OS_FILE_fclose(file);
+    return rc;
 }
 
 }  // extern "C"

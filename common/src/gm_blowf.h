@@ -61,6 +61,10 @@ CM_RC GM_BLOWF_decrypt_password(char* value, int val_size);
 /* As GM_BLOWF_decrypt without traces: 0 success, 1 failure. */
 int blowfish_decrypt_str(char* value, int val_size);
 
+/* Reads a file of lines encrypted with the default key into outBuffer (which the caller zeroes),
+ * one "%s\n" per decrypted line. CM_RC_FAIL when a line does not decrypt or does not fit. */
+CM_RC GM_BLOWF_readEncryptedFile(const char* fileName, char* outBuffer, int outBufferSize);
+
 /* A newly allocated (malloc) copy of the 32-byte built-in default key; null without memory. */
 unsigned char* GM_BLOWF_init_key(void);
 /* 1 when the current key is the built-in default key (or cannot be had), else 0. */

@@ -4,7 +4,6 @@
 #include "os_diag.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,8 +18,10 @@
 #include <string>
 #include <string_view>
 
+#include "gm_param.h"
 #include "gm_time.h"
 #include "os_file.h"
+#include "os_workfile.h"
 
 namespace {
 
@@ -70,15 +71,19 @@ struct DiagState {
     long limit_log_file_size = 0;
     int limit_log_versions = 0;
     int last_log_file_version = 0;
+    mode_t new_log_mode = kDefaultLogMode;  // mode given to the last log file created
     char dump_msg[4200] = {};  // stays in place: callers may keep the pointer
 };
 
 std::mutex diag_mutex;
 DiagState state;
 
-// Reads one configuration key. The parameter tables are not linked in yet, so every key answers
-// "absent" and the documented defaults apply.
-std::optional<std::string> config_value(const char* /*table*/, const char* /*key*/) { return std::nullopt; }
+// Reads one configuration key of the parameter tables; nothing when the key or its table is absent.
+std::optional<std::string> config_value(const char* table, const char* key) {
+    GM_PARAM_VALUE_typ value;
+    if (GM_PARAM_get(table, key, value) != CM_RC_OK) return std::nullopt;
+    return std::string(value);
+}
 
 int checked_level(int level, const char* which) {
     if (level >= 0 && level <= kLevelMax) return level;
@@ -160,22 +165,11 @@ int open_log(const std::string& path, mode_t mode) {
     return open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
 }
 
-// The agent home: the home directory of the owner of the current directory.
-std::optional<std::string> agent_home_dir() {
-    struct stat status;
-    if (stat(".", &status) != 0) return std::nullopt;
-    struct passwd entry;
-    struct passwd* found = nullptr;
-    char buffer[4096];
-    if (getpwuid_r(status.st_uid, &entry, buffer, sizeof buffer, &found) != 0 || !found || !found->pw_dir)
-        return std::nullopt;
-    return std::string(found->pw_dir);
-}
-
 std::string installed_versions() {
-    const std::optional<std::string> home = agent_home_dir();
-    if (!home) return "failed to get agent directory\n";
-    const std::string path = *home + "/installed-versions.txt";
+    // The agent home is the home directory of the owner of the current directory.
+    PATHNAME_D_typ home;
+    if (OS_FILE_get_agent_home_dir(home) != CM_RC_OK) return "failed to get agent directory\n";
+    const std::string path = std::string(home) + "/installed-versions.txt";
     FILE* in = std::fopen(path.c_str(), "r");
     if (!in) return "failed to open input file '" + path + "'\n";
     std::string content;
@@ -252,11 +246,23 @@ void diag_print_line(const char* text) {
 
     const std::string stamp = line_time();
     // Table look-ups happen before the log's lock is taken, so a module that logs while holding a
-    // lock of its own cannot deadlock with the log.
+    // lock of its own cannot deadlock with the log; and only when they matter (a log file about to
+    // be created, a critical-error report), as the table code itself may be what is logging.
     const bool reaches_file = debug >= 1 || active == 0;
-    std::optional<std::string> mode_value, interval_value;
+    std::optional<mode_t> new_log_mode;
+    std::optional<std::string> interval_value;
     if (reaches_file) {
-        mode_value = config_value("OS", "PROCLOG_MODE");
+        std::string path;
+        {
+            std::lock_guard<std::mutex> lock(diag_mutex);
+            path = state.os_diag_file_name;
+        }
+        if (!path.empty() && access(path.c_str(), F_OK) != 0) {
+            const std::optional<std::string> value = config_value("OS", "PROCLOG_MODE");
+            new_log_mode = value && std::atoi(value->c_str()) > 0
+                               ? static_cast<mode_t>(std::strtol(value->c_str(), nullptr, 8))
+                               : kDefaultLogMode;
+        }
         if (debug == 0) interval_value = config_value("CONFIG", "DBG_RESET_INTERVAL");
     }
 
@@ -267,9 +273,9 @@ void diag_print_line(const char* text) {
         if (active > 0) return;
     }
     if (state.os_diag_file_name.empty()) return;
-    mode_t mode = kDefaultLogMode;
-    if (mode_value && std::atoi(mode_value->c_str()) > 0)
-        mode = static_cast<mode_t>(std::strtol(mode_value->c_str(), nullptr, 8));
+    // A log removed since the look-up above (rotation by another thread) gets the last mode read.
+    if (new_log_mode) state.new_log_mode = *new_log_mode;
+    const mode_t mode = state.new_log_mode;
     const int fd = open_log(state.os_diag_file_name, mode);
     if (fd < 0) return;
 

@@ -284,3 +284,25 @@ TEST(BlowfishKey, LoadedKeyReplacesTheDefaultForPasswords) {
     ASSERT_EQ(GM_BLOWF_decrypt_password(buf, sizeof buf), CM_RC_OK);
     EXPECT_STREQ(buf, "pw");
 }
+
+using BlowfishFileTest = testbed::AgentHomeTest;
+
+TEST_F(BlowfishFileTest, EncryptedFileIsReadLineByLine) {
+    home.write_file("data/secrets.dat", encrypted("first") + "\n" + encrypted("") + "\n" + encrypted("third value") + "\n");
+    char out[256] = {};
+    ASSERT_EQ(GM_BLOWF_readEncryptedFile("data/secrets.dat", out, sizeof out), CM_RC_OK);
+    EXPECT_STREQ(out, "first\n\nthird value\n");
+
+    // "first\n\nthird value\n" is 19 characters: the buffer must keep 5 to spare.
+    char small[23] = {};
+    EXPECT_EQ(GM_BLOWF_readEncryptedFile("data/secrets.dat", small, sizeof small), CM_RC_FAIL);
+    EXPECT_STREQ(small, "first\n\n");
+    char exact[24] = {};
+    EXPECT_EQ(GM_BLOWF_readEncryptedFile("data/secrets.dat", exact, sizeof exact), CM_RC_OK);
+
+    home.write_file("data/broken.dat", encrypted("ok") + "\n" + std::string(40, '1') + "\n" + encrypted("never") + "\n");
+    char out2[256] = {};
+    EXPECT_EQ(GM_BLOWF_readEncryptedFile("data/broken.dat", out2, sizeof out2), CM_RC_FAIL);
+    EXPECT_STREQ(out2, "ok\n");
+    EXPECT_EQ(GM_BLOWF_readEncryptedFile("data/missing.dat", out2, sizeof out2), CM_RC_FAIL);
+}

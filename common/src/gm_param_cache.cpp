@@ -62,15 +62,21 @@ std::recursive_mutex cache_mutex;
 Cache TABLE_list{Kind::flat, {}};
 Cache SUBTABLE_list{Kind::sectioned, {}};
 
+thread_local int cache_depth = 0;  // cache operations running on this thread
+
 class CacheLock {
 public:
     CacheLock() : guard_(cache_mutex) {
+        ++cache_depth;
         OSSemObject sem = 0;
         locked_ = OS_IPC_sem_create(&sem, kCacheSemaphore, kCacheWaitMs / 1000) == CM_RC_OK &&
                   OS_IPC_sem_lock(sem, kCacheWaitMs) == CM_RC_OK;
         sem_ = sem;
     }
-    ~CacheLock() { OS_IPC_sem_unlock(sem_); }
+    ~CacheLock() {
+        OS_IPC_sem_unlock(sem_);
+        --cache_depth;
+    }
     bool locked() const { return locked_; }
 
 private:
@@ -240,8 +246,9 @@ public:
         ZPALIST_handle_typ merged_list{};
         if (fill_table(kind_, &merged_list, merged) != CM_RC_OK) return;
         DIAG_TRACE(4, "%s: '%s' was changed by another writer, merged", "GM_PARAM_save", table_.record.table_name);
-        free_table(kind_, &table_.record.table);
+        ZPALIST_handle_typ replaced = table_.record.table;
         table_.record.table = merged_list;
+        free_table(kind_, &replaced);  // after the swap: the cache never holds a half-freed table
         text = text_of(kind_, &table_.record.table);
     }
 
@@ -256,11 +263,14 @@ CachedTable* find_cached(Cache& cache, const char* name) {
     return nullptr;
 }
 
+// A table leaves the cache before its rows are freed: freeing logs trace lines, and the log reads
+// its settings from cached tables, so it must never meet a table that is half freed.
 void drop_cached(Cache& cache, CachedTable* table) {
     for (auto it = cache.tables.begin(); it != cache.tables.end(); ++it) {
         if (it->get() == table) {
-            free_table(cache.kind, &table->record.table);
+            std::unique_ptr<CachedTable> owned = std::move(*it);
             cache.tables.erase(it);
+            free_table(cache.kind, &owned->record.table);
             return;
         }
     }
@@ -376,8 +386,9 @@ CM_RC save_table(Cache& cache, const char* name) {
 }
 
 void clear_cache(Cache& cache) {
-    for (auto& t : cache.tables) free_table(cache.kind, &t->record.table);
+    std::vector<std::unique_ptr<CachedTable>> tables = std::move(cache.tables);
     cache.tables.clear();
+    for (auto& t : tables) free_table(cache.kind, &t->record.table);
 }
 
 template <typename F>
@@ -654,6 +665,22 @@ void apply_debug_level(ZPALIST_handle_typ* list) {
         }
     }
     DIAG_set_debug_level(level);
+}
+
+std::optional<std::string> config_lookup(const char* table_name, const char* key) {
+    if (!table_name || !key) return std::nullopt;
+    try {
+        const bool nested = cache_depth > 0;
+        CacheLock lock;
+        CachedTable* table = find_cached(TABLE_list, table_name);
+        if (!table && (nested || find_table(TABLE_list, table_name, &table) != CM_RC_OK)) return std::nullopt;
+        char value[kValueBuffer] = "";
+        ZPALIST_handle_typ walker = table->record.table;  // a copy: the owner's cursor stays put
+        if (GM_PARAM_list_get(&walker, key, value, kValueBuffer) != CM_RC_OK) return std::nullopt;
+        return std::string(value);
+    } catch (...) {
+        return std::nullopt;
+    }
 }
 
 std::string config_value(const char* key) {

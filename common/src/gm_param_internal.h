@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,6 +106,13 @@ void free_sections(ZPALIST_handle_typ* list);
 void apply_debug_level(ZPALIST_handle_typ* list);
 // A key of table CONFIG, empty when missing.
 std::string config_value(const char* key);
+
+// A key of a table for the diagnostic log's own settings, read as GM_PARAM_get reads it (the
+// table is loaded on first use) but without moving the table's row cursor, which a caller may be
+// walking while it logs. On a thread already inside a cache operation (a line logged by the
+// parameter code) nothing is loaded, so the cache never changes under its user. Absent when the
+// table or the key is missing.
+std::optional<std::string> config_lookup(const char* table_name, const char* key);
 
 }  // namespace gm_param
 

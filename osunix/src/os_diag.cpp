@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "gm_param.h"
+#include "gm_param_internal.h"
 #include "gm_time.h"
 #include "os_file.h"
 #include "os_workfile.h"
@@ -78,12 +79,9 @@ struct DiagState {
 std::mutex diag_mutex;
 DiagState state;
 
-// Reads one configuration key of the parameter tables; nothing when the key or its table is absent.
-std::optional<std::string> config_value(const char* table, const char* key) {
-    GM_PARAM_VALUE_typ value;
-    if (GM_PARAM_get(table, key, value) != CM_RC_OK) return std::nullopt;
-    return std::string(value);
-}
+// Reads one configuration key from the parameter tables (GM_PARAM_get); absent keys leave the
+// documented defaults in force. The lines the look-up itself logs are dropped (recursive is set).
+std::optional<std::string> config_value(const char* table, const char* key) { return gm_param::config_lookup(table, key); }
 
 int checked_level(int level, const char* which) {
     if (level >= 0 && level <= kLevelMax) return level;

@@ -11,13 +11,13 @@
 #include <sys/types.h>
 
 #include "cmpltfrm.h"
+#include "gm_time.h" /* DATETIME_D_typ */
 
 /* Fixed-size text buffers of the agent library (sizes include the terminating NUL). */
 typedef char PATHNAME_D_typ[4097];
 typedef char USERNAME_D_typ[31];
 typedef char LIBRARY_D_typ[256];
 typedef char MEMBER_D_typ[65];
-typedef char DATETIME_D_typ[18];
 
 typedef int OS_FD_typ;
 

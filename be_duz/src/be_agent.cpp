@@ -1,0 +1,286 @@
+// What the plug-in asks of the agent: one value from an agent utility's output (the utility runs
+// as a child process without a shell, its output read through a pipe), the agent home directory,
+// and the OEBS accounts, loaded from the accounts file or from a central profile's cache file.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "be_def.h"
+#include "gm_param.h"
+#include "os_file.h"
+#include "os_lib.h"
+
+extern char** environ;
+
+namespace {
+
+// One utility run: the program, its arguments and whether its error output joins the pipe.
+struct UtilityCall {
+    std::vector<std::string> words;  // words[0] is the program
+    bool merge_stderr = false;
+};
+
+// Splits a command line at blanks and tabs. No shell reads it: quotes, '$', ';', '|', '`' and the
+// like are plain characters. The one redirection the callers use, "2>& 1" (or "2>&1"), asks for
+// the error output in the pipe.
+UtilityCall split_command_line(const std::string& line) {
+    UtilityCall call;
+    std::vector<std::string> words;
+    std::size_t pos = 0;
+    while ((pos = line.find_first_not_of(" \t\n", pos)) != std::string::npos) {
+        std::size_t end = line.find_first_of(" \t\n", pos);
+        if (end == std::string::npos) end = line.size();
+        words.push_back(line.substr(pos, end - pos));
+        pos = end;
+    }
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (words[i] == "2>&1") {
+            call.merge_stderr = true;
+        } else if (words[i] == "2>&" && i + 1 < words.size() && words[i + 1] == "1") {
+            call.merge_stderr = true;
+            ++i;
+        } else {
+            call.words.push_back(words[i]);
+        }
+    }
+    return call;
+}
+
+std::string describe(const UtilityCall& call) {
+    std::string text;
+    for (const std::string& w : call.words) {
+        if (!text.empty()) text += ' ';
+        text += w;
+    }
+    return text;
+}
+
+// The value of a matching output line: the text after its first ':' with the run of blanks and
+// colons that follows skipped, without the final newline; empty when the line has no ':'.
+std::string value_of(const char* line) {
+    const char* colon = std::strchr(line, ':');
+    if (!colon) return std::string();
+    const char* p = colon + 1;
+    while (*p == ' ' || *p == ':') ++p;
+    std::string value(p);
+    if (!value.empty() && value.back() == '\n') value.pop_back();
+    return value;
+}
+
+// Starts the utility with its standard output (and, when asked, its error output) on a pipe and
+// reads it line by line until a line holds key. 0 found, 3 not found, 1 not started.
+ZPARC run_utility(const UtilityCall& call, const std::string& shown, const char* key, char* outBuf, ZPAError* Error) {
+    if (call.words.empty()) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "Error opening pipe for command %s", shown.c_str());
+        return ZPA_FAIL;
+    }
+    int pipe_fds[2];
+    if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "Error opening pipe for command %s", shown.c_str());
+        return ZPA_FAIL;
+    }
+    std::vector<char*> argv;
+    for (const std::string& w : call.words) argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
+    if (call.merge_stderr) posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
+    pid_t pid = -1;
+    const int spawn_error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipe_fds[1]);
+    if (spawn_error != 0) {
+        ::close(pipe_fds[0]);
+        BE_TRACE(4, "cannot start '%s': %s", argv[0], std::strerror(spawn_error));
+        BE_DUZ_UpdateErrorSet(Error, 1, "Error opening pipe for command %s", shown.c_str());
+        return ZPA_FAIL;
+    }
+
+    bool found = false;
+    std::string value;
+    if (FILE* output = fdopen(pipe_fds[0], "r")) {
+        char line[BE_DUZ_UTIL_LINE_SIZE];
+        while (!found && std::fgets(line, sizeof line, output)) {
+            BE_TRACE(5, "%s", line);
+            if (std::strstr(line, key)) {
+                value = value_of(line);
+                found = true;
+            }
+        }
+        std::fclose(output);  // a utility still writing gets SIGPIPE, as with a closed pipe
+    } else {
+        ::close(pipe_fds[0]);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) BE_TRACE(4, "'%s' ended with status %d", shown.c_str(), status);
+
+    if (!found) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "Could not find key '%s' in %s output", key, call.words[0].c_str());
+        return ZPA_NOT_FOUND;
+    }
+    std::snprintf(outBuf, BE_DUZ_UTIL_VALUE_SIZE, "%s", value.c_str());
+    return ZPA_SUCCESS;
+}
+
+// The name under which the agent registered this process, learnt once from the agent's
+// OS-services library, which then stays attached. Empty until learnt.
+std::mutex proc_name_mutex;
+char proc_name_cache[BE_DUZ_PROC_NAME_SIZE] = "";
+
+void learn_proc_name() {
+    char library[64];
+    std::snprintf(library, sizeof library, "./exe/libQELOS.%s", "so");
+    char error_text[OS_LIB_ERROR_LEN] = "";
+    void* handle = nullptr;
+    if (OS_LIB_attach(&handle, library, error_text) != CM_RC_OK) {
+        BE_TRACE(4, "Failed to attach '%s' library \n", library);
+        return;
+    }
+    OS_LIB_funcptr_typ function = nullptr;
+    if (OS_LIB_resolve_function(handle, "OS_PROC_name", &function, error_text) != CM_RC_OK || !function) {
+        BE_TRACE(4, "Failed to resolve %s function \n", "OS_PROC_name");
+        return;
+    }
+    const char* name = reinterpret_cast<char* (*)(void)>(function)();
+    std::snprintf(proc_name_cache, sizeof proc_name_cache, "%s", name ? name : "");
+}
+
+}  // namespace
+
+extern "C" {
+
+void BE_DUZ_get_proc_name(char* out_procname) {
+    if (!out_procname) return;
+    std::lock_guard<std::mutex> lock(proc_name_mutex);
+    if (proc_name_cache[0] == '\0') learn_proc_name();
+    std::snprintf(out_procname, BE_DUZ_PROC_NAME_SIZE, "%s", proc_name_cache);
+    BE_TRACE(4, "Current process name: %s", out_procname);
+}
+
+ZPARC BE_DUZ_get_agent_util_info(const char* command, const char* args, const char* key, char* outBuf, ZPAError* Error) {
+    BE_TRACE(4, "Starting: '%s'", "BE_DUZ_get_agent_util_info");
+    char line[BE_DUZ_UTIL_CMD_SIZE];
+    std::snprintf(line, sizeof line, "%s %s", command ? command : "", args ? args : "");
+    if (!command || !key || !outBuf) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "Error opening pipe for command %s", line);
+        return ZPA_FAIL;
+    }
+    BE_TRACE(4, "command: %s", line);
+    try {
+        return run_utility(split_command_line(line), line, key, outBuf, Error);
+    } catch (...) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "Error opening pipe for command %s", line);
+        return ZPA_FAIL;
+    }
+}
+
+ZPARC BE_DUZ_get_agent_util_info_argv(const char* command, const char* const* argv, int merge_stderr,
+                                      const char* key, char* outBuf, ZPAError* Error) {
+    BE_TRACE(4, "Starting: '%s'", "BE_DUZ_get_agent_util_info_argv");
+    if (!command || !key || !outBuf) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "Error opening pipe for command %s", command ? command : "");
+        return ZPA_FAIL;
+    }
+    try {
+        UtilityCall call;
+        call.words.push_back(command);
+        for (const char* const* a = argv; a && *a; ++a) call.words.push_back(*a);
+        call.merge_stderr = merge_stderr != 0;
+        const std::string shown = describe(call);
+        BE_TRACE(4, "command: %s", shown.c_str());
+        return run_utility(call, shown, key, outBuf, Error);
+    } catch (...) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "Error opening pipe for command %s", command);
+        return ZPA_FAIL;
+    }
+}
+
+CM_RC BE_DUZ_get_agent_dir(char* agent_dir) {
+    if (!agent_dir) return CM_RC_FAIL;
+    const char* home = std::getenv("ORVANTA");
+    if (!home) {
+        BE_TRACE(2, "Cannot get ORVANTA environment variable\n");
+        return CM_RC_FAIL;
+    }
+    std::snprintf(agent_dir, sizeof(PATHNAME_D_typ), "%s", home);
+    return CM_RC_OK;
+}
+
+CM_RC BE_DUZ_subtable_list_clear(ZPALIST_handle_typ* list) {
+    if (!list || list->first == nullptr) return CM_RC_OK;
+    const CM_RC rc = GM_PARAM_subtable_list_clear(list);
+    return rc == CM_RC_END ? CM_RC_OK : rc;
+}
+
+ZPARC BE_DUZ_load_account_from_file(ZPALIST_handle_typ* allInstsList, ZPALIST_handle_typ** instList,
+                                    const char* instName, const char* accountFileName) {
+    static constexpr const char* fn = "BE_DUZ_load_account_from_file";
+    if (!allInstsList || !instList || !instName || !accountFileName) return 1;
+    BE_DUZ_subtable_list_clear(allInstsList);  // a list reused from an earlier load is not leaked
+    if (GM_PARAM_subtable_load_file(allInstsList, accountFileName) != CM_RC_OK) {
+        BE_TRACE(4, "%s: Failed to load account file '%s'", fn, accountFileName);
+        BE_DUZ_subtable_list_clear(allInstsList);
+        return 1;
+    }
+    if (GM_PARAM_subtable_list_find(allInstsList, instName, instList) != CM_RC_OK) {
+        BE_TRACE(4, "%s: Failed to find account '%s' in file %s", fn, instName, accountFileName);
+        BE_DUZ_subtable_list_clear(allInstsList);
+        return 3;
+    }
+    return 0;
+}
+
+ZPARC BE_DUZ_load_LCP_from_File(ZPALIST_handle_typ* allInstsList, ZPALIST_handle_typ** instList, const char* instName) {
+    char path[64];
+    std::snprintf(path, sizeof path, "./data/%s.dat", BE_DUZ_ACCOUNTS_FILE_NAME);
+    return BE_DUZ_load_account_from_file(allInstsList, instList, instName, path);
+}
+
+ZPARC BE_DUZ_load_CCP_from_file(ZPALIST_handle_typ* allInstsList, ZPALIST_handle_typ** instList, const char* ccpName,
+                                ZPAAttrList* Attributes, const char* reqType, ZPAError* Error) {
+    char name[BE_DUZ_CCP_NAME_SIZE] = "";
+    PATHNAME_D_typ path = "";
+    if (BE_DUZ_create_ccp_cache_file_name(reqType, ccpName, name, Attributes, Error) != 0 ||
+        BE_DUZ_full_ccp_file_path(name, path) != 0) {
+        BE_DUZ_subtable_list_clear(allInstsList);
+        return 1;
+    }
+    return BE_DUZ_load_account_from_file(allInstsList, instList, ccpName, path);
+}
+
+int BE_DUZ_clean_ccp_cache_file(ZPAAttrList* Attributes, ZPAError* Error) {
+    char name[BE_DUZ_CCP_NAME_SIZE] = "";
+    PATHNAME_D_typ path = "";
+    ZPARC rc = BE_DUZ_create_ccp_cache_file_name("TRACK", "", name, Attributes, Error);
+    if (rc != 0) return rc;
+    rc = BE_DUZ_full_ccp_file_path(name, path);
+    if (rc != 0) return rc;
+    const CM_RC deleted = OS_FILE_delete(path);
+    BE_TRACE(4, "BE_DUZ_clean_ccp_cache_file: '%s' %s", path, deleted == CM_RC_OK ? "deleted" : "not deleted");
+    return deleted == CM_RC_OK ? 0 : deleted;
+}
+
+void RemoveSpecialChars(char* value) {
+    if (!value || !*value) return;
+    BE_TRACE(4, "in value=%s", value);
+    char* out = value;
+    for (const char* in = value; *in; ++in)
+        if (*in != '\x02') *out++ = *in;
+    *out = '\0';
+    BE_TRACE(4, "out value=%s", value);
+}
+
+}  // extern "C"

@@ -1,0 +1,56 @@
+// Names of the central-connection-profile cache files: one per job for the requests that follow a
+// submission, one per profile otherwise, kept in ccp_cache beside the plug-in's directory.
+#include <cstdio>
+#include <cstring>
+
+#include "be_def.h"
+#include "be_internal.h"
+#include "gm_param.h"
+
+namespace {
+
+// Request types whose cache belongs to one job run (named by order and run number).
+constexpr const char* kJobRequestTypes[] = {"TRACK", "SUBMIT", "TRACK_INIT", "STATISTICS"};
+
+bool is_job_request(const char* reqType) {
+    if (!reqType) return false;
+    for (const char* type : kJobRequestTypes)
+        if (std::strcmp(reqType, type) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
+extern "C" {
+
+ZPARC BE_DUZ_create_ccp_cache_file_name(const char* reqType, const char* ccpName, char* cacheFileName,
+                                        ZPAAttrList* Attributes, ZPAError* /*Error*/) {
+    static constexpr const char* fn = "BE_DUZ_create_ccp_cache_file_name";
+    if (!cacheFileName) return ZPA_FAIL;
+    if (is_job_request(reqType)) {
+        char* orderno = nullptr;
+        char* runno = nullptr;
+        ZPARC rc = ZPAAPI_UTILS_AttrListValueGet(Attributes, const_cast<char*>("ORDERNO"), &orderno);
+        if (rc == ZPA_SUCCESS) rc = ZPAAPI_UTILS_AttrListValueGet(Attributes, const_cast<char*>("RUNNO"), &runno);
+        if (rc != ZPA_SUCCESS) return rc;
+        std::snprintf(cacheFileName, BE_DUZ_CCP_NAME_SIZE, "%s_%x_cache", orderno,
+                      static_cast<unsigned>(be_run_number(runno)));
+    } else {
+        std::snprintf(cacheFileName, BE_DUZ_CCP_NAME_SIZE, "%s_cache", ccpName ? ccpName : "");
+    }
+    BE_TRACE(4, "%s: cacheFileName= %s", fn, cacheFileName);
+    return ZPA_SUCCESS;
+}
+
+ZPARC BE_DUZ_full_ccp_file_path(const char* cacheFileName, char* path) {
+    if (!cacheFileName || !path) return ZPA_FAIL;
+    GM_PARAM_VALUE_typ cm_dir = "";
+    if (GM_PARAM_get("OEBS", "CM_DIR", cm_dir) != CM_RC_OK) {
+        BE_TRACE(4, "%s: Could not find CM path\n", "BE_DUZ_full_ccp_file_path");
+        return ZPA_NOT_FOUND;
+    }
+    std::snprintf(path, sizeof(PATHNAME_D_typ), "%s/../ccp_cache/%s.dat", cm_dir, cacheFileName);
+    return ZPA_SUCCESS;
+}
+
+}  // extern "C"

@@ -1,0 +1,171 @@
+/* Shared declarations of the plug-in's own logic (be_duz): the trace idiom of plug-in code, the
+ * error helper, the names of a job's work files, the submitted-requests file, the XML text
+ * helpers, the agent utilities and the account sources. Organised by topic; add new topics as
+ * their own sections. */
+#ifndef BE_DEF_H
+#define BE_DEF_H
+
+#include <stdio.h>
+
+#include "cmpltfrm.h"
+#include "os_diag.h"
+#include "os_file.h"
+#include "zpaapi.h"
+#include "zpalist.h"
+
+/* ------------------------------------------------------------------------------------------------
+ * Tracing. Plug-in code writes a line of level N when the debug level reaches N, at active level 0
+ * (so it never enters the diagnostic ring); error lines are plain DIAG_printf calls.
+ * ---------------------------------------------------------------------------------------------- */
+#define BE_TRACE(level, ...)                                                                       \
+    do {                                                                                           \
+        if (DIAG_debug_level() >= (level)) DIAG_printf(__VA_ARGS__);                               \
+    } while (0)
+
+/* Position tag "[file:line]" for the first "%s" of many trace and error texts. */
+#define BE_STR2(x) #x
+#define BE_STR1(x) BE_STR2(x)
+#define BE_POS "[" __FILE_NAME__ ":" BE_STR1(__LINE__) "]"
+
+CM_EXTERN_C_BEGIN
+
+/* ------------------------------------------------------------------------------------------------
+ * Error helper and work-file names
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Every text stored by BE_DUZ_UpdateErrorSet starts with this prefix. */
+#define BE_DUZ_ERROR_PREFIX "CM for OEBS: "
+/* Longest finished text (prefix included) that is stored; longer ones are only logged. */
+#define BE_DUZ_ERROR_MAX_LEN 999
+/* Working buffer in which the finished text is formatted (expansion stops at its end). */
+#define BE_DUZ_ERROR_WORK_SIZE 5000
+/* errno value that stands for "no system error". */
+#define BE_DUZ_NO_SYSTEM_ERROR 9999
+/* Room of the line buffer that BE_DUZ_file_read_line fills: a line of up to 4095 characters and
+ * its terminator. A longer line is handed out in pieces of 4095 characters, nothing dropped. */
+#define BE_DUZ_LINE_SIZE 4096
+
+/* Formats "CM for OEBS: " + format into the error record with code. Always 0. */
+ZPARC BE_DUZ_UpdateErrorSet(ZPAError* Error, ZPAErrorCode code, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+/* strerror(errno) into systemMsg (empty for errno 9999); returns systemMsg. */
+char* BE_DUZ_get_system_error(char* systemMsg);
+
+/* Path buffers are PATHNAME_D_typ. */
+void BE_DUZ_build_procid_fname(char* ProcIdPath, const char* orderno, const char* runno);
+void BE_DUZ_build_procid_fname2(char* ProcIdPath, const char* orderno);
+void BE_DUZ_build_backup_fname(char* Backup_Path, const char* orderno, const char* runno);
+ZPARC BE_DUZ_build_sysout_fname(ZPAAttrList* AttributesIn, char* SysoutPath, ZPAError* Error);
+
+/* attr_value holds attr_size + 1 bytes. 0 or 1. */
+ZPARC BE_DUZ_file_get(const char* File_Path, const char* attr_key, int attr_size, char* attr_value, ZPAError* Error);
+/* Appends the rows of a key/value file to Attributes (new array of copies). 0 or 1. */
+ZPARC BE_DUZ_append_file2Attr(ZPAAttrList* Attributes, const char* File_Path, ZPAError* Error);
+/* aline holds BE_DUZ_LINE_SIZE bytes. 0 a line read, 2 end of file. */
+int BE_DUZ_file_read_line(FILE* filePtr, char* aline);
+/* size receives the size in bytes as "%ld". 0 or 1. */
+int BE_DUZ_get_file_size(const char* File_Path, char* size);
+void BE_DUZ_print_attr(ZPAAttrList* AttrList);
+
+/* ------------------------------------------------------------------------------------------------
+ * Requests files (./data/DUZ_reqs.dat: request id and the epoch second it was recorded)
+ * ---------------------------------------------------------------------------------------------- */
+
+#define BE_DUZ_REQS_FILE_NAME "DUZ_reqs"
+/* Rows older than this many seconds are dropped by BE_DUZ_remove_old_req. */
+#define BE_DUZ_REQS_MAX_AGE 86400
+/* Key column width and value cut of a written row. */
+#define BE_DUZ_REQS_KEY_WIDTH 64
+#define BE_DUZ_REQS_VALUE_MAX 2048
+/* Line buffer of the reader: 2112 characters and a terminator. */
+#define BE_DUZ_REQS_LINE_MAX 2112
+
+/* Locked open of a work file. CM_RC 1, or 2, 8, 11, 22. */
+CM_RC BE_DUZ_FILE_open(OS_FD_typ* fd, const char* file_name, OS_FILE_MODE_typ mode);
+CM_RC BE_DUZ_read_reqs_file(const char* reqFilePath, ZPALIST_handle_typ* currList, ZPAError* Error);
+CM_RC BE_DUZ_write_reqs_file(const char* reqFilePath, ZPALIST_handle_typ* currList, ZPAError* Error);
+CM_RC BE_DUZ_remove_old_req(ZPALIST_handle_typ* list);
+CM_RC BE_DUZ_param_parse_str(ZPALIST_handle_typ* list, const char* String);
+/* line holds BE_DUZ_REQS_LINE_MAX + 1 bytes. 1 line, 5 end of file, 2 read error. */
+CM_RC BE_DUZ_ReadReqLine(OS_FD_typ fd, char* line, ZPAError* Error);
+CM_RC BE_DUZ_unlock_close_reqs_file(OS_FD_typ fd, const char* reqFilePath, ZPALIST_handle_typ* currList, ZPAError* Error);
+
+/* ------------------------------------------------------------------------------------------------
+ * XML text helpers
+ * ---------------------------------------------------------------------------------------------- */
+
+typedef enum { B_INIT = 0, B_DOUBLE = 1, B_FREE = 2 } ACTION_typ;
+
+/* Action of BE_DUZ_replace_XML_chars: 1 unescapes, any other value escapes. */
+#define BE_DUZ_XML_UNESCAPE 1
+#define BE_DUZ_XML_ESCAPE 0
+/* Longest tag name the tag searches accept (their tag texts live in 128-byte buffers). */
+#define BE_DUZ_XML_TAG_MAX 124
+/* Room that BE_DUZ_get_XML_value and BE_DUZ_get_next_tag_name assume for their output: longer
+ * texts are cut to this size less one. */
+#define BE_DUZ_XML_VALUE_SIZE 4096
+
+ZPARC BE_DUZ_init_xml_body(char* xmlbuf, const char* header, ZPAError* Error);
+ZPARC BE_DUZ_end_xml_body(char* xmlbuf, ZPAError* Error);
+char* BE_DUZ_get_XML_value(char* XML_buff, const char* XML_tag, char* value);
+char* BE_DUZ_find_XML_tag(const char* XML_buff, const char* XML_tag);
+char* BE_DUZ_get_next_tag_name(char* buffer, char* name);
+int BE_DUZ_replace_XML_chars(char* XMLIn, long buffSize, int action);
+long BE_DUZ_replace(const char* sourceBuff, char* destBuff, const char* sourceStr, const char* destStr);
+char* BE_DUZ_handle_buffer(ACTION_typ action, char* oldBuffer, long* bufferSize);
+
+/* ------------------------------------------------------------------------------------------------
+ * Agent utilities and account sources
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Command line "%s %s" of a utility: at most 1023 characters. */
+#define BE_DUZ_UTIL_CMD_SIZE 1024
+/* Output lines are read in pieces of this many bytes (terminator included). */
+#define BE_DUZ_UTIL_LINE_SIZE 1023
+/* Room of outBuf of the utility look-ups: at most 1023 characters and the terminator. */
+#define BE_DUZ_UTIL_VALUE_SIZE 1024
+/* Room of the process name (63 characters and the terminator). */
+#define BE_DUZ_PROC_NAME_SIZE 64
+#define BE_DUZ_ACCOUNTS_FILE_NAME "DUZ_inst"
+
+/* Runs an agent utility without a shell and takes the value of the first output line holding key.
+ * args is split at blanks into plain arguments; the word pair "2>&" "1" or the word "2>&1" sends
+ * the utility's error output into the same pipe. Nothing in args is read by a shell.
+ * ZPARC 0 found, 3 key not in the output, 1 the utility could not be started. */
+ZPARC BE_DUZ_get_agent_util_info(const char* command, const char* args, const char* key, char* outBuf, ZPAError* Error);
+/* The same with the arguments given one by one (argv ends with a null pointer), for arguments
+ * built from request values, which may hold blanks: each reaches the utility whole.
+ * merge_stderr non-zero sends the error output into the pipe. */
+ZPARC BE_DUZ_get_agent_util_info_argv(const char* command, const char* const* argv, int merge_stderr,
+                                      const char* key, char* outBuf, ZPAError* Error);
+
+void BE_DUZ_get_proc_name(char* out_procname);
+CM_RC BE_DUZ_get_agent_dir(char* agent_dir);
+
+ZPARC BE_DUZ_load_account_from_file(ZPALIST_handle_typ* allInstsList, ZPALIST_handle_typ** instList,
+                                    const char* instName, const char* accountFileName);
+ZPARC BE_DUZ_load_LCP_from_File(ZPALIST_handle_typ* allInstsList, ZPALIST_handle_typ** instList, const char* instName);
+ZPARC BE_DUZ_load_CCP_from_file(ZPALIST_handle_typ* allInstsList, ZPALIST_handle_typ** instList, const char* ccpName,
+                                ZPAAttrList* Attributes, const char* reqType, ZPAError* Error);
+/* Deletes the tracking cache of the job in Attributes: 0 deleted, non-zero failure. */
+int BE_DUZ_clean_ccp_cache_file(ZPAAttrList* Attributes, ZPAError* Error);
+CM_RC BE_DUZ_subtable_list_clear(ZPALIST_handle_typ* list);
+void RemoveSpecialChars(char* value);
+
+/* ------------------------------------------------------------------------------------------------
+ * Central connection profiles: cache file names
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Room of a cache file name: 63 characters and the terminator. */
+#define BE_DUZ_CCP_NAME_SIZE 64
+
+/* "%s_%x_cache" (ORDERNO, RUNNO in hex) for TRACK, SUBMIT, TRACK_INIT and STATISTICS, else
+ * "%s_cache" (profile name). 0, or the attribute lookup's result. */
+ZPARC BE_DUZ_create_ccp_cache_file_name(const char* reqType, const char* ccpName, char* cacheFileName,
+                                        ZPAAttrList* Attributes, ZPAError* Error);
+/* "%s/../ccp_cache/%s.dat" with CM_DIR of table OEBS. 0, 1 missing argument, 3 CM_DIR not set. */
+ZPARC BE_DUZ_full_ccp_file_path(const char* cacheFileName, char* path);
+
+CM_EXTERN_C_END
+
+#endif

@@ -1,0 +1,17 @@
+// Helpers shared by the be_duz modules and not exported from the plug-in.
+#ifndef BE_INTERNAL_H
+#define BE_INTERNAL_H
+
+#include <cstdlib>
+
+// A run number as the agent gives it: decimal text read like atoi ("003" is 3, junk is 0),
+// clamped to the int range.
+inline int be_run_number(const char* runno) {
+    if (!runno) return 0;
+    long n = std::strtol(runno, nullptr, 10);
+    if (n > 0x7fffffffL) return 0x7fffffff;
+    if (n < -0x7fffffffL - 1) return -0x7fffffff - 1;
+    return static_cast<int>(n);
+}
+
+#endif

@@ -1,0 +1,181 @@
+// The submitted-requests file: row format, reading, ageing, locking, and concurrent writers.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <string>
+#include <thread>
+
+#include "be_def.h"
+#include "be_fixture.h"
+#include "gm_param.h"
+
+namespace {
+
+using RequestsFileTest = betest::HomeTest;
+
+constexpr const char* kReqs = "./data/DUZ_reqs.dat";
+
+std::string value_of(ZPALIST_handle_typ* list, const char* key) {
+    char value[4096] = "";
+    return GM_PARAM_list_get(list, key, value, sizeof value) == CM_RC_OK ? value : "<missing>";
+}
+
+TEST_F(RequestsFileTest, RowIsPaddedTo64ColumnsAndFollowedByAnEmptyLine) {
+    ZPALIST_handle_typ list{};
+    ZPAError error{};
+    ASSERT_EQ(BE_DUZ_read_reqs_file(kReqs, &list, &error), CM_RC_OK);
+    GM_PARAM_list_set(&list, "12345", "99");
+    ASSERT_EQ(BE_DUZ_write_reqs_file(kReqs, &list, &error), CM_RC_OK);
+    GM_PARAM_list_clear(&list);
+    EXPECT_EQ(home.read_file("data/DUZ_reqs.dat"), "12345" + std::string(59, ' ') + "  99\n\n");
+
+    ASSERT_EQ(BE_DUZ_read_reqs_file(kReqs, &list, &error), CM_RC_OK);
+    EXPECT_EQ(ZPALIST_count(&list), 1);
+    EXPECT_EQ(value_of(&list, "12345"), "99");
+    GM_PARAM_list_clear(&list);
+}
+
+TEST_F(RequestsFileTest, MissingFileIsCreatedEmptyWithMode0764) {
+    ZPALIST_handle_typ list{};
+    ZPAError error{};
+    ASSERT_EQ(BE_DUZ_read_reqs_file(kReqs, &list, &error), CM_RC_OK);
+    EXPECT_EQ(ZPALIST_count(&list), 0);
+    struct stat st;
+    ASSERT_EQ(stat(kReqs, &st), 0);
+    EXPECT_EQ(st.st_size, 0);
+    EXPECT_EQ(st.st_mode & 0777, 0764u);
+}
+
+TEST_F(RequestsFileTest, ReaderKeepsEachLineFromItsFirstDigit) {
+    struct Case {
+        std::string content;
+        CM_RC rc;
+        std::vector<std::pair<const char*, const char*>> rows;
+    } cases[] = {
+        {"  # 4711  17\n", CM_RC_OK, {{"4711", "17"}}},
+        {"no digits here\n12 5\n", CM_RC_OK, {{"12", "5"}}},
+        {"12 5\nlast line without newline 7", CM_RC_OK, {{"12", "5"}}},
+        {"1[2] 5\n", CM_RC_FAIL, {}},
+        {std::string(63, '1') + " 1\n", CM_RC_OK, {{"111111111111111111111111111111111111111111111111111111111111111", "1"}}},
+        {std::string(64, '1') + " 1\n", CM_RC_FAIL, {}},
+        {"7 " + std::string(3000, 'v') + "\n", CM_RC_OK, {{"7", nullptr}}},
+    };
+    for (const Case& c : cases) {
+        home.write_file("data/DUZ_reqs.dat", c.content);
+        ZPALIST_handle_typ list{};
+        ZPAError error{};
+        EXPECT_EQ(BE_DUZ_read_reqs_file(kReqs, &list, &error), c.rc) << c.content.substr(0, 80);
+        if (c.rc == CM_RC_OK) {
+            EXPECT_EQ(ZPALIST_count(&list), static_cast<int>(c.rows.size()));
+            for (auto& [key, value] : c.rows) {
+                if (value) EXPECT_EQ(value_of(&list, key), value);
+                else EXPECT_EQ(value_of(&list, key).size(), static_cast<std::size_t>(BE_DUZ_REQS_LINE_MAX - 1 - 2));
+            }
+        } else {
+            EXPECT_EQ(error.code, 1u);
+        }
+        GM_PARAM_list_clear(&list);
+    }
+}
+
+TEST_F(RequestsFileTest, RowsOlderThanOneDayAreDropped) {
+    const long now = static_cast<long>(std::time(nullptr));
+    ZPALIST_handle_typ list{};
+    GM_PARAM_list_set(&list, "1", std::to_string(now - 86400 + 5).c_str());
+    GM_PARAM_list_set(&list, "2", std::to_string(now - 86401 - 5).c_str());
+    GM_PARAM_list_set(&list, "3", std::to_string(now).c_str());
+    GM_PARAM_list_set(&list, "4", std::to_string(now - 200000).c_str());
+    ASSERT_EQ(BE_DUZ_remove_old_req(&list), CM_RC_OK);
+    EXPECT_EQ(ZPALIST_count(&list), 2);
+    EXPECT_NE(value_of(&list, "1"), "<missing>");
+    EXPECT_EQ(value_of(&list, "2"), "<missing>");
+    EXPECT_NE(value_of(&list, "3"), "<missing>");
+    EXPECT_EQ(value_of(&list, "4"), "<missing>");
+    GM_PARAM_list_clear(&list);
+}
+
+TEST_F(RequestsFileTest, WritingAnEmptyListDropsOldRows) {
+    home.write_file("data/DUZ_reqs.dat", "5 100\n\n");
+    ZPALIST_handle_typ list{};
+    ZPAError error{};
+    ASSERT_EQ(BE_DUZ_write_reqs_file(kReqs, &list, &error), CM_RC_OK);
+    EXPECT_EQ(home.read_file("data/DUZ_reqs.dat"), "");
+}
+
+// Adds one request the way job submission does: read, prune, add, write.
+bool add_request(const std::string& id) {
+    ZPALIST_handle_typ list{};
+    ZPAError error{};
+    bool ok = BE_DUZ_read_reqs_file(kReqs, &list, &error) == CM_RC_OK && BE_DUZ_remove_old_req(&list) == CM_RC_OK &&
+              GM_PARAM_list_set(&list, id.c_str(), std::to_string(std::time(nullptr)).c_str()) == CM_RC_OK &&
+              BE_DUZ_write_reqs_file(kReqs, &list, &error) == CM_RC_OK;
+    GM_PARAM_list_clear(&list);
+    return ok;
+}
+
+TEST_F(RequestsFileTest, ConcurrentWritersLoseNoRequest) {
+    constexpr int kWriters = 6;
+    constexpr int kPerWriter = 15;
+    std::vector<pid_t> children;
+    for (int w = 0; w < kWriters; ++w) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            bool ok = true;
+            for (int i = 0; i < kPerWriter; ++i) ok = add_request(std::to_string((w + 1) * 1000 + i)) && ok;
+            _exit(ok ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    ZPALIST_handle_typ list{};
+    ZPAError error{};
+    ASSERT_EQ(BE_DUZ_read_reqs_file(kReqs, &list, &error), CM_RC_OK);
+    EXPECT_EQ(ZPALIST_count(&list), kWriters * kPerWriter);
+    for (int w = 0; w < kWriters; ++w)
+        for (int i = 0; i < kPerWriter; ++i)
+            EXPECT_NE(value_of(&list, std::to_string((w + 1) * 1000 + i).c_str()), "<missing>");
+    GM_PARAM_list_clear(&list);
+}
+
+TEST_F(RequestsFileTest, CreateModeEmptiesTheFileOnlyOnceItHoldsTheLock) {
+    home.write_file("temp/lock.dat", "keep");
+    OS_FD_typ holder = -1;
+    ASSERT_EQ(BE_DUZ_FILE_open(&holder, "temp/lock.dat", OS_FILE_APPEND), CM_RC_OK);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        OS_FD_typ fd = -1;
+        CM_RC rc = BE_DUZ_FILE_open(&fd, "temp/lock.dat", OS_FILE_CREATE);
+        _exit(rc == CM_RC_OK ? 0 : 1);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(home.read_file("temp/lock.dat"), "keep");  // the opener waits for the lock
+    close(holder);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(home.read_file("temp/lock.dat"), "");
+    struct stat st;
+    ASSERT_EQ(stat("temp/lock.dat", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0744u);
+}
+
+TEST_F(RequestsFileTest, OpenModesReportTheirOwnFailures) {
+    OS_FD_typ fd = -1;
+    EXPECT_EQ(BE_DUZ_FILE_open(&fd, "temp/none/x.dat", OS_FILE_READ), CM_RC_OPEN_FAILED);
+    EXPECT_EQ(BE_DUZ_FILE_open(&fd, "temp/none.dat", OS_FILE_WRITE), CM_RC_OPEN_FAILED);
+    EXPECT_EQ(BE_DUZ_FILE_open(&fd, "temp/none/x.dat", OS_FILE_APPEND), CM_RC_OPEN_FAILED);
+    EXPECT_EQ(BE_DUZ_FILE_open(&fd, "temp/none/x.dat", OS_FILE_CREATE), CM_RC_CREATE_FAILED);
+    EXPECT_EQ(BE_DUZ_FILE_open(&fd, "temp/x.dat", OS_FILE_LOCK), CM_RC_FAIL);
+}
+
+}  // namespace

@@ -12,6 +12,7 @@
 #include "os_file.h"
 #include "zpaapi.h"
 #include "zpalist.h"
+#include "orvsecure.h"
 #include "oci.h"
 
 /* ------------------------------------------------------------------------------------------------
@@ -168,6 +169,119 @@ ZPARC BE_DUZ_create_ccp_cache_file_name(const char* reqType, const char* ccpName
 ZPARC BE_DUZ_full_ccp_file_path(const char* cacheFileName, char* path);
 
 /* ------------------------------------------------------------------------------------------------
+ * Stored passwords: encryption by the agent's type, Base64, central connection profiles, the
+ * one-time re-encryption of the accounts file and the encryption key change
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Which AES key protects a stored password. CHECK_PREFIX takes it from the text's prefix;
+ * MAX_SCOPES stands for "no prefix found" and is treated as the local key. */
+typedef enum { GLOBAL = 0, LOCAL = 1, CHECK_PREFIX = 2, MAX_SCOPES = 3 } EncryptionKey;
+
+#define BE_DUZ_GLOBAL_PREFIX "!AES256CBC@global!"
+#define BE_DUZ_LOCAL_PREFIX "!AES256GCM@local!"
+#define BE_DUZ_GLOBAL_CIPHER "AES256CBC"
+#define BE_DUZ_GLOBAL_KEY_ALIAS "global"
+#define BE_DUZ_LOCAL_CIPHER "AES256GCM"
+#define BE_DUZ_LOCAL_KEY_ALIAS "local"
+/* Room of a stored password and of the working buffers around it (2047 characters + NUL). */
+#define BE_DUZ_PASSWORD_SIZE 2048
+/* Room of the thread's encryption type text. */
+#define BE_DUZ_ENC_TYPE_SIZE 64
+
+#define BE_DUZ_ENC_INDICATOR_FILE_NAME "DUZ_enc_ind"
+#define BE_DUZ_ACCOUNTS_BACKUP_FILE_NAME "DUZ_inst_bkp"
+
+typedef char BE_DUZ_PARAM_VALUE_typ[2048];
+
+/* One OEBS account as the configuration-manager requests carry it. */
+typedef struct {
+    BE_DUZ_PARAM_VALUE_typ account_name;
+    BE_DUZ_PARAM_VALUE_typ service_name;
+    BE_DUZ_PARAM_VALUE_typ login_name;
+    BE_DUZ_PARAM_VALUE_typ password;
+    BE_DUZ_PARAM_VALUE_typ nls_language;
+    BE_DUZ_PARAM_VALUE_typ nls_char;
+    char enable_sysout_handling[2];
+    char append_log[2];
+    char append_output[2];
+    char convert_warning_to_ok[2];
+    char wait_child[2];
+    char job_comp_depend_child[2];
+} BE_DUZ_account_data_handle;
+
+/* The open list answer (defined with the list entry points). */
+typedef struct BE_DUZ_xmldata_handle BE_DUZ_xmldata_handle;
+/* The agent's connection record (defined with the life-cycle entry points). */
+struct ZPAConnHandle;
+
+/* Dispatch: AES through the string-encryption library when the agent's type is "aes", else the
+ * Blowfish text form. In place; size is the text buffer's room. 0 success, non-zero failure. */
+ZPARC BE_DUZ_PKM_encrypt(char* text, int size, EncryptionKey key, ZPAError* Error);
+ZPARC BE_DUZ_PKM_decrypt(char* text, int size, EncryptionKey key, ZPAError* Error);
+
+/* AES wrappers: *len enters as the output's room and leaves as the output's length. Input and
+ * output may be the same buffer. -1 for a missing argument, else 0 or the failure's code. */
+ZPARC BE_DUZ_encrypt_aes_local(const char* plain, char* cipher_out, int* len, ZPAError* Error);
+ZPARC BE_DUZ_encrypt_aes_global(const char* plain, char* cipher_out, int* len, ZPAError* Error);
+ZPARC BE_DUZ_decrypt_aes_local(const char* cipher, char* plain_out, int* len, ZPAError* Error);
+ZPARC BE_DUZ_decrypt_aes_global(const char* cipher, char* plain_out, int* len, ZPAError* Error);
+ZPARC BE_DUZ_encrypt_aes(const char* plain, const char* cipherAlias, const char* keyAlias, char* cipher_out,
+                         int* len, ZPAError* Error);
+ZPARC BE_DUZ_decrypt_aes(const char* cipher, const char* cipherAlias, const char* keyAlias, char* plain_out,
+                         int* len, ZPAError* Error);
+
+/* Per-thread state: the agent's encryption type (never null; empty until read), the library
+ * context (none with clean-up mode 1 when the thread has none), and its release. */
+char* BE_DUZ_get_encyption_type(ZPAError* Error);
+ORVSECU_ctx* BE_DUZ_get_encyption_module(int cleanup_mode, ZPAError* Error);
+ZPARC BE_DUZ_clean_encyption_info(ZPAError* Error);
+
+EncryptionKey BE_DUZ_AES_get_key_from_prefix(const char* text);
+void BE_DUZ_add_prefix(char* text, int buffer_len, EncryptionKey scope);
+void BE_DUZ_remove_prefix(char* text);
+char* BE_DUZ_process_path(char* path);
+
+/* Base64 (standard alphabet, "=" padding). Both return malloc'ed, unterminated bytes of
+ * *output_length, or none; the caller frees them. */
+char* base64_encode(const unsigned char* data, int input_length, int* output_length);
+unsigned char* base64_decode(const char* data, int input_length, int* output_length);
+void build_decoding_table(void);
+
+/* Central connection profiles. 0 read the account from the cache file cacheFileName (room
+ * BE_DUZ_CCP_NAME_SIZE), 3 read the accounts file, 1 no cache file, else the writer's failure. */
+ZPARC BE_DUZ_load_ccp_data_to_file(const char* ccpName, char* cacheFileName, const char* reqType,
+                                   ZPAAttrList* Attributes, ZPAError* Error);
+ZPARC BE_DUZ_is_account_lcp(const char* ccpName, ZPAError* Error);
+/* ccpData has room for BE_DUZ_CCP_DATA_SIZE bytes. 0 or 3. */
+#define BE_DUZ_CCP_DATA_SIZE 4098
+ZPARC BE_DUZ_get_ccp_data(const char* ccpName, const char* reqType, ZPAAttrList* Attributes, char* ccpData,
+                          ZPAError* Error);
+ZPARC BE_DUZ_get_ccp_from_util(const char* ccpName, char* ccpData, ZPAError* Error);
+void BE_DUZ_clean_ccp_encrypted_data(const char* value, char* cleaned);
+ZPARC BE_DUZ_decrypt_ccp(const char* ccpData, char* decrypted, int* len, ZPAError* Error);
+int BE_DUZ_is_Agent_SaaS(ZPAError* Error);
+
+/* One-time re-encryption of the accounts file while ./data/DUZ_enc_ind.dat exists. */
+ZPARC BE_ENV_update_encryption(ZPAError* Error);
+
+/* Encryption key change of the accounts file ("BackUp", "CleanUp", "Restore", "Deploy"). */
+ZPARC ZPAAPI_PASSWORDKEY_ACTION(struct ZPAConnHandle* ConnHandle, char* Action, ZPAAttrList* AttributesIn,
+                                ZPAAttrList* AttributesOut, ZPAError* Error);
+int BE_DUZ_load_all_lcp(ZPALIST_handle_typ* list);
+/* The key lengths are clamped to the lengths of the values they describe. */
+ZPARC BE_DUZ_get_keys_info(ZPAAttrList* AttributesIn, char** new_key, int* new_key_len, char** old_key,
+                           int* old_key_len);
+ZPARC BE_DUZ_update_aes_key_per_account(ZPALIST_handle_typ* list, BE_DUZ_account_data_handle* account,
+                                        const char* new_key, int new_key_len, const char* old_key,
+                                        int old_key_len, ORVSECU_ctx* ctx, ZPAError* Error);
+
+/* Account sections of the accounts file (or of a central-profile cache file). */
+ZPARC BE_DUZ_PKM_get_accounts_value(ZPALIST_handle_typ* account_list, const char* account_name, const char* key,
+                                    char* list_val, int val_size, ZPAError* Error);
+ZPARC BE_DUZ_PKM_populate_account_data(char* account_to_update, char* account_name, char* account_xml_buffer,
+                                       BE_DUZ_xmldata_handle* response_handle, char* request_error_message,
+                                       char* request_error_code, char* request_name, char* ccp_file_name,
+                                       ZPAError* Error);
  * OCI sessions, the connection list, SQL session helpers and the OEBS session context
  * ---------------------------------------------------------------------------------------------- */
 

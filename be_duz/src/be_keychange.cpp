@@ -1,0 +1,217 @@
+// Encryption key change of the accounts file, driven by the agent one action per call: back the
+// file up, re-encrypt every stored password from the old local key to the new one ("Deploy"),
+// restore the backup, or remove it. Only ./data/DUZ_inst.dat and its backup are touched.
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "be_def.h"
+#include "gm_param.h"
+
+extern char** environ;
+
+namespace {
+
+std::string data_file(const char* name) { return std::string("./data/") + name + ".dat"; }
+
+// Runs a command without a shell and returns its status the way the command processor reports
+// it (a wait status: 0 on success; 127 as exit code when the program cannot be started).
+int run_command(const std::vector<std::string>& words) {
+    std::vector<char*> argv;
+    for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return 127 << 8;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return status;
+}
+
+std::string command_text(const std::vector<std::string>& words) {
+    std::string text;
+    for (const std::string& w : words) text += (text.empty() ? "" : " ") + w;
+    return text;
+}
+
+// A decimal length attribute, clamped to the length of the value it describes.
+int clamp_length(const char* length_text, const char* value) {
+    const long announced = std::strtol(length_text, nullptr, 10);
+    const long actual = static_cast<long>(strnlen(value, INT_MAX));
+    if (announced < 0) return 0;
+    return static_cast<int>(announced > actual ? actual : announced);
+}
+
+std::vector<std::string> section_names(ZPALIST_handle_typ* sections) {
+    std::vector<std::string> names;
+    ZPALIST_reset(sections);
+    void* element = nullptr;
+    unsigned int size = 0;
+    while (ZPALIST_next_ptr(sections, &element, &size) == CM_RC_OK)
+        names.emplace_back(static_cast<GM_PARAM_subtable_row*>(element)->key);
+    return names;
+}
+
+ZPARC deploy(ZPAAttrList* AttributesIn, ZPAError* Error) {
+    const std::string accounts = data_file(BE_DUZ_ACCOUNTS_FILE_NAME);
+    ZPALIST_handle_typ sections{};
+    ZPALIST_init(&sections);
+    if (BE_DUZ_load_all_lcp(&sections) == 0) {
+        BE_TRACE(4, " %s LCP file is empty, no encryption action neccessery.", BE_POS);
+        return ZPA_SUCCESS;
+    }
+    // The input holds the key material: only the names of its attributes are traced.
+    if (DIAG_debug_level() >= 4 && AttributesIn) {
+        for (int i = 0; i < AttributesIn->Count; ++i)
+            BE_TRACE(4, "%s: input attribute %s", BE_POS,
+                     AttributesIn->Attributes[i].Name ? AttributesIn->Attributes[i].Name : "");
+    }
+    char* new_key = nullptr;
+    char* old_key = nullptr;
+    int new_key_len = 0;
+    int old_key_len = 0;
+    ZPARC rc = ZPA_SUCCESS;
+    ORVSECU_ctx* ctx = nullptr;
+    if (BE_DUZ_get_keys_info(AttributesIn, &new_key, &new_key_len, &old_key, &old_key_len) != 0) {
+        rc = ZPA_FAIL;
+    } else if (!(ctx = BE_DUZ_get_encyption_module(0, Error))) {
+        rc = ZPA_FAIL;
+    } else {
+        auto account = std::make_unique<BE_DUZ_account_data_handle>();
+        for (const std::string& name : section_names(&sections)) {
+            std::memset(account.get(), 0, sizeof *account);
+            std::snprintf(account->account_name, sizeof account->account_name, "%s", name.c_str());
+            if (BE_DUZ_update_aes_key_per_account(&sections, account.get(), new_key, new_key_len, old_key,
+                                                  old_key_len, ctx, Error) != 0)
+                rc = ZPA_FAIL;
+        }
+        std::memset(account.get(), 0, sizeof *account);
+        if (GM_PARAM_subtable_list_save(&sections, accounts.c_str()) == CM_RC_OK) {
+            BE_TRACE(4, "%s: Accounts file updated with new encryption %s.", BE_POS, accounts.c_str());
+        } else {
+            BE_DUZ_UpdateErrorSet(Error, 1, "%s Failed to save account file %s.", BE_POS, accounts.c_str());
+            rc = ZPA_FAIL;
+        }
+    }
+    BE_DUZ_subtable_list_clear(&sections);
+    return rc;
+}
+
+}  // namespace
+
+extern "C" {
+
+int BE_DUZ_load_all_lcp(ZPALIST_handle_typ* list) {
+    if (!list) return 0;
+    const std::string accounts = data_file(BE_DUZ_ACCOUNTS_FILE_NAME);
+    if (GM_PARAM_subtable_load_file(list, accounts.c_str()) != CM_RC_OK) {
+        BE_TRACE(4, "%s: Change Key- Failed to load account file '%s'", BE_POS, accounts.c_str());
+        BE_DUZ_subtable_list_clear(list);
+        return 0;
+    }
+    return ZPALIST_count(list);
+}
+
+ZPARC BE_DUZ_get_keys_info(ZPAAttrList* AttributesIn, char** new_key, int* new_key_len, char** old_key,
+                           int* old_key_len) {
+    if (!AttributesIn || !new_key || !new_key_len || !old_key || !old_key_len) return ZPA_FAIL;
+    char* nk = nullptr;
+    char* nkl = nullptr;
+    char* ok = nullptr;
+    char* okl = nullptr;
+    if (ZPAAPI_UTILS_AttrListValueGet(AttributesIn, const_cast<char*>("NEW_KEY"), &nk) != 0 || !nk ||
+        ZPAAPI_UTILS_AttrListValueGet(AttributesIn, const_cast<char*>("NEW_KEY_LEN"), &nkl) != 0 || !nkl ||
+        ZPAAPI_UTILS_AttrListValueGet(AttributesIn, const_cast<char*>("OLD_KEY"), &ok) != 0 || !ok ||
+        ZPAAPI_UTILS_AttrListValueGet(AttributesIn, const_cast<char*>("OLD_KEY_LEN"), &okl) != 0 || !okl) {
+        BE_TRACE(4, "%s: Change Key- missing key attributes", BE_POS);
+        return ZPA_FAIL;
+    }
+    *new_key = nk;
+    *new_key_len = clamp_length(nkl, nk);
+    *old_key = ok;
+    *old_key_len = clamp_length(okl, ok);
+    return ZPA_SUCCESS;
+}
+
+ZPARC BE_DUZ_update_aes_key_per_account(ZPALIST_handle_typ* list, BE_DUZ_account_data_handle* account,
+                                        const char* new_key, int new_key_len, const char* old_key,
+                                        int old_key_len, ORVSECU_ctx* ctx, ZPAError* Error) {
+    if (!list || !account || !new_key || !old_key || !ctx) return ZPA_FAIL;
+    if (BE_DUZ_PKM_get_accounts_value(list, account->account_name, "DB_PASSWD", account->password,
+                                      sizeof account->password, Error) != 0) {
+        BE_TRACE(1, "%s:Could nof get password for account %s", BE_POS, account->account_name);
+        return ZPA_FAIL;
+    }
+    char plain[BE_DUZ_PASSWORD_SIZE] = {};
+    int plain_len = sizeof plain;
+    int rc = OrvStringEncryptors_decrypt_with_iv_and_key(ctx, account->password,
+                                                         static_cast<int>(std::strlen(account->password)), plain,
+                                                         &plain_len, nullptr, 0, BE_DUZ_LOCAL_CIPHER, old_key,
+                                                         old_key_len, old_key, old_key_len);
+    if (rc != 0 || plain_len < 0 || plain_len >= static_cast<int>(sizeof plain)) {
+        BE_TRACE(1, "%s:error in OrvStringEncryptors_decrypt_with_iv_and_key %.300s (account %s)", BE_POS,
+                 ctx->error_msg, account->account_name);
+        std::memset(plain, 0, sizeof plain);
+        return ZPA_FAIL;
+    }
+    char cipher[BE_DUZ_PASSWORD_SIZE] = {};
+    int cipher_len = sizeof cipher;
+    rc = OrvStringEncryptors_encrypt_with_iv_and_key(ctx, plain, plain_len, BE_DUZ_LOCAL_CIPHER, new_key, new_key_len,
+                                                     cipher, &cipher_len, nullptr, 0, BE_DUZ_LOCAL_KEY_ALIAS);
+    std::memset(plain, 0, sizeof plain);
+    if (rc != 0 || cipher_len < 0 || cipher_len >= static_cast<int>(sizeof cipher)) {
+        BE_TRACE(1, "%s:error in OrvStringEncryptors_encrypt_with_iv_and_key %.300s", BE_POS, ctx->error_msg);
+        return ZPA_FAIL;
+    }
+    cipher[cipher_len] = '\0';
+    if (GM_PARAM_subtable_list_set(list, account->account_name, "DB_PASSWD", cipher) != CM_RC_OK) return ZPA_FAIL;
+    return ZPA_SUCCESS;
+}
+
+ZPARC ZPAAPI_PASSWORDKEY_ACTION(struct ZPAConnHandle* ConnHandle, char* Action, ZPAAttrList* AttributesIn,
+                                ZPAAttrList* AttributesOut, ZPAError* Error) {
+    (void)ConnHandle;
+    (void)AttributesOut;
+    if (!Action) return ZPA_SUCCESS;
+    try {
+        BE_TRACE(4, "Starting: '%s'", "ZPAAPI_PASSWORDKEY_ACTION");
+        const std::string accounts = data_file(BE_DUZ_ACCOUNTS_FILE_NAME);
+        const std::string backup = data_file(BE_DUZ_ACCOUNTS_BACKUP_FILE_NAME);
+        ZPARC rc = ZPA_SUCCESS;
+        if (std::strcmp(Action, "BackUp") == 0) {
+            const std::vector<std::string> cmd{"cp", accounts, backup};
+            BE_TRACE(4, " %s BackUp command: '%s'", BE_POS, command_text(cmd).c_str());
+            rc = run_command(cmd);
+        }
+        if (std::strcmp(Action, "CleanUp") == 0) {
+            const std::vector<std::string> cmd{"rm", backup};
+            BE_TRACE(4, " %s CleanUp command: '%s'", BE_POS, command_text(cmd).c_str());
+            rc = run_command(cmd);
+        }
+        if (std::strcmp(Action, "Restore") == 0) {
+            const std::vector<std::string> copy{"cp", backup, accounts};
+            BE_TRACE(4, " %s Restore command: '%s'", BE_POS, command_text(copy).c_str());
+            if (run_command(copy) != 0) {
+                BE_TRACE(1, " %sError running: '%s'", BE_POS, command_text(copy).c_str());
+                rc = ZPA_FAIL;
+            } else {
+                rc = run_command({"rm", backup});
+            }
+        }
+        if (std::strcmp(Action, "Deploy") == 0) rc = deploy(AttributesIn, Error);
+        BE_TRACE(4, "Ending: '%s'", "ZPAAPI_PASSWORDKEY_ACTION");
+        return rc;
+    } catch (...) {
+        return ZPA_FAIL;
+    }
+}
+
+}  // extern "C"

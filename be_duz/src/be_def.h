@@ -282,6 +282,8 @@ ZPARC BE_DUZ_PKM_populate_account_data(char* account_to_update, char* account_na
                                        BE_DUZ_xmldata_handle* response_handle, char* request_error_message,
                                        char* request_error_code, char* request_name, char* ccp_file_name,
                                        ZPAError* Error);
+
+/* ------------------------------------------------------------------------------------------------
  * OCI sessions, the connection list, SQL session helpers and the OEBS session context
  * ---------------------------------------------------------------------------------------------- */
 

@@ -78,7 +78,9 @@ std::string value_of(const char* line) {
 
 // Starts the utility with its standard output (and, when asked, its error output) on a pipe and
 // reads it line by line until a line holds key. 0 found, 3 not found, 1 not started.
-ZPARC run_utility(const UtilityCall& call, const std::string& shown, const char* key, char* outBuf, ZPAError* Error) {
+// shown is the command line for messages, command the caller's command text.
+ZPARC run_utility(const UtilityCall& call, const std::string& shown, const char* command, const char* key, char* outBuf,
+                  ZPAError* Error) {
     if (call.words.empty()) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Error opening pipe for command %s", shown.c_str());
         return ZPA_FAIL;
@@ -128,7 +130,7 @@ ZPARC run_utility(const UtilityCall& call, const std::string& shown, const char*
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) BE_TRACE(4, "'%s' ended with status %d", shown.c_str(), status);
 
     if (!found) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "Could not find key '%s' in %s output", key, call.words[0].c_str());
+        BE_DUZ_UpdateErrorSet(Error, 1, "Could not find key '%s' in %s output", key, command);
         return ZPA_NOT_FOUND;
     }
     std::snprintf(outBuf, BE_DUZ_UTIL_VALUE_SIZE, "%s", value.c_str());
@@ -180,7 +182,7 @@ ZPARC BE_DUZ_get_agent_util_info(const char* command, const char* args, const ch
     }
     BE_TRACE(4, "command: %s", line);
     try {
-        return run_utility(split_command_line(line), line, key, outBuf, Error);
+        return run_utility(split_command_line(line), line, command, key, outBuf, Error);
     } catch (...) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Error opening pipe for command %s", line);
         return ZPA_FAIL;
@@ -201,7 +203,7 @@ ZPARC BE_DUZ_get_agent_util_info_argv(const char* command, const char* const* ar
         call.merge_stderr = merge_stderr != 0;
         const std::string shown = describe(call);
         BE_TRACE(4, "command: %s", shown.c_str());
-        return run_utility(call, shown, key, outBuf, Error);
+        return run_utility(call, shown, command, key, outBuf, Error);
     } catch (...) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Error opening pipe for command %s", command);
         return ZPA_FAIL;

@@ -109,7 +109,9 @@ typedef enum { B_INIT = 0, B_DOUBLE = 1, B_FREE = 2 } ACTION_typ;
 
 ZPARC BE_DUZ_init_xml_body(char* xmlbuf, const char* header, ZPAError* Error);
 ZPARC BE_DUZ_end_xml_body(char* xmlbuf, ZPAError* Error);
+/* The text of the first element named XML_tag; returns the position after its closing tag. */
 char* BE_DUZ_get_XML_value(char* XML_buff, const char* XML_tag, char* value);
+/* A malloc'ed copy of the first whole element holding a non-blank character; the caller frees it. */
 char* BE_DUZ_find_XML_tag(const char* XML_buff, const char* XML_tag);
 char* BE_DUZ_get_next_tag_name(char* buffer, char* name);
 int BE_DUZ_replace_XML_chars(char* XMLIn, long buffSize, int action);
@@ -282,6 +284,88 @@ ZPARC BE_DUZ_PKM_populate_account_data(char* account_to_update, char* account_na
                                        BE_DUZ_xmldata_handle* response_handle, char* request_error_message,
                                        char* request_error_code, char* request_name, char* ccp_file_name,
                                        ZPAError* Error);
+
+/* ------------------------------------------------------------------------------------------------
+ * Jobs failure table (cm/DUZ/data/jobs_failure_table.dat, lock file job_failure.lock) and the
+ * failure notice in the job's sysout
+ * ---------------------------------------------------------------------------------------------- */
+
+#define BE_JOB_FAILURE_TABLE_FILE "jobs_failure_table.dat"
+#define BE_JOB_FAILURE_LOCK_FILE "job_failure.lock"
+/* Room of a row value and of a notice: 1023 characters and the terminator. */
+#define BE_JOB_FAILURE_MSG_SIZE 1024
+/* The message of a notice is cut to this many characters. */
+#define BE_JOB_NOTICE_MSG_MAX 913
+/* Error code meaning "the message is a stored row value; its first word is the code". */
+#define BE_JOB_CODE_IN_MESSAGE (-9999)
+/* Longest code word taken from a stored row value; a longer first word is not a code. */
+#define BE_JOB_CODE_FIELD_SIZE 9
+#define BE_JOB_NOTICE_FORMAT_D                                                                     \
+    "\nORVANTA/CM for Oracle E-Business Suite has detected the following error:\n\nError message: %s\n\nError code: %d\n"
+#define BE_JOB_NOTICE_FORMAT_S                                                                     \
+    "\nORVANTA/CM for Oracle E-Business Suite has detected the following error:\n\nError message: %s\n\nError code: %s\n"
+/* Key of tables OEBS and CONFIG: octal permission bits set on a sysout after statistics. */
+#define BE_JOB_SYSOUT_MODE_KEY "SYSOUT_MODE"
+
+/* Paths into a PATHNAME_D_typ buffer. */
+void be_job_build_jobs_failure_file_path(char* file_path);
+void be_job_build_lock_file_path(char* file_path);
+/* Blocking lock of the table (0, or 1); released by closing the descriptor. */
+ZPARC be_job_lock_file(OS_FD_typ* fd, const char* lock_file_name);
+ZPARC be_job_unlock_file(OS_FD_typ fd);
+/* message: BE_JOB_FAILURE_MSG_SIZE bytes. 0 the job has a row, 1 not (or the table unreadable). */
+ZPARC be_job_find_in_jobs_failure_file(const char* orderno, const char* runno, char* message);
+/* Adds the job's row unless it has one (the first failure is kept). 0, or 1 on failure. */
+ZPARC BE_JOB_write_jobs_failure_file(const char* orderno, const char* runno, const char* message);
+ZPARC be_job_delete_line_from_jobs_failure_file(const char* orderno, const char* runno);
+ZPARC be_job_handle_submit_failure(ZPAAttrList* AttributesOut, ZPAAttrList* AttributesIn, ZPAError* Error);
+/* message: BE_JOB_FAILURE_MSG_SIZE bytes; "<code> - <text>". */
+void BE_SYSOUT_create_job_failure_msg(ZPAError* Error, char* message);
+/* error_message: BE_JOB_FAILURE_MSG_SIZE bytes, rewritten in place as the notice. */
+void BE_JOB_format_error_message(char* error_message, int error_code, int* err_code_from_msg);
+ZPARC BE_SYSOUT_handle_update_sysout(ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut, const char* orderno,
+                                     const char* runno, const char* error_text, int error_code,
+                                     int* err_code_from_msg, ZPAError* Error);
+ZPARC BE_SYSOUT_update_sysout(const char* sysout_path, const char* message, ZPAError* Error);
+/* CM_RC: 1 set or nothing to set, 2 failure. SYSOUT_MODE must be octal digits (at most 07777). */
+CM_RC BE_SYSOUT_chmod_sysout(ZPAAttrList* AttributesIn, ZPAError* Error);
+
+/* ------------------------------------------------------------------------------------------------
+ * Report parameter record and configuration-manager request names
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Parameters kept per request or set program. */
+#define BE_DUZ_MAX_REPORT_PARMS 100
+
+typedef struct {
+    char parm_name[31];
+    char parm_display[81];
+    char parm_type[2];
+    char required[2];
+    char value_set_name[61];
+    char value_set_type[2];
+    int value_set_id;
+    int seq_number;
+    char dft_value[2001];
+    char formatype[2];
+    char report_value[241];
+    char report_meaning[241];
+    char value[2048];
+    int maxsize;
+    char uppercase[2];
+    char sharedparm_name[31];
+    char displayed[2];
+    ZPALIST_handle_typ list; /* GM_PARAM_table_row rows: HAS_ID, ID, VALUE, MEANING, ... */
+} BE_DUZ_report_parm;
+
+/* Empties the texts, zeroes the numbers and makes list empty; report_meaning and displayed are
+ * left as they are. Always 0. */
+ZPARC BE_DUZ_init_report_parm(BE_DUZ_report_parm* parm_rec);
+
+#define BE_DUZ_PKM_PREFIX_CM "ORVCM"
+#define BE_DUZ_PKM_PREFIX_OEBS "ORVOEBS"
+/* 1 when the action, upper-cased, begins with "ORVCM" or "ORVOEBS", else 0. */
+int BE_DUZ_PKM_isPKMrequest(const char* action);
 
 /* ------------------------------------------------------------------------------------------------
  * OCI sessions, the connection list, SQL session helpers and the OEBS session context

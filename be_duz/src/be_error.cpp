@@ -110,7 +110,10 @@ char* BE_DUZ_get_system_error(char* systemMsg) {
     if (!systemMsg) return systemMsg;
     const int err = errno;
     systemMsg[0] = '\0';
-    if (err != BE_DUZ_NO_SYSTEM_ERROR) std::strcpy(systemMsg, std::strerror(err));
+    if (err != BE_DUZ_NO_SYSTEM_ERROR) {
+        char work[256];
+        std::strcpy(systemMsg, strerror_r(err, work, sizeof work));  // thread-safe form of strerror
+    }
     return systemMsg;
 }
 

@@ -13,6 +13,7 @@
 #include "zpaapi.h"
 #include "zpalist.h"
 #include "orvsecure.h"
+#include "oci.h"
 
 /* ------------------------------------------------------------------------------------------------
  * Tracing. Plug-in code writes a line of level N when the debug level reaches N, at active level 0
@@ -365,6 +366,139 @@ ZPARC BE_DUZ_init_report_parm(BE_DUZ_report_parm* parm_rec);
 #define BE_DUZ_PKM_PREFIX_OEBS "ORVOEBS"
 /* 1 when the action, upper-cased, begins with "ORVCM" or "ORVOEBS", else 0. */
 int BE_DUZ_PKM_isPKMrequest(const char* action);
+
+/* ------------------------------------------------------------------------------------------------
+ * OCI sessions, the connection list, SQL session helpers and the OEBS session context
+ * ---------------------------------------------------------------------------------------------- */
+
+/* What a connection's UserData holds; every session object begins with BE_DUZ_data_type. */
+typedef enum { BE_DUZ_NO_TYPE = 0, BE_DUZ_CONNECTION = 1, BE_DUZ_CONNECTION_LIST = 2 } BE_DUZ_DATA_TYPE;
+
+typedef struct {
+    BE_DUZ_DATA_TYPE dataType;
+} BE_DUZ_data_type;
+
+/* One OCI session. The record and its three environment texts ("NAME=value", malloc'ed) are
+ * freed by BE_DUZ_OCI_CLOSE_Session; the record itself is allocated with malloc by its opener. */
+typedef struct {
+    BE_DUZ_DATA_TYPE dataType; /* always BE_DUZ_CONNECTION */
+    OCIEnv* envhp;
+    OCIServer* srvhp;
+    OCIError* errhp;
+    OCISession* userhp;
+    OCISvcCtx* svchp;
+    OCIStmt* stmthp; /* the session's one statement handle */
+    char* GLBL_oraHome;
+    char* GLBL_nlsLang;
+    char* GLBL_tnsAdmn;
+} BE_DUZ_Handles;
+
+/* The sessions of a tracking connection, keyed by database SID. */
+typedef struct {
+    BE_DUZ_DATA_TYPE dataType; /* always BE_DUZ_CONNECTION_LIST */
+    ZPALIST_handle_typ* connectionList; /* entries are copies of BE_DUZ_ConnectionListItem */
+} BE_DUZ_ConnectionList;
+
+/* Room of a database SID: 254 characters and the terminator. */
+#define BE_DUZ_SID_NAME_SIZE 255
+
+typedef struct {
+    char DUZ_SID_Name[BE_DUZ_SID_NAME_SIZE];
+    BE_DUZ_Handles* DUZ_connection;
+} BE_DUZ_ConnectionListItem;
+
+/* Room of a decrypted stored password (2047 characters and the terminator). */
+#define BE_DUZ_SESSION_PASSWORD_SIZE 2048
+/* Room of the text that OCIErrorGet fills. */
+#define BE_DUZ_OCI_ERROR_TEXT_SIZE 512
+
+void BE_DUZ_OCI_Init_Handle(BE_DUZ_Handles* DUZ_handle);
+void BE_DUZ_OCI_Print_Handle(BE_DUZ_Handles* newHandle);
+/* 0 open; 1 failed; 2 an OCI call asked to be called again. A failed start leaves what it
+ * allocated in the record: close it with overwrite_error 'N'. */
+ZPARC BE_DUZ_OCI_START_Session(ZPAAttrList* Attr, BE_DUZ_Handles* newHandle, ZPAError* Error);
+/* Frees every handle, the texts and the record itself. */
+void BE_DUZ_OCI_CLOSE_Session(BE_DUZ_Handles* newHandle, char overwrite_error, ZPAError* Error);
+/* 0 go on, 1 failure (Oracle code and text, or the OCI status), 2 call again. A null errhp maps
+ * OCI_ERROR and OCI_SUCCESS_WITH_INFO without reading a message (the status is the code). */
+ZPARC BE_DUZ_OCI_error(OCIError* errhp, sword status, ZPAError* Error);
+
+/* Puts "NAME=value" into the process environment (a copy of its own) and hands back the text,
+ * malloc'ed, for the session record to keep (*kept is freed first when set). 0, or 1. */
+int BE_DUZ_set_oracle_env(const char* name, const char* value, char** kept);
+
+BE_DUZ_ConnectionList* BE_DUZ_create_connection_list(void);
+void BE_DUZ_delete_connection_list(BE_DUZ_ConnectionList* pConnectionList);
+BE_DUZ_ConnectionListItem* BE_DUZ_create_connection_list_item(BE_DUZ_Handles* connection, char* sid_name);
+void BE_DUZ_delete_connection_list_item(BE_DUZ_ConnectionListItem* item);
+CM_RC BE_DUZ_insert_connection_list_item(BE_DUZ_ConnectionList* pConnectionList, BE_DUZ_Handles* connection,
+                                         char* sid_name);
+CM_RC BE_DUZ_reset_connection_list(BE_DUZ_ConnectionList* pConnectionList);
+CM_RC BE_DUZ_connection_list_next(BE_DUZ_ConnectionList* pConnectionList,
+                                  BE_DUZ_ConnectionListItem* connectionListItem);
+BE_DUZ_Handles* BE_DUZ_find_connection(BE_DUZ_ConnectionList* pConnectionList, char* sid_name);
+/* 1 when data is a connection list made by BE_DUZ_create_connection_list and not yet deleted. */
+int BE_DUZ_is_connection_list(const void* data);
+BE_DUZ_Handles* BE_DUZ_find_connection_from_list(ZPAConnHandle* Connection, ZPAAttrList* AttributesIn, char* action,
+                                                 ZPAError* Error);
+
+/* Account name of a request (inst_name: at least BE_DUZ_INSTANCE_NAME_SIZE bytes). 0 found, 1 not. */
+#define BE_DUZ_INSTANCE_NAME_SIZE 64
+ZPARC BE_DUZ_find_instance(ZPAAttrList* Attributes, char* inst_name, ZPAError* Error);
+/* Opens a session for a named account without a connection (stored through pDUZ_handle). */
+ZPARC BE_DUZ_connect_to_OEBS(char* account_name, BE_DUZ_Handles** pDUZ_handle, ZPAError* Error);
+
+/* SQL session and entity helpers. */
+typedef enum { TABLE_ENTITY_TYPE = 0, VIEW_ENTITY_TYPE = 1 } BE_DUZ_entity_types;
+typedef enum { ALL_SEARCH_SCOPE = 0, DBA_SEARCH_SCOPE = 1, USER_SEARCH_SCOPE = 2 } BE_DUZ_search_scopes;
+
+/* Room of the ALTER SESSION text. */
+#define BE_DUZ_ALTER_SESSION_SIZE 400
+/* Longest language or territory part of PARM_NLS_LANG. */
+#define BE_DUZ_NLS_PART_MAX 39
+/* Room of the converted date text. */
+#define BE_DUZ_DATE_OUT_SIZE 25
+
+/* Name and value must be plain NLS words (letters, digits, blanks, '_', '-', '.'; the name without
+ * blanks); a value with blanks is quoted. Anything else is refused with code 1. */
+ZPARC BE_DUZ_alter_SQL_session(BE_DUZ_Handles* DUZ_handle, char* varName, char* varValue, ZPAError* Error);
+ZPARC BE_DUZ_set_parameter_SQL_session(BE_DUZ_Handles* DUZ_handle, ZPAAttrList* AttributesIn, ZPAError* Error);
+ZPARC BE_DUZ_display_SQL_session(BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+/* outStr: BE_DUZ_DATE_OUT_SIZE bytes. */
+ZPARC BE_DUZ_convert_date_format(BE_DUZ_Handles* DUZ_handle, char* dateStr, char* dateFormat, char* outStr,
+                                 char* outFormat, ZPAError* Error);
+ZPARC BE_DUZ_set_profile_pair(BE_DUZ_Handles* JOB_handle, char* pro_name, char* pro_value, ZPAError* Error);
+ZPARC BE_DUZ_check_entity_exist(BE_DUZ_Handles* DUZ_handle, char* entity_name, BE_DUZ_entity_types entity_type,
+                                BE_DUZ_search_scopes scope, int* result_flag, ZPAError* Error);
+/* oebs_ver receives at most 4 characters and no terminator: pass a zeroed buffer. */
+ZPARC BE_DUZ_get_oebs_version(char* oebs_ver, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+CM_RC BE_DUZ_isNumber(char* num);
+int BE_DUZ_isSQLCommand(char* value);
+/* esc_value must hold twice the length of old_value plus one. */
+void BE_DUZ_replace_esc_char(char* esc_value, char* old_value);
+char* BE_DUZ_STR_remove_blanks(char* str);
+int BE_DUZ_replace_chars(char* str, char from, char to);
+
+/* OEBS session context: applications initialisation, multi-org, operating unit. */
+#define BE_DUZ_OU_NAME_SIZE 2000
+
+ZPARC BE_DUZ_init_profile(int user_id, int resp_id, int resp_app_id, int group_id, BE_DUZ_Handles* JOB_handle,
+                          ZPAAttrList* AttributesIn, ZPAError* Error);
+ZPARC BE_DUZ_init_org_access(ZPAAttrList* AttributesIn, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+int BE_DUZ_Is_Multy_Org_access(ZPAAttrList* AttributesIn, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+ZPARC BE_DUZ_mo_global_init(char* Org_access_flag, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+ZPARC BE_DUZ_get_org_id(int* org_id, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+ZPARC BE_DUZ_set_policy(int org_id, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+ZPARC BE_DUZ_set_Operating_Unit(char* prog_name, char* ou_name, char* req_type, BE_DUZ_Handles* JOB_handle,
+                                ZPAAttrList* ConnectionAttributes, ZPAError* Error);
+ZPARC BE_DUZ_check_multi_org_category(int* has_ou, char* prog_name, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+ZPARC BE_DUZ_DEL_MO_GLOB_ORG_ACCESS_TMP(BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+ZPARC BE_DUZ_get_org_id_by_Operating_Unit(int* org_id, char* ou_name, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+/* ou_name: BE_DUZ_OU_NAME_SIZE bytes. */
+ZPARC BE_DUZ_GET_OU_NAME(int org_id, char* ou_name, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+ZPARC BE_DUZ_SET_OU_NAME(int org_id, char* ou_name, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+ZPARC BE_DUZ_set_server_policy(int org_id, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+ZPARC BE_DUZ_set_org_id(int org_id, char* req_type, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
 
 /* ------------------------------------------------------------------------------------------------
  * Job-script view: a job's OEBS program or request-set definition as text, built in a temporary

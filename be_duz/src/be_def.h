@@ -442,12 +442,6 @@ int BE_DUZ_is_connection_list(const void* data);
 BE_DUZ_Handles* BE_DUZ_find_connection_from_list(ZPAConnHandle* Connection, ZPAAttrList* AttributesIn, char* action,
                                                  ZPAError* Error);
 
-/* Account name of a request (inst_name: at least BE_DUZ_INSTANCE_NAME_SIZE bytes). 0 found, 1 not. */
-#define BE_DUZ_INSTANCE_NAME_SIZE 64
-ZPARC BE_DUZ_find_instance(ZPAAttrList* Attributes, char* inst_name, ZPAError* Error);
-/* Opens a session for a named account without a connection (stored through pDUZ_handle). */
-ZPARC BE_DUZ_connect_to_OEBS(char* account_name, BE_DUZ_Handles** pDUZ_handle, ZPAError* Error);
-
 /* SQL session and entity helpers. */
 typedef enum { TABLE_ENTITY_TYPE = 0, VIEW_ENTITY_TYPE = 1 } BE_DUZ_entity_types;
 typedef enum { ALL_SEARCH_SCOPE = 0, DBA_SEARCH_SCOPE = 1, USER_SEARCH_SCOPE = 2 } BE_DUZ_search_scopes;
@@ -524,6 +518,49 @@ ZPARC ZPAAPI_JCL_DATA_READ(ZPAConnHandle* Connection, void* Handle, ZPAAttrList*
 ZPARC ZPAAPI_JCL_DATA_WRITE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
 /* Closes (and so removes) the text: 0, or 1 for a null handle. */
 ZPARC ZPAAPI_JCL_DATA_CLOSE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
+
+/* ------------------------------------------------------------------------------------------------
+ * Plug-in life cycle and connection: the entry points the agent calls around every connection,
+ * the session of a named account, the account-name search and the process log's name
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Banner written by OEBS_version (69 characters, ending in a blank). */
+#define BE_DUZ_OEBS_VERSION "ORV for Oracle E-Business Suite 9.0.21.000 - Patch 1 - December 2025 "
+/* Room of the action name read from a request's XML header (63 characters and the terminator). */
+#define BE_DUZ_ACTION_NAME_SIZE 64
+/* Room of an account name (63 characters and the terminator). A longer name is refused. */
+#define BE_DUZ_INSTANCE_NAME_SIZE 64
+/* Log names of the plug-in's process. */
+#define BE_DUZ_LOG_NAME_CM "Oebs_CM"
+#define BE_DUZ_LOG_NAME_TRACK "AT"
+/* File that the child-reaping handler appends to at debug level 4. */
+#define BE_DUZ_SIGNAL_LOG "./proclog/signal"
+
+ZPARC ZPAAPI_Init(ZPABeHandle* BackEnd, ZPAAttrList* Attributes, ZPAError* Error);
+ZPARC ZPAAPI_Term(ZPABeHandle* BackEnd, ZPAError* Error);
+/* UserData afterwards: null (no session needed, or the session failed for an Oracle reason: the
+ * call then succeeds and the failure is in the jobs failure table), a BE_DUZ_Handles, or for
+ * "TRACK" a BE_DUZ_ConnectionList. A null BackEnd is the plug-in's own reconnection of a tracking
+ * connection: UserData keeps its list and the new session joins it. */
+ZPARC ZPAAPI_Connect(ZPABeHandle* BackEnd, ZPAConnHandle* Connection, ZPAAttrList* Attributes, ZPAError* Error);
+/* Closes and frees whatever UserData holds and clears it. 0, or 1 when it cannot be walked. */
+ZPARC ZPAAPI_Disconnect(ZPAConnHandle* Connection, ZPAError* Error);
+ZPARC ZPAAPI_ReleaseAttr(ZPAAttrList* AttrList);
+/* The banner, at most size - 1 characters, terminated. */
+void OEBS_version(char* ver, int size);
+/* Opens a session for a named account without a connection; a session still stored through
+ * pDUZ_handle is closed first. 0 with the session stored, non-zero with null stored. */
+ZPARC BE_DUZ_connect_to_OEBS(char* account_name, BE_DUZ_Handles** pDUZ_handle, ZPAError* Error);
+/* Account name of a request into inst_name (BE_DUZ_INSTANCE_NAME_SIZE bytes). 0 found; 1 not
+ * found, or found but longer than 63 characters (then refused with the reason in Error). */
+ZPARC BE_DUZ_find_instance(ZPAAttrList* Attributes, char* inst_name, ZPAError* Error);
+/* log_name is set to point at a constant text. */
+void BE_DUZ_get_logname(ZPAAttrList* Attributes, const char** log_name);
+/* Sets up the process's diagnostic log on the first call only. Always 0. */
+int BE_DUZ_init_logfile(const char* filename);
+/* Reaps every ended child without waiting. */
+void sigChldHandler(int sig);
+
 
 CM_EXTERN_C_END
 

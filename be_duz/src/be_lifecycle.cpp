@@ -585,9 +585,17 @@ void sigChldHandler(int sig) {
         if (DIAG_debug_level() != 4) continue;
         const int fd = ::open(BE_DUZ_SIGNAL_LOG, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
         if (fd < 0) continue;
-        char line[64];
-        const int n = std::snprintf(line, sizeof line, "Child %ld has terminated\n", static_cast<long>(child));
-        if (n > 0) (void)!::write(fd, line, static_cast<std::size_t>(n));
+        /* "Child %ld has terminated\n", built without stdio: this runs inside a signal handler. */
+        char line[64] = "Child ";
+        std::size_t n = 6;
+        char digits[24];
+        std::size_t d = 0;
+        for (unsigned long value = static_cast<unsigned long>(child); d == 0 || value != 0; value /= 10)
+            digits[d++] = static_cast<char>('0' + value % 10);
+        while (d > 0) line[n++] = digits[--d];
+        static constexpr char kTail[] = " has terminated\n";
+        for (const char* p = kTail; *p != '\0'; ++p) line[n++] = *p;
+        (void)!::write(fd, line, n);
         ::close(fd);
     }
     errno = saved_errno;

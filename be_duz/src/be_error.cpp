@@ -14,6 +14,7 @@
 #include "gm_param.h"
 #include "gm_str.h"
 #include "os_file.h"
+#include "zpaapi_secret.h"
 
 namespace {
 
@@ -289,14 +290,12 @@ int BE_DUZ_get_file_size(const char* File_Path, char* size) {
 
 void BE_DUZ_print_attr(ZPAAttrList* AttrList) {
     if (!AttrList || !AttrList->Attributes || DIAG_debug_level() < kPrintLevel) return;
-    char** secret_names = GM_PARAM_get_keysToRemove_list();
     DIAG_printf("Attributes begin");
     for (int i = 0; i < AttrList->Count; ++i) {
         const ZPAAttr& attr = AttrList->Attributes[i];
         const char* name = attr.Name ? attr.Name : "";
         // Passwords and keys never reach the log.
-        const bool secret = GM_PARAM_is_printable(name, secret_names) != CM_RC_OK;
-        const char* value = secret ? "Private Data" : (attr.Value ? attr.Value : "");
+        const char* value = zpaapi_is_secret_name(name) ? "Private Data" : (attr.Value ? attr.Value : "");
         DIAG_printf("\t'%-*s' = '%.500s'", kPrintNameWidth, name, value);
     }
     DIAG_printf("Attributes end");

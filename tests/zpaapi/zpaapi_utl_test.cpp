@@ -328,6 +328,8 @@ TEST_F(AgentHomeTest, PrintedListHidesSecretValuesAndCutsLongOnes) {
     AgentList agent;
     agent.add("PASSWORD", "secret1");
     agent.add("INSTREAM_SCRIPT", "secret2");
+    agent.add("DB_PASSWD", "secret3");
+    agent.add("APPSPassword", "secret4");
     agent.add("A", std::string(600, 'v'));
     DIAG_set_active_level(4);
     EXPECT_EQ(ZPAAPI_utils_print_attr(agent.list()), 0);

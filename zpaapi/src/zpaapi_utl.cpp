@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,7 @@
 #include "gm_xml.h"
 #include "os_diag.h"
 #include "zpaapi.h"
+#include "zpaapi_secret.h"
 
 namespace {
 
@@ -180,12 +182,6 @@ void print_at_level_4(ZPAAttrList* list) {
     DIAG_set_active_level(0);
 }
 
-bool is_secret(const char* name) {
-    char** keys = GM_PARAM_get_keysToRemove_list();
-    for (int i = 0; keys && keys[i]; ++i)
-        if (std::strcmp(name, keys[i]) == 0) return true;
-    return false;
-}
 
 // Drops a partly read list: its attributes and its array, even when no attribute was stored yet.
 void abandon_read_list(ZPAAttrList* list) {
@@ -524,7 +520,7 @@ ZPARC ZPAAPI_utils_print_attr(ZPAAttrList* AttrList) {
     for (int i = 0; i < count_of(AttrList); ++i) {
         const ZPAAttr& attr = AttrList->Attributes[i];
         const char* name = attr.Name ? attr.Name : "";
-        const char* value = is_secret(name) ? kPrivateData : (attr.Value ? attr.Value : "");
+        const char* value = zpaapi_is_secret_name(name) ? kPrivateData : (attr.Value ? attr.Value : "");
         DIAG_printf("\t%-*s = %.500s", 8, name, value);
     }
     DIAG_printf("Attributes end");
@@ -670,3 +666,11 @@ void ZPA_version(char* ver, int size) {
 }
 
 }  // extern "C"
+
+bool zpaapi_is_secret_name(const char* name) {
+    if (!name) return false;
+    if (GM_PARAM_is_printable(name, GM_PARAM_get_keysToRemove_list()) != CM_RC_OK) return true;
+    for (const char* p = name; *p; ++p)
+        if (strncasecmp(p, "PASSW", 5) == 0) return true;
+    return false;
+}

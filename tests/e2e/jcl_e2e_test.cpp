@@ -1,0 +1,140 @@
+// A job's script as the agent reads it: zpahost loads libappbridge.so, connects for a "JCLDOC"
+// request, opens the job-script text, reads it piece by piece and closes it, with the stand-in
+// database answering from a script file.
+#include "testbed.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* kScript = R"({
+  "logons": [{"connect": "VIS", "user": "APPS", "password": "apps"}],
+  "rules": [
+    {"name": "program", "match": "from fnd_concurrent_programs prog",
+     "rows": [["SQLAP", "APXXTR", "APXXTR", "P", "Oracle Reports", null, null]]},
+    {"name": "set", "match": "from fnd_request_set_stages RSS",
+     "rows": [["FND", "FNDSCURS", "FNDSCURS", "P", "Oracle Reports", "FNDSCURS", null, "Users"],
+              ["FND", "FNDSCRSP", "FNDSCRSP", "P", "Oracle Reports", "FNDSCRSP", null, "Users"],
+              ["AR", "ARXAGE", "ARXAGE", "P", "Oracle Reports", "ARXAGE", null, "Aging"],
+              ["AR", "ARXCOL", "ARXCOL", "I", "PL/SQL Stored Procedure", null, "AR_COLL.RUN", "Aging"]]}
+  ]
+})";
+
+// The text as zpahost prints a value: tabs and line feeds as \t and \n.
+std::string printable(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else out += c;
+    }
+    return out;
+}
+
+std::string program_lines(const std::string& prog, const std::string& app, const std::string& exec,
+                          const std::string& method, const std::string& file, const std::string& sub) {
+    char line[128];
+    std::snprintf(line, sizeof line, "\tPROGRAM NAME = %-31s APP NAME = %s\n", prog.c_str(), app.c_str());
+    return line + ("\t\tEXECUTABLE NAME  = " + exec + "\n") + ("\t\tEXECUTION METHOD = " + method + "\n") +
+           ("\t\tEXECUTION FILE   = " + file + "\n") + ("\t\tSUBROUTINE NAME  = " + sub + "\n");
+}
+
+class JobScriptRun : public testbed::AgentHomeTest {
+protected:
+    void SetUp() override {
+        home.write_file("data/DUZ_inst.dat", "[VIS]\nDB_SID VIS\nDB_LOGIN APPS\nDB_PASSWD apps\n");
+        home.write_file("oci/script.json", kScript);
+        std::filesystem::copy_file(APPBRIDGE_QELOS_LIBRARY, home.path() + "/cm/lib_DUZ.so");
+        home.write_file("host/connection.txt",
+                        "CM_LIB_NAME=DUZ\nCM_DIR=" + home.path() + "/cm\nORACLE_HOME=/opt/oracle/client\n");
+        home.write_file("host/job.txt", "REQTYPE=JCLDOC\nDUZ-INSTANCE=VIS\nORDERNO=ORD1\nRUNNO=2\n");
+        home.write_file("host/in.txt", "ORDERNO=ORD1\nRUNNO=2\nNAVIGATE=NEXT\n");
+        home.write_file("host/out.txt", "TEXT:17=\n");
+    }
+
+    std::string run() {
+        const std::string command = std::string("ORV_OCI_STANDIN_SCRIPT='") + home.path() + "/oci/script.json' " +
+                                    "ORV_OCI_STANDIN_JOURNAL='" + home.path() + "/oci/journal.jsonl' '" +
+                                    APPBRIDGE_ZPAHOST + "' -l '" + APPBRIDGE_LIBRARY +
+                                    "' -c host/connection.txt connect host/job.txt data ZPAAPI_JCL_DATA "
+                                    "host/in.txt host/out.txt";
+        FILE* pipe = popen(command.c_str(), "r");
+        std::string out;
+        char buffer[4096];
+        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+        EXPECT_EQ(pclose(pipe), 0) << out;
+        return out;
+    }
+
+    // The pieces of "TEXT" joined, the read results in order, and what followed the reads.
+    struct Reads {
+        std::string text;
+        std::vector<int> results;
+    };
+    static Reads reads_of(const std::string& out) {
+        Reads reads;
+        for (const std::string& line : testbed::lines_of(out)) {
+            int rc = 0;
+            if (std::sscanf(line.c_str(), "ZPAAPI_JCL_DATA_READ rc=%d", &rc) == 1) reads.results.push_back(rc);
+            if (line.rfind("  out TEXT=", 0) == 0) reads.text += line.substr(11);
+        }
+        return reads;
+    }
+
+    std::map<int, int> unfreed() {
+        std::map<int, int> count;
+        for (const std::string& line : testbed::lines_of(home.read_file("oci/journal.jsonl"))) {
+            const auto call = nlohmann::json::parse(line);
+            const std::string name = call["call"];
+            if (call.value("status", -1) != 0) continue;
+            if (name == "OCIEnvInit" || name == "OCIHandleAlloc") ++count[call["type"].get<int>()];
+            if (name == "OCIHandleFree") --count[call["type"].get<int>()];
+        }
+        std::erase_if(count, [](const auto& item) { return item.second == 0; });
+        return count;
+    }
+};
+
+TEST_F(JobScriptRun, ProgramTextComesBackWholeInPiecesOfTheSlotsRoom) {
+    home.write_file("procid/ORD1_2.DAT", "DUZ-TASKTYPE REQUEST\nDUZ-APPID 200\nDUZ-PROGID 31\n");
+    const std::string out = run();
+    EXPECT_NE(out.find("ZPAAPI_Connect rc=0 userdata=session\nZPAAPI_JCL_DATA_OPEN rc=0\n"), std::string::npos) << out;
+    const Reads reads = reads_of(out);
+    EXPECT_EQ(reads.text, printable(program_lines("APXXTR", "SQLAP", "APXXTR", "Oracle Reports", "", ""))) << out;
+    ASSERT_FALSE(reads.results.empty());
+    EXPECT_EQ(reads.results.back(), 2);
+    EXPECT_NE(out.find("ZPAAPI_JCL_DATA_CLOSE rc=0\nZPAAPI_Disconnect rc=0 userdata=none\n"), std::string::npos) << out;
+    EXPECT_TRUE(unfreed().empty());
+}
+
+TEST_F(JobScriptRun, RequestSetFromTheBackupFileListsEachStageOnce) {
+    // No procid file: run 2 is "02" in the backup file's two base-36 digits.
+    home.write_file("backup/ORD1_02.dsect", "DUZ-TASKTYPE REQUEST_SET\nDUZ-APPID 0\nDUZ-REQSETID 90\n");
+    const std::string out = run();
+    const std::string expected = "STAGE NAME  = Users\n" +
+                                 program_lines("FNDSCURS", "FND", "FNDSCURS", "Oracle Reports", "FNDSCURS", "") +
+                                 program_lines("FNDSCRSP", "FND", "FNDSCRSP", "Oracle Reports", "FNDSCRSP", "") +
+                                 "STAGE NAME  = Aging\n" +
+                                 program_lines("ARXAGE", "AR", "ARXAGE", "Oracle Reports", "ARXAGE", "") +
+                                 program_lines("ARXCOL", "AR", "ARXCOL", "PL/SQL Stored Procedure", "", "AR_COLL.RUN");
+    EXPECT_EQ(reads_of(out).text, printable(expected)) << out;
+    EXPECT_TRUE(unfreed().empty());
+}
+
+TEST_F(JobScriptRun, JobWithoutSavedAttributesFailsTheOpenAndReadsNothing) {
+    const std::string out = run();
+    EXPECT_NE(out.find("ZPAAPI_JCL_DATA_OPEN rc=1\n  error: code=1 text=CM for OEBS: JCL cannot be retrieved. "
+                       "Failed to load file './backup/ORD1_02.dsect'.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("ZPAAPI_JCL_DATA_READ"), std::string::npos) << out;
+    EXPECT_TRUE(unfreed().empty());
+}
+
+}  // namespace

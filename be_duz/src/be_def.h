@@ -164,7 +164,8 @@ void RemoveSpecialChars(char* value);
 #define BE_DUZ_CCP_NAME_SIZE 64
 
 /* "%s_%x_cache" (ORDERNO, RUNNO in hex) for TRACK, SUBMIT, TRACK_INIT and STATISTICS, else
- * "%s_cache" (profile name). 0, or the attribute lookup's result. */
+ * "%s_cache" (profile name). 0, the attribute lookup's result, or 1 for a name longer than
+ * BE_DUZ_CCP_NAME_SIZE - 1 characters (refused, never cut). */
 ZPARC BE_DUZ_create_ccp_cache_file_name(const char* reqType, const char* ccpName, char* cacheFileName,
                                         ZPAAttrList* Attributes, ZPAError* Error);
 /* "%s/../ccp_cache/%s.dat" with CM_DIR of table OEBS. 0, 1 missing argument, 3 CM_DIR not set. */

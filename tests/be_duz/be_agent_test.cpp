@@ -183,6 +183,54 @@ TEST_F(AccountSourceTest, CleaningTheTrackingCacheReportsZeroOnlyWhenDeleted) {
     EXPECT_NE(BE_DUZ_clean_ccp_cache_file(job.list(), &error), 0);  // no CM_DIR: no path
 }
 
+TEST_F(AccountSourceTest, OrderNumberCannotLeadTheCacheFileOutOfItsFolder) {
+    // The order number is part of the cache file's name: one that holds a path must neither
+    // delete nor read a file outside ccp_cache.
+    home.write_file("data/OEBS.dat", "CM_DIR " + home.path() + "/cm/DUZ\n");
+    home.write_file("data/victim_1_cache.dat", "[CENTRAL]\nDB_SID OUTSIDE\n");
+    struct Case {
+        const char* orderno;
+    } cases[] = {{"../../data/victim"}, {"../../data/../data/victim"}, {"/tmp/../x"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.orderno);
+        OwnedList job{{"ORDERNO", c.orderno}, {"RUNNO", "1"}};
+        ZPAError error{};
+        EXPECT_NE(BE_DUZ_clean_ccp_cache_file(job.list(), &error), 0);
+        EXPECT_TRUE(home.exists("data/victim_1_cache.dat"));
+        ZPALIST_handle_typ all{};
+        ZPALIST_handle_typ* account = nullptr;
+        EXPECT_EQ(BE_DUZ_load_CCP_from_file(&all, &account, "CENTRAL", job.list(), "TRACK", &error), 1);
+        EXPECT_EQ(all.first, nullptr);
+    }
+    PATHNAME_D_typ path = "";
+    EXPECT_EQ(BE_DUZ_full_ccp_file_path("../x_cache", path), 1);
+    EXPECT_EQ(BE_DUZ_full_ccp_file_path("..", path), 1);
+}
+
+TEST_F(AccountSourceTest, CacheFileNameThatWouldBeCutIsRefused) {
+    // Cut to 63 characters, the name would lose its suffix or run number and could be another
+    // profile's or another run's cache file.
+    const std::string long_profile(60, 'P');
+    const std::string long_order(58, 'O');
+    OwnedList job{{"ORDERNO", long_order.c_str()}, {"RUNNO", "26"}};
+    struct Case {
+        const char* type;
+        const char* profile;
+    } cases[] = {{"TUNNEL", long_profile.c_str()}, {"TRACK", "ACC"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        char name[BE_DUZ_CCP_NAME_SIZE] = "x";
+        ZPAError error{};
+        EXPECT_EQ(BE_DUZ_create_ccp_cache_file_name(c.type, c.profile, name, job.list(), &error), 1);
+        EXPECT_STREQ(name, "");
+        EXPECT_NE(std::string(error.text).find("longer than 63"), std::string::npos) << error.text;
+    }
+    char name[BE_DUZ_CCP_NAME_SIZE] = "";
+    ZPAError error{};
+    ASSERT_EQ(BE_DUZ_create_ccp_cache_file_name("TUNNEL", std::string(57, 'P').c_str(), name, nullptr, &error), 0);
+    EXPECT_EQ(std::string(name), std::string(57, 'P') + "_cache");
+}
+
 TEST(AccountHelpers, SpecialCharactersAndClearing) {
     struct Case {
         std::string in, out;

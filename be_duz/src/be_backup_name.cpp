@@ -25,6 +25,10 @@ void BE_DUZ_build_backup_fname(char* Backup_Path, const char* orderno, const cha
     BE_TRACE(4, "Starting: '%s'", "BE_DUZ_build_backup_fname");
     Backup_Path[0] = '\0';
     const char* order = orderno ? orderno : "";
+    if (!be_plain_name_part(order)) {
+        BE_TRACE(2, "order number '%s' is no plain file name part", order);
+        return;
+    }
     PATHNAME_D_typ full_name = "";
     PATHNAME_D_typ file_name = "";
     if (OS_FILE_build_filetype(order, be_run_number(runno), full_name, file_name, OS_FILE_EXITFILE) == CM_RC_OK &&

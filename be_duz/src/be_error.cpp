@@ -122,6 +122,12 @@ void BE_DUZ_build_procid_fname(char* ProcIdPath, const char* orderno, const char
     if (!ProcIdPath) return;
     try {
         BE_TRACE(4, "Starting: '%s'", "BE_DUZ_build_procid_fname");
+        if (orderno && !be_plain_name_part(orderno)) {
+            // No path at all: every open of it fails, none reaches a file outside ./procid.
+            BE_TRACE(2, "order number '%s' is no plain file name part", orderno);
+            ProcIdPath[0] = '\0';
+            return;
+        }
         copy_path(ProcIdPath, kProcidDir, order_run_name(orderno, runno));
     } catch (...) {
         ProcIdPath[0] = '\0';
@@ -181,6 +187,10 @@ ZPARC BE_DUZ_build_sysout_fname(ZPAAttrList* AttributesIn, char* SysoutPath, ZPA
         }
         std::string name = order_run_name(orderno, runno);
         if (!prefix.empty()) name = prefix + "_" + name;
+        if (!be_plain_name_part(name.c_str())) {
+            BE_DUZ_UpdateErrorSet(Error, 1, "sysout file name '%s' would leave %s", name.c_str(), kSysoutDir);
+            return ZPA_FAIL;
+        }
         copy_path(SysoutPath, kSysoutDir, name);
         BE_TRACE(4, "sysout file: '%s'", SysoutPath);
         return ZPA_SUCCESS;

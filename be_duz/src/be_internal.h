@@ -3,6 +3,7 @@
 #define BE_INTERNAL_H
 
 #include <cstdlib>
+#include <cstring>
 
 // A run number as the agent gives it: decimal text read like atoi ("003" is 3, junk is 0),
 // clamped to the int range.
@@ -13,5 +14,9 @@ inline int be_run_number(const char* runno) {
     if (n < -0x7fffffffL - 1) return -0x7fffffff - 1;
     return static_cast<int>(n);
 }
+
+// A part of a work-file name taken from the request (order number, job or member name): it is
+// joined to its folder, so a '/' would lead the file out of that folder.
+inline bool be_plain_name_part(const char* text) { return text && !std::strchr(text, '/'); }
 
 #endif

@@ -148,6 +148,35 @@ TEST(WorkFileNames, SysoutNameNeedsOrderAndRunNumber) {
     }
 }
 
+TEST_F(ErrorHelperTest, WorkFileNamesNeverLeaveTheirFolder) {
+    // Order numbers and job names are joined to ./procid, ./sysout and ./backup: one holding a
+    // '/' gives no path (procid, backup) or a refusal (sysout), never a file elsewhere.
+    home.write_file("data/OEBS.dat", "SYSOUT_NAME JOBNAME\n");
+    struct Case {
+        const char* orderno;
+        const char* jobname;
+        bool order_refused;
+    } cases[] = {
+        {"../../data/x", "Pay", true},
+        {"/tmp/x", "Pay", true},
+        {"A0B1", "../../data/Pay", false},
+        {"A0B1", "a/b", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.orderno) + " " + c.jobname);
+        PATHNAME_D_typ path = "untouched";
+        BE_DUZ_build_procid_fname(path, c.orderno, "1");
+        EXPECT_EQ(path[0] == '\0', c.order_refused) << path;
+        std::strcpy(path, "untouched");
+        BE_DUZ_build_backup_fname(path, c.orderno, "1");
+        EXPECT_EQ(path[0] == '\0', c.order_refused) << path;
+        OwnedList job{{"ORDERNO", c.orderno}, {"RUNNO", "1"}, {"JOBNAME", c.jobname}};
+        ZPAError error{};
+        EXPECT_EQ(BE_DUZ_build_sysout_fname(job.list(), path, &error), 1);
+        EXPECT_NE(std::string(error.text).find("would leave ./sysout"), std::string::npos) << error.text;
+    }
+}
+
 TEST_F(ErrorHelperTest, ProcidFileIsFoundByOrderNumberAlone) {
     home.write_file("procid/0001B_1.DAT", "x 1\n");
     PATHNAME_D_typ path = "untouched";

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <ctime>
 
+#include <strings.h>
+
 namespace gm_param {
 
 std::vector<char> make_row(std::string_view key, std::string_view value) {
@@ -180,8 +182,8 @@ CM_RC parse_line(ZPALIST_handle_typ* list, const char* text, bool option1, int f
     std::string_view line(text);
     if (line.size() > static_cast<std::size_t>(kParseMax)) line = line.substr(0, kParseMax);
     if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
-    DIAG_TRACE(6, "line: '%.*s'", static_cast<int>(line.size()), line.data());
     ParsedLine parsed = split_line(line);
+    trace_line(line, parsed);
     if (parsed.comment) return CM_RC_OK;
     if (parsed.key.size() > static_cast<std::size_t>(kKeyMax)) {
         DIAG_ERROR("key too long: %d", static_cast<int>(parsed.key.size()));
@@ -189,7 +191,8 @@ CM_RC parse_line(ZPALIST_handle_typ* list, const char* text, bool option1, int f
     }
     if (parsed.key.empty()) return CM_RC_OK;
     if (GM_PARAM_IsSubtable(parsed.key.c_str()) == CM_RC_OK) return option1 ? CM_RC_DIR_END : CM_RC_OK;
-    DIAG_TRACE(6, "value: (%d)'%.100s'", static_cast<int>(parsed.value.size()), parsed.value.c_str());
+    DIAG_TRACE(6, "value: (%d)'%.100s'", static_cast<int>(parsed.value.size()),
+               loggable_value(parsed.key.c_str(), parsed.value.c_str()));
     if (!option1 || force_upper_case) to_upper(parsed.key);
     std::vector<char> row = make_row(parsed.key, parsed.value);
     return ZPALIST_append(list, row.data(), static_cast<unsigned int>(row.size()));
@@ -222,6 +225,33 @@ bool in_name_list(const char* key, char** names) {
         if (std::strcmp(*names, key) == 0) return true;
     return false;
 }
+
+}  // namespace
+
+namespace gm_param {
+
+bool is_secret_key(const char* key) {
+    if (!key) return false;
+    if (in_name_list(key, keys_to_remove)) return true;
+    for (const char* p = key; *p; ++p)
+        if (strncasecmp(p, "PASSW", 5) == 0) return true;
+    return false;
+}
+
+const char* loggable_value(const char* key, const char* value) {
+    return is_secret_key(key) ? "Private Data" : value;
+}
+
+void trace_line(std::string_view line, const ParsedLine& parsed) {
+    if (is_secret_key(parsed.key.c_str()))
+        DIAG_TRACE(6, "line: '%s %s'", parsed.key.c_str(), "Private Data");
+    else
+        DIAG_TRACE(6, "line: '%.*s'", static_cast<int>(line.size()), line.data());
+}
+
+}  // namespace gm_param
+
+namespace {
 
 CM_RC load_flat_file(ZPALIST_handle_typ* list, const char* file_name, std::size_t piece, bool option1,
                      int force_upper_case) {
@@ -445,7 +475,7 @@ CM_RC GM_PARAM_list_print(ZPALIST_handle_typ* list) {
     unsigned int size = 0;
     CM_RC rc;
     while ((rc = ZPALIST_next_ptr(&walker, &element, &size)) == CM_RC_OK)
-        DIAG_printf("\t%s = '%s'", row_key(element), row_value(element));
+        DIAG_printf("\t%s = '%s'", row_key(element), loggable_value(row_key(element), row_value(element)));
     DIAG_printf("List END");
     return rc;
 }

@@ -445,7 +445,8 @@ CM_RC GM_PARAM_get(const char* table_name, const char* key, char* value) {
         CachedTable* table = nullptr;
         CM_RC rc = find_table(TABLE_list, table_name, &table);
         if (rc == CM_RC_OK) rc = GM_PARAM_list_get(&table->record.table, key, value, kValueBuffer);
-        DIAG_TRACE(4, "GM_PARAM_get: rc = %d, table:'%s', key:'%s', value:'%s'", rc, table_name, key, rc == CM_RC_OK ? value : "");
+        DIAG_TRACE(4, "GM_PARAM_get: rc = %d, table:'%s', key:'%s', value:'%s'", rc, table_name, key,
+                   rc == CM_RC_OK ? loggable_value(key, value) : "");
         return rc;
     });
 }
@@ -554,7 +555,7 @@ CM_RC GM_PARAM_subtable_get(const char* table_name, const char* subtable_name, c
         CM_RC rc = find_table(SUBTABLE_list, table_name, &table);
         if (rc == CM_RC_OK) rc = GM_PARAM_subtable_list_get(&table->record.table, subtable_name, key, value, kValueBuffer);
         DIAG_TRACE(4, "%s: rc = %d, table:'%s', subtable:'%s', key:'%s', value:'%s'", op, rc, table_name, subtable_name,
-                   key, rc == CM_RC_OK ? value : "");
+                   key, rc == CM_RC_OK ? loggable_value(key, value) : "");
         return rc;
     } catch (...) {
         return CM_RC_FAIL;

@@ -48,6 +48,14 @@ struct ParsedLine {
 };
 ParsedLine split_line(std::string_view line);
 
+// Whether a key names a secret whose value never reaches a log line: the agent's key list
+// (GM_PARAM_get_keysToRemove_list) or any name that speaks of a password ("DB_PASSWD").
+bool is_secret_key(const char* key);
+// The value as the diagnostic log may show it: "Private Data" in place of a secret's value.
+const char* loggable_value(const char* key, const char* value);
+// Traces a table line at level 6; the value of a secret key is replaced.
+void trace_line(std::string_view line, const ParsedLine& parsed);
+
 // A table file's content and the status it had when read.
 struct FileImage {
     std::string content;

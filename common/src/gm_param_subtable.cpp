@@ -68,8 +68,8 @@ CM_RC parse_sectioned(ZPALIST_handle_typ* list, const std::string& content) {
         std::string_view line(content.data() + pos, end - pos);
         pos = end + 1;
         if (std::size_t nul = line.find('\0'); nul != std::string_view::npos) line = line.substr(0, nul);
-        DIAG_TRACE(6, "line: '%.*s'", static_cast<int>(line.size()), line.data());
         ParsedLine parsed = split_line(line);
+        trace_line(line, parsed);
         if (parsed.comment) continue;
         if (parsed.key.size() > static_cast<std::size_t>(kKeyMax)) {
             DIAG_ERROR("key too long: %d", static_cast<int>(parsed.key.size()));
@@ -77,7 +77,8 @@ CM_RC parse_sectioned(ZPALIST_handle_typ* list, const std::string& content) {
             return CM_RC_FAIL;
         }
         if (parsed.key.empty()) continue;
-        DIAG_TRACE(6, "value: (%d)'%.100s'", static_cast<int>(parsed.value.size()), parsed.value.c_str());
+        DIAG_TRACE(6, "value: (%d)'%.100s'", static_cast<int>(parsed.value.size()),
+                   loggable_value(parsed.key.c_str(), parsed.value.c_str()));
         if (GM_PARAM_IsSubtable(parsed.key.c_str()) == CM_RC_OK) {
             if (have_open && append_section(list, open) != CM_RC_OK) return CM_RC_FAIL;
             open = GM_PARAM_subtable_row{};
@@ -239,7 +240,7 @@ CM_RC GM_PARAM_subtable_list_print(ZPALIST_handle_typ* list) {
         ZPALIST_handle_typ rows = section->list;
         ZPALIST_reset(&rows);
         void* row = nullptr;
-        while (ZPALIST_next_ptr(&rows, &row, &size) == CM_RC_OK) DIAG_printf("\t%s = '%s'", row_key(row), row_value(row));
+        while (ZPALIST_next_ptr(&rows, &row, &size) == CM_RC_OK) DIAG_printf("\t%s = '%s'", row_key(row), loggable_value(row_key(row), row_value(row)));
     }
     DIAG_printf("Dsect END");
     return CM_RC_OK;

@@ -286,3 +286,36 @@ TEST(ParamValueObfuscation, ExFormsAndShortTextsStayInBounds) {
 }
 
 }  // namespace
+
+// Stored passwords (encrypted or not) and the agent's secret keys stay out of the diagnostic log
+// on every path a table value is traced: reading a file, a lookup, a dump.
+TEST_F(SectionedTableTest, SecretValuesNeverReachTheDiagnosticLog) {
+    OS_DIAG_initialize(nullptr, "Oebs_CM");
+    DIAG_set_debug_level(6);
+    testbed::write_whole_file("sections.dat", "[ACC1]\nDB_SID ORCL\nDB_PASSWD secret1\nAPPSPassword secret2\n");
+    testbed::write_whole_file("flat.dat", "PASSWORD secret3\nKEY_PASSPHRASE secret4\nHOST h1\n");
+    SectionList sections;
+    ASSERT_EQ(GM_PARAM_subtable_load_file(&sections.h, "sections.dat"), CM_RC_OK);
+    KeyList flat;
+    ASSERT_EQ(GM_PARAM_load_file(&flat.h, "flat.dat"), CM_RC_OK);
+    GM_PARAM_subtable_list_print(&sections.h);
+    GM_PARAM_list_print(&flat.h);
+    char value[2048] = "";
+    ASSERT_EQ(GM_PARAM_subtable_set("DUZ_inst", "ACC1", "DB_PASSWD", "secret5"), CM_RC_OK);
+    ASSERT_EQ(GM_PARAM_subtable_get("DUZ_inst", "ACC1", "DB_PASSWD", value), CM_RC_OK);
+    EXPECT_STREQ(value, "secret5");
+    ASSERT_EQ(GM_PARAM_set("CONFIG", "PASSWORD", "secret6"), CM_RC_OK);
+    ASSERT_EQ(GM_PARAM_get("CONFIG", "PASSWORD", value), CM_RC_OK);
+    EXPECT_STREQ(value, "secret6");
+    ASSERT_EQ(GM_PARAM_set("CONFIG", "HOST", "h2"), CM_RC_OK);
+    ASSERT_EQ(GM_PARAM_get("CONFIG", "HOST", value), CM_RC_OK);
+
+    const std::string log = testbed::read_diag_log("Oebs_CM");
+    EXPECT_EQ(log.find("secret"), std::string::npos) << log;
+    EXPECT_NE(log.find("DB_PASSWD = 'Private Data'"), std::string::npos);
+    EXPECT_NE(log.find("line: 'PASSWORD Private Data'"), std::string::npos);
+    // Other values are traced as before.
+    EXPECT_NE(log.find("line: 'DB_SID ORCL'"), std::string::npos);
+    EXPECT_NE(log.find("HOST = 'h1'"), std::string::npos);
+    EXPECT_NE(log.find("key:'HOST', value:'h2'"), std::string::npos);
+}

@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <string>
 #include <string_view>
 
 #include "gm_param.h"
+#include "gm_param_internal.h"
 #include "gm_xml.h"
 #include "os_diag.h"
 #include "zpaapi.h"
@@ -667,10 +667,4 @@ void ZPA_version(char* ver, int size) {
 
 }  // extern "C"
 
-bool zpaapi_is_secret_name(const char* name) {
-    if (!name) return false;
-    if (GM_PARAM_is_printable(name, GM_PARAM_get_keysToRemove_list()) != CM_RC_OK) return true;
-    for (const char* p = name; *p; ++p)
-        if (strncasecmp(p, "PASSW", 5) == 0) return true;
-    return false;
-}
+bool zpaapi_is_secret_name(const char* name) { return gm_param::is_secret_key(name); }

@@ -55,11 +55,15 @@ UtilityCall split_command_line(const std::string& line) {
     return call;
 }
 
+// The command line for logs and error texts. The word after "-TOKEN" is a credential of the
+// profile service (the encrypted token) and is shown masked.
 std::string describe(const UtilityCall& call) {
     std::string text;
+    bool secret = false;
     for (const std::string& w : call.words) {
         if (!text.empty()) text += ' ';
-        text += w;
+        text += secret ? std::string("********") : w;
+        secret = w == "-TOKEN";
     }
     return text;
 }

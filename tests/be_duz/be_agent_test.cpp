@@ -10,6 +10,8 @@
 #include "be_def.h"
 #include "be_fixture.h"
 #include "gm_param.h"
+#include "os_diag.h"
+#include "testbed.h"
 
 namespace {
 
@@ -102,6 +104,23 @@ TEST_F(AgentUtilityTest, ShellCharactersInArgumentsReachTheUtilityAsPlainText) {
     EXPECT_EQ(BE_DUZ_get_agent_util_info_argv("orvgetccp", argv, 1, "data", out, &error), 0);
     EXPECT_STREQ(out, "\"QUJDRA==\",");
     EXPECT_NE(calls().find("orvgetccp -name MY ACC; rm -rf x -type OEBS\n"), std::string::npos);
+}
+
+TEST_F(AgentUtilityTest, TokenArgumentReachesTheUtilityButNeitherTheLogNorTheErrorText) {
+    use_fixture(kFixture);
+    OS_DIAG_initialize(nullptr, "Oebs_CM");
+    DIAG_set_debug_level(4);
+    const char* argv[] = {"-name", "ACC", "-type", "OEBS", "-TOKEN", "S3cr3tT0k3n", nullptr};
+    char out[BE_DUZ_UTIL_VALUE_SIZE] = "";
+    ZPAError error{};
+    EXPECT_EQ(BE_DUZ_get_agent_util_info_argv("orvgetccp", argv, 0, "data", out, &error), 0);
+    EXPECT_NE(calls().find("-TOKEN S3cr3tT0k3n"), std::string::npos);
+    EXPECT_EQ(BE_DUZ_get_agent_util_info_argv("orvnosuchutility", argv, 0, "data", out, &error), 1);
+    EXPECT_STREQ(error.text,
+                 "CM for OEBS: Error opening pipe for command orvnosuchutility -name ACC -type OEBS -TOKEN ********");
+    const std::string log = testbed::read_diag_log("Oebs_CM");
+    EXPECT_NE(log.find("-TOKEN ********"), std::string::npos);
+    EXPECT_EQ(log.find("S3cr3tT0k3n"), std::string::npos);
 }
 
 TEST_F(AgentUtilityTest, ProcessNameComesFromTheAgentsLibraryOnceItIsThere) {

@@ -305,7 +305,11 @@ CM_RC move_ssl_log(const char* name, const char* stamp, std::string& new_name) {
 }
 
 CM_RC rewrite_ssl_policy(int agent_debug_level) {
-    const std::string path = config_value("CONFIG", "AGENT_DIR").value_or("") + "/" + "data/SSL/cert/site.plc";
+    // Without AGENT_DIR the policy of the agent home (the working directory) is meant; an empty
+    // directory would name a file at the root of the file system.
+    std::string agent_dir = config_value("CONFIG", "AGENT_DIR").value_or("");
+    if (agent_dir.empty()) agent_dir = ".";
+    const std::string path = agent_dir + "/" + "data/SSL/cert/site.plc";
     const std::string temp = path + ".temp";
     struct stat status;
     if (stat(path.c_str(), &status) != 0) {
@@ -328,8 +332,14 @@ CM_RC rewrite_ssl_policy(int agent_debug_level) {
         else
             std::fputs(line, out);
     }
+    // A short copy (a full disk, a read error) must not take the policy's place.
+    const bool copied = !std::ferror(in) && !std::ferror(out);
     OS_FILE_fclose(in);
-    OS_FILE_fclose(out);
+    if (OS_FILE_fclose(out) != CM_RC_OK || !copied) {
+        DIAG_ERROR("ERROR: Failed to write '%s'.", temp.c_str());
+        unlink(temp.c_str());
+        return CM_RC_FAIL;
+    }
     if (chown(temp.c_str(), status.st_uid, status.st_gid) != 0) {
         DIAG_ERROR("ERROR: Failed to chown '%s': %s", temp.c_str(), strerror(errno));
         unlink(temp.c_str());

@@ -1,7 +1,10 @@
 // The diagnostic log's configuration keys, read from the agent's parameter tables in ./data.
 // The tables are cached for the life of a process, so every configuration is its own test.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <string>
 
@@ -118,4 +121,33 @@ TEST_F(DiagConfigTest, MissingSslPolicyIsReportedOnce) {
     EXPECT_EQ(testbed::read_diag_log_texts("Oebs_CM"),
               "Oebs_CM:ERROR: Failed to get stat of '" + home.path() +
                   "/agent/data/SSL/cert/site.plc': No such file or directory\n");
+}
+
+TEST_F(DiagConfigTest, SslPolicyWithoutAgentDirIsTheOneOfTheAgentHome) {
+    const std::string policy = "data/SSL/cert/site.plc";
+    home.write_file(policy, "loglevel=WARNING\n");
+    EXPECT_EQ(OS_DIAG_set_ssl_debug(3), CM_RC_OK);
+    EXPECT_EQ(home.read_file(policy), "loglevel=ERROR,API,TRACE,WARNING,INFO,DATA\n");
+}
+
+TEST_F(DiagConfigTest, SslPolicyIsKeptWhenItsCopyCannotBeWrittenWhole) {
+    home.write_file("data/CONFIG.dat", "AGENT_DIR " + home.path() + "/agent\n");
+    const std::string policy = "agent/data/SSL/cert/site.plc";
+    const std::string original = "[site]\nloglevel=WARNING\n" + std::string(4000, '#') + "\n";
+    home.write_file(policy, original);
+    OS_DIAG_initialize(nullptr, "Oebs_CM");
+    DIAG_set_debug_level(1);
+    // Lets the log's first line create the log, then caps every file of the process at 100 bytes.
+    DIAG_ERROR("start");
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit old_limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    struct rlimit small = old_limit;
+    small.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const CM_RC rc = OS_DIAG_set_ssl_debug(3);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    EXPECT_EQ(rc, CM_RC_FAIL);
+    EXPECT_EQ(home.read_file(policy), original);
+    EXPECT_FALSE(home.exists(policy + ".temp"));
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "be_def.h"
+#include "be_internal.h"
 #include "gm_param.h"
 
 extern char** environ;
@@ -50,16 +51,6 @@ int clamp_length(const char* length_text, const char* value) {
     return static_cast<int>(announced > actual ? actual : announced);
 }
 
-std::vector<std::string> section_names(ZPALIST_handle_typ* sections) {
-    std::vector<std::string> names;
-    ZPALIST_reset(sections);
-    void* element = nullptr;
-    unsigned int size = 0;
-    while (ZPALIST_next_ptr(sections, &element, &size) == CM_RC_OK)
-        names.emplace_back(static_cast<GM_PARAM_subtable_row*>(element)->key);
-    return names;
-}
-
 ZPARC deploy(ZPAAttrList* AttributesIn, ZPAError* Error) {
     const std::string accounts = data_file(BE_DUZ_ACCOUNTS_FILE_NAME);
     ZPALIST_handle_typ sections{};
@@ -86,7 +77,7 @@ ZPARC deploy(ZPAAttrList* AttributesIn, ZPAError* Error) {
         rc = ZPA_FAIL;
     } else {
         auto account = std::make_unique<BE_DUZ_account_data_handle>();
-        for (const std::string& name : section_names(&sections)) {
+        for (const std::string& name : be_section_names(&sections)) {
             std::memset(account.get(), 0, sizeof *account);
             std::snprintf(account->account_name, sizeof account->account_name, "%s", name.c_str());
             if (BE_DUZ_update_aes_key_per_account(&sections, account.get(), new_key, new_key_len, old_key,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "be_def.h"
+#include "be_internal.h"
 #include "gm_param.h"
 
 namespace {
@@ -47,16 +48,6 @@ bool is_old_form(const std::string& text) {
     return !is_blowfish_text(text);
 }
 
-std::vector<std::string> section_names(ZPALIST_handle_typ* sections) {
-    std::vector<std::string> names;
-    ZPALIST_reset(sections);
-    void* element = nullptr;
-    unsigned int size = 0;
-    while (ZPALIST_next_ptr(sections, &element, &size) == CM_RC_OK)
-        names.emplace_back(static_cast<GM_PARAM_subtable_row*>(element)->key);
-    return names;
-}
-
 }  // namespace
 
 extern "C" {
@@ -79,7 +70,7 @@ ZPARC BE_ENV_update_encryption(ZPAError* Error) {
             return ZPA_FAIL;
         }
         auto account = std::make_unique<BE_DUZ_account_data_handle>();
-        for (const std::string& name : section_names(&sections)) {
+        for (const std::string& name : be_section_names(&sections)) {
             std::memset(account.get(), 0, sizeof *account);
             std::snprintf(account->account_name, sizeof account->account_name, "%s", name.c_str());
             ZPAError missing{};

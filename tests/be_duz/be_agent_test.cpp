@@ -11,6 +11,7 @@
 #include "be_fixture.h"
 #include "gm_param.h"
 #include "os_diag.h"
+#include "agent_utilities.h"
 #include "testbed.h"
 
 namespace {
@@ -20,15 +21,10 @@ using betest::OwnedList;
 class AgentUtilityTest : public betest::HomeTest {
 protected:
     void SetUp() override {
-        std::string path = std::string(APPBRIDGE_AGENT_UTIL_DIR) + ":" + std::getenv("PATH");
-        setenv("PATH", path.c_str(), 1);
-        setenv("APPBRIDGE_AGENT_CALL_LOG", (home.path() + "/temp/calls.log").c_str(), 1);
+        testbed::use_agent_utilities(home);
     }
-    void use_fixture(const std::string& content) {
-        home.write_file("temp/fixture.txt", content);
-        setenv("APPBRIDGE_AGENT_FIXTURE", (home.path() + "/temp/fixture.txt").c_str(), 1);
-    }
-    std::string calls() { return home.exists("temp/calls.log") ? home.read_file("temp/calls.log") : ""; }
+    void use_fixture(const std::string& content) { testbed::use_agent_fixture(home, content); }
+    std::string calls() { return testbed::agent_calls(home); }
 };
 
 constexpr const char* kFixture = R"(

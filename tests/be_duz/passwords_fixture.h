@@ -12,6 +12,7 @@
 
 #include "be_def.h"
 #include "gm_param.h"
+#include "agent_utilities.h"
 #include "testbed.h"
 
 namespace pwtest {
@@ -60,9 +61,7 @@ struct Sections {
 class PasswordsTest : public testbed::AgentHomeTest {
 protected:
     void SetUp() override {
-        const std::string path = std::string(APPBRIDGE_AGENT_UTIL_DIR) + ":" + std::getenv("PATH");
-        setenv("PATH", path.c_str(), 1);
-        setenv("APPBRIDGE_AGENT_CALL_LOG", (home.path() + "/temp/calls.log").c_str(), 1);
+        testbed::use_agent_utilities(home);
         unsetenv("APPBRIDGE_ORVSECURE_FAIL");
         home.write_file("keys/aliases.txt", "local = local.key\nglobal = global.key\n");
         home.write_file("keys/local.key", kLocalKey);
@@ -82,11 +81,10 @@ protected:
     void use_agent(const std::string& type, const std::string& more = "") {
         std::string fixture = "[orvagcpk]\nout: Encryption type : " + type + "\nout: Key aliases file name : " +
                               home.path() + "/keys/aliases.txt\n\n" + more + "\n[orvagenv SaaS]\nout: SaaS : off\n";
-        home.write_file("temp/fixture.txt", fixture);
-        setenv("APPBRIDGE_AGENT_FIXTURE", (home.path() + "/temp/fixture.txt").c_str(), 1);
+        testbed::use_agent_fixture(home, fixture);
     }
 
-    std::string calls() const { return home.exists("temp/calls.log") ? home.read_file("temp/calls.log") : ""; }
+    std::string calls() const { return testbed::agent_calls(home); }
 
     // In-place encryption and decryption of a text through the dispatch.
     ZPARC encrypt(std::string& text, EncryptionKey key) {

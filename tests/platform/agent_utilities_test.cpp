@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "agent_utilities.h"
 #include "testbed.h"
 
 namespace {
@@ -22,15 +23,10 @@ struct PipeResult {
 class AgentUtilitiesTest : public testbed::AgentHomeTest {
 protected:
     void SetUp() override {
-        std::string path = std::string(APPBRIDGE_AGENT_UTIL_DIR) + ":" + std::getenv("PATH");
-        setenv("PATH", path.c_str(), 1);
-        setenv("APPBRIDGE_AGENT_CALL_LOG", (home.path() + "/temp/calls.log").c_str(), 1);
+        testbed::use_agent_utilities(home);
     }
 
-    void use_fixture(const std::string& content) {
-        home.write_file("temp/fixture.txt", content);
-        setenv("APPBRIDGE_AGENT_FIXTURE", (home.path() + "/temp/fixture.txt").c_str(), 1);
-    }
+    void use_fixture(const std::string& content) { testbed::use_agent_fixture(home, content); }
 
     static PipeResult run(const std::string& command) {
         PipeResult r{"", -1};

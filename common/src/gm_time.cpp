@@ -220,7 +220,14 @@ void OS_TIME_acceleration(time_t* now) {
     time_t base = start_sys_time;
     char odate[sizeof(DATETIME_D_typ)];
     if (read_first_word(OS_TIME_ODATE_FILE, odate) == CM_RC_OK) GM_TIME_fmt_to_bin(odate, &base);
-    *now = static_cast<time_t>(factor * (*now - start_sys_time)) + base;
+    // The factor comes from a file anyone may write: a reading it would carry beyond the range of
+    // a time stays real time.
+    long scaled = 0;
+    long accelerated = 0;
+    if (__builtin_mul_overflow(factor, static_cast<long>(*now - start_sys_time), &scaled) ||
+        __builtin_add_overflow(scaled, static_cast<long>(base), &accelerated))
+        return;
+    *now = static_cast<time_t>(accelerated);
 }
 
 void GM_TIME_bin_get_timer(time_t* now) {

@@ -121,6 +121,14 @@ TEST_F(TestClockTest, FactorSpeedsTimeFromTheSharedStartAndChangesAtOnce) {
     EXPECT_EQ(OS_TIME_delete_factor(), CM_RC_FAIL);
 }
 
+TEST_F(TestClockTest, FactorTooLargeForTheClockLeavesRealTime) {
+    write_clock_file("/tmp/ORVANTA_START_SYS", "20000101000000");
+    write_clock_file("/tmp/ORVANTA_FACTOR", "99999999999999999");
+    time_t now = 0;
+    GM_TIME_bin_get_timer(&now);
+    EXPECT_NEAR(now, time(nullptr), 1);
+}
+
 TEST_F(TestClockTest, FirstAcceleratedReadingRecordsTheStartTime) {
     write_clock_file("/tmp/ORVANTA_FACTOR", "1");
     const time_t before = time(nullptr);

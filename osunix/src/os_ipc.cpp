@@ -72,6 +72,8 @@ CM_RC OS_IPC_sem_create2(OSSemObject* sem_id, const char* filename, int max_sec_
         // operation time, which is how other processes see that it is ready.
         if (sem_step(id, 1, 0) != CM_RC_OK) {
             DIAG_ERROR("%s: semctl: %s", op, std::strerror(errno));
+            // A set that never became ready would keep every later opener waiting: remove it.
+            ::semctl(id, 0, IPC_RMID);
             return CM_RC_FAIL;
         }
         DIAG_TRACE(4, "%s: new semaphore %d created", op, id);

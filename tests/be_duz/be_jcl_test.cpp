@@ -10,8 +10,11 @@
 #include <vector>
 
 #include "be_session_fixture.h"
+#include "jcl_text.h"
 
 namespace {
+
+using testbed::program_lines;
 
 using betest::OwnedList;
 using oci_standin::Cell;
@@ -108,14 +111,6 @@ protected:
     ZPAConnHandle connection_{};
     ZPAError error_{};
 };
-
-std::string program_lines(const std::string& prog, const std::string& app, const std::string& exec,
-                          const std::string& method, const std::string& file, const std::string& sub) {
-    char line[128];
-    std::snprintf(line, sizeof line, "\tPROGRAM NAME = %-31s APP NAME = %s\n", prog.c_str(), app.c_str());
-    return line + ("\t\tEXECUTABLE NAME  = " + exec + "\n") + ("\t\tEXECUTION METHOD = " + method + "\n") +
-           ("\t\tEXECUTION FILE   = " + file + "\n") + ("\t\tSUBROUTINE NAME  = " + sub + "\n");
-}
 
 TEST_F(JclTest, SingleProgramReadInPiecesGivesFiveLinesWithNullsEmptyAndLongNamesCut) {
     program_job();

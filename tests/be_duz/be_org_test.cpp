@@ -21,16 +21,8 @@ constexpr const char* kServerPolicy = "BEGIN mo_global_server.set_policy_context
 constexpr const char* kRequestOrg = "BEGIN fnd_request.set_org_id(:org_id); END;";
 constexpr const char* kSetOrg = "BEGIN FND_SUBMIT.set_org_id(:org_id); END;";
 
-class SessionContextTest : public betest::SessionTest {
+class SessionContextTest : public betest::OpenSessionTest {
 protected:
-    void SetUp() override {
-        SessionTest::SetUp();
-        session = open_session();
-    }
-    void TearDown() override {
-        close_session(session);
-        SessionTest::TearDown();
-    }
     // The database of a program: its 'M' and 'S' category counts, the session's organization 204
     // ("Vision Operations"), and operating unit "Vision Services" with id 458.
     static void program_database(int multi_count, int single_count) {
@@ -50,7 +42,6 @@ protected:
         oci_standin::reset();
         oci_standin::add_rule(oci_standin::regex_rule("otl\\.name = :ou_name", {oci_standin::answer_rows({{458}})}));
     }
-    BE_DUZ_Handles* session = nullptr;
 };
 
 TEST_F(SessionContextTest, MultiOrgProgramInitialisesMultipleAccess) {

@@ -55,4 +55,18 @@ inline oci_standin::Rule block_rule(const std::string& match) {
     return oci_standin::substring_rule(match, {oci_standin::Answer{}});
 }
 
+// A session suite whose every test starts with one session open on the stand-in database.
+class OpenSessionTest : public SessionTest {
+protected:
+    void SetUp() override {
+        SessionTest::SetUp();
+        session = open_session();
+    }
+    void TearDown() override {
+        close_session(session);
+        SessionTest::TearDown();
+    }
+    BE_DUZ_Handles* session = nullptr;
+};
+
 }  // namespace betest

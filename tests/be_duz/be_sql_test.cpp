@@ -14,18 +14,7 @@ using oci_standin::Answer;
 using oci_standin::Cell;
 using oci_standin::Step;
 
-class SqlHelperTest : public betest::SessionTest {
-protected:
-    void SetUp() override {
-        SessionTest::SetUp();
-        session = open_session();
-    }
-    void TearDown() override {
-        close_session(session);
-        SessionTest::TearDown();
-    }
-    BE_DUZ_Handles* session = nullptr;
-};
+class SqlHelperTest : public betest::OpenSessionTest {};
 
 std::vector<std::string> alter_texts() {
     std::vector<std::string> texts;

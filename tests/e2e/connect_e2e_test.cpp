@@ -1,5 +1,6 @@
 // The agent's road into the plug-in as a whole process: zpahost loads libappbridge.so, connects it
 // for a request and disconnects, with the stand-in database answering from a script file.
+#include "e2e_journal.h"
 #include "testbed.h"
 
 #include <nlohmann/json.hpp>
@@ -55,24 +56,8 @@ protected:
         return out;
     }
 
-    std::vector<nlohmann::json> journal() {
-        std::vector<nlohmann::json> calls;
-        for (const std::string& line : testbed::lines_of(home.read_file("oci/journal.jsonl")))
-            calls.push_back(nlohmann::json::parse(line));
-        return calls;
-    }
-    // Handles allocated and never freed, by handle type (freeing an environment frees its children).
-    std::map<int, int> unfreed() {
-        std::map<int, int> count;
-        for (const auto& call : journal()) {
-            const std::string name = call["call"];
-            if (call.value("status", -1) != 0) continue;
-            if (name == "OCIEnvInit" || name == "OCIHandleAlloc") ++count[call["type"].get<int>()];
-            if (name == "OCIHandleFree") --count[call["type"].get<int>()];
-        }
-        std::erase_if(count, [](const auto& item) { return item.second == 0; });
-        return count;
-    }
+    std::vector<nlohmann::json> journal() { return e2e::journal_calls(home.path() + "/oci/journal.jsonl"); }
+    std::map<int, int> unfreed() { return e2e::unfreed_handles(home.path() + "/oci/journal.jsonl"); }
     std::vector<std::string> logons() {
         std::vector<std::string> out;
         for (const auto& call : journal())

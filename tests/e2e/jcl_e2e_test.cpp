@@ -1,9 +1,9 @@
 // A job's script as the agent reads it: zpahost loads libappbridge.so, connects for a "JCLDOC"
 // request, opens the job-script text, reads it piece by piece and closes it, with the stand-in
 // database answering from a script file.
+#include "e2e_journal.h"
+#include "jcl_text.h"
 #include "testbed.h"
-
-#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +12,8 @@
 #include <vector>
 
 namespace {
+
+using testbed::program_lines;
 
 const char* kScript = R"({
   "logons": [{"connect": "VIS", "user": "APPS", "password": "apps"}],
@@ -35,14 +37,6 @@ std::string printable(const std::string& text) {
         else out += c;
     }
     return out;
-}
-
-std::string program_lines(const std::string& prog, const std::string& app, const std::string& exec,
-                          const std::string& method, const std::string& file, const std::string& sub) {
-    char line[128];
-    std::snprintf(line, sizeof line, "\tPROGRAM NAME = %-31s APP NAME = %s\n", prog.c_str(), app.c_str());
-    return line + ("\t\tEXECUTABLE NAME  = " + exec + "\n") + ("\t\tEXECUTION METHOD = " + method + "\n") +
-           ("\t\tEXECUTION FILE   = " + file + "\n") + ("\t\tSUBROUTINE NAME  = " + sub + "\n");
 }
 
 class JobScriptRun : public testbed::AgentHomeTest {
@@ -87,18 +81,7 @@ protected:
         return reads;
     }
 
-    std::map<int, int> unfreed() {
-        std::map<int, int> count;
-        for (const std::string& line : testbed::lines_of(home.read_file("oci/journal.jsonl"))) {
-            const auto call = nlohmann::json::parse(line);
-            const std::string name = call["call"];
-            if (call.value("status", -1) != 0) continue;
-            if (name == "OCIEnvInit" || name == "OCIHandleAlloc") ++count[call["type"].get<int>()];
-            if (name == "OCIHandleFree") --count[call["type"].get<int>()];
-        }
-        std::erase_if(count, [](const auto& item) { return item.second == 0; });
-        return count;
-    }
+    std::map<int, int> unfreed() { return e2e::unfreed_handles(home.path() + "/oci/journal.jsonl"); }
 };
 
 TEST_F(JobScriptRun, ProgramTextComesBackWholeInPiecesOfTheSlotsRoom) {

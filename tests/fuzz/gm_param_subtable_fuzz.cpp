@@ -1,19 +1,11 @@
 // Reads arbitrary bytes as a sectioned parameter table file; when it reads, writes the sections
 // back and reads them again: every section and row must come back (values cut to the 2048
 // characters a file keeps, without the trailing blanks the reader removes).
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <utility>
-#include <vector>
-
-#include "gm_param.h"
+#include "param_round_trip.h"
 
 namespace {
 
-using Rows = std::vector<std::pair<std::string, std::string>>;
+using fuzz_param::Rows;
 using Sections = std::vector<std::pair<std::string, Rows>>;
 
 Sections sections_of(ZPALIST_handle_typ* list) {
@@ -24,28 +16,15 @@ Sections sections_of(ZPALIST_handle_typ* list) {
     unsigned int size = 0;
     while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) {
         auto* section = static_cast<GM_PARAM_subtable_row*>(element);
-        Rows rows;
-        ZPALIST_handle_typ r = section->list;
-        GM_PARAM_list_reset(&r);
-        char* key = nullptr;
-        void* value = nullptr;
-        while (GM_PARAM_list_next(&r, &key, &value) == CM_RC_OK) rows.emplace_back(key, static_cast<char*>(value));
-        out.emplace_back(section->key, rows);
+        out.emplace_back(section->key, fuzz_param::rows_of(section->list));
     }
     return out;
-}
-
-void write_bytes(const char* path, const uint8_t* data, size_t size) {
-    FILE* f = std::fopen(path, "wb");
-    if (!f) std::abort();
-    if (size) std::fwrite(data, 1, size, f);
-    std::fclose(f);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    write_bytes("./fuzz_sect.dat", data, size);
+    fuzz_param::write_bytes("./fuzz_sect.dat", data, size);
     ZPALIST_handle_typ list{};
     const CM_RC rc = GM_PARAM_subtable_load_file(&list, "./fuzz_sect.dat");
     if (rc != CM_RC_OK) {
@@ -62,10 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Sections reread = sections_of(&back);
     GM_PARAM_subtable_list_clear(&back);
     for (auto& section : sections) {
-        for (auto& row : section.second) {
-            if (row.second.size() > 2048) row.second.resize(2048);
-            while (!row.second.empty() && row.second.back() == ' ') row.second.pop_back();
-        }
+        for (auto& row : section.second) row.second = fuzz_param::as_saved(row.second);
     }
     if (reread != sections) std::abort();
     return 0;

@@ -616,6 +616,108 @@ char* BE_DUZ_STR_ORDERBY_clause(char* str);
 int BE_DUZ_check_and_remove_term_from_query(const char* in_query, char* out_query, const char* term);
 
 /* ------------------------------------------------------------------------------------------------
+ * Program and request-set parameter lists: definitions read into the caller's records, and the
+ * values worked out for a submission.
+ * ---------------------------------------------------------------------------------------------- */
+
+/* A job value that asks for the parameter's default. */
+#define BE_DUZ_CALCULATED_DURING_SUBMISSION "Calculated During Submission"
+/* Longest application and program short names bound to the definition queries. */
+#define BE_DUZ_PARM_APP_NAME_MAX 51
+#define BE_DUZ_PARM_PROG_NAME_MAX 31
+/* Longest name given to BE_DUZ_retrieve_ReqSetParmList. */
+#define BE_DUZ_REQSET_NAME_MAX 239
+
+/* A program's parameter definitions (13 columns), by application id (:app_id) or by application
+ * short name (:app_name), and :prog_name. */
+#define BE_DUZ_PARM_COLUMNS_SQL                                                                    \
+    "SELECT a.required_flag, a.default_type, a.default_value, a.end_user_column_name, "             \
+    "a.end_user_column_name, a.flex_value_set_id, b.flex_value_set_name, b.flex_value_set_name, "  \
+    "b.maximum_size, b.validation_type, b.format_type, b.uppercase_only_flag, a.display_flag "
+#define BE_DUZ_PARM_CONDITIONS_SQL                                                                 \
+    "substr(a.descriptive_flexfield_name, 1, 6) = '$SRS$.' AND "                                    \
+    "substr(a.descriptive_flexfield_name, 7) = :prog_name AND a.flex_value_set_id = b.flex_value_set_id " \
+    "AND a.enabled_flag = 'Y' "
+#define BE_DUZ_RETRIEVE_PARM_SQL                                                                   \
+    BE_DUZ_PARM_COLUMNS_SQL "FROM fnd_descr_flex_column_usages a, fnd_flex_value_sets b WHERE "     \
+    BE_DUZ_PARM_CONDITIONS_SQL "AND a.application_id = :app_id ORDER BY a.column_seq_num"
+#define BE_DUZ_RETRIEVE_PARM_BY_APP_NAME_SQL                                                       \
+    BE_DUZ_PARM_COLUMNS_SQL "FROM fnd_descr_flex_column_usages a, fnd_flex_value_sets b, fnd_application app " \
+    "WHERE " BE_DUZ_PARM_CONDITIONS_SQL "AND app.application_short_name = :app_name AND "           \
+    "app.application_id = a.application_id ORDER BY a.column_seq_num"
+
+/* A request-set program's parameter definitions (16 columns, :prog_name and :rsetprogid): the
+ * definition form (column 13 the program's default value) and the display form (column 13 what a
+ * list shows). BE_DUZ_SET_retrieve_default_parms is in definition mode when its text equals
+ * BE_DUZ_RETRIEVE_SET_PARM_SQL. */
+#define BE_DUZ_SET_PARM_SQL(default_value_column)                                                  \
+    "SELECT U.REQUIRED_FLAG, A.DEFAULT_TYPE, A.DEFAULT_VALUE, U.end_user_column_name, "             \
+    "C.FORM_LEFT_PROMPT, A.SHARED_PARAMETER_NAME, B.FLEX_VALUE_SET_ID, B.FLEX_VALUE_SET_NAME, "     \
+    "B.MAXIMUM_SIZE, B.VALIDATION_TYPE, B.FORMAT_TYPE, U.DEFAULT_TYPE, " default_value_column ", "  \
+    "B.UPPERCASE_ONLY_FLAG, U.DISPLAY_FLAG, A.DISPLAY_FLAG "                                        \
+    "FROM FND_REQUEST_SET_PROGRAM_ARGS A, FND_DESCR_FLEX_COLUMN_USAGES U, fnd_descr_flex_col_usage_tl C, " \
+    "FND_FLEX_VALUE_SETS B WHERE substr(U.descriptive_flexfield_name, 1, 6) = '$SRS$.' AND "         \
+    "substr(U.descriptive_flexfield_name, 7) = :prog_name AND "                                     \
+    "substr(C.descriptive_flexfield_name, 1, 6) = '$SRS$.' AND "                                    \
+    "substr(C.descriptive_flexfield_name, 7) = :prog_name AND U.FLEX_VALUE_SET_ID = B.FLEX_VALUE_SET_ID " \
+    "AND A.request_set_program_id (+) = :rsetprogid AND "                                           \
+    "A.APPLICATION_COLUMN_NAME (+) = U.APPLICATION_COLUMN_NAME AND U.ENABLED_FLAG = 'Y' AND "       \
+    "U.application_column_name = C.application_column_name AND C.LANGUAGE(+) = USERENV('LANG') "    \
+    "ORDER BY U.COLUMN_SEQ_NUM"
+#define BE_DUZ_RETRIEVE_SET_PARM_SQL BE_DUZ_SET_PARM_SQL("U.default_value")
+#define BE_DUZ_RETRIEVE_SET_PARM_DISPLAY_SQL                                                       \
+    BE_DUZ_SET_PARM_SQL("DECODE(U.DEFAULT_TYPE, 'A', '" BE_DUZ_CALCULATED_DURING_SUBMISSION "', "    \
+                        "'D', '" BE_DUZ_CALCULATED_DURING_SUBMISSION "', "                          \
+                        "'T', '" BE_DUZ_CALCULATED_DURING_SUBMISSION "', "                          \
+                        "'F', '" BE_DUZ_CALCULATED_DURING_SUBMISSION "', "                          \
+                        "'P', '" BE_DUZ_CALCULATED_DURING_SUBMISSION "', "                          \
+                        "'S', DECODE(B.VALIDATION_TYPE, 'F', NULL, '" BE_DUZ_CALCULATED_DURING_SUBMISSION "'), " \
+                        "NVL(U.default_value, ' '))")
+
+/* Reads the parameter definitions of a program with sqlStr (one of the statements above) into
+ * parm_recs from index 0; *parms_count receives the last index (-1 for none). appID < 0 binds
+ * appname to :app_name, else appID to :app_id; setID > 0 also binds progid to :rsetprogid.
+ * 0, or the failure (then the records and *parms_count are left as they were). */
+ZPARC BE_DUZ_retrieve_default_parms(BE_DUZ_Handles* JOB_handle, const char* sqlStr, int setID, int appID,
+                                    const char* appname, const char* progname, int progid,
+                                    BE_DUZ_report_parm** parm_recs, int* parms_count, ZPAError* Error);
+/* The values of a single request's parameters (report_value) from the job's attributes, the
+ * defaults, formatting and value-set validation. 0, or the failure to read the definitions. */
+ZPARC BE_DUZ_request_default_parms(BE_DUZ_Handles* JOB_handle, int appID, const char* progname,
+                                   BE_DUZ_report_parm** parm_recs, int* parms_count,
+                                   ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn, ZPAError* Error);
+/* The definitions of a program named by application and program short names, each with its
+ * default worked out. 0, the reading's failure, or the last record's default failure. */
+ZPARC BE_DUZ_retrieve_ReqParmList(BE_DUZ_Handles* DUZ_handle, const char* app_name, const char* prog_name,
+                                  BE_DUZ_report_parm** parm_recs, int* parm_count, ZPAError* Error);
+
+/* Reads a request-set program's parameter definitions with sqlStr (BE_DUZ_RETRIEVE_SET_PARM_SQL
+ * or BE_DUZ_RETRIEVE_SET_PARM_DISPLAY_SQL); the display form leaves hidden parameters out unless
+ * GET_PARMS_INCLUDING_HIDDEN of table OEBS is "Y". As BE_DUZ_retrieve_default_parms otherwise. */
+ZPARC BE_DUZ_SET_retrieve_default_parms(BE_DUZ_Handles* JOB_handle, const char* sqlStr, int setID, int appID,
+                                        const char* progname, int progid, BE_DUZ_report_parm** parm_recs,
+                                        int* parms_count, ZPAError* Error);
+/* The values of one program of a request set; sublist holds its job values ("PARM%d",
+ * "PARMMEANING%d") or is null; sharedParmList carries the set's shared values from program to
+ * program; prog_index is the program's place in the job's set programs, from 0. */
+ZPARC BE_DUZ_request_set_default_parms(BE_DUZ_Handles* JOB_handle, int setStage_sequence, int setID, int appID,
+                                       const char* progname, int progid, BE_DUZ_report_parm** parm_recs,
+                                       int* parms_count, ZPALIST_handle_typ* sharedParmList,
+                                       ZPALIST_handle_typ* sublist, int prog_index, ZPAAttrList* ConnectionAttributes,
+                                       ZPAAttrList* AttributesIn, ZPAError* Error);
+/* A set program found by application, set and stage names and its sequence, its parameters read
+ * in display form. Names longer than BE_DUZ_REQSET_NAME_MAX are refused. 0, else the failure. */
+ZPARC BE_DUZ_retrieve_ReqSetParmList(BE_DUZ_Handles* DUZ_handle, const char* app_name, const char* set_name,
+                                     const char* stage_name, const char* prog_name, const char* prog_seq,
+                                     BE_DUZ_report_parm** parm_recs, int* parm_count, ZPAError* Error);
+/* Collects the shared values of one set program into sharedParmList in advance. 0, or the
+ * reading's failure. */
+ZPARC BE_DUZ_request_set_shared_parms(BE_DUZ_Handles* JOB_handle, int setStage_sequence, int setID, int appID,
+                                      const char* progname, int progid, BE_DUZ_report_parm** parm_recs,
+                                      int* parms_count, ZPALIST_handle_typ* sharedParmList,
+                                      ZPAAttrList* AttributesIn, ZPAError* Error);
+
+/* ------------------------------------------------------------------------------------------------
  * Job-script view: a job's OEBS program or request-set definition as text, built in a temporary
  * file by the open, handed out piece by piece by the read and dropped by the close.
  * ---------------------------------------------------------------------------------------------- */

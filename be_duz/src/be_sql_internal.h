@@ -1,16 +1,54 @@
-/* One statement on a session's single statement handle, as the SQL helpers and the session
- * context run it: prepare in native syntax, bind by name, define by position with an indicator
- * (a NULL column reads as an empty text or 0), execute once. Every status is mapped by
- * BE_DUZ_OCI_error, which fills the error record. Internal to be_duz. */
+/* One statement on a session's single statement handle, as every plug-in module runs it: prepare in
+ * native syntax, bind by name (single values, or the numbered values that a text builder collected
+ * in a BindValues), define by position with an indicator (a NULL column reads as an empty text or
+ * 0), execute once (a query fetches its first row) or without fetching, then fetch row by row.
+ * Every status is mapped by BE_DUZ_OCI_error, which fills the error record. Internal to be_duz. */
 #ifndef BE_SQL_INTERNAL_H
 #define BE_SQL_INTERNAL_H
 
 #include "be_def.h"
 
 #include <cstring>
-#include <array>
+#include <deque>
+#include <string>
+#include <vector>
 
 namespace be_sql {
+
+/* Values that a statement builder takes out of the text it builds: each value gets a numbered
+ * placeholder of its own (":bv1", ":bv2", ...) that the builder writes into the text, and the
+ * runner of the statement binds the values by those names. */
+class BindValues {
+public:
+    struct Value {
+        std::string name;  // with its colon
+        std::string text;
+        int number = 0;
+        bool is_int = false;
+    };
+    static constexpr const char* kPrefix = ":bv";
+
+    /* Adds a text value (bound as a NUL-terminated string) and returns its placeholder. */
+    const std::string& add_text(std::string text) { return add(std::move(text), 0, false); }
+    /* Adds a whole number (bound as a 4-byte integer) and returns its placeholder. */
+    const std::string& add_int(int number) { return add(std::string(), number, true); }
+
+    const std::vector<Value>& values() const { return values_; }
+    bool empty() const { return values_.empty(); }
+    std::size_t size() const { return values_.size(); }
+    void clear() { values_.clear(); }
+
+private:
+    const std::string& add(std::string text, int number, bool is_int) {
+        values_.push_back(Value{kPrefix + std::to_string(values_.size() + 1), std::move(text), number, is_int});
+        return values_.back().name;
+    }
+    std::vector<Value> values_;
+};
+
+/* What a fetch gave: a row (also one whose values were cut to their buffers), the end of the rows,
+ * or a failure whose Oracle code and text are in the error record. */
+enum class Fetch { Row, End, Error };
 
 class Statement {
 public:
@@ -20,7 +58,9 @@ public:
 
     ZPARC prepare(const char* text) {
         if (!has_session()) return no_session();
-        define_count_ = 0;
+        defines_.clear();
+        bound_texts_.clear();
+        bound_ints_.clear();
         return map(OCIStmtPrepare(session_->stmthp, session_->errhp, reinterpret_cast<const OraText*>(text),
                                   static_cast<ub4>(std::strlen(text)), OCI_NTV_SYNTAX, OCI_DEFAULT));
     }
@@ -37,6 +77,22 @@ public:
         return map(OCIBindByName(session_->stmthp, &bind, session_->errhp, reinterpret_cast<const OraText*>(name), -1,
                                  value, sizeof(int), SQLT_INT, nullptr, nullptr, nullptr, 0, nullptr, OCI_DEFAULT));
     }
+    /* Every value of a builder, by its placeholder name. The statement keeps its own copies until
+     * the next prepare, so the values may go before the execution. */
+    ZPARC bind_values(const BindValues& values) {
+        for (const BindValues::Value& v : values.values()) {
+            ZPARC rc;
+            if (v.is_int) {
+                bound_ints_.push_back(v.number);
+                rc = bind_int(v.name.c_str(), &bound_ints_.back());
+            } else {
+                std::string& copy = bound_texts_.emplace_back(v.text);
+                rc = bind_text(v.name.c_str(), copy.data(), static_cast<int>(copy.size() + 1));
+            }
+            if (rc != 0) return rc;
+        }
+        return 0;
+    }
     ZPARC define_int(ub4 position, int* value) { return define(position, value, sizeof(int), SQLT_INT); }
     ZPARC define_text(ub4 position, char* value, int size) { return define(position, value, size, SQLT_STR); }
     /* Fixed characters without a terminator. */
@@ -49,6 +105,46 @@ public:
                                       OCI_DEFAULT));
         if (rc == 0) clear_nulls();
         return rc;
+    }
+    /* A query executed without fetching: every row, the first included, comes with fetch(). */
+    ZPARC execute_no_fetch() {
+        if (!has_session()) return no_session();
+        return map(OCIStmtExecute(session_->svchp, session_->stmthp, session_->errhp, 0, 0, nullptr, nullptr,
+                                  OCI_DEFAULT));
+    }
+    /* The next row. Text buffers are emptied first, so a column that gives nothing reads as empty; a
+     * row with values cut to their buffers is still a row; a failure is mapped into the error record. */
+    Fetch fetch() {
+        if (!has_session()) {
+            no_session();
+            return Fetch::Error;
+        }
+        for (Define& d : defines_)
+            if (d.type == SQLT_STR && d.size > 0) static_cast<char*>(d.value)[0] = '\0';
+        const sword status = OCIStmtFetch(session_->stmthp, session_->errhp, 1, OCI_FETCH_NEXT, OCI_DEFAULT);
+        if (status == OCI_SUCCESS || status == OCI_SUCCESS_WITH_INFO) {
+            clear_nulls();
+            return Fetch::Row;
+        }
+        if (status == OCI_NO_DATA) return Fetch::End;
+        if (map(status) == 0) BE_DUZ_UpdateErrorSet(error_, static_cast<ZPAErrorCode>(status), "Fetch failed with status %d", status);
+        return Fetch::Error;
+    }
+    /* Number of columns of the executed query; 0 when it cannot be read (error record filled). */
+    ub4 column_count() {
+        ub4 count = 0;
+        if (!has_session()) {
+            no_session();
+            return 0;
+        }
+        if (map(OCIAttrGet(session_->stmthp, OCI_HTYPE_STMT, &count, nullptr, OCI_ATTR_PARAM_COUNT, session_->errhp)) != 0)
+            return 0;
+        return count;
+    }
+    /* Rows the client fetches ahead of the caller. */
+    ZPARC set_prefetch(ub4 rows) {
+        if (!has_session()) return no_session();
+        return map(OCIAttrSet(session_->stmthp, OCI_HTYPE_STMT, &rows, 0, OCI_ATTR_PREFETCH_ROWS, session_->errhp));
     }
     /* Status of the next row (not mapped: the caller stops at the first that is not OCI_SUCCESS). */
     sword fetch_next() {
@@ -68,19 +164,13 @@ private:
 
     ZPARC define(ub4 position, void* value, int size, ub2 type) {
         if (!has_session()) return no_session();
-        if (define_count_ == defines_.size()) {
-            BE_DUZ_UpdateErrorSet(error_, 1, "Too many columns defined");
-            return 1;
-        }
-        Define& d = defines_[define_count_++];
-        d = Define{value, type, size, 0};
+        Define& d = defines_.emplace_back(Define{value, type, size, 0});
         OCIDefine* handle = nullptr;
         return map(OCIDefineByPos(session_->stmthp, &handle, session_->errhp, position, value, size, type,
                                   &d.indicator, nullptr, nullptr, OCI_DEFAULT));
     }
     void clear_nulls() {
-        for (std::size_t i = 0; i < define_count_; ++i) {
-            Define& d = defines_[i];
+        for (Define& d : defines_) {
             if (d.indicator != -1) continue;
             if (d.type == SQLT_INT) *static_cast<int*>(d.value) = 0;
             else if (d.type == SQLT_STR && d.size > 0) static_cast<char*>(d.value)[0] = '\0';
@@ -95,9 +185,11 @@ private:
 
     BE_DUZ_Handles* session_;
     ZPAError* error_;
-    /* Fixed storage: OCI keeps the indicator addresses until the next prepare. */
-    std::array<Define, 8> defines_{};
-    std::size_t define_count_ = 0;
+    /* Deques: OCI keeps the addresses of indicators and bound values until the next prepare, and a
+     * deque never moves what it holds when it grows. */
+    std::deque<Define> defines_;
+    std::deque<std::string> bound_texts_;
+    std::deque<int> bound_ints_;
 
 public:
     Statement(const Statement&) = delete;

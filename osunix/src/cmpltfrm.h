@@ -13,6 +13,10 @@
 
 typedef int CM_RC;
 
+/* One-byte truth values of the agent library: 0 false, anything else true. */
+typedef unsigned char orv_boolean;
+typedef unsigned char CM_boolean;
+
 /* Result codes of the agent library. 1 success, 2 failure, 6 end / not found / unchanged; the rest
  * belong to the file layer (5 to 56), process start-up (23, 24, 53). */
 enum {

@@ -31,10 +31,10 @@ constexpr const char* kDefaultPreamble =
 
 bool blank_or_tab(char c) { return c == ' ' || c == '\t'; }
 
-/* [begin, end) without blanks and tabs at both ends (and line ends at the end). */
-std::string trimmed(const char* begin, const char* end) {
+/* [begin, end) without blanks and tabs at both ends; a value also loses the line end. */
+std::string trimmed(const char* begin, const char* end, bool value = false) {
     while (begin < end && blank_or_tab(*begin)) ++begin;
-    while (end > begin && (blank_or_tab(end[-1]) || end[-1] == '\n' || end[-1] == '\r')) --end;
+    while (end > begin && (blank_or_tab(end[-1]) || (value && (end[-1] == '\n' || end[-1] == '\r')))) --end;
     return std::string(begin, end);
 }
 
@@ -106,11 +106,11 @@ int parse(BCC_IniAccess* acc) {
                 break;
             }
             const std::string name = trimmed(p, eq);
-            const std::string value = trimmed(eq + 1, p + std::strlen(p));
+            const std::string value = trimmed(eq + 1, p + std::strlen(p), true);
             if (BCC_IniStanza_AddAttribute(current, name.c_str(), value.c_str()) != 0) rc = ESS_CONFIG_UNREADABLE;
             continue;
         }
-        const std::string shown = trimmed(p, p + std::strlen(p));
+        const std::string shown = trimmed(p, p + std::strlen(p), true);
         char text[BCC_INI_LINE_ROOM + BCC_INI_FILENAME_ROOM + 32];
         EssGlobalcUtf8Sprintf(text, sizeof text, ESS_MSG(ess_catalog::kIniSyntax), file->m_filename, shown.c_str());
         EssGlobalcWriteStringErr(text, static_cast<int>(std::strlen(text)));

@@ -71,6 +71,7 @@ TEST_F(ConfigTest, LineShapes) {
         {"[s]\njunk\n", "s", {}, "Syntax error f.ini/junk"},
         {"REGEDIT4\n[s]\nk=v\n", "s", {{"k", "v"}}, ""},
         {"[s]\r\nk = v\r\n", "s", {{"k", "v"}}, ""},
+        {"[s]\n\r=2\n", "s", {{"\r", "2"}}, ""},  // a name keeps what is not a blank or a tab
         {"[s]\nk=1\n[s]\nk=2\n", "s", {{"k", "1"}}, ""},
         {"[s]\nk=" + long_value + "\n", "s", {{"k", std::string(16381, 'x')}},
          "Syntax error f.ini/" + std::string(20000 - 16381, 'x')},

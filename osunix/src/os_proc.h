@@ -1,5 +1,5 @@
 /* The process's own state as start-up records it: the configuration table name, the exit-request
- * flag and the user the process runs as. Start-up fills the rest of this module; before it has run
+ * flag, the process's registered name and the user the process runs as. Start-up fills the rest of this module; before it has run
  * the accessors still answer ("CONFIG", no exit request, the real user's passwd name). */
 #ifndef OS_PROC_H
 #define OS_PROC_H
@@ -13,6 +13,8 @@ char* OS_PROC_config_file(void);
 /* The exit-request flag: 0 until a shutdown request raises it to 1. */
 int OS_PROC_exit_request_get(void);
 void OS_PROC_exit_request_set(int value);
+/* The name under which the process registered at start-up; empty before start-up has run. */
+char* OS_PROC_name(void);
 /* The passwd name of the real user ("root" for user id 0), at most 30 characters. */
 char* OS_PROC_get_curr_user(void);
 

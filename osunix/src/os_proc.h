@@ -1,7 +1,9 @@
-/* The process layer of the agent library: the lock check of the agent's processes, the
- * cpu-specs buffer, and child processes and commands: agent utilities run through a generated
- * script, starts of the agent's processes and tracker workers, restarts through the agent's
- * scripts, forked workers, machine details and processor load. */
+/* The process layer of the agent library. The process's own state as start-up records it (the
+ * configuration table name, the exit-request flag, the user the process runs as; before start-up
+ * has run the accessors still answer), the lock check of the agent's processes, the cpu-specs
+ * buffer, and child processes and commands: agent utilities run through a generated script,
+ * starts of the agent's processes and tracker workers, restarts through the agent's scripts,
+ * forked workers, machine details and processor load. */
 #ifndef OS_PROC_H
 #define OS_PROC_H
 
@@ -64,6 +66,14 @@ typedef struct {
 } ORV_MACHINE_INFO_typ;
 
 CM_EXTERN_C_BEGIN
+
+/* The name of the process's configuration table: "CONFIG" unless another was stored. */
+char* OS_PROC_config_file(void);
+/* The exit-request flag: 0 until a shutdown request raises it to 1. */
+int OS_PROC_exit_request_get(void);
+void OS_PROC_exit_request_set(int value);
+/* The passwd name of the real user ("root" for user id 0), at most 30 characters. */
+char* OS_PROC_get_curr_user(void);
 
 /* Tests (and with create_lock takes, for the rest of the process) the lockf lock of the process
  * type's lock file, or of ./locks/<proc_name>.lock when a name is given: 23 free (or taken now),

@@ -1,9 +1,10 @@
-// Child processes and commands: utility runs through a generated script, starts of the agent's
+// The process state before start-up, and child processes and commands: utility runs through a generated script, starts of the agent's
 // processes and tracker workers, the lock check, restarts through the agent's scripts, forked
 // workers, machine details, processor load from sar, the locale list and the core housekeeping.
 #include "os_proc.h"
 
 #include <dirent.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +28,17 @@ namespace {
 
 using process_probe::Clock;
 using process_probe::seconds_since;
+
+TEST(ProcessState, AccessorsAnswerBeforeStartUp) {
+    EXPECT_STREQ(OS_PROC_config_file(), "CONFIG");
+    EXPECT_EQ(OS_PROC_exit_request_get(), 0);
+    OS_PROC_exit_request_set(1);
+    EXPECT_EQ(OS_PROC_exit_request_get(), 1);
+    const uid_t uid = getuid();
+    const struct passwd* entry = getpwuid(uid);
+    const std::string expected = uid == 0 ? "root" : (entry ? entry->pw_name : "");
+    EXPECT_EQ(std::string(OS_PROC_get_curr_user()), expected.substr(0, 30));
+}
 
 class ProcessLayerTest : public testbed::AgentHomeTest {
 protected:

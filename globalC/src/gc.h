@@ -379,6 +379,31 @@ typedef struct GCLocale {
     uint32_t lastrc;        /* result of the last operation on this locale */
 } GCLocale;
 
+/* One row of the native-locale map: native locale name, language, territory, code page, sort. */
+typedef struct GCNativeLocale {
+    char native[17];
+    char language[32];
+    char territory[32];
+    char codepage[32];
+    char sort[32];
+} GCNativeLocale;
+
+#define GC_NATIVE_MAP_ROWS 313
+extern const GCNativeLocale GCPlocaleMap[GC_NATIVE_MAP_ROWS];
+
+/* Options of GCGetLocale: 2 the user's locale, 4 unknown parts take defaults. */
+GCLocale* GCGetLocale(const char* name, uint32_t options, uint32_t* rc);
+uint32_t GCReleaseLocale(GCLocale* locale);
+uint32_t GCGetUserLocale(char* buffer, uint32_t size);
+char* GCMapNativeLocale(const char* native, char* buffer, uint32_t size);
+GCLocale* GCMapNativeInfo(const char* native, GCLocale* locale);
+int GCSetLocaleTextInfo(GCLocale* locale, int item, const char* text, long length, long flags);
+uint32_t GCLocaleSetModifiable(GCLocale* locale);
+uint32_t GCLocaleChangeTerritory(GCLocale* locale, GCObjEntry* territory);
+uint32_t GCLocaleChangeCodePage(GCLocale* locale, GCObjEntry* codepage);
+uint32_t GCLocaleCnvText(const GCObjEntry* from, const GCObjEntry* to, const char* text, char* out);
+void GCLocaleFreeOldText(GCLocale* kept, GCLocale* other);
+
 /* ---- Code-page conversion ---- */
 
 /* A conversion handle: partial characters and shift states kept between GCConvertBuffer calls. */
@@ -436,6 +461,23 @@ extern const uint16_t GC_SpecialCasing_Table[GC_SPECIAL_CASING_ROWS][4];
 uint32_t GCGetUnicode3SpecialCase(uint16_t code, uint16_t* r1, uint16_t* r2, uint16_t* r3);
 uint32_t GCLangGetSpecial(const GCObjEntry* language, uint16_t c1, uint16_t c2, uint16_t* r1, uint16_t* r2,
                           uint32_t item);
+
+/* ---- Collation ---- */
+
+/* One set of collation weights. */
+typedef struct GCWeightSet {
+    uint16_t primary;
+    uint8_t secondary;
+    uint8_t tertiary;
+    uint16_t alternative; /* 0 unless the character has an alternative weight */
+} GCWeightSet;
+
+uint32_t GCSortGetWeights(const GCObjEntry* sort, uint16_t c, GCWeightSet* first, GCWeightSet* second, uint8_t* cls);
+uint32_t GCSortGetCombination(const GCObjEntry* sort, uint16_t c1, uint16_t c2, GCWeightSet* weights, uint8_t* cls);
+void GCSortGetAllCombinations(const GCObjEntry* sort, GCUchar* out);
+/* Callers size the outputs: up to 65536 characters, three units per combination record. */
+uint32_t GCSortGetSamePrimaryWeight(const GCObjEntry* sort, uint16_t c1, uint16_t c2, GCUchar* out, uint16_t* ncomb,
+                                    GCUchar* comb_out);
 
 /* ---- UTF-8 ---- */
 

@@ -25,6 +25,7 @@
 #include "gen_catalog.h"
 #include "gen_codepage.h"
 #include "gen_file.h"
+#include "gen_sort.h"
 #include "gen_text.h"
 
 namespace {
@@ -118,6 +119,7 @@ int run(const Options& o) {
         pending.push_back({GC_OBJ_TERRITORY, d.id, [&d] { return gen::make_territory(d); }});
     for (const auto& d : gen::codepages())
         pending.push_back({GC_OBJ_CODEPAGE, d.id, [&d] { return gen::make_codepage(d); }});
+    for (const auto& d : gen::sorts()) pending.push_back({GC_OBJ_SORT, d.id, [&d] { return gen::make_sort(d); }});
 
     std::vector<gen::Object> written;
     for (const Pending& p : pending) {

@@ -20,6 +20,18 @@ const std::vector<CodePageDef>& codepages() {
         {21, "MS1251", "CP1251", CpKind::SingleByte},
         {22, "MS874", "CP874", CpKind::SingleByte},
         {23, "BALTIC", "BALTIC", CpKind::SingleByte},
+        {30, "JapanEUC", "EUC-JP", CpKind::MultiByte},
+        {31, "Shift_JIS", "SHIFT_JIS", CpKind::MultiByte},
+        {32, "MS936", "CP936", CpKind::MultiByte},
+        {33, "MS949", "CP949", CpKind::MultiByte},
+        {34, "MS950", "CP950", CpKind::MultiByte},
+        {35, "EUC-TW", "EUC-TW", CpKind::MultiByte},
+        {36, "GB18030", "GB18030", CpKind::MultiByte},
+        {106, "UTF-8", "UTF-8", CpKind::Utf8},
+        // Test pages: the lead-byte path (two- and four-byte decoding, four-byte only after 0x81
+        // and 0x82; two-byte encoding) and a stateful page.
+        {938, "GB938", "GB18030", CpKind::LeadByteTest},
+        {939, "IBM939", "IBM939", CpKind::Stateful},
     };
     return table;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -106,6 +107,7 @@ Bytes sort_v1(const Bytes& v3) {
 size_t align8(size_t n) { return (n + 7) & ~size_t{7}; }
 
 void write_bytes(const std::string& path, const Bytes& content) {
+    std::filesystem::remove(path);  // a link to another copy of the data is replaced, not written through
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
     if (!out) throw std::runtime_error("cannot write " + path);

@@ -27,8 +27,9 @@ public:
         char tmpl[] = "/tmp/appbridge-locale-XXXXXX";
         if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
         path = tmpl;
+        // Links to the generated files: a test replaces a file whole, never writes through a link.
         for (const auto& entry : fs::directory_iterator(APPBRIDGE_LOCALE_DATA_DIR))
-            fs::copy_file(entry.path(), fs::path(path) / entry.path().filename());
+            fs::create_symlink(entry.path(), fs::path(path) / entry.path().filename());
     }
     ~DataDir() {
         std::error_code ec;
@@ -40,6 +41,7 @@ public:
     std::string file(const std::string& name) const { return path + "/" + name; }
     std::string read(const std::string& name) const { return testbed::read_whole_file(file(name)); }
     void write(const std::string& name, const std::string& content) const {
+        fs::remove(file(name));  // a link to the build's data is replaced, never written through
         testbed::write_whole_file(file(name), content);
     }
 
@@ -127,6 +129,13 @@ inline GCLocale locale_of(GCObjEntry* codepage) {
         if (cp->flags & GC_CP_STATEFUL) loc.flags |= GC_LOC_STATEFUL;
     }
     return loc;
+}
+
+// A terminated UTF-16 text.
+inline std::u16string units_text(const GCUchar* text) {
+    std::u16string s;
+    for (size_t i = 0; text && text[i]; ++i) s.push_back(static_cast<char16_t>(text[i]));
+    return s;
 }
 
 // What ICU says, through the generator: "case" or "special" lines.

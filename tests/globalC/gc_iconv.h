@@ -27,14 +27,15 @@ public:
     std::optional<std::string> run(const void* in, size_t n) {
         iconv(cd_, nullptr, nullptr, nullptr, nullptr);
         std::string input(static_cast<const char*>(in), n);
-        char out[64];
+        std::string out(4 * n + 64, '\0');
         char* ip = input.data();
-        char* op = out;
+        char* op = out.data();
         size_t il = n;
-        size_t ol = sizeof out;
+        size_t ol = out.size();
         if (iconv(cd_, &ip, &il, &op, &ol) == static_cast<size_t>(-1)) return std::nullopt;
         if (iconv(cd_, nullptr, nullptr, &op, &ol) == static_cast<size_t>(-1)) return std::nullopt;
-        return std::string(out, static_cast<size_t>(op - out));
+        out.resize(static_cast<size_t>(op - out.data()));
+        return out;
     }
 
 private:

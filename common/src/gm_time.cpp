@@ -18,10 +18,7 @@
 
 #include "os_diag.h"
 #include "os_fork_internal.h"
-
-/* The process name of process start-up; the test clock asks it whether this is the process that
- * resets the shared start time. Absent until that module is linked in. */
-extern "C" char* OS_PROC_name(void) __attribute__((weak));
+#include "os_proc.h"
 
 namespace {
 
@@ -186,8 +183,8 @@ bool test_clock_active() {
 }
 
 bool is_start_resetting_process() {
-    const char* name = OS_PROC_name ? OS_PROC_name() : nullptr;
-    return name && std::strcmp(name, "SU") == 0;
+    // The process that resets the shared start time of the test clock.
+    return std::strcmp(OS_PROC_name(), "SU") == 0;
 }
 
 void trace_window(const char* format, const char* a, const char* b) {

@@ -18,7 +18,7 @@
 
 #include "os_diag.h"
 #include "os_fork_internal.h"
-#include "os_proc.h"
+#include "os_proc.h" /* the process name: the test clock asks whether this process resets the start time */
 
 namespace {
 
@@ -183,8 +183,8 @@ bool test_clock_active() {
 }
 
 bool is_start_resetting_process() {
-    // The process that resets the shared start time of the test clock.
-    return std::strcmp(OS_PROC_name(), "SU") == 0;
+    const char* name = OS_PROC_name();
+    return name && std::strcmp(name, "SU") == 0;
 }
 
 void trace_window(const char* format, const char* a, const char* b) {

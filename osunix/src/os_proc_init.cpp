@@ -20,6 +20,7 @@
 #include "dsect_appl.h"
 #include "gc_wrapper.h"
 #include "gm_param.h"
+#include "os_blowf.h"
 #include "os_diag.h"
 #include "os_file.h"
 #include "os_lib.h"
@@ -284,7 +285,11 @@ CM_RC OS_PROC_init(char* p_proc, int p_argc, char** p_argv) {
     if (!(GM_PARAM_get(config_name.c_str(), "I18N", i18n) == CM_RC_OK && std::strcmp(i18n, "LATIN-1") != 0))
         choose_locale(config_name.c_str());
 
-    if (name == "AG") read_cpu_specs();
+    if (name == "AG") {
+        read_cpu_specs();
+        // Without a stored key the built-in default key stays in force.
+        if (OS_BLOWF_LoadKey() != CM_RC_OK) DIAG_TRACE(4, "Failed to retrieve blowfish key.");
+    }
 
     set_signals(name, worker);
     return register_by_name(name, worker);

@@ -881,6 +881,79 @@ ZPARC ZPAAPI_EVENT_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* 
 ZPARC BE_action_submit(BE_DUZ_Handles* JOB_handle, ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn,
                        ZPAAttrList* AttributesOut, ZPAError* Error);
 
+ZPARC BE_action_track(BE_DUZ_Handles* JOB_handle, ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn,
+                      ZPAAttrList* AttributesOut, ZPAError* Error);
+
+/* Tracking: the phase and status words of OEBS codes. Room of a code buffer that receives a word. */
+#define BE_DUZ_STATUS_WORD_SIZE 80
+/* Adjusts the one-letter codes in place by the hold flag (held pending "H", held running "S",
+ * running on standby "B"; H, S, U and M make the phase "I"). Always 0. */
+ZPARC BE_DUZ_req_status(char* phase, char* status, char* hold_flag);
+/* Turns the codes (their first letters) into words in place ("RUNNING", "NORMAL", ...; an unknown
+ * letter gives ""). Both buffers hold BE_DUZ_STATUS_WORD_SIZE bytes. Always 0. */
+ZPARC BE_DUZ_interpret_status(char* phase, char* status);
+/* One row of the open tree query: its words (phase_word: BE_DUZ_STATUS_WORD_SIZE bytes), its six
+ * active-request attributes for rows up to 40, whether it has ended; then the next row is fetched
+ * on the session's statement handle: 0 a row, 2 none left, 1 the fetch failed. */
+ZPARC BE_DUZ_track_req(BE_DUZ_Handles* JOB_handle, int priority, int parent_id, int request_id, char* request_name,
+                       char* description, char* phase, char* phase_word, char* status, char* hold_flag,
+                       char* completion_date, ZPALIST_handle_typ* active_list, int row, int* has_ended,
+                       ZPAError* Error);
+
+/* The job's output from the database. */
+typedef enum { LOG_FILE = 0, OUT_FILE = 1 } BE_DUZ_LOG_OR_OUT;
+
+/* One request of the output's tree table. */
+typedef struct {
+    int req_id;
+    int parent_req_id;
+    char appname[51];
+    char progname[31];
+    char phase_str[80];
+    char status_str[80];
+    char message[255];
+    char start_time_str[20];
+    char end_time_str[20];
+} BE_DUZ_sysout_line;
+
+struct sockaddr_in;
+
+/* Writes the tree table of root_req_id and its requests' log and output files into sysout_file.
+ * inst_list: the job account's rows. 0 when the table was written, else the failed step's result. */
+ZPARC BE_sysout_db_to_file(BE_DUZ_Handles* DUZ_handle, int root_req_id, FILE* sysout_file, ZPAConnHandle* Connection,
+                           ZPAAttrList* Attributes, ZPALIST_handle_typ* inst_list, ZPAError* Error);
+/* Copies every file of filelist (request id -> file path) through the package; count is not used. */
+ZPARC BE_sysout_output_to_file(BE_DUZ_Handles* SYSOUT_handle, ZPALIST_handle_typ* inst_list, FILE* sysout_file,
+                               int count, ZPALIST_handle_typ* filelist, const char* apphost, BE_DUZ_LOG_OR_OUT out_or_log,
+                               ZPAError* Error);
+/* Points QEL_LOG_DIR or QEL_OUT_DIR at dirname (when it does not already). 0, or the failure. */
+ZPARC BE_SYSOUT_create_alias_dir(const char* dirname, BE_DUZ_LOG_OR_OUT out_or_log, BE_DUZ_Handles* SYSOUT_handle,
+                                 ZPAError* Error);
+/* The IPv4 address of a dotted text or, failing that, the first that name resolution gives. 1, or
+ * 2 when the name does not resolve. Safe for several threads. */
+ZPARC BE_DUZ_OS_SOCKET_host_2_addr(const char* host, struct sockaddr_in* addr);
+
+/* The sysout entry points. The open hands out a read-only copy of the job's sysout, building the
+ * sysout from the database first when it does not exist (always with force_rewrite). */
+ZPARC BE_DUZ_HndlSysoutWhenDone(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attributes, int force_rewrite,
+                                ZPAError* Error);
+ZPARC ZPAAPI_SYSOUT_DATA_OPEN(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attributes, ZPAError* Error);
+/* NAVIGATE "NEXT": the next piece into TEXT (chunk mode) or the next line into ONSTMT/ONCODE.
+ * 0 data, 2 end of the sysout, 1 failure. */
+ZPARC ZPAAPI_SYSOUT_DATA_READ(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* AttributesIn,
+                              ZPAAttrList* AttributesOut, ZPAError* Error);
+ZPARC ZPAAPI_SYSOUT_DATA_CLOSE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
+/* "N" move, "F" copy (to SYSOUT_ACTION_PARAM), "D" and "CLEAR" delete; 4 for any other action. */
+ZPARC ZPAAPI_SYSOUT_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
+                           ZPAAttrList* AttributesOut, ZPAError* Error);
+/* Splits a line in place: with five '|' or more after its first character, the statement before the
+ * first '|' and the code after it; else no statement and the whole line as code. Always 0. */
+ZPARC BE_SYSOUT_parse_sysout_line(char* sys_line, char** statPtr, char** codePtr);
+/* Copies the sysout to value (a folder: under the sysout's own name), then deletes the source when
+ * actionType is 0 (move). 0, or 1. */
+ZPARC rewriteSysoutFile(char* SysoutPath, char* value, char* sysoutFileName, char* actionStr, int actionType);
+ZPARC BE_SYSOUT_action_clear(char* SysoutPath);
+
 /* Request submission. Names are cut to their FND sizes (application 50, program and set 30). */
 ZPARC BE_DUZ_validate_user(BE_DUZ_Handles* JOB_handle, char* user_name, char* resp_name, char* resp_app_name,
                            char* group_name, int* user_id, int* resp_id, int* resp_app_id, int* group_id,

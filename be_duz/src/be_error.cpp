@@ -84,6 +84,78 @@ void remember_built(const ZPAAttrList& list) {
 
 }  // namespace
 
+ZPARC be_navigate_next(ZPAAttrList* AttributesIn, ZPAError* Error) {
+    char* navigate = nullptr;
+    ZPARC rc = ZPAAPI_UTILS_AttrListValueGet(AttributesIn, const_cast<char*>("NAVIGATE"), &navigate);
+    if (rc != ZPA_SUCCESS || !navigate) {
+        rc = rc != ZPA_SUCCESS ? rc : ZPA_FAIL;
+        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "keyword %s not found", "NAVIGATE");
+        return rc;
+    }
+    if (std::strcmp(navigate, "NEXT") != 0) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "'%s' value '%s' is invalid", "NAVIGATE", navigate);
+        return ZPA_FAIL;
+    }
+    return ZPA_SUCCESS;
+}
+
+ZPARC be_read_text_piece(FILE* file, ZPAAttrList* AttributesOut, ZPAError* Error) {
+    if (!file) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "File Pointer is NULL.");
+        return ZPA_FAIL;
+    }
+    char* text = nullptr;
+    ZPARC rc = ZPAAPI_UTILS_AttrListValueGet(AttributesOut, const_cast<char*>("TEXT"), &text);
+    if (rc != ZPA_SUCCESS || !text) {
+        rc = rc != ZPA_SUCCESS ? rc : ZPA_FAIL;
+        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "keyword %s not found", "TEXT");
+        return rc;
+    }
+    int size = 0;
+    rc = ZPAAPI_UTILS_AttrListValueSizeGet(AttributesOut, const_cast<char*>("TEXT"), &size);
+    if (rc != ZPA_SUCCESS || size < 1) {
+        // A slot without room would read nothing for ever and never reach the end.
+        rc = rc != ZPA_SUCCESS ? rc : ZPA_FAIL;
+        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "keyword %s size not found", "TEXT");
+        return rc;
+    }
+    const std::size_t wanted = static_cast<std::size_t>(size);
+    const std::size_t got = std::fread(text, 1, wanted, file);
+    if (got == wanted) return ZPA_SUCCESS;
+    if (std::ferror(file)) {
+        char system_error[256];
+        BE_DUZ_get_system_error(system_error);
+        std::clearerr(file);
+        BE_DUZ_UpdateErrorSet(Error, 1, "failed to read file. error '%s'", system_error);
+        return ZPA_FAIL;
+    }
+    // The end of the text: the slot has room for size + 1 bytes, so the last piece is terminated.
+    text[got] = '\0';
+    return ZPA_EOS;
+}
+
+ZPARC be_append_attributes(ZPAAttrList* source, ZPAAttrList* target) {
+    if (!source || !target) return ZPA_FAIL;
+    try {
+        const ZPAAttrList previous = *target;
+        const bool previous_is_ours = take_built(previous);
+        if (ZPAAPI_UTILS_AttrListAppend_Attr2Attr(source, target) != ZPA_SUCCESS) {
+            if (previous_is_ours) remember_built(previous);
+            return ZPA_FAIL;
+        }
+        // The append copied the previous attributes; their array is released only when the
+        // plug-in built it. The agent's lists are the agent's to free.
+        if (previous_is_ours) {
+            ZPAAttrList old = previous;
+            ZPAAPI_utils_release_attr(&old);
+        }
+        remember_built(*target);
+        return ZPA_SUCCESS;
+    } catch (...) {
+        return ZPA_FAIL;
+    }
+}
+
 extern "C" {
 
 ZPARC BE_DUZ_UpdateErrorSet(ZPAError* Error, ZPAErrorCode code, const char* format, ...) {
@@ -233,22 +305,10 @@ ZPARC BE_DUZ_append_file2Attr(ZPAAttrList* Attributes, const char* File_Path, ZP
             BE_DUZ_UpdateErrorSet(Error, 1, "Failed to load file: '%s'", File_Path);
         } else if (ZPAAPI_UTILS_list2attr(&list, &file_attrs) != ZPA_SUCCESS) {
             BE_DUZ_UpdateErrorSet(Error, 1, "Failed to convert list to listAttributes.");
+        } else if (be_append_attributes(&file_attrs, Attributes) != ZPA_SUCCESS) {
+            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to append listAttributes to Attributes.");
         } else {
-            const ZPAAttrList previous = *Attributes;
-            const bool previous_is_ours = take_built(previous);
-            if (ZPAAPI_UTILS_AttrListAppend_Attr2Attr(&file_attrs, Attributes) != ZPA_SUCCESS) {
-                if (previous_is_ours) remember_built(previous);
-                BE_DUZ_UpdateErrorSet(Error, 1, "Failed to append listAttributes to Attributes.");
-            } else {
-                // The append copied the previous attributes; their array is released only when
-                // this helper built it. The agent's lists are the agent's to free.
-                if (previous_is_ours) {
-                    ZPAAttrList old = previous;
-                    ZPAAPI_utils_release_attr(&old);
-                }
-                remember_built(*Attributes);
-                rc = ZPA_SUCCESS;
-            }
+            rc = ZPA_SUCCESS;
         }
     } catch (...) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Failed to append listAttributes to Attributes.");

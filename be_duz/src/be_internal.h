@@ -2,6 +2,7 @@
 #ifndef BE_INTERNAL_H
 #define BE_INTERNAL_H
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -45,6 +46,29 @@ inline os_shared::Options be_accounts_file_options() {
     options.add_bits = 0644;
     return options;
 }
+
+// A key/value list (GM_PARAM rows) cleared when the object goes.
+struct be_param_list {
+    ZPALIST_handle_typ list;
+    be_param_list() { ZPALIST_init(&list); }
+    ~be_param_list() { GM_PARAM_list_clear(&list); }
+    be_param_list(const be_param_list&) = delete;
+    be_param_list& operator=(const be_param_list&) = delete;
+};
+
+// Appends copies of source's attributes to target, which gets a new array. The array target had
+// before is released when the plug-in built it (an earlier append); the agent's own arrays are
+// never freed. The new array is the agent's to release through ZPAAPI_ReleaseAttr. 0, or 1.
+ZPARC be_append_attributes(ZPAAttrList* source, ZPAAttrList* target);
+
+// A data read's navigation: "NAVIGATE" must be there ("keyword NAVIGATE not found") and be "NEXT"
+// ("'NAVIGATE' value '...' is invalid"). 0, or the failure with the reason in Error.
+ZPARC be_navigate_next(ZPAAttrList* AttributesIn, ZPAError* Error);
+
+// The next piece of a text file for the output slot "TEXT": as many bytes as the slot holds, the
+// last piece terminated. 0 a full piece, 2 the end of the file (a last piece, maybe empty, is in the
+// slot), 1 failure (a missing slot or one without room, a read error) with the reason in Error.
+ZPARC be_read_text_piece(FILE* file, ZPAAttrList* AttributesOut, ZPAError* Error);
 
 // One row of a job's procid file: the key padded to 64 columns, two blanks, the value cut to 2048
 // characters, a line feed.

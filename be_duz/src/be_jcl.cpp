@@ -284,46 +284,9 @@ ZPARC jcl_read(void* Handle, ZPAAttrList* AttributesIn, ZPAAttrList* AttributesO
         BE_DUZ_UpdateErrorSet(Error, 1, "%s", kNullHandleText);
         return ZPA_FAIL;
     }
-    char* navigate = nullptr;
-    ZPARC rc = ZPAAPI_UTILS_AttrListValueGet(AttributesIn, const_cast<char*>("NAVIGATE"), &navigate);
-    if (rc != ZPA_SUCCESS || !navigate) {
-        rc = rc != ZPA_SUCCESS ? rc : ZPA_FAIL;
-        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "keyword %s not found", "NAVIGATE");
-        return rc;
-    }
-    if (std::strcmp(navigate, "NEXT") != 0) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "'%s' value '%s' is invalid", "NAVIGATE", navigate);
-        return ZPA_FAIL;
-    }
-    char* text = nullptr;
-    rc = ZPAAPI_UTILS_AttrListValueGet(AttributesOut, const_cast<char*>("TEXT"), &text);
-    if (rc != ZPA_SUCCESS || !text) {
-        rc = rc != ZPA_SUCCESS ? rc : ZPA_FAIL;
-        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "keyword %s not found", "TEXT");
-        return rc;
-    }
-    int size = 0;
-    rc = ZPAAPI_UTILS_AttrListValueSizeGet(AttributesOut, const_cast<char*>("TEXT"), &size);
-    if (rc != ZPA_SUCCESS || size < 1) {
-        // A slot without room would read nothing for ever and never reach the end.
-        rc = rc != ZPA_SUCCESS ? rc : ZPA_FAIL;
-        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "keyword %s size not found", "TEXT");
-        return rc;
-    }
-    FILE* file = static_cast<FILE*>(Handle);
-    const std::size_t wanted = static_cast<std::size_t>(size);
-    const std::size_t got = std::fread(text, 1, wanted, file);
-    if (got == wanted) return ZPA_SUCCESS;
-    if (std::ferror(file)) {
-        char system_error[256];
-        BE_DUZ_get_system_error(system_error);
-        std::clearerr(file);
-        BE_DUZ_UpdateErrorSet(Error, 1, "failed to read file. error '%s'", system_error);
-        return ZPA_FAIL;
-    }
-    // The end of the text: the slot has room for size + 1 bytes, so the last piece is terminated.
-    text[got] = '\0';
-    return ZPA_EOS;
+    const ZPARC rc = be_navigate_next(AttributesIn, Error);
+    if (rc != ZPA_SUCCESS) return rc;
+    return be_read_text_piece(static_cast<FILE*>(Handle), AttributesOut, Error);
 }
 
 }  // namespace

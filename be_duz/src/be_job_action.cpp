@@ -133,6 +133,18 @@ ZPARC job_action(ZPAConnHandle* Connection, char* Action, ZPAAttrList* Attribute
                 rc = 0;
             }
         }
+    } else if (action == "TRACK") {
+        BE_DUZ_Handles* session = job.session;
+        if (!in_failure_table && session == nullptr) {
+            /* A tracking connection opens the account's session itself; it joins the list. */
+            BE_TRACE(3, "connect first before track");
+            if (ZPAAPI_Connect(nullptr, Connection, AttributesIn, Error) != 1) {
+                session = session_of(Connection, AttributesIn, Action, Error).session;
+                if (session == nullptr) DIAG_printf("fail to find the connection in the list! No tracking.");
+            }
+        }
+        rc = BE_action_track(session, Connection != nullptr ? &Connection->Attributes : nullptr, AttributesIn,
+                             AttributesOut, Error);
     } else if (action == "TRACK_INIT") {
         reload_debug_level();
         BE_TRACE(2, "Unsupported Action:'%s'", Action);

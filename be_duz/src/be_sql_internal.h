@@ -182,6 +182,9 @@ public:
         if (map(status) == 0) BE_DUZ_UpdateErrorSet(error_, static_cast<ZPAErrorCode>(status), "Fetch failed with status %d", status);
         return Fetch::Error;
     }
+    /* A row of this object's query that a caller fetched through the session's statement handle
+     * itself: its NULL columns read as empty texts and 0, as after fetch(). */
+    void row_fetched_elsewhere() { clear_nulls(); }
     /* Number of columns of the executed query; 0 when it cannot be read (error record filled). */
     ub4 column_count() {
         ub4 count = 0;

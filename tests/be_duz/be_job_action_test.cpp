@@ -74,6 +74,7 @@ TEST_F(JobAction, DispatchTable) {
         {"KILL of a failed job does nothing", "KILL", true, Kind::None, true, 0, "", false, true},
         {"DEQUEUE of a failed job does nothing", "DEQUEUE", true, Kind::None, true, 0, "", false, true},
         {"an unknown action of a failed job does nothing", "BOGUS", true, Kind::None, true, 0, "", false, true},
+        {"TRACK of a failed job needs no session", "TRACK", true, Kind::None, true, 0, "", false, true},
         {"KILL without UserData", "KILL", false, Kind::None, true, 1, "CM for OEBS: UserData pointer is NULL", false,
          false},
         {"DELETE without UserData", "DELETE", false, Kind::None, true, 1, "CM for OEBS: UserData pointer is NULL",
@@ -96,13 +97,18 @@ TEST_F(JobAction, DispatchTable) {
         std::remove(kProcid);
         if (c.failed_job) {
             ASSERT_EQ(BE_JOB_write_jobs_failure_file("ORD7", "3", "12154 - could not resolve"), 0);
+            home.write_file(kProcid, "PROCID  0\nDUZ-INSTANCE  VIS\n");
         }
         Pairs in{{"RUNNO", "3"}, {"DUZ-INSTANCE", "VIS"}, {"DUZ-TASKTYPE", "REQUEST"}};
         if (c.with_orderno) in.emplace_back("ORDERNO", "ORD7");
         betest::OwnedList out{{"PROCID", "          "}, {"SYSOUTSIZE", "          "}};
+        ZPAAttrList* out_list = out.list();
+        const ZPAAttr* slots = out_list->Attributes;
         ZPAError error{};
         std::string action = c.action;
-        EXPECT_EQ(ZPAAPI_JOB_ACTION(connection(c.kind), action.data(), job(in), out.list(), &error), c.rc);
+        EXPECT_EQ(ZPAAPI_JOB_ACTION(connection(c.kind), action.data(), job(in), out_list, &error), c.rc);
+        // TRACK appends the procid file's pairs: the new array is the agent's to release.
+        if (out_list->Attributes != slots) ZPAAPI_ReleaseAttr(out_list);
         EXPECT_STREQ(error.text, c.error);
         EXPECT_EQ(home.exists(kSysout), c.notice);
         EXPECT_EQ(failure_row(), c.row_left);

@@ -11,6 +11,18 @@
 
 namespace e2e {
 
+// A text as zpahost prints a value: line feeds, carriage returns and tabs as \n, \r and \t.
+inline std::string printable(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\t') out += "\\t";
+        else out += c;
+    }
+    return out;
+}
+
 class PluginHomeTest : public testbed::AgentHomeTest {
 protected:
     // script: the stand-in database's script (JSON).

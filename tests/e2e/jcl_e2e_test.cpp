@@ -29,16 +29,7 @@ const char* kScript = R"({
   ]
 })";
 
-// The text as zpahost prints a value: tabs and line feeds as \t and \n.
-std::string printable(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\t') out += "\\t";
-        else if (c == '\n') out += "\\n";
-        else out += c;
-    }
-    return out;
-}
+using e2e::printable;
 
 class JobScriptRun : public e2e::PluginHomeTest {
 protected:

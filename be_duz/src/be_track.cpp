@@ -1,0 +1,323 @@
+/* The "TRACK" action: reads the job's request and its tree of child requests, decides the job
+ * status for the agent ("4" running, "5" ended, "7" no valid request id), reports up to 40
+ * requests as active-request attributes and hands the procid file's pairs back. Owns the mapping of
+ * OEBS phase and status codes to words, which the output and statistics use too. */
+#include "be_def.h"
+#include "be_internal.h"
+#include "be_job_internal.h"
+#include "gm_param.h"
+#include "gm_str.h"
+#include "gm_time.h"
+#include "os_shared_file_internal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using be_job::attr;
+using be_job::non_empty;
+
+constexpr const char* kTreeSql =
+    "SELECT DISTINCT f.request_id, (SELECT DISTINCT t.USER_CONCURRENT_PROGRAM_NAME FROM fnd_concurrent_programs_tl t "
+    "WHERE t.LANGUAGE(+) = USERENV('LANG') AND t.CONCURRENT_PROGRAM_ID = f.concurrent_program_id AND "
+    "t.application_id = f.program_application_id AND upper(t.USER_CONCURRENT_PROGRAM_NAME) != 'REQUEST SET STAGE'), "
+    "NVL(f.description, ' '), f.phase_code, f.status_code, NVL(f.parent_request_id, 0), f.priority, "
+    "NVL(f.hold_flag, 'N'), NVL(f.request_type, ' '), NVL(TO_CHAR(f.actual_completion_date,'MM/DD/YYYY'),'NA') "
+    "FROM fnd_concurrent_requests f WHERE nvl(f.request_type, 'X') != 'S' CONNECT BY PRIOR f.request_id = "
+    "f.parent_request_id START WITH f.request_id = :ID ORDER BY f.request_id";
+
+/* Rows reported as active-request attributes; the rows after them are tracked all the same. */
+constexpr int kReportedRows = 40;
+constexpr const char* kJobVariable = "%%";
+constexpr const char* kNoData = "no data";
+/* The six attributes of a reported row, in their order. */
+constexpr const char* kActiveFields[] = {"REQUEST_ID", "PARENT", "REQ_NAME", "PHASE", "STATUS", "PRIORITY"};
+
+/* Phase and status letters and their words. */
+struct Word {
+    char letter;
+    const char* word;
+};
+constexpr Word kPhaseWords[] = {{'R', "RUNNING"}, {'P', "PENDING"}, {'C', "COMPLETE"}, {'I', "INACTIVE"}};
+constexpr Word kStatusWords[] = {
+    {'R', "NORMAL"},     {'T', "TERMINATING"}, {'A', "WAITING"}, {'B', "RESUMING"},   {'I', "NORMAL"},
+    {'Q', "STANDBY"},    {'F', "SCHEDULED"},   {'W', "PAUSED"},  {'D', "DELETED"},    {'H', "ON_HOLD"},
+    {'S', "SUSPENDED"},  {'U', "DISABLED"},    {'M', "NO_MANAGER"}, {'C', "NORMAL"},  {'G', "WARNING"},
+    {'E', "ERROR"},      {'X', "TERMINATED"},
+};
+/* Statuses that make the phase "inactive". */
+constexpr std::string_view kInactiveStatuses = "HSUM";
+
+template <std::size_t N>
+const char* word_of(const Word (&table)[N], char letter) {
+    for (const Word& w : table)
+        if (w.letter == letter) return w.word;
+    return "";
+}
+
+/* One row of the tree query, with the root's id. */
+struct TreeRow {
+    int request_id = 0;
+    char name[241] = "";
+    char description[241] = "";
+    char phase[81] = "";
+    char status[81] = "";
+    int parent = 0;
+    int priority = 0;
+    char hold[2] = "";
+    char type[81] = "";
+    char completed[81] = "";
+};
+
+std::string active_name(int row, const char* field) {
+    char name[96];
+    std::snprintf(name, sizeof name, "%sDUZ-ACTIVE-ATTR%.3d-%s", kJobVariable, row, field);
+    return name;
+}
+
+void set_status(ZPAAttrList* AttributesOut, const char* status) {
+    ZPAAPI_UTILS_AttrListValueSet(AttributesOut, const_cast<char*>("JOBSTATUS"), const_cast<char*>(status));
+}
+
+/* A rerun's procid file says CLEAR_ACTIVE "Y" once: the rows of the earlier run beyond the last row
+ * handled now are blanked ("no data") and the key becomes "N". One locked cycle on the file. */
+void clear_earlier_rows(const char* procid_path, int last_row, ZPAAttrList* AttributesIn, ZPALIST_handle_typ* active) {
+    os_shared::FileLock lock(procid_path);
+    if (!lock || !lock.exists()) return;
+    ZPALIST_handle_typ rows{};
+    if (GM_PARAM_load_file(&rows, procid_path) != CM_RC_OK) return;
+    char clear[8] = "";
+    if (GM_PARAM_list_get(&rows, "CLEAR_ACTIVE", clear, sizeof clear) == CM_RC_OK) {
+        if (std::strcmp(clear, "Y") == 0) {
+            for (int n = last_row + 1; attr(AttributesIn, active_name(n, "REQUEST_ID").c_str()) != nullptr; ++n)
+                for (const char* field : {"REQUEST_ID", "REQ_NAME", "PARENT", "PHASE", "STATUS", "PRIORITY"})
+                    GM_PARAM_list_set(active, active_name(n, field).c_str(), kNoData);
+        }
+        GM_PARAM_list_set(&rows, "CLEAR_ACTIVE", "N");
+        std::string text;
+        GM_PARAM_list_reset(&rows);
+        char* key = nullptr;
+        void* value = nullptr;
+        while (GM_PARAM_list_next(&rows, &key, &value) == CM_RC_OK)
+            text += be_procid_row(key, static_cast<const char*>(value));
+        if (lock.rewrite(text) != CM_RC_OK) DIAG_printf("Failed to save file '%s'", procid_path);
+    }
+    GM_PARAM_list_clear(&rows);
+}
+
+/* The tree query: JOBSTATUS "5" when every handled request has ended, else "4". false when the
+ * query failed (the reason in Error). */
+bool track_tree(BE_DUZ_Handles* session, int root_id, bool whole_tree, ZPALIST_handle_typ* active, int* last_row,
+                bool* finished, ZPAError* Error) {
+    be_sql::Statement stmt(session, Error);
+    TreeRow row;
+    ZPARC rc = stmt.prepare(kTreeSql);
+    if (rc == 0) rc = stmt.bind_int(":ID", &root_id);
+    if (rc == 0) rc = stmt.define_int(1, &row.request_id);
+    if (rc == 0) rc = stmt.define_text(2, row.name, sizeof row.name);
+    if (rc == 0) rc = stmt.define_text(3, row.description, sizeof row.description);
+    if (rc == 0) rc = stmt.define_text(4, row.phase, sizeof row.phase);
+    if (rc == 0) rc = stmt.define_text(5, row.status, sizeof row.status);
+    if (rc == 0) rc = stmt.define_int(6, &row.parent);
+    if (rc == 0) rc = stmt.define_int(7, &row.priority);
+    if (rc == 0) rc = stmt.define_text(8, row.hold, sizeof row.hold);
+    if (rc == 0) rc = stmt.define_text(9, row.type, sizeof row.type);
+    if (rc == 0) rc = stmt.define_text(10, row.completed, sizeof row.completed);
+    if (rc == 0) rc = stmt.execute_no_fetch();
+    if (rc != 0) return false;
+    const be_sql::Fetch first = stmt.fetch();
+    if (first == be_sql::Fetch::Error) return false;
+    if (first == be_sql::Fetch::End) {
+        /* No such request: the job cannot be followed. */
+        BE_DUZ_UpdateErrorSet(Error, OCI_NO_DATA, "Error - OCI_NODATA\n");
+        return false;
+    }
+    const int root = row.request_id;
+    *finished = true;
+    for (int number = 1;; ++number) {
+        const int parent = number > 1 && row.type[0] == 'P' ? root : row.parent;
+        char phase_word[81] = "";
+        int ended = 0;
+        rc = BE_DUZ_track_req(session, row.priority, parent, row.request_id, row.name, row.description, row.phase,
+                              phase_word, row.status, row.hold, row.completed, active, number, &ended, Error);
+        *last_row = number;
+        if (!ended) *finished = false;
+        if (rc == 1) return false;
+        if (rc == 2 || !whole_tree) break;
+        stmt.row_fetched_elsewhere();
+    }
+    return true;
+}
+
+ZPARC action_track(BE_DUZ_Handles* session, ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn,
+                   ZPAAttrList* AttributesOut, ZPAError* Error) {
+    const char* orderno = attr(AttributesIn, "ORDERNO");
+    const char* runno = attr(AttributesIn, "RUNNO");
+    if (orderno == nullptr || runno == nullptr) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "the attribute '%s' is mandatory", orderno == nullptr ? "ORDERNO" : "RUNNO");
+        set_status(AttributesOut, "5");
+        return 1;
+    }
+    PATHNAME_D_typ procid_path = "";
+    BE_DUZ_build_procid_fname(procid_path, orderno, runno);
+
+    be_param_list active;
+    char message[BE_JOB_FAILURE_MSG_SIZE] = "";
+    const char* status = "5";
+    if (be_job_find_in_jobs_failure_file(orderno, runno, message) == 0) {
+        BE_TRACE(3, "Job found in failure file: no query");
+    } else if (session == nullptr) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "The connection object is NULL, can't track.");
+        DIAG_printf("%s", Error != nullptr ? Error->text : "");
+        set_status(AttributesOut, "5");
+        return 1;
+    } else {
+        const char* procid = attr(AttributesIn, "PROCID");
+        if (procid == nullptr) {
+            BE_DUZ_UpdateErrorSet(Error, 1, "the attribute '%s' is mandatory", "PROCID");
+            set_status(AttributesOut, "5");
+            return 1;
+        }
+        const int root_id = std::atoi(procid);
+        if (root_id <= 0) {
+            set_status(AttributesOut, "7");
+            return 0;
+        }
+        const char* wait_child = attr(AttributesIn, "DUZ-WAITCHILD");
+        if (wait_child == nullptr) wait_child = attr(ConnectionAttributes, "DUZ-WAITCHILD");
+        std::string wait = wait_child != nullptr ? wait_child : "";
+        GM_STR_toupper(wait.data());
+        const bool whole_tree = wait != "N" && wait != "NO";
+
+        int last_row = 0;
+        bool finished = false;
+        if (!track_tree(session, root_id, whole_tree, &active.list, &last_row, &finished, Error)) {
+            /* A query that failed ends the job; statistics reports it from the failure table. */
+            DIAG_printf("Tracking of request %d failed: %s", root_id, Error != nullptr ? Error->text : "");
+            BE_SYSOUT_create_job_failure_msg(Error, message);
+            BE_JOB_write_jobs_failure_file(orderno, runno, message);
+            GM_PARAM_list_clear(&active.list);
+        } else {
+            clear_earlier_rows(procid_path, last_row, AttributesIn, &active.list);
+            status = finished ? "5" : "4";
+        }
+    }
+
+    set_status(AttributesOut, status);
+    time_t now = 0;
+    GM_TIME_bin_get_timer(&now);
+    const std::string seconds = std::to_string(static_cast<long long>(now));
+    ZPAAPI_UTILS_AttrListValueSet(AttributesOut, const_cast<char*>("CMRTPROP"), const_cast<char*>(seconds.c_str()));
+    ZPARC rc = 0;
+    if (ZPALIST_count(&active.list) > 0) {
+        ZPAAttrList rows{0, nullptr, 0};
+        if (ZPAAPI_UTILS_list2attr(&active.list, &rows) != 0 || be_append_attributes(&rows, AttributesOut) != 0) {
+            BE_DUZ_UpdateErrorSet(Error, 1, "Fail to convert ZPAlist to job attribute list");
+            rc = 1;
+        }
+        if (rows.Attributes != nullptr) ZPAAPI_utils_release_attr(&rows);
+    }
+
+    /* The procid file's pairs go back to the agent (the job's script view reads them). */
+    if (be_run_number(runno) < 1) {
+        orderno = attr(AttributesIn, "MEMLIB");
+        runno = attr(AttributesIn, "MEMNAME");
+        if (orderno == nullptr || runno == nullptr) {
+            BE_DUZ_UpdateErrorSet(Error, 1, "the attribute '%s' is mandatory", orderno == nullptr ? "MEMLIB" : "MEMNAME");
+            return 1;
+        }
+    }
+    if (be_run_number(runno) > 0) {
+        BE_DUZ_build_procid_fname(procid_path, orderno, runno);
+        const ZPARC appended = BE_DUZ_append_file2Attr(AttributesOut, procid_path, Error);
+        if (appended != 0) {
+            BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(appended), "Fail to load file '%s'. JCL won't be available",
+                                  procid_path);
+        }
+        rc = appended;
+    } else {
+        BE_DUZ_UpdateErrorSet(Error, 1, "No valid orderno and runno are found. JCL won't be available");
+    }
+    return rc;
+}
+
+}  // namespace
+
+CM_EXTERN_C_BEGIN
+
+ZPARC BE_DUZ_req_status(char* phase, char* status, char* hold_flag) {
+    if (phase == nullptr || status == nullptr) return 0;
+    const bool held = hold_flag != nullptr && hold_flag[0] == 'Y';
+    auto set_letter = [](char* text, char letter) {
+        text[0] = letter;
+        text[1] = '\0';
+    };
+    if (phase[0] == 'P' && held) set_letter(status, 'H');
+    else if (phase[0] == 'R' && held) set_letter(status, 'S');
+    else if (phase[0] == 'R' && (status[0] == 'Q' || status[0] == 'I')) set_letter(status, 'B');
+    if (status[0] != '\0' && kInactiveStatuses.find(status[0]) != std::string_view::npos) set_letter(phase, 'I');
+    return 0;
+}
+
+ZPARC BE_DUZ_interpret_status(char* phase, char* status) {
+    /* Both buffers hold at least BE_DUZ_STATUS_WORD_SIZE bytes: the longest word fits. */
+    if (phase != nullptr) std::snprintf(phase, BE_DUZ_STATUS_WORD_SIZE, "%s", word_of(kPhaseWords, phase[0]));
+    if (status != nullptr) std::snprintf(status, BE_DUZ_STATUS_WORD_SIZE, "%s", word_of(kStatusWords, status[0]));
+    return 0;
+}
+
+ZPARC BE_DUZ_track_req(BE_DUZ_Handles* JOB_handle, int priority, int parent_id, int request_id, char* request_name,
+                       char* description, char* phase, char* phase_word, char* status, char* hold_flag,
+                       char* completion_date, ZPALIST_handle_typ* active_list, int row, int* has_ended,
+                       ZPAError* Error) {
+    try {
+        char phase_text[BE_DUZ_STATUS_WORD_SIZE] = "";
+        char status_text[BE_DUZ_STATUS_WORD_SIZE] = "";
+        std::snprintf(phase_text, sizeof phase_text, "%.1s", phase != nullptr ? phase : "");
+        std::snprintf(status_text, sizeof status_text, "%.1s", status != nullptr ? status : "");
+        BE_DUZ_req_status(phase_text, status_text, hold_flag);
+        BE_DUZ_interpret_status(phase_text, status_text);
+        if (phase_word != nullptr) std::snprintf(phase_word, BE_DUZ_STATUS_WORD_SIZE, "%s", phase_text);
+
+        if (row <= kReportedRows && active_list != nullptr) {
+            std::string name = request_name != nullptr ? request_name : "";
+            if (row == 1 && description != nullptr && std::strcmp(description, " ") != 0)
+                name = std::string(description) + " (" + name + ")";
+            const std::string values[] = {std::to_string(request_id), row == 1 ? "" : std::to_string(parent_id), name,
+                                          phase_text, status_text, std::to_string(priority)};
+            for (std::size_t i = 0; i < std::size(kActiveFields); ++i)
+                GM_PARAM_list_append(active_list, active_name(row, kActiveFields[i]).c_str(), values[i].c_str());
+        }
+        const std::string_view status_word = status_text;
+        const bool ended = std::strcmp(phase_text, "COMPLETE") == 0 &&
+                           ((completion_date != nullptr && std::strcmp(completion_date, "NA") != 0) ||
+                            status_word == "TERMINATED" || status_word == "DELETED" || status_word == "ERROR");
+        if (has_ended != nullptr) *has_ended = ended ? 1 : 0;
+        BE_TRACE(4, "Request %d: %s/%s%s", request_id, phase_text, status_text, ended ? " (ended)" : "");
+
+        if (JOB_handle == nullptr || JOB_handle->stmthp == nullptr) return 2;
+        const sword fetched = OCIStmtFetch(JOB_handle->stmthp, JOB_handle->errhp, 1, OCI_FETCH_NEXT, OCI_DEFAULT);
+        if (fetched == OCI_NO_DATA) return 2;
+        return BE_DUZ_OCI_error(JOB_handle->errhp, fetched, Error) == 0 ? 0 : 1;
+    } catch (...) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "%s: out of memory", "BE_DUZ_track_req");
+        return 1;
+    }
+}
+
+ZPARC BE_action_track(BE_DUZ_Handles* JOB_handle, ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn,
+                      ZPAAttrList* AttributesOut, ZPAError* Error) {
+    try {
+        return action_track(JOB_handle, ConnectionAttributes, AttributesIn, AttributesOut, Error);
+    } catch (...) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "%s: out of memory", "BE_action_track");
+        set_status(AttributesOut, "5");
+        return 1;
+    }
+}
+
+CM_EXTERN_C_END

@@ -20,8 +20,11 @@
 #include "os_fork_internal.h"
 
 /* The process name of process start-up; the test clock asks it whether this is the process that
- * resets the shared start time. Absent until that module is linked in. */
-extern "C" char* OS_PROC_name(void) __attribute__((weak));
+ * resets the shared start time. Absent until that module is linked in; declared as part of the C
+ * interface, so that its definition stays exported. */
+CM_EXTERN_C_BEGIN
+char* OS_PROC_name(void) __attribute__((weak));
+CM_EXTERN_C_END
 
 namespace {
 

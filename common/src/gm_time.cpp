@@ -18,13 +18,7 @@
 
 #include "os_diag.h"
 #include "os_fork_internal.h"
-
-/* The process name of process start-up; the test clock asks it whether this is the process that
- * resets the shared start time. Absent until that module is linked in; declared as part of the C
- * interface, so that its definition stays exported. */
-CM_EXTERN_C_BEGIN
-char* OS_PROC_name(void) __attribute__((weak));
-CM_EXTERN_C_END
+#include "os_proc.h" /* the process name: the test clock asks whether this process resets the start time */
 
 namespace {
 
@@ -189,7 +183,7 @@ bool test_clock_active() {
 }
 
 bool is_start_resetting_process() {
-    const char* name = OS_PROC_name ? OS_PROC_name() : nullptr;
+    const char* name = OS_PROC_name();
     return name && std::strcmp(name, "SU") == 0;
 }
 

@@ -10,14 +10,15 @@
 #include "os_shared_file_internal.h"
 
 // The answer of the account requests and the database package install belong to the
-// configuration-manager requests; the writer calls them when they are part of the plug-in.
-extern "C" {
+// configuration-manager requests; the writer calls them when they are part of the plug-in. Declared
+// as part of the C interface, so that their definitions stay exported.
+CM_EXTERN_C_BEGIN
 ZPARC BE_DUZ_PKM_prepare_response(BE_DUZ_xmldata_handle* response_handle, char* account_name, ZPAError* Error,
                                   char* request_error_message, char* request_error_code, char* request_name)
     __attribute__((weak));
 ZPARC BE_DUZ_PKM_install_package(ZPALIST_handle_typ* account_list, char* account_name, ZPAError* Error)
     __attribute__((weak));
-}
+CM_EXTERN_C_END
 
 namespace {
 

@@ -367,13 +367,22 @@ ZPARC BE_DUZ_init_report_parm(BE_DUZ_report_parm* parm_rec);
 #define BE_DUZ_PKM_PREFIX_OEBS "ORVOEBS"
 /* 1 when the action, upper-cased, begins with "ORVCM" or "ORVOEBS", else 0. */
 int BE_DUZ_PKM_isPKMrequest(const char* action);
+/* Runs the configuration-manager request named action (exact names) on the whole request text;
+ * its answer goes into the handle's xmlResponse. 0 when an answer was prepared. */
+ZPARC BE_DUZ_PKM_handle_pkm_request(char* action, char* pkmRequest, BE_DUZ_xmldata_handle* response_handle,
+                                    ZPAError* Error);
 
 /* ------------------------------------------------------------------------------------------------
  * OCI sessions, the connection list, SQL session helpers and the OEBS session context
  * ---------------------------------------------------------------------------------------------- */
 
-/* What a connection's UserData holds; every session object begins with BE_DUZ_data_type. */
-typedef enum { BE_DUZ_NO_TYPE = 0, BE_DUZ_CONNECTION = 1, BE_DUZ_CONNECTION_LIST = 2 } BE_DUZ_DATA_TYPE;
+/* What a connection's UserData holds; every object hung there begins with BE_DUZ_data_type. */
+typedef enum {
+    BE_DUZ_NO_TYPE = 0,
+    BE_DUZ_CONNECTION = 1,
+    BE_DUZ_CONNECTION_LIST = 2,
+    BE_DUZ_ACCOUNT_NAME_LIST = 3 /* the account names of an open "GetCMInstance" list */
+} BE_DUZ_DATA_TYPE;
 
 typedef struct {
     BE_DUZ_DATA_TYPE dataType;
@@ -561,6 +570,120 @@ void BE_DUZ_get_logname(ZPAAttrList* Attributes, const char** log_name);
 int BE_DUZ_init_logfile(const char* filename);
 /* Reaps every ended child without waiting. */
 void sigChldHandler(int sig);
+
+
+
+/* ------------------------------------------------------------------------------------------------
+ * Lists: the list entry points of the job-definition form, the open-list handle and its paging,
+ * the list actions on one request, and the list handlers
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Values of one row, parent and field tags of a list. */
+#define BE_DUZ_REQUEST_MAX_COL 20
+/* Room of a tag: 64 characters and the terminator. */
+#define BE_DUZ_LIST_TAG_SIZE 65
+/* Room of one value of a row: a longer value is cut to 1023 characters, its row kept. */
+#define BE_DUZ_LIST_VALUE_SIZE 1024
+/* Room of the list name kept in the handle. */
+#define BE_DUZ_LIST_REQ_TYPE_SIZE 100
+/* Characters of a whole-text answer handed out per READ. */
+#define BE_DUZ_LIST_PIECE_SIZE 1000
+/* Rows the client fetches ahead for a row list. */
+#define BE_DUZ_LIST_PREFETCH_ROWS 20
+/* Longest message of a ZPAAPI_LIST_ACTION answer (cut before escaping). */
+#define BE_DUZ_LIST_ACTION_MESSAGE_MAX 499
+
+/* One open list, from ZPAAPI_LIST_DATA_OPEN to ZPAAPI_LIST_DATA_CLOSE. */
+struct BE_DUZ_xmldata_handle {
+    int row_index;      /* rows (or whole-text pieces) handed out */
+    int num_of_fields;  /* values of one row */
+    int num_of_parents; /* enclosing element names; the last one is the row's, may hold "%.3d" */
+    char parent_tag[BE_DUZ_REQUEST_MAX_COL][BE_DUZ_LIST_TAG_SIZE];
+    char field_tag[BE_DUZ_REQUEST_MAX_COL][BE_DUZ_LIST_TAG_SIZE];
+    char row_data[BE_DUZ_REQUEST_MAX_COL][BE_DUZ_LIST_VALUE_SIZE];
+    OCIDefine* DUZ_def[BE_DUZ_REQUEST_MAX_COL]; /* unused: the list's statement keeps its defines */
+    char req_type[BE_DUZ_LIST_REQ_TYPE_SIZE];
+    ZPALIST_handle_typ datalist; /* sections "P001", "P002", ... of rows prepared in memory */
+    char* xmlResponse;           /* a whole prebuilt answer (malloc'ed) */
+    int isPKM;                   /* 1: the answer is xmlResponse, handed out in pieces */
+    /* Kept by the list code: */
+    char* header;  /* the request's HEADER element, copied unchanged (malloc'ed), or null */
+    void* query;   /* the row query prepared for this list, or null when none was prepared */
+};
+
+/* The account names of an open "GetCMInstance" list, hung on the connection's UserData. */
+typedef struct {
+    BE_DUZ_DATA_TYPE dataType; /* always BE_DUZ_ACCOUNT_NAME_LIST */
+    ZPALIST_handle_typ names;  /* key/value rows, key and value both the account name */
+} BE_DUZ_AccountNameList;
+/* Frees a list made for "GetCMInstance" (null is ignored). */
+void BE_DUZ_delete_account_name_list(BE_DUZ_AccountNameList* list);
+
+/* The request's "TEXT" holds the XML question; the answer goes into the output "TEXT". */
+ZPARC ZPAAPI_LIST_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
+                         ZPAAttrList* AttributesOut, ZPAError* Error);
+ZPARC ZPAAPI_LIST_DATA_OPEN(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attributes, ZPAError* Error);
+/* 0 while more follows, 2 with the last text, 1 on failure (also a row that does not fit the slot). */
+ZPARC ZPAAPI_LIST_DATA_READ(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* AttributesIn,
+                            ZPAAttrList* AttributesOut, ZPAError* Error);
+ZPARC ZPAAPI_LIST_DATA_CLOSE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
+
+/* Every from_char of input_str becomes to_char, in place: 0 when any was replaced, 2 when none. */
+ZPARC BE_DUZ_SQL_replace_wildchar(char* input_str, char from_char, char to_char);
+
+/* List actions on one request (0 success, 1 failure with the reason in Error). */
+ZPARC BE_DUZ_LIST_set_priority(BE_DUZ_Handles* DUZ_handle, ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_LIST_hold_request(BE_DUZ_Handles* DUZ_handle, ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_LIST_unhold_request(BE_DUZ_Handles* DUZ_handle, ZPAAttrList* xml_attrList, ZPAError* Error);
+
+/* List handlers (0 success). */
+ZPARC BE_DUZ_get_cmlist_list(ZPAConnHandle* Connection, BE_DUZ_xmldata_handle* xml_handle,
+                             ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_resp_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                           ZPAError* Error);
+ZPARC BE_DUZ_get_profile_name_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                                   ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_output_url(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                            ZPAError* Error);
+
+/* Output URL ("ViewOutputUrl"). */
+typedef struct out_info_s {
+    char out_type[20];
+    char x_mode[20];
+    char type[30];
+} out_info;
+
+/* Room of the working texts of the output URL. */
+#define BE_DUZ_URL_TEXT_SIZE 200
+#define BE_DUZ_URL_TYPE_SIZE 20
+#define BE_DUZ_URL_SIZE_SIZE 100
+#define BE_DUZ_URL_FLAG_SIZE 10
+#define BE_DUZ_URL_ADDRESS_SIZE 1024
+
+/* base_url: BE_DUZ_URL_TEXT_SIZE bytes. */
+ZPARC BE_DUZ_Retrive_Base_Url(char* base_url, BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+/* url_id: BE_DUZ_URL_TEXT_SIZE bytes. */
+ZPARC BE_DUZ_Calculate_Url_Id(char* url_id, BE_DUZ_Handles* DUZ_handle, ZPAAttrList* xml_attrList, ZPAError* Error);
+/* out_file and node_name: BE_DUZ_URL_TEXT_SIZE, out_type: BE_DUZ_URL_TYPE_SIZE, size:
+ * BE_DUZ_URL_SIZE_SIZE bytes. */
+ZPARC BE_DUZ_Get_Out_File_Path(char* req_id, char* out_file, char* node_name, char* out_type, char* size,
+                               BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+ZPARC BE_DUZ_Get_Xml_Out_File_Path(char* req_id, char* out_file, char* node_name, char* out_type, char* size,
+                                   BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+/* flag: BE_DUZ_URL_FLAG_SIZE bytes. */
+ZPARC BE_DUZ_Check_if_Publisher(char* req_id, char* flag, BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+ZPARC BE_DUZ_Check_if_Pulisher_And_Get_Out_File_Path(char* req_id, char* out_file, char* node_name, char* out_type,
+                                                     char* size, BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+/* node: BE_DUZ_URL_TEXT_SIZE bytes. */
+ZPARC BE_DUZ_Get_Node(char* node, BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+ZPARC BE_DUZ_init_Out_Types(char* out_type, out_info* info, ZPAError* Error);
+ZPARC BE_DUZ_Calculate_Id(char* url_id, char* req_id, char* out_file, char* node_str, out_info info,
+                          BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+/* success 1: "DUZ-OUTURL", else "DUZ-ERROR"; the whole answer goes into xmlResponse. */
+ZPARC BE_DUZ_Write_OUT_URL_Xml_Response(BE_DUZ_xmldata_handle* xml_handle, int success, const char* text,
+                                        ZPAError* Error);
+/* 1 when ./data/OutViewUsers.xml under AGENT_DIR names the request's account, else 0. */
+int Is_User_Authorized_For_Output_Url(ZPAAttrList* xml_attrList, ZPAError* Error);
 
 
 CM_EXTERN_C_END

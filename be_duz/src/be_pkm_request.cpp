@@ -23,3 +23,15 @@ int BE_DUZ_PKM_isPKMrequest(const char* action) {
 }
 
 CM_EXTERN_C_END
+
+CM_EXTERN_C_BEGIN
+
+ZPARC BE_DUZ_PKM_handle_pkm_request(char* action, char* pkmRequest, BE_DUZ_xmldata_handle* response_handle,
+                                    ZPAError* Error) {
+    (void)pkmRequest;
+    (void)response_handle;
+    BE_DUZ_UpdateErrorSet(Error, 1, "Unknown request: %s ", action != nullptr ? action : "");
+    return ZPA_FAIL;
+}
+
+CM_EXTERN_C_END

@@ -8,6 +8,7 @@
 
 #include "be_def.h"
 #include "gm_param.h"
+#include "os_shared_file_internal.h"
 
 namespace {
 
@@ -177,12 +178,15 @@ ZPARC BE_DUZ_load_ccp_data_to_file(const char* ccpName, char* cacheFileName, con
                         "submission", BE_POS, reqType);
             return ZPA_SUCCESS;
         }
-        OS_FD_typ fd = -1;
-        if (!have_path || BE_DUZ_FILE_open(&fd, path, OS_FILE_CREATE) != CM_RC_OK) {
+        // The cache file is emptied (bits 0744) through the shared-file facility, like every
+        // rewrite of it: a reader sees the old profile or the new one, never part of one.
+        os_shared::Options cache_options;
+        cache_options.new_mode = 0744;
+        cache_options.force_mode = true;
+        if (!have_path || os_shared::write_file(path, "", cache_options) != CM_RC_OK) {
             BE_DUZ_UpdateErrorSet(Error, 1, "%s: Could not create ccp file: %s", BE_POS, path);
             return ZPA_FAIL;
         }
-        OS_FILE_close(fd);
 
         std::string data(BE_DUZ_CCP_DATA_SIZE, '\0');
         if (BE_DUZ_get_ccp_data(ccpName, reqType, Attributes, data.data(), Error) != 0) return ZPA_NOT_FOUND;

@@ -4,10 +4,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "gm_param.h"
+#include "os_shared_file_internal.h"
+#include "zpaapi.h"
 
 // A run number as the agent gives it: decimal text read like atoi ("003" is 3, junk is 0),
 // clamped to the int range.
@@ -34,5 +37,25 @@ inline std::vector<std::string> be_section_names(ZPALIST_handle_typ* sections) {
         names.emplace_back(static_cast<GM_PARAM_subtable_row*>(element)->key);
     return names;
 }
+
+// How the accounts file, its backup and the central-profile cache files are written: they keep
+// their bits, widened by 0644 as every table save does; new ones get 0644.
+inline os_shared::Options be_accounts_file_options() {
+    os_shared::Options options;
+    options.add_bits = 0644;
+    return options;
+}
+
+// The rows of a requests file's content, appended to list by the file's line rules (each line from
+// its first digit on, a section line or a key of more than 63 characters fails the read, a byte
+// 0xFF or a last line without newline ends it). 1, or 2 with the line that failed.
+CM_RC be_reqs_parse(const std::string& content, ZPALIST_handle_typ* list, std::string* failed_line);
+// The requests file's text of a list of rows (key padded to 64 columns, two blanks, the value cut
+// to 2048 characters, a newline and an empty line).
+std::string be_reqs_text(ZPALIST_handle_typ* list);
+// One user's whole turn on a requests file, under the file's locks from start to end: the file is
+// read (created when missing), rows older than a day removed, change(rows) called and, when it
+// returns true, the rows written back. 1, or 2 with the reason in Error (the file left as it was).
+CM_RC be_reqs_update(const char* path, const std::function<bool(ZPALIST_handle_typ*)>& change, ZPAError* Error);
 
 #endif

@@ -5,6 +5,7 @@
 #include "be_def.h"
 #include "gm_param.h"
 #include "gm_str.h"
+#include "os_shared_file_internal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,19 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 namespace {
 
 constexpr const char* kTableDir[] = {"cm", "DUZ", "data"};
-
-/* lockf serialises processes only; the threads of one process are serialised by this mutex, taken
- * before the lock file and released after it. */
-std::mutex& table_mutex() {
-    static std::mutex mutex;
-    return mutex;
-}
 
 void build_in_table_dir(char* file_path, const char* file_name) {
     std::snprintf(file_path, sizeof(PATHNAME_D_typ), "%s%c%s%c%s%c%s", kTableDir[0], '/', kTableDir[1], '/',
@@ -48,30 +41,15 @@ const char* find_row(ZPALIST_handle_typ* list, const char* key) {
     return nullptr;
 }
 
-/* A held table lock: the process mutex and the lockf lock on the lock file. */
-class TableLock {
-public:
-    TableLock() : guard_(table_mutex()) {
-        PATHNAME_D_typ lock_path = "";
-        be_job_build_lock_file_path(lock_path);
-        locked_ = be_job_lock_file(&fd_, lock_path) == 0;
-        if (!locked_) DIAG_printf("Failed to lock file '%s'", lock_path);
-    }
-    ~TableLock() { release(); }
-    TableLock(const TableLock&) = delete;
-    TableLock& operator=(const TableLock&) = delete;
-    bool locked() const { return locked_; }
-    void release() {
-        if (locked_) be_job_unlock_file(fd_);
-        locked_ = false;
-        if (guard_.owns_lock()) guard_.unlock();
-    }
-
-private:
-    std::unique_lock<std::mutex> guard_;
-    OS_FD_typ fd_ = -1;
-    bool locked_ = false;
-};
+/* The table's locks: its process-wide lock for the threads and the lockf lock of its lock file for
+ * the processes, held for a whole load-change-save cycle (os_shared). */
+os_shared::Options table_lock_options() {
+    os_shared::Options options;
+    PATHNAME_D_typ lock_path = "";
+    be_job_build_lock_file_path(lock_path);
+    options.lock_file = lock_path;
+    return options;
+}
 
 /* A loaded table that frees its rows. */
 struct TableRows {
@@ -125,12 +103,9 @@ ZPARC be_job_find_in_jobs_failure_file(const char* orderno, const char* runno, c
     if (orderno == nullptr || runno == nullptr || message == nullptr) return 1;
     PATHNAME_D_typ table_path = "";
     be_job_build_jobs_failure_file_path(table_path);
-    TableLock lock;
-    if (!lock.locked()) return 1;
+    /* Writers replace the table whole: it is read without waiting for their locks. */
     TableRows rows;
-    const CM_RC loaded = GM_PARAM_load_file(&rows.list, table_path);
-    lock.release();
-    if (loaded != CM_RC_OK) {
+    if (GM_PARAM_load_file(&rows.list, table_path) != CM_RC_OK) {
         BE_TRACE(4, "Cannot load file '%s', file probably doesn't exist yet", table_path);
         return 1;
     }
@@ -155,17 +130,15 @@ ZPARC BE_JOB_write_jobs_failure_file(const char* orderno, const char* runno, con
     GM_PARAM_KEY_typ key = "";
     build_key(key, sizeof key, orderno, runno);
 
-    /* The lock comes first: the table is created under it, never truncated. */
-    TableLock lock;
-    if (!lock.locked()) return 1;
-    const int created = ::open(table_path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (created < 0) {
-        DIAG_printf("Failed to create file '%s'", table_path);
+    /* The locks are held from the load to the save, so a row another thread or process adds in
+     * between is never lost. A missing table is created by the save. */
+    os_shared::FileLock lock(table_path, table_lock_options());
+    if (!lock) {
+        DIAG_printf("Failed to lock file '%s'", table_path);
         return 1;
     }
-    ::close(created);
     TableRows rows;
-    if (GM_PARAM_load_file(&rows.list, table_path) != CM_RC_OK) {
+    if (lock.exists() && GM_PARAM_load_file(&rows.list, table_path) != CM_RC_OK) {
         DIAG_printf("Failed to load file '%s'", table_path);
         return 1;
     }
@@ -192,8 +165,11 @@ ZPARC be_job_delete_line_from_jobs_failure_file(const char* orderno, const char*
     if (orderno == nullptr || runno == nullptr) return 1;
     PATHNAME_D_typ table_path = "";
     be_job_build_jobs_failure_file_path(table_path);
-    TableLock lock;
-    if (!lock.locked()) return 1;
+    os_shared::FileLock lock(table_path, table_lock_options());
+    if (!lock) {
+        DIAG_printf("Failed to lock file '%s'", table_path);
+        return 1;
+    }
     TableRows rows;
     if (GM_PARAM_load_file(&rows.list, table_path) != CM_RC_OK) {
         BE_TRACE(4, "Cannot load file '%s', file probably doesn't exist yet", table_path);
@@ -350,10 +326,12 @@ ZPARC be_job_handle_submit_failure(ZPAAttrList* AttributesOut, ZPAAttrList* Attr
 
     PATHNAME_D_typ procid_path = "";
     BE_DUZ_build_procid_fname(procid_path, orderno, runno);
-    FILE* stream = nullptr;
-    if (OS_FILE_fopen(procid_path, &stream, OS_FILE_WRITE) == CM_RC_OK && stream != nullptr) {
+    try {
+        std::string procid;
         auto row = [&](const char* key, const char* value) {
-            std::fprintf(stream, "%-*s  %.*s\n", BE_DUZ_REQS_KEY_WIDTH, key, BE_DUZ_REQS_VALUE_MAX, value);
+            char line[BE_DUZ_REQS_KEY_WIDTH + BE_DUZ_REQS_VALUE_MAX + sizeof(GM_PARAM_KEY_typ) + 8];
+            std::snprintf(line, sizeof line, "%-*s  %.*s\n", BE_DUZ_REQS_KEY_WIDTH, key, BE_DUZ_REQS_VALUE_MAX, value);
+            procid += line;
         };
         row("PROCID", "0");
         row("DUZ-INSTANCE", instance);
@@ -362,8 +340,12 @@ ZPARC be_job_handle_submit_failure(ZPAAttrList* AttributesOut, ZPAAttrList* Attr
         if (ZPAAPI_UTILS_AttrListValueGet(AttributesIn, const_cast<char*>("DUZ-DISPLAY_OUTPUT"), &display) == 0 &&
             display != nullptr)
             row("DUZ-DISPLAY_OUTPUT", display);
-        OS_FILE_fclose(stream);
-    } else {
+        /* Written whole through the shared-file facility: a reader sees the old file or the new one. */
+        os_shared::Options procid_options;
+        procid_options.add_bits = 0644;
+        if (os_shared::write_file(procid_path, procid, procid_options) != CM_RC_OK)
+            DIAG_printf("Failed to open file '%s'", procid_path);
+    } catch (...) {
         DIAG_printf("Failed to open file '%s'", procid_path);
     }
 

@@ -1,46 +1,48 @@
 // Encryption key change of the accounts file, driven by the agent one action per call: back the
 // file up, re-encrypt every stored password from the old local key to the new one ("Deploy"),
 // restore the backup, or remove it. Only ./data/DUZ_inst.dat and its backup are touched.
-#include <spawn.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "be_def.h"
 #include "be_internal.h"
 #include "gm_param.h"
 
-extern char** environ;
-
 namespace {
 
 std::string data_file(const char* name) { return std::string("./data/") + name + ".dat"; }
 
-// Runs a command without a shell and returns its status the way the command processor reports
-// it (a wait status: 0 on success; 127 as exit code when the program cannot be started).
-int run_command(const std::vector<std::string>& words) {
-    std::vector<char*> argv;
-    for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return 127 << 8;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    return status;
+// The backup holds a copy of the accounts file made through the shared-file facility, so neither
+// is ever seen half-written. Results are those of the copy and remove commands they replace: 0 on
+// success, 1 on failure.
+ZPARC copy_accounts_file(const std::string& from, const std::string& to) {
+    std::string content;
+    struct stat status {};
+    if (os_shared::read_file(from, content, &status) != CM_RC_OK) return ZPA_FAIL;
+    os_shared::Options options = be_accounts_file_options();
+    options.new_mode = status.st_mode & 07777;  // a new copy gets the bits of its source
+    options.add_bits = 0;
+    return os_shared::write_file(to, content, options) == CM_RC_OK ? ZPA_SUCCESS : ZPA_FAIL;
 }
 
-std::string command_text(const std::vector<std::string>& words) {
-    std::string text;
-    for (const std::string& w : words) text += (text.empty() ? "" : " ") + w;
-    return text;
+ZPARC remove_backup(const std::string& backup) {
+    os_shared::FileLock lock(backup);
+    if (!lock || !lock.exists()) return ZPA_FAIL;
+    return lock.remove() == CM_RC_OK ? ZPA_SUCCESS : ZPA_FAIL;
+}
+
+// The backup replaces the accounts file under the accounts file's locks, then goes.
+ZPARC restore_backup(const std::string& backup, const std::string& accounts) {
+    os_shared::FileLock lock(accounts, be_accounts_file_options());
+    std::string content;
+    if (!lock || os_shared::read_file(backup, content) != CM_RC_OK || lock.rewrite(content) != CM_RC_OK)
+        return ZPA_FAIL;
+    return remove_backup(backup);
 }
 
 // A decimal length attribute, clamped to the length of the value it describes.
@@ -53,6 +55,12 @@ int clamp_length(const char* length_text, const char* value) {
 
 ZPARC deploy(ZPAAttrList* AttributesIn, ZPAError* Error) {
     const std::string accounts = data_file(BE_DUZ_ACCOUNTS_FILE_NAME);
+    // The accounts file's locks are held from the load to the save.
+    os_shared::FileLock lock(accounts, be_accounts_file_options());
+    if (!lock) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "%s Failed to save account file %s.", BE_POS, accounts.c_str());
+        return ZPA_FAIL;
+    }
     ZPALIST_handle_typ sections{};
     ZPALIST_init(&sections);
     if (BE_DUZ_load_all_lcp(&sections) == 0) {
@@ -178,24 +186,17 @@ ZPARC ZPAAPI_PASSWORDKEY_ACTION(struct ZPAConnHandle* ConnHandle, char* Action, 
         const std::string backup = data_file(BE_DUZ_ACCOUNTS_BACKUP_FILE_NAME);
         ZPARC rc = ZPA_SUCCESS;
         if (std::strcmp(Action, "BackUp") == 0) {
-            const std::vector<std::string> cmd{"cp", accounts, backup};
-            BE_TRACE(4, " %s BackUp command: '%s'", BE_POS, command_text(cmd).c_str());
-            rc = run_command(cmd);
+            BE_TRACE(4, " %s BackUp: '%s' to '%s'", BE_POS, accounts.c_str(), backup.c_str());
+            rc = copy_accounts_file(accounts, backup);
         }
         if (std::strcmp(Action, "CleanUp") == 0) {
-            const std::vector<std::string> cmd{"rm", backup};
-            BE_TRACE(4, " %s CleanUp command: '%s'", BE_POS, command_text(cmd).c_str());
-            rc = run_command(cmd);
+            BE_TRACE(4, " %s CleanUp: '%s'", BE_POS, backup.c_str());
+            rc = remove_backup(backup);
         }
         if (std::strcmp(Action, "Restore") == 0) {
-            const std::vector<std::string> copy{"cp", backup, accounts};
-            BE_TRACE(4, " %s Restore command: '%s'", BE_POS, command_text(copy).c_str());
-            if (run_command(copy) != 0) {
-                BE_TRACE(1, " %sError running: '%s'", BE_POS, command_text(copy).c_str());
-                rc = ZPA_FAIL;
-            } else {
-                rc = run_command({"rm", backup});
-            }
+            BE_TRACE(4, " %s Restore: '%s' to '%s'", BE_POS, backup.c_str(), accounts.c_str());
+            rc = restore_backup(backup, accounts);
+            if (rc != ZPA_SUCCESS) BE_TRACE(1, " %sError restoring '%s'", BE_POS, backup.c_str());
         }
         if (std::strcmp(Action, "Deploy") == 0) rc = deploy(AttributesIn, Error);
         BE_TRACE(4, "Ending: '%s'", "ZPAAPI_PASSWORDKEY_ACTION");

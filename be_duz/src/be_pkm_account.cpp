@@ -5,7 +5,9 @@
 #include <string>
 
 #include "be_def.h"
+#include "be_internal.h"
 #include "gm_param.h"
+#include "os_shared_file_internal.h"
 
 // The answer of the account requests and the database package install belong to the
 // configuration-manager requests; the writer calls them when they are part of the plug-in.
@@ -137,7 +139,10 @@ ZPARC BE_DUZ_PKM_populate_account_data(char* account_to_update, char* account_na
         } else {
             std::snprintf(path, sizeof path, "./data/%s.dat", BE_DUZ_ACCOUNTS_FILE_NAME);
         }
-        const CM_RC load = GM_PARAM_subtable_load_file(&sections, path);
+        // The file's locks are held from the load to the save: an account that another thread or
+        // process adds in between is not lost. The save below goes through this lock.
+        os_shared::FileLock lock(path, be_accounts_file_options());
+        const CM_RC load = lock ? GM_PARAM_subtable_load_file(&sections, path) : CM_RC_FAIL;
         if (load != CM_RC_OK && load != CM_RC_END) {
             BE_DUZ_subtable_list_clear(&sections);
             BE_DUZ_UpdateErrorSet(Error, 1, "Failed to load %s accounts file", path);

@@ -64,7 +64,12 @@ ZPARC BE_ENV_update_encryption(ZPAError* Error) {
     ZPALIST_handle_typ sections{};
     ZPALIST_init(&sections);
     try {
-        if (GM_PARAM_subtable_load_file(&sections, accounts) != CM_RC_OK) {
+        // The accounts file's locks are held from the load to the indicator's removal. Another
+        // thread or process that converted the file meanwhile has removed the indicator: then
+        // there is nothing left to do.
+        os_shared::FileLock lock(accounts, be_accounts_file_options());
+        if (lock && stat(indicator, &st) != 0) return ZPA_SUCCESS;
+        if (!lock || GM_PARAM_subtable_load_file(&sections, accounts) != CM_RC_OK) {
             BE_DUZ_subtable_list_clear(&sections);
             BE_DUZ_UpdateErrorSet(Error, 0, "%s:Could not find old accounts file. No accounts to update%s", BE_POS, "");
             return ZPA_FAIL;

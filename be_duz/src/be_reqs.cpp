@@ -1,6 +1,6 @@
-// The submitted-requests file ./data/DUZ_reqs.dat (request id and the epoch second it was seen)
-// and the locked open of the plug-in's work files: readers share a read lock, writers hold an
-// exclusive lock from open to close and merge what other processes wrote in the meantime.
+// The submitted-requests file ./data/DUZ_reqs.dat (request id and the epoch second it was seen),
+// read and rewritten through the shared-file facility, and the locked open of the plug-in's work
+// files. A user's read, prune, change and write can run as one cycle under the file's locks.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,12 +15,14 @@
 
 #include "be_def.h"
 #include "gm_param.h"
+#include "be_internal.h"
 #include "gm_str.h"
 #include "os_file.h"
+#include "os_shared_file_internal.h"
 
 namespace {
 
-constexpr mode_t kAppendMode = 0764;
+constexpr mode_t kAppendMode = 0764;  // bits of a requests file the reader creates
 constexpr mode_t kCreateMode = 0744;
 constexpr std::size_t kKeyMax = sizeof(GM_PARAM_KEY_typ) - 1;
 constexpr std::size_t kValueMax = sizeof(GM_PARAM_ROW_VALUE_typ) - 1;
@@ -61,10 +63,35 @@ bool row_is_old(const char* value, std::time_t now) {
     return static_cast<long long>(now) - std::strtoll(value, nullptr, 10) > BE_DUZ_REQS_MAX_AGE;
 }
 
-// Rows of the file open on fd (offset at its start) that the caller's list lacks and that are not
-// old: written again so that a request added by another process since this one read the file is
-// kept. Unreadable lines are skipped; a full read of the file would have refused them.
-void collect_missing_rows(OS_FD_typ fd, ZPALIST_handle_typ* currList, ZPALIST_handle_typ* missing) {
+// The requests file's line rule, one byte at a time: the line is kept from its first digit on,
+// bytes past the buffer are dropped, a newline ends it (kept, then the terminator).
+class ReqLine {
+public:
+    explicit ReqLine(char* line) : line_(line) {}
+    // true when the byte ended the line
+    bool take(unsigned char byte) {
+        if (byte == '\n') {
+            line_[pos_] = '\n';
+            line_[pos_ + 1] = '\0';
+            return true;
+        }
+        // The last two places stay free for the newline and the terminator.
+        if (pos_ >= BE_DUZ_REQS_LINE_MAX - 1) return false;
+        line_[pos_] = static_cast<char>(byte);
+        if (std::isdigit(byte)) digit_seen_ = true;
+        if (digit_seen_) ++pos_;
+        return false;
+    }
+
+private:
+    char* line_;
+    std::size_t pos_ = 0;
+    bool digit_seen_ = false;
+};
+
+// Rows of the file's content that the caller's list lacks and that are not old: written again so
+// that a request another process added since this one read the file is kept.
+void collect_missing_rows(const std::string& content, ZPALIST_handle_typ* currList, ZPALIST_handle_typ* missing) {
     std::set<std::string> known;
     ZPALIST_handle_typ walk = *currList;
     ZPALIST_reset(&walk);
@@ -74,12 +101,7 @@ void collect_missing_rows(OS_FD_typ fd, ZPALIST_handle_typ* currList, ZPALIST_ha
         known.insert(static_cast<GM_PARAM_table_row*>(element)->key);
 
     ZPALIST_handle_typ on_disk{};
-    char line[BE_DUZ_REQS_LINE_MAX + 1];
-    for (;;) {
-        std::memset(line, 0, sizeof line);
-        if (BE_DUZ_ReadReqLine(fd, line, nullptr) != CM_RC_OK) break;
-        if (BE_DUZ_param_parse_str(&on_disk, line) != CM_RC_OK) BE_TRACE(4, "skipping line %s", line);
-    }
+    be_reqs_parse(content, &on_disk, nullptr);  // unreadable lines are skipped
     const std::time_t now = std::time(nullptr);
     ZPALIST_reset(&on_disk);
     while (ZPALIST_next_ptr(&on_disk, &element, &size) == CM_RC_OK) {
@@ -91,19 +113,11 @@ void collect_missing_rows(OS_FD_typ fd, ZPALIST_handle_typ* currList, ZPALIST_ha
     ZPALIST_clear(&on_disk);
 }
 
-CM_RC write_rows(OS_FD_typ fd, ZPALIST_handle_typ* list) {
-    GM_PARAM_list_reset(list);
-    char* key = nullptr;
-    void* value = nullptr;
-    CM_RC rc;
-    while ((rc = GM_PARAM_list_next(list, &key, &value)) == CM_RC_OK) {
-        char line[BE_DUZ_REQS_KEY_WIDTH + BE_DUZ_REQS_VALUE_MAX + sizeof(GM_PARAM_KEY_typ) + 8];
-        int n = std::snprintf(line, sizeof line, "%-*s  %.*s\n\n", BE_DUZ_REQS_KEY_WIDTH, key,
-                              BE_DUZ_REQS_VALUE_MAX, static_cast<const char*>(value));
-        if (n < 0 || static_cast<std::size_t>(n) >= sizeof line) return CM_RC_FAIL;
-        if (OS_FILE_write(fd, line, n) != CM_RC_OK) return CM_RC_FAIL;
-    }
-    return rc;
+// The requests file keeps the bits it has; the reader creates it with 0764.
+os_shared::Options reqs_file_options() {
+    os_shared::Options options;
+    options.new_mode = kAppendMode;
+    return options;
 }
 
 }  // namespace
@@ -185,53 +199,36 @@ CM_RC BE_DUZ_read_reqs_file(const char* reqFilePath, ZPALIST_handle_typ* currLis
         BE_DUZ_UpdateErrorSet(Error, 1, "Failed to open file %s for READ.", reqFilePath ? reqFilePath : "");
         return CM_RC_FAIL;
     }
-    OS_FD_typ fd = -1;
-    if (OS_FILE_check_existence(reqFilePath, OS_FILE_ACCESS_EXIST) != CM_RC_OK) {
-        BE_TRACE(4, "File %s is not found. Creating new file.", reqFilePath);
-        if (BE_DUZ_FILE_open(&fd, reqFilePath, OS_FILE_APPEND) != CM_RC_OK) {
-            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to create file: '%s'.", reqFilePath);
+    try {
+        if (OS_FILE_check_existence(reqFilePath, OS_FILE_ACCESS_EXIST) != CM_RC_OK) {
+            BE_TRACE(4, "File %s is not found. Creating new file.", reqFilePath);
+            if (os_shared::create_file(reqFilePath, reqs_file_options()) != CM_RC_OK) {
+                BE_DUZ_UpdateErrorSet(Error, 1, "Failed to create file: '%s'.", reqFilePath);
+                return CM_RC_FAIL;
+            }
+            return CM_RC_OK;
+        }
+        // Writers replace the file whole, so it is read as one piece without a lock.
+        std::string content;
+        if (os_shared::read_file(reqFilePath, content) != CM_RC_OK) {
+            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to open file %s for READ.", reqFilePath);
             return CM_RC_FAIL;
         }
-        if (OS_FILE_close(fd) != CM_RC_OK) {
-            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to close file: '%s' for CREATE NEW.", reqFilePath);
+        std::string failed_line;
+        if (be_reqs_parse(content, currList, &failed_line) != CM_RC_OK) {
+            BE_DUZ_UpdateErrorSet(Error, 1, "Failed adding line %s to reqs list", failed_line.c_str());
             return CM_RC_FAIL;
         }
         return CM_RC_OK;
-    }
-    if (BE_DUZ_FILE_open(&fd, reqFilePath, OS_FILE_READ) != CM_RC_OK) {
+    } catch (...) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Failed to open file %s for READ.", reqFilePath);
         return CM_RC_FAIL;
     }
-    if (lock_reg(fd, F_SETLKW, F_RDLCK, 0, SEEK_SET, 0) < 0) {
-        char system_error[256];
-        BE_DUZ_UpdateErrorSet(Error, 1, "Failed in locking for READ file %s.", reqFilePath);
-        BE_TRACE(2, "error is: %s", BE_DUZ_get_system_error(system_error));
-        ::close(fd);
-        return CM_RC_FAIL;
-    }
-    char line[BE_DUZ_REQS_LINE_MAX + 1];
-    for (;;) {
-        std::memset(line, 0, sizeof line);
-        CM_RC rc = BE_DUZ_ReadReqLine(fd, line, Error);
-        if (rc == CM_RC_EOF) break;
-        if (rc != CM_RC_OK) {
-            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to read from file");
-            BE_DUZ_unlock_close_reqs_file(fd, reqFilePath, currList, Error);
-            return CM_RC_FAIL;
-        }
-        if (BE_DUZ_param_parse_str(currList, line) != CM_RC_OK) {
-            BE_DUZ_UpdateErrorSet(Error, 1, "Failed adding line %s to reqs list", line);
-            BE_DUZ_unlock_close_reqs_file(fd, reqFilePath, currList, Error);
-            return CM_RC_FAIL;
-        }
-    }
-    return BE_DUZ_unlock_close_reqs_file(fd, reqFilePath, currList, Error);
 }
 
 CM_RC BE_DUZ_ReadReqLine(OS_FD_typ fd, char* line, ZPAError* Error) {
     if (!line) return CM_RC_FAIL;
-    std::size_t pos = 0;
-    bool digit_seen = false;
+    ReqLine builder(line);
     for (;;) {
         unsigned char byte = 0;
         ssize_t n = ::read(fd, &byte, 1);
@@ -242,17 +239,7 @@ CM_RC BE_DUZ_ReadReqLine(OS_FD_typ fd, char* line, ZPAError* Error) {
             return CM_RC_FAIL;
         }
         if (n == 0 || byte == 0xFF) return CM_RC_EOF;
-        if (byte == '\n') {
-            line[pos] = '\n';
-            line[pos + 1] = '\0';
-            return CM_RC_OK;
-        }
-        // Everything before the line's first digit is dropped; bytes past the buffer too, but the
-        // last two places stay free for the newline and the terminator.
-        if (pos >= BE_DUZ_REQS_LINE_MAX - 1) continue;
-        line[pos] = static_cast<char>(byte);
-        if (std::isdigit(byte)) digit_seen = true;
-        if (digit_seen) ++pos;
+        if (builder.take(byte)) return CM_RC_OK;
     }
 }
 
@@ -313,28 +300,33 @@ CM_RC BE_DUZ_remove_old_req(ZPALIST_handle_typ* list) {
 
 CM_RC BE_DUZ_write_reqs_file(const char* reqFilePath, ZPALIST_handle_typ* currList, ZPAError* Error) {
     BE_TRACE(4, "Starting: '%s'", "BE_DUZ_write_reqs_file");
-    OS_FD_typ fd = -1;
-    if (!reqFilePath || !currList || open_for_write(&fd, reqFilePath) != CM_RC_OK) {
+    if (!reqFilePath || !currList) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Failed to open file: '%s' for WRITE.", reqFilePath ? reqFilePath : "");
         return CM_RC_FAIL;
     }
-    // The caller read the file in an earlier, separate step; another process may have added rows
-    // since. They are read under this exclusive lock and written out with the caller's rows.
-    ZPALIST_handle_typ missing{};
-    collect_missing_rows(fd, currList, &missing);
-    CM_RC rc = truncate_locked(fd) ? write_rows(fd, currList) : CM_RC_FAIL;
-    if (rc == CM_RC_END && missing.count > 0) rc = write_rows(fd, &missing);
-    ZPALIST_clear(&missing);
-    if (rc != CM_RC_END) {
+    try {
+        os_shared::FileLock lock(reqFilePath, reqs_file_options());
+        if (!lock || !lock.exists()) {
+            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to open file: '%s' for WRITE.", reqFilePath);
+            return CM_RC_FAIL;
+        }
+        // A caller that read the file in an earlier, separate step may have missed rows another
+        // process added since; they are read under the lock and written out with the caller's.
+        std::string current;
+        ZPALIST_handle_typ missing{};
+        if (lock.read(current) == CM_RC_OK) collect_missing_rows(current, currList, &missing);
+        std::string text = be_reqs_text(currList);
+        text += be_reqs_text(&missing);
+        ZPALIST_clear(&missing);
+        if (lock.rewrite(text) != CM_RC_OK) {
+            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to save list into file: %s", reqFilePath);
+            return CM_RC_FAIL;
+        }
+        return CM_RC_OK;
+    } catch (...) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Failed to save list into file: %s", reqFilePath);
-        ::close(fd);
         return CM_RC_FAIL;
     }
-    if (OS_FILE_close(fd) != CM_RC_OK) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "Failed to close file: '%s' for BE_DUZ_WRITE.", reqFilePath);
-        return CM_RC_FAIL;
-    }
-    return CM_RC_OK;
 }
 
 CM_RC BE_DUZ_unlock_close_reqs_file(OS_FD_typ fd, const char* reqFilePath, ZPALIST_handle_typ* currList, ZPAError* Error) {
@@ -354,3 +346,60 @@ CM_RC BE_DUZ_unlock_close_reqs_file(OS_FD_typ fd, const char* reqFilePath, ZPALI
 }
 
 }  // extern "C"
+
+CM_RC be_reqs_parse(const std::string& content, ZPALIST_handle_typ* list, std::string* failed_line) {
+    char line[BE_DUZ_REQS_LINE_MAX + 1];
+    std::memset(line, 0, sizeof line);
+    ReqLine builder(line);
+    for (const char c : content) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == 0xFF) break;  // read as the end of the file
+        if (!builder.take(byte)) continue;
+        if (BE_DUZ_param_parse_str(list, line) != CM_RC_OK) {
+            if (failed_line) *failed_line = line;
+            return CM_RC_FAIL;
+        }
+        std::memset(line, 0, sizeof line);
+        builder = ReqLine(line);
+    }
+    return CM_RC_OK;  // a last line without its newline is not a row
+}
+
+std::string be_reqs_text(ZPALIST_handle_typ* list) {
+    std::string text;
+    ZPALIST_handle_typ walk = *list;
+    ZPALIST_reset(&walk);
+    void* element = nullptr;
+    unsigned int size = 0;
+    while (ZPALIST_next_ptr(&walk, &element, &size) == CM_RC_OK) {
+        const auto* row = static_cast<const GM_PARAM_table_row*>(element);
+        std::string key = row->key;
+        if (key.size() < BE_DUZ_REQS_KEY_WIDTH) key.resize(BE_DUZ_REQS_KEY_WIDTH, ' ');
+        text += key;
+        text += "  ";
+        text.append(row->val, strnlen(row->val, BE_DUZ_REQS_VALUE_MAX));
+        text += "\n\n";
+    }
+    return text;
+}
+
+CM_RC be_reqs_update(const char* path, const std::function<bool(ZPALIST_handle_typ*)>& change, ZPAError* Error) {
+    if (!path) return CM_RC_FAIL;
+    try {
+        os_shared::FileLock lock(path, reqs_file_options());
+        if (!lock || lock.create() != CM_RC_OK) {
+            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to open file: '%s' for WRITE.", path);
+            return CM_RC_FAIL;
+        }
+        // The reads and the write below go through the lock this thread now holds.
+        ZPALIST_handle_typ rows{};
+        CM_RC rc = BE_DUZ_read_reqs_file(path, &rows, Error);
+        if (rc == CM_RC_OK) rc = BE_DUZ_remove_old_req(&rows);
+        if (rc == CM_RC_OK && !change(&rows)) rc = CM_RC_FAIL;
+        if (rc == CM_RC_OK) rc = BE_DUZ_write_reqs_file(path, &rows, Error);
+        GM_PARAM_list_clear(&rows);
+        return rc;
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+}

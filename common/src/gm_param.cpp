@@ -1,12 +1,11 @@
 /* Parameter tables, flat form: the line rules of the table format, the reader and writer of flat
  * table files, and the operations on a key/value list (a generic list of GM_PARAM_table_row
- * elements). Also the locked whole-file reading and writing shared with the sectioned form. */
+ * elements). Also the whole-file reading and writing of table files (through the shared-file
+ * facility) shared with the sectioned form. */
 #include "gm_param.h"
 #include "gm_param_internal.h"
 #include "os_diag.h"
-
-#include <fcntl.h>
-#include <unistd.h>
+#include "os_shared_file_internal.h"
 
 #include <cctype>
 #include <cerrno>
@@ -63,90 +62,29 @@ ParsedLine split_line(std::string_view line) {
 }
 
 CM_RC read_file(const std::string& path, FileImage& image) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return CM_RC_FAIL;
-    // A shared lock keeps a writer (which holds an exclusive lock) from being read half-way.
-    struct flock lock {};
-    lock.l_type = F_RDLCK;
-    lock.l_whence = SEEK_SET;
-    while (::fcntl(fd, F_SETLKW, &lock) < 0 && errno == EINTR) {
-    }
-    CM_RC rc = CM_RC_OK;
-    if (::fstat(fd, &image.status) != 0) {
-        rc = CM_RC_FAIL;
-    } else {
-        image.content.clear();
-        char buffer[8192];
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                rc = CM_RC_FAIL;
-                break;
-            }
-            if (n == 0) break;
-            image.content.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-    ::close(fd);
-    return rc;
+    // Writers replace a table file whole (os_shared), so a read without a lock never sees a torn one.
+    return os_shared::read_file(path, image.content, &image.status) == CM_RC_OK ? CM_RC_OK : CM_RC_FAIL;
 }
 
-namespace {
-
-bool write_all(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+os_shared::Options table_file_options() {
+    os_shared::Options options;
+    options.new_mode = 0644;
+    options.add_bits = 0644;  // a saved table is readable by every process of the agent
+    return options;
 }
-
-bool read_all(int fd, std::string& text) {
-    text.clear();
-    char buffer[8192];
-    off_t offset = 0;
-    for (;;) {
-        const ssize_t n = ::pread(fd, buffer, sizeof buffer, offset);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) return true;
-        text.append(buffer, static_cast<std::size_t>(n));
-        offset += n;
-    }
-}
-
-}  // namespace
 
 CM_RC write_file(const std::string& path, std::string text, WriteHooks* hooks, struct stat* written) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        const int err = errno;
-        DIAG_TRACE(1, "%s failed to open file: %s. errno=%d, %s", "GM_PARAM", path.c_str(), err, std::strerror(err));
+    os_shared::FileLock lock(path, table_file_options());
+    if (!lock) {
+        DIAG_TRACE(1, "%s failed to open file: %s. errno=%d, %s", "GM_PARAM", path.c_str(), errno, std::strerror(errno));
         return CM_RC_FAIL;
     }
-    // The lock is taken before the file is truncated, so a reader or writer holding it never sees
-    // the file emptied under it.
-    int lock_rc;
-    while ((lock_rc = ::lockf(fd, F_LOCK, 0)) < 0 && errno == EINTR) {
+    if (hooks && lock.exists()) {
+        std::string current;
+        struct stat status {};
+        if (lock.read(current, &status) == CM_RC_OK) hooks->before_write(status, current, text);
     }
-    if (lock_rc < 0) DIAG_ERROR("%s : lockf : %s", "GM_PARAM", std::strerror(errno));
-    struct stat status {};
-    CM_RC rc = CM_RC_OK;
-    if (::fstat(fd, &status) == 0) {
-        (void)::fchmod(fd, (status.st_mode & 07777) | 0644);
-        if (hooks) {
-            std::string current;
-            if (read_all(fd, current)) hooks->before_write(status, current, text);
-        }
-    }
-    if (::ftruncate(fd, 0) != 0 || !write_all(fd, text)) rc = CM_RC_FAIL;
-    if (written && ::fstat(fd, written) != 0) rc = CM_RC_FAIL;
-    ::close(fd);
-    return rc;
+    return lock.rewrite(text, written);
 }
 
 std::string time_text(time_t when) {

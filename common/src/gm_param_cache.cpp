@@ -402,6 +402,18 @@ CM_RC guarded(F&& f) {
     }
 }
 
+// A save takes the table file's lock before the cache's: a thread that holds a file's lock may
+// log, and logging reads settings from the cache, so the two are always taken in this order.
+// The write inside the save then runs under the lock already held.
+CM_RC save_locked(Cache& cache, const char* name) {
+    try {
+        os_shared::FileLock file(table_path(name), table_file_options());
+        return guarded([&] { return save_table(cache, name); });
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+}
+
 bool unsigned_level(const char* text, int* level) {
     if (!*text) return false;
     long value = 0;
@@ -471,7 +483,7 @@ CM_RC GM_PARAM_delete(const char* table_name, const char* key) {
 
 CM_RC GM_PARAM_save(const char* table_name) {
     if (!table_name) return CM_RC_FAIL;
-    return guarded([&] { return save_table(TABLE_list, table_name); });
+    return save_locked(TABLE_list, table_name);
 }
 
 CM_RC GM_PARAM_clear(void) {
@@ -574,7 +586,7 @@ CM_RC GM_PARAM_subtable_set(const char* table_name, const char* subtable_name, c
 
 CM_RC GM_PARAM_subtable_save(const char* table_name) {
     if (!table_name) return CM_RC_FAIL;
-    return guarded([&] { return save_table(SUBTABLE_list, table_name); });
+    return save_locked(SUBTABLE_list, table_name);
 }
 
 CM_RC GM_PARAM_subtable_delete(const char* table_name, const char* subtable_name) {

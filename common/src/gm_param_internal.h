@@ -1,9 +1,10 @@
 /* Helpers shared by the parameter-table sources (not exported): the row layout, the line rules of
- * the table format, and the locked reading and writing of a whole table file. */
+ * the table format, and the reading and writing of a whole table file. */
 #ifndef GM_PARAM_INTERNAL_H
 #define GM_PARAM_INTERNAL_H
 
 #include "gm_param.h"
+#include "os_shared_file_internal.h"
 
 #include <sys/stat.h>
 
@@ -62,13 +63,17 @@ struct FileImage {
     struct stat status {};
 };
 
-// Reads a whole file under a shared read lock. 1, or 2 when it cannot be opened or read.
+// Reads a whole file as its last writer left it (os_shared::read_file). 1, or 2 when it cannot be
+// opened or read.
 CM_RC read_file(const std::string& path, FileImage& image);
 
-// Rewrites a file under an exclusive lock taken before it is truncated (created when missing,
-// permission bits widened by 0644). When `merge` is given, it is called under the lock with the
+// How table files are written: new ones with bits 0644, existing ones widened by 0644.
+os_shared::Options table_file_options();
+
+// Rewrites a file whole under its shared-file locks (os_shared::FileLock, created when missing).
+// When `hooks` is given and the file exists, before_write is called under the lock with the
 // file's status and current content and may replace the text to write. `written` receives the
-// status after the write. 1, or 2 when the open or a write fails.
+// status after the write. 1, or 2 when the lock or the write fails (the old file is then kept).
 struct WriteHooks {
     virtual ~WriteHooks() = default;
     virtual void before_write(const struct stat& status, const std::string& current, std::string& text) = 0;

@@ -57,26 +57,28 @@ std::string AgentHome::read_file(const std::string& relative) const {
 
 bool AgentHome::exists(const std::string& relative) const { return fs::exists(fs::path(path_) / relative); }
 
-StderrCapture::StderrCapture() {
-    char tmpl[] = "/tmp/appbridge-stderr-XXXXXX";
-    int fd = mkstemp(tmpl);
-    if (fd < 0) throw std::runtime_error("mkstemp failed");
+FdCapture::FdCapture(int fd) : fd_(fd) {
+    char tmpl[] = "/tmp/appbridge-capture-XXXXXX";
+    int tmp = mkstemp(tmpl);
+    if (tmp < 0) throw std::runtime_error("mkstemp failed");
     file_ = tmpl;
-    std::fflush(stderr);
-    saved_fd_ = dup(2);
-    dup2(fd, 2);
-    close(fd);
+    flush();
+    saved_fd_ = dup(fd_);
+    dup2(tmp, fd_);
+    close(tmp);
 }
 
-StderrCapture::~StderrCapture() {
-    std::fflush(stderr);
-    dup2(saved_fd_, 2);
+FdCapture::~FdCapture() {
+    flush();
+    dup2(saved_fd_, fd_);
     close(saved_fd_);
     std::remove(file_.c_str());
 }
 
-std::string StderrCapture::text() {
-    std::fflush(stderr);
+void FdCapture::flush() { std::fflush(fd_ == 1 ? stdout : stderr); }
+
+std::string FdCapture::text() {
+    flush();
     return read_whole_file(file_);
 }
 

@@ -37,18 +37,33 @@ protected:
     AgentHome home;
 };
 
-// Redirects file descriptor 2 into a temporary file while alive; text() returns what was written.
-class StderrCapture {
+// Redirects a file descriptor (1 or 2) into a temporary file while alive; text() returns what was
+// written. The C stream of the descriptor is flushed before and after.
+class FdCapture {
 public:
-    StderrCapture();
-    ~StderrCapture();
-    StderrCapture(const StderrCapture&) = delete;
-    StderrCapture& operator=(const StderrCapture&) = delete;
+    explicit FdCapture(int fd);
+    ~FdCapture();
+    FdCapture(const FdCapture&) = delete;
+    FdCapture& operator=(const FdCapture&) = delete;
     std::string text();  // flushes and reads what has been captured so far
 
 private:
+    void flush();
+    int fd_;
     int saved_fd_ = -1;
     std::string file_;
+};
+
+// Standard error captured while alive.
+class StderrCapture : public FdCapture {
+public:
+    StderrCapture() : FdCapture(2) {}
+};
+
+// Standard output captured while alive.
+class StdoutCapture : public FdCapture {
+public:
+    StdoutCapture() : FdCapture(1) {}
 };
 
 // Path of this process's diagnostic log for a process name: ./proclog/<name>_<pid>.log

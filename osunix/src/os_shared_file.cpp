@@ -1,0 +1,532 @@
+/* Shared work files: the process-wide lock of each file (one thread at a time), the lockf lock
+ * that keeps agent processes apart, whole-file rewrites through a temporary file renamed over the
+ * old one, and reads that never wait for a writer. Owns the process's table of files in use. */
+#include "os_shared_file_internal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "os_diag.h"
+
+namespace os_shared {
+
+namespace {
+
+constexpr mode_t kLockFileMode = 0744;  // bits of a lock file made by Options::lock_file
+
+// What the process knows of the data file's descriptor while a thread holds the file's lock.
+// lockf locks belong to the process and any close of a descriptor of the file drops them, so while
+// a holder has the data file open no other thread of the process opens it: readers read through
+// the holder's descriptor instead (state open), or wait the moment it takes to open it.
+enum class DataFd {
+    none,     // no holder, or the holder keeps processes apart by a lock file
+    waiting,  // the holder waits for readers to close their own descriptors
+    opening,  // the holder is opening the file
+    open,     // the holder's descriptor is `fd`
+    missing,  // the holder found no file; readers open (and miss) it themselves
+};
+
+struct Entry {
+    std::mutex m;  // guards the fields below; never held while waiting for another lock or logging
+    std::condition_variable cv;
+    int users = 0;  // references from holders and readers (guarded by registry_mutex)
+    bool writer = false;
+    bool lock_file_mode = false;
+    DataFd state = DataFd::none;
+    int fd = -1;
+    int readers = 0;  // readers with a descriptor of their own
+};
+
+std::mutex registry_mutex;
+// Files in use in this process, by resolved path. Never destroyed: threads may still use it
+// while the process exits.
+std::unordered_map<std::string, Entry>& registry() {
+    static auto* files = new std::unordered_map<std::string, Entry>();
+    return *files;
+}
+
+// A reference to a file's entry; the entry goes when its last user does.
+class EntryRef {
+public:
+    explicit EntryRef(const std::string& key) : key_(key) {
+        std::lock_guard<std::mutex> guard(registry_mutex);
+        entry_ = &registry().try_emplace(key).first->second;
+        ++entry_->users;
+    }
+    ~EntryRef() {
+        if (!entry_) return;
+        std::lock_guard<std::mutex> guard(registry_mutex);
+        if (--entry_->users == 0) registry().erase(key_);
+    }
+    EntryRef(const EntryRef&) = delete;
+    EntryRef& operator=(const EntryRef&) = delete;
+    Entry& operator*() const { return *entry_; }
+    Entry* operator->() const { return entry_; }
+
+private:
+    std::string key_;
+    Entry* entry_ = nullptr;
+};
+
+// The path a file is known by: symbolic links and "." resolved, so that every spelling of a name
+// shares one lock. A missing file is named by its resolved folder and its own name.
+std::string resolve(const std::string& path) {
+    char buffer[PATH_MAX];
+    if (::realpath(path.c_str(), buffer)) return buffer;
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (!name.empty() && ::realpath(dir.c_str(), buffer)) {
+        std::string resolved = buffer;
+        if (resolved.back() != '/') resolved += '/';
+        return resolved + name;
+    }
+    return path;
+}
+
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string name_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool lock_whole(int fd) {
+    while (::lockf(fd, F_LOCK, 0) != 0)
+        if (errno != EINTR) return false;
+    return true;
+}
+
+// Whether the name leads to the file open on fd.
+bool same_file(int fd, const std::string& path) {
+    struct stat open_file {};
+    struct stat named {};
+    return ::fstat(fd, &open_file) == 0 && ::stat(path.c_str(), &named) == 0 && open_file.st_dev == named.st_dev &&
+           open_file.st_ino == named.st_ino;
+}
+
+// Opens the data file for the lock (lockf needs a writable descriptor); creates it empty with
+// exactly `mode` when asked. Logs nothing: readers may be waiting for it.
+int open_data(const std::string& path, bool create, mode_t mode) {
+    for (;;) {
+        int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd >= 0) return fd;
+        if (errno == EINTR) continue;
+        if (errno != ENOENT || !create) return -1;
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            (void)::fchmod(fd, mode);
+            return fd;
+        }
+        if (errno != EEXIST && errno != EINTR) return -1;
+    }
+}
+
+bool write_all(int fd, std::string_view text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+CM_RC read_descriptor(int fd, std::string& content, struct stat* status) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return CM_RC_FAIL;
+    std::string text;
+    char buffer[65536];
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return CM_RC_FAIL;
+        if (n == 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+        offset += n;
+    }
+    content.swap(text);
+    if (status) *status = st;
+    return CM_RC_OK;
+}
+
+CM_RC read_path(const std::string& path, std::string& content, struct stat* status) {
+    int fd;
+    do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return CM_RC_OPEN_FAILED;
+    CM_RC rc = CM_RC_FAIL;
+    try {
+        rc = read_descriptor(fd, content, status);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+    return rc;
+}
+
+void sync_folder(const std::string& dir) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+struct FileLock::Held {
+    std::string key;    // resolved path of the data file
+    EntryRef entry;
+    bool data_locked;   // processes are kept apart by the data file's own lock
+    int lock_fd = -1;   // the descriptor that carries the lockf lock
+    bool exists = false;
+    int views = 0;
+
+    Held(const std::string& resolved, bool data) : key(resolved), entry(resolved), data_locked(data) {}
+};
+
+namespace {
+
+thread_local std::vector<FileLock::Held*> held_here;  // locks this thread holds
+
+FileLock::Held* held_by_this_thread(const std::string& key) {
+    for (FileLock::Held* h : held_here)
+        if (h->key == key) return h;
+    return nullptr;
+}
+
+// Opens and locks the data file (a holder's first lock, or again once the name leads elsewhere).
+// The descriptor is published before lockf waits, so readers of the process read through it and
+// never open the file themselves while the process holds its lock. A missing file without
+// `create` leaves the holder without a process lock (nothing can be written under it).
+CM_RC lock_data(FileLock::Held& h, bool create, mode_t mode) {
+    Entry& e = *h.entry;
+    {
+        std::unique_lock<std::mutex> lk(e.m);
+        e.state = DataFd::waiting;
+        e.cv.wait(lk, [&] { return e.readers == 0; });
+        e.state = DataFd::opening;
+    }
+    for (;;) {
+        const int fresh = open_data(h.key, create, mode);
+        const int open_error = errno;
+        {
+            std::lock_guard<std::mutex> lk(e.m);
+            if (h.lock_fd >= 0) ::close(h.lock_fd);  // the file the name no longer leads to
+            h.lock_fd = fresh;
+            e.fd = fresh;
+            e.state = fresh >= 0 ? DataFd::open : DataFd::missing;
+        }
+        e.cv.notify_all();
+        if (fresh < 0) {
+            h.exists = false;
+            if (open_error == ENOENT && !create) return CM_RC_OK;
+            errno = open_error;
+            return create && open_error != EACCES ? CM_RC_CREATE_FAILED : CM_RC_OPEN_FAILED;
+        }
+        if (!lock_whole(fresh)) {
+            const int lock_error = errno;
+            {
+                std::lock_guard<std::mutex> lk(e.m);
+                ::close(fresh);
+                h.lock_fd = -1;
+                e.fd = -1;
+                e.state = DataFd::missing;
+            }
+            e.cv.notify_all();
+            h.exists = false;
+            errno = lock_error;
+            return CM_RC_LOCKED;
+        }
+        if (same_file(fresh, h.key)) {
+            h.exists = true;
+            return CM_RC_OK;
+        }
+        // A rewrite replaced the file (or it was removed) while this holder waited: lock again.
+    }
+}
+
+// Locks the lock file that keeps processes apart for this data file.
+CM_RC lock_lock_file(FileLock::Held& h, const std::string& lock_path) {
+    for (;;) {
+        int fd;
+        do fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kLockFileMode);
+        while (fd < 0 && errno == EINTR);
+        if (fd < 0) return CM_RC_CREATE_FAILED;
+        if (!lock_whole(fd)) {
+            const int err = errno;
+            ::close(fd);
+            errno = err;
+            return CM_RC_LOCKED;
+        }
+        if (same_file(fd, lock_path)) {
+            h.lock_fd = fd;
+            return CM_RC_OK;
+        }
+        ::close(fd);
+    }
+}
+
+// Gives up the process lock and the thread lock. The descriptor is closed before another thread
+// may take the file: its close would drop that thread's lock.
+void drop_locks(FileLock::Held& h) {
+    Entry& e = *h.entry;
+    {
+        std::lock_guard<std::mutex> lk(e.m);
+        if (h.lock_fd >= 0) ::close(h.lock_fd);
+        h.lock_fd = -1;
+        e.fd = -1;
+        e.state = DataFd::none;
+        e.writer = false;
+        e.lock_file_mode = false;
+    }
+    e.cv.notify_all();
+}
+
+}  // namespace
+
+FileLock::FileLock(const std::string& path, Options options) : options_(std::move(options)) {
+    std::unique_ptr<Held> held;
+    try {
+        const std::string key = resolve(path);
+        if (Held* h = held_by_this_thread(key)) {
+            ++h->views;
+            held_ = h;
+            view_ = true;
+            result_ = CM_RC_OK;
+            return;
+        }
+        held = std::make_unique<Held>(key, options_.lock_file.empty());
+        held_here.reserve(held_here.size() + 1);
+    } catch (...) {
+        result_ = CM_RC_FAIL;
+        return;
+    }
+    Entry& e = *held->entry;
+    {
+        std::unique_lock<std::mutex> lk(e.m);
+        e.cv.wait(lk, [&] { return !e.writer; });
+        e.writer = true;
+        e.lock_file_mode = !held->data_locked;
+    }
+    CM_RC rc;
+    if (held->data_locked) {
+        rc = lock_data(*held, false, options_.new_mode);
+    } else {
+        rc = lock_lock_file(*held, options_.lock_file);
+        struct stat st {};
+        held->exists = ::stat(held->key.c_str(), &st) == 0;
+    }
+    if (rc != CM_RC_OK) {
+        const int err = errno;
+        drop_locks(*held);
+        result_ = rc;
+        DIAG_ERROR("%s: cannot lock '%s' (%d): %s", "os_shared", path.c_str(), rc, std::strerror(err));
+        return;
+    }
+    held_here.push_back(held.get());
+    held_ = held.release();
+    result_ = CM_RC_OK;
+}
+
+FileLock::~FileLock() { release(); }
+
+void FileLock::release() {
+    Held* h = held_;
+    held_ = nullptr;
+    result_ = CM_RC_FAIL;
+    if (!h) return;
+    if (view_) {
+        --h->views;
+        return;
+    }
+    held_here.erase(std::remove(held_here.begin(), held_here.end(), h), held_here.end());
+    drop_locks(*h);
+    delete h;
+}
+
+bool FileLock::exists() const { return held_ && held_->exists; }
+
+CM_RC FileLock::read(std::string& content, struct stat* status) {
+    if (!held_) return CM_RC_FAIL;
+    if (!held_->exists) return CM_RC_OPEN_FAILED;
+    try {
+        if (held_->data_locked) return read_descriptor(held_->lock_fd, content, status);
+        return read_path(held_->key, content, status);
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+}
+
+CM_RC FileLock::create() {
+    if (!held_) return CM_RC_FAIL;
+    Held& h = *held_;
+    if (h.exists) return CM_RC_OK;
+    if (h.data_locked) {
+        const CM_RC rc = lock_data(h, true, options_.new_mode);
+        if (rc != CM_RC_OK) DIAG_ERROR("%s: cannot create '%s' (%d): %s", "os_shared", h.key.c_str(), rc, std::strerror(errno));
+        return rc;
+    }
+    const int fd = open_data(h.key, true, options_.new_mode);
+    if (fd < 0) {
+        DIAG_ERROR("%s: cannot create '%s': %s", "os_shared", h.key.c_str(), std::strerror(errno));
+        return CM_RC_CREATE_FAILED;
+    }
+    ::close(fd);
+    h.exists = true;
+    return CM_RC_OK;
+}
+
+CM_RC FileLock::rewrite(std::string_view content, struct stat* written) {
+    if (!held_) return CM_RC_FAIL;
+    Held& h = *held_;
+    if (!h.exists) {
+        const CM_RC rc = create();
+        if (rc != CM_RC_OK) return rc;
+    }
+    struct stat old {};
+    const int stat_rc = h.data_locked ? ::fstat(h.lock_fd, &old) : ::stat(h.key.c_str(), &old);
+    if (stat_rc != 0) {
+        DIAG_ERROR("%s: cannot read the status of '%s': %s", "os_shared", h.key.c_str(), std::strerror(errno));
+        return CM_RC_FAIL;
+    }
+    const mode_t mode = options_.force_mode ? options_.new_mode : ((old.st_mode & 07777) | options_.add_bits);
+
+    std::string temp;
+    int fd = -1;
+    try {
+        temp = folder_of(h.key) + "/" + temp_prefix(h.key) + "XXXXXX";
+        fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+    if (fd < 0) {
+        DIAG_ERROR("%s: cannot make a temporary file beside '%s': %s", "os_shared", h.key.c_str(), std::strerror(errno));
+        return CM_RC_FAIL;
+    }
+    struct stat now {};
+    bool ok = write_all(fd, content) && ::fsync(fd) == 0 && ::fchmod(fd, mode) == 0 && ::fstat(fd, &now) == 0;
+    if (ok && (now.st_uid != old.st_uid || now.st_gid != old.st_gid)) {
+        // Without the right to give the file its old owner, the writer stays its owner.
+        if (::fchown(fd, old.st_uid, old.st_gid) == 0) (void)::fstat(fd, &now);
+    }
+    // The new file is locked before it takes the name: a process that opens the name from then on
+    // waits for this holder.
+    if (ok && h.data_locked) ok = lock_whole(fd);
+    if (ok) ok = ::rename(temp.c_str(), h.key.c_str()) == 0;
+    if (!ok) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        ::close(fd);
+        DIAG_ERROR("%s: cannot rewrite '%s', the file is kept as it was: %s", "os_shared", h.key.c_str(), std::strerror(err));
+        return CM_RC_FAIL;
+    }
+    sync_folder(folder_of(h.key));
+    if (h.data_locked) {
+        Entry& e = *h.entry;
+        std::lock_guard<std::mutex> lk(e.m);
+        ::close(h.lock_fd);  // the replaced file, which no one reaches by its name any more
+        h.lock_fd = fd;
+        e.fd = fd;
+        e.state = DataFd::open;
+    } else {
+        ::close(fd);
+    }
+    h.exists = true;
+    if (written) *written = now;
+    return CM_RC_OK;
+}
+
+CM_RC FileLock::remove() {
+    if (!held_) return CM_RC_FAIL;
+    Held& h = *held_;
+    if (!h.exists) return CM_RC_OK;
+    if (::unlink(h.key.c_str()) != 0 && errno != ENOENT) {
+        DIAG_ERROR("%s: cannot remove '%s': %s", "os_shared", h.key.c_str(), std::strerror(errno));
+        return CM_RC_FAIL;
+    }
+    h.exists = false;
+    if (h.data_locked) {
+        // The lock stays on the removed file until release; readers now find no file.
+        Entry& e = *h.entry;
+        std::lock_guard<std::mutex> lk(e.m);
+        e.state = DataFd::missing;
+    }
+    return CM_RC_OK;
+}
+
+CM_RC read_file(const std::string& path, std::string& content, struct stat* status) {
+    try {
+        const std::string key = resolve(path);
+        if (FileLock::Held* h = held_by_this_thread(key)) {
+            if (!h->exists) return CM_RC_OPEN_FAILED;
+            return h->data_locked ? read_descriptor(h->lock_fd, content, status) : read_path(h->key, content, status);
+        }
+        EntryRef e(key);
+        {
+            std::unique_lock<std::mutex> lk(e->m);
+            auto holder_opening = [&] {
+                return e->writer && !e->lock_file_mode && (e->state == DataFd::waiting || e->state == DataFd::opening);
+            };
+            e->cv.wait(lk, [&] { return !holder_opening(); });
+            if (e->writer && !e->lock_file_mode && e->state == DataFd::open) return read_descriptor(e->fd, content, status);
+            ++e->readers;
+        }
+        CM_RC rc = CM_RC_FAIL;
+        try {
+            rc = read_path(key, content, status);
+        } catch (...) {
+        }
+        {
+            std::lock_guard<std::mutex> lk(e->m);
+            --e->readers;
+        }
+        e->cv.notify_all();
+        return rc;
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+}
+
+CM_RC write_file(const std::string& path, std::string_view content, const Options& options, struct stat* written) {
+    FileLock lock(path, options);
+    if (!lock) return lock.result();
+    return lock.rewrite(content, written);
+}
+
+CM_RC create_file(const std::string& path, const Options& options) {
+    FileLock lock(path, options);
+    if (!lock) return lock.result();
+    return lock.create();
+}
+
+CM_RC remove_file(const std::string& path) {
+    FileLock lock(path);
+    if (!lock) return lock.result();
+    return lock.remove();
+}
+
+std::string temp_prefix(const std::string& path) { return "." + name_of(path) + ".tmp"; }
+
+}  // namespace os_shared

@@ -371,6 +371,48 @@ int BE_DUZ_PKM_isPKMrequest(const char* action);
  * its answer goes into the handle's xmlResponse. 0 when an answer was prepared. */
 ZPARC BE_DUZ_PKM_handle_pkm_request(char* action, char* pkmRequest, BE_DUZ_xmldata_handle* response_handle,
                                     ZPAError* Error);
+/* Room of a request or response name, and of the failure text of the request manager's run. */
+#define BE_DUZ_PKM_NAME_SIZE 128
+#define BE_DUZ_PKM_ERROR_SIZE 1024
+/* The request's name with its first "request" replaced by "response" (BE_DUZ_PKM_NAME_SIZE bytes). */
+ZPARC BE_DUZ_PKM_request_to_response(char* request, char* response);
+/* The failure form when the error record holds a text, else "<response>body</response>", into
+ * xmlResponse. 1 only when memory runs out. */
+ZPARC BE_DUZ_PKM_prepare_xml_response(BE_DUZ_xmldata_handle* response_handle, char* response_body_xml, ZPAError* Error,
+                                      char* error_message, char* error_code, char* request_name);
+/* Runs the external request manager for one request and keeps the document it wrote. */
+ZPARC BE_DUZ_use_java_process(char* action, char* pkmRequest, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+/* Runs the manager script on the request file, its output into the response file (Error:
+ * BE_DUZ_PKM_ERROR_SIZE bytes). 0 when it ended normally, whatever its exit code. */
+ZPARC BE_DUZ_PKM_handle_java_process(char* Script, char* requestFile, char* responseFile, char* Error);
+/* 1 when the request's PLUGINVERSION is at least this plug-in's, else 0 with the reason stored. */
+int BE_DUZ_PKM_checkIfPluginVersionIsValid(char* xmlBuff, ZPAError* Error);
+int BE_DUZ_PKM_extractPluginVersionString(char* xmlBuff, int size, char* pluginVer);
+
+/* Account requests (0: an answer was prepared). */
+ZPARC BE_DUZ_PKM_add_account_req(char* account_xml_buffer, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_get_accounts_req(char* account_xml_buffer, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_delete_account_req(char* account_xml_buffer, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_update_account_req(char* account_xml_buffer, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_validate_account(char* account_xml_buffer, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_get_account_data(char* account_name, ZPALIST_handle_typ* account_data, char* account_xml_buffer,
+                                  BE_DUZ_xmldata_handle* response_handle, char* request_error_message,
+                                  char* request_error_code, char* request_name, ZPAError* Error);
+ZPARC BE_DUZ_PKM_set_account_member(char* buffer, char* xml_key, char* file_attr_key, ZPALIST_handle_typ* account_list,
+                                    char* account_name, ZPAError* Error);
+ZPARC BE_DUZ_PKM_prepare_response(BE_DUZ_xmldata_handle* response_handle, char* account_name, ZPAError* Error,
+                                  char* request_error_message, char* request_error_code, char* request_name);
+ZPARC BE_DUZ_PKM_prepare_get_accounts_response(BE_DUZ_xmldata_handle* response_handle, char* accounts_buffer,
+                                               size_t accounts_buffer_size, ZPAError* Error);
+
+/* Watcher configuration requests (0: an answer was prepared) and the database package install (0
+ * when sqlplus ended with 0). */
+ZPARC BE_DUZ_PKM_get_ew_config_req(BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_update_ew_config_req(char* xml_request, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_activate_ew_req(char* xml_request, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_get_applications_list_req(char* xml_request, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_get_alerts_list_req(char* xml_request, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_install_package(ZPALIST_handle_typ* account_list, char* account_name, ZPAError* Error);
 
 /* ------------------------------------------------------------------------------------------------
  * OCI sessions, the connection list, SQL session helpers and the OEBS session context

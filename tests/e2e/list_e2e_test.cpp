@@ -44,15 +44,11 @@ protected:
     }
 
     std::string run(const std::vector<std::string>& steps) {
-        std::string command = std::string("ORV_OCI_STANDIN_SCRIPT='") + home.path() + "/oci/script.json' " +
-                              "ORV_OCI_STANDIN_JOURNAL='" + home.path() + "/oci/journal.jsonl' '" +
-                              APPBRIDGE_ZPAHOST + "' -l '" + APPBRIDGE_LIBRARY + "' -c host/connection.txt";
-        for (const std::string& step : steps) command += " '" + step + "'";
-        FILE* pipe = popen(command.c_str(), "r");
-        std::string out;
-        char buffer[4096];
-        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-        EXPECT_EQ(pclose(pipe), 0) << out;
+        int status = 0;
+        const std::string out = e2e::run_zpahost("ORV_OCI_STANDIN_SCRIPT='" + home.path() + "/oci/script.json' " +
+                                                     "ORV_OCI_STANDIN_JOURNAL='" + home.path() + "/oci/journal.jsonl'",
+                                                 steps, &status);
+        EXPECT_EQ(status, 0) << out;
         return out;
     }
     // The "TEXT" values printed after each call of one entry point, joined.

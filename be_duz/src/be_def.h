@@ -727,6 +727,70 @@ ZPARC BE_DUZ_Write_OUT_URL_Xml_Response(BE_DUZ_xmldata_handle* xml_handle, int s
 /* 1 when ./data/OutViewUsers.xml under AGENT_DIR names the request's account, else 0. */
 int Is_User_Authorized_For_Output_Url(ZPAAttrList* xml_attrList, ZPAError* Error);
 
+/* ------------------------------------------------------------------------------------------------
+ * Request discovery: rule filters, schedule conversion, job definitions from requests and request
+ * sets, hold and cancel of taken-over requests
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Job-data attributes and modes. */
+#define BE_DUZ_EXTRACT_MODE "EXTRACT_MODE"
+#define BE_DUZ_MODE_DEFINE "ORVDEFINE"
+#define BE_DUZ_MODE_CREATE "ORVCREATE"
+
+/* Room of a finished rule clause (terminator included), of the conditions of one rule key, and of
+ * one group of a value. A rule that needs more is refused, never cut. */
+#define BE_DUZ_RULE_CLAUSE_SIZE 2000
+#define BE_DUZ_RULE_KEY_CONDITIONS_SIZE 3000
+#define BE_DUZ_RULE_GROUP_SIZE 500
+
+/* *column_name: the column that a rule key filters (a constant text), or null for any other key. */
+void BE_DUZ_ConvertKey2DBColumn(const char* key, char const** column_name);
+/* The next group of a rule value: 0 with the group in *condstr and *instring moved past it, 2 when
+ * nothing is left (*condstr null), 1 when the value is malformed. Writes an end of text at the
+ * group's closing brace: give it a copy of the value. */
+int BE_DUZ_getNextCondition(char** instring, char** condstr);
+
+/* The first four characters of a date text as a number. */
+int BE_DUZ_fmt_get_year_number(const char* date);
+/* Appends the scheduling rows of a requested start ("YYYYMMDDHH24MISS"), a release class end date
+ * (same form, or "NULL"), class type ("O", "A", "P", "S" or empty) and class info to list. */
+void BE_DUZ11_ConvertDUZSchedule2ORVSchedule(ZPALIST_handle_typ* list, const char* start_date, const char* end_date,
+                                             const char* class_type, const char* class_info);
+/* The older conversion from a request's resubmission fields (unit "MINUTES", "HOURS", "DAYS" or
+ * "MONTHS"; from "END" or anything else for "START"; resubmit_time empty when none). */
+void BE_DUZ10_ConvertDUZSchedule2ORVSchedule(ZPALIST_handle_typ* list, const char* start_date, const char* end_date,
+                                             int interval, const char* unit, const char* from,
+                                             const char* resubmit_time);
+
+/* Job definitions. The prefix of the OEBS job attributes, the form version they carry and the
+ * most programs of one request set that are described. */
+#define BE_DUZ_JOB_ATTR_PREFIX "%%"
+#define BE_DUZ_FORM_VERSION "9.0.21"
+#define BE_DUZ_MAX_SET_PROGRAMS 499
+/* Argument columns of a request (Argument1 to Argument100). */
+#define BE_DUZ_MAX_REQUEST_ARGS 100
+
+/* The job attributes of a program's request (req_id in decimal) or of a request-set submission,
+ * appended to AttributesOut. 0 also when the request is gone (nothing appended); otherwise the
+ * failing step's result with the text in Error, and nothing appended. */
+ZPARC BE_DUZ_JOBDATA_extract_request_read(struct ZPAConnHandle* Connection, const char* req_id, const char* prog_name,
+                                          BE_DUZ_Handles* session, ZPAAttrList* AttributesIn,
+                                          ZPAAttrList* AttributesOut, ZPAError* Error);
+ZPARC BE_DUZ_JOBDATA_extract_request_set_read(struct ZPAConnHandle* Connection, const char* req_id,
+                                              BE_DUZ_Handles* session, ZPAAttrList* AttributesIn,
+                                              ZPAAttrList* AttributesOut, ZPAError* Error);
+/* The programs of a submitted set with their argument values, then their parameter names. */
+ZPARC BE_DUZ_READ_requestSet_Params(BE_DUZ_Handles* session, ZPALIST_handle_typ* list, int req_id, ZPAError* Error);
+/* The names of a program's parameters as rows "%%" + key_format applied to 1, 2, ... */
+ZPARC BE_DUZ_Conc_Program_PARMNAME_read(BE_DUZ_Handles* session, ZPALIST_handle_typ* list, const char* app_name,
+                                        const char* prog_name, const char* key_format, ZPAError* Error);
+/* APPLTYPE, APPLVER, CMVER and APPLFORM from the connection's attributes. */
+ZPARC BE_DUZ_insert_OvikAttrs(struct ZPAConnHandle* Connection, ZPALIST_handle_typ* list);
+
+/* Hold and cancel of a taken-over request: 0 done, 1 otherwise with the text in Error. The cancel
+ * also ends the request's child requests. */
+ZPARC BE_DUZ_JOBDATA_hold_request(BE_DUZ_Handles* session, int req_id, ZPAError* Error);
+ZPARC BE_DUZ_JOBDATA_cancel_request(BE_DUZ_Handles* session, int req_id, ZPAError* Error);
 
 CM_EXTERN_C_END
 

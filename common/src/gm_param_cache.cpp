@@ -4,6 +4,7 @@
 #include "gm_param.h"
 #include "gm_param_internal.h"
 #include "os_diag.h"
+#include "os_fork_internal.h"
 #include "os_ipc.h"
 
 #include <algorithm>
@@ -59,6 +60,7 @@ struct Cache {
 // (GM_PARAM_get -> GM_PARAM_table_find -> GM_PARAM_load). The named semaphore is taken as well so
 // that the agent's own cross-process hook stays in place.
 std::recursive_mutex cache_mutex;
+[[maybe_unused]] const bool cache_fork_safe = os_fork::hold_across_fork(os_fork::Rank::param_cache, cache_mutex);
 Cache TABLE_list{Kind::flat, {}};
 Cache SUBTABLE_list{Kind::sectioned, {}};
 
@@ -635,7 +637,7 @@ CM_RC GM_PARAM_save_valuelist(ZPALIST_handle_typ* list, char* value, const char*
         void* element = nullptr;
         unsigned int size = 0;
         while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) {
-            DIAG_TRACE(6, "Key: '%s', Val: '%s'", row_key(element), row_value(element));
+            DIAG_TRACE(6, "Key: '%s', Val: '%s'", row_key(element), loggable_value(row_key(element), row_value(element)));
             const std::string_view key = row_key(element);
             if (!first_in) {
                 if (key.size() > static_cast<std::size_t>(kValueListMax)) continue;

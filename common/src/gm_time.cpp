@@ -17,6 +17,7 @@
 #include <string>
 
 #include "os_diag.h"
+#include "os_fork_internal.h"
 
 /* The process name of process start-up; the test clock asks it whether this is the process that
  * resets the shared start time. Absent until that module is linked in. */
@@ -65,6 +66,7 @@ std::atomic<int> is_dst{0};
 
 // Test-clock state: decided once per process, start time fixed on the first accelerated reading.
 std::mutex clock_mutex;
+[[maybe_unused]] const bool clock_fork_safe = os_fork::hold_across_fork(os_fork::Rank::clock, clock_mutex);
 int time_acc_active = 0;  // 0 not yet decided, 1 active, 2 inactive
 bool start_sys_known = false;
 time_t start_sys_time = 0;

@@ -17,6 +17,10 @@ typedef int CM_RC;
 typedef unsigned char orv_boolean;
 typedef unsigned char CM_boolean;
 
+/* One parameter of a started program: at most 255 characters. */
+typedef char PARAM_D_typ[256];
+typedef int PARAMNUMBER_D_typ;
+
 /* Result codes of the agent library. 1 success, 2 failure, 6 end / not found / unchanged; the rest
  * belong to the file layer (5 to 56), process start-up (23, 24, 53). */
 enum {

@@ -22,6 +22,7 @@
 #include "gm_param_internal.h"
 #include "gm_time.h"
 #include "os_file.h"
+#include "os_fork_internal.h"
 #include "os_workfile.h"
 
 namespace {
@@ -77,6 +78,7 @@ struct DiagState {
 };
 
 std::mutex diag_mutex;
+[[maybe_unused]] const bool diag_fork_safe = os_fork::hold_across_fork(os_fork::Rank::diag_log, diag_mutex);
 DiagState state;
 
 // Reads one configuration key from the parameter tables (GM_PARAM_get); absent keys leave the

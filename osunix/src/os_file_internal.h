@@ -21,6 +21,8 @@ struct UserIds {
     gid_t gid;
 };
 std::optional<UserIds> lookup_user(const std::string& name);
+// Home directory of a user from the user database; false when the user is unknown.
+bool home_of(const std::string& user, std::string& home);
 
 // A time as the 14-digit local text YYYYMMDDHHMMSS, written into a buffer of 18 bytes.
 void format_date14(time_t when, char* out);

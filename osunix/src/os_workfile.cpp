@@ -21,6 +21,20 @@
 #include "gm_param.h"
 #include "gm_time.h"
 #include "os_diag.h"
+#include "os_file_internal.h"
+
+namespace os_file {
+
+bool home_of(const std::string& user, std::string& home) {
+    std::vector<char> buf(16384);
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    if (getpwnam_r(user.c_str(), &entry, buf.data(), buf.size(), &found) != 0 || !found) return false;
+    home = found->pw_dir ? found->pw_dir : "";
+    return true;
+}
+
+}  // namespace os_file
 
 namespace {
 
@@ -46,15 +60,7 @@ bool put(char* out, std::size_t room, const std::string& text) {
     return true;
 }
 
-// Home directory of a user from the user database; false when the user is unknown.
-bool home_of(const std::string& user, std::string& home) {
-    std::vector<char> buf(16384);
-    struct passwd entry;
-    struct passwd* found = nullptr;
-    if (getpwnam_r(user.c_str(), &entry, buf.data(), buf.size(), &found) != 0 || !found) return false;
-    home = found->pw_dir ? found->pw_dir : "";
-    return true;
-}
+using os_file::home_of;
 
 std::string join_home(const std::string& home, const std::string& rest, bool always_slash) {
     std::string out = home;

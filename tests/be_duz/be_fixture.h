@@ -29,6 +29,13 @@ public:
             values_.emplace_back(v);
         }
     }
+    template <typename It>
+    OwnedList(It first, It last) {
+        for (; first != last; ++first) {
+            names_.emplace_back(first->first);
+            values_.emplace_back(first->second);
+        }
+    }
     // The list, its attributes pointing at this object's storage (valid while it lives and is
     // not copied). Call once and keep the pointer when the plug-in may replace the array.
     ZPAAttrList* list() {

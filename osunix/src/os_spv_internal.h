@@ -1,0 +1,46 @@
+// Helpers of the process layer shared by supervision and command execution (not exported):
+// process-id texts, shell words, the SIGCHLD disposition while a call waits for its own child,
+// and the signal and descriptor state a forked child starts from.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace os_spv {
+
+// A process id text: digits with optional blanks around them, within the range of pid_t.
+// Nothing for a null text, any other character, or a number too large.
+std::optional<pid_t> parse_id(const char* text);
+
+// The text without trailing blanks and tabs; trimmed() also without leading ones (null gives "").
+std::string unpad(std::string text);
+std::string trimmed(const char* text);
+
+// One word for /bin/sh: single-quoted, a quote inside written as '\''.
+std::string shell_quote(std::string_view word);
+// A text split at blanks and tabs into words, each quoted, joined by one blank ("" for none).
+// The shell sees the same words as it would for the plain text, and nothing else of it.
+std::string shell_words(std::string_view text);
+
+// Keeps SIGCHLD at its default action while at least one such guard lives in the process, so
+// that a SIGCHLD reaper cannot collect the child a call waits for; the last guard restores the
+// disposition that the first one found.
+class SigchldDefault {
+public:
+    SigchldDefault();
+    ~SigchldDefault();
+    SigchldDefault(const SigchldDefault&) = delete;
+    SigchldDefault& operator=(const SigchldDefault&) = delete;
+};
+
+// In a forked child before exec: every signal unblocked, SIGCHLD at its default action.
+void reset_child_signals();
+// Closes descriptors 3 to 255 except `keep` (-1 for none).
+void close_fds_except(int keep);
+// Waits for one child, resuming interrupted waits; the result of waitpid.
+pid_t wait_child(pid_t pid, int* status, int options);
+
+}  // namespace os_spv

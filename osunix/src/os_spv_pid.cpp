@@ -1,0 +1,107 @@
+/* Pid files of registered processes: the pid directory (ORV_PROC_DIR, else the agent home's
+ * "pid" folder), made or repaired on demand, and the empty file <stem>_<pid> in it. */
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "os_diag.h"
+#include "os_file.h"
+#include "os_spv.h"
+#include "os_spv_internal.h"
+
+namespace {
+
+constexpr mode_t kOwnerAll = S_IRUSR | S_IWUSR | S_IXUSR;
+
+// Copies a directory into a PATHNAME_D_typ buffer; a longer one is refused, never cut.
+CM_RC put_dir(char* out, const std::string& dir) {
+    if (dir.empty() || dir.size() >= sizeof(PATHNAME_D_typ)) return CM_RC_FAIL;
+    std::memcpy(out, dir.c_str(), dir.size() + 1);
+    return CM_RC_OK;
+}
+
+// The pid directory exists as a directory its owner may read, write and enter.
+CM_RC ensure_pid_dir(const char* fn, const std::string& dir) {
+    struct stat status;
+    if (stat(dir.c_str(), &status) == 0) {
+        if (!S_ISDIR(status.st_mode)) {
+            DIAG_ERROR("%s: %s is not a directory - can't create files .", fn, dir.c_str());
+            return CM_RC_FAIL;
+        }
+        if ((status.st_mode & kOwnerAll) != kOwnerAll && chmod(dir.c_str(), 0700) != 0) {
+            DIAG_ERROR("%s: failed to chmod of %s .", fn, dir.c_str());
+            return CM_RC_FAIL;
+        }
+        return CM_RC_OK;
+    }
+    if (mkdir(dir.c_str(), 0700) != 0) {
+        DIAG_ERROR("%s: failed to mkdir %s .", fn, dir.c_str());
+        return CM_RC_FAIL;
+    }
+    return CM_RC_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+CM_RC OS_SPV_get_dir_from_env(char* directory) {
+    if (!directory) return CM_RC_FAIL;
+    const char* home = std::getenv("ORVANTA");
+    const std::string value = os_spv::unpad(home ? home : "");
+    if (value.empty()) {
+        DIAG_ERROR("OS_SPV_get_dir_from_env: failed reading LOGICAL_ORVANTA env variable");
+        return CM_RC_FAIL;
+    }
+    return put_dir(directory, value + (value.back() == '/' ? "" : "/") + "pid");
+}
+
+CM_RC OS_SPV_get_full_dir_nm(char* directory) {
+    if (!directory) return CM_RC_FAIL;
+    const char* own = std::getenv("ORV_PROC_DIR");
+    const std::string value = os_spv::unpad(own ? own : "");
+    if (value.empty()) return OS_SPV_get_dir_from_env(directory);
+    return put_dir(directory, value);
+}
+
+CM_RC OS_SPV_write_pid_to_dir(const char* proc_path, long pid, int name_length) {
+    static const char* const fn = "OS_SPV_write_pid_to_dir";
+    DIAG_TRACE(4, "%s entered, pid_filename_length = %d", fn, name_length);
+    DIAG_TRACE(4, "proc_path = %s, pid = %ld", proc_path ? proc_path : "(null)", pid);
+    if (!proc_path) return CM_RC_FAIL;
+    std::string stem;
+    if (name_length == 1) {
+        const size_t length = std::strlen(proc_path);
+        if (length < 2) return CM_RC_FAIL;
+        stem = proc_path + length - 2;
+    } else if (name_length == 2) {
+        stem = proc_path;
+    } else {
+        DIAG_ERROR("%s: invalid value for pid_filename_length: %d", fn, name_length);
+        return CM_RC_FAIL;
+    }
+    // The stem names a file inside the pid directory, never one elsewhere.
+    if (stem.empty() || stem.find('/') != std::string::npos) {
+        DIAG_ERROR("%s: invalid pid file name '%s'", fn, stem.c_str());
+        return CM_RC_FAIL;
+    }
+    PATHNAME_D_typ dir = "";
+    if (OS_SPV_get_full_dir_nm(dir) != CM_RC_OK || ensure_pid_dir(fn, dir) != CM_RC_OK) return CM_RC_FAIL;
+    std::string file = dir;
+    if (file.back() != '/') file += '/';
+    file += stem + "_" + std::to_string(pid);
+    FILE* created = std::fopen(file.c_str(), "w");
+    if (!created) {
+        DIAG_TRACE(4, "%s: fopen failed for file %s.", fn, file.c_str());
+        return CM_RC_FAIL;
+    }
+    std::fclose(created);
+    DIAG_TRACE(4, "%s: Created file '%s'", fn, file.c_str());
+    return CM_RC_OK;
+}
+
+}  // extern "C"

@@ -243,7 +243,7 @@ be_sql::Fetch next_row(ZPAConnHandle* Connection, BE_DUZ_xmldata_handle* handle,
         char* key = nullptr;
         void* value = nullptr;
         if (names == nullptr || GM_PARAM_list_next(&names->names, &key, &value) != CM_RC_OK) return be_sql::Fetch::End;
-        std::snprintf(handle->row_data[0], BE_DUZ_LIST_VALUE_SIZE, "%s",
+        std::snprintf(handle->row_data[0], BE_DUZ_XML_ROW_DATA_SIZE, "%s",
                       value != nullptr ? static_cast<const char*>(value) : "");
         return be_sql::Fetch::Row;
     }
@@ -256,7 +256,7 @@ be_sql::Fetch next_row(ZPAConnHandle* Connection, BE_DUZ_xmldata_handle* handle,
         static constexpr const char* kKeys[] = {"NAME", "VALUE", "VALSETTYP", "DISPLAY"};
         for (int i = 0; i < 4; ++i) {
             handle->row_data[i][0] = '\0';
-            GM_PARAM_list_get(rows, kKeys[i], handle->row_data[i], BE_DUZ_LIST_VALUE_SIZE);
+            GM_PARAM_list_get(rows, kKeys[i], handle->row_data[i], BE_DUZ_XML_ROW_DATA_SIZE);
         }
         return be_sql::Fetch::Row;
     }
@@ -288,7 +288,7 @@ ZPARC read_rows(ZPAConnHandle* Connection, BE_DUZ_xmldata_handle* handle, ZPAAtt
     char* slot = output_slot(AttributesOut, "keyword %s not found", &room, Error);
     if (slot == nullptr) return ZPA_FAIL;
 
-    const int parents = handle->num_of_parents < 0 ? 0 : std::min(handle->num_of_parents, BE_DUZ_REQUEST_MAX_COL);
+    const int parents = handle->num_of_parents < 0 ? 0 : std::min(handle->num_of_parents, BE_DUZ_XML_MAX_PARENTS);
     Answer piece(Error);
     if (handle->row_index == 0) {
         if (piece.begin(handle->header) != ZPA_SUCCESS) return ZPA_FAIL;
@@ -301,14 +301,14 @@ ZPARC read_rows(ZPAConnHandle* Connection, BE_DUZ_xmldata_handle* handle, ZPAAtt
 
     ZPARC rc = ZPA_SUCCESS;
     if (got == be_sql::Fetch::Row) {
-        if (handle->num_of_fields > BE_DUZ_REQUEST_MAX_COL) {
-            BE_DUZ_UpdateErrorSet(Error, 1, "num_of_values exceeds BE_DUZ_REQUEST_MAX_COL");
+        if (handle->num_of_fields > BE_DUZ_XML_MAX_FIELDS) {
+            BE_DUZ_UpdateErrorSet(Error, 1, "num_of_values exceeds BE_DUZ_XML_MAX_FIELDS_TEXT");
             return ZPA_FAIL;
         }
         const std::string row = parents >= 1 ? row_element(handle->parent_tag[parents - 1], handle->row_index) : "";
         if (!row.empty() && piece.open(row.c_str()) != ZPA_SUCCESS) return ZPA_FAIL;
         for (int i = 0; i < handle->num_of_fields; ++i) {
-            handle->row_data[i][BE_DUZ_LIST_VALUE_SIZE - 1] = '\0';
+            handle->row_data[i][BE_DUZ_XML_ROW_DATA_SIZE - 1] = '\0';
             RemoveSpecialChars(handle->row_data[i]);
             if (piece.element(handle->field_tag[i], handle->row_data[i]) != ZPA_SUCCESS) return ZPA_FAIL;
         }

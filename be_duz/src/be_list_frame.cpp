@@ -1,14 +1,13 @@
 /* The list frame shared by every list handler: the growing answer builder over the XML writer, the
- * row-list opener and its fetch rule, the bound name filter, the wildcard turn, and the readers of
- * the flattened request and of the connection's session. */
+ * row-list opener and its fetch rule, the bound name filter, and the readers of the flattened
+ * request and of the connection's session. */
 #include "be_list_internal.h"
 
 #include "gm_xml.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <new>
 
 namespace be_list {
 
@@ -19,18 +18,11 @@ constexpr std::size_t kPrologueRoom = 128;
 /* The writer's worst case per character of a value ("&quot;"). */
 constexpr std::size_t kEscapeFactor = 6;
 
-/* The query of an open row list: its statement, kept from OPEN to CLOSE. */
-struct RowQuery {
-    RowQuery(BE_DUZ_Handles* session, ZPAError* error) : statement(session, error) {}
-    be_sql::Statement statement;
-    bool ended = false;
-};
-
-RowQuery* query_of(const BE_DUZ_xmldata_handle* handle) {
-    return handle != nullptr ? static_cast<RowQuery*>(handle->query) : nullptr;
+int field_count(const BE_DUZ_xmldata_handle* handle) {
+    return handle->num_of_fields < 0 ? 0 : std::min(handle->num_of_fields, BE_DUZ_XML_MAX_FIELDS);
 }
 
-void copy_tag(char* to, const char* tag) { std::snprintf(to, BE_DUZ_LIST_TAG_SIZE, "%s", tag != nullptr ? tag : ""); }
+void copy_tag(char* to, const char* tag) { std::snprintf(to, BE_DUZ_XML_TAG_SIZE, "%s", tag != nullptr ? tag : ""); }
 
 }  // namespace
 
@@ -140,20 +132,15 @@ void set_shape(BE_DUZ_xmldata_handle* handle, std::initializer_list<const char*>
     handle->num_of_parents = 0;
     handle->num_of_fields = 0;
     for (const char* tag : parents)
-        if (handle->num_of_parents < BE_DUZ_REQUEST_MAX_COL) copy_tag(handle->parent_tag[handle->num_of_parents++], tag);
+        if (handle->num_of_parents < BE_DUZ_XML_MAX_PARENTS) copy_tag(handle->parent_tag[handle->num_of_parents++], tag);
     for (const char* tag : fields)
-        if (handle->num_of_fields < BE_DUZ_REQUEST_MAX_COL) copy_tag(handle->field_tag[handle->num_of_fields++], tag);
+        if (handle->num_of_fields < BE_DUZ_XML_MAX_FIELDS) copy_tag(handle->field_tag[handle->num_of_fields++], tag);
 }
 
 ZPARC open_rows(BE_DUZ_xmldata_handle* handle, BE_DUZ_Handles* session, const std::string& sql,
                 const be_sql::BindValues& binds, ZPAError* Error) {
     drop_query(handle);
-    std::unique_ptr<RowQuery> query(new (std::nothrow) RowQuery(session, Error));
-    if (!query) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "%s: out of memory", "open_rows");
-        return ZPA_FAIL;
-    }
-    be_sql::Statement& statement = query->statement;
+    be_sql::Statement statement(session, Error);
     BE_TRACE(4, "list statement: %s", sql.c_str());
     ZPARC rc = statement.prepare(sql.c_str());
     if (rc != 0) {
@@ -164,10 +151,12 @@ ZPARC open_rows(BE_DUZ_xmldata_handle* handle, BE_DUZ_Handles* session, const st
         BE_TRACE(2, "Fail to bind. %s", Error != nullptr ? Error->text : "");
         return rc;
     }
-    const int fields = handle->num_of_fields < BE_DUZ_REQUEST_MAX_COL ? handle->num_of_fields : BE_DUZ_REQUEST_MAX_COL;
+    const int fields = field_count(handle);
     for (int i = 0; i < fields; ++i) {
         handle->row_data[i][0] = '\0';
-        if ((rc = statement.define_text(static_cast<ub4>(i + 1), handle->row_data[i], BE_DUZ_LIST_VALUE_SIZE)) != 0) {
+        /* The buffers and indicators stay in the handle: READ fetches after this call returned. */
+        if ((rc = statement.define_text_kept(static_cast<ub4>(i + 1), handle->row_data[i], BE_DUZ_XML_ROW_DATA_SIZE,
+                                             &handle->DUZ_ind[i], &handle->DUZ_def[i])) != 0) {
             BE_TRACE(2, "Fail to define column %d. %s", i + 1, Error != nullptr ? Error->text : "");
             return rc;
         }
@@ -178,28 +167,35 @@ ZPARC open_rows(BE_DUZ_xmldata_handle* handle, BE_DUZ_Handles* session, const st
     }
     BE_TRACE(4, "list columns: %u", statement.column_count());
     if ((rc = statement.set_prefetch(BE_DUZ_LIST_PREFETCH_ROWS)) != 0) return rc;
-    handle->query = query.release();
+    mark_query(handle, session);
     return ZPA_SUCCESS;
 }
 
+void mark_query(BE_DUZ_xmldata_handle* handle, BE_DUZ_Handles* session) {
+    if (handle == nullptr) return;
+    handle->query_session = session;
+    handle->query_ended = 0;
+}
+
 be_sql::Fetch fetch_row(BE_DUZ_xmldata_handle* handle, ZPAError* Error) {
-    RowQuery* query = query_of(handle);
-    if (query == nullptr || query->ended) return be_sql::Fetch::End;
-    query->statement.set_error(Error);
-    const be_sql::Fetch got = query->statement.fetch();
-    if (got == be_sql::Fetch::End) query->ended = true;
+    BE_DUZ_Handles* session = query_session(handle);
+    if (session == nullptr || handle->query_ended != 0) return be_sql::Fetch::End;
+    be_sql::Statement reader(session, Error);
+    const int fields = field_count(handle);
+    for (int i = 0; i < fields; ++i) reader.follow_text(handle->row_data[i], BE_DUZ_XML_ROW_DATA_SIZE, &handle->DUZ_ind[i]);
+    const be_sql::Fetch got = reader.fetch();
+    if (got == be_sql::Fetch::End) handle->query_ended = 1;
     return got;
 }
 
 BE_DUZ_Handles* query_session(const BE_DUZ_xmldata_handle* handle) {
-    const RowQuery* query = query_of(handle);
-    return query != nullptr ? query->statement.session() : nullptr;
+    return handle != nullptr ? static_cast<BE_DUZ_Handles*>(handle->query_session) : nullptr;
 }
 
 void drop_query(BE_DUZ_xmldata_handle* handle) {
     if (handle == nullptr) return;
-    delete query_of(handle);
-    handle->query = nullptr;
+    handle->query_session = nullptr;
+    handle->query_ended = 0;
 }
 
 // ------------------------------------------------------------------------------------------------
@@ -270,18 +266,3 @@ char* copy_text(std::string_view text) {
 }
 
 }  // namespace be_list
-
-CM_EXTERN_C_BEGIN
-
-ZPARC BE_DUZ_SQL_replace_wildchar(char* input_str, char from_char, char to_char) {
-    if (input_str == nullptr) return ZPA_EOS;
-    bool replaced = false;
-    for (char* p = input_str; *p != '\0'; ++p) {
-        if (*p != from_char) continue;
-        *p = to_char;
-        replaced = true;
-    }
-    return replaced ? ZPA_SUCCESS : ZPA_EOS;
-}
-
-CM_EXTERN_C_END

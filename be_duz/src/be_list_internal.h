@@ -57,25 +57,30 @@ private:
 };
 
 /* Sets the handle's tags: the parents outermost first (the last one is the row's element and may
- * hold one "%.3d"), then the fields of a row, at most BE_DUZ_REQUEST_MAX_COL of each. */
+ * hold one "%.3d"), then the fields of a row, at most BE_DUZ_XML_MAX_FIELDS of each. */
 void set_shape(BE_DUZ_xmldata_handle* handle, std::initializer_list<const char*> parents,
                std::initializer_list<const char*> fields);
 
 /* The row-list opener: prepares sql on the session's statement handle, binds the values, defines
- * column i + 1 into row_data[i] for each of the handle's num_of_fields fields (NUL-terminated, at
- * most 1023 characters, a NULL read as empty), executes without fetching, reads the column count
- * and sets the prefetch. The handle is then marked as holding a prepared query, which READ
- * fetches from; a handler that calls nothing here leaves a list without rows. 0, or the code of
- * the failing step with the Oracle error in Error (the handle then holds no query). */
+ * column i + 1 into row_data[i] (indicator DUZ_ind[i], handle DUZ_def[i]) for each of the handle's
+ * num_of_fields fields (NUL-terminated, at most 1023 characters, a NULL read as empty), executes
+ * without fetching, reads the column count and sets the prefetch. The handle is then marked as
+ * holding a prepared query, which READ fetches from; a handler that calls nothing here leaves a
+ * list without rows. 0, or the code of the failing step with the Oracle error in Error (the handle
+ * then holds no query). */
 ZPARC open_rows(BE_DUZ_xmldata_handle* handle, BE_DUZ_Handles* session, const std::string& sql,
                 const be_sql::BindValues& binds, ZPAError* Error);
+/* Marks a query that a builder of its own left open on the session for the handle's fields (defined
+ * with define_text_kept into row_data and DUZ_ind, executed without fetching), such as the value-set
+ * query: READ then fetches it like one of open_rows. */
+void mark_query(BE_DUZ_xmldata_handle* handle, BE_DUZ_Handles* session);
 /* The next row of the handle's query into row_data (the fetch rule of every list: a row whose
  * values were cut is still a row; a failure ends nothing silently, it is an Error with the Oracle
  * text in the record). End when the handle holds no query, or after End was seen once. */
 be_sql::Fetch fetch_row(BE_DUZ_xmldata_handle* handle, ZPAError* Error);
 /* The session the handle's query runs on, or null when it holds none. */
 BE_DUZ_Handles* query_session(const BE_DUZ_xmldata_handle* handle);
-/* Drops the handle's query (its statement state stays in the session's handle). */
+/* Forgets the handle's query (its statement state stays in the session's handle). */
 void drop_query(BE_DUZ_xmldata_handle* handle);
 
 /* A name filter means nothing when it is absent, empty or "*". */

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <string>
 
+#include "ag_admin.h"
 #include "dsect_appl.h"
 #include "gc_wrapper.h"
 #include "gm_param.h"
@@ -360,7 +361,7 @@ void OS_PROC_print_version(int toLog) {
         DIAG_TRACE(1, "Local host: %s", info);
     else
         std::printf("Local host: %s \n", info);
-    void (*const layers[])(char*, int) = {ZPA_version, DSECT_version, GLOBAL_version, OS_version};
+    void (*const layers[])(char*, int) = {AG_version, ZPA_version, DSECT_version, GLOBAL_version, OS_version};
     for (auto version : layers) {
         char text[OS_PROC_VERSION_ROOM] = "";
         version(text, sizeof text);

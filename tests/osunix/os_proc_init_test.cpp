@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ag_admin.h"
 #include "dsect_appl.h"
 #include "gm_param.h"
 #include "os_diag.h"
@@ -525,6 +526,10 @@ TEST_F(StartupTest, WatcherInstallsTheShutdownHandlerItselfAndExitsCleanly) {
     EXPECT_EQ(told(outcome, "rc"), "1");
     EXPECT_EQ(told(outcome, "term"), "dfl");
     const std::string log = log_of("orvoebs", outcome.pid);
+    char agent_version[OS_PROC_VERSION_ROOM] = "";
+    AG_version(agent_version, sizeof agent_version);
+    EXPECT_NE(log.find("orvoebs:Local host: "), std::string::npos);  // the banner, with a level above 0
+    EXPECT_NE(log.find(std::string("orvoebs:") + agent_version + "\n"), std::string::npos);
     EXPECT_NE(log.find("orvoebs:Shutdown requested. signal - [15]\n"), std::string::npos);
     EXPECT_NE(log.find("orvoebs:>>> PROCESS orvoebs EXITING <<<\n"), std::string::npos);
     EXPECT_FALSE(exists("pid"));
@@ -644,7 +649,7 @@ TEST(ProcessState, SystemInformationAndVersionBanner) {
         printed = captured.text();
     }
     std::string banner = "Local host: " + expected + " \n";
-    for (auto version : {ZPA_version, DSECT_version, GLOBAL_version, OS_version}) {
+    for (auto version : {AG_version, ZPA_version, DSECT_version, GLOBAL_version, OS_version}) {
         char text[OS_PROC_VERSION_ROOM] = "";
         version(text, sizeof text);
         banner += std::string(text) + " \n";

@@ -107,10 +107,20 @@ std::string name_of(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// lockf locks belong to processes, so the kernel's deadlock check answers EDEADLK when a thread of
+// one process waits for a file that another process holds while that process has a thread waiting
+// for a file this process holds, though the threads wait for nothing of their own: two agents that
+// each change two files at once from two threads. Such a refusal is waited out, within a bound.
+constexpr int kDeadlockRetries = 30000;   // ~30 s in steps of 1 ms
+constexpr useconds_t kDeadlockPause = 1000;
+
 bool lock_whole(int fd) {
-    while (::lockf(fd, F_LOCK, 0) != 0)
-        if (errno != EINTR) return false;
-    return true;
+    for (int refused = 0;;) {
+        if (::lockf(fd, F_LOCK, 0) == 0) return true;
+        if (errno == EINTR) continue;
+        if (errno != EDEADLK || ++refused > kDeadlockRetries) return false;
+        ::usleep(kDeadlockPause);
+    }
 }
 
 // Whether the name leads to the file open on fd.

@@ -107,10 +107,20 @@ std::string name_of(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// lockf locks belong to processes, so the kernel's deadlock check answers EDEADLK when a thread of
+// one process waits for a file that another process holds while that process has a thread waiting
+// for a file this process holds, though the threads wait for nothing of their own: two agents that
+// each change two files at once from two threads. Such a refusal is waited out, within a bound.
+constexpr int kDeadlockRetries = 30000;   // ~30 s in steps of 1 ms
+constexpr useconds_t kDeadlockPause = 1000;
+
 bool lock_whole(int fd) {
-    while (::lockf(fd, F_LOCK, 0) != 0)
-        if (errno != EINTR) return false;
-    return true;
+    for (int refused = 0;;) {
+        if (::lockf(fd, F_LOCK, 0) == 0) return true;
+        if (errno == EINTR) continue;
+        if (errno != EDEADLK || ++refused > kDeadlockRetries) return false;
+        ::usleep(kDeadlockPause);
+    }
 }
 
 // Whether the name leads to the file open on fd.
@@ -185,13 +195,6 @@ CM_RC read_path(const std::string& path, std::string& content, struct stat* stat
     }
     ::close(fd);
     return rc;
-}
-
-void sync_folder(const std::string& dir) {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    (void)::fsync(fd);
-    ::close(fd);
 }
 
 }  // namespace
@@ -526,7 +529,6 @@ CM_RC FileLock::rewrite(std::string_view content, struct stat* written) {
         DIAG_ERROR("%s: cannot rewrite '%s', the file is kept as it was: %s", "os_shared", h.key.c_str(), std::strerror(err));
         return CM_RC_FAIL;
     }
-    sync_folder(folder_of(h.key));
     if (h.data_locked) {
         Entry& e = *h.entry;
         std::lock_guard<std::mutex> lk(e.m);
@@ -611,6 +613,11 @@ CM_RC remove_file(const std::string& path) {
     return lock.remove();
 }
 
-std::string temp_prefix(const std::string& path) { return "." + name_of(path) + ".tmp"; }
+std::string temp_prefix(const std::string& path) {
+    std::string prefix(1, '.');
+    prefix += name_of(path);
+    prefix += ".tmp";
+    return prefix;
+}
 
 }  // namespace os_shared

@@ -65,7 +65,8 @@ ZPARC build_sysout(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attrib
         return 1;
     }
     std::string content;
-    if (!force_rewrite && lock.exists() && lock.read(content) == CM_RC_OK) {
+    /* An empty file is no sysout: a build that creates the file shows it empty for a moment. */
+    if (!force_rewrite && lock.exists() && lock.read(content) == CM_RC_OK && !content.empty()) {
         BE_TRACE(4, "File %s  exists. return ...", sysout_path);
         *Handle = handle_of(content, Error);
         return *Handle != nullptr ? 0 : 1;
@@ -119,7 +120,7 @@ ZPARC build_sysout(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attrib
     }
     if (rc != 0) {
         DIAG_printf("Error writing to sysout. the sysout file will be closed and deleted.");
-        if (force_rewrite) lock.remove();
+        if (lock.exists()) lock.remove();
         return rc;
     }
     if (lock.rewrite(content) != CM_RC_OK) {
@@ -149,7 +150,8 @@ ZPARC open_sysout(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attribu
     if (!force_rewrite) {
         /* A sysout built before (or a failure notice) is served as it is, without the database. */
         std::string content;
-        if (os_shared::read_file(sysout_path, content) == CM_RC_OK) {
+        /* Read without the lock: an empty file may be a build in progress, whose lock is waited for. */
+        if (os_shared::read_file(sysout_path, content) == CM_RC_OK && !content.empty()) {
             BE_TRACE(4, "File %s  exists. return ...", sysout_path);
             *Handle = handle_of(content, Error);
             return *Handle != nullptr ? 0 : 1;

@@ -225,8 +225,17 @@ TEST_F(Sysout, FailedBuildLeavesNoFile) {
     EXPECT_EQ(open({}, error, &handle), 1);
     EXPECT_STREQ(error.text, "CM for OEBS: No open database session for account 'VIS': the sysout cannot be built");
     EXPECT_FALSE(home.exists(kSysout));
-    // No procid file.
+    // An empty sysout (what a build shows for a moment while it creates the file) is no sysout:
+    // the open builds it; a build that fails removes it.
+    home.write_file(kSysout, "");
+    EXPECT_EQ(open({}, error, &handle), 1);
+    EXPECT_FALSE(home.exists(kSysout));
     connection_.UserData = session;
+    database();
+    home.write_file(kSysout, "");
+    EXPECT_NE(build().find(kRoot), std::string::npos);
+    // No procid file.
+    std::remove(kSysout);
     std::remove("procid/ORDX_1.DAT");
     EXPECT_EQ(open({}, error, &handle), 1);
     EXPECT_STREQ(error.text, "CM for OEBS: the attribute 'PROCID' is mandatory");

@@ -1,11 +1,13 @@
 // What the plug-in asks of the agent: one value from an agent utility's output (the utility runs
-// as a child process without a shell, its output read through a pipe), the agent home directory,
-// and the OEBS accounts, loaded from the accounts file or from a central profile's cache file.
+// as a child process without a shell, its output read through a pipe; lines carrying secrets are
+// never traced), the agent home directory, and the OEBS accounts, loaded from the accounts file or
+// from a central profile's cache file.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +17,9 @@
 #include <vector>
 
 #include "be_def.h"
+#include "be_internal.h"
 #include "gm_param.h"
+#include "gm_param_internal.h"
 #include "os_file.h"
 #include "os_lib.h"
 
@@ -68,17 +72,9 @@ std::string describe(const UtilityCall& call) {
     return text;
 }
 
-// The value of a matching output line: the text after its first ':' with the run of blanks and
-// colons that follows skipped, without the final newline; empty when the line has no ':'.
-std::string value_of(const char* line) {
-    const char* colon = std::strchr(line, ':');
-    if (!colon) return std::string();
-    const char* p = colon + 1;
-    while (*p == ' ' || *p == ':') ++p;
-    std::string value(p);
-    if (!value.empty() && value.back() == '\n') value.pop_back();
-    return value;
-}
+// Utilities whose output is itself a secret: the profile utility hands out an account with its
+// password (encrypted, but never for the log).
+constexpr const char* kSecretOutputUtilities[] = {"orvgetccp"};
 
 // Starts the utility with its standard output (and, when asked, its error output) on a pipe and
 // reads it line by line until a line holds key. 0 found, 3 not found, 1 not started.
@@ -118,11 +114,8 @@ ZPARC run_utility(const UtilityCall& call, const std::string& shown, const char*
     if (FILE* output = fdopen(pipe_fds[0], "r")) {
         char line[BE_DUZ_UTIL_LINE_SIZE];
         while (!found && std::fgets(line, sizeof line, output)) {
-            BE_TRACE(5, "%s", line);
-            if (std::strstr(line, key)) {
-                value = value_of(line);
-                found = true;
-            }
+            if (be_utility_output_loggable(call.words.front().c_str(), line)) BE_TRACE(5, "%s", line);
+            found = be_utility_output_value(line, key, value);
         }
         std::fclose(output);  // a utility still writing gets SIGPIPE, as with a closed pipe
     } else {
@@ -290,3 +283,38 @@ void RemoveSpecialChars(char* value) {
 }
 
 }  // extern "C"
+
+bool be_utility_output_value(const char* piece, const char* key, std::string& value) {
+    if (!piece || !key || !std::strstr(piece, key)) return false;
+    // The text after the first ':' with the run of blanks and colons that follows skipped, without
+    // the final newline; empty when the line has no ':'.
+    value.clear();
+    const char* colon = std::strchr(piece, ':');
+    if (!colon) return true;
+    const char* p = colon + 1;
+    while (*p == ' ' || *p == ':') ++p;
+    value = p;
+    if (!value.empty() && value.back() == '\n') value.pop_back();
+    return true;
+}
+
+bool be_utility_output_loggable(const char* program, const char* piece) {
+    if (!program || !piece) return false;
+    const char* slash = std::strrchr(program, '/');
+    const char* name = slash ? slash + 1 : program;
+    for (const char* secret : kSecretOutputUtilities)
+        if (std::strcmp(name, secret) == 0) return false;
+    const char* colon = std::strchr(piece, ':');
+    if (!colon) return true;
+    // The label: the text before the ':' without blanks, tabs and quotes around it.
+    const char* begin = piece;
+    const char* end = colon;
+    auto framing = [](char c) { return c == ' ' || c == '\t' || c == '"'; };
+    while (begin < end && framing(*begin)) ++begin;
+    while (end > begin && framing(end[-1])) --end;
+    char label[sizeof(GM_PARAM_KEY_typ)];
+    const std::size_t length = std::min(static_cast<std::size_t>(end - begin), sizeof label - 1);
+    std::memcpy(label, begin, length);
+    label[length] = '\0';
+    return !gm_param::is_secret_key(label);
+}

@@ -14,7 +14,7 @@
 #include "gm_param.h"
 #include "gm_str.h"
 #include "os_file.h"
-#include "zpaapi_secret.h"
+#include "gm_param_internal.h"
 
 namespace {
 
@@ -305,7 +305,7 @@ void BE_DUZ_print_attr(ZPAAttrList* AttrList) {
         const ZPAAttr& attr = AttrList->Attributes[i];
         const char* name = attr.Name ? attr.Name : "";
         // Passwords and keys never reach the log.
-        const char* value = zpaapi_is_secret_name(name) ? "Private Data" : (attr.Value ? attr.Value : "");
+        const char* value = gm_param::loggable_value(name, attr.Value ? attr.Value : "");
         DIAG_printf("\t'%-*s' = '%.500s'", kPrintNameWidth, name, value);
     }
     DIAG_printf("Attributes end");

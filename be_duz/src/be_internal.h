@@ -46,6 +46,16 @@ inline os_shared::Options be_accounts_file_options() {
     return options;
 }
 
+// One piece of an agent utility's output as it is read (a line with its newline, or the first
+// BE_DUZ_UTIL_LINE_SIZE - 1 characters of a longer one): true when it holds `key`, with `value`
+// the text after its first ':' (the blanks and colons that follow skipped, the final newline
+// removed; empty without a ':').
+bool be_utility_output_value(const char* piece, const char* key, std::string& value);
+// Whether a piece of a program's output may reach the diagnostic log: never from a utility whose
+// output is itself a secret (the profile utility), never a line whose label (the text before its
+// ':') names a secret by gm_param::is_secret_key.
+bool be_utility_output_loggable(const char* program, const char* piece);
+
 // The rows of a requests file's content, appended to list by the file's line rules (each line from
 // its first digit on, a section line or a key of more than 63 characters fails the read, a byte
 // 0xFF or a last line without newline ends it). 1, or 2 with the line that failed.

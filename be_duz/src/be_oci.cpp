@@ -2,6 +2,7 @@
  * (BE_DUZ_Handles), the one mapping of every OCI status into a result and the error record, and
  * the list of sessions by database SID that a tracking connection keeps. */
 #include "be_def.h"
+#include "os_logical_internal.h"
 #include "gm_param.h"
 
 #include <cstdlib>
@@ -46,6 +47,18 @@ ZPARC own_failure(ZPAError* Error, const char* text) {
     BE_DUZ_UpdateErrorSet(Error, 1, "%s", text);
     BE_TRACE(2, "%s", text);
     return 1;
+}
+
+/* Sets a variable from a session record's "NAME=value" text (none: left as it is). */
+void restore_variable(const char* kept) {
+    if (kept == nullptr) return;
+    const char* equals = std::strchr(kept, '=');
+    char name[64];
+    const std::size_t length = static_cast<std::size_t>(equals ? equals - kept : 0);
+    if (length == 0 || length >= sizeof name) return;
+    std::memcpy(name, kept, length);
+    name[length] = '\0';
+    if (!os_logical::set_variable(name, equals + 1)) DIAG_printf("Failed to set %s in the environment", name);
 }
 
 }  // namespace
@@ -124,12 +137,22 @@ ZPARC BE_DUZ_OCI_START_Session(ZPAAttrList* Attr, BE_DUZ_Handles* h, ZPAError* E
     if (ZPAAPI_UTILS_AttrListValueGet(Attr, const_cast<char*>("DB_SID"), &sid) != 0 || sid == nullptr)
         return own_failure(Error, "DB_SID not found");
 
-    sword status = OCIInitialize(OCI_DEFAULT, nullptr, nullptr, nullptr, nullptr);
-    trace_call("OCIInitialize", status, h);
+    sword status;
+    {
+        /* The OCI environment takes ORACLE_HOME, TNS_ADMIN and NLS_LANG from the process
+         * environment, which other threads' sessions change: this session's values are put back
+         * and the environment created under the one lock of the process environment. */
+        std::lock_guard<std::recursive_mutex> environment(os_logical::environment_lock());
+        for (const char* kept : {h->GLBL_oraHome, h->GLBL_tnsAdmn, h->GLBL_nlsLang}) restore_variable(kept);
+        status = OCIInitialize(OCI_DEFAULT, nullptr, nullptr, nullptr, nullptr);
+        trace_call("OCIInitialize", status, h);
+        if (status == OCI_SUCCESS) {
+            status = OCIEnvInit(&h->envhp, OCI_DEFAULT, 0, nullptr);
+            trace_call("OCIEnvInit", status, h);
+            if (status != OCI_SUCCESS) return own_failure(Error, "Failed to initialize environment");
+        }
+    }
     if (status != OCI_SUCCESS) return own_failure(Error, "Failed to initialize process");
-    status = OCIEnvInit(&h->envhp, OCI_DEFAULT, 0, nullptr);
-    trace_call("OCIEnvInit", status, h);
-    if (status != OCI_SUCCESS) return own_failure(Error, "Failed to initialize environment");
     status = OCIHandleAlloc(h->envhp, reinterpret_cast<dvoid**>(&h->errhp), OCI_HTYPE_ERROR, 0, nullptr);
     trace_call("OCIHandleAlloc(OCI_HTYPE_ERROR)", status, h);
     if (status != OCI_SUCCESS) return own_failure(Error, "Failed to allocate error handle");
@@ -247,8 +270,9 @@ int BE_DUZ_set_oracle_env(const char* name, const char* value, char** kept) {
     char* copy = static_cast<char*>(std::malloc(entry.size() + 1));
     if (copy == nullptr) return 1;
     std::memcpy(copy, entry.c_str(), entry.size() + 1);
-    /* setenv keeps a copy of its own, so freeing the record's text never harms the environment. */
-    if (setenv(name, value, 1) != 0) {
+    /* setenv keeps a copy of its own, so freeing the record's text never harms the environment. A
+     * value that is already right is not written again. */
+    if (!os_logical::set_variable(name, value)) {
         std::free(copy);
         return 1;
     }

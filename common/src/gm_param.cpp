@@ -7,6 +7,7 @@
 #include "os_diag.h"
 #include "os_shared_file_internal.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -158,6 +159,8 @@ namespace {
 char* keys_to_remove[] = {const_cast<char*>("PASSWORD"), const_cast<char*>("PASSWORD_KEY"),
                           const_cast<char*>("KEY_PASSPHRASE"), const_cast<char*>("INSTREAM_SCRIPT"), nullptr};
 
+constexpr const char* kPrivateData = "Private Data";  // what the log shows of a secret value
+
 bool in_name_list(const char* key, char** names) {
     for (; names && *names; ++names)
         if (std::strcmp(*names, key) == 0) return true;
@@ -171,18 +174,41 @@ namespace gm_param {
 bool is_secret_key(const char* key) {
     if (!key) return false;
     if (in_name_list(key, keys_to_remove)) return true;
+    const std::size_t length = std::strlen(key);
+    // Key material by name: "NEW_KEY", "OLD_KEY", or a name that is just "KEY".
+    if (strcasecmp(key, "KEY") == 0 || (length > 4 && strcasecmp(key + length - 4, "_KEY") == 0)) return true;
+    // A central profile's data (CP_DATA) is an account with its password.
+    if (strcasecmp(key, "CP_DATA") == 0) return true;
     for (const char* p = key; *p; ++p)
-        if (strncasecmp(p, "PASSW", 5) == 0) return true;
+        if (strncasecmp(p, "PASSW", 5) == 0 || strncasecmp(p, "TOKEN", 5) == 0) return true;
     return false;
 }
 
 const char* loggable_value(const char* key, const char* value) {
-    return is_secret_key(key) ? "Private Data" : value;
+    return is_secret_key(key) ? kPrivateData : value;
+}
+
+std::string loggable_line(std::string_view line) {
+    const ParsedLine parsed = split_line(line);
+    if (!is_secret_key(parsed.key.c_str())) return std::string(line);
+    return parsed.key + " " + kPrivateData;
+}
+
+std::string loggable_value_list(std::string_view text, const char* separators) {
+    std::string shown;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t end = std::min(text.find_first_of(separators, pos), text.size());
+        shown += loggable_line(text.substr(pos, end - pos));
+        if (end < text.size()) shown += text[end];
+        pos = end + 1;
+    }
+    return shown;
 }
 
 void trace_line(std::string_view line, const ParsedLine& parsed) {
     if (is_secret_key(parsed.key.c_str()))
-        DIAG_TRACE(6, "line: '%s %s'", parsed.key.c_str(), "Private Data");
+        DIAG_TRACE(6, "line: '%s %s'", parsed.key.c_str(), kPrivateData);
     else
         DIAG_TRACE(6, "line: '%.*s'", static_cast<int>(line.size()), line.data());
 }

@@ -637,7 +637,7 @@ CM_RC GM_PARAM_save_valuelist(ZPALIST_handle_typ* list, char* value, const char*
         void* element = nullptr;
         unsigned int size = 0;
         while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) {
-            DIAG_TRACE(6, "Key: '%s', Val: '%s'", row_key(element), row_value(element));
+            DIAG_TRACE(6, "Key: '%s', Val: '%s'", row_key(element), loggable_value(row_key(element), row_value(element)));
             const std::string_view key = row_key(element);
             if (!first_in) {
                 if (key.size() > static_cast<std::size_t>(kValueListMax)) continue;

@@ -49,11 +49,18 @@ struct ParsedLine {
 };
 ParsedLine split_line(std::string_view line);
 
-// Whether a key names a secret whose value never reaches a log line: the agent's key list
-// (GM_PARAM_get_keysToRemove_list) or any name that speaks of a password ("DB_PASSWD").
+// The one rule for values that never reach a log line or an error text, whatever the debug
+// level: the agent's key list (GM_PARAM_get_keysToRemove_list), any name that speaks of a password
+// ("DB_PASSWD", "APPSPassword") or a token, key material ("NEW_KEY", "OLD_KEY": a name ending in
+// "_KEY") and a central profile's data ("CP_DATA"). Names compare without regard to case.
 bool is_secret_key(const char* key);
 // The value as the diagnostic log may show it: "Private Data" in place of a secret's value.
 const char* loggable_value(const char* key, const char* value);
+// A KEY VALUE line (table line, value-list entry, NAME=VALUE) as the log may show it: a secret
+// key's value replaced by "Private Data".
+std::string loggable_line(std::string_view line);
+// A value list (entries separated by any of `separators`) with every secret entry's value replaced.
+std::string loggable_value_list(std::string_view text, const char* separators);
 // Traces a table line at level 6; the value of a secret key is replaced.
 void trace_line(std::string_view line, const ParsedLine& parsed);
 

@@ -24,7 +24,8 @@ CM_RC load_valuelist(ZPALIST_handle_typ* list, const char* value, const char* se
         DIAG_TRACE(5, "Separator is empty.");
         return CM_RC_FAIL;
     }
-    DIAG_TRACE(5, "Value:'%s', sep='%s'", value, separator);
+    if (DIAG_debug_level() >= 5 || DIAG_buffered_level() >= 5)
+        DIAG_TRACE(5, "Value:'%s', sep='%s'", loggable_value_list(value, separator).c_str(), separator);
     ZPALIST_init(list);
     const std::string text(value, strnlen(value, kValueListMax));
     std::size_t pos = 0;
@@ -34,7 +35,7 @@ CM_RC load_valuelist(ZPALIST_handle_typ* list, const char* value, const char* se
         std::size_t end = text.find_first_of(separator, pos);
         if (end == std::string::npos) end = text.size();
         const std::string entry = text.substr(pos, end - pos);
-        DIAG_TRACE(5, "Value: '%s'", entry.c_str());
+        DIAG_TRACE(5, "Value: '%s'", loggable_line(entry).c_str());
         // An entry that does not parse (a key too long) is skipped.
         if (option1) GM_param_parse_str_option1(list, entry.c_str(), force_upper_case);
         else GM_param_parse_str(list, entry.c_str());

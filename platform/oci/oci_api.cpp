@@ -78,6 +78,11 @@ struct Handle {
     const void* env;  // the environment that owns this handle (itself for an environment)
 };
 
+struct EnvHandle : Handle {
+    using Handle::Handle;
+    std::optional<std::string> nls_lang;  // NLS_LANG as the environment saw it when created
+};
+
 struct ErrorHandle : Handle {
     using Handle::Handle;
     bool has_error = false;
@@ -518,7 +523,8 @@ sword OCIEnvInit(OCIEnv** envp, ub4 mode, size_t, dvoid**) {
         if (!envp) return finish("OCIEnvInit", OCI_INVALID_HANDLE);
         *envp = nullptr;
         if (!ensure_script()) return finish("OCIEnvInit", OCI_ERROR);
-        const void* env = make_handle<oci_standin::Handle>(OCI_HTYPE_ENV, nullptr);
+        const void* env = make_handle<EnvHandle>(OCI_HTYPE_ENV, nullptr);
+        find_handle<EnvHandle>(env, OCI_HTYPE_ENV)->nls_lang = environment_value("NLS_LANG");
         *envp = static_cast<OCIEnv*>(const_cast<void*>(env));
         Database& db = database();
         db.journal.environments.push_back({environment_value("ORACLE_HOME"), environment_value("TNS_ADMIN"),
@@ -706,7 +712,9 @@ sword OCISessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 
             session->begun = true;
             svc->session = usrhp;
         }
-        db.journal.logons.push_back({connect, session->user, session->password, status});
+        const auto* env = find_handle<EnvHandle>(session->env, OCI_HTYPE_ENV);
+        db.journal.logons.push_back(
+            {connect, session->user, session->password, status, env ? env->nls_lang : std::nullopt});
         return finish("OCISessionBegin", status, event);
     });
 }

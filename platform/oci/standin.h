@@ -157,6 +157,7 @@ struct LogonRecord {
     std::string user;
     std::string password;
     sword status = 0;
+    std::optional<std::string> nls_lang;  // NLS_LANG that the session's environment saw at its creation
 };
 struct EnvironmentRecord {
     std::optional<std::string> oracle_home;

@@ -119,6 +119,30 @@ TEST_F(AgentUtilityTest, TokenArgumentReachesTheUtilityButNeitherTheLogNorTheErr
     EXPECT_EQ(log.find("S3cr3tT0k3n"), std::string::npos);
 }
 
+TEST_F(AgentUtilityTest, OutputLinesCarryingSecretsAreNotTraced) {
+    use_fixture(R"(
+[orvagcpk -p]
+out: Encryption type : aes
+out: Password : s3cret-one
+out: Key aliases file name : /agent/keys/aliases.txt
+[orvgetccp -name ACC -type OEBS]
+out: "name" : "ACC",
+out: "data" : "UFJPRklMRS1EQVRB",
+)");
+    OS_DIAG_initialize(nullptr, "Oebs_CM");
+    DIAG_set_debug_level(5);
+    char out[BE_DUZ_UTIL_VALUE_SIZE] = "";
+    ZPAError error{};
+    ASSERT_EQ(BE_DUZ_get_agent_util_info("orvagcpk ", "-p 2>& 1", "Key aliases file name", out, &error), 0);
+    ASSERT_EQ(BE_DUZ_get_agent_util_info("orvgetccp", "-name ACC -type OEBS", "data", out, &error), 0);
+    EXPECT_STREQ(out, "\"UFJPRklMRS1EQVRB\",");
+    const std::string log = testbed::read_diag_log("Oebs_CM");
+    EXPECT_NE(log.find("Encryption type : aes"), std::string::npos) << log;
+    EXPECT_EQ(log.find("s3cret-one"), std::string::npos) << log;
+    EXPECT_EQ(log.find("UFJPRklMRS1EQVRB"), std::string::npos) << log;  // the profile utility's output
+    EXPECT_EQ(log.find("\"name\""), std::string::npos) << log;
+}
+
 TEST_F(AgentUtilityTest, ProcessNameComesFromTheAgentsLibraryOnceItIsThere) {
     setenv("APPBRIDGE_PROC_NAME", "ORVEXTRACT", 1);
     char name[BE_DUZ_PROC_NAME_SIZE] = "stale";

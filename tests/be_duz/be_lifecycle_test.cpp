@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -115,6 +116,33 @@ TEST_F(Lifecycle, AccountNlsLangWinsOverTableOebs) {
     OwnedList vis{{"DUZ-INSTANCE", "VIS"}};
     ASSERT_EQ(connect(vis), 0) << error_.text;
     EXPECT_EQ(oci_standin::journal().environments.back().nls_lang, "GERMAN_GERMANY.WE8ISO8859P1");
+}
+
+TEST_F(Lifecycle, ThreadsConnectingToAccountsWithDifferentNlsLangEachGetTheirOwn) {
+    home.write_file("data/OEBS.dat", "NLS_LANG GERMAN_GERMANY.WE8ISO8859P1\n");
+    constexpr int kConnects = 25;
+    auto connect_repeatedly = [&](const char* account, bool* ok) {
+        ZPAConnHandle connection{};
+        connection.Attributes = connection_.Attributes;
+        OwnedList request{{"DUZ-INSTANCE", account}};
+        ZPAAttrList* list = request.list();
+        for (int i = 0; i < kConnects; ++i) {
+            ZPAError error{};
+            if (ZPAAPI_Connect(&backend_, &connection, list, &error) != 0 || connection.UserData == nullptr) *ok = false;
+            ZPAAPI_Disconnect(&connection, &error);
+        }
+    };
+    bool prod_ok = true, vis_ok = true;
+    std::thread prod(connect_repeatedly, "PROD", &prod_ok);
+    std::thread vis(connect_repeatedly, "VIS", &vis_ok);
+    prod.join();
+    vis.join();
+    EXPECT_TRUE(prod_ok && vis_ok);
+    const auto journal = oci_standin::journal();
+    ASSERT_EQ(journal.logons.size(), 2u * kConnects);
+    for (const auto& logon : journal.logons)
+        EXPECT_EQ(logon.nls_lang, logon.connect == "PROD" ? "AMERICAN_AMERICA.UTF8" : "GERMAN_GERMANY.WE8ISO8859P1")
+            << logon.connect;
 }
 
 TEST_F(Lifecycle, TrackingConnectionKeepsOneSessionPerDatabase) {

@@ -309,6 +309,13 @@ TEST_F(SectionedTableTest, SecretValuesNeverReachTheDiagnosticLog) {
     EXPECT_STREQ(value, "secret6");
     ASSERT_EQ(GM_PARAM_set("CONFIG", "HOST", "h2"), CM_RC_OK);
     ASSERT_EQ(GM_PARAM_get("CONFIG", "HOST", value), CM_RC_OK);
+    // Value lists: the text, each entry and the joined keys.
+    KeyList entries;
+    ASSERT_EQ(GM_PARAM_load_valuelist(&entries.h, const_cast<char*>("DB_PASSWD=secret7;NEW_KEY=secret8;PORT=1521"),
+                                      const_cast<char*>(";")),
+              CM_RC_OK);
+    char joined[2048] = "";
+    ASSERT_EQ(GM_PARAM_save_valuelist(&entries.h, joined, ";"), CM_RC_OK);
 
     const std::string log = testbed::read_diag_log("Oebs_CM");
     EXPECT_EQ(log.find("secret"), std::string::npos) << log;
@@ -318,4 +325,6 @@ TEST_F(SectionedTableTest, SecretValuesNeverReachTheDiagnosticLog) {
     EXPECT_NE(log.find("line: 'DB_SID ORCL'"), std::string::npos);
     EXPECT_NE(log.find("HOST = 'h1'"), std::string::npos);
     EXPECT_NE(log.find("key:'HOST', value:'h2'"), std::string::npos);
+    EXPECT_NE(log.find("Value: 'PORT=1521'"), std::string::npos);
+    EXPECT_NE(log.find("Value:'DB_PASSWD Private Data;NEW_KEY Private Data;PORT=1521'"), std::string::npos) << log;
 }

@@ -30,6 +30,7 @@ const char* kScript = R"({
 class AgentHostRun : public testbed::AgentHomeTest {
 protected:
     void SetUp() override {
+        home.install_locale_data();
         home.write_file("data/DUZ_inst.dat",
                         "[VIS]\nDB_SID VIS\nDB_LOGIN APPS\nDB_PASSWD apps\n"
                         "[PROD]\nDB_SID PROD\nDB_LOGIN APPS\nDB_PASSWD apps\n"

@@ -42,6 +42,7 @@ std::string printable(const std::string& text) {
 class JobScriptRun : public testbed::AgentHomeTest {
 protected:
     void SetUp() override {
+        home.install_locale_data();
         home.write_file("data/DUZ_inst.dat", "[VIS]\nDB_SID VIS\nDB_LOGIN APPS\nDB_PASSWD apps\n");
         home.write_file("oci/script.json", kScript);
         std::filesystem::copy_file(APPBRIDGE_QELOS_LIBRARY, home.path() + "/cm/lib_DUZ.so");

@@ -55,6 +55,15 @@ std::string AgentHome::read_file(const std::string& relative) const {
     return read_whole_file((fs::path(path_) / relative).string());
 }
 
+void AgentHome::install_locale_data() const {
+#ifdef APPBRIDGE_LOCALE_DATA_DIR
+    fs::create_directories(fs::path(path_) / "exe");
+    fs::create_directory_symlink(APPBRIDGE_LOCALE_DATA_DIR, fs::path(path_) / "exe" / "locale");
+#else
+    throw std::runtime_error("the build has no generated locale data");
+#endif
+}
+
 bool AgentHome::exists(const std::string& relative) const { return fs::exists(fs::path(path_) / relative); }
 
 FdCapture::FdCapture(int fd) : fd_(fd) {

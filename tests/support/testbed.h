@@ -23,6 +23,8 @@ public:
     void write_file(const std::string& relative, const std::string& content) const;
     std::string read_file(const std::string& relative) const;
     bool exists(const std::string& relative) const;
+    // Gives the home the generated locale data as exe/locale (a link to the build's folder).
+    void install_locale_data() const;
 
 private:
     std::string path_;

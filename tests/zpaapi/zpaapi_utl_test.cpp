@@ -330,6 +330,8 @@ TEST_F(AgentHomeTest, PrintedListHidesSecretValuesAndCutsLongOnes) {
     agent.add("INSTREAM_SCRIPT", "secret2");
     agent.add("DB_PASSWD", "secret3");
     agent.add("APPSPassword", "secret4");
+    agent.add("NEW_KEY", "secret5");  // key material
+    agent.add("CP_DATA", "secret6");  // a central profile: an account with its password
     agent.add("A", std::string(600, 'v'));
     DIAG_set_active_level(4);
     EXPECT_EQ(ZPAAPI_utils_print_attr(agent.list()), 0);
@@ -340,6 +342,20 @@ TEST_F(AgentHomeTest, PrintedListHidesSecretValuesAndCutsLongOnes) {
     EXPECT_NE(log.find("\tPASSWORD = Private Data\n"), std::string::npos);
     EXPECT_NE(log.find("\tA        = " + std::string(500, 'v') + "\n"), std::string::npos);
     EXPECT_NE(log.find("Attributes end\n"), std::string::npos);
+
+    // Turning a table's rows into attributes traces each row at level 6, secrets masked.
+    DIAG_set_debug_level(6);
+    ZPALIST_handle_typ rows{};
+    GM_PARAM_list_append(&rows, "DB_PASSWD", "secret7");
+    GM_PARAM_list_append(&rows, "DB_SID", "VIS");
+    ZPAAttrList attrs{0, nullptr, 0};
+    ASSERT_EQ(ZPAAPI_UTILS_list2attr(&rows, &attrs), 0);
+    ZPAAPI_utils_release_attr(&attrs);
+    GM_PARAM_list_clear(&rows);
+    const std::string traced = testbed::read_diag_log("Oebs_CM");
+    EXPECT_EQ(traced.find("secret"), std::string::npos);
+    EXPECT_NE(traced.find("Parameter -> Key:'DB_PASSWD', Value:'Private Data'"), std::string::npos);
+    EXPECT_NE(traced.find("Parameter -> Key:'DB_SID', Value:'VIS'"), std::string::npos);
 }
 
 TEST(AttrListSerialize, TextsOfListsTable) {

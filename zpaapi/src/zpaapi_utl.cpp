@@ -15,7 +15,6 @@
 #include "gm_xml.h"
 #include "os_diag.h"
 #include "zpaapi.h"
-#include "zpaapi_secret.h"
 
 namespace {
 
@@ -169,7 +168,7 @@ int rows_to_attributes(ZPALIST_handle_typ* walk, int rows, ZPAAttr* attrs, bool*
         attrs[done].Name = block;
         attrs[done].Value = in_block;
         attrs[done].ValueLen = static_cast<unsigned short>(std::min(std::strlen(text) + 1, kValueMax + 1));
-        DIAG_TRACE(6, "Parameter -> Key:'%s', Value:'%s'", block, in_block);
+        DIAG_TRACE(6, "Parameter -> Key:'%s', Value:'%s'", block, gm_param::loggable_value(block, in_block));
         ++done;
     }
     return done;
@@ -520,7 +519,7 @@ ZPARC ZPAAPI_utils_print_attr(ZPAAttrList* AttrList) {
     for (int i = 0; i < count_of(AttrList); ++i) {
         const ZPAAttr& attr = AttrList->Attributes[i];
         const char* name = attr.Name ? attr.Name : "";
-        const char* value = zpaapi_is_secret_name(name) ? kPrivateData : (attr.Value ? attr.Value : "");
+        const char* value = gm_param::loggable_value(name, attr.Value ? attr.Value : "");
         DIAG_printf("\t%-*s = %.500s", 8, name, value);
     }
     DIAG_printf("Attributes end");
@@ -667,4 +666,3 @@ void ZPA_version(char* ver, int size) {
 
 }  // extern "C"
 
-bool zpaapi_is_secret_name(const char* name) { return gm_param::is_secret_key(name); }

@@ -1,0 +1,119 @@
+// gclocgen: writes the globalization library's locale data ("control.nls" and one file per
+// object) into a directory. Run by the build; tests run it to get files of older versions.
+//   gclocgen --out DIR [--only NAME,...] [--version NAME=V]...
+// NAME is "control" or a file stem such as "cp_0002"; V is 1, 2, 3.2 or 3 (the default).
+#include <unicode/uclean.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gc.h"
+#include "gen_catalog.h"
+#include "gen_codepage.h"
+#include "gen_file.h"
+#include "gen_text.h"
+
+namespace {
+
+struct Options {
+    std::string out;
+    std::set<std::string> only;
+    std::map<std::string, gen::Format> versions;
+};
+
+std::string stem(uint8_t type, uint16_t id) {
+    static const char* prefix[4] = {"la", "te", "cp", "so"};
+    char name[16];
+    std::snprintf(name, sizeof name, "%s_%04d", prefix[type], id);
+    return name;
+}
+
+gen::Format parse_version(const std::string& v) {
+    if (v == "1") return {1, 0};
+    if (v == "2") return {2, 0};
+    if (v == "3.2") return {3, 2};
+    if (v == "3") return {3, 3};
+    throw std::runtime_error("unknown version " + v);
+}
+
+Options parse(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc) throw std::runtime_error("missing value after " + arg);
+        const std::string value = argv[++i];
+        if (arg == "--out") {
+            o.out = value;
+        } else if (arg == "--only") {
+            std::stringstream list(value);
+            for (std::string name; std::getline(list, name, ',');) o.only.insert(name);
+        } else if (arg == "--version") {
+            const size_t eq = value.find('=');
+            if (eq == std::string::npos) throw std::runtime_error("--version wants NAME=V");
+            o.versions[value.substr(0, eq)] = parse_version(value.substr(eq + 1));
+        } else {
+            throw std::runtime_error("unknown option " + arg);
+        }
+    }
+    if (o.out.empty()) throw std::runtime_error("usage: gclocgen --out DIR [--only NAME,...] [--version NAME=V]...");
+    return o;
+}
+
+gen::Format format_of(const Options& o, const std::string& name) {
+    const auto it = o.versions.find(name);
+    return it == o.versions.end() ? gen::Format{} : it->second;
+}
+
+int run(const Options& o) {
+    std::filesystem::create_directories(o.out);
+    struct Pending {
+        uint8_t type;
+        uint16_t id;
+        std::function<gen::Object()> make;
+    };
+    std::vector<Pending> pending;
+    for (const auto& d : gen::languages()) pending.push_back({GC_OBJ_LANGUAGE, d.id, [&d] { return gen::make_language(d); }});
+    for (const auto& d : gen::territories())
+        pending.push_back({GC_OBJ_TERRITORY, d.id, [&d] { return gen::make_territory(d); }});
+    for (const auto& d : gen::codepages())
+        pending.push_back({GC_OBJ_CODEPAGE, d.id, [&d] { return gen::make_codepage(d); }});
+
+    std::vector<gen::Object> written;
+    for (const Pending& p : pending) {
+        const std::string name = stem(p.type, p.id);
+        if (!o.only.empty() && !o.only.count(name)) continue;
+        gen::Object object;
+        try {
+            object = p.make();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "gclocgen: left out %s: %s\n", name.c_str(), e.what());
+            continue;
+        }
+        gen::write_object(o.out, object, format_of(o, name));
+        object.sections.clear();
+        written.push_back(std::move(object));
+    }
+    if (o.only.empty() || o.only.count("control")) gen::write_control(o.out, written, format_of(o, "control"));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int rc = 1;
+    try {
+        rc = run(parse(argc, argv));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "gclocgen: %s\n", e.what());
+    }
+    u_cleanup();
+    return rc;
+}

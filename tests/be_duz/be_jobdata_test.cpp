@@ -258,7 +258,10 @@ TEST_F(DefineModeTest, WriteRefusalsAndTheCasesWithoutWork) {
     EXPECT_EQ(write({{"EXTRACT_MODE", "ORVDEFINE"}}), 1);
     const std::size_t statements = prepared().size();
     // The other mode's WRITE and a failed connection do nothing.
-    EXPECT_EQ(write({{"EXTRACT_MODE", "ORVCREATE"}, {"HOLD_JOB", "Y"}}), 0);
+    ZPAAttrList* given = write_list({{"EXTRACT_MODE", "ORVCREATE"}, {"HOLD_JOB", "Y"}});
+    EXPECT_EQ(ZPAAPI_JOB_DATA_WRITE(&connection, handle, given, &error), 0);
+    EXPECT_EQ(given->Count, 0);  // released
+    EXPECT_EQ(given->Attributes, nullptr);
     connection.result = 1;
     EXPECT_EQ(write({{"EXTRACT_MODE", "ORVDEFINE"}, {"HOLD_JOB", "Y"}}), 0);
     connection.result = 0;

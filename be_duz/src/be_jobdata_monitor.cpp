@@ -4,6 +4,7 @@
  * job. Owns both discovery queries and the in-memory rows of their handles. */
 #include "be_def.h"
 #include "be_discovery_internal.h"
+#include "be_internal.h"
 #include "be_sql_internal.h"
 #include "gm_param.h"
 #include "gm_str.h"
@@ -324,38 +325,25 @@ ZPARC BE_DUZ_JOB_monitor(ZPAConnHandle* Connection, void** Handle, BE_DUZ_Handle
     try {
         auto handle = std::make_unique<be_discovery::BE_DUZ_request_list_type>();
         handle->kind = be_discovery::HandleKind::Monitor;
-        struct Seen {
-            ZPALIST_handle_typ list{};
-            ~Seen() { GM_PARAM_list_clear(&list); }
-        } seen;
-        BE_TRACE(4, "Start updating file %s", kReqsPath);
-        if (BE_DUZ_read_reqs_file(kReqsPath, &seen.list, Error) != CM_RC_OK) {
-            be_discovery::free_handle(handle.release());
-            return ZPA_FAIL;
-        }
-        if (BE_DUZ_remove_old_req(&seen.list) != CM_RC_OK) {
-            be_discovery::free_handle(handle.release());
-            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to remove old requests from %s", kReqsPath);
-            return ZPA_FAIL;
-        }
-        BE_TRACE(4, "Finished updating requests list.");
         ModeQueries q;
         ZPARC rc = build_queries(AttributesIn, kMonitorQuery, "Cannot determine, executing both request & req set.", q, Error);
         if (rc != ZPA_SUCCESS) {
             be_discovery::free_handle(handle.release());
             return rc;
         }
-        rc = run_queries(q, "monitor", Error, [&](const be_discovery::Query& query) {
-            return be_discovery::BE_DUZ_execute_monitor_SQL(session, &handle->list, query, Error, &seen.list) ==
-                   ZPA_SUCCESS;
-        });
-        if (rc != ZPA_SUCCESS) {
-            be_discovery::free_handle(handle.release());
-            return rc;
-        }
-        // The requests found are recorded before they are handed out; a handle is given only when
-        // they are.
-        if (BE_DUZ_write_reqs_file(kReqsPath, &seen.list, Error) != CM_RC_OK) {
+        // One turn on the submitted-requests file under its locks: read it, drop the rows older
+        // than a day, find the requests not in it and add them, write it back. Two monitors that
+        // poll at once cannot both report a request, and a request is handed out only once it is
+        // recorded.
+        BE_TRACE(4, "Start updating file %s", kReqsPath);
+        const auto find_new = [&](ZPALIST_handle_typ* seen) {
+            BE_TRACE(4, "Finished updating requests list.");
+            return run_queries(q, "monitor", Error, [&](const be_discovery::Query& query) {
+                       return be_discovery::BE_DUZ_execute_monitor_SQL(session, &handle->list, query, Error, seen) ==
+                              ZPA_SUCCESS;
+                   }) == ZPA_SUCCESS;
+        };
+        if (be_reqs_update(kReqsPath, find_new, Error) != CM_RC_OK) {
             be_discovery::free_handle(handle.release());
             return ZPA_FAIL;
         }

@@ -11,6 +11,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -257,7 +258,10 @@ TEST_F(DefineModeTest, WriteRefusalsAndTheCasesWithoutWork) {
     EXPECT_EQ(write({{"EXTRACT_MODE", "ORVDEFINE"}}), 1);
     const std::size_t statements = prepared().size();
     // The other mode's WRITE and a failed connection do nothing.
-    EXPECT_EQ(write({{"EXTRACT_MODE", "ORVCREATE"}, {"HOLD_JOB", "Y"}}), 0);
+    ZPAAttrList* given = write_list({{"EXTRACT_MODE", "ORVCREATE"}, {"HOLD_JOB", "Y"}});
+    EXPECT_EQ(ZPAAPI_JOB_DATA_WRITE(&connection, handle, given, &error), 0);
+    EXPECT_EQ(given->Count, 0);  // released
+    EXPECT_EQ(given->Attributes, nullptr);
     connection.result = 1;
     EXPECT_EQ(write({{"EXTRACT_MODE", "ORVDEFINE"}, {"HOLD_JOB", "Y"}}), 0);
     connection.result = 0;
@@ -371,6 +375,35 @@ TEST_F(MonitorModeTest, ReportsEachRequestOnceADayAndRecordsItFirst) {
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(read(in), 2);
     EXPECT_EQ(close(in), 0);
+}
+
+TEST_F(MonitorModeTest, TwoMonitorsPollingAtOnceReportEachRequestOnce) {
+    oci_standin::add_rule(substring_rule(kMonitor, {answer_rows({request(11), request(12), request(13)})}));
+    struct Poll {
+        BE_DUZ_Handles* session;
+        OwnedList in{{"EXTRACT_MODE", "ORVCREATE"}};
+        void* handle = nullptr;
+        ZPAError error{};
+        ZPARC rc = -1;
+    };
+    Poll polls[2] = {{open_session()}, {open_session()}};
+    std::vector<std::thread> threads;
+    for (Poll& poll : polls)
+        threads.emplace_back([&poll] { poll.rc = BE_DUZ_JOB_monitor(nullptr, &poll.handle, poll.session, poll.in.list(), &poll.error); });
+    for (std::thread& thread : threads) thread.join();
+    std::vector<std::string> reported;
+    for (Poll& poll : polls) {
+        EXPECT_TRUE(poll.rc == 0 || poll.rc == 2) << poll.error.text;
+        ASSERT_NE(poll.handle, nullptr);
+        auto* requests = static_cast<be_discovery::BE_DUZ_request_list_type*>(poll.handle);
+        GM_PARAM_list_reset(&requests->list);
+        char* key = nullptr;
+        while (GM_PARAM_list_next(&requests->list, &key, nullptr) == CM_RC_OK) reported.push_back(key);
+        be_discovery::free_handle(poll.handle);
+        close_session(poll.session);
+    }
+    std::sort(reported.begin(), reported.end());
+    EXPECT_EQ(reported, (std::vector<std::string>{"11", "12", "13"}));
 }
 
 TEST_F(MonitorModeTest, PresetValuesGetTheirPlaceholdersFilled) {

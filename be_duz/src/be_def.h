@@ -212,8 +212,37 @@ typedef struct {
     char job_comp_depend_child[2];
 } BE_DUZ_account_data_handle;
 
-/* The open list answer (defined with the list entry points). */
-typedef struct BE_DUZ_xmldata_handle BE_DUZ_xmldata_handle;
+/* ------------------------------------------------------------------------------------------------
+ * The open list answer: one per open list, allocated by the list open and freed by its close.
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Values of one row, enclosing element names and the room of each. */
+#define BE_DUZ_XML_MAX_FIELDS 20
+#define BE_DUZ_XML_MAX_PARENTS 20
+#define BE_DUZ_XML_TAG_SIZE 65
+#define BE_DUZ_XML_ROW_DATA_SIZE 1024
+#define BE_DUZ_XML_REQ_TYPE_SIZE 100
+
+typedef struct BE_DUZ_xmldata_handle {
+    int row_index;      /* rows (or answer pieces) handed out so far */
+    int num_of_fields;  /* values in one row, at most BE_DUZ_XML_MAX_FIELDS */
+    int num_of_parents; /* enclosing element names, 0 to BE_DUZ_XML_MAX_PARENTS */
+    char parent_tag[BE_DUZ_XML_MAX_PARENTS][BE_DUZ_XML_TAG_SIZE];
+    char field_tag[BE_DUZ_XML_MAX_FIELDS][BE_DUZ_XML_TAG_SIZE];
+    char row_data[BE_DUZ_XML_MAX_FIELDS][BE_DUZ_XML_ROW_DATA_SIZE]; /* the query's columns land here */
+    OCIDefine* DUZ_def[BE_DUZ_XML_MAX_FIELDS];                      /* one define per column */
+    char req_type[BE_DUZ_XML_REQ_TYPE_SIZE];                        /* the ACTION of the open list */
+    ZPALIST_handle_typ datalist;                                    /* rows prepared in memory */
+    char* xmlResponse;                                              /* a whole prebuilt answer, owned */
+    int isPKM;                                                      /* 1: the answer is xmlResponse whole */
+    /* Indicator of each define: the open query is fetched after its builder returned, so the
+     * indicators live here with the buffers (a NULL column then reads as an empty value). */
+    sb2 DUZ_ind[BE_DUZ_XML_MAX_FIELDS];
+} BE_DUZ_xmldata_handle;
+
+/* Replaces every cm_wild in input_str by sql_wild, in place. 0 when at least one was replaced, 2
+ * when none was. */
+ZPARC BE_DUZ_SQL_replace_wildchar(char* input_str, char cm_wild, char sql_wild);
 /* The agent's connection record (defined with the life-cycle entry points). */
 struct ZPAConnHandle;
 
@@ -494,6 +523,199 @@ ZPARC BE_DUZ_GET_OU_NAME(int org_id, char* ou_name, BE_DUZ_Handles* JOB_handle, 
 ZPARC BE_DUZ_SET_OU_NAME(int org_id, char* ou_name, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
 ZPARC BE_DUZ_set_server_policy(int org_id, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
 ZPARC BE_DUZ_set_org_id(int org_id, char* req_type, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+
+/* ------------------------------------------------------------------------------------------------
+ * Program parameters: bind-variable resolution, value formats and default values, value sets.
+ * Records are the caller's array of BE_DUZ_MAX_REPORT_PARMS pointers; parmcount is the last index
+ * filled and parmindex the record worked on. Values handed back are at most
+ * BE_DUZ_PARM_VALUE_SIZE - 1 characters.
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Room of an SQL text being resolved or built (7999 characters); a longer one is refused. */
+#define BE_DUZ_SQL_TEXT_SIZE 8000
+/* Longest name of a bind reference; a longer one is refused. */
+#define BE_DUZ_BIND_NAME_MAX 59
+/* Room of a resolved value, a profile value and a value-set column (240 characters). */
+#define BE_DUZ_PARM_VALUE_SIZE 241
+/* Profile names are upper-cased and cut to this many characters. */
+#define BE_DUZ_PROFILE_NAME_MAX 80
+/* Room of a select expression of a value-set column. */
+#define BE_DUZ_SELECT_CLAUSE_SIZE 296
+/* Columns of a value check: ID, MEANING, VALUE and the quick-pick columns. */
+#define BE_DUZ_VALUESET_MAX_COLUMNS 40
+/* The standard date-time form of the E-Business Suite. */
+#define BE_DUZ_STANDARD_DATE_FORMAT "YYYY/MM/DD HH24:MI:SS"
+
+/* Wraps the first argument of the first call of pad_name ("rpad", "lpad") in nvl(..., ' '). */
+void BE_DUZ_resolve_pad_func(char* in_str, const char* pad_name);
+/* The value of field segfield (upper-cased in place) of the latest record before parmIndex whose
+ * value set or name is segname. mode "VALUE_SET" marks the current record required "D" when the
+ * value is empty. 0, or 1 with the reason in Error. */
+ZPARC BE_DUZ_reslove_bind_v_var(BE_DUZ_Handles* JOB_handle, const char* mode, const char* segname, char* segfield,
+                                BE_DUZ_report_parm** parm_recs, int parmCount, int parmIndex, char* tmp_value,
+                                ZPAError* Error);
+/* The session's value of a profile option. 0, or 1 when it is not set or cannot be read (then
+ * profile_value is left as it was). */
+ZPARC BE_DUZ_reslove_bind_p_var(BE_DUZ_Handles* JOB_handle, const char* profile_name, char* profile_value,
+                                ZPAError* Error);
+/* The planning instance id of the session's database. 0, or the failure (no row included). */
+ZPARC BE_DUZ_get_sr_instance_id(int* sr_instance_id, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+/* Resolves the references of an SQL text against the records and runs it: the first column of
+ * its first row into tmp_value. 0, or the failure (a statement without rows included). */
+ZPARC BE_DUZ_reslove_sql(BE_DUZ_Handles* JOB_handle, const char* sqlStr, BE_DUZ_report_parm** parm_recs,
+                         int parmCount, int parmIndex, char* tmp_value, ZPAError* Error);
+void BE_parm_remove_leading_spaces(char* query);
+/* Inserts the session's FND_SESSIONS row when it has none. 0, or the database failure. */
+ZPARC BE_parm_check_add_fnd_sessions_row(BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+
+/* The default of parm_rec by its default type into its value. 0, or the failing step's result. */
+ZPARC BE_DUZ_convert_default_value(BE_DUZ_Handles* JOB_handle, BE_DUZ_report_parm* parm_rec,
+                                   BE_DUZ_report_parm** parm_recs, int parmcount, int parmindex, ZPAError* Error);
+/* The value of parm_rec in the form of its format type and size. 0; non-zero only when a date
+ * conversion through the database failed (the value then stays as given). */
+ZPARC BE_DUZ_format_default_value(BE_DUZ_Handles* DUZ_handle, BE_DUZ_report_parm* parm_rec,
+                                  BE_DUZ_report_parm** parm_recs, int parmcount, int parmindex, ZPAError* Error);
+/* report_value from the value, or from the chosen value-set row's ID. Always 0. */
+ZPARC BE_DUZ_convert_report_value(int check_id, BE_DUZ_report_parm* parm_rec, BE_DUZ_report_parm** parm_recs,
+                                  int parmcount, int parmindex, ZPAError* Error);
+/* The current date or time in the format of fmt_code, param_type and length; out_str holds
+ * BE_DUZ_DATE_OUT_SIZE bytes. */
+ZPARC BE_DUZ_DATE_TIME_fmt(BE_DUZ_Handles* DUZ_handle, char fmt_code, char param_type, int length, char* out_str,
+                           ZPAError* Error);
+/* Oracle date formats (out_str: BE_DUZ_DATE_OUT_SIZE bytes). Always 0. */
+ZPARC BE_DUZ_DATE_TIME_fmtcode(char fmt_code, int length, char* out_str);
+ZPARC BE_DUZ_DATE_TIME_fmtcode_2(char fmt_code, char parm_type, int length, char* out_str);
+/* A default directive ("DUZ_SQL:", "DUZ_PROFILE:", ...) at the start of parm_value sets the
+ * default of parm_recs[i]. 0 taken, 1 none. */
+ZPARC BE_DUZ_reset_default_parm_value(char* parm_value, BE_DUZ_report_parm** parm_recs, int i);
+/* "JAN" 1 ... "DEC" 12, anything else 0. */
+int BE_DUZ_return_month_number(const char* mon_str);
+
+/* Checks value (an ID when check_id is not 0) against the table value set of parm_rec and stores
+ * the matching row's columns in list. 0 found, 1 not found or failed. */
+ZPARC BE_DUZ_retrieve_valuset_fields(BE_DUZ_Handles* JOB_handle, ZPALIST_handle_typ* list,
+                                     BE_DUZ_report_parm* parm_rec, BE_DUZ_report_parm** parms, int parmcount,
+                                     int parmindex, int check_id, char* value, char* meaning, ZPAError* Error);
+/* Opens the query of the value set's values (VALUE, MEANING), filtered by value when it is not
+ * empty ('*' in value becomes '%', in place), with its two columns defined into row_data[0] and
+ * row_data[1] of xmldata_handle; the caller fetches the rows. 0, else the failure. */
+ZPARC BE_DUZ_retrieve_valuset_values(BE_DUZ_Handles* JOB_handle, ZPALIST_handle_typ* list,
+                                     BE_DUZ_report_parm* parm_rec, BE_DUZ_report_parm** parms,
+                                     BE_DUZ_xmldata_handle* xmldata_handle, int parmcount, int parmindex,
+                                     int check_id, char* value, ZPAError* Error);
+/* clause holds BE_DUZ_SELECT_CLAUSE_SIZE bytes. Always 0. */
+ZPARC BE_DUZ_construct_select_clause(char vs_fmt, const char* col_name, char col_type, int vs_size, char* clause);
+/* Ends the first top-level field of *column_content at its comma; *column_content moves on to
+ * the rest, or to null after the last field. */
+void BE_DUZ_parse_field(char** column_content);
+/* Splits "expression INTO name" in place; *col_name null when there is no INTO. Always 0. */
+int BE_DUZ_parse_column_content(char* col_content, char** col_exp, char** col_name);
+/* The first "ORDER BY" outside quotes, or null. */
+char* BE_DUZ_STR_ORDERBY_clause(char* str);
+/* out_query receives in_query without a leading term followed by white space. Always 0. */
+int BE_DUZ_check_and_remove_term_from_query(const char* in_query, char* out_query, const char* term);
+
+/* ------------------------------------------------------------------------------------------------
+ * Program and request-set parameter lists: definitions read into the caller's records, and the
+ * values worked out for a submission.
+ * ---------------------------------------------------------------------------------------------- */
+
+/* A job value that asks for the parameter's default. */
+#define BE_DUZ_CALCULATED_DURING_SUBMISSION "Calculated During Submission"
+/* Longest application and program short names bound to the definition queries. */
+#define BE_DUZ_PARM_APP_NAME_MAX 51
+#define BE_DUZ_PARM_PROG_NAME_MAX 31
+/* Longest name given to BE_DUZ_retrieve_ReqSetParmList. */
+#define BE_DUZ_REQSET_NAME_MAX 239
+
+/* A program's parameter definitions (13 columns), by application id (:app_id) or by application
+ * short name (:app_name), and :prog_name. */
+#define BE_DUZ_PARM_COLUMNS_SQL                                                                    \
+    "SELECT a.required_flag, a.default_type, a.default_value, a.end_user_column_name, "             \
+    "a.end_user_column_name, a.flex_value_set_id, b.flex_value_set_name, b.flex_value_set_name, "  \
+    "b.maximum_size, b.validation_type, b.format_type, b.uppercase_only_flag, a.display_flag "
+#define BE_DUZ_PARM_CONDITIONS_SQL                                                                 \
+    "substr(a.descriptive_flexfield_name, 1, 6) = '$SRS$.' AND "                                    \
+    "substr(a.descriptive_flexfield_name, 7) = :prog_name AND a.flex_value_set_id = b.flex_value_set_id " \
+    "AND a.enabled_flag = 'Y' "
+#define BE_DUZ_RETRIEVE_PARM_SQL                                                                   \
+    BE_DUZ_PARM_COLUMNS_SQL "FROM fnd_descr_flex_column_usages a, fnd_flex_value_sets b WHERE "     \
+    BE_DUZ_PARM_CONDITIONS_SQL "AND a.application_id = :app_id ORDER BY a.column_seq_num"
+#define BE_DUZ_RETRIEVE_PARM_BY_APP_NAME_SQL                                                       \
+    BE_DUZ_PARM_COLUMNS_SQL "FROM fnd_descr_flex_column_usages a, fnd_flex_value_sets b, fnd_application app " \
+    "WHERE " BE_DUZ_PARM_CONDITIONS_SQL "AND app.application_short_name = :app_name AND "           \
+    "app.application_id = a.application_id ORDER BY a.column_seq_num"
+
+/* A request-set program's parameter definitions (16 columns, :prog_name and :rsetprogid): the
+ * definition form (column 13 the program's default value) and the display form (column 13 what a
+ * list shows). BE_DUZ_SET_retrieve_default_parms is in definition mode when its text equals
+ * BE_DUZ_RETRIEVE_SET_PARM_SQL. */
+#define BE_DUZ_SET_PARM_SQL(default_value_column)                                                  \
+    "SELECT U.REQUIRED_FLAG, A.DEFAULT_TYPE, A.DEFAULT_VALUE, U.end_user_column_name, "             \
+    "C.FORM_LEFT_PROMPT, A.SHARED_PARAMETER_NAME, B.FLEX_VALUE_SET_ID, B.FLEX_VALUE_SET_NAME, "     \
+    "B.MAXIMUM_SIZE, B.VALIDATION_TYPE, B.FORMAT_TYPE, U.DEFAULT_TYPE, " default_value_column ", "  \
+    "B.UPPERCASE_ONLY_FLAG, U.DISPLAY_FLAG, A.DISPLAY_FLAG "                                        \
+    "FROM FND_REQUEST_SET_PROGRAM_ARGS A, FND_DESCR_FLEX_COLUMN_USAGES U, fnd_descr_flex_col_usage_tl C, " \
+    "FND_FLEX_VALUE_SETS B WHERE substr(U.descriptive_flexfield_name, 1, 6) = '$SRS$.' AND "         \
+    "substr(U.descriptive_flexfield_name, 7) = :prog_name AND "                                     \
+    "substr(C.descriptive_flexfield_name, 1, 6) = '$SRS$.' AND "                                    \
+    "substr(C.descriptive_flexfield_name, 7) = :prog_name AND U.FLEX_VALUE_SET_ID = B.FLEX_VALUE_SET_ID " \
+    "AND A.request_set_program_id (+) = :rsetprogid AND "                                           \
+    "A.APPLICATION_COLUMN_NAME (+) = U.APPLICATION_COLUMN_NAME AND U.ENABLED_FLAG = 'Y' AND "       \
+    "U.application_column_name = C.application_column_name AND C.LANGUAGE(+) = USERENV('LANG') "    \
+    "ORDER BY U.COLUMN_SEQ_NUM"
+#define BE_DUZ_RETRIEVE_SET_PARM_SQL BE_DUZ_SET_PARM_SQL("U.default_value")
+#define BE_DUZ_RETRIEVE_SET_PARM_DISPLAY_SQL                                                       \
+    BE_DUZ_SET_PARM_SQL("DECODE(U.DEFAULT_TYPE, 'A', '" BE_DUZ_CALCULATED_DURING_SUBMISSION "', "    \
+                        "'D', '" BE_DUZ_CALCULATED_DURING_SUBMISSION "', "                          \
+                        "'T', '" BE_DUZ_CALCULATED_DURING_SUBMISSION "', "                          \
+                        "'F', '" BE_DUZ_CALCULATED_DURING_SUBMISSION "', "                          \
+                        "'P', '" BE_DUZ_CALCULATED_DURING_SUBMISSION "', "                          \
+                        "'S', DECODE(B.VALIDATION_TYPE, 'F', NULL, '" BE_DUZ_CALCULATED_DURING_SUBMISSION "'), " \
+                        "NVL(U.default_value, ' '))")
+
+/* Reads the parameter definitions of a program with sqlStr (one of the statements above) into
+ * parm_recs from index 0; *parms_count receives the last index (-1 for none). appID < 0 binds
+ * appname to :app_name, else appID to :app_id; setID > 0 also binds progid to :rsetprogid.
+ * 0, or the failure (then the records and *parms_count are left as they were). */
+ZPARC BE_DUZ_retrieve_default_parms(BE_DUZ_Handles* JOB_handle, const char* sqlStr, int setID, int appID,
+                                    const char* appname, const char* progname, int progid,
+                                    BE_DUZ_report_parm** parm_recs, int* parms_count, ZPAError* Error);
+/* The values of a single request's parameters (report_value) from the job's attributes, the
+ * defaults, formatting and value-set validation. 0, or the failure to read the definitions. */
+ZPARC BE_DUZ_request_default_parms(BE_DUZ_Handles* JOB_handle, int appID, const char* progname,
+                                   BE_DUZ_report_parm** parm_recs, int* parms_count,
+                                   ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn, ZPAError* Error);
+/* The definitions of a program named by application and program short names, each with its
+ * default worked out. 0, the reading's failure, or the last record's default failure. */
+ZPARC BE_DUZ_retrieve_ReqParmList(BE_DUZ_Handles* DUZ_handle, const char* app_name, const char* prog_name,
+                                  BE_DUZ_report_parm** parm_recs, int* parm_count, ZPAError* Error);
+
+/* Reads a request-set program's parameter definitions with sqlStr (BE_DUZ_RETRIEVE_SET_PARM_SQL
+ * or BE_DUZ_RETRIEVE_SET_PARM_DISPLAY_SQL); the display form leaves hidden parameters out unless
+ * GET_PARMS_INCLUDING_HIDDEN of table OEBS is "Y". As BE_DUZ_retrieve_default_parms otherwise. */
+ZPARC BE_DUZ_SET_retrieve_default_parms(BE_DUZ_Handles* JOB_handle, const char* sqlStr, int setID, int appID,
+                                        const char* progname, int progid, BE_DUZ_report_parm** parm_recs,
+                                        int* parms_count, ZPAError* Error);
+/* The values of one program of a request set; sublist holds its job values ("PARM%d",
+ * "PARMMEANING%d") or is null; sharedParmList carries the set's shared values from program to
+ * program; prog_index is the program's place in the job's set programs, from 0. */
+ZPARC BE_DUZ_request_set_default_parms(BE_DUZ_Handles* JOB_handle, int setStage_sequence, int setID, int appID,
+                                       const char* progname, int progid, BE_DUZ_report_parm** parm_recs,
+                                       int* parms_count, ZPALIST_handle_typ* sharedParmList,
+                                       ZPALIST_handle_typ* sublist, int prog_index, ZPAAttrList* ConnectionAttributes,
+                                       ZPAAttrList* AttributesIn, ZPAError* Error);
+/* A set program found by application, set and stage names and its sequence, its parameters read
+ * in display form. Names longer than BE_DUZ_REQSET_NAME_MAX are refused. 0, else the failure. */
+ZPARC BE_DUZ_retrieve_ReqSetParmList(BE_DUZ_Handles* DUZ_handle, const char* app_name, const char* set_name,
+                                     const char* stage_name, const char* prog_name, const char* prog_seq,
+                                     BE_DUZ_report_parm** parm_recs, int* parm_count, ZPAError* Error);
+/* Collects the shared values of one set program into sharedParmList in advance. 0, or the
+ * reading's failure. */
+ZPARC BE_DUZ_request_set_shared_parms(BE_DUZ_Handles* JOB_handle, int setStage_sequence, int setID, int appID,
+                                      const char* progname, int progid, BE_DUZ_report_parm** parm_recs,
+                                      int* parms_count, ZPALIST_handle_typ* sharedParmList,
+                                      ZPAAttrList* AttributesIn, ZPAError* Error);
 
 /* ------------------------------------------------------------------------------------------------
  * Job-script view: a job's OEBS program or request-set definition as text, built in a temporary

@@ -8,9 +8,11 @@
 
 #include "be_def.h"
 
+#include <cctype>
 #include <cstring>
 #include <deque>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace be_sql {
@@ -37,6 +39,26 @@ public:
     bool empty() const { return values_.empty(); }
     std::size_t size() const { return values_.size(); }
     void clear() { values_.clear(); }
+
+    /* Drops the values whose placeholder no longer stands in text (a builder that cut a part of
+     * its text away): a statement may only bind the placeholders it holds. Numbers are kept. */
+    void keep_only_in(std::string_view text) {
+        std::vector<Value> kept;
+        for (Value& v : values_)
+            if (stands_in(text, v.name)) kept.push_back(std::move(v));
+        values_ = std::move(kept);
+    }
+
+    /* True when name stands in text as a whole placeholder (":bv1" is not part of ":bv12"). */
+    static bool stands_in(std::string_view text, std::string_view name) {
+        for (std::size_t at = text.find(name); at != std::string_view::npos; at = text.find(name, at + 1)) {
+            const std::size_t end = at + name.size();
+            if (end == text.size()) return true;
+            const unsigned char next = static_cast<unsigned char>(text[end]);
+            if (!std::isalnum(next) && next != '_' && next != '$' && next != '#') return true;
+        }
+        return false;
+    }
 
 private:
     const std::string& add(std::string text, int number, bool is_int) {
@@ -95,6 +117,18 @@ public:
     }
     ZPARC define_int(ub4 position, int* value) { return define(position, value, sizeof(int), SQLT_INT); }
     ZPARC define_text(ub4 position, char* value, int size) { return define(position, value, size, SQLT_STR); }
+    /* A text column whose buffer and indicator belong to the caller and outlive this object: a
+     * query left open for a later reader (a list answer read row by row). handle, when given,
+     * receives the define handle. The later reader names the column again with follow_text. */
+    ZPARC define_text_kept(ub4 position, char* value, int size, sb2* indicator, OCIDefine** handle = nullptr) {
+        return define(position, value, size, SQLT_STR, indicator, handle);
+    }
+    /* A text column of the query that an earlier Statement left open on this session (defined with
+     * define_text_kept): fetch() empties it first and reads its indicator, as for its own defines. */
+    void follow_text(char* value, int size, sb2* indicator) {
+        Define& d = defines_.emplace_back(Define{value, SQLT_STR, size, 0, indicator});
+        if (d.indicator == nullptr) d.indicator = &d.own_indicator;
+    }
     /* Fixed characters without a terminator. */
     ZPARC define_chars(ub4 position, char* value, int size) { return define(position, value, size, SQLT_CHR); }
 
@@ -159,19 +193,24 @@ private:
         void* value;
         ub2 type;
         int size;
-        sb2 indicator;
+        sb2 own_indicator;
+        sb2* indicator;  // own_indicator, or the caller's
     };
 
-    ZPARC define(ub4 position, void* value, int size, ub2 type) {
+    ZPARC define(ub4 position, void* value, int size, ub2 type, sb2* indicator = nullptr,
+                 OCIDefine** handle_out = nullptr) {
         if (!has_session()) return no_session();
-        Define& d = defines_.emplace_back(Define{value, type, size, 0});
+        Define& d = defines_.emplace_back(Define{value, type, size, 0, indicator});
+        if (d.indicator == nullptr) d.indicator = &d.own_indicator;
         OCIDefine* handle = nullptr;
-        return map(OCIDefineByPos(session_->stmthp, &handle, session_->errhp, position, value, size, type,
-                                  &d.indicator, nullptr, nullptr, OCI_DEFAULT));
+        ZPARC rc = map(OCIDefineByPos(session_->stmthp, &handle, session_->errhp, position, value, size, type,
+                                      d.indicator, nullptr, nullptr, OCI_DEFAULT));
+        if (handle_out != nullptr) *handle_out = handle;
+        return rc;
     }
     void clear_nulls() {
         for (Define& d : defines_) {
-            if (d.indicator != -1) continue;
+            if (*d.indicator != -1) continue;
             if (d.type == SQLT_INT) *static_cast<int*>(d.value) = 0;
             else if (d.type == SQLT_STR && d.size > 0) static_cast<char*>(d.value)[0] = '\0';
             /* SQLT_CHR: the caller's zeroed buffer stays empty. */

@@ -21,6 +21,9 @@ typedef unsigned char CM_boolean;
 typedef char PARAM_D_typ[256];
 typedef int PARAMNUMBER_D_typ;
 
+/* One argument or command text of the command layer: at most 1024 characters. */
+typedef char CMDLINE_D_typ[1025];
+
 /* Result codes of the agent library. 1 success, 2 failure, 6 end / not found / unchanged; the rest
  * belong to the file layer (5 to 56), process start-up (23, 24, 53). */
 enum {

@@ -33,10 +33,6 @@ constexpr ShellPath kShellCandidates[] = {
 
 bool is_white(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 
-bool starts_with(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
 // An end of line: a line feed, the end of the text, or a backslash before either.
 bool at_line_end(std::string_view line, size_t i) {
     if (i >= line.size() || line[i] == '\n') return true;
@@ -240,9 +236,9 @@ int OS_MISC_determine_shell(const char* liner, char* shell_token) {
     if (!liner) return OS_MISC_NOT_INTERPRETER;
     const std::string_view line(liner);
     int type = OS_MISC_SH;
-    if (starts_with(line, ":")) {
+    if (line.starts_with(":")) {
         type = OS_MISC_SH;
-    } else if (!starts_with(line, "#!")) {
+    } else if (!line.starts_with("#!")) {
         type = OS_MISC_NOT_INTERPRETER;
     } else {
         const size_t slash = line.find('/');
@@ -252,7 +248,7 @@ int OS_MISC_determine_shell(const char* liner, char* shell_token) {
         for (const ShellPath& candidate : kShellCandidates) {
             const std::string_view path(candidate.path);
             if (path.size() > from_slash.size()) break;
-            if (starts_with(last_part, path.substr(path.rfind('/')))) {
+            if (last_part.starts_with(path.substr(path.rfind('/')))) {
                 type = candidate.type == OS_MISC_NCRX ? OS_MISC_RXX : candidate.type;
                 if (shell_token) {
                     const size_t end = from_slash.find_first_of(" \t\r\n");
@@ -317,7 +313,7 @@ int OS_MISC_find_str_loc(const char* line, const char* token, int from_location)
 CM_RC OS_MISC_replace_token(char* line, const char* token, const char* repl) {
     if (!line || !token || !*token || !repl) return CM_RC_FAIL;
     const std::string_view tok(token);
-    const bool dollar_zero = starts_with(tok, "$0");
+    const bool dollar_zero = tok.starts_with("$0");
     std::string copy(line);
     {
         std::lock_guard<std::mutex> lock(zone_mutex);

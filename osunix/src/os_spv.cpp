@@ -113,6 +113,16 @@ void reset_child_signals() {
     signal(SIGCHLD, SIG_DFL);
 }
 
+bool write_all(int fd, std::string_view text) {
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 void close_fds_except(int keep) {
     for (int fd = 3; fd <= 255; ++fd)
         if (fd != keep) close(fd);
@@ -124,6 +134,45 @@ pid_t wait_child(pid_t pid, int* status, int options) {
         done = waitpid(pid, status, options);
     } while (done < 0 && errno == EINTR);
     return done;
+}
+
+std::optional<int> run_capture(const std::vector<std::string>& argv, bool with_stderr, std::string& output) {
+    output.clear();
+    if (argv.empty()) return std::nullopt;
+    std::vector<std::string> texts = argv;
+    std::vector<char*> pointers;
+    for (std::string& text : texts) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return std::nullopt;
+    SigchldDefault sigchld;
+    const pid_t pid = fork();
+    if (pid < 0) {
+        const int err = errno;
+        close(ends[0]);
+        close(ends[1]);
+        errno = err;
+        return std::nullopt;
+    }
+    if (pid == 0) {
+        reset_child_signals();
+        dup2(ends[1], STDOUT_FILENO);
+        if (with_stderr) dup2(ends[1], STDERR_FILENO);
+        execvp(pointers[0], pointers.data());
+        _exit(127);
+    }
+    close(ends[1]);
+    char piece[4096];
+    for (;;) {
+        const ssize_t n = read(ends[0], piece, sizeof piece);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        output.append(piece, static_cast<size_t>(n));
+    }
+    close(ends[0]);
+    int status = 0;
+    if (wait_child(pid, &status, 0) < 0) return std::nullopt;
+    return status;
 }
 
 }  // namespace os_spv
@@ -179,13 +228,7 @@ bool write_new_file(const std::string& path, const std::string& content, mode_t 
     if (unlink(path.c_str()) != 0 && errno != ENOENT) return false;
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) return false;
-    bool ok = fchmod(fd, mode) == 0;
-    for (size_t done = 0; ok && done < content.size();) {
-        const ssize_t n = write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<size_t>(n);
-    }
+    const bool ok = fchmod(fd, mode) == 0 && os_spv::write_all(fd, content);
     return close(fd) == 0 && ok;
 }
 

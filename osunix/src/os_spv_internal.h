@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace os_spv {
 
@@ -38,9 +39,16 @@ public:
 
 // In a forked child before exec: every signal unblocked, SIGCHLD at its default action.
 void reset_child_signals();
+// Writes all of a text to a descriptor, resuming interrupted writes; false on a failed write.
+bool write_all(int fd, std::string_view text);
 // Closes descriptors 3 to 255 except `keep` (-1 for none).
 void close_fds_except(int keep);
 // Waits for one child, resuming interrupted waits; the result of waitpid.
 pid_t wait_child(pid_t pid, int* status, int options);
+
+// Runs a program (PATH searched) with its standard output, and standard error when asked, read
+// through a pipe into `output`, and waits for it: its wait status, or nothing when the pipe or
+// the fork failed (errno tells why). A program that cannot be executed ends with status 127.
+std::optional<int> run_capture(const std::vector<std::string>& argv, bool with_stderr, std::string& output);
 
 }  // namespace os_spv

@@ -1,0 +1,133 @@
+/* The lock check of the agent's processes (a lockf lock on ./locks/<name>.lock, held for the rest
+ * of the process once taken) and the process's cpu-specs buffer. Owns the descriptors of the
+ * locks this process holds. */
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "os_diag.h"
+#include "os_file.h"
+#include "os_fork_internal.h"
+#include "os_proc.h"
+
+namespace {
+
+constexpr char kLockDir[] = "./locks/";
+
+char cpu_specs[OS_PROC_CPU_SPECS_ROOM] = {};
+
+// Lock files this process holds, by path. A second descriptor of such a file must never be
+// closed: closing any descriptor of a file drops the process's lockf lock on it. The record
+// belongs to the process that made it (a forked child holds none of its parent's locks).
+std::mutex held_mutex;
+[[maybe_unused]] const bool held_fork_safe = os_fork::renew_in_child(held_mutex);
+std::map<std::string, int> held_locks;
+pid_t held_by = 0;
+
+std::map<std::string, int>& held() {
+    if (held_by != getpid()) {
+        held_locks.clear();
+        held_by = getpid();
+    }
+    return held_locks;
+}
+
+const char* lock_name_of_type(int proc_type) {
+    switch (proc_type) {
+        case OS_PROC_TYPE_AG: return "AGENT";
+        case OS_PROC_TYPE_AT: return "TRACKER";
+        case OS_PROC_TYPE_AR: return "ROUTER";
+        case OS_PROC_TYPE_WK: return "WKLOAD";
+        case OS_PROC_TYPE_RL: return "RUTIL";
+        default: return nullptr;
+    }
+}
+
+int open_lock_file(const char* fn, const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return -1;
+    if (fchmod(fd, 0644) != 0) DIAG_ERROR("%s: fchmod '%s' to 0644 failed : %s", fn, path.c_str(), std::strerror(errno));
+    if (geteuid() == 0) {
+        DIAG_TRACE(4, "%s: changing ownership of '%s' to agent owner", fn, path.c_str());
+        OS_FILE_set_agent_owner(path.c_str());
+    }
+    return fd;
+}
+
+CM_RC check(const char* fn, const std::string& path, bool create_lock) {
+    std::lock_guard<std::mutex> lock(held_mutex);
+    auto& mine = held();
+    const auto already = mine.find(path);
+    const bool own = already != mine.end();
+    const int fd = own ? already->second : open_lock_file(fn, path);
+    if (fd < 0) {
+        DIAG_ERROR("%s: failed to open lock file %s", fn, path.c_str());
+        return CM_RC_LOCK_HELD;
+    }
+    CM_RC rc;
+    if (lockf(fd, F_TEST, 0) == 0) {
+        DIAG_TRACE(3, "%s: lock file %s is unlocked", fn, path.c_str());
+        rc = CM_RC_LOCK_FREE;
+        if (create_lock && !own) {
+            DIAG_TRACE(4, "%s: perform real lock on %s", fn, path.c_str());
+            if (lockf(fd, F_TLOCK, 0) == 0) {
+                DIAG_TRACE(4, "%s: lock file locked successfullly", fn);
+                mine[path] = fd;
+                return CM_RC_LOCK_FREE;
+            }
+            DIAG_ERROR("%s: failed to lock file %s", fn, path.c_str());
+            rc = CM_RC_LOCK_HELD;
+        }
+    } else if (errno == EACCES || errno == EAGAIN) {
+        DIAG_TRACE(4, "%s: lock file %s is locked", fn, path.c_str());
+        rc = CM_RC_LOCK_HELD;
+    } else {
+        const int err = errno;
+        DIAG_ERROR("%s: The file '%s' is unlocked but testing the lock on it failed with the error: '%s'. errno = %d\n"
+                   "\tPlease verify that the Orvanta/Agent is not installed on NFS.",
+                   fn, path.c_str(), std::strerror(err), err);
+        rc = CM_RC_LOCK_HELD;
+    }
+    if (!own) close(fd);
+    return rc;
+}
+
+}  // namespace
+
+extern "C" {
+
+CM_RC OS_PROC_check_lock(int proc_type, orv_boolean create_lock, int, const char* proc_name) {
+    static const char* const fn = "OS_PROC_check_lock";
+    DIAG_TRACE(4, "%s", fn);
+    std::string path;
+    if (proc_name) {
+        // A name is a file name inside ./locks, never a path elsewhere.
+        if (!*proc_name || std::strchr(proc_name, '/')) {
+            DIAG_ERROR("%s: invalid process name '%s'", fn, proc_name);
+            return CM_RC_LOCK_HELD;
+        }
+        path = std::string(kLockDir) + proc_name + ".lock";
+    } else if (proc_type == OS_PROC_TYPE_NAMED) {
+        return CM_RC_OK;
+    } else if (proc_type == 1 || proc_type == 3) {
+        return CM_RC_NO_LOCK_TYPE;
+    } else if (const char* name = lock_name_of_type(proc_type)) {
+        path = std::string(kLockDir) + name + ".lock";
+    } else {
+        return CM_RC_FAIL;
+    }
+    DIAG_TRACE(4, "%s: checking %s", fn, path.c_str());
+    const CM_RC rc = check(fn, path, create_lock != 0);
+    DIAG_TRACE(4, "%s: exiting", fn);
+    return rc;
+}
+
+char* OS_PROC_getCpuSpecsBuffer(void) { return cpu_specs; }
+
+}  // extern "C"

@@ -15,10 +15,7 @@ namespace {
 // The answer buffers by thread. A library that is loaded with dlopen keeps no thread_local data:
 // the leak checker of the sanitized test builds cannot always walk such a library's thread storage.
 std::mutex buffers_mutex;
-std::map<std::thread::id, std::string>& buffers() {
-    static auto* map = new std::map<std::thread::id, std::string>;
-    return *map;
-}
+std::map<std::thread::id, std::string> buffers;  // freed when the library is unloaded
 
 }  // namespace
 
@@ -27,7 +24,7 @@ CM_EXTERN_C_BEGIN
 char* OS_PROC_name(void) {
     std::lock_guard<std::mutex> lock(buffers_mutex);
     try {
-        std::string& name = buffers()[std::this_thread::get_id()];
+        std::string& name = buffers[std::this_thread::get_id()];
         const char* set = std::getenv("APPBRIDGE_PROC_NAME");
         name = set ? set : program_invocation_short_name;
         return name.data();

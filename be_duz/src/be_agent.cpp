@@ -284,6 +284,26 @@ void RemoveSpecialChars(char* value) {
 
 }  // extern "C"
 
+be_account_rows::~be_account_rows() { BE_DUZ_subtable_list_clear(&all_); }
+
+ZPARC be_account_rows::load(const char* account, ZPAAttrList* request, const char* req_type, ZPAError* Error) {
+    BE_DUZ_subtable_list_clear(&all_);
+    section_ = nullptr;
+    if (!account) return 1;
+    ZPARC rc = BE_DUZ_load_LCP_from_File(&all_, &section_, account);
+    if (rc != 0) rc = BE_DUZ_load_CCP_from_file(&all_, &section_, account, request, req_type, Error);
+    if (rc == 0 && section_ == nullptr) rc = 1;
+    if (rc != 0) section_ = nullptr;
+    return rc;
+}
+
+bool be_account_rows::get(const char* key, std::string* value) const {
+    char* found = nullptr;
+    if (!section_ || !key || GM_PARAM_list_get_ptr(section_, key, &found) != CM_RC_OK || !found) return false;
+    if (value) *value = found;
+    return true;
+}
+
 bool be_utility_output_value(const char* piece, const char* key, std::string& value) {
     if (!piece || !key || !std::strstr(piece, key)) return false;
     // The text after the first ':' with the run of blanks and colons that follows skipped, without

@@ -885,6 +885,70 @@ ZPARC ZPAAPI_JOB_DATA_READ(ZPAConnHandle* Connection, void* Handle, ZPAAttrList*
 ZPARC ZPAAPI_JOB_DATA_WRITE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
 ZPARC ZPAAPI_JOB_DATA_CLOSE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
 
+/* ------------------------------------------------------------------------------------------------
+ * Job actions: the job-action and event entry points, the options of a request or of one program
+ * of a request set, extra printers and layouts, and the date shift of recurring jobs
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Request types of the option functions. */
+#define BE_DUZ_REQUEST_TYPE "REQUEST"
+#define BE_DUZ_REQUEST_SET_TYPE "REQUEST_SET"
+/* The block that puts a profile value into the session and reads it back. */
+#define BE_DUZ_PUT_PROFILE_SQL "BEGIN FND_PROFILE.PUT(:pname, :pvalue); FND_PROFILE.GET(:pname, :new_value); END;"
+/* Room of a notification user name (100 characters and the terminator). */
+#define BE_JOB_NOTIFY_NAME_SIZE 101
+/* Rooms of an Oracle date text YYYY/MM/DD HH:MM:SS and of a day YYYYMMDD. */
+#define BE_JOB_ORACLE_DATE_SIZE 20
+#define BE_JOB_ORV_DATE_SIZE 9
+
+/* The agent's job actions: SUBMIT, TRACK, STATISTICS, KILL, DELETE, DEQUEUE, TRACK_INIT and
+ * TRACK_TERM. A job recorded in the jobs failure table is answered from it; after a failed action
+ * the failure notice goes into the job's sysout. 0, 1 own failure, 4 unsupported action, or the
+ * handler's result. */
+ZPARC ZPAAPI_JOB_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
+                        ZPAAttrList* AttributesOut, ZPAError* Error);
+/* Sleeps EVENT_TIMEOUT seconds in the calling thread: 0, or 1 when the attribute is missing. */
+ZPARC ZPAAPI_EVENT_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
+                          ZPAAttrList* AttributesOut, ZPAError* Error);
+
+/* Request options; req_type is BE_DUZ_REQUEST_TYPE (the job's attributes, FND_REQUEST) or
+ * BE_DUZ_REQUEST_SET_TYPE (sublist, the program's section of the set, or null; FND_SUBMIT). Each
+ * returns 0 or the failing step's result and leaves its last error text in Error. */
+ZPARC BE_DUZ_set_profiles(BE_DUZ_Handles* JOB_handle, ZPAAttrList* AttributesIn, ZPAError* Error);
+ZPARC BE_DUZ_set_print_options(BE_DUZ_Handles* JOB_handle, const char* req_type, ZPAAttrList* AttributesIn,
+                               ZPALIST_handle_typ* sublist, ZPAError* Error);
+/* name: BE_JOB_NOTIFY_NAME_SIZE bytes. CM_RC 1 when the index's name exists, 2 when not. */
+CM_RC be_job_get_notify_name(int index, ZPAAttrList* AttributesIn, ZPALIST_handle_typ* sublist, char* name,
+                             const char* req_type);
+ZPARC BE_DUZ_add_notifications(BE_DUZ_Handles* JOB_handle, const char* req_type, ZPAAttrList* AttributesIn,
+                               ZPALIST_handle_typ* sublist, ZPAError* Error);
+ZPARC BE_DUZ_set_options(BE_DUZ_Handles* JOB_handle, const char* req_type, ZPAAttrList* AttributesIn,
+                         ZPALIST_handle_typ* sublist, ZPAError* Error);
+ZPARC BE_DUZ_set_options_request_set(const char* lang, const char* terr, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+/* prog_index: the set program's place from 1 (not read for a request). */
+ZPARC BE_DUZ_set_delivery_opts(BE_DUZ_Handles* JOB_handle, const char* req_type, int prog_index,
+                               ZPAAttrList* AttributesIn, ZPAError* Error);
+ZPARC BE_DUZ_set_delivery_email_opts(BE_DUZ_Handles* JOB_handle, const char* req_type, int prog_index,
+                                     ZPAAttrList* AttributesIn, ZPAError* Error);
+ZPARC BE_DUZ_set_delivery(BE_DUZ_Handles* JOB_handle, const char* req_type, const char* option_type, const char* arg1,
+                          const char* arg2, const char* arg3, const char* arg4, const char* nls_lang, ZPAError* Error);
+
+/* Extra printers (P002 on) of a request or of set program index (from 1), and the XML Publisher
+ * layouts (request_num 0 a request, n > 0 set program n). Failures stay in Error or the log; the
+ * caller goes on in every case. */
+ZPARC BE_DUZ_add_printers(BE_DUZ_Handles* JOB_handle, ZPAAttrList* AttributesIn, ZPAError* Error);
+ZPARC BE_DUZ_set_add_printers(BE_DUZ_Handles* JOB_handle, ZPAAttrList* AttributesIn, int index, ZPAError* Error);
+ZPARC BE_DUZ_add_layouts(BE_DUZ_Handles* JOB_handle, ZPAAttrList* AttributesIn, ZPAError* Error,
+                         const char* app_name_str, int request_num);
+
+/* The date shift: a parameter date (YYYY/MM/DD HH:MM:SS) moved by as many days from today as it
+ * lay after the first run date, its time of day kept. shifted_date: BE_JOB_ORACLE_DATE_SIZE bytes.
+ * 0 shifted; 1 when either text is not of that form (the parameter date is then copied as it is). */
+ZPARC BE_job_increment_date(const char* first_run_date, const char* parm_date, char* shifted_date);
+/* orv_date: BE_JOB_ORV_DATE_SIZE bytes; oracle_date: BE_JOB_ORACLE_DATE_SIZE bytes ("... 00:00:00"). */
+void BE_job_convert_Oracle_date_to_ORV_date(const char* oracle_date, char* orv_date);
+void BE_job_convert_ORV_date_to_Oracle_date(const char* orv_date, char* oracle_date);
+
 CM_EXTERN_C_END
 
 #endif

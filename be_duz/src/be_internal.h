@@ -46,6 +46,27 @@ inline os_shared::Options be_accounts_file_options() {
     return options;
 }
 
+// A job's account as the job actions read it: its section of the local accounts file, else of its
+// central profile's cache file for the request type req_type. The rows live as long as the object.
+class be_account_rows {
+public:
+    be_account_rows() { ZPALIST_init(&all_); }
+    ~be_account_rows();
+    be_account_rows(const be_account_rows&) = delete;
+    be_account_rows& operator=(const be_account_rows&) = delete;
+
+    // 0 when the account was found in either place; otherwise the central lookup's result (the
+    // reason may be in Error) and no rows.
+    ZPARC load(const char* account, ZPAAttrList* request, const char* req_type, ZPAError* Error);
+    ZPALIST_handle_typ* rows() const { return section_; }
+    // The value of key in the account's rows; false when it has none.
+    bool get(const char* key, std::string* value) const;
+
+private:
+    ZPALIST_handle_typ all_;
+    ZPALIST_handle_typ* section_ = nullptr;
+};
+
 // One piece of an agent utility's output as it is read (a line with its newline, or the first
 // BE_DUZ_UTIL_LINE_SIZE - 1 characters of a longer one): true when it holds `key`, with `value`
 // the text after its first ':' (the blanks and colons that follow skipped, the final newline

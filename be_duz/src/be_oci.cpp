@@ -2,6 +2,7 @@
  * (BE_DUZ_Handles), the one mapping of every OCI status into a result and the error record, and
  * the list of sessions by database SID that a tracking connection keeps. */
 #include "be_def.h"
+#include "be_internal.h"
 #include "os_logical_internal.h"
 #include "gm_param.h"
 
@@ -389,20 +390,21 @@ BE_DUZ_Handles* BE_DUZ_find_connection_from_list(ZPAConnHandle* Connection, ZPAA
         BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "keyword %s not found", "DUZ-INSTANCE");
         return nullptr;
     }
-    ZPALIST_handle_typ all_accounts;
-    ZPALIST_init(&all_accounts);
-    ZPALIST_handle_typ* account_rows = nullptr;
-    rc = BE_DUZ_load_LCP_from_File(&all_accounts, &account_rows, account);
-    if (rc != 0) rc = BE_DUZ_load_CCP_from_file(&all_accounts, &account_rows, account, AttributesIn, action, Error);
-    if (rc != 0 || account_rows == nullptr) {
-        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "%s: Could not find account %s (LCP or CCP)",
-                              BE_POS, account);
-        GM_PARAM_subtable_list_clear(&all_accounts);
+    char sid[BE_DUZ_SID_NAME_SIZE] = "";
+    CM_RC got = CM_RC_FAIL;
+    try {
+        be_account_rows rows;
+        rc = rows.load(account, AttributesIn, action, Error);
+        if (rc != 0) {
+            BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "%s: Could not find account %s (LCP or CCP)",
+                                  BE_POS, account);
+            return nullptr;
+        }
+        got = GM_PARAM_list_get(rows.rows(), "DB_SID", sid, sizeof sid);
+    } catch (...) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "%s: out of memory", "BE_DUZ_find_connection_from_list");
         return nullptr;
     }
-    char sid[BE_DUZ_SID_NAME_SIZE] = "";
-    CM_RC got = GM_PARAM_list_get(account_rows, "DB_SID", sid, sizeof sid);
-    GM_PARAM_subtable_list_clear(&all_accounts);
     if (got != CM_RC_OK) {
         BE_DUZ_UpdateErrorSet(Error, 0, "DB_SID not found");
         return nullptr;

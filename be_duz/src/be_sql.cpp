@@ -15,8 +15,6 @@ namespace {
 constexpr const char* kDisplaySql = "select parameter, value from nls_session_parameters";
 constexpr const char* kAlterSql = "ALTER SESSION SET %s=%s";
 constexpr const char* kConvertDateSql = "select to_char(to_date(:str, :infmt), :outfmt) from dual";
-constexpr const char* kPutProfileSql =
-    "BEGIN FND_PROFILE.PUT(:pname, :pvalue); FND_PROFILE.GET(:pname, :new_value); END;";
 constexpr const char* kEntitySql = " BEGIN   SELECT COUNT(*) INTO :is_exist FROM %s_%ss where %s_name ='%s'; END; ";
 constexpr const char* kVersionSql = "SELECT RELEASE_NAME FROM FND_PRODUCT_GROUPS";
 
@@ -186,7 +184,7 @@ ZPARC BE_DUZ_set_profile_pair(BE_DUZ_Handles* JOB_handle, char* pro_name, char* 
     if (pro_value != nullptr) std::strncpy(value, pro_value, kProfileValueMax);
 
     be_sql::Statement stmt(JOB_handle, Error);
-    ZPARC rc = stmt.prepare(kPutProfileSql);
+    ZPARC rc = stmt.prepare(BE_DUZ_PUT_PROFILE_SQL);
     if (rc != 0) {
         BE_TRACE(2, "Fail to prepare BE_DUZ_PUT_PROFILE_SQL.");
         return rc;

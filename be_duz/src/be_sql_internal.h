@@ -8,6 +8,7 @@
 
 #include "be_def.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <deque>
@@ -93,6 +94,23 @@ public:
         return map(OCIBindByName(session_->stmthp, &bind, session_->errhp, reinterpret_cast<const OraText*>(name), -1,
                                  value, size, SQLT_STR, indicator, nullptr, nullptr, 0, nullptr, OCI_DEFAULT));
     }
+    /* A text of size bytes that the statement keeps a copy of until the next prepare (the value
+     * cut to size - 1 characters); size 0 gives the value its own length plus the terminator. */
+    ZPARC bind_text_copy(const char* name, std::string_view value, int size = 0) {
+        if (size <= 0) size = static_cast<int>(value.size() + 1);
+        std::string& copy = bound_texts_.emplace_back(static_cast<std::size_t>(size), '\0');
+        value.copy(copy.data(), std::min(value.size(), static_cast<std::size_t>(size - 1)));
+        return bind_text(name, copy.data(), size);
+    }
+    /* Fixed characters without a terminator (size bytes). */
+    ZPARC bind_chars(const char* name, char* value, int size) {
+        if (!has_session()) return no_session();
+        OCIBind* bind = nullptr;
+        return map(OCIBindByName(session_->stmthp, &bind, session_->errhp, reinterpret_cast<const OraText*>(name), -1,
+                                 value, size, SQLT_CHR, nullptr, nullptr, nullptr, 0, nullptr, OCI_DEFAULT));
+    }
+    /* The end of the arguments of an FND submission: a one-byte character value holding 0. */
+    ZPARC bind_end_marker(const char* name) { return bind_chars(name, &end_marker_, 1); }
     ZPARC bind_int(const char* name, int* value) {
         if (!has_session()) return no_session();
         OCIBind* bind = nullptr;
@@ -229,6 +247,7 @@ private:
     std::deque<Define> defines_;
     std::deque<std::string> bound_texts_;
     std::deque<int> bound_ints_;
+    char end_marker_ = '\0';
 
 public:
     Statement(const Statement&) = delete;

@@ -18,10 +18,7 @@
 
 #include "os_diag.h"
 #include "os_fork_internal.h"
-
-/* The process name of process start-up; the test clock asks it whether this is the process that
- * resets the shared start time. Absent until that module is linked in. */
-extern "C" char* OS_PROC_name(void) __attribute__((weak));
+#include "os_proc.h" /* the process name: the test clock asks whether this process resets the start time */
 
 namespace {
 
@@ -186,7 +183,7 @@ bool test_clock_active() {
 }
 
 bool is_start_resetting_process() {
-    const char* name = OS_PROC_name ? OS_PROC_name() : nullptr;
+    const char* name = OS_PROC_name();
     return name && std::strcmp(name, "SU") == 0;
 }
 

@@ -41,6 +41,11 @@ CM_RC OS_BLOWF_GetCurrentKey(unsigned char* blowfish_key, int max_len) {
     return CM_RC_OK;
 }
 
+int os_blowf_is_key_loaded(void) {
+    std::lock_guard<std::mutex> lock(key_mutex);
+    return is_blowfish_loaded;
+}
+
 void os_blowf_set_current_key(const unsigned char* key) {
     if (!key) return;
     std::lock_guard<std::mutex> lock(key_mutex);

@@ -21,6 +21,8 @@ std::once_flag config_once;
 
 volatile std::sig_atomic_t exit_request = 0;
 
+char process_name[33] = {};
+
 USERNAME_D_typ user_name = {};
 std::once_flag user_once;
 
@@ -50,6 +52,8 @@ char* OS_PROC_config_file(void) {
 int OS_PROC_exit_request_get(void) { return exit_request ? 1 : 0; }
 
 void OS_PROC_exit_request_set(int value) { exit_request = value ? 1 : 0; }
+
+char* OS_PROC_name(void) { return process_name; }
 
 char* OS_PROC_get_curr_user(void) {
     std::call_once(user_once, find_user);

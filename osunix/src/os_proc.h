@@ -1,6 +1,6 @@
 /* The process layer of the agent library. The process's own state as start-up records it (the
- * configuration table name, the exit-request flag, the user the process runs as; before start-up
- * has run the accessors still answer), the lock check of the agent's processes, the cpu-specs
+ * configuration table name, the exit-request flag, the registered name, the user the process runs
+ * as; before start-up has run the accessors still answer), the lock check of the agent's processes, the cpu-specs
  * buffer, and child processes and commands: agent utilities run through a generated script,
  * starts of the agent's processes and tracker workers, restarts through the agent's scripts,
  * forked workers, machine details and processor load. */
@@ -72,6 +72,8 @@ char* OS_PROC_config_file(void);
 /* The exit-request flag: 0 until a shutdown request raises it to 1. */
 int OS_PROC_exit_request_get(void);
 void OS_PROC_exit_request_set(int value);
+/* The name under which the process registered at start-up; empty before start-up has run. */
+char* OS_PROC_name(void);
 /* The passwd name of the real user ("root" for user id 0), at most 30 characters. */
 char* OS_PROC_get_curr_user(void);
 

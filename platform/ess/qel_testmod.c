@@ -4,24 +4,11 @@
  * API handle is NULL. Every variant's constructor appends the module's path to the file named by
  * QEL_TESTMOD_MARKER, so a test sees whether the module's code ever ran. Links nothing of ours. */
 #define _GNU_SOURCE
-#include <dlfcn.h>
-#include <stdio.h>
-#include <stdlib.h>
-
 #include "qel_testmod.h"
 
 __attribute__((unused)) static QelTestModApi api = {QEL_TESTMOD_MAGIC, 0, 0};
 
-__attribute__((constructor)) static void qel_testmod_loaded(void) {
-    const char* marker = getenv(QEL_TESTMOD_MARKER_ENV);
-    if (!marker) return;
-    Dl_info info;
-    const char* self = dladdr((void*)&qel_testmod_loaded, &info) && info.dli_fname ? info.dli_fname : "?";
-    FILE* f = fopen(marker, "a");
-    if (!f) return;
-    fprintf(f, "%s\n", self);
-    fclose(f);
-}
+__attribute__((constructor)) static void qel_testmod_loaded(void) { qel_testmod_mark((void*)&qel_testmod_loaded); }
 
 #ifndef QEL_TESTMOD_NO_SYMBOLS
 int QEL_DllVersionCompatibilityFunc(char* version) {

@@ -1,13 +1,17 @@
 // Configuration provider stand-in (libqelcfg.so, libqelcfgnl.so and a variant with its
 // life-cycle entries left empty), signed at build like a real provider. It keeps the entries a
 // policy hands it, answers from them, and appends every entry called to the journal file named by
-// QELCFG_JOURNAL, one line each. The entry "standin_fail" names entries (comma-separated) that
+// QELCFG_JOURNAL, one line each. GetBCA loads the secure-communication provider beside it
+// ("<bindir64>/libqelbca.so") through the host library's own BCA_LoadModule, so signature-checked,
+// with "sksdir" as the profile's store folder and "retries=<standin_retries>" as its mconf: a
+// server profile for the role "server", else a client one; SecurityPolicyDelete closes both. The entry "standin_fail" names entries (comma-separated) that
 // then fail with a last-error text; a pair whose value is "standin_refuse" is refused when handed
 // over. Links nothing of the product. Like every test module, its constructor appends its path to
 // the file named by QEL_TESTMOD_MARKER.
 #define _GNU_SOURCE 1
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <link.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,6 +20,7 @@
 #include <map>
 #include <string>
 
+#include "bca_functions.h"
 #include "bcfg_api.h"
 #include "qel_testmod.h"
 
@@ -34,19 +39,55 @@ struct Handle {
     std::string role;
     std::map<std::string, std::string> pairs;
     std::string last_error;
+    ESS_ModuleHandle* bca_module = nullptr;
+    BCA_PRF* bca_profile = nullptr;
 };
+
+/* A function of the host library (the security library that loaded this module), also when the
+ * host was loaded with RTLD_LOCAL: every loaded object is asked in turn. */
+void* host_symbol(const char* name) {
+    if (void* p = dlsym(RTLD_DEFAULT, name)) return p;
+    struct Search {
+        const char* name;
+        void* found;
+    } search{name, nullptr};
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            auto* s = static_cast<Search*>(data);
+            if (!info->dlpi_name || !*info->dlpi_name) return 0;
+            void* h = dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD);
+            if (!h) return 0;
+            s->found = dlsym(h, s->name);
+            dlclose(h);
+            return s->found ? 1 : 0;
+        },
+        &search);
+    return search.found;
+}
+
+template <typename F>
+F host(const char* name) {
+    return reinterpret_cast<F>(host_symbol(name));
+}
+
+using LoadModuleFn = ESS_ModuleHandle* (*)(const char*, int*, int);
+using CloseModuleFn = int (*)(ESS_ModuleHandle*);
+using LoadErrorFn = char* (*)(void);
+using CreateProfileFn = BCA_PRF* (*)(ESS_ModuleHandle*, char*, unsigned short, char*, char*, int*);
+using CloseProfileFn = int (*)(BCA_PRF*);
+
+void close_bca(Handle* h) {
+    if (h->bca_profile)
+        if (auto close_profile = host<CloseProfileFn>("BCA_Close")) close_profile(h->bca_profile);
+    if (h->bca_module)
+        if (auto close_module = host<CloseModuleFn>("BCA_CloseModule")) close_module(h->bca_module);
+    h->bca_profile = nullptr;
+    h->bca_module = nullptr;
+}
 
 Handle* of(BCFG_Handle* h) { return reinterpret_cast<Handle*>(h); }
 
-void journal(const std::string& line) {
-    const char* path = std::getenv("QELCFG_JOURNAL");
-    if (!path) return;
-    const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0) return;
-    const std::string text = line + "\n";
-    [[maybe_unused]] ssize_t n = write(fd, text.data(), text.size());
-    close(fd);
-}
+void journal(const std::string& line) { qel_standin_journal("QELCFG_JOURNAL", line.data(), line.size()); }
 
 std::string value_of(Handle* h, const std::string& name) {
     auto it = h->pairs.find(name);
@@ -75,6 +116,7 @@ BCFG_Handle* Startup(void*, char* error) {
 }
 int Shutdown(BCFG_Handle* h, char*) {
     journal("Shutdown");
+    close_bca(of(h));
     delete of(h);
     return 0;
 }
@@ -84,7 +126,11 @@ int SecurityPolicyNew(BCFG_Handle* h, const char* role) {
     of(h)->role = role ? role : "";
     return 0;
 }
-int SecurityPolicyDelete(BCFG_Handle*) { return journal("SecurityPolicyDelete"), 0; }
+int SecurityPolicyDelete(BCFG_Handle* h) {
+    journal("SecurityPolicyDelete");
+    close_bca(of(h));
+    return 0;
+}
 void FreePtr(BCFG_Handle*, void* ptr) {
     journal("FreePtr");
     std::free(ptr);
@@ -129,10 +175,35 @@ char* GetModule(BCFG_Handle* h) {
     if (failing(of(h), "GetModule")) return nullptr;
     return copy(value_of(of(h), "bindir64") + "/libqelbca.so");
 }
-BCA_PRF* GetBCA(BCFG_Handle* h) {
+BCA_PRF* GetBCA(BCFG_Handle* bh) {
     journal("GetBCA");
-    failing(of(h), "GetBCA");
-    return nullptr;
+    Handle* h = of(bh);
+    if (failing(h, "GetBCA")) return nullptr;
+    if (h->bca_profile) return h->bca_profile;
+    auto load = host<LoadModuleFn>("BCA_LoadModule");
+    auto load_error = host<LoadErrorFn>("BCA_LoadError");
+    auto create = host<CreateProfileFn>(h->role == "server" ? "BCA_CreateServerProfile" : "BCA_CreateClientProfile");
+    if (!load || !load_error || !create) {
+        h->last_error = "stand-in: the host's secure-communication interface is not there";
+        return nullptr;
+    }
+    const std::string path = value_of(h, "bindir64") + "/libqelbca.so";
+    int rc = 0;
+    h->bca_module = load(path.c_str(), &rc, 0);
+    if (!h->bca_module) {
+        h->last_error = load_error();
+        return nullptr;
+    }
+    std::string dconf = value_of(h, "sksdir");
+    std::string mconf = "retries=" + value_of(h, "standin_retries");
+    std::string host_name = "localhost";
+    int status = -1;
+    h->bca_profile = create(h->bca_module, host_name.data(), 0, dconf.data(), mconf.data(), &status);
+    if (!h->bca_profile) {
+        h->last_error = "stand-in: no profile from " + path;
+        close_bca(h);
+    }
+    return h->bca_profile;
 }
 BPW_HANDLE* GetBPW(BCFG_Handle*) { return nullptr; }
 BAA_HANDLE* GetBAA(BCFG_Handle*) { return nullptr; }
@@ -184,23 +255,6 @@ BCFG_API table = {
     LIFE_CYCLE(GetArgvTab),
 };
 
-__attribute__((constructor)) void loaded() {
-    const char* marker = std::getenv(QEL_TESTMOD_MARKER_ENV);
-    if (!marker) return;
-    Dl_info info;
-    const char* self = dladdr(reinterpret_cast<void*>(&loaded), &info) && info.dli_fname ? info.dli_fname : "?";
-    if (FILE* f = std::fopen(marker, "a")) {
-        std::fprintf(f, "%s\n", self);
-        std::fclose(f);
-    }
-}
-
 }  // namespace
 
-extern "C" {
-
-__attribute__((visibility("default"))) int QEL_DllVersionCompatibilityFunc(char*) { return 1; }
-__attribute__((visibility("default"))) void* QEL_DllGetCaps(void) { return &table; }
-__attribute__((visibility("default"))) void* QEL_DllAPIHandle(void) { return &table; }
-
-}  // extern "C"
+QEL_STANDIN_MODULE(&table, &table)

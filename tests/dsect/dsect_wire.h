@@ -33,8 +33,9 @@ inline std::string record(int type, const std::string& body) {
 inline std::string header(const std::string& version, const std::string& mid = "R", const std::string& last = "T",
                           const std::string& agent = "agent1", const std::string& host = "server1",
                           const std::string& task_class = "", const std::string& appl_type = "",
-                          const std::string& appl_version = "") {
-    std::string body = "20260102030405" + version + "CM" + "U " + mid + last + "100000100001" + "000001" +
+                          const std::string& appl_version = "", const std::string& sid = "U ",
+                          const std::string& siid = "100000100001", const std::string& seq = "000001") {
+    std::string body = "20260102030405" + version + "CM" + sid + mid + last + siid + seq +
                        var2(agent) + var2(host);
     if (version == "04" || version == "05") body += var2(task_class);
     if (version >= "06") body += var2(appl_type) + var2(appl_version);
@@ -54,5 +55,17 @@ struct Msg {
     Msg(const Msg&) = delete;
     Msg& operator=(const Msg&) = delete;
 };
+
+}  // namespace wire
+
+namespace wire {
+
+// The text with the header's time stamp (and, when asked, its session instance id) replaced by the
+// fixed values of header(), for messages whose stamp is the current time.
+inline std::string masked(std::string text, bool siid = false) {
+    if (text.size() >= 20) text.replace(6, 14, "20260102030405");
+    if (siid && text.size() >= 40) text.replace(28, 12, "100000100001");
+    return text;
+}
 
 }  // namespace wire

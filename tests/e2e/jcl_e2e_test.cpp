@@ -1,6 +1,7 @@
 // A job's script as the agent reads it: zpahost loads libappbridge.so, connects for a "JCLDOC"
 // request, opens the job-script text, reads it piece by piece and closes it, with the stand-in
 // database answering from a script file.
+#include "e2e_host.h"
 #include "e2e_journal.h"
 #include "jcl_text.h"
 #include "testbed.h"
@@ -39,32 +40,18 @@ std::string printable(const std::string& text) {
     return out;
 }
 
-class JobScriptRun : public testbed::AgentHomeTest {
+class JobScriptRun : public e2e::PluginHomeTest {
 protected:
     void SetUp() override {
-        home.install_locale_data();
+        prepare_home(kScript);
         home.write_file("data/DUZ_inst.dat", "[VIS]\nDB_SID VIS\nDB_LOGIN APPS\nDB_PASSWD apps\n");
-        home.write_file("oci/script.json", kScript);
-        std::filesystem::copy_file(APPBRIDGE_QELOS_LIBRARY, home.path() + "/cm/lib_DUZ.so");
-        home.write_file("host/connection.txt",
-                        "CM_LIB_NAME=DUZ\nCM_DIR=" + home.path() + "/cm\nORACLE_HOME=/opt/oracle/client\n");
         home.write_file("host/job.txt", "REQTYPE=JCLDOC\nDUZ-INSTANCE=VIS\nORDERNO=ORD1\nRUNNO=2\n");
         home.write_file("host/in.txt", "ORDERNO=ORD1\nRUNNO=2\nNAVIGATE=NEXT\n");
         home.write_file("host/out.txt", "TEXT:17=\n");
     }
 
     std::string run() {
-        const std::string command = std::string("ORV_OCI_STANDIN_SCRIPT='") + home.path() + "/oci/script.json' " +
-                                    "ORV_OCI_STANDIN_JOURNAL='" + home.path() + "/oci/journal.jsonl' '" +
-                                    APPBRIDGE_ZPAHOST + "' -l '" + APPBRIDGE_LIBRARY +
-                                    "' -c host/connection.txt connect host/job.txt data ZPAAPI_JCL_DATA "
-                                    "host/in.txt host/out.txt";
-        FILE* pipe = popen(command.c_str(), "r");
-        std::string out;
-        char buffer[4096];
-        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-        EXPECT_EQ(pclose(pipe), 0) << out;
-        return out;
+        return PluginHomeTest::run("connect host/job.txt data ZPAAPI_JCL_DATA host/in.txt host/out.txt");
     }
 
     // The pieces of "TEXT" joined, the read results in order, and what followed the reads.

@@ -10,14 +10,7 @@
 #include <vector>
 
 #include "dsect_fld.h"
-#include "os_diag.h"
-
-// Trace lines are not formatted: the runs are about the readers, not the log.
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    DIAG_set_buffered_level(0);
-    DIAG_set_debug_level(0);
-    return 0;
-}
+#include "quiet_log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;

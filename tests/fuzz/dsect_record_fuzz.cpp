@@ -10,7 +10,7 @@
 
 #include "dsect_one.h"
 #include "gm_36.h"
-#include "os_diag.h"
+#include "quiet_log.h"
 
 namespace {
 
@@ -28,13 +28,6 @@ std::vector<char> with_prefix(int type, const std::string& body) {
 }
 
 }  // namespace
-
-// Trace lines are not formatted: the runs are about the readers, not the log.
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    DIAG_set_buffered_level(0);
-    DIAG_set_debug_level(0);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char> raw(data, data + size);

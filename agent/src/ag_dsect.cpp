@@ -1,6 +1,7 @@
 /* Framed agent-protocol messages: the 10-byte frame, framed reads and writes on a session or in a
  * file (every announced length checked before anything is allocated), sending with a confirmation,
- * and the builders of the utility request, the ping and the replies. */
+ * the builders of the utility request, the ping, the replies and the job-end message with its
+ * unavailability records, and the conversions between records, key/value lists and attributes. */
 #include "ag_dsect.h"
 
 #include <cstdarg>
@@ -10,7 +11,9 @@
 #include <string>
 
 #include "dsect_appl.h"
+#include "gm_avstat.h"
 #include "gm_param.h"
+#include "gm_param_internal.h"
 #include "gm_str.h"
 #include "gm_time.h"
 #include "os_diag.h"
@@ -137,6 +140,95 @@ std::string vformat(const char* format, va_list args) {
     char text[AG_DSECT_FORMATTED_MSG_ROOM] = {};
     if (format) std::vsnprintf(text, sizeof text, format, args);
     return text;
+}
+
+constexpr char kReservedPrefix[] = "DSECT_";
+constexpr char kJobVariablePrefix[] = "%%";
+constexpr char kDefaultCodeVersion[] = "225";
+
+bool reserved(const char* name) { return std::strncmp(name, kReservedPrefix, sizeof kReservedPrefix - 1) == 0; }
+
+/* Builds an attribute list of one-block attributes (name, NUL, value) from (name, value, room)
+ * triples; `each` calls `add` for every candidate. On failure nothing is left allocated. */
+template <typename Each>
+CM_RC build_attributes(ZPAAttrList* attr_list, int most, Each&& each) {
+    static const char* op = "AG_DSECT_dsect2attr";
+    attr_list->Count = 0;
+    attr_list->Curr = 0;
+    attr_list->Attributes = nullptr;
+    if (most > 0) {
+        attr_list->Attributes = static_cast<ZPAAttr*>(std::calloc(static_cast<std::size_t>(most), sizeof(ZPAAttr)));
+        if (!attr_list->Attributes) {
+            DIAG_ERROR("%s: malloc failed", op);
+            return CM_RC_FAIL;
+        }
+    }
+    bool ok = true;
+    each([&](const char* name, const char* value, std::size_t length, unsigned short room) {
+        if (!ok || attr_list->Count >= most) return;
+        const std::size_t name_len = std::strlen(name);
+        const std::size_t value_room = room > length ? room : length + 1;
+        char* block = static_cast<char*>(std::calloc(name_len + 1 + value_room, 1));
+        if (!block) {
+            DIAG_ERROR("%s: Malloc Failed", op);
+            ok = false;
+            return;
+        }
+        std::memcpy(block, name, name_len);
+        std::memcpy(block + name_len + 1, value, length);
+        ZPAAttr& attr = attr_list->Attributes[attr_list->Count++];
+        attr.Name = block;
+        attr.Value = block + name_len + 1;
+        attr.ValueLen = room;
+    });
+    if (!ok) {
+        DIAG_ERROR("Error occured");
+        AG_DSECT_release_attr(attr_list);
+        return CM_RC_FAIL;
+    }
+    if (attr_list->Count == 0) {
+        std::free(attr_list->Attributes);
+        attr_list->Attributes = nullptr;
+    }
+    if (DIAG_debug_level() >= 4 || DIAG_buffered_level() >= 4) {
+        DIAG_set_active_level(4);
+        AG_DSECT_print_attr(attr_list);
+        DIAG_set_active_level(0);
+    }
+    return CM_RC_OK;
+}
+
+/* Walks the rows of a key/value list through a copy of its handle. */
+template <typename F>
+void each_row(ZPALIST_handle_typ* list, F&& f) {
+    ZPALIST_handle_typ walker = *list;
+    ZPALIST_reset(&walker);
+    void* entry = nullptr;
+    unsigned size = 0;
+    while (ZPALIST_next_ptr(&walker, &entry, &size) == CM_RC_OK) {
+        auto* row = static_cast<GM_PARAM_table_row*>(entry);
+        if (!f(row->key, row->val)) return;
+    }
+}
+
+std::string list_value(ZPALIST_handle_typ* list, const char* key, const char* fallback) {
+    GM_PARAM_ROW_VALUE_typ value = {};
+    return GM_PARAM_list_get(list, key, value, sizeof value) == CM_RC_OK ? value : fallback;
+}
+
+/* A back-end name names the file ./data/<name>.dat: it must be a plain file name. */
+bool plain_file_name(const char* name) { return name && *name && !std::strchr(name, '/'); }
+
+/* Drops the records appended after the first n, so a half-made group leaves nothing behind. */
+void truncate_records(DSECT_LIST_handle_typ* list, int n) {
+    while (ZPALIST_count(&list->handle) > n) {
+        ZPALIST_reset(&list->handle);
+        void* entry = nullptr;
+        unsigned size = 0;
+        while (ZPALIST_next_ptr(&list->handle, &entry, &size) == CM_RC_OK) {
+        }
+        ZPALIST_delete(&list->handle);
+    }
 }
 
 }  // namespace
@@ -527,6 +619,246 @@ CM_RC AG_DSECT_formated_msg(char* out_msg, const char* msg_id, ...) {
     std::vsnprintf(out_msg, AG_DSECT_FORMATTED_MSG_ROOM, format, args);
     va_end(args);
     return CM_RC_OK;
+}
+
+CM_RC AG_DSECT_dsect2attr(DSECT_ONE_handle_typ* record, ZPAAttrList* attr_list) {
+    if (!record || !attr_list) return CM_RC_FAIL;
+    return build_attributes(attr_list, DSECT_ONE_count(record), [&](auto add) {
+        ZPALIST_handle_typ walker = record->handle;
+        ZPALIST_reset(&walker);
+        void* entry = nullptr;
+        unsigned size = 0;
+        while (ZPALIST_next_ptr(&walker, &entry, &size) == CM_RC_OK) {
+            const auto* field = static_cast<const DSECT_VAR_typ*>(entry);
+            if (reserved(field->Name)) continue;
+            const std::size_t length = field->ValueSize > 0 ? field->ValueSize - 1u : 0u;
+            add(field->Name, field->Value, length, field->ValueSize);
+        }
+    });
+}
+
+CM_RC AG_DSECT_list2attr(ZPALIST_handle_typ* param_list, ZPAAttrList* attr_list) {
+    if (!param_list || !attr_list) return CM_RC_FAIL;
+    return build_attributes(attr_list, ZPALIST_count(param_list), [&](auto add) {
+        each_row(param_list, [&](const char* key, const char* value) {
+            if (!reserved(key)) {
+                const std::size_t length = std::strlen(value);
+                add(key, value, length, static_cast<unsigned short>(length + 1));
+            }
+            return true;
+        });
+    });
+}
+
+CM_RC AG_DSECT_attr2list(ZPAAttrList* attr_list, ZPALIST_handle_typ* param_list) {
+    if (!attr_list || !param_list || (attr_list->Count > 0 && !attr_list->Attributes)) return CM_RC_FAIL;
+    for (int i = 0; i < attr_list->Count; ++i) {
+        const ZPAAttr& attr = attr_list->Attributes[i];
+        if (!attr.Name) continue;
+        if (GM_PARAM_list_set(param_list, attr.Name, attr.Value ? attr.Value : "") != CM_RC_OK) return CM_RC_FAIL;
+    }
+    return CM_RC_OK;
+}
+
+CM_RC AG_DSECT_dsect2list(DSECT_ONE_handle_typ* record, ZPALIST_handle_typ* param_list) {
+    if (!record || !param_list) return CM_RC_FAIL;
+    if (AG_DSECT_set_dsect_type(param_list, record->type) != CM_RC_OK) return CM_RC_FAIL;
+    ZPALIST_handle_typ walker = record->handle;
+    ZPALIST_reset(&walker);
+    void* entry = nullptr;
+    unsigned size = 0;
+    while (ZPALIST_next_ptr(&walker, &entry, &size) == CM_RC_OK) {
+        const auto* field = static_cast<const DSECT_VAR_typ*>(entry);
+        if (field->Type == DF_DSECT_LIST) continue;
+        const bool job_variable = std::strncmp(field->Name, kJobVariablePrefix, 2) == 0;
+        const CM_RC rc = job_variable ? GM_PARAM_list_append(param_list, field->Name, field->Value)
+                                      : GM_PARAM_list_set(param_list, field->Name, field->Value);
+        if (rc != CM_RC_OK) return CM_RC_FAIL;
+    }
+    return CM_RC_OK;
+}
+
+CM_RC AG_DSECT_param2attr(const char* be_name, ZPAAttrList* attr_list) {
+    static const char* op = "AG_DSECT_param2attr";
+    if (!attr_list) return CM_RC_FAIL;
+    if (!plain_file_name(be_name)) {
+        DIAG_ERROR("%s: invalid back-end name '%s'", op, be_name ? be_name : "");
+        return CM_RC_FAIL;
+    }
+    const std::string path = std::string("./data/") + be_name + ".dat";
+    ZPALIST_handle_typ list{};
+    if (GM_PARAM_load_file(&list, path.c_str()) != CM_RC_OK) {
+        DIAG_ERROR("%s: Failed to load file '%s'", op, path.c_str());
+        return CM_RC_FAIL;
+    }
+    GM_PARAM_ROW_VALUE_typ present = {};
+    CM_RC rc = CM_RC_OK;
+    if (GM_PARAM_list_get(&list, "CODE_VERSION", present, sizeof present) != CM_RC_OK) {
+        bool found = false;
+        const std::string configured = config_text("CODE_VERSION", &found);
+        rc = GM_PARAM_list_set(&list, "CODE_VERSION", found ? configured.c_str() : kDefaultCodeVersion);
+    }
+    if (rc == CM_RC_OK) rc = AG_DSECT_list2attr(&list, attr_list);
+    GM_PARAM_list_clear(&list);
+    return rc;
+}
+
+CM_RC AG_DSECT_release_attr(ZPAAttrList* attr_list) {
+    return ZPAAPI_utils_release_attr(attr_list) == ZPA_SUCCESS ? CM_RC_OK : CM_RC_FAIL;
+}
+
+CM_RC AG_DSECT_print_attr(ZPAAttrList* attr_list) {
+    if (!attr_list) return CM_RC_FAIL;
+    DIAG_printf("Attributes begin");
+    for (int i = 0; attr_list->Attributes && i < attr_list->Count; ++i) {
+        const ZPAAttr& attr = attr_list->Attributes[i];
+        const char* name = attr.Name ? attr.Name : "";
+        DIAG_printf("\t'%-*s' = '%.500s'", 8, name, gm_param::loggable_value(name, attr.Value ? attr.Value : ""));
+    }
+    DIAG_printf("Attributes end");
+    return CM_RC_OK;
+}
+
+CM_RC AG_DSECT_set_dsect_type(ZPALIST_handle_typ* list, int type) {
+    if (!list) return CM_RC_FAIL;
+    return GM_PARAM_list_set(list, DSECT_KEY_DSECT_TYPE, std::to_string(type).c_str());
+}
+
+int AG_DSECT_get_dsect_type(ZPALIST_handle_typ* list) {
+    if (!list) return 0;
+    return std::atoi(list_value(list, DSECT_KEY_DSECT_TYPE, "0").c_str());
+}
+
+CM_RC AG_DSECT_delete_entry_prefix(ZPALIST_handle_typ* in_list, ZPALIST_handle_typ* out_list, const char* prefix,
+                                   int prefix_size) {
+    if (!in_list || !out_list || !prefix) return CM_RC_FAIL;
+    std::size_t n = prefix_size > 0 ? static_cast<std::size_t>(prefix_size) : 0;
+    n = std::min(n, std::strlen(prefix));
+    CM_RC rc = CM_RC_OK;
+    each_row(in_list, [&](const char* key, const char* value) {
+        if (std::strncmp(key, prefix, n) == 0) return true;
+        rc = GM_PARAM_list_append(out_list, key, value);
+        return rc == CM_RC_OK;
+    });
+    return rc;
+}
+
+CM_RC AG_dsect_create_and_append_general_param(const char* version, DSECT_LIST_handle_typ* out_list,
+                                               DSECT_ONE_handle_typ* record, const char* name, const char* value,
+                                               const char* func_name) {
+    DSECT_ONE_handle_typ scratch;
+    DSECT_ONE_handle_typ* r = record ? record : &scratch;
+    CM_RC rc = DSECT_APPL_create_general_param(version, r, name, value);
+    if (rc == CM_RC_OK) rc = DSECT_LIST_append(out_list, r);
+    DSECT_ONE_delete(r);
+    if (rc != CM_RC_OK)
+        DIAG_ERROR("%s: failed to create general_param dsect with name='%s' and value='%s'", func_name ? func_name : "",
+                   name ? name : "", value ? value : "");
+    return rc;
+}
+
+CM_RC AG_dsect_create_gnrldta_unav_RJXRH(const char* version, ZPALIST_handle_typ* job_list,
+                                        DSECT_LIST_handle_typ* out_list) {
+    static const char* op = "AG_dsect_create_gnrldta_unav_RJXRH";
+    if (!job_list || !out_list) return CM_RC_FAIL;
+    const std::string host = list_value(job_list, "TARGET_MACHINE", "");
+    if (host.empty()) {
+        DIAG_ERROR("%s: failed to retrieve RJX remote host", op);
+        return CM_RC_FAIL;
+    }
+    DSECT_ONE_handle_typ record;
+    CM_RC rc = DSECT_APPL_create_gnrldta(version, &record, "RH_AV_STAT", 2);
+    if (rc == CM_RC_OK) rc = DSECT_LIST_append(out_list, &record);
+    DSECT_ONE_delete(&record);
+    if (rc == CM_RC_OK) rc = AG_dsect_create_and_append_general_param(version, out_list, nullptr, "NAME", host.c_str(), op);
+    if (rc == CM_RC_OK) rc = AG_dsect_create_and_append_general_param(version, out_list, nullptr, "AV_STAT", "U", op);
+    return rc;
+}
+
+CM_RC AG_dsect_create_gnrldta_unav_CMACC(const char* version, ZPALIST_handle_typ* job_list,
+                                        DSECT_LIST_handle_typ* out_list, const char* appl_type,
+                                        ZPAUnavError* unav_error) {
+    static const char* op = "AG_dsect_create_gnrldta_unav_CMACC";
+    if (!job_list || !out_list || !unav_error) return CM_RC_FAIL;
+    const std::string owner = list_value(job_list, "OWNER", "");
+    if (owner.empty()) {
+        DIAG_ERROR("%s: failed to retrieve job owner needed for cm account", op);
+        return CM_RC_FAIL;
+    }
+    const std::string type = appl_type ? appl_type : "";
+    const std::string code = std::to_string(unav_error->errcode);
+    const std::string text(unav_error->errtext, strnlen(unav_error->errtext, sizeof unav_error->errtext));
+    CM_ACCOUNT_INFO_typ info{};
+    std::snprintf(info.applType, sizeof info.applType, "%s", type.c_str());
+    std::snprintf(info.account, sizeof info.account, "%s", owner.c_str());
+    std::snprintf(info.errorCode, sizeof info.errorCode, "%s", code.c_str());
+    std::snprintf(info.errorMsg, sizeof info.errorMsg, "%s", text.c_str());
+    if (GM_AVSTAT_set_account_status(&info, GM_ACCOUNT_UNAVAILABLE) != CM_RC_OK)
+        DIAG_ERROR("%s: Failed to write unavailability file for application type %s, account %s", op, type.c_str(),
+                   owner.c_str());
+    DSECT_ONE_handle_typ record;
+    CM_RC rc = DSECT_APPL_create_gnrldta(version, &record, "CM_AV_STAT", 5);
+    if (rc == CM_RC_OK) rc = DSECT_LIST_append(out_list, &record);
+    DSECT_ONE_delete(&record);
+    const std::pair<const char*, std::string> params[] = {
+        {"APPLIC_TYPE", type}, {"ACC_NAME", owner}, {"AV_STAT", "U"}, {"ERRID", code}, {"ERRMSG", text}};
+    for (const auto& [name, value] : params)
+        if (rc == CM_RC_OK) rc = AG_dsect_create_and_append_general_param(version, out_list, nullptr, name, value.c_str(), op);
+    return rc;
+}
+
+CM_RC AG_DSECT_pack_dsect(ZPALIST_handle_typ* param_list, DSECT_MSG_typ* out_msg, int generate_new_siid,
+                          ZPAUnavError* unav_error) {
+    static const char* op = "AG_DSECT_pack_dsect";
+    if (!param_list || !out_msg) return CM_RC_FAIL;
+    clear(out_msg);
+    auto key = [&](const char* name) { return list_value(param_list, name, ""); };
+    const std::string version = key(DSECT_HEADER_KEY_VERSION);
+    const std::string appl_type = key(DSECT_HEADER_KEY_APPL_TYPE);
+    const int seq = std::atoi(list_value(param_list, DSECT_HEADER_KEY_SEQ, "0").c_str()) + 1;
+    DSECT_LIST_handle_typ list;
+    if (DSECT_LIST_create(&list, generate_new_siid, version.c_str(), key(DSECT_HEADER_KEY_APPID).c_str(),
+                          key(DSECT_HEADER_KEY_SID).c_str(), key(DSECT_HEADER_KEY_MID).c_str(),
+                          key(DSECT_HEADER_KEY_LAST).c_str(), key(DSECT_HEADER_KEY_SIID).c_str(), seq,
+                          key(DSECT_HEADER_KEY_AGENT_NAME).c_str(), key(DSECT_HEADER_KEY_ORVS_HOSTNAME).c_str(),
+                          key(DSECT_HEADER_KEY_TASK_CLASS).c_str(), appl_type.c_str(),
+                          key(DSECT_HEADER_KEY_APPL_VERSION).c_str()) != CM_RC_OK)
+        return CM_RC_FAIL;
+    const int type = AG_DSECT_get_dsect_type(param_list);
+    if (type != DSECT_TYP_LONGEX && type != DSECT_TYP_SHEXIT) {
+        DIAG_ERROR("%s: unsupported dsect type %d", op, type);
+        DSECT_LIST_delete(&list);
+        return CM_RC_FAIL;
+    }
+    DSECT_ONE_handle_typ record;
+    CM_RC rc = DSECT_APPL_create(version.c_str(), param_list, &record);
+    if (rc == CM_RC_OK) rc = DSECT_LIST_append(&list, &record);
+    DSECT_ONE_delete(&record);
+    if (rc == CM_RC_OK && type == DSECT_TYP_SHEXIT && unav_error) {
+        /* The unavailability records travel when they can be made; the message goes either way. */
+        switch (unav_error->unavContext) {
+            case 1:
+            case 2: {
+                const int before = ZPALIST_count(&list.handle);
+                if (AG_dsect_create_gnrldta_unav_RJXRH(version.c_str(), param_list, &list) != CM_RC_OK)
+                    truncate_records(&list, before);
+                break;
+            }
+            case 3:
+            case 4: {
+                const int before = ZPALIST_count(&list.handle);
+                if (AG_dsect_create_gnrldta_unav_CMACC(version.c_str(), param_list, &list, appl_type.c_str(),
+                                                       unav_error) != CM_RC_OK)
+                    truncate_records(&list, before);
+                break;
+            }
+            default:
+                DIAG_ERROR("Invalid value for UnavError->unavContext: %d", unav_error->unavContext);
+        }
+    }
+    if (rc == CM_RC_OK) rc = DSECT_LIST_mk_msg(&list, out_msg);
+    DSECT_LIST_delete(&list);
+    return rc;
 }
 
 }  // extern "C"

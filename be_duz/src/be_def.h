@@ -911,6 +911,42 @@ ZPARC ZPAAPI_JOB_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* At
 ZPARC ZPAAPI_EVENT_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
                           ZPAAttrList* AttributesOut, ZPAError* Error);
 
+/* The actions' handlers. Submit, track and kill take the connection's own attributes; statistics
+ * takes the connection; delete the procid file's path. 0 success, else the failure in Error. */
+ZPARC BE_action_submit(BE_DUZ_Handles* JOB_handle, ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn,
+                       ZPAAttrList* AttributesOut, ZPAError* Error);
+
+/* Request submission. Names are cut to their FND sizes (application 50, program and set 30). */
+ZPARC BE_DUZ_validate_user(BE_DUZ_Handles* JOB_handle, char* user_name, char* resp_name, char* resp_app_name,
+                           char* group_name, int* user_id, int* resp_id, int* resp_app_id, int* group_id,
+                           ZPAError* Error);
+ZPARC BE_DUZ_validate_prog_name(BE_DUZ_Handles* JOB_handle, char* prog_name, char* app_name, int* app_id,
+                                int* prog_id, ZPAError* Error);
+/* The set by its name alone (app_name takes no part). */
+ZPARC BE_DUZ_validate_set_name(BE_DUZ_Handles* JOB_handle, char* set_name, char* app_name, int* app_id, int* set_id,
+                               ZPAError* Error);
+ZPARC BE_DUZ_validate_set_name_ORIG(BE_DUZ_Handles* JOB_handle, char* set_name, char* app_name, int* app_id,
+                                    int* set_id, ZPAError* Error);
+/* 0 every enabled manager runs, 2 some do not, else the failure. */
+ZPARC BE_DUZ_check_conc(BE_DUZ_Handles* JOB_handle, ZPAError* Error);
+/* The FND_SESSIONS row that "PER" and "PAY" programs need. 0, or 1. */
+ZPARC BE_DUZ_presubmit_tasks(char* resp_app_name, char* prog_name, char* app_name, BE_DUZ_Handles* JOB_handle,
+                             ZPAAttrList* AttributesIn, ZPAError* Error);
+ZPARC BE_DUZ_release_requests(BE_DUZ_Handles* JOB_handle, int request_id, ZPAAttrList* AttributesIn,
+                              ZPAAttrList* AttributesOut, ZPAError* Error);
+/* sub_request is always 0. PROCID receives the new request id. */
+ZPARC BE_DUZ_Submit_request(int user_id, int resp_id, int resp_app_id, int group_id, char* app_name, int app_id,
+                            char* prog_name, char* description, int sub_request, BE_DUZ_Handles* JOB_handle,
+                            ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut,
+                            ZPAError* Error);
+/* description and sub_request are not used. PROCID receives the set's parent request id. */
+ZPARC BE_DUZ_Submit_request_set(int user_id, int resp_id, int resp_app_id, int group_id, char* app_name,
+                                char* set_name, int app_id, int set_id, char* description, int sub_request,
+                                BE_DUZ_Handles* JOB_handle, ZPAAttrList* ConnectionAttributes,
+                                ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut, ZPAError* Error);
+/* Appends the message and a line feed to the file. 0, or 1. */
+ZPARC BE_SYSOUT_ORA_Err_Msg(const char* message, const char* file_path);
+
 /* Request options; req_type is BE_DUZ_REQUEST_TYPE (the job's attributes, FND_REQUEST) or
  * BE_DUZ_REQUEST_SET_TYPE (sublist, the program's section of the set, or null; FND_SUBMIT). Each
  * returns 0 or the failing step's result and leaves its last error text in Error. */

@@ -46,6 +46,13 @@ inline os_shared::Options be_accounts_file_options() {
     return options;
 }
 
+// One row of a job's procid file: the key padded to 64 columns, two blanks, the value cut to 2048
+// characters, a line feed.
+std::string be_procid_row(const char* key, const char* value);
+// Writes a job's procid file whole through the shared-file facility (its bits widened by 0644).
+// 1, or 2 (nothing written for an empty path).
+CM_RC be_write_procid_file(const char* path, const std::string& text);
+
 // A job's account as the job actions read it: its section of the local accounts file, else of its
 // central profile's cache file for the request type req_type. The rows live as long as the object.
 class be_account_rows {

@@ -126,7 +126,12 @@ ZPARC job_action(ZPAConnHandle* Connection, char* Action, ZPAAttrList* Attribute
             be_job_handle_submit_failure(AttributesOut, AttributesIn, Error);
             rc = 0;
         } else {
-            rc = unsupported(Action, Error);
+            rc = BE_action_submit(job.session, &Connection->Attributes, AttributesIn, AttributesOut, Error);
+            if (rc != 0 && Error != nullptr && Error->code != 1) {
+                /* An Oracle reason: reported to the agent as a failed submission, not a failed call. */
+                be_job_handle_submit_failure(AttributesOut, AttributesIn, Error);
+                rc = 0;
+            }
         }
     } else if (action == "TRACK_INIT") {
         reload_debug_level();

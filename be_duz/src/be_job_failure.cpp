@@ -3,6 +3,7 @@
  * appended to the job's sysout, the record of a failed submission, and the sysout's permission
  * bits after statistics. */
 #include "be_def.h"
+#include "be_internal.h"
 #include "gm_param.h"
 #include "gm_str.h"
 #include "os_shared_file_internal.h"
@@ -74,6 +75,21 @@ bool parse_mode(const char* text, mode_t* mode) {
 }
 
 }  // namespace
+
+std::string be_procid_row(const char* key, const char* value) {
+    char line[BE_DUZ_REQS_KEY_WIDTH + BE_DUZ_REQS_VALUE_MAX + sizeof(GM_PARAM_KEY_typ) + 8];
+    std::snprintf(line, sizeof line, "%-*s  %.*s\n", BE_DUZ_REQS_KEY_WIDTH, key != nullptr ? key : "",
+                  BE_DUZ_REQS_VALUE_MAX, value != nullptr ? value : "");
+    return line;
+}
+
+CM_RC be_write_procid_file(const char* path, const std::string& text) {
+    if (path == nullptr || *path == '\0') return CM_RC_FAIL;
+    /* Written whole through the shared-file facility: a reader sees the old file or the new one. */
+    os_shared::Options options;
+    options.add_bits = 0644;
+    return os_shared::write_file(path, text, options);
+}
 
 CM_EXTERN_C_BEGIN
 
@@ -327,24 +343,13 @@ ZPARC be_job_handle_submit_failure(ZPAAttrList* AttributesOut, ZPAAttrList* Attr
     PATHNAME_D_typ procid_path = "";
     BE_DUZ_build_procid_fname(procid_path, orderno, runno);
     try {
-        std::string procid;
-        auto row = [&](const char* key, const char* value) {
-            char line[BE_DUZ_REQS_KEY_WIDTH + BE_DUZ_REQS_VALUE_MAX + sizeof(GM_PARAM_KEY_typ) + 8];
-            std::snprintf(line, sizeof line, "%-*s  %.*s\n", BE_DUZ_REQS_KEY_WIDTH, key, BE_DUZ_REQS_VALUE_MAX, value);
-            procid += line;
-        };
-        row("PROCID", "0");
-        row("DUZ-INSTANCE", instance);
-        row("DUZ-TASKTYPE", tasktype);
+        std::string procid = be_procid_row("PROCID", "0") + be_procid_row("DUZ-INSTANCE", instance) +
+                             be_procid_row("DUZ-TASKTYPE", tasktype);
         char* display = nullptr;
         if (ZPAAPI_UTILS_AttrListValueGet(AttributesIn, const_cast<char*>("DUZ-DISPLAY_OUTPUT"), &display) == 0 &&
             display != nullptr)
-            row("DUZ-DISPLAY_OUTPUT", display);
-        /* Written whole through the shared-file facility: a reader sees the old file or the new one. */
-        os_shared::Options procid_options;
-        procid_options.add_bits = 0644;
-        if (os_shared::write_file(procid_path, procid, procid_options) != CM_RC_OK)
-            DIAG_printf("Failed to open file '%s'", procid_path);
+            procid += be_procid_row("DUZ-DISPLAY_OUTPUT", display);
+        if (be_write_procid_file(procid_path, procid) != CM_RC_OK) DIAG_printf("Failed to open file '%s'", procid_path);
     } catch (...) {
         DIAG_printf("Failed to open file '%s'", procid_path);
     }

@@ -6,6 +6,7 @@
 
 #include "be_def.h"
 #include "be_sql_internal.h"
+#include "gm_param.h"
 
 #include <cstdio>
 #include <cstring>
@@ -141,6 +142,53 @@ private:
     Step step_ = Step::None;
     const char* failed_bind_ = "";
 };
+
+/* The BE_DUZ_MAX_REPORT_PARMS parameter records of a request or of one set program, initialised,
+ * with the array of pointers the parameter services take; their value lists are freed with them. */
+class ParmRecords {
+public:
+    ParmRecords() : records_(BE_DUZ_MAX_REPORT_PARMS) {
+        for (int i = 0; i < BE_DUZ_MAX_REPORT_PARMS; ++i) {
+            BE_DUZ_init_report_parm(&records_[static_cast<std::size_t>(i)]);
+            pointers_[i] = &records_[static_cast<std::size_t>(i)];
+        }
+    }
+    ~ParmRecords() {
+        for (BE_DUZ_report_parm& record : records_) GM_PARAM_list_clear(&record.list);
+    }
+    ParmRecords(const ParmRecords&) = delete;
+    ParmRecords& operator=(const ParmRecords&) = delete;
+
+    BE_DUZ_report_parm** get() { return pointers_; }
+    /* The 0-based index of the last record to pass, -1 for none. */
+    int last = -1;
+
+private:
+    std::vector<BE_DUZ_report_parm> records_;
+    BE_DUZ_report_parm* pointers_[BE_DUZ_MAX_REPORT_PARMS] = {};
+};
+
+/* A submission's check of the date shift: with "DUZ-INCREMENT_DATE" "Y" the first run date must be
+ * present and of the form YYYY/MM/DD HH:MM:SS. 0, or 2 with the reason in Error (code 2). */
+ZPARC check_first_run_date(ZPAAttrList* AttributesIn, ZPAError* Error);
+
+/* The warning steps of a submission, for a request (program 0) or set program k: print options,
+ * extra printers, notifications, output language and delivery. A failure writes its warning lines
+ * on standard error (the job's output), leaves its text in Error and the next step follows. */
+void set_request_options(BE_DUZ_Handles* session, const char* req_type, ZPAAttrList* AttributesIn,
+                         ZPALIST_handle_typ* section, int program, ZPAError* Error);
+
+/* ", :arg1, :arg2, ..., :arg100": the argument placeholders of a submission block. */
+inline std::string argument_placeholders() {
+    std::string text;
+    for (int i = 1; i <= BE_DUZ_MAX_REPORT_PARMS; ++i) text += ", :arg" + std::to_string(i);
+    return text;
+}
+
+/* Binds :arg1 to :arg100 of a submission block: argument i up to last + 1 is record i - 1's value
+ * after the date shift (cut to 240 characters), every later one the FND end marker. 0, or the
+ * result of the first bind that failed ("Fail to bind parameter ..." in the log). */
+ZPARC bind_arguments(be_sql::Statement& statement, BE_DUZ_report_parm** records, int last, ZPAAttrList* AttributesIn);
 
 /* The argument text of one parameter record as a submission passes it: its report value, moved by
  * the date shift when "DUZ-INCREMENT_DATE" is "Y" (first_run_date is then the job's first run

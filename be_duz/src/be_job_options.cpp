@@ -63,6 +63,8 @@ constexpr int kPrinterRoom = 31;
 constexpr int kStyleRoom = 80;
 constexpr std::size_t kNotifyNameMax = 100;
 constexpr std::size_t kEmailFieldMax = 1023;
+/* Length at which a submission argument is cut. */
+constexpr std::size_t kArgumentMax = BE_DUZ_PARM_VALUE_SIZE - 1;
 /* Highest index of a counted attribute ("-P%.3d-", "-N%.3d-"). */
 constexpr int kProfilesMax = 1000;
 constexpr int kCountedMax = 999;
@@ -149,6 +151,67 @@ std::string argument_value(const BE_DUZ_report_parm* rec, bool increment_date, c
         return value;
     }
     return shifted;
+}
+
+void set_request_options(BE_DUZ_Handles* session, const char* req_type, ZPAAttrList* AttributesIn,
+                         ZPALIST_handle_typ* section, int program, ZPAError* Error) {
+    const bool set = is_set(req_type);
+    auto warn = [&](ZPARC rc, const char* line, const char* text) {
+        if (rc == 0) return;
+        OS_MSGERR_display("%s", line);
+        if (std::strcmp(line, "Warning: Fail to set print options.") == 0)
+            OS_MSGERR_display("Check printer name, printer style and print copies are valid");
+        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "%s", text);
+    };
+    warn(BE_DUZ_set_print_options(session, req_type, AttributesIn, section, Error), "Warning: Fail to set print options.",
+         "Fail to set print options. Check printer name, printer style and print copies are valid");
+    if (set) BE_DUZ_set_add_printers(session, AttributesIn, program, Error);
+    else BE_DUZ_add_printers(session, AttributesIn, Error);
+    warn(BE_DUZ_add_notifications(session, req_type, AttributesIn, section, Error), "Warning: Fail to add notifications.",
+         set ? "Fail to add notification." : "Fail to add notifications.");
+    warn(BE_DUZ_set_options(session, req_type, AttributesIn, section, Error), "Warning: Fail to set output language.",
+         "Fail to set output language.");
+    warn(BE_DUZ_set_delivery_opts(session, req_type, program, AttributesIn, Error), "Warning: Fail to set delivery opts.",
+         "Fail to set delivery opts.");
+}
+
+ZPARC check_first_run_date(ZPAAttrList* AttributesIn, ZPAError* Error) {
+    const char* increment = attr(AttributesIn, "DUZ-INCREMENT_DATE");
+    if (increment == nullptr || std::strcmp(increment, "Y") != 0) return 0;
+    const char* first_run = attr(AttributesIn, "DUZ-FIRST_RUN_DATE");
+    if (!non_empty(first_run)) {
+        BE_DUZ_UpdateErrorSet(Error, 2, "Increment date flag is enabled but first run date is not set.");
+        return 2;
+    }
+    if (!is_oracle_date(first_run)) {
+        BE_DUZ_UpdateErrorSet(Error, 2,
+                              "Increment date flag is enabled but first run date '%s' is not of the form "
+                              "YYYY/MM/DD HH:MM:SS.",
+                              first_run);
+        return 2;
+    }
+    return 0;
+}
+
+ZPARC bind_arguments(be_sql::Statement& statement, BE_DUZ_report_parm** records, int last, ZPAAttrList* AttributesIn) {
+    const char* increment = attr(AttributesIn, "DUZ-INCREMENT_DATE");
+    const bool shift = increment != nullptr && std::strcmp(increment, "Y") == 0;
+    const char* first_run = attr(AttributesIn, "DUZ-FIRST_RUN_DATE");
+    for (int i = 1; i <= BE_DUZ_MAX_REPORT_PARMS; ++i) {
+        const std::string name = ":arg" + std::to_string(i);
+        ZPARC rc;
+        if (i <= last + 1 && records != nullptr && records[i - 1] != nullptr) {
+            const std::string value = argument_value(records[i - 1], shift, first_run);
+            rc = statement.bind_text_copy(name.c_str(), cut(value.c_str(), kArgumentMax));
+        } else {
+            rc = statement.bind_end_marker(name.c_str());
+        }
+        if (rc != 0) {
+            BE_TRACE(2, "Fail to bind parameter %s", name.c_str());
+            return rc;
+        }
+    }
+    return 0;
 }
 
 }  // namespace be_job

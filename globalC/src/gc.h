@@ -345,6 +345,140 @@ void* GCCpV2toV3(const void* section1, uint32_t size);
 void* GCCpV1toV3(const void* section1, uint32_t size1, const void* section2, uint32_t size2, void** new_section2);
 void* GCSortV1toV3(const void* section1, uint32_t size);
 
+/* ---- Locales ---- */
+
+/* Locale flags. */
+#define GC_LOC_CUR_PRECEDES_POS 0x001u
+#define GC_LOC_CUR_SPACE_POS 0x002u
+#define GC_LOC_CUR_PRECEDES_NEG 0x004u
+#define GC_LOC_CUR_SPACE_NEG 0x008u
+#define GC_LOC_SINGLEBYTE 0x040u /* the code page's characters are one byte */
+#define GC_LOC_BINARY 0x080u     /* no sort object: binary order */
+#define GC_LOC_STATEFUL 0x100u   /* the code page uses shift-out / shift-in */
+
+/* A locale: one language, territory, code page and sort (null: binary order) with the territory's
+ * conventions in the locale's code page and in UTF-16. Owned by the caller until GCReleaseLocale. */
+typedef struct GCLocale {
+    GCObjEntry* language;
+    GCObjEntry* territory;
+    GCObjEntry* codepage;
+    GCObjEntry* sort;
+    uint32_t modified;      /* conventions set by the application (kept across territory changes) */
+    uint16_t terrword5;
+    uint16_t curdigits;     /* currency fraction digits */
+    uint16_t intcurdigits;  /* international currency fraction digits */
+    uint16_t flags;
+    uint8_t psignpos;       /* positive sign position */
+    uint8_t nsignpos;       /* negative sign position */
+    uint8_t sep[5];         /* decimal point, thousands, third, monetary decimal, monetary thousands */
+    char* text[8];          /* grouping, currency symbol, monetary grouping, positive sign, negative sign,
+                               time format, short date format, long date format */
+    uint16_t setbits;       /* conventions set through GCSetLocaleTextInfo */
+    GCUchar usep[5];
+    GCUchar* utext[8];
+    uint32_t lastrc;        /* result of the last operation on this locale */
+} GCLocale;
+
+/* One row of the native-locale map: native locale name, language, territory, code page, sort. */
+typedef struct GCNativeLocale {
+    char native[17];
+    char language[32];
+    char territory[32];
+    char codepage[32];
+    char sort[32];
+} GCNativeLocale;
+
+#define GC_NATIVE_MAP_ROWS 313
+extern const GCNativeLocale GCPlocaleMap[GC_NATIVE_MAP_ROWS];
+
+/* Options of GCGetLocale: 2 the user's locale, 4 unknown parts take defaults. */
+GCLocale* GCGetLocale(const char* name, uint32_t options, uint32_t* rc);
+uint32_t GCReleaseLocale(GCLocale* locale);
+uint32_t GCGetUserLocale(char* buffer, uint32_t size);
+char* GCMapNativeLocale(const char* native, char* buffer, uint32_t size);
+GCLocale* GCMapNativeInfo(const char* native, GCLocale* locale);
+int GCSetLocaleTextInfo(GCLocale* locale, int item, const char* text, long length, long flags);
+uint32_t GCLocaleSetModifiable(GCLocale* locale);
+uint32_t GCLocaleChangeTerritory(GCLocale* locale, GCObjEntry* territory);
+uint32_t GCLocaleChangeCodePage(GCLocale* locale, GCObjEntry* codepage);
+uint32_t GCLocaleCnvText(const GCObjEntry* from, const GCObjEntry* to, const char* text, char* out);
+void GCLocaleFreeOldText(GCLocale* kept, GCLocale* other);
+
+/* ---- Code-page conversion ---- */
+
+/* A conversion handle: partial characters and shift states kept between GCConvertBuffer calls. */
+typedef struct GCCnvDesc {
+    GCLocale* from;
+    uint8_t inpend[5];
+    uint8_t instate;   /* 1: double-byte state */
+    uint8_t ninpend;
+    GCLocale* to;
+    uint8_t outpend[5];
+    uint8_t outstate;
+    uint8_t noutpend;
+} GCCnvDesc;
+
+/* String-call flags. */
+#define GC_STR_TERMINATE 0x8u
+#define GC_STR_CHARS 0x4000u
+
+uint32_t GCCpMbToUnicode(const GCObjEntry* codepage, const unsigned char* bytes);
+uint32_t GCCpMbToUnicodeW(const GCObjEntry* codepage, uint32_t wide);
+uint32_t GCCpUnicodeToChar(const GCObjEntry* codepage, uint32_t value, unsigned char* out, uint32_t fallback);
+uint32_t GCCpUnicodeToCharW(const GCObjEntry* codepage, uint32_t value);
+uint32_t GCMbToW(const GCObjEntry* codepage, const unsigned char* bytes);
+uint32_t GCMbToWS(const GCObjEntry* codepage, const unsigned char* bytes, int use_maxlen);
+uint32_t GCWToMb(unsigned char* out, uint32_t wide);
+GCCpTypeRec GCGetMbCtype(const GCObjEntry* codepage, const unsigned char* bytes);
+GCCpTypeRec GCGetMbCtypeW(const GCObjEntry* codepage, uint32_t wide);
+uint32_t GCCpMbCaseConv(const GCObjEntry* codepage, const unsigned char* in, unsigned char* out, uint32_t mask);
+uint32_t GCCpMbCaseConvS(const GCObjEntry* codepage, const unsigned char* in, unsigned char* out, uint32_t mask);
+uint32_t GCCpMbCaseConvW(const GCObjEntry* codepage, uint32_t wide, uint32_t mask);
+uint32_t GCCpMbHalfToFullW(const GCObjEntry* codepage, uint32_t code);
+uint32_t GCCpFullToHalfW(const GCObjEntry* codepage, uint32_t code);
+uint32_t GCCpStrByteToCharLen(const GCObjEntry* codepage, const unsigned char* bytes, int start_in_double, int length);
+uint32_t GCCpStrCharToByteLen(const GCObjEntry* codepage, const unsigned char* bytes, int start_in_double,
+                              int characters);
+uint32_t GCOffsetOfLastShftCodeEx(const unsigned char* bytes, uint8_t shift_in, uint8_t shift_out);
+int GCCpStrToUnicode(const GCObjEntry* codepage, const unsigned char* bytes, int length, GCUchar* out);
+int GCCpUnicodeToStr(const GCObjEntry* codepage, const GCUchar* units, int start_in_double, int count,
+                     unsigned char* out);
+int GCComStrToUnicode(const unsigned char* bytes, int length, GCUchar* out);
+int GCComUnicodeToStr(const GCUchar* units, int count, unsigned char* out);
+
+GCCnvDesc* GCOpenConversion(GCLocale* to, GCLocale* from);
+uint32_t GCConvertBuffer(GCCnvDesc* handle, unsigned char** out, uint32_t* out_left, const unsigned char** in,
+                         uint32_t* in_left);
+uint32_t GCCloseConversion(GCCnvDesc* handle);
+int GCConvertString(GCLocale* to, char* dst, int dstlen, GCLocale* from, const char* src, int srclen, uint32_t flags);
+int GCStringToUnicode(GCUchar* dst, int dstlen, GCLocale* from, const char* src, int srclen, uint32_t flags);
+int GCUnicodeToString(GCLocale* to, char* dst, int dstlen, const GCUchar* src, int srclen, uint32_t flags);
+
+/* ---- Case helpers ---- */
+
+#define GC_SPECIAL_CASING_ROWS 76
+extern const uint16_t GC_SpecialCasing_Table[GC_SPECIAL_CASING_ROWS][4];
+uint32_t GCGetUnicode3SpecialCase(uint16_t code, uint16_t* r1, uint16_t* r2, uint16_t* r3);
+uint32_t GCLangGetSpecial(const GCObjEntry* language, uint16_t c1, uint16_t c2, uint16_t* r1, uint16_t* r2,
+                          uint32_t item);
+
+/* ---- Collation ---- */
+
+/* One set of collation weights. */
+typedef struct GCWeightSet {
+    uint16_t primary;
+    uint8_t secondary;
+    uint8_t tertiary;
+    uint16_t alternative; /* 0 unless the character has an alternative weight */
+} GCWeightSet;
+
+uint32_t GCSortGetWeights(const GCObjEntry* sort, uint16_t c, GCWeightSet* first, GCWeightSet* second, uint8_t* cls);
+uint32_t GCSortGetCombination(const GCObjEntry* sort, uint16_t c1, uint16_t c2, GCWeightSet* weights, uint8_t* cls);
+void GCSortGetAllCombinations(const GCObjEntry* sort, GCUchar* out);
+/* Callers size the outputs: up to 65536 characters, three units per combination record. */
+uint32_t GCSortGetSamePrimaryWeight(const GCObjEntry* sort, uint16_t c1, uint16_t c2, GCUchar* out, uint16_t* ncomb,
+                                    GCUchar* comb_out);
+
 /* ---- UTF-8 ---- */
 
 uint32_t GCUnicodeToUTF8(uint32_t value, unsigned char* out);

@@ -64,6 +64,7 @@ struct State {
     void* context = nullptr;
     int fcx = 0;                        // file-layer context: 1 while initialised
     GCObjManager* ocx = nullptr;        // the object manager
+    GCLocale* glocale = nullptr;        // library-wide locale: released at the end, never set here
 };
 State& state();
 

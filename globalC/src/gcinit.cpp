@@ -66,10 +66,15 @@ extern "C" uint32_t GCTerm(void) {
     // A termination without a matching initialisation changes nothing.
     if (s.count == 0) return GC_OK;
     if (--s.count != 0) return GC_OK;
+    uint32_t locale_rc = GC_OK;
+    if (s.glocale) {
+        locale_rc = GCReleaseLocale(s.glocale);
+        s.glocale = nullptr;
+    }
     GCObjManager* manager = s.ocx;
     s.ocx = nullptr;
     const uint32_t rc = manager ? GCTermObjManager(manager) : GC_OK;
     s.fcx = 0;
     s.latch = nullptr;
-    return rc;
+    return locale_rc != GC_OK ? locale_rc : rc;
 }

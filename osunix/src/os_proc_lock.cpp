@@ -15,6 +15,7 @@
 #include "os_file.h"
 #include "os_fork_internal.h"
 #include "os_proc.h"
+#include "os_proc_internal.h"
 
 namespace {
 
@@ -38,16 +39,10 @@ std::map<std::string, int>& held() {
     return held_locks;
 }
 
-const char* lock_name_of_type(int proc_type) {
-    switch (proc_type) {
-        case OS_PROC_TYPE_AG: return "AGENT";
-        case OS_PROC_TYPE_AT: return "TRACKER";
-        case OS_PROC_TYPE_AR: return "ROUTER";
-        case OS_PROC_TYPE_WK: return "WKLOAD";
-        case OS_PROC_TYPE_RL: return "RUTIL";
-        default: return nullptr;
-    }
-}
+constexpr os_proc::ProcessType kProcessTypes[] = {
+    {OS_PROC_TYPE_AG, "AGENT", "ag"},  {OS_PROC_TYPE_AT, "TRACKER", "at"}, {OS_PROC_TYPE_AR, "ROUTER", "ar"},
+    {OS_PROC_TYPE_WK, "WKLOAD", "wk"}, {OS_PROC_TYPE_RL, "RUTIL", "ru"},
+};
 
 int open_lock_file(const char* fn, const std::string& path) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
@@ -81,11 +76,16 @@ CM_RC check(const char* fn, const std::string& path, bool create_lock) {
                 mine[path] = fd;
                 return CM_RC_LOCK_FREE;
             }
+            const int err = errno;
             DIAG_ERROR("%s: failed to lock file %s", fn, path.c_str());
+            errno = err;
             rc = CM_RC_LOCK_HELD;
         }
     } else if (errno == EACCES || errno == EAGAIN) {
+        // The caller reports why the lock is not to be had: errno stays as the test left it.
+        const int err = errno;
         DIAG_TRACE(4, "%s: lock file %s is locked", fn, path.c_str());
+        errno = err;
         rc = CM_RC_LOCK_HELD;
     } else {
         const int err = errno;
@@ -94,11 +94,23 @@ CM_RC check(const char* fn, const std::string& path, bool create_lock) {
                    fn, path.c_str(), std::strerror(err), err);
         rc = CM_RC_LOCK_HELD;
     }
+    const int err = errno;
     if (!own) close(fd);
+    errno = err;
     return rc;
 }
 
 }  // namespace
+
+namespace os_proc {
+
+const ProcessType* process_type(int proc_type) {
+    for (const ProcessType& known : kProcessTypes)
+        if (known.type == proc_type) return &known;
+    return nullptr;
+}
+
+}  // namespace os_proc
 
 extern "C" {
 
@@ -117,14 +129,16 @@ CM_RC OS_PROC_check_lock(int proc_type, orv_boolean create_lock, int, const char
         return CM_RC_OK;
     } else if (proc_type == 1 || proc_type == 3) {
         return CM_RC_NO_LOCK_TYPE;
-    } else if (const char* name = lock_name_of_type(proc_type)) {
-        path = std::string(kLockDir) + name + ".lock";
+    } else if (const os_proc::ProcessType* type = os_proc::process_type(proc_type)) {
+        path = std::string(kLockDir) + type->lock_name + ".lock";
     } else {
         return CM_RC_FAIL;
     }
     DIAG_TRACE(4, "%s: checking %s", fn, path.c_str());
     const CM_RC rc = check(fn, path, create_lock != 0);
+    const int err = errno;
     DIAG_TRACE(4, "%s: exiting", fn);
+    errno = err;
     return rc;
 }
 

@@ -26,6 +26,7 @@
 #include "os_diag.h"
 #include "os_fork_internal.h"
 #include "os_misc.h"
+#include "os_proc.h"
 #include "os_spv_internal.h"
 
 namespace os_spv {
@@ -452,6 +453,14 @@ CM_RC OS_SPV_run_non_root_cmd(const char* owner, const char* password, const cha
     const int rc = OS_SPV_run_cmd(argv, 3);
     DIAG_TRACE(4, "%s: rc - '%d'", fn, rc);
     return rc == 0 ? CM_RC_OK : CM_RC_FAIL;
+}
+
+CM_RC OS_SPV_get_params(int* count, PARAM_D_typ* params) {
+    if (!count || !params) return CM_RC_FAIL;
+    int filled = 0;
+    while (filled < OS_SPV_MAX_PARAMS && OS_PROC_get_arg(filled, params[filled]) == CM_RC_OK) ++filled;
+    *count = filled;
+    return CM_RC_OK;
 }
 
 }  // extern "C"

@@ -42,6 +42,11 @@ CM_RC OS_SPV_run(const char* proc_code, const char* application, char* proc_id);
 CM_RC OS_SPV_run_params_at_time(const char* directory, const char* application, const char* program,
                                 const char* at_time, PARAMNUMBER_D_typ param_count, PARAM_D_typ* params);
 
+/* Copies the arguments that start-up recorded, in order, into consecutive slots (at most
+ * OS_SPV_MAX_PARAMS of them, each cut to 255 characters) and stores their number in count. 1; 2
+ * for a null output. */
+CM_RC OS_SPV_get_params(int* count, PARAM_D_typ* params);
+
 /* Writes the empty pid file <dir>/<stem>_<pid>: name_length 1 takes the last two characters of
  * the program path as the stem, 2 the whole name. */
 CM_RC OS_SPV_write_pid_to_dir(const char* proc_path, long pid, int name_length);

@@ -14,6 +14,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
@@ -164,11 +165,11 @@ bool decode(const std::string& body, Message& m) {
     return !first;
 }
 
-bool read_exact(int fd, char* buffer, std::size_t n) {
+bool read_exact(int fd, char* buffer, std::size_t n, int seconds = kReadSeconds) {
     std::size_t got = 0;
     while (got < n) {
         struct pollfd p {fd, POLLIN, 0};
-        if (poll(&p, 1, kReadSeconds * 1000) <= 0) return false;
+        if (poll(&p, 1, seconds * 1000) <= 0) return false;
         const ssize_t r = recv(fd, buffer + got, n - got, 0);
         if (r <= 0) return false;
         got += static_cast<std::size_t>(r);
@@ -176,10 +177,10 @@ bool read_exact(int fd, char* buffer, std::size_t n) {
     return true;
 }
 
-bool read_message(int fd, Message& m, std::string& body) {
+bool read_message(int fd, Message& m, std::string& body, int seconds = kReadSeconds) {
     char block[kFrame];
     do {
-        if (!read_exact(fd, block, kFrame)) return false;
+        if (!read_exact(fd, block, kFrame, seconds)) return false;
     } while (block[0] != 'a' || block[1] != ' ');
     std::size_t length = 0;
     int digits = 0;
@@ -189,7 +190,7 @@ bool read_message(int fd, Message& m, std::string& body) {
                                                              : std::tolower(static_cast<unsigned char>(block[i])) - 'a' + 10);
     if (digits == 0 || length > kBodyMax) return false;
     body.assign(length, '\0');
-    return read_exact(fd, body.data(), length) && decode(body, m);
+    return read_exact(fd, body.data(), length, seconds) && decode(body, m);
 }
 
 // UTILACT fields: USER VAR2, HOSTNAME VAR2, TEXT VAR4 (up to "04") or VAR5.
@@ -214,7 +215,53 @@ bool send_all(int fd, const std::string& data, std::size_t piece) {
     return true;
 }
 
+json record_fields(int type, const std::string& fields, const std::string& version) {
+    Reader r{fields};
+    json out{{"type", type}};
+    switch (type) {
+        case 17:
+            out["text"] = r.var(version <= "04" ? 4 : 5);
+            break;
+        case 20:
+            out["status"] = r.take(1);
+            out["code"] = std::atoi(r.take(static_cast<std::size_t>(r.number(1))).c_str());
+            break;
+        case 4:
+            out["code"] = r.number(6);
+            out["message"] = r.var(3);
+            break;
+        case 27:
+            out["code"] = r.number(4);
+            out["message"] = r.var(4);
+            out["count"] = r.number(4);
+            break;
+        case 28:
+            out["name"] = r.var(4);
+            out["value"] = r.var(4);
+            break;
+        case 32:
+            out["subject"] = r.var(2);
+            out["count"] = r.number(3);
+            break;
+        default:
+            out["fields"] = fields;
+    }
+    if (!r.ok) out["unreadable"] = true;
+    return out;
+}
+
 }  // namespace
+
+json read_reply(int fd, int seconds) {
+    Message m;
+    std::string body;
+    if (!read_message(fd, m, body, seconds)) return nullptr;
+    json out{{"version", m.header.version}, {"sid", m.header.sid},   {"mid", m.header.mid},
+             {"last", m.header.last},       {"siid", m.header.siid}, {"seq", m.header.seq},
+             {"agent", m.header.agent},     {"host", m.header.host}, {"records", json::array()}};
+    for (const auto& [type, fields] : m.records) out["records"].push_back(record_fields(type, fields, m.header.version));
+    return out;
+}
 
 std::vector<std::string> split_command_line(const std::string& line) {
     std::vector<std::string> words;

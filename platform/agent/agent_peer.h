@@ -48,6 +48,14 @@ struct Options {
 // quote delimits; 2n+1: n backslashes and a literal quote).
 std::vector<std::string> split_command_line(const std::string& line);
 
+// Reads one framed message from fd (each wait at most `seconds`) and decodes it with the peer's own
+// reader: {"version", "sid", "mid", "last", "siid", "seq", "agent", "host", "records": [...]}, each
+// record {"type": n} with its fields for TEXT (17: text), UTILRESP (20: status, code), ERRCD
+// (4: code, message), GENERAL_RESPONSE (27: code, message, count), GENERAL_PARAM (28: name, value)
+// and GNRLDTA (32: subject, count); other types keep their raw "fields". null when nothing readable
+// arrives.
+nlohmann::json read_reply(int fd, int seconds);
+
 class Peer {
 public:
     explicit Peer(Options options);

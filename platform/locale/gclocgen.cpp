@@ -1,8 +1,14 @@
 // gclocgen: writes the globalization library's locale data ("control.nls" and one file per
 // object) into a directory. Run by the build; tests run it to get files of older versions.
 //   gclocgen --out DIR [--only NAME,...] [--version NAME=V]...
+//   gclocgen --facts case|special
 // NAME is "control" or a file stem such as "cp_0002"; V is 1, 2, 3.2 or 3 (the default).
+// --facts prints what ICU says, for tests to hold the library against: "case" one line per BMP
+// character with a simple case mapping (code, upper, lower), "special" the upper-case mappings
+// that expand to several units (code and units).
+#include <unicode/uchar.h>
 #include <unicode/uclean.h>
+#include <unicode/ustring.h>
 
 #include <cstdio>
 #include <cstring>
@@ -19,11 +25,13 @@
 #include "gen_catalog.h"
 #include "gen_codepage.h"
 #include "gen_file.h"
+#include "gen_sort.h"
 #include "gen_text.h"
 
 namespace {
 
 struct Options {
+    std::string facts;
     std::string out;
     std::set<std::string> only;
     std::map<std::string, gen::Format> versions;
@@ -50,7 +58,9 @@ Options parse(int argc, char** argv) {
         const std::string arg = argv[i];
         if (i + 1 >= argc) throw std::runtime_error("missing value after " + arg);
         const std::string value = argv[++i];
-        if (arg == "--out") {
+        if (arg == "--facts") {
+            o.facts = value;
+        } else if (arg == "--out") {
             o.out = value;
         } else if (arg == "--only") {
             std::stringstream list(value);
@@ -63,7 +73,7 @@ Options parse(int argc, char** argv) {
             throw std::runtime_error("unknown option " + arg);
         }
     }
-    if (o.out.empty()) throw std::runtime_error("usage: gclocgen --out DIR [--only NAME,...] [--version NAME=V]...");
+    if (o.out.empty() && o.facts.empty()) throw std::runtime_error("usage: gclocgen --out DIR [--only NAME,...] [--version NAME=V]...");
     return o;
 }
 
@@ -72,7 +82,31 @@ gen::Format format_of(const Options& o, const std::string& name) {
     return it == o.versions.end() ? gen::Format{} : it->second;
 }
 
+int print_facts(const std::string& what) {
+    for (UChar32 c = 0; c <= 0xFFFF; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF) continue;
+        if (what == "case") {
+            if (u_toupper(c) != c || u_tolower(c) != c)
+                std::printf("%04X %04X %04X\n", c, u_toupper(c), u_tolower(c));
+        } else if (what == "special") {
+            if (u_charType(c) == U_TITLECASE_LETTER) continue;
+            UChar in[1] = {static_cast<UChar>(c)};
+            UChar out[8];
+            UErrorCode status = U_ZERO_ERROR;
+            const int32_t n = u_strToUpper(out, 8, in, 1, "", &status);
+            if (U_FAILURE(status) || n < 2) continue;
+            std::printf("%04X", c);
+            for (int32_t i = 0; i < n; ++i) std::printf(" %04X", out[i]);
+            std::printf("\n");
+        } else {
+            throw std::runtime_error("unknown facts " + what);
+        }
+    }
+    return 0;
+}
+
 int run(const Options& o) {
+    if (!o.facts.empty()) return print_facts(o.facts);
     std::filesystem::create_directories(o.out);
     struct Pending {
         uint8_t type;
@@ -85,6 +119,7 @@ int run(const Options& o) {
         pending.push_back({GC_OBJ_TERRITORY, d.id, [&d] { return gen::make_territory(d); }});
     for (const auto& d : gen::codepages())
         pending.push_back({GC_OBJ_CODEPAGE, d.id, [&d] { return gen::make_codepage(d); }});
+    for (const auto& d : gen::sorts()) pending.push_back({GC_OBJ_SORT, d.id, [&d] { return gen::make_sort(d); }});
 
     std::vector<gen::Object> written;
     for (const Pending& p : pending) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -53,10 +54,10 @@ Bytes cp_v2(const Bytes& v3) {
     return v2;
 }
 
-// A version 3 single-byte code page's section 1 in the version 1 layout.
-Bytes cp_v1(const Bytes& v3) {
-    if (v3[offsetof(GCCp, maxlen)] >= 2)
-        throw std::runtime_error("a multi-byte code page is written as version 1 from its own node table");
+// A version 3 code page's section 1 in the version 1 layout; a multi-byte page takes its version 1
+// section 2 from the object.
+Bytes cp_v1(const Object& object, Bytes* section2) {
+    const Bytes& v3 = object.sections[0];
     Bytes v1(sizeof(GCCpV1), 0);
     std::memcpy(v1.data(), v3.data(), offsetof(GCCp, so));
     auto copy = [&](size_t to, size_t from, size_t n) { std::memcpy(v1.data() + to, v3.data() + from, n); };
@@ -67,6 +68,18 @@ Bytes cp_v1(const Bytes& v3) {
     copy(offsetof(GCCpV1, ctype), offsetof(GCCp, ctype), 1024);
     copy(offsetof(GCCpV1, enc), offsetof(GCCp, enc), 2048);
     copy(offsetof(GCCpV1, flags), offsetof(GCCp, flags), 2);
+    if (v3[offsetof(GCCp, maxlen)] < 2) return v1;
+    if (object.v1_section2.empty()) throw std::runtime_error("this code page has no version 1 form");
+    const uint32_t mboff = get<uint32_t>(v3, offsetof(GCCp, mboff));
+    const uint32_t at = sizeof(GCCpV1);
+    v1.insert(v1.end(), v3.begin() + mboff, v3.end());
+    auto moved = [&](size_t field) { return narrow16(get<uint32_t>(v3, field) - mboff + at, "a sub-table offset"); };
+    put<uint16_t>(v1, offsetof(GCCpV1, mboff), static_cast<uint16_t>(at));
+    put<uint16_t>(v1, offsetof(GCCpV1, suboff), moved(offsetof(GCCp, pairoff)));
+    put<uint16_t>(v1, offsetof(GCCpV1, suboff) + 2, moved(offsetof(GCCp, trieoff)));
+    put<uint16_t>(v1, offsetof(GCCpV1, suboff) + 4, moved(offsetof(GCCp, recoff)));
+    put<uint16_t>(v1, offsetof(GCCpV1, nodesize), narrow16(object.v1_nodesize, "the node array"));
+    *section2 = object.v1_section2;
     return v1;
 }
 
@@ -94,6 +107,7 @@ Bytes sort_v1(const Bytes& v3) {
 size_t align8(size_t n) { return (n + 7) & ~size_t{7}; }
 
 void write_bytes(const std::string& path, const Bytes& content) {
+    std::filesystem::remove(path);  // a link to another copy of the data is replaced, not written through
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
     if (!out) throw std::runtime_error("cannot write " + path);
@@ -138,8 +152,10 @@ std::string file_name(const std::string& dir, const Object& object) {
 
 void write_object(const std::string& dir, const Object& object, Format format) {
     std::vector<Bytes> sections = object.sections;
-    if (object.type == GC_OBJ_CODEPAGE && (format.major < 3 || format.minor < 3))
-        sections[0] = format.major == 1 ? cp_v1(sections[0]) : cp_v2(sections[0]);
+    if (object.type == GC_OBJ_CODEPAGE && format.major == 1)
+        sections[0] = cp_v1(object, &sections[1]);
+    else if (object.type == GC_OBJ_CODEPAGE && format.minor < 3)
+        sections[0] = cp_v2(sections[0]);
     if (object.type == GC_OBJ_SORT && format.major < 3) sections[0] = sort_v1(sections[0]);
     write_file(file_name(dir, object), sections, format);
 }

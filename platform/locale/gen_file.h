@@ -15,6 +15,10 @@ struct Object {
     uint16_t id = 0;
     std::string name;
     std::vector<Bytes> sections;  // 1 to 4, version 3 layouts; an empty one is absent
+    // A multi-byte code page's section 2 in the version 1 form (4-byte nodes covering every byte,
+    // then the values) and the size of its nodes; empty when the page has no version 1 form.
+    Bytes v1_section2;
+    uint32_t v1_nodesize = 0;
 };
 
 // Format of a written file: major version 1, 2 or 3, and the minor version of a version 3 file

@@ -9,9 +9,12 @@
 #include <unicode/numfmt.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/ucurr.h>
+#include <unicode/ustring.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
@@ -60,6 +63,35 @@ void currency_placement(const std::u16string& pattern, bool* precedes, bool* spa
     const size_t to = *precedes ? digit : sign;
     for (size_t i = from; i < to && i < pattern.size(); ++i)
         if (plain_space(pattern[i]) == u' ') *space = true;
+}
+
+// The language's own upper-casing (item 44) and lower-casing (item 45) pairs: where its full case
+// mapping differs from the root one for a character, or for a character followed by U+0307, and
+// the result has one or two units. Only Turkish, Azeri and Lithuanian have such rules.
+void special_case_pairs(const char* language, std::vector<uint16_t> tables[2]) {
+    if (std::strcmp(language, "tr") != 0 && std::strcmp(language, "az") != 0 && std::strcmp(language, "lt") != 0)
+        return;
+    auto convert = [](bool upper, const UChar* in, int32_t n, const char* locale, UChar* out) {
+        UErrorCode status = U_ZERO_ERROR;
+        const int32_t len = upper ? u_strToUpper(out, 8, in, n, locale, &status) : u_strToLower(out, 8, in, n, locale, &status);
+        return U_SUCCESS(status) ? len : -1;
+    };
+    for (int t = 0; t < 2; ++t) {
+        const bool upper = t == 0;
+        for (UChar32 c = 0; c <= 0xFFFF; ++c) {
+            if (c >= 0xD800 && c <= 0xDFFF) continue;
+            for (UChar second : {UChar(0), UChar(0x0307)}) {
+                const UChar in[2] = {static_cast<UChar>(c), second};
+                const int32_t n = second ? 2 : 1;
+                UChar lang[8];
+                UChar root[8];
+                const int32_t ln = convert(upper, in, n, language, lang);
+                const int32_t rn = convert(upper, in, n, "", root);
+                if (ln < 1 || ln > 2 || (ln == rn && std::equal(lang, lang + ln, root))) continue;
+                tables[t].insert(tables[t].end(), {static_cast<uint16_t>(c), second, lang[0], ln == 2 ? lang[1] : UChar(0)});
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -144,6 +176,7 @@ Object make_language(const LanguageDef& def) {
     for (int i = 0; i < 12 && i < count; ++i) lang.texts[29 + i] = str(months[i]);
     const icu::UnicodeString* periods = symbols.getAmPmStrings(count);
     for (int i = 0; i < 2 && i < count; ++i) lang.texts[42 + i] = str(periods[i]);
+    special_case_pairs(locale.getLanguage(), lang.special);
     return object_of(GC_OBJ_LANGUAGE, def.id, def.name, gc::build::language_section(lang));
 }
 

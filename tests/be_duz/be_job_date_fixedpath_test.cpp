@@ -2,6 +2,7 @@
 // from today as it lay after the job's first run date, keeping its time of day; what is not a date
 // of the form YYYY/MM/DD HH:MM:SS is left alone.
 #include "be_def.h"
+#include "be_job_fixture.h"
 #include "be_job_internal.h"
 #include "gm_time.h"
 #include "test_clock.h"
@@ -65,6 +66,32 @@ TEST_F(TestClockTest, OnlyWellFormedDatesOfDateFormatsAreShifted) {
         std::strcpy(rec.report_value, c.value);
         EXPECT_EQ(be_job::argument_value(&rec, c.increment, c.first_run), c.expected);
     }
+}
+
+TEST_F(TestClockTest, SubmissionBindsTheShiftedDateArgument) {
+    freeze_at("20250201120000");
+    betest::submission_database({}, {betest::program_parameter("AS_OF", "X"), betest::program_parameter("NOTE")});
+    betest::OwnedList account{{"DB_LOGIN", "APPS"}, {"DB_PASSWD", "apps"}, {"DB_SID", "VIS"}};
+    auto* session = static_cast<BE_DUZ_Handles*>(std::malloc(sizeof(BE_DUZ_Handles)));
+    BE_DUZ_OCI_Init_Handle(session);
+    ZPAError error{};
+    ASSERT_EQ(BE_DUZ_OCI_START_Session(account.list(), session, &error), 0) << error.text;
+    betest::OwnedList connection{{"X", ""}};
+    betest::OwnedList job{{"DUZ-INCREMENT_DATE", "Y"}, {"DUZ-FIRST_RUN_DATE", kFirstRun},
+                          {"DUZ-PARMS-P001-VALUE", "2025/01/13 08:30:00"}, {"DUZ-PARMS-P002-VALUE", "2025/01/13 08:30:00"}};
+    betest::OwnedList out{{"PROCID", "            "}};
+    EXPECT_EQ(BE_DUZ_Submit_request(1, 2, 3, 0, const_cast<char*>("XXCUST"), 222, const_cast<char*>("XXREPORT"),
+                                    const_cast<char*>(""), 0, session, connection.list(), job.list(), out.list(), &error),
+              0)
+        << error.text;
+    std::map<std::string, oci_standin::Cell> args;
+    for (auto& e : oci_standin::journal().executions)
+        if (e.text.find("submit_request") != std::string::npos)
+            for (auto& b : e.binds) args[b.name] = b.value;
+    EXPECT_EQ(args["ARG1"], oci_standin::Cell("2025/02/04 08:30:00"));
+    EXPECT_EQ(args["ARG2"], oci_standin::Cell("2025/01/13 08:30:00"));
+    BE_DUZ_OCI_CLOSE_Session(session, 'Y', &error);
+    oci_standin::reset();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,45 @@
 namespace betest {
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// An answer that gives out-binds.
+inline oci_standin::Answer outs(std::vector<std::pair<std::string, oci_standin::Cell>> values) {
+    oci_standin::Answer answer;
+    for (auto& [name, value] : values) answer.outs[name] = oci_standin::out_value(value);
+    return answer;
+}
+
+// A parameter-definition row of a program (13 columns).
+inline oci_standin::Row program_parameter(const char* name, const char* format = "C") {
+    using oci_standin::Cell;
+    return {Cell(), Cell(), Cell(), name, name, 1000, "VS", "VS", 240, "N", format, "N", "Y"};
+}
+
+// The database of a submission: the given rules first, then the applications context, the names
+// (application 222, program 31, set 90), a program with the given parameters, and every block
+// answering; a request gets id 4711, a request set 5000.
+inline void submission_database(std::vector<oci_standin::Rule> rules = {},
+                                std::vector<oci_standin::Row> parameters = {}) {
+    using oci_standin::answer_rows;
+    using oci_standin::substring_rule;
+    oci_standin::reset();
+    for (auto& rule : rules) oci_standin::add_rule(std::move(rule));
+    oci_standin::add_rule(substring_rule("FND_REQUEST.submit_request", {outs({{"rc_code", 4711}})}));
+    oci_standin::add_rule(substring_rule("FND_SUBMIT.submit_set", {outs({{"start_t", "5000"}})}));
+    oci_standin::add_rule(substring_rule(
+        "fnd_user_resp_groups", {outs({{"userID", 1318}, {"respID", 50559}, {"resp_appID", 222}, {"groupID", 0}})}));
+    oci_standin::add_rule(substring_rule("from FND_APPLICATION WHERE", {outs({{"app_id", 222}})}));
+    oci_standin::add_rule(substring_rule("from FND_CONCURRENT_PROGRAMS WHERE", {outs({{"prog_id", 31}})}));
+    oci_standin::add_rule(substring_rule("from FND_REQUEST_SETS WHERE", {outs({{"set_id", 90}, {"app_id", 222}})}));
+    oci_standin::add_rule(substring_rule("fnd_concurrent_queues", {answer_rows({})}));
+    oci_standin::add_rule(substring_rule("FROM fnd_descr_flex_column_usages a", {answer_rows(parameters)}));
+    oci_standin::add_rule(substring_rule("MULTI_ORG_CATEGORY", {answer_rows({{0}})}));
+    oci_standin::add_rule(substring_rule("FND_GLOBAL.ORG_ID()", {answer_rows({{204}})}));
+    oci_standin::add_rule(substring_rule("FROM all_views", {outs({{"is_exist", 0}})}));
+    for (const char* block : {"APPS_INITIALIZE", "mo_global", "BEGIN IF (", "FND_PROFILE", "FND_SESSIONS", "HOLD_FLAG",
+                              "submit_program", "set_org_id"})
+        oci_standin::add_rule(block_rule(block));
+}
 
 class JobTest : public OpenSessionTest {
 protected:

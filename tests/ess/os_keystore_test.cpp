@@ -20,6 +20,7 @@
 #include "os_blowf.h"
 #include "os_diag.h"
 #include "os_keystore.h"
+#include "os_proc.h"
 #include "testbed.h"
 
 namespace fs = std::filesystem;
@@ -219,6 +220,48 @@ TEST_F(KeyStoreTest, AKeyStoredByOneProcessEncryptsInAnother) {
               }),
               0);
     EXPECT_EQ(current_key(), default_key());  // this process loaded nothing
+}
+
+// The agent process loads the stored key at start-up (and reads its machine specification); with
+// nothing stored the default key stays and the failure is traced.
+TEST_F(KeyStoreTest, AgentStartUpLoadsTheCurrentKey) {
+    const std::string key = "key-loaded-at-start-up";
+    home.write_file("data/CONFIG.dat", "DBGLVL 4\n");
+    home.write_file("data/get_cpu_specs_encrypted.dat", "echo specs\n");
+    fs::create_directories("locks");
+    unsigned char full_key[GM_BLOWF_KEY_LEN];
+    std::memset(full_key, ' ', sizeof full_key);
+    std::memcpy(full_key, key.c_str(), key.size() + 1);
+    for (const bool stored : {false, true}) {
+        SCOPED_TRACE(stored ? "stored" : "nothing stored");
+        if (stored) {
+            ASSERT_EQ(in_child([&] {
+                          char err[ORV_KEYSTORE_ERROR_ROOM];
+                          return insert(key.c_str(), err) == CM_RC_OK ? 0 : 1;
+                      }),
+                      0);
+        }
+        int pipe_ends[2];
+        ASSERT_EQ(pipe(pipe_ends), 0);
+        EXPECT_EQ(in_child([&] {
+                      const pid_t own = getpid();
+                      if (write(pipe_ends[1], &own, sizeof own) != sizeof own) return 9;
+                      if (OS_PROC_init(const_cast<char*>("AG"), 0, nullptr) != CM_RC_OK) return 1;
+                      if (std::strcmp(OS_PROC_getCpuSpecsBuffer(), "echo specs\n") != 0) return 2;
+                      if (os_blowf_is_key_loaded() != (stored ? 1 : 0)) return 3;
+                      const std::string expected = stored ? std::string(reinterpret_cast<char*>(full_key), GM_BLOWF_KEY_LEN)
+                                                          : default_key();
+                      return current_key() == expected ? 0 : 4;
+                  }),
+                  0);
+        pid_t child = 0;
+        ASSERT_EQ(read(pipe_ends[0], &child, sizeof child), static_cast<ssize_t>(sizeof child));
+        close(pipe_ends[0]);
+        close(pipe_ends[1]);
+        const std::string log = home.read_file("proclog/AG_" + std::to_string(child) + ".log");
+        EXPECT_EQ(log.find("AG:Failed to retrieve blowfish key.\n") != std::string::npos, !stored) << log;
+        EXPECT_EQ(log.find(key), std::string::npos);
+    }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Loads arbitrary bytes as a locale data file: once as the control file, once as the object file
 // of each type (language, territory, code page, sort), older versions converted on the way. Every
 // byte of every section the loader accepts is read, so a section that the file does not hold, or
-// a size that the loader got wrong, shows up as a fault.
+// a size that the loader got wrong, shows up as a fault; then the sort's weights and the
+// language's and territory's texts are read the way the library reads them.
 #include <unistd.h>
 
 #include <cstdint>
@@ -9,9 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "gc.h"
 #include "gc_internal.h"
+#include "gcloc_internal.h"
 
 namespace {
 
@@ -61,6 +64,38 @@ const std::string& control_dir() {
 
 volatile uint32_t sink;
 
+void read_texts_and_weights(const GCObjEntry* e) {
+    uint16_t r1 = 0;
+    uint16_t r2 = 0;
+    uint32_t sum = 0;
+    switch (e->type) {
+        case GC_OBJ_LANGUAGE:
+            for (uint32_t item = 44; item <= 45; ++item) sum += GCLangGetSpecial(e, 0x69, 0, &r1, &r2, item);
+            for (size_t w = 0; w < 60; ++w) sum += gc::section_word(e, w);
+            break;
+        case GC_OBJ_TERRITORY:
+            for (unsigned t = 0; t <= 10; ++t) sum += static_cast<uint32_t>(gc::territory_text(e, t).size());
+            break;
+        case GC_OBJ_SORT: {
+            static std::vector<GCUchar> chars(0x10000);
+            static std::vector<GCUchar> combs(3 * 0x10000);
+            GCWeightSet a{};
+            GCWeightSet b{};
+            uint8_t cls = 0;
+            for (uint32_t c = 0; c < 0x10000; c += 251) sum += GCSortGetWeights(e, static_cast<uint16_t>(c), &a, &b, &cls);
+            sum += GCSortGetCombination(e, 'c', 'h', &a, &cls);
+            GCSortGetAllCombinations(e, combs.data());
+            uint16_t ncomb = 0;
+            sum += GCSortGetSamePrimaryWeight(e, 'a', 0, chars.data(), &ncomb, combs.data());
+            sum += GCSortGetSamePrimaryWeight(e, 0xAC00, 0, chars.data(), &ncomb, combs.data());
+            break;
+        }
+        default:
+            break;
+    }
+    sink = sum;
+}
+
 void read_all(const GCObjEntry* e) {
     uint32_t sum = 0;
     for (int i = 0; i < 4; ++i) {
@@ -91,7 +126,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         GCObjManager* m = GCInitObjManager(object_dir().c_str(), options, &rc);
         if (!m) std::abort();
         for (uint16_t type = 0; type < 4; ++type)
-            if (const GCObjEntry* e = GCGetObjFromID(m, type, 1, 0, &rc)) read_all(e);
+            if (const GCObjEntry* e = GCGetObjFromID(m, type, 1, 0, &rc)) {
+                read_all(e);
+                read_texts_and_weights(e);
+            }
         GCTermObjManager(m);
     }
     return 0;

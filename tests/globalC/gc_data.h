@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -26,8 +27,9 @@ public:
         char tmpl[] = "/tmp/appbridge-locale-XXXXXX";
         if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
         path = tmpl;
+        // Links to the generated files: a test replaces a file whole, never writes through a link.
         for (const auto& entry : fs::directory_iterator(APPBRIDGE_LOCALE_DATA_DIR))
-            fs::copy_file(entry.path(), fs::path(path) / entry.path().filename());
+            fs::create_symlink(entry.path(), fs::path(path) / entry.path().filename());
     }
     ~DataDir() {
         std::error_code ec;
@@ -39,6 +41,7 @@ public:
     std::string file(const std::string& name) const { return path + "/" + name; }
     std::string read(const std::string& name) const { return testbed::read_whole_file(file(name)); }
     void write(const std::string& name, const std::string& content) const {
+        fs::remove(file(name));  // a link to the build's data is replaced, never written through
         testbed::write_whole_file(file(name), content);
     }
 
@@ -94,6 +97,61 @@ inline std::string section_of(const std::string& file, int i) {
 inline std::string loaded_section(const GCObjEntry* entry, int i) {
     if (!entry || !entry->sect[i]) return {};
     return std::string(static_cast<const char*>(entry->sect[i]), gc::section_size(entry, i));
+}
+
+// The library started over the generated data (read only) for one test.
+class Library : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(GCInit(APPBRIDGE_LOCALE_DATA_DIR, nullptr, nullptr, nullptr, GC_INIT_STRICT), GC_OK);
+    }
+    void TearDown() override {
+        while (gc::state().count) GCTerm();
+    }
+
+public:
+    static GCObjEntry* codepage(const char* name) {
+        uint32_t rc = 0;
+        GCObjEntry* e = GCGetObjFromName(gc::state().ocx, GC_OBJ_CODEPAGE, name, static_cast<uint32_t>(strlen(name)), 0, &rc);
+        EXPECT_NE(e, nullptr) << name << " rc " << rc;
+        return e;
+    }
+};
+
+// A locale made by hand around one code page: what the conversions read of a locale (its code
+// page, the single-byte and stateful flags, the last result).
+inline GCLocale locale_of(GCObjEntry* codepage) {
+    GCLocale loc{};
+    loc.codepage = codepage;
+    if (codepage) {
+        const auto* cp = static_cast<const GCCp*>(codepage->sect[0]);
+        if (cp->maxlen <= 1) loc.flags |= GC_LOC_SINGLEBYTE;
+        if (cp->flags & GC_CP_STATEFUL) loc.flags |= GC_LOC_STATEFUL;
+    }
+    return loc;
+}
+
+// A terminated UTF-16 text.
+inline std::u16string units_text(const GCUchar* text) {
+    std::u16string s;
+    for (size_t i = 0; text && text[i]; ++i) s.push_back(static_cast<char16_t>(text[i]));
+    return s;
+}
+
+// What ICU says, through the generator: "case" or "special" lines.
+inline std::vector<std::string> icu_facts(const std::string& what) {
+    const std::string command =
+        std::string("ASAN_OPTIONS=detect_leaks=0 '") + APPBRIDGE_LOCALE_GENERATOR + "' --facts " + what;
+    FILE* pipe = popen(command.c_str(), "r");
+    std::vector<std::string> lines;
+    char line[128];
+    while (pipe && fgets(line, sizeof line, pipe)) {
+        std::string l = line;
+        if (!l.empty() && l.back() == '\n') l.pop_back();
+        lines.push_back(l);
+    }
+    if (pipe) pclose(pipe);
+    return lines;
 }
 
 }  // namespace gctest

@@ -1,7 +1,8 @@
 // Helpers for the process-layer tests: recording programs, collecting orphans, waiting for files,
-// and checks that a test leaves no child behind.
+// checks that a test leaves no child behind, and bodies run in a forked child that reports back.
 #pragma once
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -83,6 +85,91 @@ inline void (*handler_of(int signal_number))(int) {
     struct sigaction current = {};
     sigaction(signal_number, nullptr, &current);
     return current.sa_handler;
+}
+
+// Writes one line back to the parent of a child started by in_child (safe to call just before
+// the child ends with _exit: nothing is buffered).
+inline void tell(int out, const std::string& line) {
+    const std::string text = line + "\n";
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t wrote = write(out, text.data() + done, text.size() - done);
+        if (wrote <= 0) return;
+        done += static_cast<size_t>(wrote);
+    }
+}
+
+struct ChildOutcome {
+    pid_t pid = -1;
+    bool exited = false;   // ended by itself within the limit
+    int status = -1;       // exit status when exited
+    int signal = 0;        // the killing signal otherwise
+    double seconds = 0;    // from the fork to its end
+    Clock::time_point ended;
+    std::vector<std::string> lines;  // what it told, in order
+};
+
+// Runs body(out) in a forked child, which ends with _exit(0) unless the body ends it first. Each
+// line the child tells reaches on_line(pid, line) as it comes. A child still running after
+// limit_seconds is killed (and counts as not exited); it is always collected.
+inline ChildOutcome in_child(const std::function<void(int out)>& body,
+                             const std::function<void(pid_t, const std::string&)>& on_line = nullptr,
+                             double limit_seconds = 60) {
+    ChildOutcome outcome;
+    int channel[2];
+    if (pipe(channel) != 0) return outcome;
+    std::fflush(nullptr);
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(channel[0]);
+        body(channel[1]);
+        std::fflush(nullptr);
+        _exit(0);
+    }
+    close(channel[1]);
+    if (pid < 0) {
+        close(channel[0]);
+        return outcome;
+    }
+    outcome.pid = pid;
+    std::string pending;
+    bool open = true;
+    while (open && seconds_since(start) < limit_seconds) {
+        struct pollfd ready = {channel[0], POLLIN, 0};
+        if (poll(&ready, 1, 100) <= 0) continue;
+        char buffer[4096];
+        const ssize_t got = read(channel[0], buffer, sizeof buffer);
+        if (got <= 0) {
+            open = false;
+            break;
+        }
+        pending.append(buffer, static_cast<size_t>(got));
+        for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+            outcome.lines.push_back(pending.substr(0, end));
+            if (on_line) on_line(pid, outcome.lines.back());
+        }
+    }
+    close(channel[0]);
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0 && seconds_since(start) < limit_seconds)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        outcome.signal = SIGKILL;
+        return outcome;
+    }
+    outcome.ended = Clock::now();
+    outcome.seconds = seconds_since(start);
+    if (WIFEXITED(status)) {
+        outcome.exited = true;
+        outcome.status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        outcome.signal = WTERMSIG(status);
+    }
+    return outcome;
 }
 
 }  // namespace process_probe

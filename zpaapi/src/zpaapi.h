@@ -33,6 +33,14 @@ typedef struct {
     ZPAErrorText text;
 } ZPAError;
 
+/* An unavailability report: the error and where it was met (1 or 2 a remote host, 3 or 4 an
+ * application account). */
+typedef struct {
+    ZPAErrorCode errcode;
+    ZPAErrorText errtext;
+    int unavContext;
+} ZPAUnavError;
+
 /* Result of the plug-in entry points. The utilities below return 0 (found, done), 1 (invalid
  * argument, failure) and 2 (not found, end of list). */
 typedef int ZPARC;

@@ -1,8 +1,11 @@
 // What the plug-in asks of the agent: one value from an agent utility's output (the utility runs
 // as a child process without a shell, its output read through a pipe; lines carrying secrets are
 // never traced), the agent home directory, and the OEBS accounts, loaded from the accounts file or
-// from a central profile's cache file.
+// from a central profile's cache file. Also the plug-in's one runner of child processes
+// (be_child::run).
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "be_child_internal.h"
 #include "be_def.h"
 #include "be_internal.h"
 #include "gm_param.h"
@@ -338,3 +342,133 @@ bool be_utility_output_loggable(const char* program, const char* piece) {
     label[length] = '\0';
     return !gm_param::is_secret_key(label);
 }
+
+// ------------------------------------------------------------------------------------------------
+// The child-process runner
+
+namespace be_child {
+
+namespace {
+
+/* The child's environment: the process's, with the command's variables replaced or added. */
+std::vector<std::string> child_environment(const Command& command) {
+    std::vector<std::string> entries;
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+        const char* eq = std::strchr(*e, '=');
+        const std::string name = eq != nullptr ? std::string(*e, static_cast<std::size_t>(eq - *e)) : std::string(*e);
+        bool replaced = false;
+        for (const auto& [n, v] : command.environment) replaced = replaced || n == name;
+        if (!replaced) entries.emplace_back(*e);
+    }
+    for (const auto& [n, v] : command.environment) entries.push_back(n + "=" + v);
+    return entries;
+}
+
+/* Writes the whole text into the pipe; a reader that left early is no failure of the caller and
+ * must not end the process with SIGPIPE. */
+void write_input(int fd, const std::string& text) {
+    sigset_t pipe_signal, previous;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, &previous);
+    sigset_t pending;
+    sigpending(&pending);
+    const bool was_pending = sigismember(&pending, SIGPIPE) == 1;
+    bool broken = false;
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            broken = errno == EPIPE;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (broken && !was_pending) {
+        const timespec none{0, 0};
+        while (sigtimedwait(&pipe_signal, nullptr, &none) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+}  // namespace
+
+bool Result::exited() const { return started && waited && WIFEXITED(status); }
+int Result::exit_code() const { return exited() ? WEXITSTATUS(status) : -1; }
+bool Result::signalled() const { return started && waited && (WIFSIGNALED(status) || WIFSTOPPED(status)); }
+
+std::string describe(const std::vector<std::string>& words) {
+    std::string text;
+    for (const std::string& w : words) text += (text.empty() ? "" : " ") + w;
+    return text;
+}
+
+Result run(const Command& command) {
+    Result result;
+    if (command.argv.empty()) {
+        result.error = EINVAL;
+        return result;
+    }
+    std::vector<char*> argv;
+    for (const std::string& w : command.argv) argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(nullptr);
+    std::vector<std::string> environment = child_environment(command);
+    std::vector<char*> envp;
+    for (std::string& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    int input_pipe[2] = {-1, -1};
+    if (command.input != nullptr && pipe2(input_pipe, O_CLOEXEC) != 0) {
+        result.error = errno;
+        return result;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (command.input != nullptr) posix_spawn_file_actions_adddup2(&actions, input_pipe[0], 0);
+    if (!command.output.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 1, command.output.c_str(),
+                                         O_WRONLY | O_CREAT | (command.append ? O_APPEND : O_TRUNC), 0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGCHLD);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
+    const std::string& program = command.program.empty() ? command.argv[0] : command.program;
+    pid_t pid = -1;
+    const int spawned = program.find('/') == std::string::npos
+                            ? posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data())
+                            : posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (command.input != nullptr) ::close(input_pipe[0]);
+    if (spawned != 0) {
+        if (command.input != nullptr) ::close(input_pipe[1]);
+        result.error = spawned;
+        return result;
+    }
+    result.started = true;
+    if (command.input != nullptr) {
+        write_input(input_pipe[1], *command.input);
+        ::close(input_pipe[1]);
+    }
+    int status = 0;
+    pid_t waited;
+    while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+    if (waited < 0) {
+        result.error = errno;
+        return result;
+    }
+    result.waited = true;
+    result.status = status;
+    return result;
+}
+
+}  // namespace be_child

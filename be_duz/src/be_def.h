@@ -238,6 +238,12 @@ typedef struct BE_DUZ_xmldata_handle {
     /* Indicator of each define: the open query is fetched after its builder returned, so the
      * indicators live here with the buffers (a NULL column then reads as an empty value). */
     sb2 DUZ_ind[BE_DUZ_XML_MAX_FIELDS];
+    /* Kept by the list code: the request's HEADER element, copied unchanged (malloc'ed, or null);
+     * the session whose statement handle holds this list's open query (null: none was prepared,
+     * the list has no rows); whether that query's end was read. */
+    char* header;
+    void* query_session; /* a BE_DUZ_Handles */
+    int query_ended;
 } BE_DUZ_xmldata_handle;
 
 /* Replaces every cm_wild in input_str by sql_wild, in place. 0 when at least one was replaced, 2
@@ -396,13 +402,64 @@ ZPARC BE_DUZ_init_report_parm(BE_DUZ_report_parm* parm_rec);
 #define BE_DUZ_PKM_PREFIX_OEBS "ORVOEBS"
 /* 1 when the action, upper-cased, begins with "ORVCM" or "ORVOEBS", else 0. */
 int BE_DUZ_PKM_isPKMrequest(const char* action);
+/* Runs the configuration-manager request named action (exact names) on the whole request text;
+ * its answer goes into the handle's xmlResponse. 0 when an answer was prepared. */
+ZPARC BE_DUZ_PKM_handle_pkm_request(char* action, char* pkmRequest, BE_DUZ_xmldata_handle* response_handle,
+                                    ZPAError* Error);
+/* Room of a request or response name, and of the failure text of the request manager's run. */
+#define BE_DUZ_PKM_NAME_SIZE 128
+#define BE_DUZ_PKM_ERROR_SIZE 1024
+/* The request's name with its first "request" replaced by "response" (BE_DUZ_PKM_NAME_SIZE bytes). */
+ZPARC BE_DUZ_PKM_request_to_response(char* request, char* response);
+/* The failure form when the error record holds a text, else "<response>body</response>", into
+ * xmlResponse. 1 only when memory runs out. */
+ZPARC BE_DUZ_PKM_prepare_xml_response(BE_DUZ_xmldata_handle* response_handle, char* response_body_xml, ZPAError* Error,
+                                      char* error_message, char* error_code, char* request_name);
+/* Runs the external request manager for one request and keeps the document it wrote. */
+ZPARC BE_DUZ_use_java_process(char* action, char* pkmRequest, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+/* Runs the manager script on the request file, its output into the response file (Error:
+ * BE_DUZ_PKM_ERROR_SIZE bytes). 0 when it ended normally, whatever its exit code. */
+ZPARC BE_DUZ_PKM_handle_java_process(char* Script, char* requestFile, char* responseFile, char* Error);
+/* 1 when the request's PLUGINVERSION is at least this plug-in's, else 0 with the reason stored. */
+int BE_DUZ_PKM_checkIfPluginVersionIsValid(char* xmlBuff, ZPAError* Error);
+int BE_DUZ_PKM_extractPluginVersionString(char* xmlBuff, int size, char* pluginVer);
+
+/* Account requests (0: an answer was prepared). */
+ZPARC BE_DUZ_PKM_add_account_req(char* account_xml_buffer, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_get_accounts_req(char* account_xml_buffer, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_delete_account_req(char* account_xml_buffer, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_update_account_req(char* account_xml_buffer, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_validate_account(char* account_xml_buffer, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_get_account_data(char* account_name, ZPALIST_handle_typ* account_data, char* account_xml_buffer,
+                                  BE_DUZ_xmldata_handle* response_handle, char* request_error_message,
+                                  char* request_error_code, char* request_name, ZPAError* Error);
+ZPARC BE_DUZ_PKM_set_account_member(char* buffer, char* xml_key, char* file_attr_key, ZPALIST_handle_typ* account_list,
+                                    char* account_name, ZPAError* Error);
+ZPARC BE_DUZ_PKM_prepare_response(BE_DUZ_xmldata_handle* response_handle, char* account_name, ZPAError* Error,
+                                  char* request_error_message, char* request_error_code, char* request_name);
+ZPARC BE_DUZ_PKM_prepare_get_accounts_response(BE_DUZ_xmldata_handle* response_handle, char* accounts_buffer,
+                                               size_t accounts_buffer_size, ZPAError* Error);
+
+/* Watcher configuration requests (0: an answer was prepared) and the database package install (0
+ * when sqlplus ended with 0). */
+ZPARC BE_DUZ_PKM_get_ew_config_req(BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_update_ew_config_req(char* xml_request, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_activate_ew_req(char* xml_request, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_get_applications_list_req(char* xml_request, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_get_alerts_list_req(char* xml_request, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error);
+ZPARC BE_DUZ_PKM_install_package(ZPALIST_handle_typ* account_list, char* account_name, ZPAError* Error);
 
 /* ------------------------------------------------------------------------------------------------
  * OCI sessions, the connection list, SQL session helpers and the OEBS session context
  * ---------------------------------------------------------------------------------------------- */
 
-/* What a connection's UserData holds; every session object begins with BE_DUZ_data_type. */
-typedef enum { BE_DUZ_NO_TYPE = 0, BE_DUZ_CONNECTION = 1, BE_DUZ_CONNECTION_LIST = 2 } BE_DUZ_DATA_TYPE;
+/* What a connection's UserData holds; every object hung there begins with BE_DUZ_data_type. */
+typedef enum {
+    BE_DUZ_NO_TYPE = 0,
+    BE_DUZ_CONNECTION = 1,
+    BE_DUZ_CONNECTION_LIST = 2,
+    BE_DUZ_ACCOUNT_NAME_LIST = 3 /* the account names of an open "GetCMInstance" list */
+} BE_DUZ_DATA_TYPE;
 
 typedef struct {
     BE_DUZ_DATA_TYPE dataType;
@@ -784,6 +841,90 @@ int BE_DUZ_init_logfile(const char* filename);
 /* Reaps every ended child without waiting. */
 void sigChldHandler(int sig);
 
+
+
+/* ------------------------------------------------------------------------------------------------
+ * Lists: the list entry points of the job-definition form, the open-list handle and its paging,
+ * the list actions on one request, and the list handlers
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Characters of a whole-text answer handed out per READ. */
+#define BE_DUZ_LIST_PIECE_SIZE 1000
+/* Rows the client fetches ahead for a row list. */
+#define BE_DUZ_LIST_PREFETCH_ROWS 20
+/* Longest message of a ZPAAPI_LIST_ACTION answer (cut before escaping). */
+#define BE_DUZ_LIST_ACTION_MESSAGE_MAX 499
+
+/* The account names of an open "GetCMInstance" list, hung on the connection's UserData. */
+typedef struct {
+    BE_DUZ_DATA_TYPE dataType; /* always BE_DUZ_ACCOUNT_NAME_LIST */
+    ZPALIST_handle_typ names;  /* key/value rows, key and value both the account name */
+} BE_DUZ_AccountNameList;
+/* Frees a list made for "GetCMInstance" (null is ignored). */
+void BE_DUZ_delete_account_name_list(BE_DUZ_AccountNameList* list);
+
+/* The request's "TEXT" holds the XML question; the answer goes into the output "TEXT". */
+ZPARC ZPAAPI_LIST_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
+                         ZPAAttrList* AttributesOut, ZPAError* Error);
+ZPARC ZPAAPI_LIST_DATA_OPEN(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attributes, ZPAError* Error);
+/* 0 while more follows, 2 with the last text, 1 on failure (also a row that does not fit the slot). */
+ZPARC ZPAAPI_LIST_DATA_READ(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* AttributesIn,
+                            ZPAAttrList* AttributesOut, ZPAError* Error);
+ZPARC ZPAAPI_LIST_DATA_CLOSE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
+
+/* List actions on one request (0 success, 1 failure with the reason in Error). */
+ZPARC BE_DUZ_LIST_set_priority(BE_DUZ_Handles* DUZ_handle, ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_LIST_hold_request(BE_DUZ_Handles* DUZ_handle, ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_LIST_unhold_request(BE_DUZ_Handles* DUZ_handle, ZPAAttrList* xml_attrList, ZPAError* Error);
+
+/* List handlers (0 success). */
+ZPARC BE_DUZ_get_cmlist_list(ZPAConnHandle* Connection, BE_DUZ_xmldata_handle* xml_handle,
+                             ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_resp_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                           ZPAError* Error);
+ZPARC BE_DUZ_get_profile_name_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                                   ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_output_url(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                            ZPAError* Error);
+
+/* Output URL ("ViewOutputUrl"). */
+typedef struct out_info_s {
+    char out_type[20];
+    char x_mode[20];
+    char type[30];
+} out_info;
+
+/* Room of the working texts of the output URL. */
+#define BE_DUZ_URL_TEXT_SIZE 200
+#define BE_DUZ_URL_TYPE_SIZE 20
+#define BE_DUZ_URL_SIZE_SIZE 100
+#define BE_DUZ_URL_FLAG_SIZE 10
+#define BE_DUZ_URL_ADDRESS_SIZE 1024
+
+/* base_url: BE_DUZ_URL_TEXT_SIZE bytes. */
+ZPARC BE_DUZ_Retrive_Base_Url(char* base_url, BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+/* url_id: BE_DUZ_URL_TEXT_SIZE bytes. */
+ZPARC BE_DUZ_Calculate_Url_Id(char* url_id, BE_DUZ_Handles* DUZ_handle, ZPAAttrList* xml_attrList, ZPAError* Error);
+/* out_file and node_name: BE_DUZ_URL_TEXT_SIZE, out_type: BE_DUZ_URL_TYPE_SIZE, size:
+ * BE_DUZ_URL_SIZE_SIZE bytes. */
+ZPARC BE_DUZ_Get_Out_File_Path(char* req_id, char* out_file, char* node_name, char* out_type, char* size,
+                               BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+ZPARC BE_DUZ_Get_Xml_Out_File_Path(char* req_id, char* out_file, char* node_name, char* out_type, char* size,
+                                   BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+/* flag: BE_DUZ_URL_FLAG_SIZE bytes. */
+ZPARC BE_DUZ_Check_if_Publisher(char* req_id, char* flag, BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+ZPARC BE_DUZ_Check_if_Pulisher_And_Get_Out_File_Path(char* req_id, char* out_file, char* node_name, char* out_type,
+                                                     char* size, BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+/* node: BE_DUZ_URL_TEXT_SIZE bytes. */
+ZPARC BE_DUZ_Get_Node(char* node, BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+ZPARC BE_DUZ_init_Out_Types(char* out_type, out_info* info, ZPAError* Error);
+ZPARC BE_DUZ_Calculate_Id(char* url_id, char* req_id, char* out_file, char* node_str, out_info info,
+                          BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+/* success 1: "DUZ-OUTURL", else "DUZ-ERROR"; the whole answer goes into xmlResponse. */
+ZPARC BE_DUZ_Write_OUT_URL_Xml_Response(BE_DUZ_xmldata_handle* xml_handle, int success, const char* text,
+                                        ZPAError* Error);
+/* 1 when ./data/OutViewUsers.xml under AGENT_DIR names the request's account, else 0. */
+int Is_User_Authorized_For_Output_Url(ZPAAttrList* xml_attrList, ZPAError* Error);
 
 /* ------------------------------------------------------------------------------------------------
  * Request discovery: rule filters, schedule conversion, job definitions from requests and request

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "be_def.h"
 #include "gm_param.h"
 #include "os_shared_file_internal.h"
 #include "zpaapi.h"
@@ -37,6 +38,15 @@ inline std::vector<std::string> be_section_names(ZPALIST_handle_typ* sections) {
         names.emplace_back(static_cast<GM_PARAM_subtable_row*>(element)->key);
     return names;
 }
+
+// A sectioned table loaded by its user, freed with it.
+struct BeSections {
+    ZPALIST_handle_typ list{};
+    BeSections() { ZPALIST_init(&list); }
+    ~BeSections() { BE_DUZ_subtable_list_clear(&list); }
+    BeSections(const BeSections&) = delete;
+    BeSections& operator=(const BeSections&) = delete;
+};
 
 // How the accounts file, its backup and the central-profile cache files are written: they keep
 // their bits, widened by 0644 as every table save does; new ones get 0644.

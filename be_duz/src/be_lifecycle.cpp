@@ -409,6 +409,12 @@ ZPARC disconnect(ZPAConnHandle* Connection, ZPAError* Error) {
         Connection->UserData = nullptr;
         return 0;
     }
+    if (head->dataType == BE_DUZ_ACCOUNT_NAME_LIST) {
+        /* A "GetCMInstance" list the agent did not close. */
+        BE_DUZ_delete_account_name_list(static_cast<BE_DUZ_AccountNameList*>(Connection->UserData));
+        Connection->UserData = nullptr;
+        return 0;
+    }
     if (head->dataType != BE_DUZ_CONNECTION_LIST) {
         DIAG_printf("Counldn't identify the right type for disconnect.");
         return 1;

@@ -9,16 +9,6 @@
 #include "gm_param.h"
 #include "os_shared_file_internal.h"
 
-// The answer of the account requests and the database package install belong to the
-// configuration-manager requests; the writer calls them when they are part of the plug-in.
-extern "C" {
-ZPARC BE_DUZ_PKM_prepare_response(BE_DUZ_xmldata_handle* response_handle, char* account_name, ZPAError* Error,
-                                  char* request_error_message, char* request_error_code, char* request_name)
-    __attribute__((weak));
-ZPARC BE_DUZ_PKM_install_package(ZPALIST_handle_typ* account_list, char* account_name, ZPAError* Error)
-    __attribute__((weak));
-}
-
 namespace {
 
 // One required element copied into one key of the account's section.
@@ -146,7 +136,7 @@ ZPARC BE_DUZ_PKM_populate_account_data(char* account_to_update, char* account_na
         if (load != CM_RC_OK && load != CM_RC_END) {
             BE_DUZ_subtable_list_clear(&sections);
             BE_DUZ_UpdateErrorSet(Error, 1, "Failed to load %s accounts file", path);
-            if (response_handle && BE_DUZ_PKM_prepare_response)
+            if (response_handle)
                 BE_DUZ_PKM_prepare_response(response_handle, account_name, Error, request_error_message,
                                             request_error_code, request_name);
             return ZPA_FAIL;
@@ -156,7 +146,7 @@ ZPARC BE_DUZ_PKM_populate_account_data(char* account_to_update, char* account_na
         if (written != WriteResult::written) {
             BE_DUZ_subtable_list_clear(&sections);
             // A failed password encryption prepares no answer.
-            if (written == WriteResult::key_failed && response_handle && BE_DUZ_PKM_prepare_response)
+            if (written == WriteResult::key_failed && response_handle)
                 BE_DUZ_PKM_prepare_response(response_handle, account_name, Error, request_error_message,
                                             request_error_code, request_name);
             return ZPA_FAIL;
@@ -167,9 +157,7 @@ ZPARC BE_DUZ_PKM_populate_account_data(char* account_to_update, char* account_na
                                   account_name);
             rc = ZPA_FAIL;
         } else if (std::strcmp(dbpkg, "Y") == 0) {
-            if (!BE_DUZ_PKM_install_package) {
-                BE_TRACE(1, "%s: Database package install is not available", BE_POS);
-            } else if (ZPAError install_error{}; BE_DUZ_PKM_install_package(&sections, account_name, &install_error) != 0) {
+            if (ZPAError install_error{}; BE_DUZ_PKM_install_package(&sections, account_name, &install_error) != 0) {
                 BE_TRACE(1, "%s: Database package install failed for account %s", BE_POS, account_name);
             }
         }
@@ -182,7 +170,7 @@ ZPARC BE_DUZ_PKM_populate_account_data(char* account_to_update, char* account_na
             }
         }
         BE_DUZ_subtable_list_clear(&sections);
-        if (response_handle && BE_DUZ_PKM_prepare_response)
+        if (response_handle)
             BE_DUZ_PKM_prepare_response(response_handle, account_name, Error, request_error_message,
                                         request_error_code, request_name);
         return rc;

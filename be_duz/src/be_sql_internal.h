@@ -35,6 +35,11 @@ public:
     const std::string& add_text(std::string text) { return add(std::move(text), 0, false); }
     /* Adds a whole number (bound as a 4-byte integer) and returns its placeholder. */
     const std::string& add_int(int number) { return add(std::string(), number, true); }
+    /* Adds a text value under a placeholder the statement text already names (":user_name"). */
+    const std::string& add_named_text(std::string name, std::string text) {
+        values_.push_back(Value{std::move(name), std::move(text), 0, false});
+        return values_.back().name;
+    }
 
     const std::vector<Value>& values() const { return values_; }
     bool empty() const { return values_.empty(); }
@@ -76,6 +81,11 @@ enum class Fetch { Row, End, Error };
 class Statement {
 public:
     Statement(BE_DUZ_Handles* session, ZPAError* error) : session_(session), error_(error) {}
+
+    /* The error record of the call that uses the statement now (a statement kept across calls,
+     * such as an open list's, reports into each call's own record). */
+    void set_error(ZPAError* error) { error_ = error; }
+    BE_DUZ_Handles* session() const { return session_; }
 
     bool has_session() const { return session_ != nullptr && session_->stmthp != nullptr && session_->errhp != nullptr; }
 

@@ -1,14 +1,18 @@
 /* Platform basics shared by every module of the agent runtime library: the result code type of
- * the agent library (CM_RC) with its values, and the C-linkage markers used by every header. */
+ * the agent library (CM_RC) with its values, and the markers of the library's C interface used by
+ * every header. */
 #ifndef CMPLTFRM_H
 #define CMPLTFRM_H
 
+/* The library's C interface: every declaration between CM_EXTERN_C_BEGIN and CM_EXTERN_C_END has
+ * C linkage and is exported from libappbridge.so. The library is built with hidden visibility, so
+ * these blocks are its only exports; C++ helpers (namespaces, *_internal.h) never are. */
 #ifdef __cplusplus
-#define CM_EXTERN_C_BEGIN extern "C" {
-#define CM_EXTERN_C_END }
+#define CM_EXTERN_C_BEGIN extern "C" { _Pragma("GCC visibility push(default)")
+#define CM_EXTERN_C_END _Pragma("GCC visibility pop") }
 #else
-#define CM_EXTERN_C_BEGIN
-#define CM_EXTERN_C_END
+#define CM_EXTERN_C_BEGIN _Pragma("GCC visibility push(default)")
+#define CM_EXTERN_C_END _Pragma("GCC visibility pop")
 #endif
 
 typedef int CM_RC;

@@ -1,6 +1,6 @@
 /* Fork safety of the library's process-wide locks: one set of pthread_atfork handlers takes every
- * registered lock by rank before a fork, releases them in the parent and renews them in the child
- * (a lock held by a thread that the child does not have could never be released there). */
+ * registered lock by rank before a fork, releases them in the parent and in the child (renewing
+ * the recursive ones there), so no lock is ever held in the child by a thread it does not have. */
 #include "os_fork_internal.h"
 
 #include <pthread.h>
@@ -37,10 +37,14 @@ void parent() {
     }
 }
 
+// The child's one thread is the thread that took the ranked locks in prepare(), so it releases the
+// plain ones as the parent does (no other thread held them at the fork). A recursive lock knows its
+// owner by thread id, which the child's thread no longer has: it is made anew, as are the locks
+// that the forking thread may have held itself.
 void child() {
-    for (Slot& slot : slots) {
-        if (slot.plain) new (slot.plain) std::mutex;
-        if (slot.recursive) new (slot.recursive) std::recursive_mutex;
+    for (int i = kRanks - 1; i >= 0; --i) {
+        if (slots[i].recursive) new (slots[i].recursive) std::recursive_mutex;
+        if (slots[i].plain) slots[i].plain->unlock();
     }
     for (std::mutex* lock : renewed)
         if (lock) new (lock) std::mutex;

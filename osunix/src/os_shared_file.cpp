@@ -4,6 +4,7 @@
 #include "os_shared_file_internal.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -106,10 +107,20 @@ std::string name_of(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// lockf locks belong to processes, so the kernel's deadlock check answers EDEADLK when a thread of
+// one process waits for a file that another process holds while that process has a thread waiting
+// for a file this process holds, though the threads wait for nothing of their own: two agents that
+// each change two files at once from two threads. Such a refusal is waited out, within a bound.
+constexpr int kDeadlockRetries = 30000;   // ~30 s in steps of 1 ms
+constexpr useconds_t kDeadlockPause = 1000;
+
 bool lock_whole(int fd) {
-    while (::lockf(fd, F_LOCK, 0) != 0)
-        if (errno != EINTR) return false;
-    return true;
+    for (int refused = 0;;) {
+        if (::lockf(fd, F_LOCK, 0) == 0) return true;
+        if (errno == EINTR) continue;
+        if (errno != EDEADLK || ++refused > kDeadlockRetries) return false;
+        ::usleep(kDeadlockPause);
+    }
 }
 
 // Whether the name leads to the file open on fd.
@@ -201,6 +212,7 @@ struct FileLock::Held {
     bool data_locked;   // processes are kept apart by the data file's own lock
     int lock_fd = -1;   // the descriptor that carries the lockf lock
     bool exists = false;
+    bool folder_locked = false;  // holds its folder's lock while the file is missing
     int views = 0;
 
     Held(const std::string& resolved, bool data) : key(resolved), entry(resolved), data_locked(data) {}
@@ -216,11 +228,63 @@ FileLock::Held* held_by_this_thread(const std::string& key) {
     return nullptr;
 }
 
-// Opens and locks the data file (a holder's first lock, or again once the name leads elsewhere).
-// The descriptor is published before lockf waits, so readers of the process read through it and
-// never open the file themselves while the process holds its lock. A missing file without
-// `create` leaves the holder without a process lock (nothing can be written under it).
-CM_RC lock_data(FileLock::Held& h, bool create, mode_t mode) {
+// While a file is missing there is no file whose lock could keep processes apart, so its folder's
+// lock (flock, which threads of one process hold apart too) stands in for it: whoever finds the
+// file missing holds the folder's lock until it has created the file and locked it, or until it
+// lets go, and no one creates the file without it. A thread holds a folder's lock once, however many
+// of its locks need it.
+struct FolderLock {
+    std::string folder;
+    int fd;
+    int users;
+};
+thread_local std::vector<FolderLock> folders_here;
+
+bool lock_folder(FileLock::Held& h) {
+    if (h.folder_locked) return true;
+    const std::string folder = folder_of(h.key);
+    for (FolderLock& held : folders_here) {
+        if (held.folder == folder) {
+            ++held.users;
+            h.folder_locked = true;
+            return true;
+        }
+    }
+    int fd;
+    do fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            const int err = errno;
+            ::close(fd);
+            errno = err;
+            return false;
+        }
+    }
+    folders_here.push_back({folder, fd, 1});
+    h.folder_locked = true;
+    return true;
+}
+
+void unlock_folder(FileLock::Held& h) {
+    if (!h.folder_locked) return;
+    h.folder_locked = false;
+    const std::string folder = folder_of(h.key);
+    for (auto it = folders_here.begin(); it != folders_here.end(); ++it) {
+        if (it->folder != folder) continue;
+        if (--it->users == 0) {
+            ::close(it->fd);
+            folders_here.erase(it);
+        }
+        return;
+    }
+}
+
+// Opens the data file as the holder's descriptor, the process's readers kept from opening it
+// meanwhile; the descriptor it replaces (a file the name no longer leads to) is closed. Logs
+// nothing: readers may be waiting. -1 with errno when the open fails.
+int open_held(FileLock::Held& h, int flags, mode_t mode) {
     Entry& e = *h.entry;
     {
         std::unique_lock<std::mutex> lk(e.m);
@@ -228,39 +292,68 @@ CM_RC lock_data(FileLock::Held& h, bool create, mode_t mode) {
         e.cv.wait(lk, [&] { return e.readers == 0; });
         e.state = DataFd::opening;
     }
+    int fresh;
+    do fresh = ::open(h.key.c_str(), flags | O_CLOEXEC, mode);
+    while (fresh < 0 && errno == EINTR);
+    const int open_error = errno;
+    if (fresh >= 0 && (flags & O_CREAT)) (void)::fchmod(fresh, mode);
+    {
+        std::lock_guard<std::mutex> lk(e.m);
+        if (h.lock_fd >= 0) ::close(h.lock_fd);
+        h.lock_fd = fresh;
+        e.fd = fresh;
+        e.state = fresh >= 0 ? DataFd::open : DataFd::missing;
+    }
+    e.cv.notify_all();
+    errno = open_error;
+    return fresh;
+}
+
+// Opens and locks the data file (a holder's first lock, or again once the name leads elsewhere).
+// The descriptor is published before lockf waits, so readers of the process read through it and
+// never open the file themselves while the process holds its lock. A missing file is created
+// (exactly `mode`) when `create` is set; without it the holder keeps the folder's lock and the file
+// stays missing.
+CM_RC lock_data(FileLock::Held& h, bool create, mode_t mode) {
     for (;;) {
-        const int fresh = open_data(h.key, create, mode);
-        const int open_error = errno;
-        {
-            std::lock_guard<std::mutex> lk(e.m);
-            if (h.lock_fd >= 0) ::close(h.lock_fd);  // the file the name no longer leads to
-            h.lock_fd = fresh;
-            e.fd = fresh;
-            e.state = fresh >= 0 ? DataFd::open : DataFd::missing;
+        int fd = open_held(h, O_RDWR, 0);
+        if (fd < 0 && errno == ENOENT) {
+            // Missing: under the folder's lock no one else creates it; look again under it.
+            if (!h.folder_locked) {
+                if (!lock_folder(h)) return CM_RC_FAIL;
+                continue;
+            }
+            if (!create) {
+                h.exists = false;
+                return CM_RC_OK;
+            }
+            fd = open_held(h, O_RDWR | O_CREAT | O_EXCL, mode);
         }
-        e.cv.notify_all();
-        if (fresh < 0) {
-            h.exists = false;
-            if (open_error == ENOENT && !create) return CM_RC_OK;
+        if (fd < 0) {
+            const int open_error = errno;
+            unlock_folder(h);
             errno = open_error;
             return create && open_error != EACCES ? CM_RC_CREATE_FAILED : CM_RC_OPEN_FAILED;
         }
-        if (!lock_whole(fresh)) {
+        if (!lock_whole(fd)) {
             const int lock_error = errno;
+            Entry& e = *h.entry;
             {
                 std::lock_guard<std::mutex> lk(e.m);
-                ::close(fresh);
+                ::close(fd);
                 h.lock_fd = -1;
                 e.fd = -1;
                 e.state = DataFd::missing;
             }
             e.cv.notify_all();
             h.exists = false;
+            unlock_folder(h);
             errno = lock_error;
             return CM_RC_LOCKED;
         }
-        if (same_file(fresh, h.key)) {
+        if (same_file(fd, h.key)) {
             h.exists = true;
+            unlock_folder(h);  // the file's own lock keeps the processes apart from now on
             return CM_RC_OK;
         }
         // A rewrite replaced the file (or it was removed) while this holder waited: lock again.
@@ -291,6 +384,7 @@ CM_RC lock_lock_file(FileLock::Held& h, const std::string& lock_path) {
 // Gives up the process lock and the thread lock. The descriptor is closed before another thread
 // may take the file: its close would drop that thread's lock.
 void drop_locks(FileLock::Held& h) {
+    unlock_folder(h);
     Entry& e = *h.entry;
     {
         std::lock_guard<std::mutex> lk(e.m);

@@ -1,13 +1,21 @@
-// One of the agent's utility programs (orvagcpk, orvgetccp, orvagenv; the name is fixed at build
-// time). It appends its command line to the call log named by APPBRIDGE_AGENT_CALL_LOG and prints
-// the answer that the fixture file named by APPBRIDGE_AGENT_FIXTURE holds for its arguments.
+// One of the programs the plug-in starts (the agent's utilities orvagcpk, orvgetccp, orvagenv, the
+// configuration manager's pkmreqmanager, and sqlplus of a test ORACLE_HOME; the name is fixed at
+// build time). It appends its command line to the call log and prints the answer that the fixture
+// holds for its arguments. The fixture is "<program>.fixture" beside the program file when there
+// is one (a program started through "su -" gets a cleared environment), with the call log
+// "<program>.log" beside it; else the fixture named by APPBRIDGE_AGENT_FIXTURE and the call log
+// named by APPBRIDGE_AGENT_CALL_LOG.
 //
 // Fixture format: sections "[<utility> <arg> ...]" whose words must equal the first arguments
 // of the call (a bare "[<utility>]" answers any call); the first matching section answers, line
 // by line: "out: <text>" prints the text on standard output, "err: <text>" on standard error,
-// "exit: <n>" sets the exit status (default 0). '#' lines and blank lines are skipped. A call that
-// no section answers prints a complaint on standard error and exits with 1.
+// "exit: <n>" sets the exit status (default 0), "stdin:" reads the whole standard input into the
+// call log, "env: NAME ..." logs the variables' values ("NAME=value" or "NAME unset"), "signal: <n>"
+// ends the program by that signal once the section is answered. '#' lines and blank lines are
+// skipped. A call that no section answers prints a complaint on standard error and exits with 1.
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -54,15 +62,43 @@ void write_all(int fd, const std::string& text) {
     }
 }
 
-void log_call(const std::vector<std::string>& args) {
+// The program's own file, for the fixture and log beside it.
+std::string own_path() {
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
+}
+
+bool readable(const std::string& path) { return !path.empty() && ::access(path.c_str(), R_OK) == 0; }
+
+std::string beside_fixture() { return own_path() + ".fixture"; }
+
+std::string call_log() {
+    if (readable(beside_fixture())) return own_path() + ".log";
     const char* log = std::getenv("APPBRIDGE_AGENT_CALL_LOG");
-    if (!log || !*log) return;
-    int fd = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    return log && *log ? log : std::string();
+}
+
+void log_line(const std::string& line) {
+    const std::string log = call_log();
+    if (log.empty()) return;
+    int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return;
-    std::string line = kName;
-    if (!args.empty()) line += ' ' + join(args);
     write_all(fd, line + '\n');
     ::close(fd);
+}
+
+void log_call(const std::vector<std::string>& args) {
+    std::string line = kName;
+    if (!args.empty()) line += ' ' + join(args);
+    log_line(line);
+}
+
+// Line ends of logged text written as \n, so that one call's input stays on one log line.
+std::string one_line(const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+    return out;
 }
 
 int complain(int status, const std::string& text) {
@@ -90,6 +126,7 @@ int answer(const std::string& fixture, const std::vector<std::string>& args) {
     if (!in) return complain(kExitBadFixture, "cannot read fixture " + fixture);
     bool answering = false, answered = false;
     int status = 0;
+    int end_signal = 0;
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -112,11 +149,27 @@ int answer(const std::string& fixture, const std::vector<std::string>& args) {
             write_all(2, text_after(text, 4) + '\n');
         } else if (text.rfind("exit:", 0) == 0) {
             status = std::atoi(text_after(text, 5).c_str());
+        } else if (text.rfind("stdin:", 0) == 0) {
+            std::string input;
+            char buffer[4096];
+            for (ssize_t n; (n = ::read(0, buffer, sizeof buffer)) > 0;) input.append(buffer, static_cast<size_t>(n));
+            log_line("stdin: " + one_line(input));
+        } else if (text.rfind("env:", 0) == 0) {
+            for (const std::string& name : words_of(text.substr(4))) {
+                const char* value = std::getenv(name.c_str());
+                log_line(value ? "env " + name + "=" + value : "env " + name + " unset");
+            }
+        } else if (text.rfind("signal:", 0) == 0) {
+            end_signal = std::atoi(text_after(text, 7).c_str());
         } else {
             return complain(kExitBadFixture, "fixture line " + std::to_string(number) + " not understood");
         }
     }
     if (!answered) return complain(kExitNoAnswer, "no answer for '" + join(args) + "'");
+    if (end_signal > 0) {
+        ::signal(end_signal, SIG_DFL);
+        ::raise(end_signal);
+    }
     return status;
 }
 
@@ -126,6 +179,7 @@ int main(int argc, char** argv) {
     try {
         std::vector<std::string> args(argv + 1, argv + argc);
         log_call(args);
+        if (readable(beside_fixture())) return answer(beside_fixture(), args);
         const char* fixture = std::getenv("APPBRIDGE_AGENT_FIXTURE");
         if (!fixture || !*fixture) return complain(kExitBadFixture, "APPBRIDGE_AGENT_FIXTURE is not set");
         return answer(fixture, args);

@@ -159,6 +159,8 @@ const char* user_data_kind(const ZPAConnHandle& connection) {
             return "session";
         case 2:
             return "session list";
+        case 3:
+            return "account names";
         default:
             return "other";
     }

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,6 +31,20 @@ inline std::map<int, int> unfreed_handles(const std::string& journal_file) {
     }
     std::erase_if(count, [](const auto& item) { return item.second == 0; });
     return count;
+}
+
+// Runs zpahost on the built plug-in in the current folder (the agent home) with the connection
+// file host/connection.txt and the steps, each passed as one word; env is put before the command
+// ("NAME='value' ..."). The standard output; *status gets pclose's status.
+inline std::string run_zpahost(const std::string& env, const std::vector<std::string>& steps, int* status) {
+    std::string command = env + " '" + APPBRIDGE_ZPAHOST + "' -l '" + APPBRIDGE_LIBRARY + "' -c host/connection.txt";
+    for (const std::string& step : steps) command += " '" + step + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string out;
+    char buffer[4096];
+    for (std::size_t n; pipe != nullptr && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    *status = pipe != nullptr ? pclose(pipe) : -1;
+    return out;
 }
 
 }  // namespace e2e

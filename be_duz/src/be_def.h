@@ -1097,6 +1097,29 @@ ZPARC BE_action_submit(BE_DUZ_Handles* JOB_handle, ZPAAttrList* ConnectionAttrib
 ZPARC BE_action_track(BE_DUZ_Handles* JOB_handle, ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn,
                       ZPAAttrList* AttributesOut, ZPAError* Error);
 
+/* STATISTICS: the exit status, code and message, END_TIME, ELAPSEDTIME and SYSOUTSIZE of an ended
+ * job; the sysout is built again. 0 whenever the query ran. */
+ZPARC BE_action_stats(ZPAConnHandle* Connection, BE_DUZ_Handles* JOB_handle, ZPAAttrList* AttributesIn,
+                      ZPAAttrList* AttributesOut, ZPAError* Error);
+/* KILL: cancels the request tree of the job's procid file in one block. 0, or 1 / the OCI code. */
+ZPARC BE_action_kill(BE_DUZ_Handles* JOB_handle, ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn,
+                     ZPAAttrList* AttributesOut, ZPAError* Error);
+/* DELETE: the job's failure row and its procid file go; a procid file that cannot be deleted gives
+ * 1 with its bare path as the error text. */
+ZPARC BE_action_delete(char* procid_path, ZPAError* Error, char* orderno, char* runno);
+/* DEQUEUE: the row of the request id in the PROCID slot leaves the calling process's temp file
+ * ($ORVANTA/./temp/<process id>); a missing file is not made. 0, or 1. */
+ZPARC BE_action_dequeue(BE_DUZ_Handles* JOB_handle, ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut,
+                        ZPAError* Error);
+
+/* Shouts: "SEND" delivers MESSAGE to the OEBS user of SHOUT_DESTINATION ("<account>:<user>") as a
+ * Workflow notification on the connection's session. 0 sent, 1 failure, 4 another action. */
+ZPARC ZPAAPI_SHOUT_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
+                          ZPAAttrList* AttributesOut, ZPAError* Error);
+/* Sends message to the user rec_role with the urgency text priority (0 or no number: 50), creating
+ * the plug-in's Workflow message first when the database lacks it. 0, 1, or a failed step's code. */
+ZPARC BE_SHOUT_send_message(BE_DUZ_Handles* DUZ_handle, char* rec_role, char* message, char* priority, ZPAError* Error);
+
 /* Tracking: the phase and status words of OEBS codes. Room of a code buffer that receives a word. */
 #define BE_DUZ_STATUS_WORD_SIZE 80
 /* Adjusts the one-letter codes in place by the hold flag (held pending "H", held running "S",

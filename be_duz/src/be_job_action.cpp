@@ -115,6 +115,10 @@ ZPARC job_action(ZPAConnHandle* Connection, char* Action, ZPAAttrList* Attribute
     PATHNAME_D_typ procid_path = "";
     BE_DUZ_build_procid_fname(procid_path, orderno, runno);
     const bool needs_session = action == "SUBMIT" || action == "STATISTICS" || action == "KILL";
+    if (action == "DEQUEUE" && !job.unknown_kind) {
+        /* Answered directly: no failure notice. */
+        return BE_action_dequeue(job.session, AttributesIn, AttributesOut, Error);
+    }
     if (job.unknown_kind) {
         rc = 1;
     } else if (needs_session && !in_failure_table && job.session == nullptr) {
@@ -145,11 +149,33 @@ ZPARC job_action(ZPAConnHandle* Connection, char* Action, ZPAAttrList* Attribute
         }
         rc = BE_action_track(session, Connection != nullptr ? &Connection->Attributes : nullptr, AttributesIn,
                              AttributesOut, Error);
+    } else if (action == "STATISTICS") {
+        rc = BE_action_stats(Connection, job.session, AttributesIn, AttributesOut, Error);
+        if (rc != 0 && Error != nullptr && Error->code != 1) {
+            /* An Oracle reason: the job ended badly, the call itself succeeds. */
+            const std::string text = Error->text;
+            const int code = static_cast<int>(Error->code);
+            int code_from_message = 0;
+            BE_SYSOUT_handle_update_sysout(AttributesIn, AttributesOut, orderno, runno, text.c_str(), code,
+                                           &code_from_message, Error);
+            const std::string code_text = std::to_string(code);
+            ZPAAPI_UTILS_AttrListValueSet(AttributesOut, const_cast<char*>("EXITSTATUS"), const_cast<char*>("N"));
+            ZPAAPI_UTILS_AttrListValueSet(AttributesOut, const_cast<char*>("EXITMSG"), const_cast<char*>(text.c_str()));
+            ZPAAPI_UTILS_AttrListValueSet(AttributesOut, const_cast<char*>("EXITCODE"),
+                                          const_cast<char*>(code_text.c_str()));
+            rc = 0;
+        }
+        if (BE_SYSOUT_chmod_sysout(AttributesIn, Error) != CM_RC_OK)
+            BE_TRACE(2, "Failed to change sysout file permissions");
+    } else if (action == "KILL") {
+        rc = BE_action_kill(job.session, Connection != nullptr ? &Connection->Attributes : nullptr, AttributesIn,
+                            AttributesOut, Error);
+    } else if (action == "DELETE") {
+        rc = BE_action_delete(procid_path, Error, orderno, runno);
     } else if (action == "TRACK_INIT") {
         reload_debug_level();
         BE_TRACE(2, "Unsupported Action:'%s'", Action);
     } else {
-        /* The other actions' handlers come with their own modules. */
         rc = unsupported(Action, Error);
     }
 

@@ -27,6 +27,16 @@ inline char* attr(ZPAAttrList* list, const char* name) {
 }
 inline bool non_empty(const char* text) { return text != nullptr && *text != '\0'; }
 
+/* The job's ORDERNO and RUNNO; false, with "the attribute '...' is mandatory" naming the first that
+ * is missing, when either is. */
+inline bool job_identity(ZPAAttrList* AttributesIn, const char** orderno, const char** runno, ZPAError* Error) {
+    *orderno = attr(AttributesIn, "ORDERNO");
+    *runno = attr(AttributesIn, "RUNNO");
+    if (*orderno != nullptr && *runno != nullptr) return true;
+    BE_DUZ_UpdateErrorSet(Error, 1, "the attribute '%s' is mandatory", *orderno == nullptr ? "ORDERNO" : "RUNNO");
+    return false;
+}
+
 /* An attribute name built from a pattern with one or two numbers ("DUZ-PRINTERS-P%.3d-NAME"). */
 template <typename... Numbers>
 std::string name_of(const char* pattern, Numbers... numbers) {

@@ -155,10 +155,9 @@ bool track_tree(BE_DUZ_Handles* session, int root_id, bool whole_tree, ZPALIST_h
 
 ZPARC action_track(BE_DUZ_Handles* session, ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn,
                    ZPAAttrList* AttributesOut, ZPAError* Error) {
-    const char* orderno = attr(AttributesIn, "ORDERNO");
-    const char* runno = attr(AttributesIn, "RUNNO");
-    if (orderno == nullptr || runno == nullptr) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "the attribute '%s' is mandatory", orderno == nullptr ? "ORDERNO" : "RUNNO");
+    const char* orderno = nullptr;
+    const char* runno = nullptr;
+    if (!be_job::job_identity(AttributesIn, &orderno, &runno, Error)) {
         set_status(AttributesOut, "5");
         return 1;
     }

@@ -151,6 +151,26 @@ TEST_F(JobAction, SubmitOfAJobWhoseSessionFailedRecordsAFailedSubmission) {
     EXPECT_TRUE(failure_row());
 }
 
+TEST_F(JobAction, StatisticsWithAnOracleErrorIsAFailedExitStatus) {
+    oci_standin::add_rule(oci_standin::substring_rule(
+        "FROM FND_CONCURRENT_REQUESTS connect by",
+        {oci_standin::answer_failure(oci_standin::failure_at(oci_standin::Step::Execute, 942, "table or view does not exist"))}));
+    betest::OwnedList out{{"EXITSTATUS", "  "}, {"EXITCODE", "      "}, {"EXITMSG", std::string(120, ' ').c_str()},
+                          {"SYSOUTSIZE", "          "}};
+    ZPAAttrList* list = out.list();
+    ZPAError error{};
+    char action[] = "STATISTICS";
+    EXPECT_EQ(ZPAAPI_JOB_ACTION(connection(Kind::Session), action,
+                                job({{"ORDERNO", "ORD7"}, {"RUNNO", "3"}, {"DUZ-INSTANCE", "VIS"}, {"PROCID", "4711"}}),
+                                list, &error),
+              0);
+    EXPECT_STREQ(list->Attributes[0].Value, "N");
+    EXPECT_STREQ(list->Attributes[1].Value, "942");
+    EXPECT_EQ(std::string(list->Attributes[2].Value).rfind("CM for OEBS: ORA-00942: table or view does not exist", 0), 0u)
+        << list->Attributes[2].Value;
+    EXPECT_NE(home.read_file(kSysout).find("ORA-00942: table or view does not exist"), std::string::npos);
+}
+
 TEST_F(JobAction, TrackInitReloadsTheDebugLevel) {
     home.write_file("data/CONFIG.dat", "DBGLVL 5\n");
     DIAG_set_debug_level(0);

@@ -54,7 +54,7 @@ const ListEntry kLists[] = {
     {"GetOperatingUnit"},
     {"GetNotification"},
     {"GetLanguage"},
-    {"GetValueSet"},
+    {"GetValueSet", BE_DUZ_get_valsetv_list},
     {"GetProgramData"},
     {"GetReqsetProgramsData"},
     {"GetProfileName", BE_DUZ_get_profile_name_list},

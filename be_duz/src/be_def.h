@@ -887,6 +887,22 @@ ZPARC BE_DUZ_get_profile_name_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_ha
 ZPARC BE_DUZ_get_output_url(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
                             ZPAError* Error);
 
+/* Parameter lists of a program and of a request set's programs. The builders run by the
+ * whole-text program data (hidden profile parameters, the operating-unit flag) take the same
+ * form; GetSetPARAM's rows are prepared in the handle's datalist (emptied first). */
+ZPARC BE_DUZ_get_reqparm_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                              ZPAError* Error);
+ZPARC BE_DUZ_get_reqparmprofiles_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                                      ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_check_if_operating_unit_exist(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                                           ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_setprog_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                              ZPAError* Error);
+ZPARC BE_DUZ_get_ReqSetParm_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                                 ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_setparam_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                               ZPAAttrList* xml_attrList, ZPAError* Error);
+
 /* Output URL ("ViewOutputUrl"). */
 typedef struct out_info_s {
     char out_type[20];

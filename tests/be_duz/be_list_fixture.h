@@ -1,10 +1,9 @@
-// Test bed of the list suites: questions of the job-definition form, a connection whose UserData is
-// a session open on the stand-in database, and the list entry points driven as the agent drives
-// them (OPEN, READ to the end, CLOSE).
+// Test bed of the list suites: questions of the form, an open session set on a connection, and
+// the list entry points driven the way the agent drives them (OPEN, READ until the end, CLOSE).
 #pragma once
 
-#include <gtest/gtest.h>
-
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,10 +13,10 @@
 
 namespace betest {
 
+using oci_standin::Cell;
 using oci_standin::Row;
 
-constexpr const char* kDeclaration = "<?xml version='1.0' encoding='iso-8859-1'?>";
-constexpr const char* kRespMatch = "from fnd_user_resp_groups";
+inline constexpr const char* kDeclaration = "<?xml version='1.0' encoding='iso-8859-1'?>";
 
 // A question of the form: ACTION in the HEADER, the inputs in the BODY.
 inline std::string question(const std::string& action, const std::vector<std::pair<std::string, std::string>>& inputs = {},
@@ -40,7 +39,7 @@ struct Reads {
     }
 };
 
-class ListTest : public betest::OpenSessionTest {
+class ListTest : public OpenSessionTest {
 protected:
     void SetUp() override {
         OpenSessionTest::SetUp();
@@ -107,6 +106,6 @@ protected:
 };
 
 inline std::string prologue(const std::string& head) { return std::string(kDeclaration) + "<UVSCM>" + head + "<BODY>"; }
-constexpr const char* kEpilogue = "</BODY></UVSCM>";
+inline constexpr const char* kEpilogue = "</BODY></UVSCM>";
 
 }  // namespace betest

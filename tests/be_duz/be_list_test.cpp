@@ -10,10 +10,8 @@
 
 namespace {
 
-using betest::OwnedList;
-using oci_standin::Cell;
-using oci_standin::Row;
 using namespace betest;
+constexpr const char* kRespMatch = "from fnd_user_resp_groups";
 
 // ------------------------------------------------------------------------------------------------
 // Paging
@@ -168,8 +166,8 @@ TEST_F(ListTest, NameAndInputRules) {
     const std::vector<Case> cases = {
         {"list name in lower case", question("getresp", {{"DUZ-USERNAME", "X"}}), ZPA_FAIL,
          "CM for OEBS: Value getresp is invalid for key ACTION"},
-        {"list whose handler comes later", question("GetPrinter"), ZPA_FAIL,
-         "CM for OEBS: Value GetPrinter is invalid for key ACTION"},
+        {"list whose handler comes later", question("GetValueSet"), ZPA_FAIL,
+         "CM for OEBS: Value GetValueSet is invalid for key ACTION"},
         {"no ACTION", "<UVSCM><HEADER><X>1</X></HEADER></UVSCM>", ZPA_FAIL,
          "CM for OEBS: the xml_attrList 'ACTION' is mandatory"},
         {"empty ACTION", question(""), ZPA_FAIL, "CM for OEBS: No action found. It is mandatory"},

@@ -903,6 +903,27 @@ ZPARC BE_DUZ_get_ReqSetParm_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_hand
 ZPARC BE_DUZ_get_setparam_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
                                ZPAAttrList* xml_attrList, ZPAError* Error);
 
+/* Lookup lists: workflow roles, printers of a style, XML Publisher layouts of a program and their
+ * languages, printer styles, installed languages and a responsibility's operating units. */
+ZPARC BE_DUZ_get_notification_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                                   ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_printer_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                              ZPAError* Error);
+/* Without XML Publisher the list has no rows (0, no query). */
+ZPARC BE_DUZ_get_layout_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                             ZPAError* Error);
+ZPARC BE_DUZ_get_layout_lang_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                                  ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_printer_style_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                                    ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_language_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                               ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_operating_unit_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                                     ZPAAttrList* xml_attrList, ZPAError* Error);
+/* has_terr receives the number of the program's layouts that have a default territory. */
+ZPARC BE_DUZ_check_if_territory_exist(char* prog_name_str, char* app_name_str, int* has_terr,
+                                      BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+
 /* Output URL ("ViewOutputUrl"). */
 typedef struct out_info_s {
     char out_type[20];

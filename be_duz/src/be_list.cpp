@@ -55,8 +55,8 @@ const ListEntry kLists[] = {
     {"GetNotification", BE_DUZ_get_notification_list},
     {"GetLanguage", BE_DUZ_get_language_list},
     {"GetValueSet", BE_DUZ_get_valsetv_list},
-    {"GetProgramData"},
-    {"GetReqsetProgramsData"},
+    {"GetProgramData", nullptr, nullptr, BE_DUZ_get_program_data_list},
+    {"GetReqsetProgramsData", nullptr, nullptr, BE_DUZ_get_reqset_programs_data_list},
     {"GetProfileName", BE_DUZ_get_profile_name_list},
     {"GetAccountData", BE_DUZ_get_account_data_list},
 };

@@ -82,6 +82,277 @@ TEST_F(AccountDataTest, FailuresLeaveNoList) {
 }
 
 // ------------------------------------------------------------------------------------------------
+// Program data
+
+constexpr const char* kParmList = "decode(a.default_type";
+constexpr const char* kProfileParms = "fnd_profile_options_tl t";
+constexpr const char* kLayouts = "xdo_templates_vl template";
+constexpr const char* kOperatingUnit = "MULTI_ORG_CATEGORY";
+
+class ProgramDataTest : public ListTest {
+protected:
+    void TearDown() override {
+        connection.Attributes = ZPAAttrList{0, nullptr, 0};
+        ListTest::TearDown();
+    }
+    // The builders' rows (parameter list: name, value, value-set type, prompt), the program's
+    // definitions for defaults given as SQL, and the rest of a submission's database.
+    static void database(std::vector<Row> parameters, std::vector<Row> definitions = {},
+                         std::vector<oci_standin::Rule> more = {}) {
+        more.push_back(substring_rule(kParmList, {answer_rows(std::move(parameters))}, "parameters"));
+        more.push_back(substring_rule(kProfileParms, {answer_rows({{"Printer", "PRINTER"}})}, "profiles"));
+        more.push_back(substring_rule(kOperatingUnit, {answer_rows({{"0"}})}, "operating unit"));
+        more.push_back(substring_rule("FROM all_views", {betest::outs({{"is_exist", 1}})}));
+        more.push_back(substring_rule(kLayouts, {answer_rows({{"XXREP_LAYOUT", "English", "RTF"}})}, "layouts"));
+        submission_database(std::move(more), std::move(definitions));
+    }
+    std::string program_data(std::vector<std::pair<std::string, std::string>> more = {}) {
+        std::vector<std::pair<std::string, std::string>> inputs = {
+            {"DUZ-PROGNAME", "XXREP"}, {"DUZ-APPNAME", "FND"}, {"DUZ-AMOUNT", "*"}};
+        inputs.insert(inputs.end(), more.begin(), more.end());
+        return list(question("GetProgramData", inputs));
+    }
+    static std::string answer(const std::string& parameters, bool profiles = true) {
+        return prologue(header("GetProgramData")) + "<DUZ-PARMS>" + parameters + "</DUZ-PARMS>" +
+               "<DUZ-HASOPUNIT><DUZ-VALUE>0</DUZ-VALUE></DUZ-HASOPUNIT>"
+               "<DUZ-LOUT><DUZ-Layout_Name>XXREP_LAYOUT</DUZ-Layout_Name><DUZ-Layout_Language>English"
+               "</DUZ-Layout_Language><DUZ-Layout_Format>RTF</DUZ-Layout_Format></DUZ-LOUT>" +
+               (profiles ? "<DUZ-PRMPROF><DUZ-P001><DUZ-NAME>Printer</DUZ-NAME><DUZ-VALUE>PRINTER</DUZ-VALUE>"
+                           "</DUZ-P001></DUZ-PRMPROF>"
+                         : "") +
+               "<DUZ-FILLER>X</DUZ-FILLER>" + kEpilogue;
+    }
+    static std::string parameter_xml(int number, const std::string& name, const std::string& value,
+                                     const char* type = "N", const std::string& prompt = "") {
+        char tag[16];
+        std::snprintf(tag, sizeof tag, "DUZ-P%.3d", number);
+        return std::string("<") + tag + "><DUZ-NAME>" + name + "</DUZ-NAME><DUZ-VALUE>" + value +
+               "</DUZ-VALUE><DUZ-VALSETTYP>" + type + "</DUZ-VALSETTYP><DUZ-DISPLAY>" +
+               (prompt.empty() ? "Prompt " + name : prompt) + "</DUZ-DISPLAY></" + tag + ">";
+    }
+    static Row parameter_row(const std::string& name, const std::string& value) {
+        return {name, value, "N", "Prompt " + name};
+    }
+};
+
+TEST_F(ProgramDataTest, BuildersInOrderParametersNumberedFromZeroAndEveryQueryReadToItsEnd) {
+    database({parameter_row("P_FROM", "A"), parameter_row("P_TO", "Calculated During Submission")});
+    EXPECT_EQ(program_data(), answer(parameter_xml(0, "P_FROM", "A") +
+                                     parameter_xml(1, "P_TO", "Calculated During Submission")));
+    std::vector<std::string> order;
+    for (auto& e : oci_standin::journal().executions)
+        for (const char* part : {kParmList, kOperatingUnit, kLayouts, kProfileParms})
+            if (e.text.find(part) != std::string::npos) {
+                order.push_back(part);
+                EXPECT_EQ(e.rows + 1, e.fetch_calls) << part << ": not read to its end";
+            }
+    EXPECT_EQ(order, (std::vector<std::string>{kParmList, kOperatingUnit, kLayouts, kProfileParms}));
+}
+
+TEST_F(ProgramDataTest, ProgramWithoutParametersHasAnEmptyParameterBlock) {
+    database({});
+    EXPECT_EQ(program_data(), answer(""));
+}
+
+TEST_F(ProgramDataTest, HiddenProfileBlockFollowsTheConnectionsSetting) {
+    struct Case {
+        const char* setting;  // null: the connection has no such attribute
+        bool profiles;
+    };
+    for (const Case& c : {Case{"Y", false}, Case{"N", true}, Case{nullptr, true}}) {
+        database({});
+        OwnedList attributes{{"CM_VERSION", "9"}, {"DISABLE_HIDDEN_PROFILE", c.setting ? c.setting : ""}};
+        connection.Attributes = *attributes.list();
+        if (c.setting == nullptr) connection.Attributes.Count = 1;
+        EXPECT_EQ(program_data(), answer("", c.profiles)) << (c.setting ? c.setting : "absent");
+        EXPECT_EQ(executions_of(kProfileParms).size(), c.profiles ? 1u : 0u);
+    }
+}
+
+// Defaults given as SQL: the trailing ';' dropped, the result cut to 240 characters; one that
+// fails becomes empty and the answer is still built. Hidden parameters count among the program's
+// definitions, so a default may refer to a parameter that comes after a hidden one.
+TEST_F(ProgramDataTest, SqlDefaultsAreWorkedOutAndAFailingOneBecomesEmpty) {
+    const std::string long_result(300, 'r');
+    oci_standin::Answer failing = oci_standin::answer_failure(oci_standin::failure_at(oci_standin::Step::Execute, 942,
+                                                                                     "table or view does not exist"));
+    database({parameter_row("P_LONG", "SELECT long_value FROM xx_defaults;"),
+              parameter_row("P_BAD", "select x from xx_missing"), parameter_row("P_AFTER", "SELECT :$FLEX$.P_BAD || 'z' FROM xx_after")},
+             {betest::program_parameter("P_LONG"), betest::program_parameter("P_HIDDEN"),
+              betest::program_parameter("P_BAD"), betest::program_parameter("P_AFTER")},
+             {substring_rule("long_value FROM xx_defaults", {answer_rows({{long_result}})}, "long"),
+              substring_rule("xx_missing", {failing}, "missing"),
+              substring_rule("FROM xx_after", {answer_rows({{"z"}})}, "after")});
+    EXPECT_EQ(program_data(), answer(parameter_xml(0, "P_LONG", std::string(240, 'r')) +
+                                     parameter_xml(1, "P_BAD", "") + parameter_xml(2, "P_AFTER", "z")));
+    const auto runs = executions_of("long_value FROM xx_defaults");
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].text.find(';'), std::string::npos) << runs[0].text;
+    EXPECT_EQ(executions_of("xx_missing").size(), 1u);
+    // P_BAD stands before P_AFTER among the definitions (behind the hidden one): its reference is
+    // bound, not replaced by NULL as a reference to no earlier parameter would be.
+    const auto after = executions_of("FROM xx_after");
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_EQ(after[0].binds.size(), 1u) << after[0].text;
+}
+
+TEST_F(ProgramDataTest, MoreParametersThanRecordsFailClearly) {
+    std::vector<Row> rows;
+    for (int i = 0; i <= BE_DUZ_MAX_REPORT_PARMS; ++i) rows.push_back(parameter_row("P" + std::to_string(i), "v"));
+    database(rows);
+    void* handle = nullptr;
+    EXPECT_EQ(open(question("GetProgramData", {{"DUZ-PROGNAME", "XXREP"}, {"DUZ-APPNAME", "FND"}, {"DUZ-AMOUNT", "*"}}),
+                   &handle),
+              ZPA_FAIL);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(std::string(error.text), std::string(BE_DUZ_ERROR_PREFIX) + "Program XXREP has more than 100 parameters");
+}
+
+TEST_F(ProgramDataTest, BuilderFailureEndsTheListWithItsError) {
+    database({}, {}, {substring_rule(kOperatingUnit, {answer_rows({})}),
+                      substring_rule(kLayouts, {oci_standin::answer_failure(oci_standin::failure_at(
+                                                   oci_standin::Step::Execute, 904, "invalid identifier"))})});
+    void* handle = nullptr;
+    EXPECT_EQ(open(question("GetProgramData", {{"DUZ-PROGNAME", "XXREP"}, {"DUZ-APPNAME", "FND"}, {"DUZ-AMOUNT", "*"}}),
+                   &handle),
+              ZPA_FAIL);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_NE(std::string(error.text).find("ORA-00904: invalid identifier"), std::string::npos) << error.text;
+    EXPECT_TRUE(executions_of(kProfileParms).empty());
+}
+
+// ------------------------------------------------------------------------------------------------
+// Request-set programs data
+
+class SetProgramsDataTest : public ProgramDataTest {
+protected:
+    // Three programs, each with `parameters` parameters whose defaults are `value`.
+    static void set_database(int parameters, const std::string& value, std::vector<oci_standin::Rule> more = {}) {
+        std::vector<Row> definitions;
+        for (int i = 1; i <= parameters; ++i)
+            definitions.push_back({"N", Cell(), Cell(), "P" + std::to_string(i), "Prompt " + std::to_string(i),
+                                   Cell(), 1000, "VS", 2000, "N", "C", "C", value, "N", "Y", Cell()});
+        more.push_back(substring_rule(
+            "fnd_request_set_stages_vl RSS",
+            {answer_rows({{"XXA", "Program A", "FND", "Foundation", "10", "Stage 1", "1"},
+                          {"XXB", "Program B & more", "SQLGL", "General Ledger", "20", "Stage 1", "1"},
+                          {"XXC", "Program C", "FND", "Foundation", "10", "Stage 2", "2"}})},
+            "set programs"));
+        more.push_back(substring_rule("SELECT setprog.set_application_id", {answer_rows({{222, 90, 801}})}));
+        more.push_back(substring_rule("FROM FND_REQUEST_SET_PROGRAM_ARGS", {answer_rows(definitions)}, "set parms"));
+        database({}, {}, std::move(more));
+    }
+    static std::string program_xml(int number, const std::string& program, const std::string& fields,
+                                   const std::string& parameters, bool profiles = true) {
+        char tag[16];
+        std::snprintf(tag, sizeof tag, "DUZ-P%.3d", number);
+        return std::string("<") + tag + "><DUZ-PROGNAME>" + program + "</DUZ-PROGNAME>" + fields + "<DUZ-PARMS>" +
+               parameters + "</DUZ-PARMS>" +
+               "<DUZ-LOUT><DUZ-P001><DUZ-Layout_Name>XXREP_LAYOUT</DUZ-Layout_Name><DUZ-Layout_Language>English"
+               "</DUZ-Layout_Language><DUZ-Layout_Format>RTF</DUZ-Layout_Format></DUZ-P001></DUZ-LOUT>" +
+               (profiles ? "<DUZ-PRMPROF><DUZ-P001><DUZ-NAME>Printer</DUZ-NAME><DUZ-VALUE>PRINTER</DUZ-VALUE>"
+                           "</DUZ-P001></DUZ-PRMPROF>"
+                         : "") +
+               "<DUZ-HASOPUNIT><DUZ-VALUE>0</DUZ-VALUE></DUZ-HASOPUNIT></" + tag + ">";
+    }
+    static std::string set_question() {
+        return question("GetReqsetProgramsData", {{"DUZ-SETNAME", "XXSET"}, {"DUZ-APPNAME", "FND"}, {"DUZ-AMOUNT", "1"}});
+    }
+};
+
+TEST_F(SetProgramsDataTest, EveryProgramHasItsBlocksAndTheGrowingAnswerComesInPieces) {
+    const std::string value(1000, 'v');
+    set_database(6, value);
+    std::string parameters;
+    for (int i = 1; i <= 6; ++i) {
+        const std::string n = std::to_string(i);
+        parameters += "<DUZ-P00" + n + "><DUZ-NAME>P" + n + "</DUZ-NAME><DUZ-VALUE>" + value +
+                      "</DUZ-VALUE><DUZ-VALSETTYP>N</DUZ-VALSETTYP><DUZ-DISPLAY>Prompt " + n + "</DUZ-DISPLAY></DUZ-P00" +
+                      n + ">";
+    }
+    const std::string expected =
+        prologue(header("GetReqsetProgramsData")) + "<DUZ-SETPROG>" +
+        program_xml(1, "XXA",
+                    "<DUZ-PROGDESP>Program A</DUZ-PROGDESP><DUZ-APPNAME>FND</DUZ-APPNAME><DUZ-APPDESP>Foundation"
+                    "</DUZ-APPDESP><DUZ-PROGSEQ>10</DUZ-PROGSEQ><DUZ-STAGENAME>Stage 1</DUZ-STAGENAME>"
+                    "<DUZ-STAGESEQ>1</DUZ-STAGESEQ>",
+                    parameters) +
+        program_xml(2, "XXB",
+                    "<DUZ-PROGDESP>Program B &amp; more</DUZ-PROGDESP><DUZ-APPNAME>SQLGL</DUZ-APPNAME><DUZ-APPDESP>"
+                    "General Ledger</DUZ-APPDESP><DUZ-PROGSEQ>20</DUZ-PROGSEQ><DUZ-STAGENAME>Stage 1</DUZ-STAGENAME>"
+                    "<DUZ-STAGESEQ>1</DUZ-STAGESEQ>",
+                    parameters) +
+        program_xml(3, "XXC",
+                    "<DUZ-PROGDESP>Program C</DUZ-PROGDESP><DUZ-APPNAME>FND</DUZ-APPNAME><DUZ-APPDESP>Foundation"
+                    "</DUZ-APPDESP><DUZ-PROGSEQ>10</DUZ-PROGSEQ><DUZ-STAGENAME>Stage 2</DUZ-STAGENAME>"
+                    "<DUZ-STAGESEQ>2</DUZ-STAGESEQ>",
+                    parameters) +
+        "</DUZ-SETPROG>" + kEpilogue;
+    ASSERT_GT(expected.size(), 16384u);
+
+    void* handle = nullptr;
+    ASSERT_EQ(open(set_question(), &handle), ZPA_SUCCESS) << error.text;
+    const Reads reads = read(handle, 1000);
+    EXPECT_EQ(reads.pieces.size(), (expected.size() + 999) / 1000);
+    EXPECT_EQ(reads.results.back(), ZPA_EOS);
+    EXPECT_EQ(reads.whole(), expected);
+    EXPECT_EQ(close(handle), ZPA_SUCCESS);
+
+    // Each program's builders ran with its own names: the second program's layouts and profile
+    // parameters are those of its own application.
+    const auto layouts = executions_of(kLayouts);
+    ASSERT_EQ(layouts.size(), 3u);
+    const auto profiles = executions_of(kProfileParms);
+    ASSERT_EQ(profiles.size(), 3u);
+    std::vector<std::string> bound;
+    for (auto& bind : profiles[1].binds) bound.push_back(bind.name + "=" + bind.value.to_string());
+    EXPECT_EQ(bound, (std::vector<std::string>{"APP=SQLGL", "PROG=XXB"}));
+}
+
+TEST_F(SetProgramsDataTest, HiddenProfilesLeftOutWhenTheConnectionSaysSo) {
+    set_database(0, "");
+    OwnedList attributes{{"DISABLE_HIDDEN_PROFILE", "Y"}};
+    connection.Attributes = *attributes.list();
+    const std::string text = list(set_question());
+    EXPECT_EQ(text.find("DUZ-PRMPROF"), std::string::npos);
+    EXPECT_NE(text.find("<DUZ-P003><DUZ-PROGNAME>XXC</DUZ-PROGNAME>"), std::string::npos) << text;
+    EXPECT_TRUE(executions_of(kProfileParms).empty());
+}
+
+TEST_F(SetProgramsDataTest, FailuresEndTheListWithTheStepThatFailed) {
+    struct Case {
+        std::string match;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"fnd_request_set_stages_vl RSS", "BE_DUZ_get_setprog_list failed. ORA-00942"},
+        {"FROM FND_REQUEST_SET_PROGRAM_ARGS", "BE_DUZ_get_ReqSetParm_list failed. ORA-00942"},
+        {kLayouts, "BE_DUZ_get_layout_list failed. ORA-00942"},
+        {kProfileParms, "BE_DUZ_get_reqparmprofiles_list failed. ORA-00942"},
+    };
+    for (const Case& c : cases) {
+        set_database(1, "v", {substring_rule(c.match, {oci_standin::answer_failure(oci_standin::failure_at(
+                                                          oci_standin::Step::Execute, 942, "table or view does not exist"))})});
+        void* handle = nullptr;
+        error = ZPAError{};
+        EXPECT_EQ(open(set_question(), &handle), ZPA_FAIL) << c.match;
+        EXPECT_EQ(handle, nullptr);
+        EXPECT_EQ(std::string(error.text).rfind(std::string(BE_DUZ_ERROR_PREFIX) + c.message, 0), 0u) << error.text;
+    }
+}
+
+// A set program whose row cannot be kept fails the list instead of answering with fewer programs.
+TEST_F(SetProgramsDataTest, ProgramRowThatCannotBeKeptFailsTheList) {
+    set_database(0, "", {substring_rule("fnd_request_set_stages_vl RSS",
+                                        {answer_rows({{"XXA", std::string(241, 'd'), "FND", "F", "10", "S", "1"}})})});
+    void* handle = nullptr;
+    EXPECT_EQ(open(set_question(), &handle), ZPA_FAIL);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_NE(std::string(error.text).find("DUZ-PROGDESP of 241 characters is longer than 240"), std::string::npos)
+        << error.text;
+}
+
+// ------------------------------------------------------------------------------------------------
 // Value-set list
 
 TEST(ChosenValues, ItemsNumbersAndContinuations) {

@@ -1034,6 +1034,41 @@ ZPARC BE_DUZ_JOBDATA_hold_request(BE_DUZ_Handles* session, int req_id, ZPAError*
 ZPARC BE_DUZ_JOBDATA_cancel_request(BE_DUZ_Handles* session, int req_id, ZPAError* Error);
 
 /* ------------------------------------------------------------------------------------------------
+ * Job-data entry points: define, monitor and intercept modes
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Processes whose name selects the mode of "ORVCREATE". */
+#define BE_DUZ_PROC_MONITOR "ORVEXTRACT"
+#define BE_DUZ_PROC_INTERCEPT "ORVINTERCEPT"
+
+/* Monitor and intercept opens: the handle of the requests found in *Handle. Monitor: 0, 2 when no
+ * new request was found (the handle stored), 1 with no handle; the requests found are recorded in
+ * ./data/DUZ_reqs.dat before the handle is given. Intercept: 0, or 1 with no handle. */
+ZPARC BE_DUZ_JOB_monitor(ZPAConnHandle* Connection, void** Handle, BE_DUZ_Handles* session, ZPAAttrList* AttributesIn,
+                         ZPAError* Error);
+ZPARC BE_DUZ_JOB_intercept(ZPAConnHandle* Connection, void** Handle, BE_DUZ_Handles* session,
+                           ZPAAttrList* AttributesIn, ZPAError* Error);
+/* The attributes of a monitoring or intercepting job from a row of the handle, appended to
+ * AttributesOut; the monitor read also fills the $NAME$ placeholders of preset values. */
+ZPARC BE_DUZ_JOBDATA_MonitorAppendAutoedits(ZPAConnHandle* Connection, const char* row, BE_DUZ_Handles* session,
+                                            ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut, ZPAError* Error);
+ZPARC BE_DUZ_JOBDATA_intercept_read(ZPAConnHandle* Connection, const char* row, BE_DUZ_Handles* session,
+                                    ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut, ZPAError* Error);
+/* *found 1 when a row of list has exactly the key req_id, else 0. CM_RC 1, or 2 for no list. */
+CM_RC BE_DUZ_is_req_in_list(ZPALIST_handle_typ* list, const char* req_id, int* found);
+
+/* The agent's discovery calls. OPEN with EXTRACT_MODE "ORVDEFINE" or "ORVCREATE" stores a new
+ * handle (any other mode: 0 and no handle); READ appends the next request's job attributes (2 when
+ * none is left); WRITE holds and/or cancels the request of the last define-mode READ and always
+ * releases Attributes (build it with ZPAAPI_UTILS_AttrListAppend_Value2Attr); CLOSE frees the
+ * handle by the kind it was opened with. */
+ZPARC ZPAAPI_JOB_DATA_OPEN(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* AttributesIn, ZPAError* Error);
+ZPARC ZPAAPI_JOB_DATA_READ(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* AttributesIn,
+                           ZPAAttrList* AttributesOut, ZPAError* Error);
+ZPARC ZPAAPI_JOB_DATA_WRITE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
+ZPARC ZPAAPI_JOB_DATA_CLOSE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
+
+/* ------------------------------------------------------------------------------------------------
  * Job actions: the job-action and event entry points, the options of a request or of one program
  * of a request set, extra printers and layouts, and the date shift of recurring jobs
  * ---------------------------------------------------------------------------------------------- */

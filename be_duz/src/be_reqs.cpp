@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <ctime>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "be_def.h"
 #include "gm_param.h"
@@ -19,6 +21,7 @@
 #include "gm_str.h"
 #include "os_file.h"
 #include "os_shared_file_internal.h"
+#include "zpalist_internal.h"
 
 namespace {
 
@@ -89,6 +92,44 @@ private:
     bool digit_seen_ = false;
 };
 
+// One line of the requests file (without its newline) as its row, appended through the builder:
+// BE_DUZ_param_parse_str's rule.
+CM_RC parse_req_row(zpalist::Builder& rows, std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    std::size_t pos = 0;
+    while (pos < text.size() && blank(text[pos])) ++pos;
+    if (pos == text.size()) return CM_RC_OK;
+    if (text[pos] == '#') return CM_RC_OK;
+    std::size_t key_end = pos;
+    while (key_end < text.size() && !blank(text[key_end]) && text[key_end] != '=') ++key_end;
+    const std::string_view key = text.substr(pos, key_end - pos);
+    if (key.size() > kKeyMax) {
+        DIAG_printf("key too long: %d", static_cast<int>(key.size()));
+        return CM_RC_FAIL;
+    }
+    if (key.empty()) return CM_RC_OK;
+    const std::size_t open = key.find('[');
+    if (open != std::string_view::npos && key.find(']', open + 1) != std::string_view::npos) return CM_RC_DIR_END;
+
+    std::string_view value;
+    if (key_end < text.size()) {
+        std::size_t value_start = key_end + 1;
+        while (value_start < text.size() && blank(text[value_start])) ++value_start;
+        value = text.substr(value_start);
+    }
+    while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
+    if (value.size() > kValueMax) {
+        BE_TRACE(4, "value too long: %d - truncated", static_cast<int>(value.size()));
+        value = value.substr(0, kValueMax);
+    }
+    char row[sizeof(GM_PARAM_table_row)];
+    std::memset(row, 0, sizeof(GM_PARAM_KEY_typ));
+    for (std::size_t i = 0; i < key.size(); ++i) row[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(key[i])));
+    std::memcpy(row + sizeof(GM_PARAM_KEY_typ), value.data(), value.size());
+    row[sizeof(GM_PARAM_KEY_typ) + value.size()] = '\0';
+    return rows.append(row, static_cast<unsigned int>(sizeof(GM_PARAM_KEY_typ) + value.size() + 1));
+}
+
 // Rows of the file's content that the caller's list lacks and that are not old: written again so
 // that a request another process added since this one read the file is kept.
 void collect_missing_rows(const std::string& content, ZPALIST_handle_typ* currList, ZPALIST_handle_typ* missing) {
@@ -103,12 +144,13 @@ void collect_missing_rows(const std::string& content, ZPALIST_handle_typ* currLi
     ZPALIST_handle_typ on_disk{};
     be_reqs_parse(content, &on_disk, nullptr);  // unreadable lines are skipped
     const std::time_t now = std::time(nullptr);
+    zpalist::Builder kept(missing);
     ZPALIST_reset(&on_disk);
     while (ZPALIST_next_ptr(&on_disk, &element, &size) == CM_RC_OK) {
         auto* row = static_cast<GM_PARAM_table_row*>(element);
         if (known.count(row->key) || row_is_old(row->val, now)) continue;
         BE_TRACE(4, "keeping request %s written by another process", row->key);
-        ZPALIST_append(missing, element, size);
+        kept.append(element, size);
     }
     ZPALIST_clear(&on_disk);
 }
@@ -245,38 +287,10 @@ CM_RC BE_DUZ_ReadReqLine(OS_FD_typ fd, char* line, ZPAError* Error) {
 
 CM_RC BE_DUZ_param_parse_str(ZPALIST_handle_typ* list, const char* String) {
     if (!list || !String) return CM_RC_FAIL;
-    std::string text(String, strnlen(String, BE_DUZ_REQS_LINE_MAX));
-    if (!text.empty() && text.back() == '\n') text.pop_back();
-    std::size_t pos = text.find_first_not_of(" \t");
-    if (pos == std::string::npos) return CM_RC_OK;
-    if (text[pos] == '#') return CM_RC_OK;
-    std::size_t key_end = text.find_first_of(" =\t", pos);
-    if (key_end == std::string::npos) key_end = text.size();
-    std::string key = text.substr(pos, key_end - pos);
-    if (key.size() > kKeyMax) {
-        DIAG_printf("key too long: %d", static_cast<int>(key.size()));
-        return CM_RC_FAIL;
-    }
-    if (key.empty()) return CM_RC_OK;
-    std::size_t open = key.find('[');
-    if (open != std::string::npos && key.find(']', open + 1) != std::string::npos) return CM_RC_DIR_END;
-
-    std::string value;
-    if (key_end < text.size()) {
-        std::size_t value_start = text.find_first_not_of(" \t", key_end + 1);
-        if (value_start != std::string::npos) value = text.substr(value_start);
-    }
-    while (!value.empty() && value.back() == ' ') value.pop_back();
-    if (value.size() > kValueMax) {
-        BE_TRACE(4, "value too long: %d - truncated", static_cast<int>(value.size()));
-        value.resize(kValueMax);
-    }
-    GM_PARAM_table_row row;
-    std::memset(row.key, 0, sizeof row.key);
-    for (std::size_t i = 0; i < key.size(); ++i)
-        row.key[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(key[i])));
-    std::memcpy(row.val, value.c_str(), value.size() + 1);
-    return ZPALIST_append(list, &row, static_cast<unsigned int>(sizeof row.key + value.size() + 1));
+    std::string_view text(String, strnlen(String, BE_DUZ_REQS_LINE_MAX));
+    if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+    zpalist::Builder rows(list);
+    return parse_req_row(rows, text);
 }
 
 CM_RC BE_DUZ_remove_old_req(ZPALIST_handle_typ* list) {
@@ -291,8 +305,9 @@ CM_RC BE_DUZ_remove_old_req(ZPALIST_handle_typ* list) {
         auto* row = static_cast<GM_PARAM_table_row*>(element);
         if (!row_is_old(row->val, now)) continue;
         BE_TRACE(4, "removing old request %s", row->key);
-        rc = ZPALIST_delete(list);
-        if (rc != CM_RC_OK) break;
+        // The walk stands on the row, so it is removed without ZPALIST_delete's look-up walk; the
+        // cursor steps back to the previous row as with ZPALIST_delete.
+        zpalist::erase(list, list->curr);
     }
     if (rc == CM_RC_END || rc == CM_RC_OK) return CM_RC_OK;
     return rc == CM_RC_FAIL ? CM_RC_FAIL : CM_RC_OK;
@@ -348,34 +363,39 @@ CM_RC BE_DUZ_unlock_close_reqs_file(OS_FD_typ fd, const char* reqFilePath, ZPALI
 }  // extern "C"
 
 CM_RC be_reqs_parse(const std::string& content, ZPALIST_handle_typ* list, std::string* failed_line) {
-    char line[BE_DUZ_REQS_LINE_MAX + 1];
-    std::memset(line, 0, sizeof line);
-    ReqLine builder(line);
-    for (const char c : content) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte == 0xFF) break;  // read as the end of the file
-        if (!builder.take(byte)) continue;
-        if (BE_DUZ_param_parse_str(list, line) != CM_RC_OK) {
-            if (failed_line) *failed_line = line;
+    // The rule of BE_DUZ_ReadReqLine, a line at a time: a byte 0xFF ends the file; a line keeps its
+    // text from its first digit on, at most the line buffer's room and up to a NUL byte in it; a
+    // last line without newline is not a row.
+    const std::size_t end = std::min(content.find('\xff'), content.size());
+    const char* data = content.data();
+    zpalist::Builder rows(list);
+    std::size_t pos = 0;
+    while (pos < end) {
+        const void* found = std::memchr(data + pos, '\n', end - pos);
+        if (!found) break;
+        const std::size_t newline = static_cast<std::size_t>(static_cast<const char*>(found) - data);
+        std::size_t first = pos;
+        while (first < newline && !std::isdigit(static_cast<unsigned char>(data[first]))) ++first;
+        std::string_view kept(data + first, std::min(newline - first, static_cast<std::size_t>(BE_DUZ_REQS_LINE_MAX - 1)));
+        if (const void* nul = std::memchr(kept.data(), '\0', kept.size()))
+            kept = kept.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - kept.data()));
+        if (parse_req_row(rows, kept) != CM_RC_OK) {
+            if (failed_line) *failed_line = std::string(kept) + "\n";
             return CM_RC_FAIL;
         }
-        std::memset(line, 0, sizeof line);
-        builder = ReqLine(line);
+        pos = newline + 1;
     }
-    return CM_RC_OK;  // a last line without its newline is not a row
+    return CM_RC_OK;
 }
 
 std::string be_reqs_text(ZPALIST_handle_typ* list) {
     std::string text;
-    ZPALIST_handle_typ walk = *list;
-    ZPALIST_reset(&walk);
-    void* element = nullptr;
-    unsigned int size = 0;
-    while (ZPALIST_next_ptr(&walk, &element, &size) == CM_RC_OK) {
-        const auto* row = static_cast<const GM_PARAM_table_row*>(element);
-        std::string key = row->key;
-        if (key.size() < BE_DUZ_REQS_KEY_WIDTH) key.resize(BE_DUZ_REQS_KEY_WIDTH, ' ');
-        text += key;
+    text.reserve(static_cast<std::size_t>(list->count) * (BE_DUZ_REQS_KEY_WIDTH + 16));
+    for (ZPALIST_entry_typ* e = list->first; e != nullptr; e = e->next) {
+        const auto* row = static_cast<const GM_PARAM_table_row*>(e->ptr);
+        const std::size_t key_length = strnlen(row->key, sizeof row->key);
+        text.append(row->key, key_length);
+        if (key_length < BE_DUZ_REQS_KEY_WIDTH) text.append(BE_DUZ_REQS_KEY_WIDTH - key_length, ' ');
         text += "  ";
         text.append(row->val, strnlen(row->val, BE_DUZ_REQS_VALUE_MAX));
         text += "\n\n";
@@ -385,21 +405,33 @@ std::string be_reqs_text(ZPALIST_handle_typ* list) {
 
 CM_RC be_reqs_update(const char* path, const std::function<bool(ZPALIST_handle_typ*)>& change, ZPAError* Error) {
     if (!path) return CM_RC_FAIL;
+    ZPALIST_handle_typ rows{};
     try {
+        // The file is read, changed and written under its locks from start to end: no other thread
+        // or process writes it in between, so the rows read are the rows to write back.
         os_shared::FileLock lock(path, reqs_file_options());
         if (!lock || lock.create() != CM_RC_OK) {
             BE_DUZ_UpdateErrorSet(Error, 1, "Failed to open file: '%s' for WRITE.", path);
             return CM_RC_FAIL;
         }
-        // The reads and the write below go through the lock this thread now holds.
-        ZPALIST_handle_typ rows{};
-        CM_RC rc = BE_DUZ_read_reqs_file(path, &rows, Error);
+        std::string content;
+        if (lock.read(content) != CM_RC_OK) {
+            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to open file %s for READ.", path);
+            return CM_RC_FAIL;
+        }
+        std::string failed_line;
+        CM_RC rc = be_reqs_parse(content, &rows, &failed_line);
+        if (rc != CM_RC_OK) BE_DUZ_UpdateErrorSet(Error, 1, "Failed adding line %s to reqs list", failed_line.c_str());
         if (rc == CM_RC_OK) rc = BE_DUZ_remove_old_req(&rows);
         if (rc == CM_RC_OK && !change(&rows)) rc = CM_RC_FAIL;
-        if (rc == CM_RC_OK) rc = BE_DUZ_write_reqs_file(path, &rows, Error);
+        if (rc == CM_RC_OK && lock.rewrite(be_reqs_text(&rows)) != CM_RC_OK) {
+            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to save list into file: %s", path);
+            rc = CM_RC_FAIL;
+        }
         GM_PARAM_list_clear(&rows);
         return rc;
     } catch (...) {
+        GM_PARAM_list_clear(&rows);
         return CM_RC_FAIL;
     }
 }

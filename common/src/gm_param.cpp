@@ -11,6 +11,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 #include <ctime>
 
 #include <strings.h>
@@ -114,9 +116,7 @@ std::string flat_text(ZPALIST_handle_typ* list) {
     return text;
 }
 
-namespace {
-
-CM_RC parse_line(ZPALIST_handle_typ* list, const char* text, bool option1, int force_upper_case) {
+CM_RC parse_line(zpalist::Builder& rows, const char* text, bool option1, int force_upper_case) {
     DIAG_TRACE(6, "GM_param_parse_str");
     std::string_view line(text);
     if (line.size() > static_cast<std::size_t>(kParseMax)) line = line.substr(0, kParseMax);
@@ -134,18 +134,17 @@ CM_RC parse_line(ZPALIST_handle_typ* list, const char* text, bool option1, int f
                loggable_value(parsed.key.c_str(), parsed.value.c_str()));
     if (!option1 || force_upper_case) to_upper(parsed.key);
     std::vector<char> row = make_row(parsed.key, parsed.value);
-    return ZPALIST_append(list, row.data(), static_cast<unsigned int>(row.size()));
+    return rows.append(row.data(), static_cast<unsigned int>(row.size()));
 }
-
-}  // namespace
 
 CM_RC parse_flat(ZPALIST_handle_typ* list, const std::string& content, std::size_t piece, bool option1,
                  int force_upper_case) {
     ZPALIST_init(list);
+    zpalist::Builder rows(list);
     // A line longer than a piece arrives as several pieces, each read as a line of its own; the
     // first line that does not parse (a key too long, a section header for option 1) ends the read.
     for_each_piece(content, piece, [&](const std::string& text) {
-        return parse_line(list, text.c_str(), option1, force_upper_case) == CM_RC_OK;
+        return parse_line(rows, text.c_str(), option1, force_upper_case) == CM_RC_OK;
     });
     return CM_RC_OK;
 }
@@ -264,6 +263,73 @@ std::string_view cut_value(const char* value) {
 
 }  // namespace
 
+CM_RC gm_param::RowBuilder::append(const char* key, const char* value) {
+    if (!key) return CM_RC_FAIL;
+    try {
+        std::vector<char> row = make_row(key, cut_value(value));
+        return rows_.append(row.data(), static_cast<unsigned int>(row.size()));
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+}
+
+namespace {
+
+// GM_PARAM_list_merge: for each row of source, a GM_PARAM_list_get_ptr on dest (unless forced)
+// and a GM_PARAM_list_set, done with an index of dest's keys instead of a walk of dest per row.
+// The rows, their order, the trace lines and where dest's cursor ends are those of those calls.
+void merge_into(ZPALIST_handle_typ* dest, ZPALIST_handle_typ* source, bool force) {
+    std::unordered_map<std::string, ZPALIST_entry_typ*> first;  // the first row of each key in dest
+    ZPALIST_entry_typ* last = nullptr;
+    for (ZPALIST_entry_typ* e = dest->first; e != nullptr; e = e->next) {
+        first.try_emplace(row_key(e->ptr), e);
+        last = e;
+    }
+    bool has_default = first.count("DEFAULT") > 0;
+    bool cursor_moved = false;
+    ZPALIST_entry_typ* cursor = nullptr;  // where the calls would leave dest's cursor
+    ZPALIST_handle_typ walker = *source;
+    ZPALIST_reset(&walker);
+    void* element = nullptr;
+    unsigned int size = 0;
+    while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) {
+        const char* key = row_key(element);
+        auto found = first.find(key);
+        cursor_moved = true;
+        if (!force && (found != first.end() || has_default)) {  // dest yields a value: kept
+            if (found == first.end()) DIAG_TRACE(4, "accepting default value for %s", key);
+            cursor = found != first.end() ? found->second : last;
+            continue;
+        }
+        std::vector<char> row = make_row(key, cut_value(row_value(element)));
+        const std::string stored_key(row.data());
+        found = first.find(stored_key);
+        if (found != first.end()) {
+            // Set in place: the new row goes in behind the old one, which is then removed.
+            ZPALIST_entry_typ* old = found->second;
+            ZPALIST_entry_typ* fresh = zpalist::insert_after(dest, old, row.data(), static_cast<unsigned int>(row.size()));
+            if (fresh == nullptr) {
+                cursor = old;
+                continue;
+            }
+            cursor = old->prev;
+            if (last == old) last = fresh;
+            found->second = fresh;
+            zpalist::erase(dest, old);
+        } else {
+            cursor = last;
+            ZPALIST_entry_typ* fresh = zpalist::insert_after(dest, last, row.data(), static_cast<unsigned int>(row.size()));
+            if (fresh == nullptr) continue;
+            last = fresh;
+            first.emplace(stored_key, fresh);
+            if (stored_key == "DEFAULT") has_default = true;
+        }
+    }
+    if (cursor_moved) dest->curr = cursor;
+}
+
+}  // namespace
+
 extern "C" {
 
 CM_RC GM_PARAM_load_file(ZPALIST_handle_typ* list, const char* file_name) {
@@ -285,7 +351,8 @@ CM_RC GM_PARAM_load_file_option1(ZPALIST_handle_typ* list, const char* file_name
 CM_RC GM_param_parse_str(ZPALIST_handle_typ* list, const char* text) {
     if (!list || !text) return CM_RC_FAIL;
     try {
-        return parse_line(list, text, false, 1);
+        zpalist::Builder rows(list);
+        return parse_line(rows, text, false, 1);
     } catch (...) {
         return CM_RC_FAIL;
     }
@@ -294,7 +361,8 @@ CM_RC GM_param_parse_str(ZPALIST_handle_typ* list, const char* text) {
 CM_RC GM_param_parse_str_option1(ZPALIST_handle_typ* list, const char* text, int force_upper_case) {
     if (!list || !text) return CM_RC_FAIL;
     try {
-        return parse_line(list, text, true, force_upper_case);
+        zpalist::Builder rows(list);
+        return parse_line(rows, text, true, force_upper_case);
     } catch (...) {
         return CM_RC_FAIL;
     }
@@ -401,27 +469,23 @@ CM_RC GM_PARAM_list_delete(ZPALIST_handle_typ* list, const char* key) {
 CM_RC GM_PARAM_list_merge(ZPALIST_handle_typ* Dest, ZPALIST_handle_typ* Source, int force) {
     DIAG_TRACE(4, "GM_PARAM_list_merge");
     if (!Dest || !Source || Dest == Source) return CM_RC_OK;
-    ZPALIST_handle_typ walker = *Source;
-    ZPALIST_reset(&walker);
-    void* element = nullptr;
-    unsigned int size = 0;
-    while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) {
-        char* existing = nullptr;
-        if (!force && GM_PARAM_list_get_ptr(Dest, row_key(element), &existing) == CM_RC_OK) continue;
-        GM_PARAM_list_set(Dest, row_key(element), row_value(element));
+    try {
+        merge_into(Dest, Source, force != 0);
+    } catch (...) {
     }
     return CM_RC_OK;
 }
 
 CM_RC GM_PARAM_list_filter(ZPALIST_handle_typ* origList, ZPALIST_handle_typ* filtList, char** keysToRemove) {
     if (!origList || !filtList) return CM_RC_FAIL;
+    zpalist::Builder filtered(filtList);
     ZPALIST_handle_typ walker = *origList;
     ZPALIST_reset(&walker);
     void* element = nullptr;
     unsigned int size = 0;
     while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) {
         if (in_name_list(row_key(element), keysToRemove)) continue;
-        const CM_RC rc = ZPALIST_append(filtList, element, size);
+        const CM_RC rc = filtered.append(element, size);
         if (rc != CM_RC_OK) {
             DIAG_ERROR("%s: Failed to filter DSECT list", "GM_PARAM_list_filter");
             return rc;

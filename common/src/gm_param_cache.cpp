@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -118,9 +119,10 @@ void free_table(Kind kind, ZPALIST_handle_typ* table) {
 
 CM_RC fill_rows(ZPALIST_handle_typ* list, const std::vector<Row>& rows) {
     ZPALIST_init(list);
+    zpalist::Builder builder(list);
     for (const Row& row : rows) {
         std::vector<char> bytes = make_row(row.first, row.second);
-        if (ZPALIST_append(list, bytes.data(), static_cast<unsigned int>(bytes.size())) != CM_RC_OK) return CM_RC_FAIL;
+        if (builder.append(bytes.data(), static_cast<unsigned int>(bytes.size())) != CM_RC_OK) return CM_RC_FAIL;
     }
     return CM_RC_OK;
 }
@@ -133,11 +135,11 @@ CM_RC fill_table(Kind kind, ZPALIST_handle_typ* table, const Snapshot& snapshot)
         return CM_RC_FAIL;
     }
     ZPALIST_init(table);
+    zpalist::Builder sections(table);
     for (const Section& s : snapshot) {
         GM_PARAM_subtable_row section{};
         std::strncpy(section.key, s.name.c_str(), kKeyMax);
-        if (fill_rows(&section.list, s.rows) != CM_RC_OK ||
-            ZPALIST_append(table, &section, sizeof section) != CM_RC_OK) {
+        if (fill_rows(&section.list, s.rows) != CM_RC_OK || sections.append(&section, sizeof section) != CM_RC_OK) {
             ZPALIST_clear(&section.list);
             free_sections(table);
             return CM_RC_FAIL;
@@ -146,16 +148,57 @@ CM_RC fill_table(Kind kind, ZPALIST_handle_typ* table, const Snapshot& snapshot)
     return CM_RC_OK;
 }
 
-const std::string* find_row(const std::vector<Row>& rows, const std::string& key) {
-    for (const Row& row : rows)
-        if (row.first == key) return &row.second;
-    return nullptr;
-}
+// Where each key stands in a vector of rows or sections: looked up once per row of a merge rather
+// than by a walk per row.
+template <typename T, typename KeyOf>
+class KeyIndex {
+public:
+    KeyIndex(const std::vector<T>& items, KeyOf key_of) : key_of_(key_of) {
+        for (std::size_t i = 0; i < items.size(); ++i) add(items[i], i);
+    }
+    // Position of the first item with this key, or npos.
+    std::size_t first(const std::string& key) const {
+        auto it = positions_.find(key);
+        return it == positions_.end() ? npos : it->second.front();
+    }
+    void add(const T& item, std::size_t at) { positions_[key_of_(item)].push_back(at); }
+    KeyOf key_of() const { return key_of_; }
+    // Positions of every item with this key, in order.
+    const std::vector<std::size_t>* all(const std::string& key) const {
+        auto it = positions_.find(key);
+        return it == positions_.end() ? nullptr : &it->second;
+    }
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
-const Section* find_section(const Snapshot& sections, const std::string& name) {
-    for (const Section& s : sections)
-        if (s.name == name) return &s;
-    return nullptr;
+private:
+    KeyOf key_of_;
+    std::unordered_map<std::string, std::vector<std::size_t>> positions_;
+};
+
+const std::string& row_name(const Row& row) { return row.first; }
+const std::string& section_name(const Section& section) { return section.name; }
+using RowIndex = KeyIndex<Row, const std::string& (*)(const Row&)>;
+using SectionIndex = KeyIndex<Section, const std::string& (*)(const Section&)>;
+
+// Takes out of `result`, for each item of base whose key this process no longer has, the first
+// remaining item with that key (another process's item of a key this process deleted).
+template <typename T, typename Index>
+void drop_deleted(std::vector<T>& result, const std::vector<T>& base, const Index& ours) {
+    Index in_result(result, ours.key_of());
+    std::unordered_map<std::string, std::size_t> taken;  // items of a key already taken out
+    std::vector<bool> gone(result.size(), false);
+    for (const T& item : base) {
+        const std::string& key = ours.key_of()(item);
+        if (ours.first(key) != Index::npos) continue;
+        const std::vector<std::size_t>* at = in_result.all(key);
+        std::size_t& next = taken[key];
+        if (at && next < at->size()) gone[(*at)[next++]] = true;
+    }
+    std::vector<T> kept;
+    kept.reserve(result.size());
+    for (std::size_t i = 0; i < result.size(); ++i)
+        if (!gone[i]) kept.push_back(std::move(result[i]));
+    result.swap(kept);
 }
 
 // Three-way merge of rows: start from what the file holds now (theirs) and apply what this process
@@ -163,50 +206,46 @@ const Section* find_section(const Snapshot& sections, const std::string& name) {
 // that both changed takes this process's value (the last writer wins).
 std::vector<Row> merge_rows(const std::vector<Row>& base, const std::vector<Row>& ours, const std::vector<Row>& theirs) {
     std::vector<Row> result = theirs;
-    for (const Row& row : ours) {
-        if (find_row(ours, row.first) != &row.second) continue;  // only the first row of a key counts
-        const std::string* before = find_row(base, row.first);
-        if (before && *before == row.second) continue;
-        bool replaced = false;
-        for (Row& r : result) {
-            if (r.first == row.first) {
-                r.second = row.second;
-                replaced = true;
-                break;
-            }
-        }
-        if (!replaced) result.push_back(row);
-    }
-    for (const Row& row : base) {
-        if (find_row(ours, row.first)) continue;
-        for (auto it = result.begin(); it != result.end(); ++it) {
-            if (it->first == row.first) {
-                result.erase(it);
-                break;
-            }
+    const RowIndex in_ours(ours, row_name), in_base(base, row_name);
+    RowIndex in_result(result, row_name);
+    for (std::size_t i = 0; i < ours.size(); ++i) {
+        const Row& row = ours[i];
+        if (in_ours.first(row.first) != i) continue;  // only the first row of a key counts
+        const std::size_t before = in_base.first(row.first);
+        if (before != RowIndex::npos && base[before].second == row.second) continue;
+        const std::size_t at = in_result.first(row.first);
+        if (at != RowIndex::npos) {
+            result[at].second = row.second;
+        } else {
+            in_result.add(row, result.size());
+            result.push_back(row);
         }
     }
+    drop_deleted(result, base, in_ours);
     return result;
 }
 
 Snapshot merge_sections(const Snapshot& base, const Snapshot& ours, const Snapshot& theirs) {
     Snapshot result = theirs;
-    for (const Section& mine : ours) {
-        if (find_section(ours, mine.name) != &mine) continue;
-        const Section* before = find_section(base, mine.name);
-        auto in_result = std::find_if(result.begin(), result.end(), [&](const Section& s) { return s.name == mine.name; });
-        if (in_result == result.end()) {
+    const SectionIndex in_ours(ours, section_name), in_base(base, section_name);
+    SectionIndex in_result(result, section_name);
+    for (std::size_t i = 0; i < ours.size(); ++i) {
+        const Section& mine = ours[i];
+        if (in_ours.first(mine.name) != i) continue;
+        const std::size_t before = in_base.first(mine.name);
+        const std::size_t at = in_result.first(mine.name);
+        if (at == SectionIndex::npos) {
             // Gone from the file: another process removed it, unless this process added or changed it.
-            if (!before || before->rows != mine.rows) result.push_back(mine);
+            if (before == SectionIndex::npos || base[before].rows != mine.rows) {
+                in_result.add(mine, result.size());
+                result.push_back(mine);
+            }
             continue;
         }
-        in_result->rows = merge_rows(before ? before->rows : std::vector<Row>{}, mine.rows, in_result->rows);
+        result[at].rows = merge_rows(before != SectionIndex::npos ? base[before].rows : std::vector<Row>{}, mine.rows,
+                                     result[at].rows);
     }
-    for (const Section& old : base) {
-        if (find_section(ours, old.name)) continue;
-        auto it = std::find_if(result.begin(), result.end(), [&](const Section& s) { return s.name == old.name; });
-        if (it != result.end()) result.erase(it);
-    }
+    drop_deleted(result, base, in_ours);
     return result;
 }
 

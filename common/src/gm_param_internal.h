@@ -5,6 +5,7 @@
 
 #include "gm_param.h"
 #include "os_shared_file_internal.h"
+#include "zpalist_internal.h"
 
 #include <sys/stat.h>
 
@@ -113,6 +114,22 @@ inline std::string table_path(const char* table_name) { return std::string("./da
 // Text of a flat table file / a sectioned table file written from a list.
 std::string flat_text(ZPALIST_handle_typ* list);
 std::string sectioned_text(ZPALIST_handle_typ* list);
+
+// Appends key/value rows in order at a constant cost a row: each row as GM_PARAM_list_append makes
+// it (key cut to 63 characters, value to 4095 with its trace line), through a zpalist::Builder. For
+// every loop that builds a key/value list row by row.
+class RowBuilder {
+public:
+    explicit RowBuilder(ZPALIST_handle_typ* list) : rows_(list) {}
+    CM_RC append(const char* key, const char* value);
+
+private:
+    zpalist::Builder rows_;
+};
+
+// Parses one table line (GM_param_parse_str, or its option-1 form) and appends its row through
+// the builder. 1 (row stored or nothing to store), 2 key too long, 48 a section header (option 1).
+CM_RC parse_line(zpalist::Builder& rows, const char* text, bool option1, int force_upper_case);
 
 // Reading a flat content into a list (the list is initialised first).
 CM_RC parse_flat(ZPALIST_handle_typ* list, const std::string& content, std::size_t piece, bool option1, int force_upper_case);

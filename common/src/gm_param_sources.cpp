@@ -3,6 +3,7 @@
 #include "gm_param.h"
 #include "gm_param_internal.h"
 #include "os_diag.h"
+#include "os_logical_internal.h"
 
 #include <cstring>
 #include <string>
@@ -27,6 +28,7 @@ CM_RC load_valuelist(ZPALIST_handle_typ* list, const char* value, const char* se
     if (DIAG_debug_level() >= 5 || DIAG_buffered_level() >= 5)
         DIAG_TRACE(5, "Value:'%s', sep='%s'", loggable_value_list(value, separator).c_str(), separator);
     ZPALIST_init(list);
+    zpalist::Builder rows(list);
     const std::string text(value, strnlen(value, kValueListMax));
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -37,8 +39,7 @@ CM_RC load_valuelist(ZPALIST_handle_typ* list, const char* value, const char* se
         const std::string entry = text.substr(pos, end - pos);
         DIAG_TRACE(5, "Value: '%s'", loggable_line(entry).c_str());
         // An entry that does not parse (a key too long) is skipped.
-        if (option1) GM_param_parse_str_option1(list, entry.c_str(), force_upper_case);
-        else GM_param_parse_str(list, entry.c_str());
+        parse_line(rows, entry.c_str(), option1, option1 ? force_upper_case : 1);
         pos = end;
     }
     return CM_RC_OK;
@@ -53,12 +54,13 @@ void merge_and_free(ZPALIST_handle_typ* list, ZPALIST_handle_typ* more) {
 CM_RC load_args(ZPALIST_handle_typ* list, int argc, char** argv) {
     DIAG_TRACE(4, "GM_PARAM_load_argv");
     ZPALIST_init(list);
+    zpalist::Builder rows(list);
     for (int i = 1; argv && i < argc && argv[i] && argv[i][0] == '-'; i += 2) {
         if (i + 1 >= argc || !argv[i + 1]) break;  // a key without a value is dropped
         std::string key = cut_name(argv[i] + 1);
         to_upper(key);
         std::vector<char> row = make_row(key, argv[i + 1]);
-        const CM_RC rc = ZPALIST_append(list, row.data(), static_cast<unsigned int>(row.size()));
+        const CM_RC rc = rows.append(row.data(), static_cast<unsigned int>(row.size()));
         if (rc != CM_RC_OK) {
             ZPALIST_clear(list);
             return rc;
@@ -116,8 +118,10 @@ CM_RC GM_PARAM_load_env(ZPALIST_handle_typ* list) {
     try {
         ZPALIST_init(list);
         const std::string prefix = config_value("ORVENV_PREFIX");
+        zpalist::Builder rows(list);
+        std::lock_guard<std::recursive_mutex> environment(os_logical::environment_lock());
         for (char** entry = environ; entry && *entry; ++entry) {
-            if (std::strncmp(*entry, prefix.c_str(), prefix.size()) == 0) GM_param_parse_str(list, *entry + prefix.size());
+            if (std::strncmp(*entry, prefix.c_str(), prefix.size()) == 0) parse_line(rows, *entry + prefix.size(), false, 1);
         }
     } catch (...) {
     }

@@ -47,8 +47,8 @@ void free_sections(ZPALIST_handle_typ* list) {
 
 namespace {
 
-CM_RC append_section(ZPALIST_handle_typ* list, GM_PARAM_subtable_row& section) {
-    const CM_RC rc = ZPALIST_append(list, &section, sizeof section);
+CM_RC append_section(zpalist::Builder& sections, GM_PARAM_subtable_row& section) {
+    const CM_RC rc = sections.append(&section, sizeof section);
     if (rc != CM_RC_OK) ZPALIST_clear(&section.list);
     return rc;
 }
@@ -57,7 +57,9 @@ CM_RC append_section(ZPALIST_handle_typ* list, GM_PARAM_subtable_row& section) {
 
 CM_RC parse_sectioned(ZPALIST_handle_typ* list, const std::string& content) {
     ZPALIST_init(list);
+    zpalist::Builder sections(list);
     GM_PARAM_subtable_row open{};
+    zpalist::Builder open_rows(&open.list);
     bool have_open = false;
     // Whole lines are read, however long: a row written with the longest value (key field, two
     // blanks, 2048 characters) comes back as one row.
@@ -80,8 +82,9 @@ CM_RC parse_sectioned(ZPALIST_handle_typ* list, const std::string& content) {
         DIAG_TRACE(6, "value: (%d)'%.100s'", static_cast<int>(parsed.value.size()),
                    loggable_value(parsed.key.c_str(), parsed.value.c_str()));
         if (GM_PARAM_IsSubtable(parsed.key.c_str()) == CM_RC_OK) {
-            if (have_open && append_section(list, open) != CM_RC_OK) return CM_RC_FAIL;
+            if (have_open && append_section(sections, open) != CM_RC_OK) return CM_RC_FAIL;
             open = GM_PARAM_subtable_row{};
+            open_rows = zpalist::Builder(&open.list);
             std::string name = GM_PARAM_Get_SubtableName(parsed.key.data());
             if (name.size() > static_cast<std::size_t>(kKeyMax)) name.resize(kKeyMax);
             to_upper(name);
@@ -91,12 +94,12 @@ CM_RC parse_sectioned(ZPALIST_handle_typ* list, const std::string& content) {
         }
         if (!have_open) continue;  // rows before the first header belong to no section
         std::vector<char> row = make_row(parsed.key, parsed.value);
-        if (ZPALIST_append(&open.list, row.data(), static_cast<unsigned int>(row.size())) != CM_RC_OK) {
+        if (open_rows.append(row.data(), static_cast<unsigned int>(row.size())) != CM_RC_OK) {
             ZPALIST_clear(&open.list);
             return CM_RC_FAIL;
         }
     }
-    if (have_open && append_section(list, open) != CM_RC_OK) return CM_RC_FAIL;
+    if (have_open && append_section(sections, open) != CM_RC_OK) return CM_RC_FAIL;
     return CM_RC_OK;
 }
 
@@ -181,14 +184,10 @@ CM_RC GM_PARAM_subtable_list_set(ZPALIST_handle_typ* list, const char* subtable_
         } catch (...) {
             return CM_RC_FAIL;
         }
-        const CM_RC rc = ZPALIST_append(list, &fresh, sizeof fresh);
+        zpalist::Builder sections(list);
+        const CM_RC rc = sections.append(&fresh, sizeof fresh);
         if (rc != CM_RC_OK) return rc;
-        // The new section is the last element.
-        ZPALIST_handle_typ walker = *list;
-        ZPALIST_reset(&walker);
-        void* element = nullptr;
-        unsigned int size = 0;
-        while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) section = static_cast<GM_PARAM_subtable_row*>(element);
+        section = static_cast<GM_PARAM_subtable_row*>(sections.last()->ptr);
     }
     return GM_PARAM_list_set(&section->list, key, value);
 }

@@ -16,6 +16,7 @@
 
 #include "gc_wrapper.h"
 #include "os_diag.h"
+#include "zpalist_internal.h"
 
 namespace {
 
@@ -184,12 +185,13 @@ bool outputs_usable(const char* function, const char* value, int value_size, con
 
 struct ListParse {
     std::string parent;
-    ZPALIST_handle_typ* list;
+    zpalist::Builder rows{nullptr};  // the caller's list, rows appended in document order
     bool in_parent = false;
     bool has_name = false;     // a leaf candidate's name is remembered
     std::string name;          // its first GM_XML_NAME_MAX + 1 characters
     size_t name_len = 0;       // its real length
     std::string text;          // the current text, kept up to GM_XML_LIST_VALUE_MAX + 1
+    std::string row;           // the row being added
     size_t text_len = 0;       // its real length
     bool over_length = false;
     bool append_failed = false;
@@ -216,10 +218,11 @@ void GM_XML_ActOnCharacterDataForList(void* data, const XML_Char* s, int len) {
 }
 
 void append_row(ListParse* st) {
-    std::string row(GM_XML_ROW_NAME_SIZE + st->text.size() + 1, '\0');
+    std::string& row = st->row;  // one buffer for every row of the parse
+    row.assign(GM_XML_ROW_NAME_SIZE + st->text.size() + 1, '\0');
     std::memcpy(row.data(), st->name.data(), st->name.size());
     std::memcpy(row.data() + GM_XML_ROW_NAME_SIZE, st->text.data(), st->text.size());
-    if (ZPALIST_append(st->list, row.data(), static_cast<unsigned int>(row.size())) != CM_RC_OK) {
+    if (st->rows.append(row.data(), static_cast<unsigned int>(row.size())) != CM_RC_OK) {
         DIAG_ERROR("GM_XML_ParseBuf2List: failed to add the row of '%s'", st->name.c_str());
         st->append_failed = true;
     }
@@ -259,7 +262,7 @@ CM_RC parse_list(const char* function, const char* xml, const char* parent, ZPAL
     ZPALIST_init(list);
     ListParse st;
     st.parent = cut_name(parent);
-    st.list = list;
+    st.rows = zpalist::Builder(list);
     XML_SetUserData(parser.get(), &st);
     XML_SetElementHandler(parser.get(), GM_XML_ActOnStartForList, GM_XML_ActOnEndForList);
     XML_SetCharacterDataHandler(parser.get(), GM_XML_ActOnCharacterDataForList);

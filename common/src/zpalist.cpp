@@ -1,5 +1,6 @@
 /* The generic list of the agent library: element allocation, linking, the cursor walk and the
- * frees. Every element and its copy are owned here; each allocation and free is traced at level 6. */
+ * frees, and the builder that appends in order at a constant cost. Every element and its copy are
+ * owned here; each allocation and free is traced at level 6. */
 #include "zpalist.h"
 
 #include <climits>
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "os_diag.h"
+#include "zpalist_internal.h"
 
 namespace {
 
@@ -26,24 +28,18 @@ void free_entry(ZPALIST_entry_typ* entry, const char* function_name) {
     std::free(entry);
 }
 
-}  // namespace
-
-extern "C" {
-
-CM_RC ZPA_list_insert_ptr(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after, void* ptr, unsigned int size) {
-    if (list == nullptr) return CM_RC_FAIL;
+// Allocates the element and its zero-filled copy and links it after `after` (null: at the head).
+// The caller has checked the list and `after`. Returns the element, or null (list unchanged).
+ZPALIST_entry_typ* link_copy(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after, const void* ptr, unsigned int size) {
     /* The element keeps its size as an int. */
-    if (size > static_cast<unsigned int>(INT_MAX) || (ptr == nullptr && size > 0)) return CM_RC_FAIL;
-    /* A cursor left over from an element freed through another handle must not be linked to. */
-    if (list->first != nullptr && after != nullptr && !list_holds(list, after)) return CM_RC_FAIL;
-
+    if (size > static_cast<unsigned int>(INT_MAX) || (ptr == nullptr && size > 0)) return nullptr;
     auto* entry = static_cast<ZPALIST_entry_typ*>(std::malloc(sizeof(ZPALIST_entry_typ)));
-    if (entry == nullptr) return CM_RC_FAIL;
+    if (entry == nullptr) return nullptr;
     DIAG_TRACE(6, "malloc #1 in ZPA_list_insert_ptr : %lx", addr(entry));
     void* copy = std::calloc(static_cast<size_t>(size) + 1, 1);
     if (copy == nullptr) {
         std::free(entry);
-        return CM_RC_FAIL;
+        return nullptr;
     }
     DIAG_TRACE(6, "malloc #2 in ZPA_list_insert_ptr : %lx", addr(copy));
     if (size > 0) std::memcpy(copy, ptr, size);
@@ -65,13 +61,53 @@ CM_RC ZPA_list_insert_ptr(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after, vo
         list->first->prev = entry;
         list->first = entry;
     }
+    return entry;
+}
+
+}  // namespace
+
+namespace zpalist {
+
+Builder::Builder(ZPALIST_handle_typ* list) : list_(list) {
+    if (list_ == nullptr) return;
+    for (ZPALIST_entry_typ* e = list_->first; e != nullptr; e = e->next) last_ = e;
+}
+
+CM_RC Builder::append(const void* ptr, unsigned int size) {
+    if (list_ == nullptr) return CM_RC_FAIL;
+    ZPALIST_entry_typ* entry = link_copy(list_, last_, ptr, size);
+    if (entry == nullptr) return CM_RC_FAIL;
+    last_ = entry;
     return CM_RC_OK;
+}
+
+}  // namespace zpalist
+
+extern "C" {
+
+CM_RC ZPA_list_insert_ptr(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after, void* ptr, unsigned int size) {
+    if (list == nullptr) return CM_RC_FAIL;
+    /* A cursor left over from an element freed through another handle must not be linked to. */
+    if (list->first != nullptr && after != nullptr && !list_holds(list, after)) return CM_RC_FAIL;
+    return link_copy(list, after, ptr, size) != nullptr ? CM_RC_OK : CM_RC_FAIL;
 }
 
 CM_RC ZPA_list_delete_ptr(ZPALIST_handle_typ* list, ZPALIST_entry_typ* entry) {
     if (list == nullptr) return CM_RC_FAIL;
     if (entry == nullptr || !list_holds(list, entry)) return CM_RC_END;
+    zpalist::erase(list, entry);
+    return CM_RC_OK;
+}
 
+}  // extern "C"
+
+namespace zpalist {
+
+ZPALIST_entry_typ* insert_after(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after, const void* ptr, unsigned int size) {
+    return list == nullptr ? nullptr : link_copy(list, after, ptr, size);
+}
+
+void erase(ZPALIST_handle_typ* list, ZPALIST_entry_typ* entry) {
     if (entry->prev != nullptr)
         entry->prev->next = entry->next;
     else
@@ -80,8 +116,11 @@ CM_RC ZPA_list_delete_ptr(ZPALIST_handle_typ* list, ZPALIST_entry_typ* entry) {
     if (list->curr == entry) list->curr = entry->prev;
     if (list->count > 0) list->count--;
     free_entry(entry, "ZPA_list_delete_ptr");
-    return CM_RC_OK;
 }
+
+}  // namespace zpalist
+
+extern "C" {
 
 CM_RC ZPALIST_init(ZPALIST_handle_typ* list) {
     if (list == nullptr) return CM_RC_FAIL;

@@ -28,6 +28,7 @@
 #include <ctime>
 #include <string>
 
+#include "bca_api.h"
 #include "gm_param.h"
 #include "gm_time.h"
 #include "os_comm_internal.h"
@@ -288,6 +289,34 @@ std::string line_host(OS_COMM_who_typ who, const char* node) {
     return host;
 }
 
+/* One receive on a session: through the SSL session when it has a profile (its would-block answer
+ * becomes EAGAIN, a fatal answer a closed connection), else recv. */
+ssize_t receive(OS_COMM_sess_typ* sess, void* buffer, int size, const char* op) {
+    if (!sess->ssl_profile) return recv(sess->fd, buffer, static_cast<size_t>(size), 0);
+    const int n = BCA_Read(sess->ssl_profile, sess, static_cast<char*>(buffer), size);
+    if (n == ESS_WOULD_BLOCK) {
+        errno = EAGAIN;
+        return -1;
+    }
+    if (n < 0) {
+        DIAG_ERROR("%s: BCA_Read returned fatal error : %d", op, n);
+        return 0;
+    }
+    return n;
+}
+
+/* One send on a session, through the SSL session when it has a profile. */
+ssize_t transmit(OS_COMM_sess_typ* sess, const char* buffer, int size) {
+    if (!sess->ssl_profile) return send(sess->fd, buffer, static_cast<size_t>(size), MSG_NOSIGNAL);
+    const int n = BCA_Write(sess->ssl_profile, sess, const_cast<char*>(buffer), size);
+    if (n == ESS_WOULD_BLOCK) {
+        errno = EAGAIN;
+        return -1;
+    }
+    if (n < 0) errno = EPIPE;
+    return n < 0 ? -1 : n;
+}
+
 CM_RC finish_open(int fd, const char* op) {
     open_fd = fd;
     install_sigpipe_handler(op);
@@ -334,6 +363,12 @@ CM_RC open_server_session(OS_COMM_line_typ* line, OS_COMM_sess_typ* sess) {
     sess->fd = fd;
     if (!set_nonblocking(fd)) {
         DIAG_ERROR("setting server socket to non blocking failed, error: %s", errno_text(errno).c_str());
+        return CM_RC_FAIL;
+    }
+    if (sess->ssl_profile && OS_COMM_sess_ssl_accept(sess) != CM_RC_OK) {
+        DIAG_ERROR("Failed in SSL accept.");
+        BCA_Terminate(sess->ssl_profile, sess);
+        OS_COMM_sess_close(sess);
         return CM_RC_FAIL;
     }
     if (sess->proc == OS_COMM_PROC_RU) return CM_RC_OK;
@@ -438,6 +473,12 @@ CM_RC OS_COMM_sess_open(OS_COMM_line_typ* line_id, OS_COMM_sess_typ* sess_id) {
     switch (line_id->who) {
         case OS_COMM_CLIENT:
             rc = open_duplicate_session(line_id, sess_id, "client");
+            if (rc == CM_RC_OK && sess_id->ssl_profile && os_comm_sess_ssl_connect(sess_id) != CM_RC_OK) {
+                DIAG_ERROR("%s: Failed in SSL connect.", "OS_COMM_sess_open");
+                BCA_Terminate(sess_id->ssl_profile, sess_id);
+                OS_COMM_sess_close(sess_id);
+                return CM_RC_FAIL;
+            }
             break;
         case OS_COMM_SERVER:
         case OS_COMM_SERVER_FIND_PORT:
@@ -445,6 +486,10 @@ CM_RC OS_COMM_sess_open(OS_COMM_line_typ* line_id, OS_COMM_sess_typ* sess_id) {
             break;
         case OS_COMM_INETD:
             rc = open_duplicate_session(line_id, sess_id, "server");
+            if (rc == CM_RC_OK && sess_id->ssl_profile && OS_COMM_sess_ssl_accept(sess_id) != CM_RC_OK) {
+                DIAG_ERROR("(-AG-) Exitting...");
+                std::exit(1);
+            }
             break;
         default:
             DIAG_ERROR("Unknown mode %d", static_cast<int>(line_id->who));
@@ -462,7 +507,7 @@ int OS_COMM_sess_read(OS_COMM_sess_typ* sess_id, void* message, int size) {
     char* buffer = static_cast<char*>(message);
     int got = 0;
     while (got < size) {
-        const ssize_t n = recv(sess_id->fd, buffer + got, static_cast<size_t>(size - got), 0);
+        const ssize_t n = receive(sess_id, buffer + got, size - got, op);
         if (n > 0) {
             got += static_cast<int>(n);
             continue;
@@ -494,7 +539,7 @@ int OS_COMM_sess_read_all(OS_COMM_sess_typ* sess_id, void* message, int size) {
     if (!sess_id || !message || size <= 0) return -1;
     sess_id->error = 0;
     for (;;) {
-        const ssize_t n = recv(sess_id->fd, message, static_cast<size_t>(size), 0);
+        const ssize_t n = receive(sess_id, message, size, op);
         if (n >= 0) {
             if (n > 0 && (DIAG_debug_level() >= 4 || DIAG_buffered_level() >= 4)) {
                 const char* text = static_cast<const char*>(message);
@@ -528,7 +573,7 @@ CM_RC OS_COMM_sess_write(OS_COMM_sess_typ* sess_id, void* message, int size) {
     int sent = 0;
     while (sent < size) {
         const int piece = size - sent < chunk ? size - sent : chunk;
-        const ssize_t n = send(sess_id->fd, buffer + sent, static_cast<size_t>(piece), MSG_NOSIGNAL);
+        const ssize_t n = transmit(sess_id, buffer + sent, piece);
         if (n >= 0) {
             sent += static_cast<int>(n);
             continue;
@@ -550,6 +595,12 @@ CM_RC OS_COMM_sess_write(OS_COMM_sess_typ* sess_id, void* message, int size) {
 
 CM_RC OS_COMM_sess_close(OS_COMM_sess_typ* sess_id) {
     if (!sess_id) return CM_RC_OK;
+    if (sess_id->ssl_profile && sess_id->ssl_is_established) {
+        if (BCA_Terminate(sess_id->ssl_profile, sess_id) != 0)
+            DIAG_ERROR("%s: BCA_Terminate: Unable to close session %d", "OS_COMM_sess_close",
+                       BCA_GetSid(sess_id->ssl_profile, sess_id));
+        sess_id->ssl_is_established = 0;
+    }
     if (sess_id->fd >= 0) {
         forget(sess_id->fd);
         close(sess_id->fd);

@@ -11,7 +11,7 @@
 #include "os_file.h" /* PATHNAME_D_typ */
 
 /* A secure-communication profile of the security library; null means plain TCP. */
-typedef struct BCA_PRF BCA_PRF;
+typedef struct BCA_PRF_tag BCA_PRF;
 
 typedef enum {
     OS_COMM_SERVER = 0,
@@ -137,7 +137,12 @@ void OS_comm_sighandler(int signal_number);
 
 /* SSL decision, set-up and the IP allow-list. */
 orv_boolean OS_COMM_get_current_ssl_mode(OS_COMM_proc_typ proc);
+/* The line's SSL profile: the process's client or server pair of policy and profile, made on
+ * first need from ./data/SSL/cert/site.plc and ag.plc and kept for the rest of the process. */
 CM_RC OS_COMM_ssl_init(OS_COMM_line_typ* line_id);
+/* Handshakes on a session's socket; 1 with ssl_is_established set, else 2. */
+CM_RC os_comm_sess_ssl_connect(OS_COMM_sess_typ* sess_id);
+CM_RC OS_COMM_sess_ssl_accept(OS_COMM_sess_typ* sess_id);
 CM_RC OS_COMM_is_IP_authorized(char* ip);
 CM_RC OS_COMM_check_IP_authorized(OS_COMM_sess_typ* sess_id);
 CM_RC OS_COMM_validate_commopt(char* key, char* value);

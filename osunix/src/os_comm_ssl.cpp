@@ -1,10 +1,21 @@
-/* SSL decision and IP allow-list of the TCP sessions: whether a line to a kind of peer runs over
- * SSL (COMMOPT, PERSISTENT_CONNECTION), the COMMOPT check, the SSL profile set-up, the server's
- * allow-list AUTHORIZED_ORV_IP and the server host named by a session's peer address. */
+/* SSL of the TCP sessions and the IP allow-list: whether a line to a kind of peer runs over SSL
+ * (COMMOPT, PERSISTENT_CONNECTION), the COMMOPT check, the process's client and server pairs of
+ * security policy and secure-communication profile (made once from ./data/SSL/cert/site.plc and
+ * ag.plc), the client and server handshakes on non-blocking sockets, the server's allow-list
+ * AUTHORIZED_ORV_IP and the server host named by a session's peer address. */
+#include <poll.h>
+
+#include <cerrno>
+
+#include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <cstring>
 #include <string>
 
+#include "bca_api.h"
+#include "ess.h"
+#include "ess_policy.h"
 #include "gm_param.h"
 #include "os_comm.h"
 #include "os_comm_internal.h"
@@ -15,6 +26,35 @@ namespace {
 
 constexpr char kLoopback[] = "127.0.0.1";
 constexpr int kServerHostMax = 50;
+constexpr char kSitePolicy[] = "./data/SSL/cert/site.plc";
+constexpr char kAppsPolicy[] = "./data/SSL/cert/ag.plc";
+constexpr int kEssNotImplemented = -2;
+constexpr int kConnectRounds = 10;
+constexpr int kConnectWaitMs = 6000;
+constexpr int kAcceptWaitMs = 60000;
+
+/* A policy and the profile it made, kept for the rest of the process once made. */
+struct Pair {
+    ESS_Policy* policy = nullptr;
+    BCA_PRF* profile = nullptr;
+};
+std::mutex pairs_mutex;
+Pair client_pair, server_pair;
+
+/* Deletes a policy that could not give a profile; the library start it needed ends with it. */
+CM_RC give_up(ESS_Policy* policy) {
+    if (policy) ESS_Policy_Delete(policy);
+    ESS_End();
+    return CM_RC_FAIL;
+}
+
+/* Waits up to ms for the session's socket to become readable, again when interrupted. */
+int wait_readable(int fd, int ms) {
+    for (;;) {
+        const int rc = os_comm::wait_ready(fd, POLLIN, ms);
+        if (rc >= 0 || errno != EINTR) return rc;
+    }
+}
 
 /* The letter after "SSL=" in a COMMOPT value; 0 when there is none. */
 char ssl_letter(const std::string& value) {
@@ -69,9 +109,152 @@ orv_boolean OS_COMM_get_current_ssl_mode(OS_COMM_proc_typ proc) {
 }
 
 CM_RC OS_COMM_ssl_init(OS_COMM_line_typ* line_id) {
-    if (line_id) line_id->ssl_profile = nullptr;
-    DIAG_ERROR("SLL is not implemented for the platform");
-    return CM_RC_FAIL;
+    static const char* op = "OS_COMM_ssl_init";
+    if (!line_id) return CM_RC_FAIL;
+    line_id->ssl_profile = nullptr;
+    int role = -1;
+    switch (line_id->who) {
+        case OS_COMM_CLIENT:
+            role = ESS_POLICY_ROLE_CLIENT;
+            break;
+        case OS_COMM_SERVER:
+        case OS_COMM_SERVER_FIND_PORT:
+        case OS_COMM_INETD:
+            role = ESS_POLICY_ROLE_SERVER;
+            break;
+    }
+    std::lock_guard<std::mutex> lock(pairs_mutex);
+    Pair& pair = role == ESS_POLICY_ROLE_CLIENT ? client_pair : server_pair;
+    if (role >= 0 && pair.profile) {
+        if (role == ESS_POLICY_ROLE_SERVER) DIAG_TRACE(4, "SSL profile for server already initialized.");
+        line_id->ssl_profile = pair.profile;
+        return CM_RC_OK;
+    }
+    const int started = ESS_Init();
+    if (started == kEssNotImplemented) {
+        DIAG_ERROR("SLL is not implemented for the platform");
+        return CM_RC_FAIL;
+    }
+    if (started != 0) {
+        DIAG_ERROR("Calling ESS_Init failed with: %d", started);
+        return CM_RC_FAIL;
+    }
+    if (role < 0) {
+        DIAG_ERROR("Invalid profile type request.");
+        return give_up(nullptr);
+    }
+    ESS_Policy* policy = ESS_Policy_New(kSitePolicy, kAppsPolicy, role);
+    if (!policy) {
+        DIAG_ERROR("unable to create policy site %s, apps %s", kSitePolicy, kAppsPolicy);
+        return give_up(nullptr);
+    }
+    ESS_Policy_SetModuleVersion(policy, nullptr);
+    if (ESS_Policy_InitSecurityPolicy(policy) != 0) {
+        DIAG_ERROR("unable to initialize policy %s, %s", kAppsPolicy, ESS_Policy_GetLastError(policy));
+        return give_up(policy);
+    }
+    if (ESS_Policy_BootStrapEE(policy, nullptr) != 0) {
+        DIAG_ERROR("unable to bootstrap policy %s, %s", kAppsPolicy, ESS_Policy_GetLastError(policy));
+        return give_up(policy);
+    }
+    const int level = ESS_Policy_GetLevel(policy);
+    if (level <= 0) {
+        DIAG_ERROR("Server can run only under security level > 0");
+        return give_up(policy);
+    }
+    char* module = ESS_Policy_GetModule(policy);
+    if (!module) {
+        DIAG_ERROR("security module not loaded, for level %d", level);
+        return give_up(policy);
+    }
+    ESS_Policy_FreePtr(policy, module);
+    BCA_PRF* profile = ESS_Policy_GetBCA(policy);
+    if (!profile) {
+        /* The policy's own reason: there is no profile to ask. */
+        const char* reason = ESS_Policy_GetLastError(policy);
+        DIAG_ERROR("Error creating BCA Profile for policy site %s, apps %s, error %s\n", kSitePolicy, kAppsPolicy,
+                   reason ? reason : "");
+        return give_up(policy);
+    }
+    pair.policy = policy;
+    pair.profile = profile;
+    line_id->ssl_profile = profile;
+    DIAG_TRACE(4, "%s: SSL profile ready for the %s side", op, role == ESS_POLICY_ROLE_CLIENT ? "client" : "server");
+    return CM_RC_OK;
+}
+
+CM_RC os_comm_sess_ssl_connect(OS_COMM_sess_typ* sess_id) {
+    static const char* op = "os_comm_sess_ssl_connect";
+    if (!sess_id) return CM_RC_FAIL;
+    sess_id->ssl_is_established = 0;
+    if (!sess_id->ssl_profile) {
+        DIAG_ERROR("%s: SSL profile is NULL", op);
+        return CM_RC_FAIL;
+    }
+    char empty[] = "";
+    int rc = BCA_Connect(sess_id->ssl_profile, 1, sess_id, nullptr, nullptr, empty, empty);
+    if (rc < 0 && rc != ESS_WOULD_BLOCK) {
+        DIAG_ERROR("%s: BCA_Connect: Unable to set client server session sid %d", op,
+                   BCA_GetSid(sess_id->ssl_profile, sess_id));
+        return CM_RC_FAIL;
+    }
+    for (int round = 0; rc <= 0 && round < kConnectRounds; ++round) {
+        wait_readable(sess_id->fd, kConnectWaitMs);
+        rc = BCA_Connect(sess_id->ssl_profile, 2, sess_id, nullptr, nullptr, empty, empty);
+        if (rc < 0 && rc != ESS_WOULD_BLOCK) {
+            DIAG_ERROR("%s: SSL session failed.", op);
+            return CM_RC_FAIL;
+        }
+    }
+    if (rc <= 0) {
+        DIAG_ERROR("%s: reached max retries number.", op);
+        return CM_RC_FAIL;
+    }
+    sess_id->ssl_is_established = 1;
+    return CM_RC_OK;
+}
+
+CM_RC OS_COMM_sess_ssl_accept(OS_COMM_sess_typ* sess_id) {
+    static const char* op = "OS_COMM_sess_ssl_accept";
+    if (!sess_id) return CM_RC_FAIL;
+    sess_id->ssl_is_established = 0;
+    BCA_PRF* profile = sess_id->ssl_profile;
+    if (!profile) {
+        DIAG_ERROR("%s: SSL profile is NULL", op);
+        return CM_RC_FAIL;
+    }
+    char empty[] = "";
+    int rc = BCA_Accept(profile, 1, sess_id, nullptr, nullptr, empty);
+    if (rc < 0 && rc != ESS_WOULD_BLOCK) {
+        DIAG_ERROR("%s: Unable to create new server session", op);
+        return CM_RC_FAIL;
+    }
+    ESS_Option in{}, out{};
+    in.opcode = ESS_OPT_LAST_ERROR;
+    if (BCA_SessionOption(profile, sess_id, &in, &out) != 0) {
+        DIAG_ERROR("%s: BCA_SessionOption   failed", op);
+        return CM_RC_FAIL;
+    }
+    /* A peer that connects and never finishes the handshake is given the line's time-out in all. */
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(sess_id->timeout_interval);
+    while (!BCA_IsEstablished(profile, sess_id)) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            DIAG_ERROR("%s: SSL session failed.", op);
+            return CM_RC_FAIL;
+        }
+        wait_readable(sess_id->fd, static_cast<int>(left < kAcceptWaitMs ? left : kAcceptWaitMs));
+        rc = BCA_Accept(profile, 2, sess_id, nullptr, nullptr, empty);
+        if (rc < 0 && rc != ESS_WOULD_BLOCK) {
+            DIAG_ERROR("%s: SSL session failed.", op);
+            return CM_RC_FAIL;
+        }
+    }
+    sess_id->ssl_is_established = 1;
+    DIAG_TRACE(4, "%s: SSL session established, fd = %d, session id = %d", op, sess_id->fd,
+               BCA_GetSid(profile, sess_id));
+    return CM_RC_OK;
 }
 
 CM_RC OS_COMM_is_IP_authorized(char* ip) {

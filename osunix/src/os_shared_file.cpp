@@ -197,13 +197,6 @@ CM_RC read_path(const std::string& path, std::string& content, struct stat* stat
     return rc;
 }
 
-void sync_folder(const std::string& dir) {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    (void)::fsync(fd);
-    ::close(fd);
-}
-
 }  // namespace
 
 struct FileLock::Held {
@@ -536,7 +529,6 @@ CM_RC FileLock::rewrite(std::string_view content, struct stat* written) {
         DIAG_ERROR("%s: cannot rewrite '%s', the file is kept as it was: %s", "os_shared", h.key.c_str(), std::strerror(err));
         return CM_RC_FAIL;
     }
-    sync_folder(folder_of(h.key));
     if (h.data_locked) {
         Entry& e = *h.entry;
         std::lock_guard<std::mutex> lk(e.m);
@@ -621,6 +613,11 @@ CM_RC remove_file(const std::string& path) {
     return lock.remove();
 }
 
-std::string temp_prefix(const std::string& path) { return "." + name_of(path) + ".tmp"; }
+std::string temp_prefix(const std::string& path) {
+    std::string prefix(1, '.');
+    prefix += name_of(path);
+    prefix += ".tmp";
+    return prefix;
+}
 
 }  // namespace os_shared

@@ -7,6 +7,11 @@
 // the profile's mconf says ("retries=N"). Every entry called is appended to the journal file named
 // by QELBCA_JOURNAL (an entry called with another profile than one of its own is marked
 // "!profile"); no secret reaches the journal. Links nothing of the product.
+// TLS mode: an mconf that also names ";cert=<pem>;key=<pem>" (a server's own certificate) or
+// ";ca=<pem>" (the authority a client checks the server against) runs OpenSSL on the socket of the
+// connection handle's first field instead of passing bytes through: handshakes answer 1 when the
+// session stands, -32 while they wait for the peer, -1 on failure (the reason in the last error);
+// reads and writes answer -32 when the socket would block and 0 when the peer has closed.
 #define _GNU_SOURCE 1
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -21,6 +26,9 @@
 #include <map>
 #include <set>
 #include <string>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 
 #include "bca_functions.h"
 #include "qel_testmod.h"
@@ -37,6 +45,7 @@ struct Session {
     ESS_WriteProc wproc = nullptr;
     bool established = false;
     int id = 0;
+    SSL* ssl = nullptr;  // TLS mode
 };
 
 struct Profile {
@@ -52,6 +61,9 @@ struct Profile {
     std::map<void*, Session> sessions;
     std::set<void*> handed_out;  // secrets given to the caller, freed by CleanUp
     int next_sid = 1;
+    std::string cert, key, ca;  // TLS mode when any is set
+    SSL_CTX* tls = nullptr;
+    bool tls_mode() const { return !cert.empty() || !ca.empty(); }
 };
 
 struct ProviderSession {
@@ -194,6 +206,20 @@ void* create(bool server, char* host, unsigned short port, char* dconf, char* mc
     p->server = server;
     p->dir = dconf && *dconf ? dconf : ".";
     if (mconf && std::strncmp(mconf, "retries=", 8) == 0) p->retries = std::atoi(mconf + 8);
+    const std::string settings = mconf ? mconf : "";
+    for (size_t at = 0; at < settings.size();) {
+        size_t end = settings.find(';', at);
+        if (end == std::string::npos) end = settings.size();
+        const std::string item = settings.substr(at, end - at);
+        const size_t eq = item.find('=');
+        if (eq != std::string::npos) {
+            const std::string name = item.substr(0, eq), value = item.substr(eq + 1);
+            if (name == "cert") p->cert = value;
+            if (name == "key") p->key = value;
+            if (name == "ca") p->ca = value;
+        }
+        at = end + 1;
+    }
     p->remaining = p->retries;
     if (status) *status = 0;
     return p;
@@ -245,20 +271,105 @@ int handshake(Profile* p, Session& s) {
     return 0;
 }
 
-int open_session(void* prf, const char* entry, void* h, ESS_ReadProc rproc, ESS_WriteProc wproc) {
+std::string tls_error() {
+    char text[256] = {};
+    ERR_error_string_n(ERR_get_error(), text, sizeof text);
+    ERR_clear_error();
+    return text;
+}
+
+/* The profile's TLS context, made on first use: a server presents its certificate, a client checks
+ * the server's against its authority. */
+SSL_CTX* tls_context(Profile* p) {
+    if (p->tls) return p->tls;
+    SSL_CTX* ctx = SSL_CTX_new(p->server ? TLS_server_method() : TLS_client_method());
+    if (!ctx) return nullptr;
+    bool ok = true;
+    if (!p->cert.empty())
+        ok = SSL_CTX_use_certificate_chain_file(ctx, p->cert.c_str()) == 1 &&
+             SSL_CTX_use_PrivateKey_file(ctx, (p->key.empty() ? p->cert : p->key).c_str(), SSL_FILETYPE_PEM) == 1;
+    if (ok && !p->ca.empty()) {
+        ok = SSL_CTX_load_verify_locations(ctx, p->ca.c_str(), nullptr) == 1;
+        if (!p->server) SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    }
+    SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    if (!ok) {
+        fail(p, "TLS set-up: " + tls_error());
+        SSL_CTX_free(ctx);
+        return nullptr;
+    }
+    p->tls = ctx;
+    return ctx;
+}
+
+/* Answer of an OpenSSL call that did not complete: -32 while the socket would block, 0 when the
+ * peer closed, -1 otherwise. */
+int tls_answer(Profile* p, SSL* ssl, int rc) {
+    switch (SSL_get_error(ssl, rc)) {
+        case SSL_ERROR_WANT_READ:
+        case SSL_ERROR_WANT_WRITE:
+            return ESS_WOULD_BLOCK;
+        case SSL_ERROR_ZERO_RETURN:
+            return 0;
+        case SSL_ERROR_SYSCALL:
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return ESS_WOULD_BLOCK;
+            return ERR_peek_error() ? fail(p, "TLS: " + tls_error()) : (rc == 0 ? 0 : fail(p, "TLS: connection lost"));
+        default:
+            return fail(p, "TLS: " + tls_error());
+    }
+}
+
+int tls_handshake(Profile* p, Session& s) {
+    if (!s.ssl) {
+        SSL_CTX* ctx = tls_context(p);
+        if (!ctx) return -1;
+        s.ssl = SSL_new(ctx);
+        if (!s.ssl || SSL_set_fd(s.ssl, *static_cast<int*>(s.h)) != 1) return fail(p, "TLS: " + tls_error());
+        if (p->server)
+            SSL_set_accept_state(s.ssl);
+        else
+            SSL_set_connect_state(s.ssl);
+    }
+    const int rc = SSL_do_handshake(s.ssl);
+    if (rc == 1) {
+        s.established = true;
+        if (!s.id) s.id = p->next_sid++;
+        return 1;
+    }
+    const int answer = tls_answer(p, s.ssl, rc);
+    return answer == 0 ? fail(p, "TLS: the peer closed during the handshake") : answer;
+}
+
+void end_session(Session& s);
+
+/* options 1 starts a session on h (a stale one of an earlier connection at that address ends),
+ * 2 goes on with the handshake. */
+int open_session(void* prf, const char* entry, int options, void* h, ESS_ReadProc rproc, ESS_WriteProc wproc) {
     Profile* p = entered(prf, entry);
     if (!p) return -1;
     Session& s = p->sessions[h];
+    if (options == 1) {
+        end_session(s);
+        s = Session{};
+    }
     s.h = h;
     s.rproc = rproc;
     s.wproc = wproc;
+    if (p->tls_mode() && !rproc && !wproc) return tls_handshake(p, s);
     return handshake(p, s);
 }
-int Connect(void* prf, int, void* h, ESS_ReadProc rproc, ESS_WriteProc wproc, char*, char*) {
-    return open_session(prf, "Connect", h, rproc, wproc);
+
+void end_session(Session& s) {
+    if (!s.ssl) return;
+    SSL_shutdown(s.ssl);
+    SSL_free(s.ssl);
+    s.ssl = nullptr;
 }
-int Accept(void* prf, int, void* h, ESS_ReadProc rproc, ESS_WriteProc wproc, char*) {
-    return open_session(prf, "Accept", h, rproc, wproc);
+int Connect(void* prf, int options, void* h, ESS_ReadProc rproc, ESS_WriteProc wproc, char*, char*) {
+    return open_session(prf, "Connect", options, h, rproc, wproc);
+}
+int Accept(void* prf, int options, void* h, ESS_ReadProc rproc, ESS_WriteProc wproc, char*) {
+    return open_session(prf, "Accept", options, h, rproc, wproc);
 }
 int ModuleOption(void* prf, ESS_Option*, ESS_Option*) { return entered(prf, "ModuleOption") ? 0 : -1; }
 
@@ -293,12 +404,20 @@ int Write(void* prf, void* h, char* buf, int len) {
     Profile* p = entered(prf, "Write");
     Session* s = session_of(p, h);
     if (!s || !s->established) return p ? fail(p, "no session") : -1;
+    if (s->ssl) {
+        const int rc = SSL_write(s->ssl, buf, len);
+        return rc > 0 ? rc : tls_answer(p, s->ssl, rc);
+    }
     return pass_write(*s, buf, len);
 }
 int Read(void* prf, void* h, char* buf, int len) {
     Profile* p = entered(prf, "Read");
     Session* s = session_of(p, h);
     if (!s || !s->established) return p ? fail(p, "no session") : -1;
+    if (s->ssl) {
+        const int rc = SSL_read(s->ssl, buf, len);
+        return rc > 0 ? rc : tls_answer(p, s->ssl, rc);
+    }
     return pass_read(*s, buf, len);
 }
 char* ReadEvent(void* prf, void*, int* len) {
@@ -308,12 +427,18 @@ char* ReadEvent(void* prf, void*, int* len) {
 char* PacketBuffer(void* prf, void*, char* buf, int*) { return entered(prf, "PacketBuffer") ? buf : nullptr; }
 int Terminate(void* prf, void* h) {
     Profile* p = entered(prf, "Terminate");
-    return p && p->sessions.erase(h) ? 0 : -1;
+    Session* s = session_of(p, h);
+    if (!s) return -1;
+    end_session(*s);
+    p->sessions.erase(h);
+    return 0;
 }
 int Close(void* prf) {
     Profile* p = entered(prf, "Close");
     if (!p) return -1;
     for (void* secret : p->handed_out) std::free(secret);
+    for (auto& [h, s] : p->sessions) end_session(s);
+    if (p->tls) SSL_CTX_free(p->tls);
     p->magic = 0;
     delete p;
     return 0;

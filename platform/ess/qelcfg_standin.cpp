@@ -3,8 +3,10 @@
 // policy hands it, answers from them, and appends every entry called to the journal file named by
 // QELCFG_JOURNAL, one line each. GetBCA loads the secure-communication provider beside it
 // ("<bindir64>/libqelbca.so") through the host library's own BCA_LoadModule, so signature-checked,
-// with "sksdir" as the profile's store folder and "retries=<standin_retries>" as its mconf: a
-// server profile for the role "server", else a client one; SecurityPolicyDelete closes both. The entry "standin_fail" names entries (comma-separated) that
+// with "sksdir" as the profile's store folder and "retries=<standin_retries>" as its mconf, followed
+// by ";cert=..", ";key=.." and ";ca=.." for the role's "standin_tls_cert", "standin_tls_key" and
+// "standin_tls_ca" entries: a server profile for the role "server", else a client one;
+// SecurityPolicyDelete closes both. The entry "standin_fail" names entries (comma-separated) that
 // then fail with a last-error text; a pair whose value is "standin_refuse" is refused when handed
 // over. Links nothing of the product. Like every test module, its constructor appends its path to
 // the file named by QEL_TESTMOD_MARKER.
@@ -196,6 +198,11 @@ BCA_PRF* GetBCA(BCFG_Handle* bh) {
     }
     std::string dconf = value_of(h, "sksdir");
     std::string mconf = "retries=" + value_of(h, "standin_retries");
+    /* The TLS files of the role, when it names them, put the profile's sessions on TLS. */
+    for (const char* name : {"standin_tls_cert", "standin_tls_key", "standin_tls_ca"}) {
+        const std::string value = value_of(h, name);
+        if (!value.empty()) mconf += std::string(";") + (name + 12) + "=" + value;
+    }
     std::string host_name = "localhost";
     int status = -1;
     h->bca_profile = create(h->bca_module, host_name.data(), 0, dconf.data(), mconf.data(), &status);

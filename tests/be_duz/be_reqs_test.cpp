@@ -11,6 +11,7 @@
 
 #include "be_def.h"
 #include "be_fixture.h"
+#include "be_internal.h"
 #include "gm_param.h"
 
 namespace {
@@ -143,6 +144,32 @@ TEST_F(RequestsFileTest, ConcurrentWritersLoseNoRequest) {
     for (int w = 0; w < kWriters; ++w)
         for (int i = 0; i < kPerWriter; ++i)
             EXPECT_NE(value_of(&list, std::to_string((w + 1) * 1000 + i).c_str()), "<missing>");
+    GM_PARAM_list_clear(&list);
+}
+
+TEST_F(RequestsFileTest, TenThousandRowsReadInOrderAndOneSubmissionKeepsThemAll) {
+    constexpr int kRows = 10000;
+    const long now = static_cast<long>(std::time(nullptr));
+    std::string content;
+    for (int i = 0; i < kRows; ++i) content += std::to_string(100000 + i) + "  " + std::to_string(now) + "\n\n";
+    home.write_file("data/DUZ_reqs.dat", content);
+    ZPALIST_handle_typ list{};
+    ZPAError error{};
+    ASSERT_EQ(BE_DUZ_read_reqs_file(kReqs, &list, &error), CM_RC_OK);
+    EXPECT_EQ(list.count, kRows);
+    EXPECT_EQ(ZPALIST_count(&list), kRows);
+    EXPECT_EQ(list.curr, nullptr);
+    int i = 0;
+    for (ZPALIST_entry_typ* e = list.first; e; e = e->next, ++i)
+        ASSERT_STREQ(static_cast<char*>(e->ptr), std::to_string(100000 + i).c_str());
+    GM_PARAM_list_clear(&list);
+
+    ASSERT_EQ(be_reqs_update(kReqs, [&](ZPALIST_handle_typ* rows) {
+        return GM_PARAM_list_set(rows, "999999", std::to_string(now).c_str()) == CM_RC_OK;
+    }, &error), CM_RC_OK);
+    ASSERT_EQ(BE_DUZ_read_reqs_file(kReqs, &list, &error), CM_RC_OK);
+    EXPECT_EQ(list.count, kRows + 1);
+    EXPECT_EQ(value_of(&list, "999999"), std::to_string(now));
     GM_PARAM_list_clear(&list);
 }
 

@@ -1,8 +1,13 @@
-// Reads arbitrary bytes as the submitted-requests file, writes the rows back in the file's row
-// format and reads them again: every row comes back with its key and its value (cut to what one
-// line of the reader holds behind the key's 64 columns and two blanks, trailing blanks removed).
+// Reads arbitrary bytes as the submitted-requests file: the whole-content reader gives the rows
+// that the line reader of a descriptor (BE_DUZ_ReadReqLine and BE_DUZ_param_parse_str) gives, and
+// the rows written back in the file's row format read back the same (values cut to what one line
+// of the reader holds behind the key's 64 columns and two blanks, trailing blanks removed).
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 
@@ -17,18 +22,45 @@ namespace {
 // Characters of a value that a line written by the writer brings back to the reader.
 constexpr std::size_t kValueReadBack = BE_DUZ_REQS_LINE_MAX - 1 - BE_DUZ_REQS_KEY_WIDTH - 2;
 
+// The rows as the reader of a descriptor sees them, line by line; false when a line fails.
+bool read_line_by_line(const uint8_t* data, size_t size, Rows& rows) {
+    write_bytes("./fuzz_reqs.dat", data, size);
+    const int fd = ::open("./fuzz_reqs.dat", O_RDONLY);
+    if (fd < 0) std::abort();
+    ZPALIST_handle_typ list{};
+    bool ok = true;
+    char line[BE_DUZ_REQS_LINE_MAX + 1];
+    for (;;) {
+        std::memset(line, 0, sizeof line);
+        const CM_RC rc = BE_DUZ_ReadReqLine(fd, line, nullptr);
+        if (rc == CM_RC_EOF) break;
+        if (rc != CM_RC_OK) std::abort();
+        if (BE_DUZ_param_parse_str(&list, line) != CM_RC_OK) {
+            ok = false;
+            break;
+        }
+    }
+    ::close(fd);
+    rows = rows_of(list);
+    GM_PARAM_list_clear(&list);
+    return ok;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string content(reinterpret_cast<const char*>(data), size);
     ZPALIST_handle_typ list{};
     std::string failed_line;
-    if (be_reqs_parse(content, &list, &failed_line) != CM_RC_OK) {
+    const bool parsed = be_reqs_parse(content, &list, &failed_line) == CM_RC_OK;
+    Rows rows = rows_of(list);
+    Rows by_line;
+    if (read_line_by_line(data, size, by_line) != parsed || by_line != rows) std::abort();
+    if (!parsed) {
         if (failed_line.empty()) std::abort();  // a failure names the line
         GM_PARAM_list_clear(&list);
         return 0;
     }
-    Rows rows = rows_of(list);
     const std::string text = be_reqs_text(&list);
     GM_PARAM_list_clear(&list);
 

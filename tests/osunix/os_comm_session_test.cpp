@@ -379,13 +379,14 @@ TEST_F(AgentHomeTest, SslDecisionByKindOfPeerAndConfiguration) {
     }
 }
 
-TEST_F(AgentHomeTest, LineThatWantsSslFailsUntilTheSecurityLibraryIsThere) {
+TEST_F(AgentHomeTest, LineThatWantsSslFailsWithoutItsPolicies) {
     OS_DIAG_initialize(nullptr, "comm");
     home.write_file("data/CONFIG.dat", "COMMOPT SSL=Y\nPERSISTENT_CONNECTION N\n");
     Listener peer;
     Client client(peer.port);
     EXPECT_EQ(client.init_rc, CM_RC_FAIL);
-    EXPECT_NE(testbed::read_diag_log("comm").find("SLL is not implemented for the platform"), std::string::npos);
+    EXPECT_NE(testbed::read_diag_log("comm").find("unable to initialize policy ./data/SSL/cert/ag.plc"),
+              std::string::npos);
 }
 
 TEST_F(AgentHomeTest, ServerHostIsThePeersAddress) {

@@ -887,6 +887,43 @@ ZPARC BE_DUZ_get_profile_name_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_ha
 ZPARC BE_DUZ_get_output_url(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
                             ZPAError* Error);
 
+/* Parameter lists of a program and of a request set's programs. The builders run by the
+ * whole-text program data (hidden profile parameters, the operating-unit flag) take the same
+ * form; GetSetPARAM's rows are prepared in the handle's datalist (emptied first). */
+ZPARC BE_DUZ_get_reqparm_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                              ZPAError* Error);
+ZPARC BE_DUZ_get_reqparmprofiles_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                                      ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_check_if_operating_unit_exist(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                                           ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_setprog_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                              ZPAError* Error);
+ZPARC BE_DUZ_get_ReqSetParm_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                                 ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_setparam_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                               ZPAAttrList* xml_attrList, ZPAError* Error);
+
+/* Lookup lists: workflow roles, printers of a style, XML Publisher layouts of a program and their
+ * languages, printer styles, installed languages and a responsibility's operating units. */
+ZPARC BE_DUZ_get_notification_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                                   ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_printer_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                              ZPAError* Error);
+/* Without XML Publisher the list has no rows (0, no query). */
+ZPARC BE_DUZ_get_layout_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                             ZPAError* Error);
+ZPARC BE_DUZ_get_layout_lang_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                                  ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_printer_style_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                                    ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_language_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                               ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_operating_unit_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
+                                     ZPAAttrList* xml_attrList, ZPAError* Error);
+/* has_terr receives the number of the program's layouts that have a default territory. */
+ZPARC BE_DUZ_check_if_territory_exist(char* prog_name_str, char* app_name_str, int* has_terr,
+                                      BE_DUZ_Handles* DUZ_handle, ZPAError* Error);
+
 /* Output URL ("ViewOutputUrl"). */
 typedef struct out_info_s {
     char out_type[20];
@@ -990,6 +1027,41 @@ ZPARC BE_DUZ_insert_OvikAttrs(struct ZPAConnHandle* Connection, ZPALIST_handle_t
  * also ends the request's child requests. */
 ZPARC BE_DUZ_JOBDATA_hold_request(BE_DUZ_Handles* session, int req_id, ZPAError* Error);
 ZPARC BE_DUZ_JOBDATA_cancel_request(BE_DUZ_Handles* session, int req_id, ZPAError* Error);
+
+/* ------------------------------------------------------------------------------------------------
+ * Job-data entry points: define, monitor and intercept modes
+ * ---------------------------------------------------------------------------------------------- */
+
+/* Processes whose name selects the mode of "ORVCREATE". */
+#define BE_DUZ_PROC_MONITOR "ORVEXTRACT"
+#define BE_DUZ_PROC_INTERCEPT "ORVINTERCEPT"
+
+/* Monitor and intercept opens: the handle of the requests found in *Handle. Monitor: 0, 2 when no
+ * new request was found (the handle stored), 1 with no handle; the requests found are recorded in
+ * ./data/DUZ_reqs.dat before the handle is given. Intercept: 0, or 1 with no handle. */
+ZPARC BE_DUZ_JOB_monitor(ZPAConnHandle* Connection, void** Handle, BE_DUZ_Handles* session, ZPAAttrList* AttributesIn,
+                         ZPAError* Error);
+ZPARC BE_DUZ_JOB_intercept(ZPAConnHandle* Connection, void** Handle, BE_DUZ_Handles* session,
+                           ZPAAttrList* AttributesIn, ZPAError* Error);
+/* The attributes of a monitoring or intercepting job from a row of the handle, appended to
+ * AttributesOut; the monitor read also fills the $NAME$ placeholders of preset values. */
+ZPARC BE_DUZ_JOBDATA_MonitorAppendAutoedits(ZPAConnHandle* Connection, const char* row, BE_DUZ_Handles* session,
+                                            ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut, ZPAError* Error);
+ZPARC BE_DUZ_JOBDATA_intercept_read(ZPAConnHandle* Connection, const char* row, BE_DUZ_Handles* session,
+                                    ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut, ZPAError* Error);
+/* *found 1 when a row of list has exactly the key req_id, else 0. CM_RC 1, or 2 for no list. */
+CM_RC BE_DUZ_is_req_in_list(ZPALIST_handle_typ* list, const char* req_id, int* found);
+
+/* The agent's discovery calls. OPEN with EXTRACT_MODE "ORVDEFINE" or "ORVCREATE" stores a new
+ * handle (any other mode: 0 and no handle); READ appends the next request's job attributes (2 when
+ * none is left); WRITE holds and/or cancels the request of the last define-mode READ and always
+ * releases Attributes (build it with ZPAAPI_UTILS_AttrListAppend_Value2Attr); CLOSE frees the
+ * handle by the kind it was opened with. */
+ZPARC ZPAAPI_JOB_DATA_OPEN(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* AttributesIn, ZPAError* Error);
+ZPARC ZPAAPI_JOB_DATA_READ(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* AttributesIn,
+                           ZPAAttrList* AttributesOut, ZPAError* Error);
+ZPARC ZPAAPI_JOB_DATA_WRITE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
+ZPARC ZPAAPI_JOB_DATA_CLOSE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
 
 /* ------------------------------------------------------------------------------------------------
  * Job actions: the job-action and event entry points, the options of a request or of one program

@@ -173,19 +173,6 @@ void add_owner(WorkList& work, const char* user_name) {
     work.plain("OWNER", blank ? "\"" + std::string(user_name) + "\"" : std::string(user_name));
 }
 
-// A step that failed after its own helper filled the error record: the step's text goes in front
-// of the helper's, so the agent sees both.
-ZPARC wrap_failure(const char* step, ZPARC rc, ZPAError* Error) {
-    BE_TRACE(2, "%s. %s", step, Error ? Error->text : "");
-    if (Error) {
-        const std::size_t prefix = std::strlen(BE_DUZ_ERROR_PREFIX);
-        const char* cause = std::strncmp(Error->text, BE_DUZ_ERROR_PREFIX, prefix) == 0 ? Error->text + prefix : Error->text;
-        const std::string text = cause;
-        BE_DUZ_UpdateErrorSet(Error, Error->code ? Error->code : 1, "%s: %s", step, text.c_str());
-    }
-    return rc;
-}
-
 void add_schedule_and_group(WorkList& work, const CommonColumns& c) {
     BE_DUZ11_ConvertDUZSchedule2ORVSchedule(work.get(), c.start_date, c.end_date, c.class_type, c.class_info);
     work.job("DUZ-SECURITY_GROUPNAME", c.security_group);
@@ -339,6 +326,17 @@ ZPARC read_parm_names(BE_DUZ_Handles* session, gm_param::RowBuilder& rows, const
 }  // namespace
 
 namespace be_discovery {
+
+ZPARC wrap_failure(const char* step, ZPARC rc, ZPAError* Error) {
+    BE_TRACE(2, "%s. %s", step, Error ? Error->text : "");
+    if (Error) {
+        const std::size_t prefix = std::strlen(BE_DUZ_ERROR_PREFIX);
+        const char* cause = std::strncmp(Error->text, BE_DUZ_ERROR_PREFIX, prefix) == 0 ? Error->text + prefix : Error->text;
+        const std::string text = cause;
+        BE_DUZ_UpdateErrorSet(Error, Error->code ? Error->code : 1, "%s: %s", step, text.c_str());
+    }
+    return rc;
+}
 
 ZPARC append_list(ZPAAttrList* out, const ZPAAttr* agents_array, ZPAAttrList* from) {
     if (!out || !from) return ZPA_FAIL;
@@ -512,7 +510,7 @@ ZPARC BE_DUZ_JOBDATA_extract_request_read(ZPAConnHandle* Connection, const char*
         add_schedule_and_group(work, row->common);
         rc = BE_DUZ_Conc_Program_PARMNAME_read(session, work.get(), row->prog_app, row->prog_name,
                                                "DUZ-PARMS-P%.3d-NAME", Error);
-        if (rc != ZPA_SUCCESS) return wrap_failure("Fail to retrieve job parameter name to AttributesOut", rc, Error);
+        if (rc != ZPA_SUCCESS) return be_discovery::wrap_failure("Fail to retrieve job parameter name to AttributesOut", rc, Error);
         BE_DUZ_insert_OvikAttrs(Connection, work.get());
         return hand_over(work, AttributesOut, Error);
     } catch (...) {
@@ -575,7 +573,7 @@ ZPARC BE_DUZ_JOBDATA_extract_request_set_read(ZPAConnHandle* Connection, const c
         work.job("DUZ-TASKTYPE", "REQUEST_SET");
         add_schedule_and_group(work, c);
         if ((rc = BE_DUZ_READ_requestSet_Params(session, work.get(), id, Error)) != ZPA_SUCCESS)
-            return wrap_failure("Fail to retrieve request_set parameters", rc, Error);
+            return be_discovery::wrap_failure("Fail to retrieve request_set parameters", rc, Error);
         BE_DUZ_insert_OvikAttrs(Connection, work.get());
         return hand_over(work, AttributesOut, Error);
     } catch (...) {

@@ -40,6 +40,11 @@ public:
         values_.push_back(Value{std::move(name), std::move(text), 0, false});
         return values_.back().name;
     }
+    /* Adds a whole number under a placeholder the statement text already names (":amount"). */
+    const std::string& add_named_int(std::string name, int number) {
+        values_.push_back(Value{std::move(name), std::string(), number, true});
+        return values_.back().name;
+    }
 
     const std::vector<Value>& values() const { return values_; }
     bool empty() const { return values_.empty(); }

@@ -441,15 +441,18 @@ void Peer::handle(int fd) {
             utility = args.empty() ? "" : args[0];
             for (char& c : utility) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             json chunks = json::array();
+            json siids = json::array({first.header.siid});
             std::string last = first.header.last;
             while (last != "T" && last != "L") {
                 Message more;
                 if (!read_message(fd, more, body) || !utilact(more, user, host, text)) return;
                 chunks.push_back(text);
+                siids.push_back(more.header.siid);
                 last = more.header.last;
                 entry["last"].push_back(last);
             }
             entry["chunks"] = chunks;
+            entry["siids"] = siids;
         }
         int call = 0;
         {

@@ -7,6 +7,9 @@
 //          reconnect IN            the same with a null plug-in handle (the plug-in's own reconnection)
 //          action ENTRY ACTION IN OUT   e.g. action ZPAAPI_JOB_ACTION SUBMIT in.txt out.txt
 //          data PREFIX IN OUT      PREFIX_OPEN, PREFIX_READ until it stops returning 0, PREFIX_CLOSE
+//          datawrite PREFIX IN OUT WRITE   the same with PREFIX_WRITE after each READ that returned 0;
+//                                  its list holds the attributes of WRITE, built with the plug-in's
+//                                  ZPAAPI_UTILS_AttrListAppend_Value2Attr, and the plug-in releases it
 //   ZPAAPI_Init comes first, ZPAAPI_Disconnect and ZPAAPI_Term last.
 //
 // Attribute files hold NAME=VALUE lines (blank lines and lines starting with '#' are skipped). An
@@ -38,6 +41,8 @@ using ActionFn = ZPARC (*)(ZPAConnHandle*, char*, ZPAAttrList*, ZPAAttrList*, ZP
 using OpenFn = ZPARC (*)(ZPAConnHandle*, void**, ZPAAttrList*, ZPAError*);
 using ReadFn = ZPARC (*)(ZPAConnHandle*, void*, ZPAAttrList*, ZPAAttrList*, ZPAError*);
 using CloseFn = ZPARC (*)(ZPAConnHandle*, void*, ZPAAttrList*, ZPAError*);
+using WriteFn = ZPARC (*)(ZPAConnHandle*, void*, ZPAAttrList*, ZPAError*);
+using AppendFn = ZPARC (*)(ZPAAttrList*, char*, char*);
 
 // An attribute list whose names and values live in this object, as the agent's own lists do.
 class AgentList {
@@ -96,6 +101,7 @@ public:
     ZPAAttrList* current() { return &list_; }
     // True when the plug-in replaced the array (it appended): that array is the plug-in's to free.
     bool grown() const { return list_.Attributes != (attrs_.empty() ? nullptr : attrs_.data()); }
+    const std::vector<ZPAAttr>& attributes() const { return attrs_; }
 
 private:
     std::vector<std::unique_ptr<char[]>> names_, values_;
@@ -163,7 +169,8 @@ const char* user_data_kind(const ZPAConnHandle& connection) {
 int usage() {
     std::fprintf(stderr,
                  "usage: zpahost [-l LIBRARY] -c CONNECTION_FILE STEP...\n"
-                 "  connect IN | reconnect IN | action ENTRY ACTION IN OUT | data PREFIX IN OUT\n");
+                 "  connect IN | reconnect IN | action ENTRY ACTION IN OUT | data PREFIX IN OUT\n"
+                 "  | datawrite PREFIX IN OUT WRITE\n");
     return 2;
 }
 
@@ -211,15 +218,21 @@ public:
         return true;
     }
 
-    bool data(const std::string& prefix, const std::string& in_file, const std::string& out_file) {
+    bool data(const std::string& prefix, const std::string& in_file, const std::string& out_file,
+              const std::string& write_file = "") {
         auto open = plugin_.symbol<OpenFn>(prefix + "_OPEN");
         auto read = plugin_.symbol<ReadFn>(prefix + "_READ");
         auto close = plugin_.symbol<CloseFn>(prefix + "_CLOSE");
+        auto write = plugin_.symbol<WriteFn>(prefix + "_WRITE");
+        auto append = plugin_.symbol<AppendFn>("ZPAAPI_UTILS_AttrListAppend_Value2Attr");
         if (open == nullptr) return missing(prefix + "_OPEN");
         if (read == nullptr) return missing(prefix + "_READ");
         if (close == nullptr) return missing(prefix + "_CLOSE");
-        AgentList in;
+        if (!write_file.empty() && write == nullptr) return missing(prefix + "_WRITE");
+        if (!write_file.empty() && append == nullptr) return missing("ZPAAPI_UTILS_AttrListAppend_Value2Attr");
+        AgentList in, to_write;
         if (!load(in, in_file, false)) return false;
+        if (!write_file.empty() && !load(to_write, write_file, false)) return false;
         ZPAError error{};
         void* handle = nullptr;
         ZPARC rc = open(&connection_, &handle, in.list(), &error);
@@ -234,6 +247,14 @@ public:
             std::printf("%s_READ rc=%d\n", prefix.c_str(), rc);
             report_output(out);
             print_error(error);
+            if (rc == 0 && write != nullptr && !write_file.empty()) {
+                ZPAAttrList list{0, nullptr, 0};
+                if (!build_with(append, to_write, &list)) return false;
+                error = ZPAError{};
+                const ZPARC written = write(&connection_, handle, &list, &error);
+                std::printf("%s_WRITE rc=%d\n", prefix.c_str(), written);
+                print_error(error);
+            }
         }
         error = ZPAError{};
         rc = close(&connection_, handle, in.list(), &error);
@@ -263,6 +284,20 @@ private:
     bool missing(const std::string& name) {
         std::fprintf(stderr, "zpahost: the plug-in exports no %s\n", name.c_str());
         return false;
+    }
+    // A list built the way the plug-in releases it: each append makes a new array, and the one
+    // before it goes back to the plug-in.
+    bool build_with(AppendFn append, const AgentList& from, ZPAAttrList* list) {
+        for (const ZPAAttr& attr : from.attributes()) {
+            ZPAAttrList before = *list;
+            if (append(list, attr.Name, attr.Value) != 0) {
+                std::fprintf(stderr, "zpahost: cannot build the WRITE list\n");
+                if (list->Attributes) plugin_.release(list);
+                return false;
+            }
+            if (before.Attributes) plugin_.release(&before);
+        }
+        return true;
     }
     // Prints the output attributes; a list the plug-in grew is printed from its new array and
     // released through the plug-in, as the agent does.
@@ -333,6 +368,9 @@ int main(int argc, char** argv) {
         } else if (step == "data" && left >= 3) {
             ok = host.data(argv[i + 1], argv[i + 2], argv[i + 3]);
             i += 4;
+        } else if (step == "datawrite" && left >= 4) {
+            ok = host.data(argv[i + 1], argv[i + 2], argv[i + 3], argv[i + 4]);
+            i += 5;
         } else {
             usage();
             status = 2;

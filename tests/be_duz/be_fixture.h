@@ -52,4 +52,12 @@ private:
     ZPAAttrList list_{0, nullptr, 0};
 };
 
+// A list as "NAME=VALUE" lines, in order.
+inline std::vector<std::string> lines_of(const ZPAAttrList& list) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < list.Count; ++i)
+        lines.push_back(std::string(list.Attributes[i].Name) + "=" + list.Attributes[i].Value);
+    return lines;
+}
+
 }  // namespace betest

@@ -9,6 +9,7 @@
 
 namespace {
 
+using betest::lines_of;
 using betest::OwnedList;
 using oci_standin::answer_failure;
 using oci_standin::answer_rows;
@@ -23,23 +24,11 @@ constexpr const char* kHoldBlock =
 constexpr const char* kCancelBlock =
     "DECLARE cursor req_cur is    SELECT request_id, phase_code, status_code    FROM FND_CONCURRENT_REQUESTS    connect by prior request_id = parent_request_id    start with request_id = :req_id FOR UPDATE; req_rec req_cur%ROWTYPE; BEGIN    open req_cur;    LOOP       fetch req_cur INTO req_rec;       exit when req_cur%NOTFOUND;       if req_rec.phase_code = 'R' AND req_rec.status_code = 'W' then          update fnd_concurrent_requests          set status_code = 'X', phase_code = 'C'          where request_id = req_rec.request_id;       elsif req_rec.phase_code = 'R' then           update fnd_concurrent_requests          set status_code = 'T'          where request_id = req_rec.request_id;       elsif req_rec.phase_code != 'C' then           update fnd_concurrent_requests           set status_code = 'D',              phase_code = 'C',              completion_text = 'Request was calcelled by CONCURRENT MANAGER'          where request_id = req_rec.request_id;       end if;     END LOOP;    close req_cur;    commit;    EXCEPTION         WHEN OTHERS THEN              rollback;              close req_cur;             :rc_code := 1; END;";
 
-// A list as "NAME=VALUE" lines.
-std::vector<std::string> lines_of(const ZPAAttrList& list) {
-    std::vector<std::string> lines;
-    for (int i = 0; i < list.Count; ++i) lines.push_back(std::string(list.Attributes[i].Name) + "=" + list.Attributes[i].Value);
-    return lines;
-}
-
-class JobDefinitionTest : public betest::OpenSessionTest {
+class JobDefinitionTest : public betest::ConnectedSessionTest {
 protected:
-    void SetUp() override {
-        OpenSessionTest::SetUp();
-        connection.Attributes = *connection_attributes.list();
-        connection.UserData = session;
-    }
     void TearDown() override {
         ZPAAPI_utils_release_attr(&out);
-        OpenSessionTest::TearDown();
+        ConnectedSessionTest::TearDown();
     }
     static void parameter_names(std::vector<oci_standin::Answer> answers) {
         oci_standin::add_rule(substring_rule("'$SRS$.'", std::move(answers), "names"));
@@ -60,8 +49,6 @@ protected:
         return row;
     }
 
-    OwnedList connection_attributes{{"CM_LIB_NAME", "DUZ"}, {"APPLICATION_VERSION", "12.2"}, {"VERSION", "9.0.21"}};
-    ZPAConnHandle connection{};
     OwnedList in{{"EXTRACT_MODE", "ORVDEFINE"}};
     ZPAAttrList out{0, nullptr, 0};
     ZPAError error{};

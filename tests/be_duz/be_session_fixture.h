@@ -69,4 +69,16 @@ protected:
     BE_DUZ_Handles* session = nullptr;
 };
 
+// A session suite whose connection holds the open session, as ZPAAPI_Connect leaves it.
+class ConnectedSessionTest : public OpenSessionTest {
+protected:
+    void SetUp() override {
+        OpenSessionTest::SetUp();
+        connection.Attributes = *connection_attributes.list();
+        connection.UserData = session;
+    }
+    OwnedList connection_attributes{{"CM_LIB_NAME", "DUZ"}, {"APPLICATION_VERSION", "12.2"}, {"VERSION", "9.0.21"}};
+    ZPAConnHandle connection{};
+};
+
 }  // namespace betest

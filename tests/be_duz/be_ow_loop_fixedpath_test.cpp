@@ -1,0 +1,181 @@
+// The watcher's main loop run in-process over stages of the test's own: once-a-day shouts per
+// stage (days from the frozen test clock), the rules read again after a failed account pass, the
+// not-activated pass, a missing debug level, and the slices of the sleep.
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "be_ow.h"
+#include "be_ow_internal.h"
+#include "gm_param.h"
+#include "os_diag.h"
+#include "os_proc.h"
+#include "test_clock.h"
+
+namespace {
+
+using testbed::TestClockTest;
+
+// A loop over scripted stages: pass n (from 0) takes results[n] of each script (the last repeats);
+// the sleep ends the loop after `passes` passes and moves the clock to the next pass's day.
+struct Harness {
+    int passes = 1;
+    std::vector<int> account_results{0};
+    std::vector<std::string> days{"20261208120000"};
+    bool activated = true;
+    std::vector<std::string> shouts;
+    std::vector<int> sleeps;
+    int pass = 0;
+    int rules_loads = 0;
+    int account_passes = 0;
+    std::vector<int> rules_seen;  // rules in the list when the account pass ran
+    int queue_loads = 0;
+
+    static int at(const std::vector<int>& v, int i) { return v[std::min<std::size_t>(i, v.size() - 1)]; }
+    const std::string& day(int i) const { return days[std::min<std::size_t>(i, days.size() - 1)]; }
+
+    ow::Stages stages(bool real_rules = false) {
+        ow::Stages s;
+        s.debug_level = [](int*, ZPAError*) { return CM_RC_OK; };
+        s.load_config = [this](EW_cfg_file_params_type* config, char*, ZPAError*) {
+            ow_main_set_default_config(config);
+            if (!activated) std::strcpy(config->activate_event_watcher, "N");
+            return 0;
+        };
+        if (real_rules) {
+            s.load_rules = [this](ZPALIST_handle_typ* rules, ZPALIST_handle_typ* accounts, char* mark, ZPAError* e) {
+                ++rules_loads;
+                return EW_load_event_watcher_rules(rules, accounts, mark, e);
+            };
+        } else {
+            s.load_rules = [this](ZPALIST_handle_typ*, ZPALIST_handle_typ*, char*, ZPAError*) {
+                ++rules_loads;
+                return 0;
+            };
+        }
+        s.account_pass = [this](ZPALIST_handle_typ* rules, ZPALIST_handle_typ*, EW_cfg_file_params_type*, ZPAError*) {
+            rules_seen.push_back(ZPALIST_count(rules));
+            return at(account_results, account_passes++);
+        };
+        s.load_queue = [this](ZPALIST_handle_typ*, ZPAError*) {
+            ++queue_loads;
+            return CM_RC_OK;
+        };
+        s.shout = [this](const char* message, ZPAError*) {
+            shouts.push_back(message);
+            return 0;
+        };
+        s.sleep = [this](int seconds) {
+            sleeps.push_back(seconds);
+            if (++pass >= passes) {
+                OS_PROC_exit_request_set(1);
+                return 1;
+            }
+            OS_TIME_set_odate(day(pass).c_str());
+            return 0;
+        };
+        return s;
+    }
+    CM_RC run(bool real_rules = false) {
+        OS_TIME_set_factor("0");
+        OS_TIME_set_odate(day(0).c_str());
+        OS_PROC_exit_request_set(0);
+        ZPAError error{};
+        return ow::watching_loop(0, &error, stages(real_rules));
+    }
+};
+
+const char* const kLoopShout =
+    "ORVANTA OEBS Watcher: Failure occurred during Event Watcher loop . check the logs for more details.";
+
+TEST_F(TestClockTest, StageFailureShoutsOncePerDayAndAgainAfterASuccess) {
+    struct Case {
+        const char* name;
+        std::vector<int> results;
+        std::vector<std::string> days;
+        std::size_t shouts;
+    } cases[] = {
+        {"failing on two days", {1}, {"20261208120000", "20261208180000", "20261209000100"}, 2},
+        {"fail, succeed, fail on one day", {1, 0, 1}, {"20261208120000"}, 2},
+        {"fail, fail on one day", {1, 1}, {"20261208120000"}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        h.passes = static_cast<int>(std::max(c.results.size(), c.days.size()));
+        h.account_results = c.results;
+        h.days = c.days;
+        EXPECT_EQ(h.run(), CM_RC_END);  // ended in the sleep after clearing an empty queue
+        EXPECT_EQ(h.shouts, std::vector<std::string>(c.shouts, kLoopShout));
+        EXPECT_EQ(h.sleeps, std::vector<int>(h.passes, 120));
+    }
+}
+
+TEST_F(TestClockTest, FailedAccountPassMakesTheNextPassReadTheRulesAgain) {
+    home->write_file("cm/DUZ/data/event_rules.dat",
+                     "[CONDITION]\nOEBS_ACCOUNT acc1\nOEBS_DO_ACTION E\n[ORVORDER]\nJOBNAME j\n");
+    Harness h;
+    h.passes = 3;
+    h.account_results = {1, 0};
+    h.run(true);
+    EXPECT_EQ(h.rules_seen, (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(h.shouts.size(), 1u);
+    EXPECT_EQ(h.queue_loads, 3);
+}
+
+TEST_F(TestClockTest, NotActivatedWatcherShoutsOnceADayTouchesNothingAndSleeps) {
+    Harness h;
+    h.passes = 3;
+    h.activated = false;
+    h.days = {"20261208120000", "20261208130000", "20261209120000"};
+    h.run();
+    EXPECT_EQ(h.shouts, std::vector<std::string>(2, "ORVANTA OEBS Watcher is running, but the Event Watcher is not "
+                                                    "activated."));
+    EXPECT_EQ(h.rules_loads, 0);
+    EXPECT_EQ(h.account_passes, 0);
+    EXPECT_EQ(h.queue_loads, 0);
+    EXPECT_EQ(h.sleeps.size(), 3u);
+}
+
+TEST_F(TestClockTest, MissingDebugLevelSetsLevelZeroReportsAndThePassGoesOn) {
+    home->write_file("data/CONFIG.dat", "LOGICAL_AGENT_NAME agt1\n");
+    GM_PARAM_clear();
+    DIAG_set_debug_level(3);
+    Harness h;
+    ow::Stages stages = h.stages();
+    stages.debug_level = OW_MAIN_set_process_debug_level;
+    OS_TIME_set_factor("0");
+    OS_TIME_set_odate("20261208120000");
+    OS_PROC_exit_request_set(0);
+    ZPAError error{};
+    EXPECT_EQ(ow::watching_loop(3, &error, stages), CM_RC_FAIL);
+    EXPECT_EQ(DIAG_debug_level(), 0);
+    EXPECT_EQ(h.account_passes, 1);
+    EXPECT_NE(std::string(error.text).find("OW_MAIN_set_process_debug_level failed, set OW debug to 0"),
+              std::string::npos)
+        << error.text;
+}
+
+TEST_F(TestClockTest, SleepGoesInSixSecondSlicesAndEndsAtAnExitRequest) {
+    OS_PROC_exit_request_set(0);
+    for (const auto& [total, slices] : std::vector<std::pair<int, int>>{{120, 20}, {125, 20}, {0, 1}, {5, 1}, {11, 1}}) {
+        SCOPED_TRACE(total);
+        int naps = 0;
+        EXPECT_EQ(ow::sleep_in_slices(total, [&](int seconds) {
+                      EXPECT_EQ(seconds, 6);
+                      ++naps;
+                  }),
+                  0);
+        EXPECT_EQ(naps, slices);
+    }
+    int naps = 0;
+    EXPECT_EQ(ow::sleep_in_slices(120, [&](int) {
+                  if (++naps == 3) OS_PROC_exit_request_set(1);
+              }),
+              1);
+    EXPECT_EQ(naps, 3);
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+// The watcher p_orvoebs run as a whole process in a temporary agent home, talking to the agent peer:
+// start, wait for a line of its diagnostic log, signal, and wait for its exit status.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "agent_peer.h"
+#include "testbed.h"
+
+namespace e2e {
+
+class WatcherProcessTest : public testbed::AgentHomeTest {
+protected:
+    void start_peer(const std::string& script = "") {
+        agent_peer::Options options;
+        options.script = script;
+        peer = std::make_unique<agent_peer::Peer>(options);
+        home.write_file("data/CONFIG.dat", "PROTOCOL_VERSION 10\nLOGICAL_AGENT_NAME agt1\nDBGLVL 1\nUTTIMEOUT 5\n"
+                                           "COMMRETSLP 0\nORVSHOST 127.0.0.1\nUTCMNDATA " +
+                                               std::to_string(peer->port()) + "\n");
+    }
+    void TearDown() override {
+        for (pid_t pid : started)
+            if (kill(pid, 0) == 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+    }
+    pid_t start_watcher() {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execl(APPBRIDGE_ORVOEBS, "p_orvoebs", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        started.push_back(pid);
+        return pid;
+    }
+    std::string log_of(pid_t pid) const {
+        return testbed::strip_diag_times(
+            testbed::read_whole_file(home.path() + "/proclog/orvoebs_" + std::to_string(pid) + ".log"));
+    }
+    // Waits up to `seconds` until the process's log holds `text`.
+    bool wait_for_log(pid_t pid, const std::string& text, int seconds) const {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (std::chrono::steady_clock::now() < until) {
+            if (log_of(pid).find(text) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    // The exit status, or -1 when the process did not end normally within `seconds`.
+    static int wait_exit(pid_t pid, int seconds) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (std::chrono::steady_clock::now() < until) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+    std::unique_ptr<agent_peer::Peer> peer;
+    std::vector<pid_t> started;
+};
+
+}  // namespace e2e

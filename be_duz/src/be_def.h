@@ -903,6 +903,11 @@ ZPARC BE_DUZ_get_ReqSetParm_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_hand
 ZPARC BE_DUZ_get_setparam_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
                                ZPAAttrList* xml_attrList, ZPAError* Error);
 
+/* The programs ("REQUEST") or request sets a user may submit under a responsibility, by its
+ * request group or (DUZ-USE_MENU_FUNCTION "Y") by its menu. */
+ZPARC BE_DUZ_get_job_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                          ZPAError* Error);
+
 /* Lookup lists: workflow roles, printers of a style, XML Publisher layouts of a program and their
  * languages, printer styles, installed languages and a responsibility's operating units. */
 ZPARC BE_DUZ_get_notification_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,

@@ -41,7 +41,7 @@ const ListEntry kLists[] = {
     {kCmInstance, nullptr, BE_DUZ_get_cmlist_list},
     {"ViewOutputUrl", BE_DUZ_get_output_url},
     {"GetRESP", BE_DUZ_get_resp_list},
-    {"GetJob"},
+    {"GetJob", BE_DUZ_get_job_list},
     {"GetREQPARAM", BE_DUZ_get_reqparm_list},
     {"GetPrinter", BE_DUZ_get_printer_list},
     {"GetLayout", BE_DUZ_get_layout_list},

@@ -132,6 +132,50 @@ int EW_write_orv_command_to_log(int p_argc, char** p_argv);
 int EW_write_orv_exit_msg_to_log(char* action, char* message, CM_RC cm_rc);
 int EW_write_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+/* ---- action queue (cm/DUZ/data/ew_actions_to_execute.dat) ---- */
+
+void EW_build_action_to_excute_file_name(char* path);
+/* Appends the records (EW_actions_to_excute_type) to the queue file. CM_RC 1 or 2. */
+CM_RC EW_save_actions_to_excute_to_file(ZPALIST_handle_typ* actions_to_excute_list, ZPAError* Error);
+/* Moves the sections of new_action_list (with their rows) behind those of existing_action_list. */
+CM_RC EW_append_action_to_excute_lists(ZPALIST_handle_typ* existing_action_list, ZPALIST_handle_typ* new_action_list,
+                                       ZPAError* Error);
+/* The whole queue file as sections (GM_PARAM_subtable_row); released with GM_PARAM_subtable_list_clear. */
+CM_RC EW_load_actions_to_excute_from_file(ZPALIST_handle_typ* actions_to_excute_list, ZPAError* Error);
+/* Runs the queue; afterwards the file holds the failed actions that have attempts left. */
+CM_RC EW_execute_actions(ZPALIST_handle_typ* actions_to_excute_list, EW_cfg_file_params_type* ew_config_params,
+                         ZPAError* Error);
+CM_RC EW_raise_action_submit_attempts_counter(ZPALIST_handle_typ* failed_action_list,
+                                              GM_PARAM_subtable_row* action_failed, int action_max_retry,
+                                              ZPAError* Error);
+CM_RC EW_execute_orvorder(GM_PARAM_subtable_row* action, ZPAError* Error);
+CM_RC EW_execute_orvcontb(GM_PARAM_subtable_row* action, ZPAError* Error);
+/* Releases each record's two attribute lists, then clears the list. 0 or 1. */
+int EW_clean_actions_to_execute_list(ZPALIST_handle_typ* list);
+int EW_clean_event_watcher_loop_lists(ZPALIST_handle_typ* alert_list, ZPALIST_handle_typ* actions_list,
+                                      ZPAError* Error);
+int EW_write_alert_details_to_log(ZPALIST_handle_typ* rows, const char* section_name);
+
+/* ---- account pass ---- */
+
+int EW_event_watcher_loop(ZPALIST_handle_typ* rules_list, ZPALIST_handle_typ* acc_list,
+                          EW_cfg_file_params_type* ew_config_params, ZPAError* Error);
+/* last_watching_time: DB_DATETIME_typ. */
+int EW_get_last_watching_time(char* account_name, char* last_watching_time, ZPAError* Error);
+int EW_save_last_watching_time(char* account_name, char* last_watching_time, int first_watch, ZPAError* Error);
+int EW_create_actions_to_excute_list(ZPALIST_handle_typ* rules_list, ZPALIST_handle_typ* new_oebs_alert_list,
+                                     char* account_name, ZPALIST_handle_typ* actions_to_excute_list,
+                                     BE_DUZ_Handles* DUZ_handle, EW_cfg_file_params_type* ew_config_params,
+                                     ZPAError* Error);
+int EW_evntRuleMatchAlert(char* account_name, EW_cond_action_typ* event_rule, EW_alert_type* alert);
+int OW_fit_to_wild_card(char* gen_name, char* name);
+int EW_ruleConditionSectionWasChanged(EW_cond_action_typ* matched, EW_cond_action_typ* current);
+void EW_copyConditionSection(EW_cond_action_typ* matched, EW_cond_action_typ* current);
+int EW_fill_action_to_execute(EW_cond_action_typ* event_rule, EW_alert_type* alert,
+                              EW_actions_to_excute_type* action_to_execute);
+void EW_print_rule(EW_cond_action_typ* event_rule);
+void EW_print_action_to_excute(EW_actions_to_excute_type* action_to_execute);
+
 CM_EXTERN_C_END
 
 #endif

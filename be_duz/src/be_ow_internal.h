@@ -34,6 +34,9 @@ CM_RC watching_loop(int ow_debug_level, ZPAError* Error, const Stages& stages);
 // exit-request flag tested after each. 1 when an exit was requested.
 int sleep_in_slices(int total_sleep_time, const std::function<void(int seconds)>& nap);
 
+// Releases an attribute list allocated with its record (job variables, alert outputs) and nulls it.
+void free_attrs(ZPAAttrList*& list);
+
 // "Agent name: <LOGICAL_AGENT_NAME>. <msg>", or msg alone when that would not stay below 1024
 // characters.
 std::string shout_text(const char* msg);

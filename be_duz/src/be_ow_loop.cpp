@@ -69,6 +69,9 @@ Stages product_stages() {
     stages.debug_level = OW_MAIN_set_process_debug_level;
     stages.load_config = EW_load_event_config;
     stages.load_rules = EW_load_event_watcher_rules;
+    stages.account_pass = EW_event_watcher_loop;
+    stages.load_queue = EW_load_actions_to_excute_from_file;
+    stages.run_queue = EW_execute_actions;
     stages.shout = [](const char* message, ZPAError* Error) {
         return OW_send_alert_shout_to_uvs(const_cast<char*>(message), Error);
     };

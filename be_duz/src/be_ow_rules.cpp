@@ -8,6 +8,7 @@
 #include <string>
 
 #include "be_ow.h"
+#include "be_ow_internal.h"
 #include "os_diag.h"
 #include "os_file.h"
 
@@ -55,13 +56,6 @@ void clear_action_part(EW_cond_action_typ* rule) {
     std::memset(rule->orv_condName, 0, sizeof rule->orv_condName);
     std::memset(rule->orv_condDate, 0, sizeof rule->orv_condDate);
     std::memset(rule->orv_cond_action, 0, sizeof rule->orv_cond_action);
-}
-
-void free_autoedits(ZPAAttrList*& list) {
-    if (list == nullptr) return;
-    ZPAAPI_utils_release_attr(list);
-    std::free(list);
-    list = nullptr;
 }
 
 /* Walks a section's rows; `row` returns false (with its message) to stop. 0, or 1 with message. */
@@ -189,7 +183,7 @@ int EW_fill_ORVORDER_action(ZPALIST_handle_typ* sublist, EW_cond_action_typ* con
         auto* list = static_cast<ZPAAttrList*>(std::calloc(1, sizeof(ZPAAttrList)));
         if (list == nullptr || ZPAAPI_UTILS_list2attr(&variables, list) != ZPA_SUCCESS) {
             DIAG_ERROR("Error: Failed to copy tempAutoeditsList to cond_act->autoedits");
-            free_autoedits(list);
+            ow::free_attrs(list);
             message = "Failed to copy the job variables.";
             rc = 1;
         } else {
@@ -239,7 +233,7 @@ int EW_clean_event_rule_list(ZPALIST_handle_typ* event_rules_list) {
     void* element = nullptr;
     unsigned int size = 0;
     while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK)
-        free_autoedits(static_cast<EW_cond_action_typ*>(element)->autoedits);
+        ow::free_attrs(static_cast<EW_cond_action_typ*>(element)->autoedits);
     const CM_RC rc = ZPALIST_clear(event_rules_list);
     return rc == CM_RC_OK || rc == CM_RC_END ? 0 : 1;
 }
@@ -308,7 +302,7 @@ int EW_load_new_event_watcher_rules(ZPALIST_handle_typ* rules_list, ZPALIST_hand
             break;
         }
     }
-    free_autoedits(working.autoedits);
+    ow::free_attrs(working.autoedits);
     GM_PARAM_subtable_list_clear(&sections);
     if (rc != 0) return parse_failed(Error, message);
     if (walked != CM_RC_END) return parse_failed(Error, "Failed to process temp_rules_list.");

@@ -1,15 +1,18 @@
 // The job-definition form's lists as the agent drives them: zpahost loads libappbridge.so, opens a
 // list, reads it to its end and closes it, runs a list action, with the stand-in database answering
-// from a script file.
+// from a script file. Among the lists: the programs a user may submit and a program's parameters.
 #include "e2e_journal.h"
 #include "testbed.h"
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace {
+
+using e2e::texts_after;
 
 const char* kScript = R"json({
   "logons": [{"connect": "VIS", "user": "APPS", "password": "apps"}],
@@ -21,7 +24,15 @@ const char* kScript = R"json({
     {"name": "output file", "match": "OFILE_SIZE FROM fnd_concurrent_requests",
      "rows": [["/u01/out/o4711.out", "APPNODE", "PDF", "2048"]]},
     {"name": "node", "match": "GET_FS_SVC_NAME", "outs": {"node": "SVC_"}},
-    {"name": "file id", "match": "FND_WEBFILE.CREATE_ID", "outs": {"id": "88421"}}
+    {"name": "file id", "match": "FND_WEBFILE.CREATE_ID", "outs": {"id": "88421"}},
+    {"name": "ids", "match": "into :user_id from fnd_user",
+     "outs": {"user_id": 1318, "grp_app_id": 101, "grp_id": 55}},
+    {"name": "programs", "match": "from FND_CONCURRENT_PROGRAMS_VL P",
+     "rows": [["Trial Balance", "GLTRBAL", "SQLGL", "General Ledger"],
+              ["Journals & Entries", "GLJRNL", "SQLGL", "General Ledger"]]},
+    {"name": "parameters", "match": "from fnd_descr_flex_column_usages a",
+     "rows": [["P_LEDGER", "Calculated During Submission", "F", "Ledger", "Y"],
+              ["P_PERIOD", " ", "I", "Period", "Y"]]}
   ]
 })json";
 
@@ -51,16 +62,14 @@ protected:
         EXPECT_EQ(status, 0) << out;
         return out;
     }
-    // The "TEXT" values printed after each call of one entry point, joined.
-    static std::string texts_after(const std::string& out, const std::string& entry) {
-        std::string text;
-        bool after = false;
-        for (const std::string& line : testbed::lines_of(out)) {
-            if (line.rfind(entry, 0) == 0) after = true;
-            else if (line.rfind("  ", 0) != 0) after = false;
-            if (after && line.rfind("  out TEXT=", 0) == 0) text += line.substr(11);
+    // Binds of the journal's executions of the rule, by name.
+    std::map<std::string, std::string> binds_of(const std::string& rule) const {
+        std::map<std::string, std::string> binds;
+        for (const auto& call : e2e::journal_calls(home.path() + "/oci/journal.jsonl")) {
+            if (call["call"] != "OCIStmtExecute" || call.value("rule", "") != rule) continue;
+            for (const auto& bind : call["binds"]) binds[bind["name"]] = bind["value"].dump();
         }
-        return text;
+        return binds;
     }
 };
 
@@ -111,6 +120,45 @@ TEST_F(ListRun, ResponsibilitiesHoldAndOutputAddressOnOneSession) {
                   "<HEADER><ACTION>ViewOutputUrl</ACTION></HEADER><BODY><DUZ-OUTURL>"
                   "http://ebs:8000/OA_CGI/FNDWRR.exe?temp_id=88421</DUZ-OUTURL></BODY></UVSCM>")
         << out;
+    EXPECT_NE(out.find("ZPAAPI_Disconnect rc=0 userdata=none\n"), std::string::npos) << out;
+    EXPECT_TRUE(e2e::unfreed_handles(home.path() + "/oci/journal.jsonl").empty());
+}
+
+TEST_F(ListRun, ProgramListAndParameterListReadToTheirEnd) {
+    home.write_file("host/request.txt", "DUZ-INSTANCE=VIS\n");
+    home.write_file("host/jobs.txt", "TEXT=" +
+                                         question("GetJob", "<DUZ-USERNAME>operations</DUZ-USERNAME><DUZ-RESPNAME>GL "
+                                                            "Super User</DUZ-RESPNAME><DUZ-RESPAPP>SQLGL</DUZ-RESPAPP>"
+                                                            "<DUZ-TASKTYPE>REQUEST</DUZ-TASKTYPE>") +
+                                         "\nNAVIGATE=NEXT\n");
+    home.write_file("host/parms.txt",
+                    "TEXT=" +
+                        question("GetREQPARAM",
+                                 "<DUZ-PROGNAME>GLTRBAL</DUZ-PROGNAME><DUZ-APPNAME>SQLGL</DUZ-APPNAME>") +
+                        "\nNAVIGATE=NEXT\n");
+    const std::string out = run({"connect", "host/request.txt", "data", "ZPAAPI_LIST_DATA", "host/jobs.txt",
+                                 "host/out.txt", "data", "ZPAAPI_LIST_DATA", "host/parms.txt", "host/out.txt"});
+    const std::size_t second = out.find("ZPAAPI_LIST_DATA_OPEN", out.find("ZPAAPI_LIST_DATA_CLOSE"));
+    ASSERT_NE(second, std::string::npos) << out;
+    EXPECT_EQ(texts_after(out.substr(0, second), "ZPAAPI_LIST_DATA_READ"),
+              std::string(kPrologue) +
+                  "<HEADER><ACTION>GetJob</ACTION></HEADER><BODY><DUZ-JOB><DUZ-PROGDESP>Trial Balance</DUZ-PROGDESP>"
+                  "<DUZ-PROGNAME>GLTRBAL</DUZ-PROGNAME><DUZ-APPNAME>SQLGL</DUZ-APPNAME><DUZ-APPDESP>General Ledger"
+                  "</DUZ-APPDESP></DUZ-JOB><DUZ-JOB><DUZ-PROGDESP>Journals &amp; Entries</DUZ-PROGDESP>"
+                  "<DUZ-PROGNAME>GLJRNL</DUZ-PROGNAME><DUZ-APPNAME>SQLGL</DUZ-APPNAME><DUZ-APPDESP>General Ledger"
+                  "</DUZ-APPDESP></DUZ-JOB></BODY></UVSCM>")
+        << out;
+    EXPECT_EQ(texts_after(out.substr(second), "ZPAAPI_LIST_DATA_READ"),
+              std::string(kPrologue) +
+                  "<HEADER><ACTION>GetREQPARAM</ACTION></HEADER><BODY><DUZ-PARMS><DUZ-P001><DUZ-NAME>P_LEDGER"
+                  "</DUZ-NAME><DUZ-VALUE>Calculated During Submission</DUZ-VALUE><DUZ-VALSETTYP>F</DUZ-VALSETTYP>"
+                  "<DUZ-DISPLAY>Ledger</DUZ-DISPLAY></DUZ-P001><DUZ-P002><DUZ-NAME>P_PERIOD</DUZ-NAME><DUZ-VALUE> "
+                  "</DUZ-VALUE><DUZ-VALSETTYP>I</DUZ-VALSETTYP><DUZ-DISPLAY>Period</DUZ-DISPLAY></DUZ-P002>"
+                  "</DUZ-PARMS></BODY></UVSCM>")
+        << out;
+    EXPECT_EQ(binds_of("ids").at("USER_NAME"), "\"OPERATIONS\"");
+    EXPECT_EQ(binds_of("programs"), (std::map<std::string, std::string>{{"GRP_APP_ID", "101"}, {"GRP_ID", "55"}}));
+    EXPECT_EQ(binds_of("parameters"), (std::map<std::string, std::string>{{"APP", "\"SQLGL\""}, {"PROG", "\"GLTRBAL\""}}));
     EXPECT_NE(out.find("ZPAAPI_Disconnect rc=0 userdata=none\n"), std::string::npos) << out;
     EXPECT_TRUE(e2e::unfreed_handles(home.path() + "/oci/journal.jsonl").empty());
 }

@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "agent_peer.h"
 #include "testbed.h"
@@ -37,6 +39,7 @@ protected:
     pid_t start_watcher() {
         const pid_t pid = fork();
         if (pid == 0) {
+            for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
             const int null = open("/dev/null", O_WRONLY);
             dup2(null, 1);
             dup2(null, 2);
@@ -71,6 +74,7 @@ protected:
     }
     std::unique_ptr<agent_peer::Peer> peer;
     std::vector<pid_t> started;
+    std::vector<std::pair<std::string, std::string>> environment;  // set in the watcher's process
 };
 
 }  // namespace e2e

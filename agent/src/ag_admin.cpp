@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ag_dsect.h"
+#include "ag_dsect_internal.h"
 #include "dsect_appl.h"
 #include "gm_param.h"
 #include "gm_str.h"
@@ -81,9 +82,10 @@ CM_RC append_response(DSECT_LIST_handle_typ* response, ZPAError* Error, int coun
     return rc;
 }
 
-CM_RC append_param(DSECT_LIST_handle_typ* response, const std::string& name, const std::string& value) {
-    return AG_dsect_create_and_append_general_param(response->header.version, response, nullptr, name.c_str(),
-                                                    value.c_str(), "AG_admin_action");
+CM_RC append_param(DSECT_LIST_handle_typ* response, const std::string& name, const std::string& value,
+                   zpalist::Builder* records = nullptr) {
+    return ag_dsect::append_general_param(response->header.version, response, records, nullptr, name.c_str(),
+                                          value.c_str(), "AG_admin_action");
 }
 
 }  // namespace
@@ -173,8 +175,9 @@ CM_RC AG_admin_action(OS_COMM_sess_typ*, const char* file_path, DSECT_LIST_handl
             rc = append_param(response_dsect_list, "TIMESTAMP", modified);
         } else if (action == "DISPLAY") {
             const std::string pattern = rows.empty() ? "*" : upper(rows.front().first.c_str());
+            zpalist::Builder records(&response_dsect_list->handle);  // one record a row of the table
             for (const auto& [key, value] : matching(&file_list, pattern))
-                if (rc == CM_RC_OK) rc = append_param(response_dsect_list, key, value);
+                if (rc == CM_RC_OK) rc = append_param(response_dsect_list, key, value, &records);
         }
     }
     GM_PARAM_list_clear(&file_list);

@@ -3,6 +3,7 @@
  * the builders of the utility request, the ping, the replies and the job-end message with its
  * unavailability records, and the conversions between records, key/value lists and attributes. */
 #include "ag_dsect.h"
+#include "ag_dsect_internal.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "dsect_appl.h"
+#include "dsect_internal.h"
 #include "gm_avstat.h"
 #include "gm_param.h"
 #include "gm_param_internal.h"
@@ -196,6 +198,17 @@ CM_RC build_attributes(ZPAAttrList* attr_list, int most, Each&& each) {
         DIAG_set_active_level(0);
     }
     return CM_RC_OK;
+}
+
+/* Walks the fields of a record through a copy of its handle; `f` returns false to stop. */
+template <typename F>
+void each_field(DSECT_ONE_handle_typ* record, F&& f) {
+    ZPALIST_handle_typ walker = record->handle;
+    ZPALIST_reset(&walker);
+    void* entry = nullptr;
+    unsigned size = 0;
+    while (ZPALIST_next_ptr(&walker, &entry, &size) == CM_RC_OK)
+        if (!f(static_cast<const DSECT_VAR_typ*>(entry))) return;
 }
 
 /* Walks the rows of a key/value list through a copy of its handle. */
@@ -624,16 +637,12 @@ CM_RC AG_DSECT_formated_msg(char* out_msg, const char* msg_id, ...) {
 CM_RC AG_DSECT_dsect2attr(DSECT_ONE_handle_typ* record, ZPAAttrList* attr_list) {
     if (!record || !attr_list) return CM_RC_FAIL;
     return build_attributes(attr_list, DSECT_ONE_count(record), [&](auto add) {
-        ZPALIST_handle_typ walker = record->handle;
-        ZPALIST_reset(&walker);
-        void* entry = nullptr;
-        unsigned size = 0;
-        while (ZPALIST_next_ptr(&walker, &entry, &size) == CM_RC_OK) {
-            const auto* field = static_cast<const DSECT_VAR_typ*>(entry);
-            if (reserved(field->Name)) continue;
+        each_field(record, [&](const DSECT_VAR_typ* field) {
+            if (reserved(field->Name)) return true;
             const std::size_t length = field->ValueSize > 0 ? field->ValueSize - 1u : 0u;
             add(field->Name, field->Value, length, field->ValueSize);
-        }
+            return true;
+        });
     });
 }
 
@@ -652,10 +661,15 @@ CM_RC AG_DSECT_list2attr(ZPALIST_handle_typ* param_list, ZPAAttrList* attr_list)
 
 CM_RC AG_DSECT_attr2list(ZPAAttrList* attr_list, ZPALIST_handle_typ* param_list) {
     if (!attr_list || !param_list || (attr_list->Count > 0 && !attr_list->Attributes)) return CM_RC_FAIL;
-    for (int i = 0; i < attr_list->Count; ++i) {
-        const ZPAAttr& attr = attr_list->Attributes[i];
-        if (!attr.Name) continue;
-        if (GM_PARAM_list_set(param_list, attr.Name, attr.Value ? attr.Value : "") != CM_RC_OK) return CM_RC_FAIL;
+    try {
+        gm_param::KeyedRows rows(param_list);  // a set per attribute without a walk of the list each
+        for (int i = 0; i < attr_list->Count; ++i) {
+            const ZPAAttr& attr = attr_list->Attributes[i];
+            if (!attr.Name) continue;
+            if (rows.set(attr.Name, attr.Value ? attr.Value : "") != CM_RC_OK) return CM_RC_FAIL;
+        }
+    } catch (...) {
+        return CM_RC_FAIL;
     }
     return CM_RC_OK;
 }
@@ -663,19 +677,19 @@ CM_RC AG_DSECT_attr2list(ZPAAttrList* attr_list, ZPALIST_handle_typ* param_list)
 CM_RC AG_DSECT_dsect2list(DSECT_ONE_handle_typ* record, ZPALIST_handle_typ* param_list) {
     if (!record || !param_list) return CM_RC_FAIL;
     if (AG_DSECT_set_dsect_type(param_list, record->type) != CM_RC_OK) return CM_RC_FAIL;
-    ZPALIST_handle_typ walker = record->handle;
-    ZPALIST_reset(&walker);
-    void* entry = nullptr;
-    unsigned size = 0;
-    while (ZPALIST_next_ptr(&walker, &entry, &size) == CM_RC_OK) {
-        const auto* field = static_cast<const DSECT_VAR_typ*>(entry);
-        if (field->Type == DF_DSECT_LIST) continue;
-        const bool job_variable = std::strncmp(field->Name, kJobVariablePrefix, 2) == 0;
-        const CM_RC rc = job_variable ? GM_PARAM_list_append(param_list, field->Name, field->Value)
-                                      : GM_PARAM_list_set(param_list, field->Name, field->Value);
-        if (rc != CM_RC_OK) return CM_RC_FAIL;
+    try {
+        gm_param::KeyedRows rows(param_list);  // sets and appends without a walk of the list per field
+        CM_RC rc = CM_RC_OK;
+        each_field(record, [&](const DSECT_VAR_typ* field) {
+            if (field->Type == DF_DSECT_LIST) return true;
+            const bool job_variable = std::strncmp(field->Name, kJobVariablePrefix, 2) == 0;
+            rc = job_variable ? rows.append(field->Name, field->Value) : rows.set(field->Name, field->Value);
+            return rc == CM_RC_OK;
+        });
+        return rc == CM_RC_OK ? CM_RC_OK : CM_RC_FAIL;
+    } catch (...) {
+        return CM_RC_FAIL;
     }
-    return CM_RC_OK;
 }
 
 CM_RC AG_DSECT_param2attr(const char* be_name, ZPAAttrList* attr_list) {
@@ -735,9 +749,10 @@ CM_RC AG_DSECT_delete_entry_prefix(ZPALIST_handle_typ* in_list, ZPALIST_handle_t
     std::size_t n = prefix_size > 0 ? static_cast<std::size_t>(prefix_size) : 0;
     n = std::min(n, std::strlen(prefix));
     CM_RC rc = CM_RC_OK;
+    gm_param::RowBuilder kept(out_list);
     each_row(in_list, [&](const char* key, const char* value) {
         if (std::strncmp(key, prefix, n) == 0) return true;
-        rc = GM_PARAM_list_append(out_list, key, value);
+        rc = kept.append(key, value);
         return rc == CM_RC_OK;
     });
     return rc;
@@ -746,15 +761,7 @@ CM_RC AG_DSECT_delete_entry_prefix(ZPALIST_handle_typ* in_list, ZPALIST_handle_t
 CM_RC AG_dsect_create_and_append_general_param(const char* version, DSECT_LIST_handle_typ* out_list,
                                                DSECT_ONE_handle_typ* record, const char* name, const char* value,
                                                const char* func_name) {
-    DSECT_ONE_handle_typ scratch;
-    DSECT_ONE_handle_typ* r = record ? record : &scratch;
-    CM_RC rc = DSECT_APPL_create_general_param(version, r, name, value);
-    if (rc == CM_RC_OK) rc = DSECT_LIST_append(out_list, r);
-    DSECT_ONE_delete(r);
-    if (rc != CM_RC_OK)
-        DIAG_ERROR("%s: failed to create general_param dsect with name='%s' and value='%s'", func_name ? func_name : "",
-                   name ? name : "", value ? value : "");
-    return rc;
+    return ag_dsect::append_general_param(version, out_list, nullptr, record, name, value, func_name);
 }
 
 CM_RC AG_dsect_create_gnrldta_unav_RJXRH(const char* version, ZPALIST_handle_typ* job_list,
@@ -862,3 +869,20 @@ CM_RC AG_DSECT_pack_dsect(ZPALIST_handle_typ* param_list, DSECT_MSG_typ* out_msg
 }
 
 }  // extern "C"
+
+namespace ag_dsect {
+
+CM_RC append_general_param(const char* version, DSECT_LIST_handle_typ* out_list, zpalist::Builder* records,
+                           DSECT_ONE_handle_typ* record, const char* name, const char* value, const char* func_name) {
+    DSECT_ONE_handle_typ scratch;
+    DSECT_ONE_handle_typ* r = record ? record : &scratch;
+    CM_RC rc = DSECT_APPL_create_general_param(version, r, name, value);
+    if (rc == CM_RC_OK) rc = dsect::append_record(out_list, r, records);
+    DSECT_ONE_delete(r);
+    if (rc != CM_RC_OK)
+        DIAG_ERROR("%s: failed to create general_param dsect with name='%s' and value='%s'", func_name ? func_name : "",
+                   name ? name : "", value ? value : "");
+    return rc;
+}
+
+}  // namespace ag_dsect

@@ -25,6 +25,7 @@
 #include "gm_param.h"
 #include "gm_param_internal.h"
 #include "os_file.h"
+#include "os_logical_internal.h"
 #include "os_lib.h"
 
 extern char** environ;
@@ -103,7 +104,13 @@ ZPARC run_utility(const UtilityCall& call, const std::string& shown, const char*
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
     if (call.merge_stderr) posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
     pid_t pid = -1;
-    const int spawn_error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    int spawn_error = 0;
+    {
+        // Another thread may be setting a variable (a connection's Oracle settings): the child's
+        // environment is read under the same lock.
+        std::lock_guard<std::recursive_mutex> environment(os_logical::environment_lock());
+        spawn_error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    }
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipe_fds[1]);
     if (spawn_error != 0) {

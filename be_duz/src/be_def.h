@@ -968,6 +968,48 @@ ZPARC BE_DUZ_Write_OUT_URL_Xml_Response(BE_DUZ_xmldata_handle* xml_handle, int s
 /* 1 when ./data/OutViewUsers.xml under AGENT_DIR names the request's account, else 0. */
 int Is_User_Authorized_For_Output_Url(ZPAAttrList* xml_attrList, ZPAError* Error);
 
+/* Value-set list ("GetValueSet"): the allowed values of one displayed parameter of a program or of
+ * a program inside a request set, after the user's context and the values chosen before it. */
+ZPARC BE_DUZ_get_valsetv_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xmldata_handle,
+                              ZPAAttrList* xml_attrList, ZPAError* Error);
+
+/* Whole-text lists: a program's data ("GetProgramData"), the data of every program of a request set
+ * ("GetReqsetProgramsData") and an account's settings from the accounts file ("GetAccountData").
+ * Each builds its whole answer into xmlResponse (isPKM 1); a failure leaves no answer. */
+ZPARC BE_DUZ_get_program_data_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xmldata_handle,
+                                   ZPAAttrList* ConnectionAttributes, ZPAAttrList* Attributes, ZPAError* Error);
+ZPARC BE_DUZ_get_reqset_programs_data_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xmldata_handle,
+                                           ZPAAttrList* ConnectionAttributes, ZPAAttrList* Attributes,
+                                           ZPAError* Error);
+ZPARC BE_DUZ_get_account_data_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xmldata_handle,
+                                   ZPAAttrList* Attributes, ZPAError* Error);
+
+/* Room of each field of a request-set program (240 characters and the terminator). */
+#define BE_DUZ_PROGRAMS_INPUT_FIELD_SIZE 241
+
+/* One program of a request set, as the request-set program list gives it. */
+typedef struct {
+    char progName[BE_DUZ_PROGRAMS_INPUT_FIELD_SIZE];  /* program short name */
+    char progDesp[BE_DUZ_PROGRAMS_INPUT_FIELD_SIZE];  /* program description */
+    char appName[BE_DUZ_PROGRAMS_INPUT_FIELD_SIZE];   /* application short name */
+    char appDesp[BE_DUZ_PROGRAMS_INPUT_FIELD_SIZE];   /* application name */
+    char progSeq[BE_DUZ_PROGRAMS_INPUT_FIELD_SIZE];   /* the program's sequence in the set */
+    char stageName[BE_DUZ_PROGRAMS_INPUT_FIELD_SIZE]; /* stage name */
+    char stageSeq[BE_DUZ_PROGRAMS_INPUT_FIELD_SIZE];  /* stage display sequence */
+} BE_DUZ_Programs_Input;
+
+/* Reads the open request-set program list of xmldata_handle to its end into ProgramsDataList, one
+ * BE_DUZ_Programs_Input per program. 0; 1 with the reason in Error (a fetch failure, a field longer
+ * than 240 characters, memory), and the list then empty. */
+ZPARC BE_DUZ_create_programs_data_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xmldata_handle,
+                                       ZPALIST_handle_typ* ProgramsDataList, ZPAError* Error);
+/* ProgAttributes (empty on entry; released by the caller with ZPAAPI_utils_release_attr) receives
+ * the program's "DUZ-SETPROG_PROGNAME", "DUZ-SETPROG_APPNAME", "DUZ-SETPROG_PROGSEQ",
+ * "DUZ-SETPROG_STAGENAME" and "DUZ-PROGNAME", then a copy of Attributes: the program's values are
+ * found first. 0, or 1 when memory runs out (nothing kept). */
+ZPARC BE_DUZ_create_attributes_for_program(ZPAAttrList* Attributes, ZPAAttrList* ProgAttributes,
+                                           BE_DUZ_Programs_Input* currentProgData);
+
 /* ------------------------------------------------------------------------------------------------
  * Request discovery: rule filters, schedule conversion, job definitions from requests and request
  * sets, hold and cancel of taken-over requests

@@ -5,6 +5,7 @@
 #include "be_event_watcher.h"
 #include "be_list_internal.h"
 #include "gm_param.h"
+#include "gm_param_internal.h"
 #include "gm_time.h"
 
 #include <cstdlib>
@@ -216,6 +217,7 @@ ZPARC DB_get_all_new_alerts_from_oebs(BE_DUZ_Handles* DUZ_handle, char* last_wat
         return rc;
     }
     int rows = 0;
+    zpalist::Builder alerts(new_oebs_alert_list);  // a watch window can bring thousands of alerts
     for (;;) {
         const be_sql::Fetch got = statement.fetch();
         if (got == be_sql::Fetch::End) break;
@@ -226,7 +228,7 @@ ZPARC DB_get_all_new_alerts_from_oebs(BE_DUZ_Handles* DUZ_handle, char* last_wat
         ++rows;
         alert.alert_outputs = nullptr;
         EW_print_alert(&alert);
-        if (ZPALIST_append(new_oebs_alert_list, &alert, sizeof alert) != CM_RC_OK) {
+        if (alerts.append(&alert, sizeof alert) != CM_RC_OK) {
             BE_DUZ_UpdateErrorSet(Error, 1, "Failed to append new_alert_ouput_row to new_oebs_alert_list.");
             return ZPA_FAIL;
         }
@@ -283,6 +285,7 @@ ZPARC DB_get_alert_outputs_from_oebs(BE_DUZ_Handles* DUZ_handle, EW_alert_type* 
     }
     ZPALIST_handle_typ outputs{};
     ZPALIST_init(&outputs);
+    gm_param::KeyedRows by_key(&outputs);  // a set per output without a walk of the list each
     for (;;) {
         const be_sql::Fetch got = statement.fetch();
         if (got == be_sql::Fetch::End) break;
@@ -292,11 +295,11 @@ ZPARC DB_get_alert_outputs_from_oebs(BE_DUZ_Handles* DUZ_handle, EW_alert_type* 
             return ZPA_FAIL;
         }
         const std::string key = std::string(output_name) + "_" + sequence;
-        if (GM_PARAM_list_set(&outputs, key.c_str(), output_value) != CM_RC_OK) {
+        if (by_key.set(key.c_str(), output_value) != CM_RC_OK) {
             BE_TRACE(1, "Failed to add output to list");
             break;
         }
-        if (max_output > 0 && ZPALIST_count(&outputs) == max_output) {
+        if (max_output > 0 && outputs.count == max_output) {
             BE_TRACE(1, "Number of Alert's outputs has reached the limit of %d. Additional outputs will not be added.",
                      max_output);
             break;

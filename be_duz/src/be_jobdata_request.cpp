@@ -6,6 +6,7 @@
 #include "be_discovery_internal.h"
 #include "be_sql_internal.h"
 #include "gm_param.h"
+#include "gm_param_internal.h"
 
 #include <algorithm>
 #include <array>
@@ -284,6 +285,44 @@ struct SetProgram {
     std::string prog_name;
 };
 
+// BE_DUZ_Conc_Program_PARMNAME_read, the rows appended through the caller's builder of the list.
+ZPARC read_parm_names(BE_DUZ_Handles* session, gm_param::RowBuilder& rows, const char* app_name, const char* prog_name,
+                      const char* key_format, ZPAError* Error) {
+    BE_TRACE(4, "Starting: '%s'", "BE_DUZ_Conc_Program_PARMNAME_read");
+    std::string key;
+    if (!app_name || !prog_name || !key_format || !numbered_key(key_format, 1, key)) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "%s: missing program or key format", BE_POS);
+        return ZPA_FAIL;
+    }
+    try {
+        std::string app = app_name;
+        std::string prog = prog_name;
+        char parm_name[kArgSize] = "";
+        be_sql::Statement statement(session, Error);
+        ZPARC rc = statement.prepare(kParmNameQuery);
+        if (rc != ZPA_SUCCESS) return step_failed("Fail to prepare sqlStr.", rc, Error);
+        if ((rc = statement.bind_text(":app", app.data(), static_cast<int>(app.size() + 1))) != ZPA_SUCCESS)
+            return step_failed("Fail to bind app_name", rc, Error);
+        if ((rc = statement.bind_text(":prog", prog.data(), static_cast<int>(prog.size() + 1))) != ZPA_SUCCESS)
+            return step_failed("Fail to bind prog_name", rc, Error);
+        if ((rc = statement.define_text(1, parm_name, sizeof parm_name)) != ZPA_SUCCESS)
+            return step_failed("Fail to define parm_name", rc, Error);
+        if ((rc = execute(statement, Error)) != ZPA_SUCCESS) return rc;
+        statement.set_prefetch(kParmNamePrefetch);
+        for (int n = 1;; ++n) {
+            const be_sql::Fetch fetched = statement.fetch();
+            if (fetched == be_sql::Fetch::End) break;
+            if (fetched == be_sql::Fetch::Error) return fetch_failed("Fail to fetch parm_name", Error);
+            numbered_key(key_format, n, key);
+            rows.append(key.c_str(), parm_name);
+        }
+        return ZPA_SUCCESS;
+    } catch (...) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "%s: out of memory", BE_POS);
+        return ZPA_FAIL;
+    }
+}
+
 }  // namespace
 
 namespace be_discovery {
@@ -344,39 +383,13 @@ ZPARC BE_DUZ_insert_OvikAttrs(ZPAConnHandle* Connection, ZPALIST_handle_typ* lis
 
 ZPARC BE_DUZ_Conc_Program_PARMNAME_read(BE_DUZ_Handles* session, ZPALIST_handle_typ* list, const char* app_name,
                                         const char* prog_name, const char* key_format, ZPAError* Error) {
-    BE_TRACE(4, "Starting: '%s'", "BE_DUZ_Conc_Program_PARMNAME_read");
-    std::string key;
-    if (!list || !app_name || !prog_name || !key_format || !numbered_key(key_format, 1, key)) {
+    if (!list) {
+        BE_TRACE(4, "Starting: '%s'", "BE_DUZ_Conc_Program_PARMNAME_read");
         BE_DUZ_UpdateErrorSet(Error, 1, "%s: missing program or key format", BE_POS);
         return ZPA_FAIL;
     }
-    try {
-        std::string app = app_name;
-        std::string prog = prog_name;
-        char parm_name[kArgSize] = "";
-        be_sql::Statement statement(session, Error);
-        ZPARC rc = statement.prepare(kParmNameQuery);
-        if (rc != ZPA_SUCCESS) return step_failed("Fail to prepare sqlStr.", rc, Error);
-        if ((rc = statement.bind_text(":app", app.data(), static_cast<int>(app.size() + 1))) != ZPA_SUCCESS)
-            return step_failed("Fail to bind app_name", rc, Error);
-        if ((rc = statement.bind_text(":prog", prog.data(), static_cast<int>(prog.size() + 1))) != ZPA_SUCCESS)
-            return step_failed("Fail to bind prog_name", rc, Error);
-        if ((rc = statement.define_text(1, parm_name, sizeof parm_name)) != ZPA_SUCCESS)
-            return step_failed("Fail to define parm_name", rc, Error);
-        if ((rc = execute(statement, Error)) != ZPA_SUCCESS) return rc;
-        statement.set_prefetch(kParmNamePrefetch);
-        for (int n = 1;; ++n) {
-            const be_sql::Fetch fetched = statement.fetch();
-            if (fetched == be_sql::Fetch::End) break;
-            if (fetched == be_sql::Fetch::Error) return fetch_failed("Fail to fetch parm_name", Error);
-            numbered_key(key_format, n, key);
-            GM_PARAM_list_append(list, key.c_str(), parm_name);
-        }
-        return ZPA_SUCCESS;
-    } catch (...) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "%s: out of memory", BE_POS);
-        return ZPA_FAIL;
-    }
+    gm_param::RowBuilder rows(list);
+    return read_parm_names(session, rows, app_name, prog_name, key_format, Error);
 }
 
 ZPARC BE_DUZ_READ_requestSet_Params(BE_DUZ_Handles* session, ZPALIST_handle_typ* list, int req_id, ZPAError* Error) {
@@ -407,6 +420,7 @@ ZPARC BE_DUZ_READ_requestSet_Params(BE_DUZ_Handles* session, ZPALIST_handle_typ*
         if (rc != ZPA_SUCCESS) return step_failed("Fail to define columns", rc, Error);
 
         std::vector<SetProgram> programs;
+        gm_param::RowBuilder rows(list);  // up to a few hundred programs of a hundred rows each
         for (;;) {
             const be_sql::Fetch fetched = statement.fetch();
             if (fetched == be_sql::Fetch::End) break;
@@ -421,24 +435,24 @@ ZPARC BE_DUZ_READ_requestSet_Params(BE_DUZ_Handles* session, ZPALIST_handle_typ*
             std::snprintf(prefix, sizeof prefix, "%sDUZ-SETPROG-P%.3d-", BE_DUZ_JOB_ATTR_PREFIX,
                           static_cast<int>(programs.size()));
             const std::string p = prefix;
-            GM_PARAM_list_append(list, (p + "APPNAME").c_str(), app_name);
-            GM_PARAM_list_append(list, (p + "PROGNAME").c_str(), prog_name);
-            GM_PARAM_list_append(list, (p + "PROGDESP").c_str(), prog_desc);
-            GM_PARAM_list_append(list, (p + "STAGENAME").c_str(), stage_name);
-            GM_PARAM_list_append(list, (p + "PROGSEQ").c_str(), std::to_string(sequence).c_str());
+            rows.append((p + "APPNAME").c_str(), app_name);
+            rows.append((p + "PROGNAME").c_str(), prog_name);
+            rows.append((p + "PROGDESP").c_str(), prog_desc);
+            rows.append((p + "STAGENAME").c_str(), stage_name);
+            rows.append((p + "PROGSEQ").c_str(), std::to_string(sequence).c_str());
             for (std::size_t j = 0; j < args.size(); ++j) {
                 if (args[j][0] == '\0') continue;
                 char key[64];
                 std::snprintf(key, sizeof key, "%sPARMS-P%.3d-VALUE", p.c_str(), static_cast<int>(j + 1));
-                GM_PARAM_list_append(list, key, args[j].data());
+                rows.append(key, args[j].data());
             }
         }
         for (std::size_t k = 0; k < programs.size(); ++k) {
             char key_format[64];
             std::snprintf(key_format, sizeof key_format, "DUZ-SETPROG-P%.3d-PARMS-P%%.3d-NAME", static_cast<int>(k + 1));
             ZPAError ignored{};
-            if (BE_DUZ_Conc_Program_PARMNAME_read(session, list, programs[k].app_name.c_str(),
-                                                  programs[k].prog_name.c_str(), key_format, &ignored) != ZPA_SUCCESS)
+            if (read_parm_names(session, rows, programs[k].app_name.c_str(), programs[k].prog_name.c_str(), key_format,
+                                &ignored) != ZPA_SUCCESS)
                 DIAG_printf("Fail to read the parameter names of %s: %s", programs[k].prog_name.c_str(), ignored.text);
         }
         return ZPA_SUCCESS;

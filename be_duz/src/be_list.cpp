@@ -17,6 +17,8 @@
 namespace {
 
 using be_list::Answer;
+using be_list::OwnedHandle;
+using be_list::row_element;
 
 constexpr const char* kCmInstance = "GetCMInstance";
 constexpr const char* kSetParam = "GetSetPARAM";
@@ -52,11 +54,11 @@ const ListEntry kLists[] = {
     {"GetOperatingUnit", BE_DUZ_get_operating_unit_list},
     {"GetNotification", BE_DUZ_get_notification_list},
     {"GetLanguage", BE_DUZ_get_language_list},
-    {"GetValueSet"},
-    {"GetProgramData"},
-    {"GetReqsetProgramsData"},
+    {"GetValueSet", BE_DUZ_get_valsetv_list},
+    {"GetProgramData", nullptr, nullptr, BE_DUZ_get_program_data_list},
+    {"GetReqsetProgramsData", nullptr, nullptr, BE_DUZ_get_reqset_programs_data_list},
     {"GetProfileName", BE_DUZ_get_profile_name_list},
-    {"GetAccountData"},
+    {"GetAccountData", BE_DUZ_get_account_data_list},
 };
 
 const ListEntry* find_list(const char* action) {
@@ -90,20 +92,6 @@ BE_DUZ_AccountNameList* account_names_of(ZPAConnHandle* Connection) {
                                                       : nullptr;
 }
 
-void free_handle(BE_DUZ_xmldata_handle* handle) {
-    if (handle == nullptr) return;
-    be_list::drop_query(handle);
-    std::free(handle->xmlResponse);
-    std::free(handle->header);
-    BE_DUZ_subtable_list_clear(&handle->datalist);
-    std::free(handle);
-}
-
-struct HandleFree {
-    void operator()(BE_DUZ_xmldata_handle* handle) const { free_handle(handle); }
-};
-using OwnedHandle = std::unique_ptr<BE_DUZ_xmldata_handle, HandleFree>;
-
 void copy_req_type(BE_DUZ_xmldata_handle* handle, const char* action) {
     std::snprintf(handle->req_type, sizeof handle->req_type, "%s", action);
 }
@@ -135,28 +123,17 @@ bool fill_slot(char* slot, int room, std::string_view text, const char* what, ZP
     return true;
 }
 
-/* The row element's name: the last parent tag with its "%.3d" filled with the row number. */
-std::string row_element(const char* tag, int number) {
-    std::string name(tag);
-    const std::size_t at = name.find("%.3d");
-    if (at == std::string::npos) return name;
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "%.3d", number);
-    return name.replace(at, 4, digits);
-}
-
 ZPARC list_open(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attributes, ZPAError* Error) {
     if (Handle == nullptr) {
         BE_DUZ_UpdateErrorSet(Error, 1, "%s", kNullHandle);
         return ZPA_FAIL;
     }
     *Handle = nullptr;
-    OwnedHandle handle(static_cast<BE_DUZ_xmldata_handle*>(std::calloc(1, sizeof(BE_DUZ_xmldata_handle))));
+    OwnedHandle handle(be_list::new_handle());
     if (!handle) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Fail to allocate memory for DUZ_xml_handle");
         return ZPA_FAIL;
     }
-    ZPALIST_init(&handle->datalist);
 
     char* text = be_list::request_value(Attributes, "TEXT");
     if (text == nullptr || *text == '\0') {
@@ -348,7 +325,7 @@ ZPARC list_close(ZPAConnHandle* Connection, void* Handle, ZPAError* Error) {
             Connection->UserData = nullptr;
         }
     }
-    free_handle(handle);
+    be_list::free_handle(handle);
     return ZPA_SUCCESS;
 }
 

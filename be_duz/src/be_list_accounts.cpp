@@ -3,6 +3,7 @@
  * OEBS user's responsibilities ("GetRESP") and the profile options ("GetProfileName"). */
 #include "be_internal.h"
 #include "be_list_internal.h"
+#include "gm_param_internal.h"
 #include "gm_str.h"
 #include "gm_wild.h"
 
@@ -44,9 +45,10 @@ bool load_account_names(const char* pattern, BE_DUZ_AccountNameList* names, ZPAE
         return false;
     }
     bool ok = true;
+    gm_param::KeyedRows rows(&names->names);  // each name once, without a walk of the list per name
     for (const std::string& name : be_section_names(&sections)) {
         if (non_empty(pattern) && GM_WILD_match(name.c_str(), pattern) != CM_RC_OK) continue;
-        if (GM_PARAM_list_set(&names->names, name.c_str(), name.c_str()) != CM_RC_OK) {
+        if (rows.set(name.c_str(), name.c_str()) != CM_RC_OK) {
             BE_DUZ_UpdateErrorSet(Error, 1, "Failed to add account %s to the list", name.c_str());
             ok = false;
             break;

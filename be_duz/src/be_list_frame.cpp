@@ -3,9 +3,11 @@
  * request and of the connection's session. */
 #include "be_list_internal.h"
 
+#include "be_event_watcher.h"
 #include "gm_xml.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -114,6 +116,22 @@ ZPARC Answer::raw(std::string_view text) {
     return ZPA_SUCCESS;
 }
 
+ZPARC Answer::grow_when_half_full() {
+    if (!ok()) {
+        BE_DUZ_UpdateErrorSet(error_, 1, "%s", "Failed to allocate memory.");
+        return ZPA_FAIL;
+    }
+    if (length_ <= static_cast<std::size_t>(room_) / 2) return ZPA_SUCCESS;
+    char* grown = BE_DUZ_allocate_double_memory(buffer_, &room_);
+    if (grown == nullptr) {
+        failed_ = true;
+        BE_DUZ_UpdateErrorSet(error_, 1, "%s", "Failed to allocate memory.");
+        return ZPA_FAIL;
+    }
+    buffer_ = grown;
+    return ZPA_SUCCESS;
+}
+
 char* Answer::release() {
     if (!ok()) return nullptr;
     char* text = buffer_;
@@ -124,7 +142,45 @@ char* Answer::release() {
 }
 
 // ------------------------------------------------------------------------------------------------
-// Row lists
+// Handles and rows
+
+ZPARC hand_over(BE_DUZ_xmldata_handle* handle, Answer& answer, ZPAError* Error) {
+    char* text = answer.release();
+    if (text == nullptr) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "%s", "Failed to allocate memory for the answer.");
+        return ZPA_FAIL;
+    }
+    drop_query(handle);
+    std::free(handle->xmlResponse);
+    handle->xmlResponse = text;
+    handle->row_index = 0;
+    handle->isPKM = 1;
+    return ZPA_SUCCESS;
+}
+
+BE_DUZ_xmldata_handle* new_handle() {
+    auto* handle = static_cast<BE_DUZ_xmldata_handle*>(std::calloc(1, sizeof(BE_DUZ_xmldata_handle)));
+    if (handle != nullptr) ZPALIST_init(&handle->datalist);
+    return handle;
+}
+
+void free_handle(BE_DUZ_xmldata_handle* handle) {
+    if (handle == nullptr) return;
+    drop_query(handle);
+    std::free(handle->xmlResponse);
+    std::free(handle->header);
+    BE_DUZ_subtable_list_clear(&handle->datalist);
+    std::free(handle);
+}
+
+std::string row_element(const char* tag, int number) {
+    std::string name(tag != nullptr ? tag : "");
+    const std::size_t at = name.find("%.3d");
+    if (at == std::string::npos) return name;
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%.3d", number);
+    return name.replace(at, 4, digits);
+}
 
 void set_shape(BE_DUZ_xmldata_handle* handle, std::initializer_list<const char*> parents,
                std::initializer_list<const char*> fields) {

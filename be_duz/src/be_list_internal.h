@@ -9,6 +9,7 @@
 #include "be_sql_internal.h"
 
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,9 @@ public:
     ZPARC element(const char* tag, const char* value);
     /* Text appended as it stands (an element the caller built and escaped). */
     ZPARC raw(std::string_view text);
+    /* Doubles the room ahead of what comes next when the text fills more than half of it (an
+     * answer built part by part, BE_DUZ_allocate_double_memory). */
+    ZPARC grow_when_half_full();
 
     bool ok() const { return buffer_ != nullptr && !failed_; }
     const char* text() const { return buffer_ != nullptr ? buffer_ : ""; }
@@ -55,6 +59,22 @@ private:
     std::size_t length_ = 0;
     bool failed_ = false;
 };
+
+/* Gives a finished whole-text answer to the handle (xmlResponse, isPKM 1, row_index 0), which
+ * READ then hands out in pieces. 0, or 1 when the answer is unusable (the reason in Error). */
+ZPARC hand_over(BE_DUZ_xmldata_handle* handle, Answer& answer, ZPAError* Error);
+
+/* A list handle of the plug-in's own (a builder's second handle): zeroed, its datalist empty. Null
+ * when memory runs out. free_handle frees it with everything it owns (null is ignored). */
+BE_DUZ_xmldata_handle* new_handle();
+void free_handle(BE_DUZ_xmldata_handle* handle);
+struct HandleFree {
+    void operator()(BE_DUZ_xmldata_handle* handle) const { free_handle(handle); }
+};
+using OwnedHandle = std::unique_ptr<BE_DUZ_xmldata_handle, HandleFree>;
+
+/* The row element's name: the tag with its "%.3d" filled with the row number (unchanged without). */
+std::string row_element(const char* tag, int number);
 
 /* Sets the handle's tags: the parents outermost first (the last one is the row's element and may
  * hold one "%.3d"), then the fields of a row, at most BE_DUZ_XML_MAX_FIELDS of each. */

@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 #include <ctime>
 
 #include <strings.h>
@@ -273,62 +272,75 @@ CM_RC gm_param::RowBuilder::append(const char* key, const char* value) {
     }
 }
 
-namespace {
-
-// GM_PARAM_list_merge: for each row of source, a GM_PARAM_list_get_ptr on dest (unless forced)
-// and a GM_PARAM_list_set, done with an index of dest's keys instead of a walk of dest per row.
-// The rows, their order, the trace lines and where dest's cursor ends are those of those calls.
-void merge_into(ZPALIST_handle_typ* dest, ZPALIST_handle_typ* source, bool force) {
-    std::unordered_map<std::string, ZPALIST_entry_typ*> first;  // the first row of each key in dest
-    ZPALIST_entry_typ* last = nullptr;
-    for (ZPALIST_entry_typ* e = dest->first; e != nullptr; e = e->next) {
-        first.try_emplace(row_key(e->ptr), e);
-        last = e;
+gm_param::KeyedRows::KeyedRows(ZPALIST_handle_typ* list) : list_(list) {
+    for (ZPALIST_entry_typ* e = list_->first; e != nullptr; e = e->next) {
+        first_.try_emplace(row_key(e->ptr), e);
+        if (std::strcmp(row_key(e->ptr), "DEFAULT") == 0) last_default_ = e;
+        last_ = e;
     }
-    bool has_default = first.count("DEFAULT") > 0;
-    bool cursor_moved = false;
-    ZPALIST_entry_typ* cursor = nullptr;  // where the calls would leave dest's cursor
-    ZPALIST_handle_typ walker = *source;
-    ZPALIST_reset(&walker);
-    void* element = nullptr;
-    unsigned int size = 0;
-    while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) {
-        const char* key = row_key(element);
-        auto found = first.find(key);
-        cursor_moved = true;
-        if (!force && (found != first.end() || has_default)) {  // dest yields a value: kept
-            if (found == first.end()) DIAG_TRACE(4, "accepting default value for %s", key);
-            cursor = found != first.end() ? found->second : last;
-            continue;
-        }
-        std::vector<char> row = make_row(key, cut_value(row_value(element)));
-        const std::string stored_key(row.data());
-        found = first.find(stored_key);
-        if (found != first.end()) {
-            // Set in place: the new row goes in behind the old one, which is then removed.
-            ZPALIST_entry_typ* old = found->second;
-            ZPALIST_entry_typ* fresh = zpalist::insert_after(dest, old, row.data(), static_cast<unsigned int>(row.size()));
-            if (fresh == nullptr) {
-                cursor = old;
-                continue;
-            }
-            cursor = old->prev;
-            if (last == old) last = fresh;
-            found->second = fresh;
-            zpalist::erase(dest, old);
-        } else {
-            cursor = last;
-            ZPALIST_entry_typ* fresh = zpalist::insert_after(dest, last, row.data(), static_cast<unsigned int>(row.size()));
-            if (fresh == nullptr) continue;
-            last = fresh;
-            first.emplace(stored_key, fresh);
-            if (stored_key == "DEFAULT") has_default = true;
-        }
-    }
-    if (cursor_moved) dest->curr = cursor;
 }
 
-}  // namespace
+char* gm_param::KeyedRows::find(const char* key) {
+    if (!key) return nullptr;
+    const auto found = first_.find(key);
+    if (found != first_.end()) {
+        list_->curr = found->second;
+        return row_value(found->second->ptr);
+    }
+    list_->curr = last_;  // the walk went through the whole list
+    if (last_default_ == nullptr) return nullptr;
+    DIAG_TRACE(4, "accepting default value for %s", key);
+    return row_value(last_default_->ptr);
+}
+
+CM_RC gm_param::KeyedRows::set(const char* key, const char* value) {
+    if (!key) return CM_RC_FAIL;
+    try {
+        std::vector<char> row = make_row(key, cut_value(value));
+        const std::string stored(row.data());
+        const auto found = first_.find(stored);
+        if (found == first_.end()) {
+            list_->curr = last_;  // the walk found no row of the key
+            return add(row);
+        }
+        // Set in place: the new row goes in behind the old one, which is then removed; the cursor
+        // is left on the row before it.
+        ZPALIST_entry_typ* old = found->second;
+        ZPALIST_entry_typ* fresh = zpalist::insert_after(list_, old, row.data(), static_cast<unsigned int>(row.size()));
+        if (fresh == nullptr) {
+            list_->curr = old;
+            return CM_RC_FAIL;
+        }
+        ZPALIST_entry_typ* before = old->prev;
+        if (last_ == old) last_ = fresh;
+        if (last_default_ == old) last_default_ = fresh;
+        found->second = fresh;
+        zpalist::erase(list_, old);
+        list_->curr = before;
+        return CM_RC_OK;
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+}
+
+CM_RC gm_param::KeyedRows::append(const char* key, const char* value) {
+    if (!key) return CM_RC_FAIL;
+    try {
+        return add(make_row(key, cut_value(value)));
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+}
+
+CM_RC gm_param::KeyedRows::add(const std::vector<char>& row) {
+    const std::string stored(row.data());
+    ZPALIST_entry_typ* fresh = zpalist::insert_after(list_, last_, row.data(), static_cast<unsigned int>(row.size()));
+    if (fresh == nullptr) return CM_RC_FAIL;
+    last_ = fresh;
+    first_.try_emplace(stored, fresh);
+    if (stored == "DEFAULT") last_default_ = fresh;
+    return CM_RC_OK;
+}
 
 extern "C" {
 
@@ -470,7 +482,17 @@ CM_RC GM_PARAM_list_merge(ZPALIST_handle_typ* Dest, ZPALIST_handle_typ* Source, 
     DIAG_TRACE(4, "GM_PARAM_list_merge");
     if (!Dest || !Source || Dest == Source) return CM_RC_OK;
     try {
-        merge_into(Dest, Source, force != 0);
+        // For each row of Source, a look-up in Dest (unless forced) and a set, with an index of
+        // Dest's keys instead of a walk of Dest per row.
+        gm_param::KeyedRows rows(Dest);
+        ZPALIST_handle_typ walker = *Source;
+        ZPALIST_reset(&walker);
+        void* element = nullptr;
+        unsigned int size = 0;
+        while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) {
+            if (!force && rows.find(row_key(element)) != nullptr) continue;
+            rows.set(row_key(element), row_value(element));
+        }
     } catch (...) {
     }
     return CM_RC_OK;

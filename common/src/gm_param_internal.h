@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace gm_param {
@@ -125,6 +126,29 @@ public:
 
 private:
     zpalist::Builder rows_;
+};
+
+// For a loop that looks keys up in, sets or appends to the key/value list it is building:
+// GM_PARAM_list_get_ptr, GM_PARAM_list_set and GM_PARAM_list_append, answered from an index of the
+// list's keys (first row of each key, last DEFAULT row) held for the loop instead of a walk of the
+// list per call. Rows, order, count, trace lines, results and where the list's cursor is left are
+// those of the same calls. Nothing else may change the list while it is in use. Building the
+// index may throw std::bad_alloc; the calls return 2 instead.
+class KeyedRows {
+public:
+    explicit KeyedRows(ZPALIST_handle_typ* list);
+    // As GM_PARAM_list_get_ptr: the value of the key's first row, else of the DEFAULT row (traced
+    // "accepting default value"); null when neither is there. The cursor goes where the walk ends.
+    char* find(const char* key);
+    CM_RC set(const char* key, const char* value);
+    CM_RC append(const char* key, const char* value);
+
+private:
+    CM_RC add(const std::vector<char>& row);  // appends a made row and indexes it
+    ZPALIST_handle_typ* list_;
+    std::unordered_map<std::string, ZPALIST_entry_typ*> first_;  // the first row of each key
+    ZPALIST_entry_typ* last_default_ = nullptr;                  // the last row keyed DEFAULT
+    ZPALIST_entry_typ* last_ = nullptr;                          // the list's last row
 };
 
 // Parses one table line (GM_param_parse_str, or its option-1 form) and appends its row through

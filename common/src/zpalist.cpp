@@ -75,6 +75,9 @@ Builder::Builder(ZPALIST_handle_typ* list) : list_(list) {
 
 CM_RC Builder::append(const void* ptr, unsigned int size) {
     if (list_ == nullptr) return CM_RC_FAIL;
+    // Elements appended by other calls since the last append are passed over, each once.
+    if (last_ == nullptr) last_ = list_->first;
+    while (last_ != nullptr && last_->next != nullptr) last_ = last_->next;
     ZPALIST_entry_typ* entry = link_copy(list_, last_, ptr, size);
     if (entry == nullptr) return CM_RC_FAIL;
     last_ = entry;

@@ -13,7 +13,8 @@ namespace zpalist {
 class Builder {
 public:
     // Finds the list's last element once. While the builder is in use nothing else may remove that
-    // element or the ones the builder adds.
+    // element or the ones the builder adds; elements that other calls append meanwhile are passed
+    // over (each once) and the builder's next element goes after them.
     explicit Builder(ZPALIST_handle_typ* list);
 
     // Stores a copy of size bytes after the last element, as ZPALIST_append does. 1; 2 on a null
@@ -21,6 +22,7 @@ public:
     CM_RC append(const void* ptr, unsigned int size);
 
     // The element added last (or the list's last one before any was added); null for an empty list.
+    // Elements appended by other calls since are not counted until the next append.
     ZPALIST_entry_typ* last() const { return last_; }
 
 private:

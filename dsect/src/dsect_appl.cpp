@@ -244,14 +244,15 @@ CM_RC read_setvars(const char* version, const Row& row, DSECT_ONE_handle_typ* re
         return CM_RC_FAIL;
     }
     bool appended = true;
+    zpalist::Builder fields(&record->handle);
     const bool ok = each_in_run(version, pos, count, DSECT_TYP_SETVAR, [&](DSECT_ONE_handle_typ* inner) {
         if (!inner) return true;
         DSECT_VAR_typ* field = nullptr;
         DSECT_ONE_reset(inner);
         while (DSECT_ONE_get_next_rec(inner, &field) == CM_RC_OK) {
             if (!has_prefix(field->Name, "%%")) continue;
-            appended = dsect::append_field(record, field->Name, field->Value, field->ValueSize - 1, field->Type) ==
-                       CM_RC_OK;
+            appended = dsect::append_field(record, field->Name, field->Value, field->ValueSize - 1, field->Type,
+                                           &fields) == CM_RC_OK;
             break;
         }
         return appended;
@@ -479,6 +480,7 @@ CM_RC read_parameters(const char* version, DSECT_ONE_handle_typ* record, char* b
     char* pos = after_record(buffer);
     if (!pos) return CM_RC_FAIL;
     bool appended = true;
+    zpalist::Builder fields(&record->handle);
     const bool ok = each_in_run(version, &pos, count, DSECT_TYP_GENERAL_PARAM, [&](DSECT_ONE_handle_typ* inner) {
         if (!inner) return !stop_at_other;
         char* name = nullptr;
@@ -486,7 +488,7 @@ CM_RC read_parameters(const char* version, DSECT_ONE_handle_typ* record, char* b
         if (DSECT_ONE_get_key_value(inner, "DSECT_VARIABLE_NAME", &name) != CM_RC_OK ||
             DSECT_ONE_get_key_value(inner, "DSECT_VARIABLE_VALUE", &value) != CM_RC_OK)
             return !stop_at_other;
-        appended = DSECT_ONE_append_dsect_var(record, name, value, DF_VAR4) == CM_RC_OK;
+        appended = dsect::append_field(record, name, value, -1, DF_VAR4, &fields) == CM_RC_OK;
         return appended;
     });
     return ok && appended ? CM_RC_OK : CM_RC_FAIL;

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include "dsect_list.h"
 #include "dsect_one.h"
+#include "zpalist_internal.h"
 
 namespace dsect {
 
@@ -50,9 +52,15 @@ bool run_length(const char* pos, int count, int& length, int& taken);
 using Reader = CM_RC (*)(const char* version, DSECT_ONE_handle_typ* record, char* buffer);
 Reader reader_for(int type);
 
-// Appends a field, value cut to the long limit (text) or refused past it (raw bytes).
+// Appends a field, value cut to the long limit (text) or refused past it (raw bytes). A loop that
+// adds a run of fields to one record passes a zpalist::Builder of the record's fields, so that each
+// field costs the same however many the record holds.
 CM_RC append_field(DSECT_ONE_handle_typ* record, const char* name, const char* value, int value_size,
-                   DSECT_FLD_typ type);
+                   DSECT_FLD_typ type, zpalist::Builder* fields = nullptr);
+
+// DSECT_LIST_append: packs the record and appends it to the message; a loop that appends many
+// records passes a zpalist::Builder of the list's records.
+CM_RC append_record(DSECT_LIST_handle_typ* list, DSECT_ONE_handle_typ* record, zpalist::Builder* records = nullptr);
 
 // The value to write in a log line: "Private Data" for the names whose values are never shown.
 const char* shown_value(const char* name, const char* value);

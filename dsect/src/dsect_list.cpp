@@ -48,9 +48,10 @@ CM_RC parse_message(DSECT_LIST_handle_typ* list, DSECT_MSG_typ* in_msg, const ch
         return CM_RC_FAIL;
     }
     if (DSECT_LIST_init(list) != CM_RC_OK) return CM_RC_FAIL;
+    zpalist::Builder records(&list->handle);
     const CM_RC rc = walk_message(in_msg, [&](char* record, int length, bool first) {
         if (first && decode_header) return DSECT_ONE_unpack_header(&list->header, record) == CM_RC_OK;
-        return ZPALIST_append(&list->handle, record, static_cast<unsigned>(length)) == CM_RC_OK;
+        return records.append(record, static_cast<unsigned>(length)) == CM_RC_OK;
     });
     if (rc != CM_RC_OK) {
         ZPALIST_clear(&list->handle);
@@ -77,6 +78,28 @@ CM_RC decode_first(char* text, DSECT_HEADER_typ* header, DSECT_ONE_handle_typ* r
 }
 
 }  // namespace
+
+namespace dsect {
+
+CM_RC append_record(DSECT_LIST_handle_typ* list, DSECT_ONE_handle_typ* record, zpalist::Builder* records) {
+    if (!list || !record) return CM_RC_FAIL;
+    int length = 0;
+    if (DSECT_ONE_evallen(record, &length) != CM_RC_OK) return CM_RC_FAIL;
+    char* scratch = static_cast<char*>(std::calloc(static_cast<std::size_t>(length) + 1, 1));
+    if (!scratch) {
+        DIAG_ERROR("calloc failed");
+        return CM_RC_FAIL;
+    }
+    CM_RC rc = DSECT_ONE_pack(record, scratch, length + 1);
+    if (rc == CM_RC_OK) {
+        const auto packed_length = static_cast<unsigned>(std::strlen(scratch));
+        rc = records ? records->append(scratch, packed_length) : ZPALIST_append(&list->handle, scratch, packed_length);
+    }
+    std::free(scratch);
+    return rc;
+}
+
+}  // namespace dsect
 
 extern "C" {
 
@@ -151,18 +174,7 @@ CM_RC DSECT_LIST_create(DSECT_LIST_handle_typ* list, int generate_new_siid, cons
 }
 
 CM_RC DSECT_LIST_append(DSECT_LIST_handle_typ* list, DSECT_ONE_handle_typ* record) {
-    if (!list || !record) return CM_RC_FAIL;
-    int length = 0;
-    if (DSECT_ONE_evallen(record, &length) != CM_RC_OK) return CM_RC_FAIL;
-    char* scratch = static_cast<char*>(std::calloc(static_cast<std::size_t>(length) + 1, 1));
-    if (!scratch) {
-        DIAG_ERROR("calloc failed");
-        return CM_RC_FAIL;
-    }
-    CM_RC rc = DSECT_ONE_pack(record, scratch, length + 1);
-    if (rc == CM_RC_OK) rc = ZPALIST_append(&list->handle, scratch, static_cast<unsigned>(std::strlen(scratch)));
-    std::free(scratch);
-    return rc;
+    return dsect::append_record(list, record);
 }
 
 CM_RC DSECT_LIST_append_msg(DSECT_LIST_handle_typ* list, const char* data, int size) {
@@ -273,10 +285,10 @@ CM_RC DSECT_LIST_unpack(const char* version, char** pos, DSECT_LIST_handle_typ* 
     if (!pos || !*pos || DSECT_LIST_init(list) != CM_RC_OK) return CM_RC_FAIL;
     std::strncpy(list->header.version, version ? version : "", 2);
     char* p = *pos;
+    zpalist::Builder records(&list->handle);
     for (int taken = 0; taken < count && *p != '\0'; ++taken) {
         int length = 0;
-        if (!dsect::record_length(p, length) ||
-            ZPALIST_append(&list->handle, p, static_cast<unsigned>(length)) != CM_RC_OK) {
+        if (!dsect::record_length(p, length) || records.append(p, static_cast<unsigned>(length)) != CM_RC_OK) {
             ZPALIST_clear(&list->handle);
             return CM_RC_FAIL;
         }

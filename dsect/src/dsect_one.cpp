@@ -23,15 +23,17 @@ DSECT_VAR_LONG_typ* as_field(void* entry) { return static_cast<DSECT_VAR_LONG_ty
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-/* Appends one field: the name (cut to 64), the type and value_size bytes of value + a terminator. */
+/* Appends one field: the name (cut to 64), the type and value_size bytes of value + a terminator;
+ * through `fields` when given (a builder of the record's fields). */
 CM_RC append_entry(DSECT_ONE_handle_typ* record, const char* name, const char* value, int value_size,
-                   DSECT_FLD_typ type) {
+                   DSECT_FLD_typ type, zpalist::Builder* fields = nullptr) {
     std::string entry(kFieldHead + static_cast<std::size_t>(value_size) + 1, '\0');
     auto* field = reinterpret_cast<DSECT_VAR_LONG_typ*>(entry.data());
     std::strncpy(field->Name, name ? name : "", sizeof field->Name - 1);
     field->Type = type;
     field->ValueSize = static_cast<unsigned short>(value_size + 1);
     if (value && value_size > 0) std::memcpy(field->Value, value, static_cast<std::size_t>(value_size));
+    if (fields) return fields->append(entry.data(), static_cast<unsigned>(entry.size()));
     return ZPALIST_append(&record->handle, entry.data(), static_cast<unsigned>(entry.size()));
 }
 
@@ -93,14 +95,14 @@ bool run_length(const char* pos, int count, int& length, int& taken) {
 }
 
 CM_RC append_field(DSECT_ONE_handle_typ* record, const char* name, const char* value, int value_size,
-                   DSECT_FLD_typ type) {
+                   DSECT_FLD_typ type, zpalist::Builder* fields) {
     if (!record) return CM_RC_FAIL;
     if (value_size < 0) value_size = static_cast<int>(strnlen(value ? value : "", DSECT_VALUE_LONG_MAX));
     if (value_size > DSECT_VALUE_LONG_MAX) {
         DIAG_ERROR("DSECT_ONE_append_dsect_var_size: value of '%s' too long (%d)", name ? name : "", value_size);
         return CM_RC_FAIL;
     }
-    return append_entry(record, name, value, value_size, type);
+    return append_entry(record, name, value, value_size, type, fields);
 }
 
 const char* shown_value(const char* name, const char* value) {
@@ -161,13 +163,14 @@ CM_RC DSECT_ONE_update_dsect_var(DSECT_ONE_handle_typ* record, const char* name,
 
 CM_RC DSECT_ONE_param2dsect(ZPALIST_handle_typ* param_list, DSECT_ONE_handle_typ* record) {
     if (!param_list || DSECT_ONE_init(record) != CM_RC_OK) return CM_RC_FAIL;
+    zpalist::Builder fields(&record->handle);
     ZPALIST_handle_typ walker = *param_list;
     ZPALIST_reset(&walker);
     void* entry = nullptr;
     unsigned size = 0;
     while (ZPALIST_next_ptr(&walker, &entry, &size) == CM_RC_OK) {
         const auto* row = static_cast<GM_PARAM_table_row*>(entry);
-        if (DSECT_ONE_append_dsect_var(record, row->key, row->val, DF_VAR4) != CM_RC_OK) {
+        if (dsect::append_field(record, row->key, row->val, -1, DF_VAR4, &fields) != CM_RC_OK) {
             ZPALIST_clear(&record->handle);
             return CM_RC_FAIL;
         }

@@ -197,6 +197,13 @@ CM_RC read_path(const std::string& path, std::string& content, struct stat* stat
     return rc;
 }
 
+void sync_folder(const std::string& dir) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
+}
+
 }  // namespace
 
 struct FileLock::Held {
@@ -529,6 +536,7 @@ CM_RC FileLock::rewrite(std::string_view content, struct stat* written) {
         DIAG_ERROR("%s: cannot rewrite '%s', the file is kept as it was: %s", "os_shared", h.key.c_str(), std::strerror(err));
         return CM_RC_FAIL;
     }
+    sync_folder(folder_of(h.key));
     if (h.data_locked) {
         Entry& e = *h.entry;
         std::lock_guard<std::mutex> lk(e.m);

@@ -1,5 +1,6 @@
 // Conversions between records, key/value lists and attribute lists, the agent table as attributes,
 // and the job-end message built from a key/value list with its unavailability records.
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -109,6 +110,51 @@ TEST_F(AgentHomeTest, ListsAndAttributesGoBothWays) {
     EXPECT_EQ(AG_DSECT_get_dsect_type(&typed.list), 0);
     AG_DSECT_set_dsect_type(&typed.list, 11);
     EXPECT_EQ(typed.all(), "DSECT_TYPE=11;");
+}
+
+// Conversions that build a list a row at a time, with ten thousand rows: all there, in order, the
+// rows that were already there set in place.
+TEST_F(AgentHomeTest, TenThousandRowsGoThroughEachConversionInOrder) {
+    constexpr int kRows = 10000;
+    auto key = [](const char* prefix, int i) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%s%05d", prefix, i);
+        return std::string(text);
+    };
+    Rows source{};
+    for (int i = 0; i < kRows; ++i) GM_PARAM_list_append(&source.list, key("%%V", i).c_str(), std::to_string(i).c_str());
+    auto in_order = [&](ZPALIST_handle_typ& list, int first_row) {
+        int i = 0;
+        for (ZPALIST_entry_typ* e = list.first; e; e = e->next, ++i) {
+            if (i < first_row) continue;
+            const auto* row = static_cast<const GM_PARAM_table_row*>(e->ptr);
+            if (key("%%V", i - first_row) != row->key || std::to_string(i - first_row) != row->val) return false;
+        }
+        return i == kRows + first_row && list.count == i;
+    };
+
+    ZPAAttrList attrs{};
+    ASSERT_EQ(AG_DSECT_list2attr(&source.list, &attrs), CM_RC_OK);
+    Rows back{{"FIRST", "f"}, {"%%V00000", "old"}};
+    ASSERT_EQ(AG_DSECT_attr2list(&attrs, &back.list), CM_RC_OK);
+    EXPECT_TRUE(in_order(back.list, 1));
+    ASSERT_NE(back.list.curr, nullptr);  // a set leaves the cursor before the row it added
+    EXPECT_EQ(back.list.curr->next->next, nullptr);
+    AG_DSECT_release_attr(&attrs);
+
+    DSECT_ONE_handle_typ rec;
+    ASSERT_EQ(DSECT_ONE_param2dsect(&source.list, &rec), CM_RC_OK);
+    EXPECT_EQ(DSECT_ONE_count(&rec), kRows);
+    rec.type = DSECT_TYP_LONGEX;
+    Rows fields{};
+    ASSERT_EQ(AG_DSECT_dsect2list(&rec, &fields.list), CM_RC_OK);
+    EXPECT_TRUE(in_order(fields.list, 1));  // behind the record type's row
+    DSECT_ONE_delete(&rec);
+
+    Rows kept{};
+    ASSERT_EQ(AG_DSECT_delete_entry_prefix(&fields.list, &kept.list, "DSECT_", 6), CM_RC_OK);
+    EXPECT_TRUE(in_order(kept.list, 0));
+    EXPECT_EQ(kept.list.curr, nullptr);
 }
 
 TEST_F(AgentHomeTest, AgentTableAsAttributesCarriesACodeVersion) {

@@ -302,6 +302,39 @@ TEST_F(AlertDataTest, OutputsUpToTheLimitAndTheLaterValueOfARepeatedKey) {
     }
 }
 
+TEST_F(AlertDataTest, WindowOfTenThousandChecksAndTheirOutputsKeepsTheirOrder) {
+    constexpr int kRows = 10000;
+    rows_for("to_char(sysdate", {{"20261210120100"}});
+    std::vector<Row> checks, outputs;
+    for (int i = 0; i < kRows; ++i) {
+        checks.push_back({"ALERT" + std::to_string(i), "Inventory", 401, 1, 0, "20261210120058"});
+        outputs.push_back({"OUT" + std::to_string(i), std::to_string(i), "1"});
+    }
+    rows_for(kNewAlerts, checks);
+    rows_for("from ALR_ALERT_HISTORY_VIEW where", outputs);
+    char last[] = "20261210115900";
+    DB_DATETIME_typ next = "";
+    ZPALIST_handle_typ alerts{};
+    ASSERT_EQ(DB_get_all_new_alerts_from_oebs(session, last, next, &alerts, &error), 0) << error.text;
+    ASSERT_EQ(alerts.count, kRows);
+    EXPECT_EQ(alerts.curr, nullptr);
+    int i = 0;
+    for (ZPALIST_entry_typ* e = alerts.first; e; e = e->next, ++i)
+        ASSERT_STREQ(static_cast<EW_alert_type*>(e->ptr)->alert_name, ("ALERT" + std::to_string(i)).c_str());
+    EXPECT_EQ(i, kRows);
+
+    auto* alert = static_cast<EW_alert_type*>(alerts.first->ptr);
+    ASSERT_EQ(DB_get_alert_outputs_from_oebs(session, alert, 0, &error), 0) << error.text;
+    ASSERT_NE(alert->alert_outputs, nullptr);
+    ASSERT_EQ(alert->alert_outputs->Count, kRows);
+    for (int k = 0; k < kRows; ++k) {
+        ASSERT_STREQ(alert->alert_outputs->Attributes[k].Name, ("OUT" + std::to_string(k) + "_1").c_str());
+        ASSERT_STREQ(alert->alert_outputs->Attributes[k].Value, std::to_string(k).c_str());
+    }
+    EW_Free_Alert(alert);
+    ZPALIST_clear(&alerts);
+}
+
 TEST_F(AlertDataTest, NameListsBindTheirFiltersEscapeAndGrow) {
     constexpr const char* kApps = "from FND_APPLICATION_TL where";
     struct Case {

@@ -166,8 +166,6 @@ TEST_F(ListTest, NameAndInputRules) {
     const std::vector<Case> cases = {
         {"list name in lower case", question("getresp", {{"DUZ-USERNAME", "X"}}), ZPA_FAIL,
          "CM for OEBS: Value getresp is invalid for key ACTION"},
-        {"list whose handler comes later", question("GetValueSet"), ZPA_FAIL,
-         "CM for OEBS: Value GetValueSet is invalid for key ACTION"},
         {"no ACTION", "<UVSCM><HEADER><X>1</X></HEADER></UVSCM>", ZPA_FAIL,
          "CM for OEBS: the xml_attrList 'ACTION' is mandatory"},
         {"empty ACTION", question(""), ZPA_FAIL, "CM for OEBS: No action found. It is mandatory"},

@@ -1,7 +1,8 @@
 // Lists built by the loaders row by row: ten thousand rows come out complete, in order, counted and
 // with the cursor before the first row (a value list holds at most 2047 characters, so it has no
 // such case); the merge of two key lists (kept with an index of the keys)
-// gives what a look-up and a set per row give, down to where the cursor ends.
+// gives what a look-up and a set per row give, down to where the cursor ends; the key index of
+// loops that set rows answers as the calls do.
 #include <string>
 #include <vector>
 
@@ -143,6 +144,86 @@ TEST(ListMerge, GivesWhatALookUpAndASetPerRowGive) {
         EXPECT_EQ(merged_cursor, expected_cursor) << c.what;
         EXPECT_EQ(merged.count, expected.count) << c.what;
         for (ZPALIST_handle_typ* l : {&expected, &merged, &source}) GM_PARAM_list_clear(l);
+    }
+}
+
+TEST(RowBuilder, PassesOverRowsOtherCallsAppended) {
+    ZPALIST_handle_typ list{};
+    zpalist::Builder rows(&list);  // on the empty list
+    ASSERT_EQ(ZPALIST_append(&list, const_cast<char*>("a"), 2), CM_RC_OK);
+    ASSERT_EQ(rows.append("b", 2), CM_RC_OK);
+    ASSERT_EQ(ZPALIST_append(&list, const_cast<char*>("c"), 2), CM_RC_OK);
+    ASSERT_EQ(ZPALIST_append(&list, const_cast<char*>("d"), 2), CM_RC_OK);
+    ASSERT_EQ(rows.append("e", 2), CM_RC_OK);
+    EXPECT_EQ(first_fields(list), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+    EXPECT_EQ(list.count, 5);
+    ZPALIST_clear(&list);
+}
+
+// The index that loops keep for their look-ups and sets answers, step by step, as the calls do:
+// same results, same rows, same cursor.
+TEST(KeyedRows, AnswersAsGetSetAndAppendDo) {
+    using Rows = std::vector<std::pair<std::string, std::string>>;
+    enum class Op { find, set, append };
+    struct Step {
+        Op op;
+        std::string key;
+        const char* value;
+    };
+    const std::string long_key(70, 'L');
+    const struct {
+        const char* what;
+        Rows start;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"sets in place and at the end",
+         {{"A", "1"}, {"B", "2"}, {"A", "3"}},
+         {{Op::set, "A", "x"}, {Op::set, "C", "y"}, {Op::set, "B", "z"}, {Op::find, "A", nullptr}, {Op::find, "Q", nullptr}}},
+        {"the last DEFAULT row answers for a missing key",
+         {{"DEFAULT", "d1"}, {"A", "1"}},
+         {{Op::find, "Z", nullptr}, {Op::append, "DEFAULT", "d2"}, {Op::find, "Z", nullptr}, {Op::set, "DEFAULT", "d3"},
+          {Op::find, "Z", nullptr}, {Op::find, "DEFAULT", nullptr}}},
+        {"appends keep the first row of a key",
+         {},
+         {{Op::find, "K", nullptr}, {Op::append, "K", "1"}, {Op::append, "K", "2"}, {Op::find, "K", nullptr},
+          {Op::set, "K", "3"}, {Op::set, "K", "4"}, {Op::find, "K", nullptr}}},
+        {"keys cut to 63 characters as the calls cut them",
+         {},
+         {{Op::set, long_key, "1"}, {Op::set, long_key, "2"}, {Op::find, long_key, nullptr},
+          {Op::find, long_key.substr(0, 63), nullptr}, {Op::append, long_key, "3"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ZPALIST_handle_typ expected{}, indexed{};
+        for (const auto& [k, v] : c.start) {
+            GM_PARAM_list_append(&expected, k.c_str(), v.c_str());
+            GM_PARAM_list_append(&indexed, k.c_str(), v.c_str());
+        }
+        gm_param::KeyedRows rows(&indexed);
+        for (std::size_t i = 0; i < c.steps.size(); ++i) {
+            const Step& step = c.steps[i];
+            SCOPED_TRACE(i);
+            if (step.op == Op::find) {
+                char* want = nullptr;
+                const CM_RC rc = GM_PARAM_list_get_ptr(&expected, step.key.c_str(), &want);
+                char* got = rows.find(step.key.c_str());
+                EXPECT_EQ(got != nullptr, rc == CM_RC_OK);
+                if (got && want) {
+                    EXPECT_STREQ(got, want);
+                }
+            } else if (step.op == Op::set) {
+                EXPECT_EQ(rows.set(step.key.c_str(), step.value), GM_PARAM_list_set(&expected, step.key.c_str(), step.value));
+            } else {
+                EXPECT_EQ(rows.append(step.key.c_str(), step.value),
+                          GM_PARAM_list_append(&expected, step.key.c_str(), step.value));
+            }
+            std::string expected_cursor, indexed_cursor;
+            EXPECT_EQ(rows_and_cursor(indexed, &indexed_cursor), rows_and_cursor(expected, &expected_cursor));
+            EXPECT_EQ(indexed_cursor, expected_cursor);
+            EXPECT_EQ(indexed.count, expected.count);
+        }
+        GM_PARAM_list_clear(&expected);
+        GM_PARAM_list_clear(&indexed);
     }
 }
 

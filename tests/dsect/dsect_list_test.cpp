@@ -79,6 +79,38 @@ TEST_F(AgentHomeTest, RecordsComeBackInOrder) {
     DSECT_LIST_delete_message(&msg);
 }
 
+TEST_F(AgentHomeTest, TenThousandRecordsParseAndUnpackInOrder) {
+    constexpr int kRecords = 10000;
+    std::string records;
+    for (int i = 0; i < kRecords; ++i) records += wire::record(17, wire::var5(std::to_string(i)));
+    auto in_order = [&](DSECT_LIST_handle_typ& list) {
+        int count = -1;
+        DSECT_LIST_count(&list, &count);
+        if (count != kRecords || list.handle.curr != nullptr) return false;
+        DSECT_ONE_handle_typ record;
+        for (int i = 0; i < kRecords; ++i) {
+            if (DSECT_LIST_getnext(&list, &record) != CM_RC_OK) return false;
+            char* value = nullptr;
+            DSECT_ONE_get_key_value(&record, "TEXT", &value);
+            const bool same = value && std::to_string(i) == value;
+            DSECT_ONE_delete(&record);
+            if (!same) return false;
+        }
+        return true;
+    };
+    wire::Msg msg(wire::header("10") + records);
+    DSECT_LIST_handle_typ list;
+    ASSERT_EQ(DSECT_LIST_mk_from_msg(&list, &msg.msg), CM_RC_OK);
+    EXPECT_TRUE(in_order(list));
+    DSECT_LIST_delete(&list);
+
+    char* pos = msg.msg.message + wire::header("10").size();
+    ASSERT_EQ(DSECT_LIST_unpack("10", &pos, &list, kRecords), CM_RC_OK);
+    EXPECT_EQ(pos, msg.msg.message + msg.msg.size);
+    EXPECT_TRUE(in_order(list));
+    DSECT_LIST_delete(&list);
+}
+
 TEST_F(AgentHomeTest, OneStrayByteAfterTheLastRecordParsesMoreDoNot) {
     const std::string base = wire::header("06") + wire::record(17, wire::var5("x"));
     for (int stray = 0; stray <= 5; ++stray) {

@@ -33,6 +33,19 @@ inline std::map<int, int> unfreed_handles(const std::string& journal_file) {
     return count;
 }
 
+// The "TEXT" values zpahost printed after each call of one entry point (a line starting with
+// entry), joined: a list's answer as its READs handed it out.
+inline std::string texts_after(const std::string& out, const std::string& entry) {
+    std::string text;
+    bool after = false;
+    for (const std::string& line : testbed::lines_of(out)) {
+        if (line.rfind(entry, 0) == 0) after = true;
+        else if (line.rfind("  ", 0) != 0) after = false;
+        if (after && line.rfind("  out TEXT=", 0) == 0) text += line.substr(11);
+    }
+    return text;
+}
+
 // Runs zpahost on the built plug-in in the current folder (the agent home) with the connection
 // file host/connection.txt and the steps, each passed as one word; env is put before the command
 // ("NAME='value' ..."). The standard output; *status gets pclose's status.

@@ -12,6 +12,8 @@
 
 namespace {
 
+using e2e::texts_after;
+
 const char* kScript = R"json({
   "logons": [{"connect": "VIS", "user": "APPS", "password": "apps"}],
   "rules": [
@@ -59,17 +61,6 @@ protected:
                                                  steps, &status);
         EXPECT_EQ(status, 0) << out;
         return out;
-    }
-    // The "TEXT" values printed after each call of one entry point, joined.
-    static std::string texts_after(const std::string& out, const std::string& entry) {
-        std::string text;
-        bool after = false;
-        for (const std::string& line : testbed::lines_of(out)) {
-            if (line.rfind(entry, 0) == 0) after = true;
-            else if (line.rfind("  ", 0) != 0) after = false;
-            if (after && line.rfind("  out TEXT=", 0) == 0) text += line.substr(11);
-        }
-        return text;
     }
     // Binds of the journal's executions of the rule, by name.
     std::map<std::string, std::string> binds_of(const std::string& rule) const {

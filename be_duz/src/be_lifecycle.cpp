@@ -5,6 +5,7 @@
 #include "be_def.h"
 #include "be_internal.h"
 #include "gm_param.h"
+#include "gm_param_internal.h"
 #include "gm_xml.h"
 #include "os_lib.h"
 
@@ -146,7 +147,11 @@ struct Accounts {
             BE_DUZ_UpdateErrorSet(Error, 1, "Failed to load account file '%s'.", path);
             return 1;
         }
-        if (GM_PARAM_subtable_list_find(&all, account, &section) != CM_RC_OK || section == nullptr) {
+        // Section names are upper-cased when a file is read, so the account is sought the same way:
+        // an account given as "fin" is the file's [fin] section, read as FIN.
+        std::string name(account);
+        gm_param::to_upper(name);
+        if (GM_PARAM_subtable_list_find(&all, name.c_str(), &section) != CM_RC_OK || section == nullptr) {
             BE_DUZ_UpdateErrorSet(Error, 1, "Failed to load account '%s' from file %s", account, path);
             return 1;
         }

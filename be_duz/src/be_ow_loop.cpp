@@ -28,7 +28,8 @@ const char* const kConfigTable = "CONFIG";
 
 /* A stage's failure: the error text into the record, the shout once per day and stage, the rule
  * and account lists emptied. A failure of a stage that needs the rules also forgets the rules
- * file's mark so that the next pass reads the rules again (their lists are empty now). */
+ * file's mark when it empties rules that had loaded, so that the next pass reads them again; rules
+ * that failed to parse (lists already empty) wait for the file to change. */
 void stage_failed(const ow::Stages& stages, ZPALIST_handle_typ* accounts, ZPALIST_handle_typ* rules,
                   const char* error_msg, const char* shout_msg, char* shout_date, CM_RC rc, ZPAError* Error,
                   char* rules_mark) {
@@ -39,8 +40,9 @@ void stage_failed(const ow::Stages& stages, ZPALIST_handle_typ* accounts, ZPALIS
         if (stages.shout) stages.shout(shout_msg, Error);
         std::snprintf(shout_date, sizeof(DATETIME_D_typ), "%s", today);
     }
+    const bool had_rules = rules != nullptr && ZPALIST_count(rules) > 0;
     OW_clean_ow_main_loop_lists(accounts, rules, Error);
-    if (rules_mark != nullptr) rules_mark[0] = '\0';
+    if (rules_mark != nullptr && had_rules) rules_mark[0] = '\0';
 }
 
 struct LoopState {

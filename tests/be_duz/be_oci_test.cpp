@@ -237,8 +237,9 @@ TEST_F(OciSessionTest, AccountSessionTakesTheOracleEnvironmentFromTableOebs) {
     EXPECT_EQ(journal.environments[0].nls_lang, "AMERICAN_AMERICA.UTF8");
     EXPECT_STREQ(session->GLBL_oraHome, "ORACLE_HOME=/opt/oracle/client");
 
-    // A second call closes the session it is given before it opens the next.
-    ASSERT_EQ(BE_DUZ_connect_to_OEBS(const_cast<char*>("HR"), &session, &error), 0) << error.text;
+    // A second call closes the session it is given before it opens the next. The file's section
+    // names are read upper-cased, so an account given in lower case is found all the same.
+    ASSERT_EQ(BE_DUZ_connect_to_OEBS(const_cast<char*>("hr"), &session, &error), 0) << error.text;
     journal = oci_standin::journal();
     EXPECT_EQ(journal.logons.back().password, "prodpw");
     EXPECT_EQ(journal.freed[OCI_HTYPE_ENV], 1u);

@@ -31,6 +31,7 @@ struct Harness {
     int rules_loads = 0;
     int account_passes = 0;
     std::vector<int> rules_seen;  // rules in the list when the account pass ran
+    std::vector<int> rules_results;  // of each rules load (1: read and failed)
     int queue_loads = 0;
 
     static int at(const std::vector<int>& v, int i) { return v[std::min<std::size_t>(i, v.size() - 1)]; }
@@ -47,7 +48,8 @@ struct Harness {
         if (real_rules) {
             s.load_rules = [this](ZPALIST_handle_typ* rules, ZPALIST_handle_typ* accounts, char* mark, ZPAError* e) {
                 ++rules_loads;
-                return EW_load_event_watcher_rules(rules, accounts, mark, e);
+                rules_results.push_back(EW_load_event_watcher_rules(rules, accounts, mark, e));
+                return rules_results.back();
             };
         } else {
             s.load_rules = [this](ZPALIST_handle_typ*, ZPALIST_handle_typ*, char*, ZPAError*) {
@@ -55,8 +57,10 @@ struct Harness {
                 return 0;
             };
         }
-        s.account_pass = [this](ZPALIST_handle_typ* rules, ZPALIST_handle_typ*, EW_cfg_file_params_type*, ZPAError*) {
+        s.account_pass = [this, real_rules](ZPALIST_handle_typ* rules, ZPALIST_handle_typ*, EW_cfg_file_params_type*,
+                                            ZPAError*) {
             rules_seen.push_back(ZPALIST_count(rules));
+            if (real_rules && ZPALIST_count(rules) == 0) return 1;  // as the product's pass: no rules, a failure
             return at(account_results, account_passes++);
         };
         s.load_queue = [this](ZPALIST_handle_typ*, ZPAError*) {
@@ -123,6 +127,16 @@ TEST_F(TestClockTest, FailedAccountPassMakesTheNextPassReadTheRulesAgain) {
     EXPECT_EQ(h.rules_seen, (std::vector<int>{1, 1, 1}));
     EXPECT_EQ(h.shouts.size(), 1u);
     EXPECT_EQ(h.queue_loads, 3);
+}
+
+TEST_F(TestClockTest, RulesFileThatFailsToParseIsNotReadAgainUntilItChanges) {
+    home->write_file("cm/DUZ/data/event_rules.dat", "[CONDITION]\nOEBS_ACCOUNT acc1\n[ORVORDER]\nBAD x\n");
+    Harness h;
+    h.passes = 4;
+    h.run(true);
+    // Read and failed once; the account passes that fail on the empty lists do not make it read again.
+    EXPECT_EQ(h.rules_results, (std::vector<int>{1, 0, 0, 0}));
+    EXPECT_EQ(h.shouts.size(), 2u);  // the rules stage and the account pass, once each on this day
 }
 
 TEST_F(TestClockTest, NotActivatedWatcherShoutsOnceADayTouchesNothingAndSleeps) {

@@ -221,7 +221,7 @@ ZPARC open_rows(BE_DUZ_xmldata_handle* handle, BE_DUZ_Handles* session, const st
         BE_TRACE(2, "Fail to execute. %s", Error != nullptr ? Error->text : "");
         return rc;
     }
-    BE_TRACE(4, "list columns: %u", statement.column_count());
+    BE_TRACE(4, "list columns: %u, rows: %u", statement.column_count(), statement.row_count());
     if ((rc = statement.set_prefetch(BE_DUZ_LIST_PREFETCH_ROWS)) != 0) return rc;
     mark_query(handle, session);
     return ZPA_SUCCESS;

@@ -211,6 +211,17 @@ public:
             return 0;
         return count;
     }
+    /* Rows the executed statement has processed so far; 0 when it cannot be read (error record filled). */
+    ub4 row_count() {
+        ub4 count = 0;
+        if (!has_session()) {
+            no_session();
+            return 0;
+        }
+        if (map(OCIAttrGet(session_->stmthp, OCI_HTYPE_STMT, &count, nullptr, OCI_ATTR_ROW_COUNT, session_->errhp)) != 0)
+            return 0;
+        return count;
+    }
     /* Rows the client fetches ahead of the caller. */
     ZPARC set_prefetch(ub4 rows) {
         if (!has_session()) return no_session();

@@ -18,7 +18,7 @@
 
 namespace {
 
-/* The path part of a log specification (path[,permissions]) as New_BCM_Log will use it. */
+/* The path part of a log argument (path[,permissions]) as New_BCM_Log will use it. */
 std::string log_path_of(const char* spec) {
     std::string path(spec, std::strcspn(spec, ","));
     while (path.size() > 1 && std::isspace(static_cast<unsigned char>(path.back()))) path.pop_back();

@@ -147,7 +147,7 @@ void choose_locale(const char* table) {
     DIAG_TRACE(4, "The locale is now : 'C'");
 }
 
-// The enciphered machine specification of the agent process, as it lies in its file.
+// The enciphered machine details (cpu specs) of the agent process, as it lies in its file.
 void read_cpu_specs() {
     char* buffer = OS_PROC_getCpuSpecsBuffer();
     const int fd = open(kCpuSpecsFile, O_RDONLY | O_CLOEXEC);

@@ -222,7 +222,7 @@ TEST_F(KeyStoreTest, AKeyStoredByOneProcessEncryptsInAnother) {
     EXPECT_EQ(current_key(), default_key());  // this process loaded nothing
 }
 
-// The agent process loads the stored key at start-up (and reads its machine specification); with
+// The agent process loads the stored key at start-up (and reads its machine details); with
 // nothing stored the default key stays and the failure is traced.
 TEST_F(KeyStoreTest, AgentStartUpLoadsTheCurrentKey) {
     const std::string key = "key-loaded-at-start-up";

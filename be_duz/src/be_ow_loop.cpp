@@ -314,7 +314,7 @@ ZPARC OW_MAIN_ErrorSet(ZPAError* Error, ZPAErrorCode code, const char* format, .
     const std::size_t prefix = std::strlen(work);
     va_list args;
     va_start(args, format);
-    std::vsnprintf(work + prefix, sizeof work - prefix, format != nullptr ? format : "", args);
+    if (format != nullptr) std::vsnprintf(work + prefix, sizeof work - prefix, format, args);
     va_end(args);
     if (std::strlen(work) > BE_DUZ_ERROR_MAX_LEN) {
         DIAG_ERROR("OW_MAIN_ErrorSet: error message too long");

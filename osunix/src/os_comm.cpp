@@ -264,7 +264,7 @@ CM_RC start_inetd(OS_COMM_line_typ* line, bool ssl_wanted) {
     if (ssl_wanted && OS_COMM_ssl_init(line) != CM_RC_OK) {
         DIAG_ERROR("Failed to load SSL library.");
         DIAG_ERROR("(-AS-) Exitting...");
-        std::exit(1);
+        OS_PROC_exit(1);
     }
     return CM_RC_OK;
 }
@@ -488,7 +488,7 @@ CM_RC OS_COMM_sess_open(OS_COMM_line_typ* line_id, OS_COMM_sess_typ* sess_id) {
             rc = open_duplicate_session(line_id, sess_id, "server");
             if (rc == CM_RC_OK && sess_id->ssl_profile && OS_COMM_sess_ssl_accept(sess_id) != CM_RC_OK) {
                 DIAG_ERROR("(-AG-) Exitting...");
-                std::exit(1);
+                OS_PROC_exit(1);
             }
             break;
         default:

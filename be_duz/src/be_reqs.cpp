@@ -125,7 +125,7 @@ CM_RC parse_req_row(zpalist::Builder& rows, std::string_view text) {
     char row[sizeof(GM_PARAM_table_row)];
     std::memset(row, 0, sizeof(GM_PARAM_KEY_typ));
     for (std::size_t i = 0; i < key.size(); ++i) row[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(key[i])));
-    std::memcpy(row + sizeof(GM_PARAM_KEY_typ), value.data(), value.size());
+    if (!value.empty()) std::memcpy(row + sizeof(GM_PARAM_KEY_typ), value.data(), value.size());
     row[sizeof(GM_PARAM_KEY_typ) + value.size()] = '\0';
     return rows.append(row, static_cast<unsigned int>(sizeof(GM_PARAM_KEY_typ) + value.size() + 1));
 }

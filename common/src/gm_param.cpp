@@ -22,8 +22,8 @@ std::vector<char> make_row(std::string_view key, std::string_view value) {
     if (key.size() > static_cast<std::size_t>(kKeyMax)) key = key.substr(0, kKeyMax);
     if (value.size() > static_cast<std::size_t>(kRowValueMax)) value = value.substr(0, kRowValueMax);
     std::vector<char> row(sizeof(GM_PARAM_KEY_typ) + value.size() + 1, '\0');
-    std::memcpy(row.data(), key.data(), key.size());
-    std::memcpy(row.data() + sizeof(GM_PARAM_KEY_typ), value.data(), value.size());
+    if (!key.empty()) std::memcpy(row.data(), key.data(), key.size());
+    if (!value.empty()) std::memcpy(row.data() + sizeof(GM_PARAM_KEY_typ), value.data(), value.size());
     return row;
 }
 

@@ -27,9 +27,9 @@ bool pid_file_failed = false;
 const char* const kConfigTable = "CONFIG";
 
 /* A stage's failure: the error text into the record, the shout once per day and stage, the rule
- * and account lists emptied. A failure of a stage that needs the rules also forgets the rules
- * file's mark when it empties rules that had loaded, so that the next pass reads them again; rules
- * that failed to parse (lists already empty) wait for the file to change. */
+ * and account lists emptied. A failure that empties rules that had loaded (a later stage, or a
+ * rules file gone for a pass) also forgets the rules file's mark, so that a later pass reads them
+ * again; rules that failed to parse wait for the file to change. */
 void stage_failed(const ow::Stages& stages, ZPALIST_handle_typ* accounts, ZPALIST_handle_typ* rules,
                   const char* error_msg, const char* shout_msg, char* shout_date, CM_RC rc, ZPAError* Error,
                   char* rules_mark) {
@@ -130,12 +130,16 @@ CM_RC watching_loop(int ow_debug_level, ZPAError* Error, const Stages& stages) {
             DIAG_ERROR("%s - ORVANTA OEBS Watcher is running, but the Event Watcher is not activated!!", "EW_FLOW");
         } else {
             bool rules_loaded = true;
+            const std::string mark_before = s.rules_mark;
             if (stages.load_rules && stages.load_rules(&s.rules, &s.accounts, s.rules_mark, Error) != 0) {
                 rules_loaded = false;
+                /* A rules file that was not read (gone for a while) is read again when it is back,
+                 * even unchanged; one that was read and failed keeps its new mark. */
+                const bool read = mark_before != s.rules_mark;
                 stage_failed(stages, &s.accounts, &s.rules, "Failed loading event watcher rules file.",
                              "ORVANTA OEBS Watcher: Failed loading event watcher rules file. check the logs for more "
                              "details.",
-                             s.shout_rules, CM_RC_FAIL, Error, nullptr);
+                             s.shout_rules, CM_RC_FAIL, Error, read ? nullptr : s.rules_mark);
             } else {
                 s.shout_rules[0] = '\0';
             }

@@ -1,7 +1,9 @@
 // The watcher's main loop run in-process over stages of the test's own: once-a-day shouts per
-// stage (days from the frozen test clock), the rules read again after a failed account pass, the
-// not-activated pass, a missing debug level, and the slices of the sleep.
+// stage (days from the frozen test clock), the rules read again after a failed account pass and
+// after a pass without the rules file, the not-activated pass, a missing debug level, and the
+// slices of the sleep.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -33,6 +35,7 @@ struct Harness {
     std::vector<int> rules_seen;  // rules in the list when the account pass ran
     std::vector<int> rules_results;  // of each rules load (1: read and failed)
     int queue_loads = 0;
+    std::function<void(int next_pass)> between;  // runs in each sleep that a pass follows
 
     static int at(const std::vector<int>& v, int i) { return v[std::min<std::size_t>(i, v.size() - 1)]; }
     const std::string& day(int i) const { return days[std::min<std::size_t>(i, days.size() - 1)]; }
@@ -78,6 +81,7 @@ struct Harness {
                 return 1;
             }
             OS_TIME_set_odate(day(pass).c_str());
+            if (between) between(pass);
             return 0;
         };
         return s;
@@ -137,6 +141,22 @@ TEST_F(TestClockTest, RulesFileThatFailsToParseIsNotReadAgainUntilItChanges) {
     // Read and failed once; the account passes that fail on the empty lists do not make it read again.
     EXPECT_EQ(h.rules_results, (std::vector<int>{1, 0, 0, 0}));
     EXPECT_EQ(h.shouts.size(), 2u);  // the rules stage and the account pass, once each on this day
+}
+
+TEST_F(TestClockTest, RulesFileAwayForAPassIsReadAgainWhenItComesBackUnchanged) {
+    const std::string rules = home->path() + "/cm/DUZ/data/event_rules.dat";
+    home->write_file("cm/DUZ/data/event_rules.dat",
+                     "[CONDITION]\nOEBS_ACCOUNT acc1\nOEBS_DO_ACTION E\n[ORVORDER]\nJOBNAME j\n");
+    Harness h;
+    h.passes = 4;
+    h.between = [&](int next_pass) {  // moved away and back keeps its modification time
+        if (next_pass == 1) std::rename(rules.c_str(), (rules + ".away").c_str());
+        if (next_pass == 2) std::rename((rules + ".away").c_str(), rules.c_str());
+    };
+    h.run(true);
+    EXPECT_EQ(h.rules_results, (std::vector<int>{0, 1, 0, 0}));
+    EXPECT_EQ(h.rules_seen, (std::vector<int>{1, 1, 1}));  // the pass without the file runs no account pass
+    EXPECT_EQ(h.shouts.size(), 1u);
 }
 
 TEST_F(TestClockTest, NotActivatedWatcherShoutsOnceADayTouchesNothingAndSleeps) {

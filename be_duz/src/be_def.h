@@ -1049,6 +1049,9 @@ void BE_DUZ10_ConvertDUZSchedule2ORVSchedule(ZPALIST_handle_typ* list, const cha
  * most programs of one request set that are described. */
 #define BE_DUZ_JOB_ATTR_PREFIX "%%"
 #define BE_DUZ_FORM_VERSION "9.0.21"
+/* The job attribute that marks the parameter values of a discovered job as the request's stored
+ * arguments ("Y"): its submission passes them as stored (see the parameter values). */
+#define BE_DUZ_PARAM_AS_STORED "DUZ-PARAM_AS_STORED"
 #define BE_DUZ_MAX_SET_PROGRAMS 499
 /* Argument columns of a request (Argument1 to Argument100). */
 #define BE_DUZ_MAX_REQUEST_ARGS 100

@@ -149,9 +149,11 @@ ZPARC define_common(be_sql::Statement& statement, ub4 position, CommonColumns& c
     return rc == ZPA_SUCCESS ? rc : step_failed("Fail to define columns", rc, Error);
 }
 
-// The run-time defaults every discovered job starts with.
+// The run-time defaults every discovered job starts with; its parameter values are the request's
+// stored arguments, which its submission passes as stored.
 void add_run_options(WorkList& work) {
     work.job("DUZ-PARAM_VALIDATION", "Y");
+    work.job(BE_DUZ_PARAM_AS_STORED, "Y");
     work.job("DUZ-DISPLAY_LOGFILE", "Y");
     work.job("DUZ-DISPLAY_OUTPUT", "N");
     work.job("DUZ-CONVERT_WARNING2OK", "N");

@@ -131,6 +131,7 @@ ZPARC BE_DUZ_request_default_parms(BE_DUZ_Handles* JOB_handle, int appID, const 
     }
     const bool use_job_value = be_parm::option_is_yes(ConnectionAttributes, "USE_AE_VALUE_IF_VALIDATION_FAILED");
     const bool old_forms = be_parm::option_is_yes(ConnectionAttributes, "ENABLE_OLD_FORMS_PARAM");
+    const be_parm::Values source = be_parm::values_of(AttributesIn);
 
     if (be_parm::validation_off(AttributesIn)) {
         *parms_count = be_parm::fill_unvalidated(
@@ -172,15 +173,15 @@ ZPARC BE_DUZ_request_default_parms(BE_DUZ_Handles* JOB_handle, int appID, const 
             }
         }
 
-        std::string failed_value;
+        be_parm::JobValue taken;
         if (take_job) {
-            failed_value = be_parm::take_job_value(JOB_handle, parm_recs, last, i, job_value, Error);
+            taken = be_parm::take_job_value(JOB_handle, parm_recs, last, i, job_value, source, Error);
         } else {
             if (p->dft_value[0] == '\0' && !old_forms) continue;  // no default
             BE_DUZ_convert_default_value(JOB_handle, p, parm_recs, last, i, Error);
         }
         const ZPARC format_rc = BE_DUZ_format_default_value(JOB_handle, p, parm_recs, last, i, Error);
-        be_parm::validate_and_report(JOB_handle, parm_recs, last, i, format_rc, p->report_meaning, failed_value,
+        be_parm::validate_and_report(JOB_handle, parm_recs, last, i, format_rc, p->report_meaning, taken,
                                      use_job_value, Error);
     }
     log_values(parm_recs, last);

@@ -55,7 +55,7 @@ protected:
 };
 
 const std::vector<std::string> kRunOptions = {
-    "%%DUZ-PARAM_VALIDATION=Y", "%%DUZ-DISPLAY_LOGFILE=Y", "%%DUZ-DISPLAY_OUTPUT=N",
+    "%%DUZ-PARAM_VALIDATION=Y", "%%DUZ-PARAM_AS_STORED=Y", "%%DUZ-DISPLAY_LOGFILE=Y", "%%DUZ-DISPLAY_OUTPUT=N",
     "%%DUZ-CONVERT_WARNING2OK=N", "%%DUZ-WAITCHILD=Y",     "%%DUZ-SUBSTATUS=N"};
 
 std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> parts) {

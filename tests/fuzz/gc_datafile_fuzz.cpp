@@ -16,6 +16,7 @@
 
 #include "gc.h"
 #include "gc_internal.h"
+#include "gc_page_locale.h"
 #include "gcloc_internal.h"
 
 namespace {
@@ -102,11 +103,7 @@ void read_texts_and_weights(const GCObjEntry* e) {
 // in short pieces with little room (partial characters pending between calls), and one character
 // at a time from a buffer of the longest character's size.
 void convert_long_sequences(GCObjEntry* e) {
-    GCLocale page{};
-    page.codepage = e;
-    const auto* cp = static_cast<const GCCp*>(e->sect[0]);
-    if (cp->maxlen <= 1) page.flags |= GC_LOC_SINGLEBYTE;
-    if (cp->flags & GC_CP_STATEFUL) page.flags |= GC_LOC_STATEFUL;
+    GCLocale page = locale_of(e);
     std::string text;
     for (unsigned b = 1; b < 256; ++b) text.append(8, static_cast<char>(b));
     const int n = static_cast<int>(text.size());

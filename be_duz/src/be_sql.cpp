@@ -92,10 +92,15 @@ ZPARC BE_DUZ_display_SQL_session(BE_DUZ_Handles* DUZ_handle, ZPAError* Error) {
         log_failure("Fail to execute", Error);
         return rc;
     }
-    do {
+    for (;;) {
         BE_TRACE(4, "%s = %s", parameter, value);
-    } while (stmt.fetch_next() == OCI_SUCCESS);
-    return 0;
+        const be_sql::Fetch next = stmt.fetch();
+        if (next == be_sql::Fetch::End) return 0;
+        if (next == be_sql::Fetch::Error) {
+            log_failure("Fail to fetch", Error);
+            return 1;
+        }
+    }
 }
 
 ZPARC BE_DUZ_set_parameter_SQL_session(BE_DUZ_Handles* DUZ_handle, ZPAAttrList* AttributesIn, ZPAError* Error) {

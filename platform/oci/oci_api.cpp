@@ -146,6 +146,8 @@ struct StmtHandle : Handle {
     std::vector<Row> rows;
     std::size_t next_row = 0;
     std::optional<Failure> fetch_failure;
+    std::size_t brought = 0;  // rows a round trip has brought to the client so far
+    bool end_known = false;   // a round trip brought the end of the rows (or the failing row)
     ub4 columns = 0;
     ub4 row_count = 0;
     // journal entry of the last execution
@@ -179,7 +181,7 @@ const void* make_handle(ub4 type, const void* env) {
 
 sword finish(const char* name, sword status, json event = json::object()) {
     Database& db = database();
-    db.journal.calls.push_back({name, status});
+    if (db.keep_journal) db.journal.calls.push_back({name, status});
     event["call"] = name;
     event["status"] = status;
     write_event(event);
@@ -444,6 +446,30 @@ void close_cursor(StmtHandle& stmt) {
     stmt.rows.clear();
     stmt.next_row = 0;
     stmt.fetch_failure.reset();
+    stmt.brought = 0;
+    stmt.end_known = false;
+}
+
+// ---- round trips --------------------------------------------------------------------------
+// What a real client sends to the server: every execution is a round trip, which for a query also
+// brings up to max(iters, prefetch) rows; a fetch is served from the rows brought while there are
+// any, else it costs a round trip that brings up to max(nrows, prefetch) more. A round trip that
+// brings fewer rows than it asked for has met the end of the rows (or the failing row), so the
+// fetch that then finds no row (or the error) costs nothing.
+
+void bring_rows(StmtHandle& stmt, std::size_t wanted) {
+    std::size_t available = stmt.rows.size();
+    if (stmt.fetch_failure) available = std::min<std::size_t>(available, stmt.fetch_failure->row - 1);
+    const std::size_t brought = std::min(wanted, available > stmt.brought ? available - stmt.brought : 0);
+    stmt.brought += brought;
+    if (brought < wanted) stmt.end_known = true;
+}
+
+// Round trips of a fetch of the next row: 1 when it goes to the server, else 0.
+unsigned fetch_round_trips(StmtHandle& stmt, ub4 nrows) {
+    if (!stmt.cursor_open || stmt.next_row < stmt.brought || stmt.end_known) return 0;
+    bring_rows(stmt, std::max<std::size_t>({nrows, stmt.prefetch, 1}));
+    return 1;
 }
 
 sword fetch_row(StmtHandle& stmt, ErrorHandle* err) {
@@ -757,7 +783,7 @@ sword OCIStmtPrepare(OCIStmt* stmtp, OCIError* errhp, const OraText* stmt_text, 
         stmt->query = is_query(stmt->sql);
         stmt->rule = match_rule(stmt->sql);
         stmt->prepared = true;
-        database().journal.prepared.push_back(stmt->sql);
+        if (database().keep_journal) database().journal.prepared.push_back(stmt->sql);
         if (stmt->rule) event["rule"] = stmt->rule->key;
         if (auto failure = early_failure(*stmt, Step::Prepare, "", 0)) {
             stmt->prepared = false;
@@ -847,6 +873,7 @@ sword OCIStmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iter
         record.rule = stmt->rule ? stmt->rule->key : "";
         record.iters = iters;
         record.prefetch = stmt->prefetch;
+        record.round_trips = 1;
         InBinds in;
         json binds = json::array(), defines = json::array();
         for (const auto& bind : stmt->binds) {
@@ -859,11 +886,14 @@ sword OCIStmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iter
             record.defines.push_back({define->position, define->dty, define->size});
             defines.push_back({{"position", define->position}, {"type", define->dty}, {"size", define->size}});
         }
-        db.journal.executions.push_back(record);
-        stmt->execution = db.journal.executions.size() - 1;
-        stmt->generation = db.journal_generation;
+        stmt->execution.reset();
+        if (db.keep_journal) {
+            db.journal.executions.push_back(record);
+            stmt->execution = db.journal.executions.size() - 1;
+            stmt->generation = db.journal_generation;
+        }
         json event{{"text", stmt->sql}, {"rule", record.rule}, {"iters", iters}, {"rowoff", rowoff},
-                   {"binds", binds}, {"defines", defines}};
+                   {"binds", binds}, {"defines", defines}, {"round_trips", record.round_trips}};
         auto done = [&](sword status) {
             if (ExecutionRecord* r = execution_of(*stmt)) r->status = status;
             return finish("OCIStmtExecute", status, event);
@@ -889,6 +919,7 @@ sword OCIStmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iter
             if (answer.failure && answer.failure->step == Step::Fetch) stmt->fetch_failure = answer.failure;
             stmt->cursor_open = true;
             stmt->executed = true;
+            bring_rows(*stmt, std::max<std::size_t>(iters, stmt->prefetch));
             if (iters == 0) return done(OCI_SUCCESS);
             return done(fetch_row(*stmt, err));
         }
@@ -917,7 +948,8 @@ sword OCIStmtFetch(OCIStmt* stmtp, OCIError* errhp, ub4 nrows, ub2 orientation, 
         clear_error(err);
         event["text"] = stmt->sql;
         if (!stmt->executed || !stmt->query) return finish("OCIStmtFetch", fail(err, kNotExecuted), event);
-        if (ExecutionRecord* record = execution_of(*stmt)) ++record->fetch_calls;
+        ExecutionRecord* record = execution_of(*stmt);
+        if (record) ++record->fetch_calls;
         if (nrows == 0) {
             // Zero rows ends the cursor.
             close_cursor(*stmt);
@@ -925,6 +957,9 @@ sword OCIStmtFetch(OCIStmt* stmtp, OCIError* errhp, ub4 nrows, ub2 orientation, 
         }
         if (orientation != OCI_DEFAULT && orientation != OCI_FETCH_NEXT)
             return finish("OCIStmtFetch", fail(err, kFetchOutOfSequence), event);
+        const unsigned round_trips = fetch_round_trips(*stmt, nrows);
+        if (record) record->round_trips += round_trips;
+        event["round_trips"] = round_trips;
         sword status = fetch_row(*stmt, err);
         event["row"] = stmt->row_count;
         return finish("OCIStmtFetch", status, event);

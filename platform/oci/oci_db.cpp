@@ -360,6 +360,7 @@ void reset() {
     db.rules.clear();
     db.logons.clear();
     db.journal = Journal{};
+    db.keep_journal = true;
     ++db.journal_generation;
     db.script_checked = false;
     db.script_error.clear();
@@ -393,6 +394,17 @@ void load_script(const std::string& path) {
 Journal journal() {
     std::lock_guard guard(database_lock());
     return database().journal;
+}
+
+void keep_journal(bool keep) {
+    std::lock_guard guard(database_lock());
+    database().keep_journal = keep;
+}
+
+unsigned Journal::round_trips() const {
+    unsigned total = 0;
+    for (const ExecutionRecord& execution : executions) total += execution.round_trips;
+    return total;
 }
 
 }  // namespace oci_standin

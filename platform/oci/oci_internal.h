@@ -29,6 +29,7 @@ struct Database {
     std::vector<std::shared_ptr<RuleState>> rules;
     std::vector<Logon> logons;
     Journal journal;
+    bool keep_journal = true;  // calls, prepared texts and executions are kept in `journal`
     std::uint64_t journal_generation = 0;
     bool script_checked = false;
     std::string script_error;  // why the script named by the environment could not be read

@@ -150,6 +150,11 @@ struct ExecutionRecord {
     ub4 prefetch = 0;         // prefetch rows of the statement (also when set after the execution)
     unsigned fetch_calls = 0; // OCIStmtFetch calls on this execution's cursor
     unsigned rows = 0;        // rows delivered, the execution's own fetch included
+    // Round trips a real client makes for this execution and its fetches: the execution is one and
+    // brings up to max(iters, prefetch) rows of a query; a fetch beyond the rows brought is one more
+    // and brings up to max(nrows, prefetch); a round trip that brought fewer rows than it asked for
+    // has met the end, so the fetch that finds no more rows costs none.
+    unsigned round_trips = 0;
     sword status = 0;
 };
 struct LogonRecord {
@@ -173,6 +178,9 @@ struct Journal {
     std::vector<ExecutionRecord> executions;
     std::map<ub4, unsigned> allocated;            // OCIEnvInit and OCIHandleAlloc, by handle type
     std::map<ub4, unsigned> freed;                // OCIHandleFree, by handle type
+
+    // Round trips of every execution (and its fetches) in the journal.
+    unsigned round_trips() const;
 };
 
 // Forgets every rule, logon, answer counter and the journal; a script named by the environment
@@ -184,6 +192,10 @@ void add_logon(Logon logon);
 // Adds the rules and logons of a script file. Throws std::runtime_error with the reason.
 void load_script(const std::string& path);
 Journal journal();
+// Whether calls, prepared texts and executions are kept in the journal (the default after reset):
+// a long benchmark turns it off so that the journal does not grow with every statement. The
+// journal file (script mode) is written either way.
+void keep_journal(bool keep);
 // Handles made by OCIEnvInit and OCIHandleAlloc that are not freed yet.
 std::size_t live_handles();
 

@@ -526,6 +526,86 @@ TEST_F(OciStandinTest, AnswerSequenceMovesOnPerExecutionAndRepeatsItsLast) {
     EXPECT_EQ(seen, (std::vector<std::string>{"PI", "RR", "CC", "CC"}));
 }
 
+// Round trips a real client needs: the execution brings up to max(iters, prefetch) rows, a fetch
+// beyond them brings up to prefetch more, and a round trip that came back short has met the end.
+TEST_F(OciStandinTest, RoundTripsFollowThePrefetch) {
+    struct Case {
+        ub4 prefetch;
+        int rows;
+        ub4 iters;
+        unsigned round_trips;
+    } cases[] = {
+        {0, 0, 1, 1},  {0, 1, 1, 2},  {0, 45, 1, 46},  {1, 0, 1, 1},  {1, 1, 1, 2},  {1, 45, 1, 46},
+        {20, 0, 1, 1}, {20, 1, 1, 1}, {20, 45, 1, 3},  {0, 0, 0, 2},  {0, 1, 0, 3},  {0, 45, 0, 47},
+        {1, 0, 0, 1},  {1, 1, 0, 2},  {1, 45, 0, 46},  {20, 0, 0, 1}, {20, 1, 0, 1}, {20, 45, 0, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("prefetch " + std::to_string(c.prefetch) + ", rows " + std::to_string(c.rows) + ", iters " +
+                     std::to_string(c.iters));
+        oci_standin::reset();
+        std::vector<Row> rows;
+        for (int id = 1; id <= c.rows; ++id) rows.push_back({id});
+        oci_standin::add_rule(rows_rule("from fnd_concurrent_requests", rows));
+        Session s;
+        int id = 0;
+        ASSERT_EQ(s.prepare("select request_id from fnd_concurrent_requests"), OCI_SUCCESS);
+        ASSERT_EQ(OCIAttrSet(s.stmthp, OCI_HTYPE_STMT, const_cast<ub4*>(&c.prefetch), 0, OCI_ATTR_PREFETCH_ROWS, s.errhp),
+                  OCI_SUCCESS);
+        ASSERT_EQ(s.define(1, &id, sizeof id, SQLT_INT), OCI_SUCCESS);
+        int got = 0;
+        sword status = s.execute(c.iters);
+        if (c.iters > 0 && status == OCI_SUCCESS) ++got;
+        while (status == OCI_SUCCESS && (status = s.fetch()) == OCI_SUCCESS) ++got;
+        EXPECT_EQ(status, OCI_NO_DATA);
+        EXPECT_EQ(got, c.rows);
+        const auto journal = oci_standin::journal();
+        ASSERT_EQ(journal.executions.size(), 1u);
+        EXPECT_EQ(journal.executions[0].round_trips, c.round_trips);
+        EXPECT_EQ(journal.round_trips(), c.round_trips);
+    }
+    // A failing row comes back with the round trip that meets it: 20 rows with the execution, 9 and
+    // the error with the next round trip.
+    oci_standin::reset();
+    std::vector<Row> rows(45, Row{7});
+    oci_standin::add_rule(substring_rule("from fnd_concurrent_requests",
+                                         {answer_failure(failure_with(failure_at(Step::Fetch, 1555, "snapshot too old"), "", 0, 30), rows)}));
+    Session s;
+    int id = 0;
+    ub4 prefetch = 20;
+    ASSERT_EQ(s.prepare("select request_id from fnd_concurrent_requests"), OCI_SUCCESS);
+    ASSERT_EQ(OCIAttrSet(s.stmthp, OCI_HTYPE_STMT, &prefetch, 0, OCI_ATTR_PREFETCH_ROWS, s.errhp), OCI_SUCCESS);
+    ASSERT_EQ(s.define(1, &id, sizeof id, SQLT_INT), OCI_SUCCESS);
+    sword status = s.execute(0);
+    int got = 0;
+    while (status == OCI_SUCCESS && (status = s.fetch()) == OCI_SUCCESS) ++got;
+    EXPECT_EQ(got, 29);
+    EXPECT_EQ(s.error().first, 1555);
+    EXPECT_EQ(oci_standin::journal().round_trips(), 2u);
+}
+
+TEST_F(OciStandinTest, JournalTurnedOffKeepsNoStatementsButTheyStillAnswer) {
+    oci_standin::add_rule(rows_rule("from dual", {{5}}));
+    oci_standin::keep_journal(false);
+    Session s;
+    int value = 0;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(s.prepare("select 5 from dual"), OCI_SUCCESS);
+        ASSERT_EQ(s.define(1, &value, sizeof value, SQLT_INT), OCI_SUCCESS);
+        ASSERT_EQ(s.execute(1), OCI_SUCCESS);
+        EXPECT_EQ(value, 5);
+    }
+    auto journal = oci_standin::journal();
+    EXPECT_TRUE(journal.calls.empty());
+    EXPECT_TRUE(journal.prepared.empty());
+    EXPECT_TRUE(journal.executions.empty());
+    // A reset keeps the journal again.
+    oci_standin::reset();
+    oci_standin::add_rule(rows_rule("from dual", {{5}}));
+    ASSERT_EQ(s.prepare("select 5 from dual"), OCI_SUCCESS);
+    ASSERT_EQ(s.execute(1), OCI_SUCCESS);
+    EXPECT_EQ(oci_standin::journal().executions.size(), 1u);
+}
+
 TEST_F(OciStandinTest, FreeingTheEnvironmentFreesWhatIsLeftUnderIt) {
     OCIEnv* env = nullptr;
     OCIStmt* stmt = nullptr;

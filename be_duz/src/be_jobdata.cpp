@@ -122,7 +122,9 @@ ZPARC discover(BE_DUZ_Handles* session, const char* base, const be_discovery::Qu
         BE_TRACE(2, "Fail to prepare sqlStr.");
         return rc;
     }
-    if ((rc = statement.execute_no_fetch()) != ZPA_SUCCESS) {
+    /* Discovery may find many requests: they come in a few round trips, not one a row. */
+    if ((rc = statement.set_prefetch(BE_DUZ_LIST_PREFETCH_ROWS)) != ZPA_SUCCESS ||
+        (rc = statement.execute_no_fetch()) != ZPA_SUCCESS) {
         BE_TRACE(2, "Fail to execute");
         return rc;
     }

@@ -124,12 +124,15 @@ ZPARC step_failed(const char* step, ZPARC rc, ZPAError* Error) {
     return rc;
 }
 
-// Prepares a query and binds its rule values.
+// Prepares a query and binds its rule values. It may find many requests: they come in a few round
+// trips, not one a row.
 ZPARC prepare_query(be_sql::Statement& statement, const be_discovery::Query& query, const char* prepare_step,
                     ZPAError* Error) {
     ZPARC rc = statement.prepare(query.text.c_str());
     if (rc != ZPA_SUCCESS) return step_failed(prepare_step, rc, Error);
     if ((rc = statement.bind_values(query.binds)) != ZPA_SUCCESS) return step_failed("Fail to bind rule values", rc, Error);
+    if ((rc = statement.set_prefetch(BE_DUZ_LIST_PREFETCH_ROWS)) != ZPA_SUCCESS)
+        return step_failed("Fail to set the prefetch", rc, Error);
     return ZPA_SUCCESS;
 }
 

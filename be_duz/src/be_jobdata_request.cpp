@@ -66,7 +66,6 @@ constexpr const char* kParmNameQuery =
     "substr(a.descriptive_flexfield_name, 1, 6) = '$SRS$.' and substr(a.descriptive_flexfield_name, 7) = :prog and "
     "a.FLEX_VALUE_SET_ID = b.FLEX_VALUE_SET_ID and a.enabled_flag = 'Y' order by a.column_seq_num";
 
-constexpr int kParmNamePrefetch = 20;
 constexpr int kArgSize = 241;
 constexpr const char* kNull = "NULL";
 
@@ -210,6 +209,12 @@ ZPARC execute(be_sql::Statement& statement, ZPAError* Error) {
     return rc == ZPA_SUCCESS ? rc : step_failed("Fail to execute", rc, Error);
 }
 
+// A query of many rows: they come in a few round trips, not one a row.
+ZPARC execute_many(be_sql::Statement& statement, ZPAError* Error) {
+    const ZPARC rc = statement.set_prefetch(BE_DUZ_LIST_PREFETCH_ROWS);
+    return rc == ZPA_SUCCESS ? execute(statement, Error) : step_failed("Fail to set the prefetch", rc, Error);
+}
+
 // Argument columns after the fixed ones, up to the statement's column count (at most 100).
 ZPARC define_arguments(be_sql::Statement& statement, ub4 fixed, std::vector<std::array<char, kArgSize>>& args,
                        ZPAError* Error) {
@@ -309,8 +314,7 @@ ZPARC read_parm_names(BE_DUZ_Handles* session, gm_param::RowBuilder& rows, const
             return step_failed("Fail to bind prog_name", rc, Error);
         if ((rc = statement.define_text(1, parm_name, sizeof parm_name)) != ZPA_SUCCESS)
             return step_failed("Fail to define parm_name", rc, Error);
-        if ((rc = execute(statement, Error)) != ZPA_SUCCESS) return rc;
-        statement.set_prefetch(kParmNamePrefetch);
+        if ((rc = execute_many(statement, Error)) != ZPA_SUCCESS) return rc;
         for (int n = 1;; ++n) {
             const be_sql::Fetch fetched = statement.fetch();
             if (fetched == be_sql::Fetch::End) break;
@@ -405,7 +409,7 @@ ZPARC BE_DUZ_READ_requestSet_Params(BE_DUZ_Handles* session, ZPALIST_handle_typ*
         BE_TRACE(4, "Extract concurrent program info SQL: %s", text.c_str());
         be_sql::Statement statement(session, Error);
         ZPARC rc = run_detail_query(statement, text.c_str(), &req_id, Error);
-        if (rc == ZPA_SUCCESS) rc = execute(statement, Error);
+        if (rc == ZPA_SUCCESS) rc = execute_many(statement, Error);
         std::vector<std::array<char, kArgSize>> args;
         if (rc == ZPA_SUCCESS) rc = define_arguments(statement, 5, args, Error);
         if (rc != ZPA_SUCCESS) return rc;

@@ -158,7 +158,8 @@ ZPARC action_stats(ZPAConnHandle* Connection, BE_DUZ_Handles* session, ZPAAttrLi
         (rc = stmt.define_text(5, level, sizeof level)) != 0 || (rc = stmt.define_text(6, start, sizeof start)) != 0 ||
         (rc = stmt.define_text(7, end, sizeof end)) != 0)
         return rc;
-    if ((rc = stmt.execute()) != 0) return rc;
+    /* A tree of many requests comes in a few round trips, not one a row. */
+    if ((rc = stmt.set_prefetch(BE_DUZ_LIST_PREFETCH_ROWS)) != 0 || (rc = stmt.execute()) != 0) return rc;
 
     time_t now = 0;
     GM_TIME_bin_get_timer(&now);

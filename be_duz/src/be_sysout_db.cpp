@@ -318,7 +318,9 @@ ZPARC BE_sysout_db_to_file(BE_DUZ_Handles* DUZ_handle, int root_req_id, FILE* sy
             if ((rc = stmt.define_text(position, column.buffer, column.size)) != 0)
                 return logged(rc, column.failure, Error);
         }
-        if ((rc = stmt.execute_no_fetch()) != 0) return logged(rc, "Fail to execute BE_DUZ_SYSOUT_SQL", Error);
+        /* A tree of many requests comes in a few round trips, not one a row. */
+        if ((rc = stmt.set_prefetch(BE_DUZ_LIST_PREFETCH_ROWS)) != 0 || (rc = stmt.execute_no_fetch()) != 0)
+            return logged(rc, "Fail to execute BE_DUZ_SYSOUT_SQL", Error);
 
         std::fprintf(sysout_file, kHeaderFormat, " PROGRAM NAME  ", "   APP NAME    ", "  REQUEST ID   ",
                      "PARENT REQUEST ", "   START TIME  ", "    END TIME   ", "    STATUS     ", "MESSAGE");

@@ -127,6 +127,8 @@ bool track_tree(BE_DUZ_Handles* session, int root_id, bool whole_tree, ZPALIST_h
     if (rc == 0) rc = stmt.define_text(8, row.hold, sizeof row.hold);
     if (rc == 0) rc = stmt.define_text(9, row.type, sizeof row.type);
     if (rc == 0) rc = stmt.define_text(10, row.completed, sizeof row.completed);
+    /* A tree of many requests comes in a few round trips, not one a row. */
+    if (rc == 0) rc = stmt.set_prefetch(BE_DUZ_LIST_PREFETCH_ROWS);
     if (rc == 0) rc = stmt.execute_no_fetch();
     if (rc != 0) return false;
     const be_sql::Fetch first = stmt.fetch();

@@ -142,10 +142,12 @@ TEST_F(DefineModeTest, ProgramRequestsThenSetSubmissionsThenTheEnd) {
     EXPECT_EQ(read(in), 2);
     EXPECT_EQ(close(in), 0);
     // Without a rule key both discoveries run with the set clause: the define-mode default only.
+    // Each comes whole with its execution (the prefetch), not in a round trip a row.
     for (const char* query : {kDefineProgram, kDefineSet}) {
         const auto texts = prepared_with(query);
         ASSERT_EQ(texts.size(), 1u) << query;
         EXPECT_TRUE(texts[0].ends_with(" AND req.status_code = 'I' ")) << texts[0];
+        EXPECT_EQ(betest::round_trips_of(query), std::vector<unsigned>{1}) << query;
     }
     const auto binds = oci_standin::journal().executions;
     std::vector<Cell> detail_ids;
@@ -364,6 +366,7 @@ TEST_F(MonitorModeTest, ReportsEachRequestOnceADayAndRecordsItFirst) {
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_TRUE(texts[0].ends_with(" and prog.concurrent_program_name <> 'FNDRSSUB' ")) << texts[0];
     EXPECT_TRUE(texts[1].ends_with(" and prog.concurrent_program_name = 'FNDRSSUB' ")) << texts[1];
+    EXPECT_EQ(betest::round_trips_of(kMonitor), (std::vector<unsigned>{1, 1}));  // the prefetch
     for (const auto& execution : oci_standin::journal().executions) {
         if (execution.rule != "monitor") continue;
         EXPECT_EQ(execution.text.find("Brien"), std::string::npos);
@@ -517,6 +520,7 @@ TEST_F(InterceptModeTest, HeldRequestsBecomeInterceptingJobs) {
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_NE(texts[0].find("req.hold_flag = 'Y'"), std::string::npos);
     EXPECT_EQ(texts[0].find("Brien"), std::string::npos);
+    EXPECT_EQ(betest::round_trips_of(kIntercept), std::vector<unsigned>{1});  // the prefetch
     EXPECT_EQ(bound(kIntercept, "BV1"), Cell("XX%"));
     EXPECT_EQ(bound(kIntercept, "BV2"), Cell("O'Brien"));
 }

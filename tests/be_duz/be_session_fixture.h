@@ -50,6 +50,14 @@ protected:
     }
 };
 
+// The round trips a real client needs for each execution of a text that holds part, in order.
+inline std::vector<unsigned> round_trips_of(const std::string& part) {
+    std::vector<unsigned> trips;
+    for (const auto& execution : oci_standin::journal().executions)
+        if (execution.text.find(part) != std::string::npos) trips.push_back(execution.round_trips);
+    return trips;
+}
+
 // A rule that runs a block or statement without rows.
 inline oci_standin::Rule block_rule(const std::string& match) {
     return oci_standin::substring_rule(match, {oci_standin::Answer{}});

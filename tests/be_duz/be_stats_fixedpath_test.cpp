@@ -8,6 +8,7 @@
 #include "standin.h"
 #include "test_clock.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -208,6 +209,28 @@ TEST_F(Statistics, FailuresOfTheQueryAndOfTheOutput) {
     EXPECT_NE(sysout.find("Failed to download job's Sysout. ORA-00942: table or view does not exist"), std::string::npos)
         << sysout;
     EXPECT_EQ(out["SYSOUTSIZE"], std::to_string(sysout.size()));
+}
+
+// A tree of 45 requests: the statistics query and the output's tree each come in three round trips
+// (the prefetch), not in one a row.
+TEST_F(Statistics, TreeOfFortyFiveRequestsComesInAFewRoundTrips) {
+    std::vector<Row> stats_rows;
+    std::vector<Row> output_rows;
+    for (int id = 1000; id < 1045; ++id) {
+        stats_rows.push_back(request(id, "C", "20250201100000", "20250201100130"));
+        output_rows.push_back({id, "PARENT:1000", "C", "C", "MSG:done", "NULL=", "NULL=", "FND", "Report", "NULL=",
+                               "NULL=", "N", ""});
+    }
+    oci_standin::add_rule(substring_rule(kStats, {answer_rows(stats_rows)}));
+    oci_standin::add_rule(substring_rule(kOutputTree, {answer_rows(output_rows)}));
+    std::map<std::string, std::string> out;
+    ZPAError error{};
+    ASSERT_EQ(stats({}, out, error), 0) << error.text;
+    EXPECT_EQ(out["EXITSTATUS"], "Y");
+    EXPECT_EQ(betest::round_trips_of(kStats), std::vector<unsigned>{3});
+    EXPECT_EQ(betest::round_trips_of(kOutputTree), std::vector<unsigned>{3});
+    const std::string sysout = home->read_file("sysout/ORD5_1.DAT");
+    EXPECT_EQ(std::count(sysout.begin(), sysout.end(), '\n'), 46);  // the header and 45 rows
 }
 
 // A fetch that fails inside a tree is no end of the tree: neither the statistics nor the output may

@@ -117,6 +117,7 @@ TEST_F(Sysout, TreeTableThenTheLogAndOutputFiles) {
     EXPECT_EQ(bind_named(inits[0], "PDIR")->value, Cell("QEL_LOG_DIR"));
     EXPECT_EQ(bind_named(inits[0], "PNAME")->value, Cell("l2000.req"));
     EXPECT_EQ(bind_named(inits[1], "PDIR")->value, Cell("QEL_OUT_DIR"));
+    EXPECT_EQ(betest::round_trips_of("FROM fnd_concurrent_requests WHERE"), std::vector<unsigned>{1});  // the prefetch
     // The sysout is built once: a second open runs no statement.
     oci_standin::reset();
     EXPECT_EQ(build(), sysout);

@@ -135,6 +135,8 @@ TEST_F(Tracking, TreeOfFortyFiveRequestsReportsFortyAndWaitsForAll) {
     EXPECT_EQ(order.size(), 2u + 240u + 3u);
     EXPECT_EQ(out["DUZ-TASKTYPE"], "REQUEST");
     EXPECT_GT(std::atol(out["CMRTPROP"].c_str()), 1700000000L);
+    // The tree comes with the prefetch: three round trips, not one a row.
+    EXPECT_EQ(betest::round_trips_of(kTree), std::vector<unsigned>{3});
 
     // Only the root is waited for with DUZ-WAITCHILD "no" (any case).
     ASSERT_EQ(track(job_of({{"DUZ-WAITCHILD", "no"}}), out, error), 0);

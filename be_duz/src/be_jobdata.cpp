@@ -6,6 +6,7 @@
 #include "be_discovery_internal.h"
 #include "be_sql_internal.h"
 #include "gm_param.h"
+#include "gm_param_internal.h"
 #include "gm_str.h"
 
 #include <cstdio>
@@ -128,6 +129,7 @@ ZPARC discover(BE_DUZ_Handles* session, const char* base, const be_discovery::Qu
         BE_TRACE(2, "Fail to execute");
         return rc;
     }
+    gm_param::RowBuilder found_rows(list);  // discovery may find thousands of requests
     int rows = 0;
     for (;;) {
         const be_sql::Fetch fetched = statement.fetch();
@@ -137,7 +139,7 @@ ZPARC discover(BE_DUZ_Handles* session, const char* base, const be_discovery::Qu
             return ZPA_FAIL;
         }
         const std::string key = std::to_string(req_id);
-        if (GM_PARAM_list_append(list, key.c_str(), with_name ? name : key.c_str()) != CM_RC_OK) {
+        if (found_rows.append(key.c_str(), with_name ? name : key.c_str()) != CM_RC_OK) {
             BE_DUZ_UpdateErrorSet(Error, 1, "Fail to keep request %d", req_id);
             return ZPA_FAIL;
         }

@@ -7,6 +7,7 @@
 #include "be_internal.h"
 #include "be_sql_internal.h"
 #include "gm_param.h"
+#include "gm_param_internal.h"
 #include "gm_str.h"
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -242,26 +244,35 @@ ZPARC BE_DUZ_execute_monitor_SQL(BE_DUZ_Handles* session, ZPALIST_handle_typ* li
     for (ub4 i = 0; i < 6 && rc == ZPA_SUCCESS; ++i) rc = statement.define_text(i + 4, texts[i], kTextColumnSize);
     if (rc != ZPA_SUCCESS) return rc;
     if ((rc = statement.execute_no_fetch()) != ZPA_SUCCESS) return step_failed("Fail to execute", rc, Error);
+    // The seen rows are looked up by key and both lists grow at their end, so a poll costs the same
+    // per request however many requests the file and the answer hold. The requests file's keys are
+    // request ids (they begin with a digit), so no row is the DEFAULT row of a look-up.
+    std::optional<gm_param::KeyedRows> seen_rows;
+    if (seen) {
+        try {
+            seen_rows.emplace(seen);
+        } catch (...) {
+        }
+    }
+    if (!seen_rows) {
+        BE_TRACE(4, "Couldn't read from requests list.");
+        BE_DUZ_UpdateErrorSet(Error, 1, "Couldn't read from requests list.");
+        return ZPA_FAIL;
+    }
+    gm_param::RowBuilder found_rows(list);
     for (;;) {
         const be_sql::Fetch fetched = statement.fetch();
         if (fetched == be_sql::Fetch::End) break;
         if (fetched == be_sql::Fetch::Error) return step_failed("Fail to fetch", ZPA_FAIL, Error);
         const std::string key = std::to_string(ids[0]);
-        int found = 0;
-        if (BE_DUZ_is_req_in_list(seen, key.c_str(), &found) != CM_RC_OK) {
-            BE_TRACE(4, "Couldn't read from requests list.");
-            BE_DUZ_UpdateErrorSet(Error, 1, "Couldn't read from requests list.");
-            return ZPA_FAIL;
-        }
-        if (found) {
+        if (seen_rows->find(key.c_str()) != nullptr) {
             BE_TRACE(4, "Fail to monitor request id: %d, already exists in file: %s", ids[0], BE_DUZ_REQS_FILE_NAME);
             continue;
         }
         const std::string fields[6] = {texts[0], texts[1], texts[2], texts[3], texts[4], texts[5]};
         const std::string row = BE_DUZ_monitor_row(ids[0], ids[1], ids[2], fields);
         const std::string now = std::to_string(static_cast<long long>(std::time(nullptr)));
-        if (GM_PARAM_list_append(list, key.c_str(), row.c_str()) != CM_RC_OK ||
-            GM_PARAM_list_append(seen, key.c_str(), now.c_str()) != CM_RC_OK) {
+        if (found_rows.append(key.c_str(), row.c_str()) != CM_RC_OK || seen_rows->append(key.c_str(), now.c_str()) != CM_RC_OK) {
             BE_DUZ_UpdateErrorSet(Error, 1, "Failed to append new request to file: %s", BE_DUZ_REQS_FILE_NAME);
             return ZPA_FAIL;
         }
@@ -282,6 +293,7 @@ ZPARC BE_DUZ_execute_intercept_SQL(BE_DUZ_Handles* session, ZPALIST_handle_typ* 
     if (rc == ZPA_SUCCESS) rc = define_ids(statement, ids, Error);
     if (rc != ZPA_SUCCESS) return rc;
     if ((rc = statement.execute_no_fetch()) != ZPA_SUCCESS) return step_failed("Fail to execute", rc, Error);
+    gm_param::RowBuilder found_rows(list);
     int rows = 0;
     for (;;) {
         const be_sql::Fetch fetched = statement.fetch();
@@ -289,7 +301,7 @@ ZPARC BE_DUZ_execute_intercept_SQL(BE_DUZ_Handles* session, ZPALIST_handle_typ* 
         if (fetched == be_sql::Fetch::Error) return step_failed("Fail to fetch", ZPA_FAIL, Error);
         char value[64];
         std::snprintf(value, sizeof value, "%d|%d|%d", ids[0], ids[1], ids[2]);
-        if (GM_PARAM_list_append(list, std::to_string(ids[0]).c_str(), value) != CM_RC_OK) {
+        if (found_rows.append(std::to_string(ids[0]).c_str(), value) != CM_RC_OK) {
             BE_DUZ_UpdateErrorSet(Error, 1, "Fail to keep request %d", ids[0]);
             return ZPA_FAIL;
         }

@@ -111,12 +111,11 @@ public:
     ZPALIST_handle_typ* get() { return &list_; }
     // An OEBS job attribute: its name with the prefix "%%".
     void job(const std::string& name, const std::string& value) { plain(BE_DUZ_JOB_ATTR_PREFIX + name, value); }
-    void plain(const std::string& name, const std::string& value) {
-        GM_PARAM_list_append(&list_, name.c_str(), value.c_str());
-    }
+    void plain(const std::string& name, const std::string& value) { rows_.append(name.c_str(), value.c_str()); }
 
 private:
     ZPALIST_handle_typ list_{};
+    gm_param::RowBuilder rows_{&list_};  // a definition holds a few hundred attributes
 };
 
 // What a request and a set submission have in common: printing, schedule and security group.

@@ -6,6 +6,7 @@
 #include "be_internal.h"
 #include "be_job_internal.h"
 #include "gm_param.h"
+#include "gm_param_internal.h"
 #include "gm_str.h"
 
 #include <arpa/inet.h>
@@ -326,6 +327,8 @@ ZPARC BE_sysout_db_to_file(BE_DUZ_Handles* DUZ_handle, int root_req_id, FILE* sy
                      "PARENT REQUEST ", "   START TIME  ", "    END TIME   ", "    STATUS     ", "MESSAGE");
         be_param_list outputs;
         be_param_list logs;
+        gm_param::RowBuilder output_rows(&outputs.list);
+        gm_param::RowBuilder log_rows(&logs.list);
         std::string apphost;
         for (int rows = 0;; ++rows) {
             const be_sql::Fetch got = stmt.fetch();
@@ -333,8 +336,8 @@ ZPARC BE_sysout_db_to_file(BE_DUZ_Handles* DUZ_handle, int root_req_id, FILE* sy
             /* A failed fetch fails the build: a table cut short is never kept as the job's output. */
             if (got == be_sql::Fetch::Error) return logged(1, "Fail to fetch BE_DUZ_SYSOUT_SQL", Error);
             const std::string id = std::to_string(row.request_id);
-            if (non_empty(after(row.out_file, '='))) GM_PARAM_list_append(&outputs.list, id.c_str(), after(row.out_file, '='));
-            if (non_empty(after(row.log_file, '='))) GM_PARAM_list_append(&logs.list, id.c_str(), after(row.log_file, '='));
+            if (non_empty(after(row.out_file, '='))) output_rows.append(id.c_str(), after(row.out_file, '='));
+            if (non_empty(after(row.log_file, '='))) log_rows.append(id.c_str(), after(row.log_file, '='));
             apphost = row.node;
             const int parent = std::atoi(after(row.parent, ':'));
             BE_DUZ_req_status(row.phase, row.status, row.hold);

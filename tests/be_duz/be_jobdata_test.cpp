@@ -341,7 +341,9 @@ TEST_F(MonitorModeTest, ReportsEachRequestOnceADayAndRecordsItFirst) {
     const long long now = std::time(nullptr);
     home.write_file("data/DUZ_reqs.dat",
                     "11 " + std::to_string(now - 1000) + "\n12 " + std::to_string(now - 90000) + "\n");
-    oci_standin::add_rule(substring_rule(kMonitor, {answer_rows({request(11), request(12), request(13)})}, "monitor"));
+    // 13 twice in one answer: reported once.
+    oci_standin::add_rule(
+        substring_rule(kMonitor, {answer_rows({request(11), request(12), request(13), request(13)})}, "monitor"));
     ASSERT_EQ(open(in), 0) << error.text;
     // Recorded before anything is read.
     std::istringstream seen(seen_file());

@@ -1,12 +1,18 @@
 /* The job's sysout as the agent reads and handles it: the open (which builds the sysout from the
- * database the first time, whole or not at all), the read in pieces or line by line, the close,
- * and the actions that move, copy, delete or clear the sysout file. */
+ * database the first time, into a file beside it that is put in place whole or not at all), the
+ * read in pieces or line by line, the close, and the actions that move, copy, delete or clear the
+ * sysout file. */
 #include "be_def.h"
 #include "be_internal.h"
 #include "be_job_internal.h"
 #include "gm_param.h"
 #include "os_shared_file_internal.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,21 +29,81 @@ constexpr const char* kAccountPosition = "[be_sysout:414]";
 /* Bits of a sysout file the build creates. */
 constexpr mode_t kSysoutMode = 0644;
 
-/* A read-only copy of the sysout's content for the agent to read: the data handle. A copy, so that
- * a later rebuild or notice does not change what a reader is in the middle of. */
-FILE* handle_of(const std::string& content, ZPAError* Error) {
-    FILE* file = std::tmpfile();
-    if (file == nullptr) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "tmpfile() failed to create temp file.");
-        return nullptr;
-    }
-    if (std::fwrite(content.data(), 1, content.size(), file) != content.size() || std::fflush(file) != 0) {
-        std::fclose(file);
-        BE_DUZ_UpdateErrorSet(Error, 1, "failed to write the sysout copy");
-        return nullptr;
-    }
-    std::rewind(file);
+/* The finished sysout for the agent to read: a read-only stream of the file the name leads to, or
+ * null when there is none or it is empty (an empty file is no sysout). A rebuild puts a new file in
+ * place by a rename, so a reader goes on reading the content it opened. */
+FILE* open_built(const char* sysout_path) {
+    int fd;
+    do fd = ::open(sysout_path, O_RDONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return nullptr;
+    struct stat status {};
+    FILE* file = nullptr;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) file = ::fdopen(fd, "r");
+    if (file == nullptr) ::close(fd);
     return file;
+}
+
+/* Hands out the finished sysout as the data handle. */
+ZPARC hand_out(const char* sysout_path, void** Handle, ZPAError* Error) {
+    *Handle = open_built(sysout_path);
+    if (*Handle != nullptr) return 0;
+    BE_DUZ_UpdateErrorSet(Error, 1, "failed to open sysout file '%s'.", sysout_path);
+    return 1;
+}
+
+/* The folder of a path, for the temporary file that is renamed over it. */
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+/* Writes the sysout from the database into a temporary file beside it, flushed as it goes and to
+ * disk at the end, and renames it over the sysout's name (the caller holds the sysout's lock): a
+ * reader finds the earlier sysout or the new one whole, never a part of it, and the memory used
+ * does not grow with the output. A rebuilt sysout keeps the bits and owner of the one it replaces.
+ * A failed build leaves no temporary file. */
+ZPARC write_sysout(const std::string& sysout_path, BE_DUZ_Handles* session, int root_id, ZPAConnHandle* Connection,
+                   ZPAAttrList* Attributes, ZPALIST_handle_typ* account, ZPAError* Error) {
+    std::string temp = folder_of(sysout_path) + "/" + os_shared::temp_prefix(sysout_path) + "XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "failed to create sysout file '%s'.", sysout_path.c_str());
+        return 1;
+    }
+    struct stat old {};
+    mode_t mode = kSysoutMode;
+    if (::stat(sysout_path.c_str(), &old) == 0) {
+        mode = old.st_mode & 07777;
+        /* Without the right to give the file its old owner, the builder stays its owner. */
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) BE_TRACE(4, "The sysout '%s' changes its owner", sysout_path.c_str());
+    }
+    FILE* out = ::fchmod(fd, mode) == 0 ? ::fdopen(fd, "w") : nullptr;
+    if (out == nullptr) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        BE_DUZ_UpdateErrorSet(Error, 1, "failed to create sysout file '%s'.", sysout_path.c_str());
+        return 1;
+    }
+    ZPARC rc = BE_sysout_db_to_file(session, root_id, out, Connection, Attributes, account, Error);
+    bool placed = rc == 0 && std::fflush(out) == 0 && ::fsync(fd) == 0;
+    placed = std::fclose(out) == 0 && placed;
+    if (placed) placed = ::rename(temp.c_str(), sysout_path.c_str()) == 0;
+    if (rc == 0 && !placed) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "failed to write sysout file '%s': %s", sysout_path.c_str(), std::strerror(errno));
+        rc = 1;
+    }
+    if (rc != 0) {
+        ::unlink(temp.c_str());
+        return rc;
+    }
+    const int folder = ::open(folder_of(sysout_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        (void)::fsync(folder);
+        ::close(folder);
+    }
+    return 0;
 }
 
 /* The session of the connection's UserData for the sysout; null when there is none. */
@@ -53,7 +119,7 @@ BE_DUZ_Handles* sysout_session(ZPAConnHandle* Connection, ZPAAttrList* Attribute
     return nullptr;
 }
 
-/* Builds the sysout from the database under the file's locks and hands out its copy. */
+/* Builds the sysout from the database under the file's locks and hands out the finished file. */
 ZPARC build_sysout(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attributes, int force_rewrite,
                    const char* sysout_path, ZPAError* Error) {
     os_shared::Options options;
@@ -64,12 +130,12 @@ ZPARC build_sysout(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attrib
         BE_DUZ_UpdateErrorSet(Error, 1, "failed to create sysout file '%s'.", sysout_path);
         return 1;
     }
-    std::string content;
-    /* An empty file is no sysout: a build that creates the file shows it empty for a moment. */
-    if (!force_rewrite && lock.exists() && lock.read(content) == CM_RC_OK && !content.empty()) {
+    struct stat built {};
+    /* An empty file is no sysout. */
+    if (!force_rewrite && lock.exists() && ::stat(sysout_path, &built) == 0 && built.st_size > 0) {
         BE_TRACE(4, "File %s  exists. return ...", sysout_path);
-        *Handle = handle_of(content, Error);
-        return *Handle != nullptr ? 0 : 1;
+        lock.release();
+        return hand_out(sysout_path, Handle, Error);
     }
 
     const char* orderno = attr(Attributes, "ORDERNO");
@@ -104,31 +170,14 @@ ZPARC build_sysout(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attrib
                               account);
         rc = 1;
     } else {
-        /* Written in memory and put in place whole: no reader ever sees a sysout cut short. */
-        char* buffer = nullptr;
-        std::size_t size = 0;
-        FILE* memory = open_memstream(&buffer, &size);
-        if (memory == nullptr) {
-            BE_DUZ_UpdateErrorSet(Error, 1, "failed to create sysout file '%s'.", sysout_path);
-            rc = 1;
-        } else {
-            rc = BE_sysout_db_to_file(session, std::atoi(procid), memory, Connection, Attributes, rows.rows(), Error);
-            std::fclose(memory);
-            content.assign(buffer != nullptr ? buffer : "", size);
-            std::free(buffer);
-        }
+        rc = write_sysout(sysout_path, session, std::atoi(procid), Connection, Attributes, rows.rows(), Error);
     }
     if (rc != 0) {
         DIAG_printf("Error writing to sysout. the sysout file will be closed and deleted.");
         if (lock.exists()) lock.remove();
         return rc;
     }
-    if (lock.rewrite(content) != CM_RC_OK) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "failed to create sysout file '%s'.", sysout_path);
-        return 1;
-    }
-    *Handle = handle_of(content, Error);
-    return *Handle != nullptr ? 0 : 1;
+    return hand_out(sysout_path, Handle, Error);
 }
 
 ZPARC open_sysout(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attributes, int force_rewrite,
@@ -148,13 +197,12 @@ ZPARC open_sysout(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attribu
     ZPARC rc = BE_DUZ_build_sysout_fname(Attributes, sysout_path, Error);
     if (rc != 0) return rc;
     if (!force_rewrite) {
-        /* A sysout built before (or a failure notice) is served as it is, without the database. */
-        std::string content;
-        /* Read without the lock: an empty file may be a build in progress, whose lock is waited for. */
-        if (os_shared::read_file(sysout_path, content) == CM_RC_OK && !content.empty()) {
+        /* A sysout built before (or a failure notice) is served as it is, without the database and
+         * without the lock: a build puts the sysout in place whole. */
+        *Handle = open_built(sysout_path);
+        if (*Handle != nullptr) {
             BE_TRACE(4, "File %s  exists. return ...", sysout_path);
-            *Handle = handle_of(content, Error);
-            return *Handle != nullptr ? 0 : 1;
+            return 0;
         }
     }
     return build_sysout(Connection, Handle, Attributes, force_rewrite, sysout_path, Error);

@@ -7,8 +7,11 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -48,6 +51,21 @@ Answer line(int rc, const char* value = nullptr) {
     answer.outs["rc"] = out_value(Cell(rc));
     if (value != nullptr) answer.outs["pvalue"] = out_value(Cell(value));
     return answer;
+}
+
+// Whether a build left a temporary file beside the sysout.
+bool temporary_file_left() {
+    for (const auto& entry : std::filesystem::directory_iterator("sysout"))
+        if (entry.path().filename().string().rfind(".ORDX_1.DAT.tmp", 0) == 0) return true;
+    return false;
+}
+
+std::string read_all(void* handle) {
+    std::string content;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, static_cast<FILE*>(handle))) > 0;)
+        content.append(buffer, n);
+    return content;
 }
 
 class Sysout : public betest::JobTest {
@@ -254,8 +272,75 @@ TEST_F(Sysout, FetchErrorInTheTreeFailsTheBuildAndTheNextOpenBuildsAgain) {
     EXPECT_EQ(handle, nullptr);
     EXPECT_EQ(error.code, 1555u);
     EXPECT_FALSE(home.exists(kSysout));
+    EXPECT_FALSE(temporary_file_left());
     database();
     EXPECT_NE(build().find(kImport), std::string::npos);
+}
+
+// A build writes beside the sysout and puts it in place whole: while it reads the files, a reader
+// finds no sysout (the first build) or the earlier one whole (a rebuild); a handle opened before a
+// rebuild goes on reading what it opened; no temporary file stays behind.
+TEST_F(Sysout, ReadersNeverSeeABuildInProgress) {
+    std::vector<std::string> seen;
+    auto watched = [&](const char* text) {
+        Answer answer = line(0, text);
+        answer.outs["rc"] = [&](const oci_standin::InBinds&) {
+            seen.push_back(home.exists(kSysout) ? home.read_file(kSysout) : "no sysout");
+            return Cell(0);
+        };
+        return substring_rule("QEL_file.read_line", {answer, line(1)});
+    };
+    database({watched("first")});
+    const std::string first = build({});
+    EXPECT_NE(first.find(">>>>>>>>>>/u01/log/l2000.req\nfirst\n"), std::string::npos) << first;
+    EXPECT_EQ(seen, std::vector<std::string>{"no sysout"});
+
+    ZPAError error{};
+    void* before = nullptr;
+    ASSERT_EQ(open({}, error, &before), 0) << error.text;
+    seen.clear();
+    database({watched("second")});
+    void* rebuilt = nullptr;
+    ASSERT_EQ(BE_DUZ_HndlSysoutWhenDone(&connection_, &rebuilt, job({{"ORDERNO", "ORDX"}, {"RUNNO", "1"}}), 1, &error), 0)
+        << error.text;
+    EXPECT_EQ(seen, std::vector<std::string>{first});
+    const std::string second = home.read_file(kSysout);
+    EXPECT_NE(second.find(">>>>>>>>>>/u01/log/l2000.req\nsecond\n"), std::string::npos) << second;
+    EXPECT_EQ(read_all(rebuilt), second);
+    EXPECT_EQ(read_all(before), first);
+    ZPAAPI_SYSOUT_DATA_CLOSE(&connection_, before, nullptr, &error);
+    ZPAAPI_SYSOUT_DATA_CLOSE(&connection_, rebuilt, nullptr, &error);
+    EXPECT_FALSE(temporary_file_left());
+}
+
+// Openers that find no sysout at once: one builds, the others wait for it and read its result whole.
+TEST_F(Sysout, OpenersAtOnceShareOneBuild) {
+    ZPAAttrList* attributes = job({{"ORDERNO", "ORDX"}, {"RUNNO", "1"}, {"DUZ-DISPLAY_OUTPUT", "Y"}});
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        std::remove(kSysout);
+        database();
+        std::vector<std::string> got(8);
+        std::vector<std::thread> openers;
+        for (std::string& content : got) {
+            openers.emplace_back([&] {
+                ZPAError error{};
+                void* handle = nullptr;
+                if (ZPAAPI_SYSOUT_DATA_OPEN(&connection_, &handle, attributes, &error) != 0) {
+                    content = error.text;
+                    return;
+                }
+                content = read_all(handle);
+                ZPAAPI_SYSOUT_DATA_CLOSE(&connection_, handle, nullptr, &error);
+            });
+        }
+        for (std::thread& opener : openers) opener.join();
+        EXPECT_EQ(executions_of("FROM fnd_concurrent_requests WHERE").size(), 1u);
+        const std::string sysout = home.read_file(kSysout);
+        EXPECT_NE(sysout.find(">>>>>>>>>>/u01/out/o2000.out\noutput line\n"), std::string::npos);
+        for (const std::string& content : got) EXPECT_EQ(content, sysout);
+    }
+    EXPECT_FALSE(temporary_file_left());
 }
 
 // ---- reading and the sysout actions ---------------------------------------------------------

@@ -202,9 +202,11 @@ std::string with_slash(std::string dir) {
     return dir;
 }
 
+// A single process, never process 1 (the system's first) nor what 0 and -1 would reach (the
+// caller's group, every process it may signal).
 CM_RC send_signal(const char* fn, const char* proc_id, int signal_number) {
     const std::optional<pid_t> pid = parse_id(proc_id);
-    if (!pid || *pid < 1) {
+    if (!pid || *pid < 2) {
         DIAG_TRACE(4, "%s: invalid procid %s", fn, proc_id ? proc_id : "(null)");
         return CM_RC_FAIL;
     }

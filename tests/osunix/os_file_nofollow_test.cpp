@@ -3,6 +3,7 @@
 // the victim's content, mode or owner. The call fails, or makes a file of its own at the name.
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,8 @@
 #include "file_probe.h"
 #include "gm_param.h"
 #include "os_comm.h"
+#include "os_diag.h"
+#include "os_ipc.h"
 #include "os_proc.h"
 #include "os_spv.h"
 #include "os_workfile.h"
@@ -80,6 +83,13 @@ int run_utility() {
 
 std::string utility_file(const char* kind) { return "runtime/PKM_" + pid_text() + ".tmp." + kind; }
 
+std::string owner_name() {
+    struct stat home {};
+    stat(".", &home);
+    const passwd* entry = getpwuid(home.st_uid);
+    return entry ? entry->pw_name : "";
+}
+
 std::string instream_name() {
     PATHNAME_D_typ full = "", name = "";
     OS_FILE_build_filetype("4711", 2, full, name, OS_FILE_INSTREAM);
@@ -106,7 +116,9 @@ protected:
         home.write_file("victim/file", "root's own text\n");
         ASSERT_EQ(chmod("victim/file", 0600), 0);
         ASSERT_EQ(mkdir("victim/folder", 0555), 0);
-        for (const char* dir : {"locks", "proclog", "temp", "runtime", "pid"}) std::filesystem::create_directories(dir);
+        for (const char* dir : {"locks", "proclog", "temp", "runtime", "pid", "data/SSL/cert"})
+            std::filesystem::create_directories(dir);
+        home.write_file("data/SSL/cert/site.plc", "loglevel=WARNING\n");
     }
 };
 
@@ -141,6 +153,32 @@ TEST_F(PlantedLinkTest, NoCallChangesWhatALinkAtItsNamePointsAt) {
          [] { return static_cast<int>(OS_SPV_write_pid_to_dir("xx", getpid(), 2)); }, CM_RC_OK, true},
         {"pid folder", [] { return std::string("pid"); }, true,
          [] { return static_cast<int>(OS_SPV_write_pid_to_dir("xx", getpid(), 2)); }, CM_RC_FAIL},
+        {"semaphore name file", [] { return "locks/sem_P_" + owner_name(); }, false,
+         [] {
+             char name[sizeof(PATHNAME_D_typ)] = "";
+             int owner = 0;
+             return static_cast<int>(OS_IPC_sem_make_name("P", name, &owner));
+         },
+         CM_RC_FAIL},
+        {"semaphore id file", [] { return std::string("locks/semid"); }, false,
+         [] { return static_cast<int>(OS_IPC_sem_save_id("locks/semid", 7)); }, CM_RC_FAIL},
+        {"semaphore key file", [] { return std::string("locks/semkey"); }, false,
+         [] {
+             OSSemObject id = -1;
+             const CM_RC rc = OS_IPC_sem_create2(&id, "locks/semkey", 0, 211);
+             if (rc == CM_RC_OK) OS_IPC_sem_delete2(id);
+             return static_cast<int>(rc);
+         },
+         CM_RC_OK},
+        {"ssl policy copy", [] { return std::string("data/SSL/cert/site.plc.temp"); }, false,
+         [] { return static_cast<int>(OS_DIAG_set_ssl_debug(3)); }, CM_RC_OK},
+        {"diagnostic log", [] { return testbed::diag_log_path("Linked"); }, false,
+         [] {
+             OS_DIAG_initialize(nullptr, "Linked");
+             DIAG_ERROR("a line for the log");
+             return 0;
+         },
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "bcm_lock.h"
 #include "ess_catalog_internal.h"
@@ -31,7 +32,7 @@ constexpr int kNativePathRoom = 1024;
 constexpr int kReadBlock = 256;
 constexpr int kMaxSignature = 255;
 constexpr const char* kMissingPath = "(missing)";
-constexpr int kNameTries = 256;  // descriptor numbers tried for a name no loaded object holds
+constexpr size_t kNameTries = 256;  // descriptor numbers tried for a name no loaded object holds
 
 std::mutex start_mutex;  // guards init_ref_counter and the creation and removal of cache_lock
 int init_ref_counter = 0;
@@ -196,29 +197,33 @@ int open_module(const char* path) {
 
 std::string descriptor_name(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
-/* The dynamic loader hands back an object it already holds under the name it is given, without
- * opening anything, and a /proc/self/fd name stays with an object after its descriptor was closed.
- * A name is free when, with nothing open under its number, no loaded object answers to it. */
+/* True when no loaded object answers to the name of a descriptor that holds /dev/null, which no
+ * object can be: the dynamic loader then finds nothing under the name and nothing in the file. */
 bool descriptor_name_free(int number) {
-    if (fcntl(number, F_GETFD) != -1 || errno != EBADF) return false;
     void* held = dlopen(descriptor_name(number).c_str(), RTLD_LAZY | RTLD_NOLOAD);
     if (!held) return true;
     dlclose(held);
     return false;
 }
 
-/* The module's descriptor moved to a number whose name no loaded object holds; -1 when none is
- * found among the next numbers. */
+/* The module's descriptor placed at a number whose name no loaded object holds. The dynamic loader
+ * hands back an object it already holds under the name it is given, without opening anything, and
+ * a /proc/self/fd name stays with an object after its descriptor was closed. Each number is tried
+ * while this process holds it open on /dev/null, so no other thread's file is ever looked at; -1
+ * when none of the next numbers is free. */
 int loadable_descriptor(int fd) {
-    for (int number = fd + 1; number <= fd + kNameTries; ++number) {
-        if (!descriptor_name_free(number)) continue;
-        const int moved = fcntl(fd, F_DUPFD_CLOEXEC, number);
-        if (moved == number) return moved;
-        if (moved < 0) return -1;
-        close(moved);  // another thread took the number meanwhile
+    std::vector<int> taken;  // numbers whose name an object holds, kept so that the next try moves on
+    int placed = -1;
+    while (placed < 0 && taken.size() < kNameTries) {
+        const int number = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (number < 0) break;
+        if (descriptor_name_free(number)) placed = dup3(fd, number, O_CLOEXEC);
+        if (placed < 0) taken.push_back(number);
     }
-    errno = EMFILE;
-    return -1;
+    const int err = errno;
+    for (const int number : taken) close(number);
+    errno = placed < 0 && taken.size() >= kNameTries ? EMFILE : err;
+    return placed;
 }
 
 void close_library(QEL_ModuleHandle* module) {

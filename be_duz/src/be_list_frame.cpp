@@ -272,12 +272,6 @@ std::string filter_condition(const std::string& column, std::string value, be_sq
 // ------------------------------------------------------------------------------------------------
 // Request and connection
 
-char* request_value(ZPAAttrList* request, const char* name) {
-    char* value = nullptr;
-    if (request == nullptr || ZPAAPI_UTILS_AttrListValueGet(request, const_cast<char*>(name), &value) != 0) return nullptr;
-    return value;
-}
-
 char* mandatory_value(ZPAAttrList* request, const char* name, ZPAError* Error) {
     char* value = nullptr;
     const ZPARC rc = ZPAAPI_UTILS_AttrListValueGet(request, const_cast<char*>(name), &value);

@@ -27,6 +27,11 @@ inline char* attr(ZPAAttrList* list, const char* name) {
 
 inline bool non_empty(const char* text) { return text != nullptr && *text != '\0'; }
 
+// A mandatory attribute's value; null, after "keyword <name> not found" is stored with the
+// look-up's result as code (1 for an attribute without a value), when the list has none. rc, when
+// given, receives that code (0 when found).
+char* mandatory_attr(ZPAAttrList* list, const char* name, ZPAError* Error, ZPARC* rc = nullptr);
+
 }  // namespace be_duz
 
 // A run number as the agent gives it: decimal text read like atoi ("003" is 3, junk is 0),

@@ -118,7 +118,9 @@ std::string filter_condition(const std::string& column, std::string value, be_sq
 /* The attribute's value, or null when the flattened request has none. */
 inline char* request_value(ZPAAttrList* request, const char* name) { return be_duz::attr(request, name); }
 /* A mandatory value: null after storing "keyword %s not found" (code: the lookup's result). */
-char* mandatory_value(ZPAAttrList* request, const char* name, ZPAError* Error);
+inline char* mandatory_value(ZPAAttrList* request, const char* name, ZPAError* Error) {
+    return be_duz::mandatory_attr(request, name, Error);
+}
 
 /* The connection's session, or null when UserData holds none (then "UserData pointer is NULL",
  * or a text naming what UserData holds instead, is stored with code 1). */

@@ -9,9 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "concurrency.h"
 #include "file_probe.h"
@@ -26,15 +28,20 @@ namespace {
 
 using SharedFile = AgentHomeTest;
 
-// Names in a folder that start with a prefix (temporary files left behind).
-int entries_starting_with(const std::string& dir, const std::string& prefix) {
-    int found = 0;
+// Names in a folder that start with a prefix (temporary files left behind), sorted.
+std::vector<std::string> entries_named_from(const std::string& dir, const std::string& prefix) {
+    std::vector<std::string> names;
     if (DIR* d = opendir(dir.c_str())) {
         while (dirent* e = readdir(d))
-            if (std::string(e->d_name).rfind(prefix, 0) == 0) ++found;
+            if (std::string(e->d_name).rfind(prefix, 0) == 0) names.push_back(e->d_name);
         closedir(d);
     }
-    return found;
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int entries_starting_with(const std::string& dir, const std::string& prefix) {
+    return static_cast<int>(entries_named_from(dir, prefix).size());
 }
 
 // One load-change-save cycle on a counter file.
@@ -47,24 +54,53 @@ bool increment(const std::string& path, const os_shared::Options& options) {
     return lock.rewrite(std::to_string(value + 1)) == CM_RC_OK;
 }
 
+// Every worker starts on files that are missing, so the first cycles race to create them.
 TEST_F(SharedFile, CyclesOfThreadsAndProcessesTogetherLoseNoUpdate) {
     struct Case {
         const char* name;
-        const char* lock_file;
-    } cases[] = {{"data file locked itself", ""}, {"separate lock file", "temp/counter.lock"}};
+        bool lock_file;
+    } cases[] = {{"data file locked itself", false}, {"separate lock file", true}};
+    constexpr int kProcesses = 2, kThreads = 8, kEach = 10, kFiles = 5;
     for (const Case& c : cases) {
-        const std::string path = std::string("data/counter_") + (c.lock_file[0] ? "b" : "a") + ".dat";
-        os_shared::Options options;
-        options.lock_file = c.lock_file;
-        constexpr int kProcesses = 2, kThreads = 8, kEach = 10;
+        auto path = [&](int file) {
+            return std::string("data/counter_") + (c.lock_file ? "b" : "a") + std::to_string(file) + ".dat";
+        };
+        auto options = [&](int file) {
+            os_shared::Options options;
+            if (c.lock_file) options.lock_file = "temp/counter_" + std::to_string(file) + ".lock";
+            return options;
+        };
         EXPECT_TRUE(testbed::run_in_threads_and_processes(kProcesses, kThreads, [&](int, int) {
             for (int i = 0; i < kEach; ++i)
-                if (!increment(path, options)) return false;
+                if (!increment(path(i % kFiles), options(i % kFiles))) return false;
             return true;
         })) << c.name;
-        EXPECT_EQ(home.read_file(path), std::to_string(kProcesses * kThreads * kEach)) << c.name;
-        EXPECT_EQ(entries_starting_with("data", os_shared::temp_prefix(path)), 0) << c.name;
+        for (int file = 0; file < kFiles; ++file) {
+            EXPECT_EQ(home.read_file(path(file)), std::to_string(kProcesses * kThreads * kEach / kFiles)) << c.name;
+            EXPECT_EQ(entries_starting_with("data", os_shared::temp_prefix(path(file))), 0) << c.name;
+        }
     }
+}
+
+TEST_F(SharedFile, ReadersNeverFindAFileEmptyWhileItIsMade) {
+    const std::string path = "data/fresh.dat", done = "data/fresh.done";
+    // One writer removes and writes the file again and again; readers in its process and in another
+    // find it missing or whole.
+    EXPECT_TRUE(testbed::run_in_threads_and_processes(2, 2, [&](int process, int thread) {
+        if (process == 0 && thread == 0) {
+            bool ok = true;
+            for (int i = 0; i < 100 && ok; ++i)
+                ok = os_shared::remove_file(path) == CM_RC_OK && os_shared::write_file(path, "content") == CM_RC_OK;
+            ::close(::open(done.c_str(), O_WRONLY | O_CREAT, 0600));
+            return ok;
+        }
+        for (long reads = 0; ::access(done.c_str(), F_OK) != 0 && reads < 10000000; ++reads) {
+            std::string text;
+            const CM_RC rc = os_shared::read_file(path, text);
+            if (rc == CM_RC_OK ? text != "content" : rc != CM_RC_OPEN_FAILED) return false;
+        }
+        return true;
+    }));
 }
 
 TEST_F(SharedFile, RewriteGivesTheNewFileTheOldBitsUnlessToldOtherwise) {

@@ -3,6 +3,7 @@
  * old one, and reads that never wait for a writer. Owns the process's table of files in use. */
 #include "os_shared_file_internal.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -379,6 +381,31 @@ void drop_locks(FileLock::Held& h) {
     e.cv.notify_all();
 }
 
+// A writer killed in the middle of a rewrite leaves its temporary file beside the data file, with
+// what it was writing (passwords, in the accounts file). The next writer, holding the file's lock,
+// removes those older than a few minutes; a fresh one may still belong to a writer at work.
+constexpr time_t kStaleTempAge = 5 * 60;
+constexpr char kTempSuffix[] = "XXXXXX";  // mkostemp's pattern; its letters replace these
+
+void remove_stale_temps(const std::string& key) {
+    const std::string prefix = temp_prefix(key);
+    DIR* dir = ::opendir(folder_of(key).c_str());
+    if (!dir) return;
+    const time_t now = ::time(nullptr);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name.size() != prefix.size() + sizeof kTempSuffix - 1 || name.compare(0, prefix.size(), prefix) != 0) continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            now - st.st_mtime < kStaleTempAge)
+            continue;
+        if (::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
+            DIAG_TRACE(4, "%s: removed '%s', left beside '%s' by a writer that ended in the middle of a rewrite",
+                       "os_shared", entry->d_name, key.c_str());
+    }
+    ::closedir(dir);
+}
+
 // Puts the whole content in place of the file: a temporary file beside it is written, flushed to
 // disk, given `mode` (and the old file's owner when there is one), locked when the data file keeps
 // the processes apart, and renamed over the name. A file that is missing is created this way too,
@@ -403,7 +430,8 @@ CM_RC put_in_place(FileLock::Held& h, std::string_view content, mode_t mode, con
     std::string temp;
     int fd = -1;
     try {
-        temp = folder_of(h.key) + "/" + temp_prefix(h.key) + "XXXXXX";
+        remove_stale_temps(h.key);
+        temp = folder_of(h.key) + "/" + temp_prefix(h.key) + kTempSuffix;
         fd = ::mkostemp(temp.data(), O_CLOEXEC);
     } catch (...) {
         return CM_RC_FAIL;

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +43,15 @@ std::vector<std::string> entries_named_from(const std::string& dir, const std::s
 
 int entries_starting_with(const std::string& dir, const std::string& prefix) {
     return static_cast<int>(entries_named_from(dir, prefix).size());
+}
+
+// Sets a file's times that many minutes back.
+void age_by_minutes(const std::string& path, int minutes) {
+    struct timespec times[2];
+    clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= minutes * 60;
+    times[1] = times[0];
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 
 // One load-change-save cycle on a counter file.
@@ -101,6 +111,40 @@ TEST_F(SharedFile, ReadersNeverFindAFileEmptyWhileItIsMade) {
         }
         return true;
     }));
+}
+
+TEST_F(SharedFile, NextWriterRemovesTheOldTemporaryFilesOfKilledWriters) {
+    struct Case {
+        const char* name;
+        const char* lock_file;
+    } cases[] = {{"data file locked itself", ""}, {"separate lock file", "temp/accounts.lock"}};
+    for (const Case& c : cases) {
+        const std::string path = std::string("data/accounts_") + (c.lock_file[0] ? "b" : "a") + ".dat";
+        os_shared::Options options;
+        options.lock_file = c.lock_file;
+        home.write_file(path, "old");
+        // Writers killed in the middle of a rewrite: the file-size limit ends them (SIGXFSZ) as they
+        // write their temporary file.
+        for (int writer = 0; writer < 3; ++writer)
+            ASSERT_EQ(in_child([&] {
+                          struct rlimit no_core {0, 0}, limit{1000, 1000};
+                          if (setrlimit(RLIMIT_CORE, &no_core) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0) return 100;
+                          return os_shared::write_file(path, std::string(5000, 'n'), options);
+                      }),
+                      255)
+                << c.name;
+        std::vector<std::string> left = entries_named_from("data", os_shared::temp_prefix(path));
+        ASSERT_EQ(left.size(), 3u) << c.name;
+        EXPECT_EQ(home.read_file(path), "old") << c.name;
+        // Two are from long ago, one is fresh; a temporary file of another file is old too.
+        const std::string others = "data/" + os_shared::temp_prefix("data/other.dat") + "Abc123";
+        home.write_file(others, "other");
+        for (const std::string& old : {"data/" + left[0], "data/" + left[1], others}) age_by_minutes(old, 10);
+        ASSERT_EQ(os_shared::write_file(path, "new", options), CM_RC_OK) << c.name;
+        EXPECT_EQ(home.read_file(path), "new") << c.name;
+        EXPECT_EQ(entries_named_from("data", os_shared::temp_prefix(path)), std::vector<std::string>{left[2]}) << c.name;
+        EXPECT_TRUE(home.exists(others)) << c.name;
+    }
 }
 
 TEST_F(SharedFile, RewriteGivesTheNewFileTheOldBitsUnlessToldOtherwise) {

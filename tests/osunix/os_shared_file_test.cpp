@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -111,6 +112,31 @@ TEST_F(SharedFile, ReadersNeverFindAFileEmptyWhileItIsMade) {
         }
         return true;
     }));
+}
+
+TEST_F(SharedFile, HolderThatRemovedTheFileKeepsTheOneAnotherMadeMeanwhile) {
+    const std::string path = "data/gone.dat";
+    home.write_file(path, "first");
+    int go[2], done[2];
+    ASSERT_EQ(pipe(go), 0);
+    ASSERT_EQ(pipe(done), 0);
+    const pid_t other = fork();
+    if (other == 0) {
+        char byte;
+        const bool ok = read(go[0], &byte, 1) == 1 && os_shared::write_file(path, "theirs") == CM_RC_OK;
+        _exit(ok && write(done[1], "d", 1) == 1 ? 0 : 1);
+    }
+    os_shared::FileLock lock(path);
+    ASSERT_TRUE(lock);
+    ASSERT_EQ(lock.remove(), CM_RC_OK);
+    char byte = 0;
+    ASSERT_EQ(write(go[1], "g", 1), 1);
+    ASSERT_EQ(read(done[0], &byte, 1), 1);  // the other process made the file while this one held its lock
+    EXPECT_EQ(lock.rewrite("mine"), CM_RC_CREATE_FAILED);
+    lock.release();
+    EXPECT_EQ(home.read_file(path), "theirs");
+    int status = 0;
+    EXPECT_EQ(waitpid(other, &status, 0), other);
 }
 
 TEST_F(SharedFile, NextWriterRemovesTheOldTemporaryFilesOfKilledWriters) {

@@ -346,9 +346,6 @@ ZPARC BE_DUZ_PKM_populate_account_data(char* account_to_update, char* account_na
 /* Paths into a PATHNAME_D_typ buffer. */
 void be_job_build_jobs_failure_file_path(char* file_path);
 void be_job_build_lock_file_path(char* file_path);
-/* Blocking lock of the table (0, or 1); released by closing the descriptor. */
-ZPARC be_job_lock_file(OS_FD_typ* fd, const char* lock_file_name);
-ZPARC be_job_unlock_file(OS_FD_typ fd);
 /* message: BE_JOB_FAILURE_MSG_SIZE bytes. 0 the job has a row, 1 not (or the table unreadable). */
 ZPARC be_job_find_in_jobs_failure_file(const char* orderno, const char* runno, char* message);
 /* Adds the job's row unless it has one (the first failure is kept). 0, or 1 on failure. */

@@ -43,13 +43,8 @@ ProcessState& process_state() {
     return state;
 }
 
-char* attr(ZPAAttrList* list, const char* name) {
-    char* value = nullptr;
-    if (list == nullptr || ZPAAPI_UTILS_AttrListValueGet(list, const_cast<char*>(name), &value) != 0) return nullptr;
-    return value;
-}
-
-bool non_empty(const char* text) { return text != nullptr && *text != '\0'; }
+using be_duz::attr;
+using be_duz::non_empty;
 
 /* The XML reader also hands out the element's last attribute; these requests have no use for it. */
 struct XmlAttribute {

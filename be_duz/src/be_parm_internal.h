@@ -4,6 +4,7 @@
 #define BE_PARM_INTERNAL_H
 
 #include "be_def.h"
+#include "be_internal.h"
 #include "be_sql_internal.h"
 
 #include <functional>
@@ -46,8 +47,7 @@ ZPARC BE_DUZ_resolve_bind_vars(BE_DUZ_Handles* JOB_handle, const char* mode, con
 /* Pieces that the program and the request-set parameter lists share. */
 namespace be_parm {
 
-/* The value of an attribute, or null when the list does not hold it. */
-const char* attribute(ZPAAttrList* list, const std::string& name);
+using be_duz::attr;
 /* An option of the connection that is "Y". */
 bool option_is_yes(ZPAAttrList* list, const char* name);
 /* The job's "DUZ-PARAM_VALIDATION" begins with "N". */

@@ -135,7 +135,7 @@ ZPARC BE_DUZ_request_default_parms(BE_DUZ_Handles* JOB_handle, int appID, const 
 
     if (be_parm::validation_off(AttributesIn)) {
         *parms_count = be_parm::fill_unvalidated(
-            parm_recs, [&](int n) { return be_parm::attribute(AttributesIn, job_attribute_name(n, "VALUE")); });
+            parm_recs, [&](int n) { return be_parm::attr(AttributesIn, job_attribute_name(n, "VALUE").c_str()); });
         return 0;
     }
 
@@ -157,14 +157,14 @@ ZPARC BE_DUZ_request_default_parms(BE_DUZ_Handles* JOB_handle, int appID, const 
         p->report_meaning[0] = '\0';
 
         const be_parm::Hidden listing = be_parm::match_hidden(
-            p, be_parm::attribute(AttributesIn, job_attribute_name(i + 1 - hidden, "NAME")), hidden);
+            p, be_parm::attr(AttributesIn, job_attribute_name(i + 1 - hidden, "NAME").c_str()), hidden);
         const int number = i + 1 - hidden;
         std::string job_value;
         bool take_job = false;
         if (listing != be_parm::Hidden::Absent) {
-            if (const char* meaning = be_parm::attribute(AttributesIn, job_attribute_name(number, "MEANING")))
+            if (const char* meaning = be_parm::attr(AttributesIn, job_attribute_name(number, "MEANING").c_str()))
                 be_parm_copy(p->report_meaning, meaning, sizeof p->report_meaning);
-            const char* given = be_parm::attribute(AttributesIn, job_attribute_name(number, "VALUE"));
+            const char* given = be_parm::attr(AttributesIn, job_attribute_name(number, "VALUE").c_str());
             job_value = be_parm::without_trailing_blanks(given);
             if (given != nullptr && (!job_value.empty() || listing == be_parm::Hidden::Listed)) {
                 take_job = true;

@@ -86,7 +86,7 @@ bool all_digits(const char* text) {
 void set_operating_unit(BE_DUZ_Handles* session, const char* progname, BE_DUZ_report_parm* p,
                         ZPAAttrList* ConnectionAttributes, ZPAError* Error) {
     if (std::strcmp(p->parm_name, "p_org_id") != 0 && std::strcmp(p->parm_name, "P_ORG_ID") != 0) return;
-    const char* option = be_parm::attribute(ConnectionAttributes, kNoOuOverDefault);
+    const char* option = be_parm::attr(ConnectionAttributes, kNoOuOverDefault);
     if (option == nullptr) option = "N";
     if (std::strcmp(option, "Y") == 0) {
         BE_TRACE(2, "Skip setting OU over default value ...");
@@ -235,7 +235,7 @@ ZPARC BE_DUZ_request_set_default_parms(BE_DUZ_Handles* JOB_handle, int setStage_
         p->report_meaning[0] = '\0';
 
         const be_parm::Hidden listing = be_parm::match_hidden(
-            p, be_parm::attribute(AttributesIn, hidden_name_attribute(prog_index + 1, i + 1 - hidden)), hidden);
+            p, be_parm::attr(AttributesIn, hidden_name_attribute(prog_index + 1, i + 1 - hidden).c_str()), hidden);
         const bool absent = listing == be_parm::Hidden::Absent;
         const int number = i + 1 - hidden;
         std::string given;
@@ -350,7 +350,7 @@ ZPARC BE_DUZ_request_set_shared_parms(BE_DUZ_Handles* JOB_handle, int setStage_s
         }
         char name[256];
         std::snprintf(name, sizeof name, "%d_%s_%s%d", setStage_sequence, progname, "PARM", i + 1);
-        if (const char* value = be_parm::attribute(AttributesIn, name))
+        if (const char* value = be_parm::attr(AttributesIn, name))
             GM_PARAM_list_set(sharedParmList, p->sharedparm_name, value);
     }
     return 0;

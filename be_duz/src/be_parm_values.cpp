@@ -35,25 +35,18 @@ ZPARC check_in_value_set(BE_DUZ_Handles* session, BE_DUZ_report_parm** recs, int
 
 }  // namespace
 
-const char* attribute(ZPAAttrList* list, const std::string& name) {
-    char* value = nullptr;
-    if (list == nullptr || ZPAAPI_UTILS_AttrListValueGet(list, const_cast<char*>(name.c_str()), &value) != 0)
-        return nullptr;
-    return value;
-}
-
 bool option_is_yes(ZPAAttrList* list, const char* name) {
-    const char* value = attribute(list, name);
+    const char* value = attr(list, name);
     return value != nullptr && std::strcmp(value, "Y") == 0;
 }
 
 bool validation_off(ZPAAttrList* job) {
-    const char* value = attribute(job, "DUZ-PARAM_VALIDATION");
+    const char* value = attr(job, "DUZ-PARAM_VALIDATION");
     return value != nullptr && value[0] == 'N';
 }
 
 Values values_of(ZPAAttrList* job) {
-    const char* value = attribute(job, BE_DUZ_PARAM_AS_STORED);
+    const char* value = attr(job, BE_DUZ_PARAM_AS_STORED);
     return value != nullptr && std::strcmp(value, "Y") == 0 ? Values::Stored : Values::Written;
 }
 

@@ -2,6 +2,7 @@
  * settings, date conversion, profile options, table and view checks, the OEBS release), and the
  * text tests and edits that prepare values for SQL. */
 #include "be_def.h"
+#include "be_internal.h"
 #include "be_sql_internal.h"
 #include "gm_str.h"
 
@@ -44,12 +45,7 @@ void log_failure(const char* what, ZPAError* Error) {
     BE_TRACE(2, "%s. %s", what, Error != nullptr ? Error->text : "");
 }
 
-/* Reads one attribute; null when absent. */
-char* attr(ZPAAttrList* list, const char* name) {
-    char* value = nullptr;
-    if (ZPAAPI_UTILS_AttrListValueGet(list, const_cast<char*>(name), &value) != 0) return nullptr;
-    return value;
-}
+using be_duz::attr;
 
 }  // namespace
 

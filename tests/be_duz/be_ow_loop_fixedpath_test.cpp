@@ -121,6 +121,64 @@ TEST_F(TestClockTest, StageFailureShoutsOncePerDayAndAgainAfterASuccess) {
     }
 }
 
+TEST_F(TestClockTest, EachStageOnTheRulesReportsItsOwnFailureAndShoutsItOnceADay) {
+    // The stage fails in the first and third pass of one day and succeeds in the second: its error
+    // text and code reach the record, and its own shout goes out twice.
+    using Script = std::function<void(ow::Stages&, const Harness&)>;
+    auto fails = [](const Harness& h) { return h.pass != 1; };
+    auto one_action = [](ZPALIST_handle_typ* queue, ZPAError*) {
+        return GM_PARAM_subtable_list_set(queue, "ACTION1", "ACTION_TYPE", "ORDER");
+    };
+    struct Case {
+        const char* error;
+        const char* shout;
+        ZPAErrorCode code;
+        Script script;
+    } cases[] = {
+        {"Failed loading event watcher rules file.",
+         "ORVANTA OEBS Watcher: Failed loading event watcher rules file. check the logs for more details.", CM_RC_FAIL,
+         [&](ow::Stages& s, const Harness& h) {
+             s.load_rules = [&](ZPALIST_handle_typ*, ZPALIST_handle_typ*, char*, ZPAError*) { return fails(h) ? 1 : 0; };
+         }},
+        {"ORVANTA OEBS Watcher: Failure occurred inside EW_event_watcher_loop.", kLoopShout, CM_RC_FAIL,
+         [&](ow::Stages& s, const Harness& h) {
+             s.account_pass = [&](ZPALIST_handle_typ*, ZPALIST_handle_typ*, EW_cfg_file_params_type*, ZPAError*) {
+                 return fails(h) ? 1 : 0;
+             };
+         }},
+        {"ORVANTA OEBS Watcher: Failure occurred inside EW_load_actions_to_excute_from_file.",
+         "ORVANTA OEBS Watcher: Failed to load actions to execute from file. check the logs for more details.",
+         CM_RC_END,
+         [&](ow::Stages& s, const Harness& h) {
+             s.load_queue = [&](ZPALIST_handle_typ*, ZPAError*) { return fails(h) ? CM_RC_END : CM_RC_OK; };
+         }},
+        {"ORVANTA OEBS Watcher: Failure occurred inside EW_execute_actions.",
+         "ORVANTA OEBS Watcher: Failed to execute Event Watcher action. check the logs for more details.", CM_RC_EOF,
+         [&](ow::Stages& s, const Harness& h) {
+             s.load_queue = one_action;
+             s.run_queue = [&](ZPALIST_handle_typ*, EW_cfg_file_params_type*, ZPAError*) {
+                 return fails(h) ? CM_RC_EOF : CM_RC_OK;
+             };
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        Harness h;
+        h.passes = 3;
+        ow::Stages stages = h.stages();
+        c.script(stages, h);
+        OS_TIME_set_factor("0");
+        OS_TIME_set_odate(h.day(0).c_str());
+        OS_PROC_exit_request_set(0);
+        ZPAError error{};
+        ow::watching_loop(0, &error, stages);
+        EXPECT_EQ(h.shouts, std::vector<std::string>(2, c.shout));
+        EXPECT_NE(std::string(error.text).find(c.error), std::string::npos) << error.text;
+        EXPECT_EQ(error.code, c.code);
+        EXPECT_EQ(h.sleeps.size(), 3u);
+    }
+}
+
 TEST_F(TestClockTest, FailedAccountPassMakesTheNextPassReadTheRulesAgain) {
     home->write_file("cm/DUZ/data/event_rules.dat",
                      "[CONDITION]\nOEBS_ACCOUNT acc1\nOEBS_DO_ACTION E\n[ORVORDER]\nJOBNAME j\n");

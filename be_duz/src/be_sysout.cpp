@@ -52,58 +52,28 @@ ZPARC hand_out(const char* sysout_path, void** Handle, ZPAError* Error) {
     return 1;
 }
 
-/* The folder of a path, for the temporary file that is renamed over it. */
-std::string folder_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-/* Writes the sysout from the database into a temporary file beside it, flushed as it goes and to
- * disk at the end, and renames it over the sysout's name (the caller holds the sysout's lock): a
- * reader finds the earlier sysout or the new one whole, never a part of it, and the memory used
- * does not grow with the output. A rebuilt sysout keeps the bits and owner of the one it replaces.
- * A failed build leaves no temporary file. */
-ZPARC write_sysout(const std::string& sysout_path, BE_DUZ_Handles* session, int root_id, ZPAConnHandle* Connection,
-                   ZPAAttrList* Attributes, ZPALIST_handle_typ* account, ZPAError* Error) {
-    std::string temp = folder_of(sysout_path) + "/" + os_shared::temp_prefix(sysout_path) + "XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "failed to create sysout file '%s'.", sysout_path.c_str());
-        return 1;
-    }
-    struct stat old {};
-    mode_t mode = kSysoutMode;
-    if (::stat(sysout_path.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-        /* Without the right to give the file its old owner, the builder stays its owner. */
-        if (::fchown(fd, old.st_uid, old.st_gid) != 0) BE_TRACE(4, "The sysout '%s' changes its owner", sysout_path.c_str());
-    }
-    FILE* out = ::fchmod(fd, mode) == 0 ? ::fdopen(fd, "w") : nullptr;
-    if (out == nullptr) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        BE_DUZ_UpdateErrorSet(Error, 1, "failed to create sysout file '%s'.", sysout_path.c_str());
-        return 1;
-    }
-    ZPARC rc = BE_sysout_db_to_file(session, root_id, out, Connection, Attributes, account, Error);
-    bool placed = rc == 0 && std::fflush(out) == 0 && ::fsync(fd) == 0;
-    placed = std::fclose(out) == 0 && placed;
-    if (placed) placed = ::rename(temp.c_str(), sysout_path.c_str()) == 0;
-    if (rc == 0 && !placed) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "failed to write sysout file '%s': %s", sysout_path.c_str(), std::strerror(errno));
+/* Writes the sysout from the database through the sysout's lock (held by the caller) into a
+ * temporary file beside it, flushed as it goes, that is then put in place whole: a reader finds the
+ * earlier sysout or the new one, never a part of it, and the memory used does not grow with the
+ * output. A failed build puts nothing in place and leaves no temporary file. */
+ZPARC write_sysout(os_shared::FileLock& lock, const char* sysout_path, BE_DUZ_Handles* session, int root_id,
+                   ZPAConnHandle* Connection, ZPAAttrList* Attributes, ZPALIST_handle_typ* account, ZPAError* Error) {
+    ZPARC rc = 0;
+    const CM_RC placed = lock.rewrite_with([&](int fd) {
+        const int copy = ::dup(fd);
+        FILE* out = copy >= 0 ? ::fdopen(copy, "w") : nullptr;
+        if (out == nullptr) {
+            if (copy >= 0) ::close(copy);
+            return false;
+        }
+        rc = BE_sysout_db_to_file(session, root_id, out, Connection, Attributes, account, Error);
+        return std::fclose(out) == 0 && rc == 0;
+    });
+    if (placed != CM_RC_OK && rc == 0) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "failed to write sysout file '%s'.", sysout_path);
         rc = 1;
     }
-    if (rc != 0) {
-        ::unlink(temp.c_str());
-        return rc;
-    }
-    const int folder = ::open(folder_of(sysout_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        (void)::fsync(folder);
-        ::close(folder);
-    }
-    return 0;
+    return rc;
 }
 
 /* The session of the connection's UserData for the sysout; null when there is none. */
@@ -170,7 +140,7 @@ ZPARC build_sysout(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attrib
                               account);
         rc = 1;
     } else {
-        rc = write_sysout(sysout_path, session, std::atoi(procid), Connection, Attributes, rows.rows(), Error);
+        rc = write_sysout(lock, sysout_path, session, std::atoi(procid), Connection, Attributes, rows.rows(), Error);
     }
     if (rc != 0) {
         DIAG_printf("Error writing to sysout. the sysout file will be closed and deleted.");

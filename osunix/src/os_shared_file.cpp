@@ -411,7 +411,7 @@ void remove_stale_temps(const std::string& key) {
 // the processes apart, and renamed over the name. A file that is missing is created this way too,
 // under its folder's lock and only while it is still missing, so that no one ever finds an empty
 // file at the name and no cycle's content replaces a file it was not computed from.
-CM_RC put_in_place(FileLock::Held& h, std::string_view content, mode_t mode, const struct stat* old,
+CM_RC put_in_place(FileLock::Held& h, const FileLock::Writer& write, mode_t mode, const struct stat* old,
                    struct stat* written) {
     const bool creating = !h.exists;
     if (creating && h.data_locked) {
@@ -441,7 +441,7 @@ CM_RC put_in_place(FileLock::Held& h, std::string_view content, mode_t mode, con
         return CM_RC_FAIL;
     }
     struct stat now {};
-    bool ok = write_all(fd, content) && ::fsync(fd) == 0 && ::fchmod(fd, mode) == 0 && ::fstat(fd, &now) == 0;
+    bool ok = write(fd) && ::fsync(fd) == 0 && ::fchmod(fd, mode) == 0 && ::fstat(fd, &now) == 0;
     if (ok && old && (now.st_uid != old->st_uid || now.st_gid != old->st_gid)) {
         // Without the right to give the file its old owner, the writer stays its owner.
         if (::fchown(fd, old->st_uid, old->st_gid) == 0) (void)::fstat(fd, &now);
@@ -547,15 +547,19 @@ CM_RC FileLock::read(std::string& content, struct stat* status) {
 CM_RC FileLock::create() {
     if (!held_) return CM_RC_FAIL;
     if (held_->exists) return CM_RC_OK;
-    return put_in_place(*held_, "", options_.new_mode, nullptr, nullptr);
+    return put_in_place(*held_, [](int) { return true; }, options_.new_mode, nullptr, nullptr);
 }
 
 CM_RC FileLock::rewrite(std::string_view content, struct stat* written) {
+    return rewrite_with([content](int fd) { return write_all(fd, content); }, written);
+}
+
+CM_RC FileLock::rewrite_with(const Writer& write, struct stat* written) {
     if (!held_) return CM_RC_FAIL;
     Held& h = *held_;
     if (!h.exists) {
         const mode_t mode = options_.force_mode ? options_.new_mode : options_.new_mode | options_.add_bits;
-        return put_in_place(h, content, mode, nullptr, written);
+        return put_in_place(h, write, mode, nullptr, written);
     }
     struct stat old {};
     const int stat_rc = h.data_locked ? ::fstat(h.lock_fd, &old) : ::stat(h.key.c_str(), &old);
@@ -564,7 +568,7 @@ CM_RC FileLock::rewrite(std::string_view content, struct stat* written) {
         return CM_RC_FAIL;
     }
     const mode_t mode = options_.force_mode ? options_.new_mode : ((old.st_mode & 07777) | options_.add_bits);
-    return put_in_place(h, content, mode, &old, written);
+    return put_in_place(h, write, mode, &old, written);
 }
 
 CM_RC FileLock::remove() {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -61,6 +62,11 @@ public:
     // the old or the new content. A failed write removes the temporary file, keeps the old file and
     // returns 2. A missing file is created. `written` (optional) gets the new file's status.
     CM_RC rewrite(std::string_view content, struct stat* written = nullptr);
+    // Writes the new content into the temporary file's descriptor; false when the write failed.
+    using Writer = std::function<bool(int fd)>;
+    // As rewrite, with the content that write puts into the temporary file as it goes (a content
+    // too large to hold whole); a write that returns false is a failed write.
+    CM_RC rewrite_with(const Writer& write, struct stat* written = nullptr);
     // Removes the file. 1, or 2 when it cannot be removed; a missing file gives 1.
     CM_RC remove();
 

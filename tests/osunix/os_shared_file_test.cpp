@@ -215,6 +215,42 @@ TEST_F(SharedFile, WriteCutShortKeepsTheOldFileAndLeavesNoTemporaryFile) {
     EXPECT_EQ(entries_starting_with("data", os_shared::temp_prefix(path)), 0);
 }
 
+// A content written as it goes (too large to hold whole) is put in place like a whole one; a writer
+// that fails puts nothing in place, on a file that exists and on one that is missing.
+TEST_F(SharedFile, StreamedRewriteIsPutInPlaceWholeOrNotAtAll) {
+    const std::string path = "data/streamed.dat";
+    auto pieces = [](bool fail) {
+        return [fail](int fd) {
+            for (int i = 0; i < 3; ++i)
+                if (::write(fd, "piece\n", 6) != 6) return false;
+            return !fail;
+        };
+    };
+    for (bool exists : {true, false}) {
+        SCOPED_TRACE(exists ? "existing file" : "missing file");
+        if (exists) {
+            home.write_file(path, "old");
+        } else {
+            ::unlink(path.c_str());
+        }
+        {
+            os_shared::FileLock lock(path);
+            ASSERT_TRUE(lock);
+            EXPECT_EQ(lock.rewrite_with(pieces(true)), CM_RC_FAIL);
+        }
+        EXPECT_EQ(home.exists(path), exists);
+        if (exists) {
+            EXPECT_EQ(home.read_file(path), "old");
+        }
+        EXPECT_EQ(entries_starting_with("data", os_shared::temp_prefix(path)), 0);
+        os_shared::FileLock lock(path);
+        ASSERT_TRUE(lock);
+        EXPECT_EQ(lock.rewrite_with(pieces(false)), CM_RC_OK);
+        EXPECT_EQ(home.read_file(path), "piece\npiece\npiece\n");
+        EXPECT_EQ(entries_starting_with("data", os_shared::temp_prefix(path)), 0);
+    }
+}
+
 TEST_F(SharedFile, ReaderDuringRewritesSeesOneWholeContentOrTheOther) {
     const std::string path = "data/flip.dat";
     const std::string a(3000, 'a'), b(7000, 'b');

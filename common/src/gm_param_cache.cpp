@@ -413,7 +413,10 @@ CM_RC save_table(Cache& cache, const char* name) {
     const std::string path = table_path(name);
     MergeOnSave merge(cache.kind, *table);
     struct stat written {};
-    const CM_RC rc = write_file(path, text_of(cache.kind, &table->record.table), &merge, &written);
+    const bool writable = cache.kind == Kind::flat ? writable_rows(&table->record.table, path.c_str())
+                                                   : writable_sections(&table->record.table, path.c_str());
+    const CM_RC rc =
+        writable ? write_file(path, text_of(cache.kind, &table->record.table), &merge, &written) : CM_RC_FAIL;
     if (cache.kind == Kind::flat) {
         DIAG_TRACE(3, "%s ended %s, file: %s ", "GM_PARAM_list_save", rc == CM_RC_OK ? "SUCCESS" : "FAIL", path.c_str());
     }

@@ -6,7 +6,10 @@
 
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -359,6 +362,25 @@ TEST_F(ParamTableTest, IntAndAgentVersionReadConfig) {
     char text[8];
     GLOBAL_version(text, sizeof text);
     EXPECT_STREQ(text, "GLOBAL ");
+}
+
+// The cached tables are freed when the process ends: a process that reads tables and ends normally
+// passes the leak checker (the suites run with detect_leaks=1).
+TEST_F(ParamTableTest, CachedTablesAreFreedWhenTheProcessEnds) {
+    home.write_file("data/CONFIG.dat", "AGENT_DIR /x\nDBGLVL 0\n");
+    home.write_file("data/S.dat", "[ACC]\nDB_SID VIS\n");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char value[2048] = "";
+        const bool read = GM_PARAM_get("CONFIG", "AGENT_DIR", value) == CM_RC_OK &&
+                          GM_PARAM_subtable_get("S", "ACC", "DB_SID", value) == CM_RC_OK &&
+                          GM_PARAM_set("NEWTAB", "K", "v") == CM_RC_OK;
+        std::exit(read ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(ParamTableTest, TwoThreadsReadAndReloadAtOnce) {

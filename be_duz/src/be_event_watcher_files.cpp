@@ -6,6 +6,7 @@
 #include "be_event_watcher.h"
 #include "be_internal.h"
 #include "gm_param.h"
+#include "gm_param_internal.h"
 #include "os_shared_file_internal.h"
 
 #include <cstdio>
@@ -45,8 +46,13 @@ struct Sections : BeSections {
     }
 };
 
-bool fits_section_name(const char* name) {
-    return name != nullptr && std::strlen(name) < sizeof(GM_PARAM_KEY_typ);
+/* Whether an account name can be a section of the watch-times file as it is; false after storing
+ * the reason. */
+bool fits_section_name(const char* name, ZPAError* Error) {
+    const char* flaw = name != nullptr ? gm_param::section_name_flaw(name) : "no name";
+    if (flaw != nullptr)
+        BE_DUZ_UpdateErrorSet(Error, 1, "Account name refused as a section of %s: %s", EW_WATCH_TIMES_FILE_NAME, flaw);
+    return flaw == nullptr;
 }
 
 }  // namespace
@@ -165,11 +171,7 @@ ZPARC EW_save_activation_time(char* activation_time, ZPAError* Error) {
 }
 
 CM_RC EW_add_account_to_watch_times_file(ZPALIST_handle_typ* account_sections, char* accunt_name, ZPAError* Error) {
-    if (account_sections == nullptr || !fits_section_name(accunt_name)) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "Account name '%s' does not fit a section name of %d characters",
-                              accunt_name != nullptr ? accunt_name : "", static_cast<int>(sizeof(GM_PARAM_KEY_typ) - 1));
-        return CM_RC_FAIL;
-    }
+    if (account_sections == nullptr || !fits_section_name(accunt_name, Error)) return CM_RC_FAIL;
     GM_PARAM_subtable_row section{};
     std::snprintf(section.key, sizeof section.key, "%s", accunt_name);
     ZPALIST_init(&section.list);
@@ -206,11 +208,7 @@ CM_RC EW_delete_account_from_watch_times_file(ZPALIST_handle_typ* account_sectio
 CM_RC EW_rename_account_in_watch_times_file(ZPALIST_handle_typ* account_sections, char* accunt_name,
                                             char* old_accunt_name, ZPAError* Error) {
     if (account_sections == nullptr || old_accunt_name == nullptr) return CM_RC_OK;
-    if (!fits_section_name(accunt_name)) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "Account name '%s' does not fit a section name of %d characters",
-                              accunt_name != nullptr ? accunt_name : "", static_cast<int>(sizeof(GM_PARAM_KEY_typ) - 1));
-        return CM_RC_FAIL;
-    }
+    if (!fits_section_name(accunt_name, Error)) return CM_RC_FAIL;
     ZPALIST_handle_typ walker = *account_sections;
     ZPALIST_reset(&walker);
     void* element = nullptr;
@@ -229,11 +227,8 @@ CM_RC EW_update_event_watch_times_file(char* action, char* accunt_name, char* ol
     EW_build_event_watch_times_file_name(path);
     const std::string what = action != nullptr ? action : "";
     /* A name that cannot be a section is refused before the file is touched. */
-    if ((what == EW_ADD_ACCOUNT || what == EW_RENAME_ACCOUNT_NAME) && !fits_section_name(accunt_name)) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "Account name '%s' does not fit a section name of %d characters",
-                              accunt_name != nullptr ? accunt_name : "", static_cast<int>(sizeof(GM_PARAM_KEY_typ) - 1));
+    if ((what == EW_ADD_ACCOUNT || what == EW_RENAME_ACCOUNT_NAME) && !fits_section_name(accunt_name, Error))
         return CM_RC_FAIL;
-    }
     try {
         os_shared::FileLock lock(path);
         Sections sections;

@@ -37,6 +37,14 @@ void build_path(char* path, const char* file_name) {
 
 /* The sections of a loaded file, freed with it. */
 struct Sections : BeSections {
+    /* Reads the watch-times file at path under its lock; false (with the message stored) when the
+     * lock or the load fails. */
+    bool load(const os_shared::FileLock& lock, const char* path, ZPAError* Error) {
+        const CM_RC loaded = lock ? GM_PARAM_subtable_load_file(&list, path) : lock.result();
+        if (loaded == CM_RC_OK) return true;
+        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(loaded), "Failed loading accounts section list");
+        return false;
+    }
     /* Frees the sections now; false (with the message stored) when that fails. */
     bool clear(ZPAError* Error) {
         const CM_RC rc = BE_DUZ_subtable_list_clear(&list);
@@ -140,11 +148,7 @@ ZPARC EW_save_activation_time(char* activation_time, ZPAError* Error) {
     try {
         os_shared::FileLock lock(path);
         Sections sections;
-        const CM_RC loaded = lock ? GM_PARAM_subtable_load_file(&sections.list, path) : lock.result();
-        if (loaded != CM_RC_OK) {
-            BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(loaded), "Failed loading accounts section list");
-            return ZPA_FAIL;
-        }
+        if (!sections.load(lock, path, Error)) return ZPA_FAIL;
         for (const std::string& name : be_section_names(&sections.list)) {
             for (const char* key : {EW_LAST_WATCHING_TIME, EW_START_WATCHING_TIME}) {
                 if (GM_PARAM_subtable_list_set(&sections.list, name.c_str(), key, activation_time) != CM_RC_OK) {
@@ -232,11 +236,7 @@ CM_RC EW_update_event_watch_times_file(char* action, char* accunt_name, char* ol
     try {
         os_shared::FileLock lock(path);
         Sections sections;
-        const CM_RC loaded = lock ? GM_PARAM_subtable_load_file(&sections.list, path) : lock.result();
-        if (loaded != CM_RC_OK) {
-            BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(loaded), "Failed loading accounts section list");
-            return CM_RC_FAIL;
-        }
+        if (!sections.load(lock, path, Error)) return CM_RC_FAIL;
         CM_RC changed = CM_RC_OK;
         if (what == EW_ADD_ACCOUNT)
             changed = EW_add_account_to_watch_times_file(&sections.list, accunt_name, Error);

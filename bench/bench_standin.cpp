@@ -1,7 +1,9 @@
-// The stand-in session and attribute lists of the benchmarks that run the plug-in's job actions.
+// The stand-in session, attribute lists and requests files of the benchmarks that run the plug-in's
+// job and discovery code.
 #include "bench_standin.h"
 
 #include <cstdlib>
+#include <ctime>
 
 namespace bench {
 
@@ -18,6 +20,17 @@ BE_DUZ_Handles* stand_in_session() {
         return handle;
     }();
     return open;
+}
+
+std::string requests_file(int rows) {
+    const std::string now = std::to_string(std::time(nullptr));
+    std::string content;
+    for (int i = 0; i < rows; ++i) {
+        std::string key = std::to_string(1000000 + i);
+        key.resize(BE_DUZ_REQS_KEY_WIDTH, ' ');
+        content += key + "  " + now + "\n\n";
+    }
+    return content;
 }
 
 Attributes::Attributes(std::initializer_list<std::pair<std::string, std::string>> pairs) : pairs_(pairs) {

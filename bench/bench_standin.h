@@ -1,5 +1,5 @@
-// Shared by the benchmarks that run the plug-in against the stand-in database: one open session for
-// the program, and the job attributes and connection the job actions take.
+// Shared by the benchmarks that run the plug-in's job and discovery code: one open session on the
+// stand-in database for the program, attribute lists, and the text of a requests file.
 #pragma once
 
 #include <initializer_list>
@@ -14,6 +14,9 @@ namespace bench {
 // A session opened once on the stand-in for the whole program (account APPS/apps on VIS); null when
 // it cannot be opened. The caller programs the stand-in's rules.
 BE_DUZ_Handles* stand_in_session();
+
+// The text of a requests file of `rows` requests (ids from 1,000,000 on), each seen now.
+std::string requests_file(int rows);
 
 // An attribute list over storage it owns, built from name/value pairs.
 class Attributes {

@@ -3,7 +3,6 @@
 // all new, at 1,000 and at 10,000: the time a request should not grow with N.
 #include <benchmark/benchmark.h>
 
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -18,18 +17,6 @@ namespace {
 using oci_standin::Row;
 
 constexpr const char* kMonitorQuery = "nvl(reqs.request_set_name,'NULL')";
-
-// The requests file with n requests seen now.
-std::string seen_file(int n) {
-    const std::string now = std::to_string(std::time(nullptr));
-    std::string content;
-    for (int i = 0; i < n; ++i) {
-        std::string key = std::to_string(1000000 + i);
-        key.resize(BE_DUZ_REQS_KEY_WIDTH, ' ');
-        content += key + "  " + now + "\n\n";
-    }
-    return content;
-}
 
 // The program query finds n requests the file does not hold; the set query none.
 void monitor_database(const std::vector<Row>& found) {
@@ -46,7 +33,7 @@ void BM_MonitorPoll(benchmark::State& state) {
         return;
     }
     const int n = static_cast<int>(state.range(0));
-    const std::string seen = seen_file(n);
+    const std::string seen = bench::requests_file(n);
     std::vector<Row> found;
     for (int i = 0; i < n; ++i) found.push_back({2000000 + i, 0, 31, "FND", "FNDSCURS", "SYSADMIN", "System Administrator", "NULL", "SYSADMIN"});
     bench::Attributes in{{"EXTRACT_MODE", "ORVCREATE"}};

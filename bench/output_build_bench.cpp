@@ -122,18 +122,22 @@ Measured measure_build(ZPAConnHandle* connection, long lines) {
     return measured;
 }
 
+// The connection whose session builds the output; null (the benchmark skipped) without a session.
+ZPAConnHandle* output_connection(benchmark::State& state) {
+    static ZPAConnHandle connection{};
+    connection.UserData = bench::stand_in_session();
+    if (connection.UserData != nullptr) return &connection;
+    state.SkipWithError("no session on the stand-in");
+    return nullptr;
+}
+
 void BM_OutputBuildMemory(benchmark::State& state) {
-    BE_DUZ_Handles* session = bench::stand_in_session();
-    if (session == nullptr) {
-        state.SkipWithError("no session on the stand-in");
-        return;
-    }
-    ZPAConnHandle connection{};
-    connection.UserData = session;
+    ZPAConnHandle* connection = output_connection(state);
+    if (connection == nullptr) return;
     const long lines = state.range(0) * 1000 * 1000 / static_cast<long>(kLineLength + 1);
     Measured measured;
     for (auto _ : state) {
-        measured = measure_build(&connection, lines);
+        measured = measure_build(connection, lines);
         if (measured.peak_growth < 0) {
             state.SkipWithError("the output build failed");
             break;
@@ -146,13 +150,8 @@ void BM_OutputBuildMemory(benchmark::State& state) {
 
 // The tree statement of the output build of a 45-request tree (the log files left out).
 void BM_OutputBuildTree(benchmark::State& state) {
-    BE_DUZ_Handles* session = bench::stand_in_session();
-    if (session == nullptr) {
-        state.SkipWithError("no session on the stand-in");
-        return;
-    }
-    ZPAConnHandle connection{};
-    connection.UserData = session;
+    ZPAConnHandle* connection = output_connection(state);
+    if (connection == nullptr) return;
     std::vector<Row> tree;
     for (int id = kRoot; id < kRoot + 45; ++id) tree.push_back(tree_row(id, ""));
     double round_trips = 0;
@@ -160,7 +159,7 @@ void BM_OutputBuildTree(benchmark::State& state) {
         state.PauseTiming();
         output_database(tree, 0);
         state.ResumeTiming();
-        if (!build(&connection, job(false))) {
+        if (!build(connection, job(false))) {
             state.SkipWithError("the output build failed");
             break;
         }

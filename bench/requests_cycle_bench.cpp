@@ -10,6 +10,7 @@
 
 #include "be_def.h"
 #include "be_internal.h"
+#include "bench_standin.h"
 #include "bench_support.h"
 #include "gm_param.h"
 
@@ -18,16 +19,7 @@ namespace {
 constexpr int kRows = 10000;
 constexpr const char* kReqs = "data/DUZ_reqs.dat";
 
-void write_requests() {
-    const std::string now = std::to_string(std::time(nullptr));
-    std::string content;
-    for (int i = 0; i < kRows; ++i) {
-        std::string key = std::to_string(1000000 + i);
-        key.resize(BE_DUZ_REQS_KEY_WIDTH, ' ');
-        content += key + "  " + now + "\n\n";
-    }
-    bench::write_file(kReqs, content);
-}
+void write_requests() { bench::write_file(kReqs, bench::requests_file(kRows)); }
 
 void BM_RequestsCycle(benchmark::State& state) {
     write_requests();

@@ -4,6 +4,7 @@
  * the process log, and the child-reaping signal handler. */
 #include "be_def.h"
 #include "be_internal.h"
+#include "be_job_internal.h"
 #include "gm_param.h"
 #include "gm_param_internal.h"
 #include "gm_xml.h"
@@ -43,11 +44,7 @@ ProcessState& process_state() {
     return state;
 }
 
-char* attr(ZPAAttrList* list, const char* name) {
-    char* value = nullptr;
-    if (list == nullptr || ZPAAPI_UTILS_AttrListValueGet(list, const_cast<char*>(name), &value) != 0) return nullptr;
-    return value;
-}
+using be_job::attr;
 
 bool non_empty(const char* text) { return text != nullptr && *text != '\0'; }
 

@@ -2,6 +2,7 @@
  * settings, date conversion, profile options, table and view checks, the OEBS release), and the
  * text tests and edits that prepare values for SQL. */
 #include "be_def.h"
+#include "be_job_internal.h"
 #include "be_sql_internal.h"
 #include "gm_str.h"
 
@@ -44,12 +45,7 @@ void log_failure(const char* what, ZPAError* Error) {
     BE_TRACE(2, "%s. %s", what, Error != nullptr ? Error->text : "");
 }
 
-/* Reads one attribute; null when absent. */
-char* attr(ZPAAttrList* list, const char* name) {
-    char* value = nullptr;
-    if (ZPAAPI_UTILS_AttrListValueGet(list, const_cast<char*>(name), &value) != 0) return nullptr;
-    return value;
-}
+using be_job::attr;
 
 }  // namespace
 
@@ -62,7 +58,8 @@ ZPARC BE_DUZ_alter_SQL_session(BE_DUZ_Handles* DUZ_handle, char* varName, char* 
         BE_TRACE(2, "%s", Error != nullptr ? Error->text : "");
         return 1;
     }
-    std::string value = std::strchr(varValue, ' ') != nullptr ? "'" + std::string(varValue) + "'" : varValue;
+    const std::string value =
+        std::strchr(varValue, ' ') != nullptr ? std::string("'").append(varValue).append("'") : std::string(varValue);
     char sql[BE_DUZ_ALTER_SESSION_SIZE];
     int length = std::snprintf(sql, sizeof sql, kAlterSql, varName, value.c_str());
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof sql) {

@@ -373,8 +373,8 @@ CM_RC GM_XML_DuplicateParentElement(const char* source, char* dest, const char* 
             DIAG_TRACE(4, "Found nothing to duplicate");
             return CM_RC_OK;
         }
-        std::string start_tag = "<" + std::string(name) + ">";
-        std::string end_tag = "</" + std::string(name) + ">";
+        const std::string start_tag = std::string("<").append(name).append(">");
+        const std::string end_tag = std::string("</").append(name).append(">");
         size_t start = src.find(start_tag);
         size_t end = src.find(end_tag);
         if (start == std::string_view::npos || end == std::string_view::npos) {

@@ -63,7 +63,7 @@ struct RecursionGuard {
 struct DiagState {
     char debug_buff[2][kHalfSize] = {};
     size_t half_length[2] = {0, 0};  // bytes used in each half; half_length[active_buff] is the write position
-    int active_buff = 0;
+    unsigned active_buff = 0;  // the half being written: 0 or 1
     time_t start_time = 0;
     int reset_interval = kDefaultResetInterval;
     std::string os_diag_file_name;
@@ -309,8 +309,8 @@ CM_RC move_ssl_log(const char* name, const char* stamp, std::string& new_name) {
 CM_RC rewrite_ssl_policy(int agent_debug_level) {
     // Without AGENT_DIR the policy of the agent home (the working directory) is meant; an empty
     // directory would name a file at the root of the file system.
-    std::string agent_dir = config_value("CONFIG", "AGENT_DIR").value_or("");
-    if (agent_dir.empty()) agent_dir = ".";
+    const std::optional<std::string> configured = config_value("CONFIG", "AGENT_DIR");
+    const std::string agent_dir = configured && !configured->empty() ? *configured : std::string(".");
     const std::string path = agent_dir + "/" + "data/SSL/cert/site.plc";
     const std::string temp = path + ".temp";
     struct stat status;

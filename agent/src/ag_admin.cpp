@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,18 +36,20 @@ std::string upper(const char* text) {
     return out;
 }
 
+/* The rows of a key/value list whose key is kept, in order; the list's own cursor is left alone. */
+std::vector<std::pair<std::string, std::string>> rows_where(ZPALIST_handle_typ* list,
+                                                            const std::function<bool(const char* key)>& keep) {
+    std::vector<std::pair<std::string, std::string>> rows;
+    ag_dsect::each_row(list, [&](const char* key, const char* value) {
+        if (keep(key)) rows.emplace_back(key, value);
+        return true;
+    });
+    return rows;
+}
+
 /* The request's rows that name table keys (those not beginning "DSECT_"), in order. */
 std::vector<std::pair<std::string, std::string>> request_rows(ZPALIST_handle_typ* list) {
-    std::vector<std::pair<std::string, std::string>> rows;
-    ZPALIST_handle_typ walker = *list;
-    ZPALIST_reset(&walker);
-    void* entry = nullptr;
-    unsigned size = 0;
-    while (ZPALIST_next_ptr(&walker, &entry, &size) == CM_RC_OK) {
-        const auto* row = static_cast<const GM_PARAM_table_row*>(entry);
-        if (!reserved(row->key)) rows.emplace_back(row->key, row->val);
-    }
-    return rows;
+    return rows_where(list, [](const char* key) { return !reserved(key); });
 }
 
 /* Takes a mandatory row out of the request list; false when it is absent. */
@@ -60,16 +63,7 @@ bool take(ZPALIST_handle_typ* list, const char* key, std::string& value) {
 
 /* The rows of the file list whose key matches the pattern, in file order. */
 std::vector<std::pair<std::string, std::string>> matching(ZPALIST_handle_typ* file_list, const std::string& pattern) {
-    std::vector<std::pair<std::string, std::string>> rows;
-    ZPALIST_handle_typ walker = *file_list;
-    ZPALIST_reset(&walker);
-    void* entry = nullptr;
-    unsigned size = 0;
-    while (ZPALIST_next_ptr(&walker, &entry, &size) == CM_RC_OK) {
-        const auto* row = static_cast<const GM_PARAM_table_row*>(entry);
-        if (GM_WILD_match(row->key, pattern.c_str()) == CM_RC_OK) rows.emplace_back(row->key, row->val);
-    }
-    return rows;
+    return rows_where(file_list, [&](const char* key) { return GM_WILD_match(key, pattern.c_str()) == CM_RC_OK; });
 }
 
 CM_RC append_response(DSECT_LIST_handle_typ* response, ZPAError* Error, int count) {

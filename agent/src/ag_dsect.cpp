@@ -128,6 +128,25 @@ CM_RC check_confirmation(DSECT_MSG_typ* reply, bool framed, const char* op) {
     return CM_RC_OK;
 }
 
+/* Sends a message and, when confirm is set, reads and checks the peer's confirmation; framed
+ * picks the transfers that move every byte of the frame. */
+CM_RC send_confirmed(OS_COMM_sess_typ* sess_id, DSECT_MSG_typ* msg, int confirm, bool framed, const char* op) {
+    const CM_RC sent = framed ? AG_DSECT_comm_message_write_all(sess_id, msg) : AG_DSECT_comm_message_write(sess_id, msg);
+    if (sent != CM_RC_OK) {
+        DIAG_TRACE(2, "Send message failed.");
+        return CM_RC_FAIL;
+    }
+    if (!confirm) return CM_RC_OK;
+    DSECT_MSG_typ reply{};
+    const CM_RC received =
+        framed ? AG_DSECT_comm_message_read_all(sess_id, &reply) : AG_DSECT_comm_message_read(sess_id, &reply);
+    if (received != CM_RC_OK) {
+        DIAG_TRACE(2, "Confirmation receive failed.");
+        return CM_RC_FAIL;
+    }
+    return check_confirmation(&reply, framed, op);
+}
+
 template <typename Pack>
 CM_RC pack_and_send(OS_COMM_sess_typ* sess_id, Pack&& pack) {
     DSECT_MSG_typ msg{};
@@ -211,18 +230,7 @@ void each_field(DSECT_ONE_handle_typ* record, F&& f) {
         if (!f(static_cast<const DSECT_VAR_typ*>(entry))) return;
 }
 
-/* Walks the rows of a key/value list through a copy of its handle. */
-template <typename F>
-void each_row(ZPALIST_handle_typ* list, F&& f) {
-    ZPALIST_handle_typ walker = *list;
-    ZPALIST_reset(&walker);
-    void* entry = nullptr;
-    unsigned size = 0;
-    while (ZPALIST_next_ptr(&walker, &entry, &size) == CM_RC_OK) {
-        auto* row = static_cast<GM_PARAM_table_row*>(entry);
-        if (!f(row->key, row->val)) return;
-    }
-}
+using ag_dsect::each_row;
 
 std::string list_value(ZPALIST_handle_typ* list, const char* key, const char* fallback) {
     GM_PARAM_ROW_VALUE_typ value = {};
@@ -407,32 +415,11 @@ CM_RC AG_DSECT_file_read(const char* filename, DSECT_MSG_typ* msg) {
 CM_RC AG_DSECT_message_delete(DSECT_MSG_typ* msg) { return DSECT_LIST_delete_message(msg); }
 
 CM_RC AG_DSECT_send_message(OS_COMM_sess_typ* sess_id, DSECT_MSG_typ* msg, int confirm) {
-    if (AG_DSECT_comm_message_write(sess_id, msg) != CM_RC_OK) {
-        DIAG_TRACE(2, "Send message failed.");
-        return CM_RC_FAIL;
-    }
-    if (!confirm) return CM_RC_OK;
-    DSECT_MSG_typ reply{};
-    if (AG_DSECT_comm_message_read(sess_id, &reply) != CM_RC_OK) {
-        DIAG_TRACE(2, "Confirmation receive failed.");
-        return CM_RC_FAIL;
-    }
-    return check_confirmation(&reply, false, "AG_DSECT_send_message");
+    return send_confirmed(sess_id, msg, confirm, false, "AG_DSECT_send_message");
 }
 
 CM_RC AG_DSECT_send_message_all(OS_COMM_sess_typ* sess_id, DSECT_MSG_typ* msg, int confirm) {
-    static const char* op = "AG_DSECT_send_message_all";
-    if (AG_DSECT_comm_message_write_all(sess_id, msg) != CM_RC_OK) {
-        DIAG_TRACE(2, "Send message failed.");
-        return CM_RC_FAIL;
-    }
-    if (!confirm) return CM_RC_OK;
-    DSECT_MSG_typ reply{};
-    if (AG_DSECT_comm_message_read_all(sess_id, &reply) != CM_RC_OK) {
-        DIAG_TRACE(2, "Confirmation receive failed.");
-        return CM_RC_FAIL;
-    }
-    return check_confirmation(&reply, true, op);
+    return send_confirmed(sess_id, msg, confirm, true, "AG_DSECT_send_message_all");
 }
 
 CM_RC AG_DSECT_pack_util_dsect(DSECT_HEADER_typ* header, const char* last, int* seq, int generate_new_siid,

@@ -485,6 +485,54 @@ CM_RC ping(ag_util::Reply& reply) {
     return rc;
 }
 
+// How many values follow a keyword of a command line: a job variable's name and value, a condition
+// change's name and date, else one.
+int values_of(AG_UTIL_PARAM_TYPE code, const std::string& keyword) {
+    return code == AG_CONTB || upper(keyword) == "-AUTOEDIT" ? 2 : 1;
+}
+
+// The command line of an argument vector, or the short line with the input file it names. A
+// keyword stands first and after the values of the keyword before it; an argument in a value's
+// place is a value whatever it holds, so only a keyword "-INPUT_FILE" switches to the file. False
+// (the reply text saying why) when the line would be too long or the input file does not open:
+// nothing is sent then, rather than a line cut short.
+bool command_line(int argc, char** argv, AG_UTIL_PARAM_TYPE code, std::string& line, std::string& stream_file,
+                  ag_util::Reply& reply) {
+    line = std::string(argv[0]).substr(0, AG_UTIL_LINE_MAX);
+    int values_due = 0;
+    for (int i = 1; i < argc && line.size() < AG_UTIL_LINE_MAX; ++i) {
+        const std::string argument = argv[i] ? argv[i] : "";
+        const bool keyword = values_due == 0 && argument.size() > 1 && argument[0] == '-';
+        if (values_due > 0) {
+            --values_due;
+        } else if (keyword) {
+            values_due = values_of(code, argument);
+        }
+        if (keyword && upper(argument.substr(1)) == kInputFileOption) {
+            const char* file = i + 1 < argc && argv[i + 1] ? argv[i + 1] : "";
+            if (!std::ifstream(file)) {
+                reply.append(std::string("Failed to load or open file '") + file + "'.");
+                return false;
+            }
+            stream_file = file;
+            line = std::string(argv[0]).substr(0, AG_UTIL_SHORT_NAME_MAX) + " \"-" + kInputFileOption + "\"\n";
+            return true;
+        }
+        const std::string text = escaped(argument);
+        if (text.size() > AG_UTIL_ARG_MAX) {
+            reply.append("The length of argument " + std::to_string(i) + " exceeds " +
+                         std::to_string(AG_UTIL_ARG_MAX) + " bytes\n");
+            return false;
+        }
+        if (text.size() + line.size() + 3 > AG_UTIL_LINE_MAX) {
+            reply.append("The length of arguments exceeds " + std::to_string(AG_UTIL_LINE_MAX + 1) + " bytes\n");
+            return false;
+        }
+        line += " \"" + text + "\"";
+    }
+    return true;
+}
+
 // The whole run of one argument vector.
 CM_RC run(int argc, char** argv, ag_util::Reply& reply) {
     for (int i = 0; i < argc; ++i) DIAG_TRACE(3, "Parm %d:'%s'", i, argv[i] ? argv[i] : "");
@@ -495,29 +543,9 @@ CM_RC run(int argc, char** argv, ag_util::Reply& reply) {
         return CM_RC_FAIL;
     }
     const AG_UTIL_PARAM_TYPE code = AG_UTIL_translate_param(argv[0]);
-    std::string line = std::string(argv[0]).substr(0, AG_UTIL_LINE_MAX);
+    std::string line;
     std::string stream_file;
-    for (int i = 1; i < argc && line.size() < AG_UTIL_LINE_MAX; ++i) {
-        const std::string argument = argv[i] ? argv[i] : "";
-        if (argument.size() > 1 && argument[0] == '-' && upper(argument.substr(1)) == kInputFileOption) {
-            if (i + 1 < argc && argv[i + 1] && std::ifstream(argv[i + 1])) {
-                stream_file = argv[i + 1];
-                line = std::string(argv[0]).substr(0, AG_UTIL_SHORT_NAME_MAX) + " \"-" + kInputFileOption + "\"\n";
-            }
-            break;
-        }
-        const std::string text = escaped(argument);
-        if (text.size() > AG_UTIL_ARG_MAX) {
-            reply.append("The length of argument " + std::to_string(i) + " exceeds " +
-                         std::to_string(AG_UTIL_ARG_MAX) + " bytes\n");
-            return CM_RC_FAIL;
-        }
-        if (text.size() + line.size() + 3 > AG_UTIL_LINE_MAX) {
-            reply.append("The length of arguments exceeds " + std::to_string(AG_UTIL_LINE_MAX + 1) + " bytes\n");
-            return CM_RC_FAIL;
-        }
-        line += " \"" + text + "\"";
-    }
+    if (!command_line(argc, argv, code, line, stream_file, reply)) return CM_RC_FAIL;
     switch (code) {
         case AG_NONE:
             reply.append(std::string("Unsupported utility: '") + argv[0] + "'.");

@@ -346,9 +346,6 @@ ZPARC BE_DUZ_PKM_populate_account_data(char* account_to_update, char* account_na
 /* Paths into a PATHNAME_D_typ buffer. */
 void be_job_build_jobs_failure_file_path(char* file_path);
 void be_job_build_lock_file_path(char* file_path);
-/* Blocking lock of the table (0, or 1); released by closing the descriptor. */
-ZPARC be_job_lock_file(OS_FD_typ* fd, const char* lock_file_name);
-ZPARC be_job_unlock_file(OS_FD_typ fd);
 /* message: BE_JOB_FAILURE_MSG_SIZE bytes. 0 the job has a row, 1 not (or the table unreadable). */
 ZPARC be_job_find_in_jobs_failure_file(const char* orderno, const char* runno, char* message);
 /* Adds the job's row unless it has one (the first failure is kept). 0, or 1 on failure. */
@@ -1049,6 +1046,9 @@ void BE_DUZ10_ConvertDUZSchedule2ORVSchedule(ZPALIST_handle_typ* list, const cha
  * most programs of one request set that are described. */
 #define BE_DUZ_JOB_ATTR_PREFIX "%%"
 #define BE_DUZ_FORM_VERSION "9.0.21"
+/* The job attribute that marks the parameter values of a discovered job as the request's stored
+ * arguments ("Y"): its submission passes them as stored (see the parameter values). */
+#define BE_DUZ_PARAM_AS_STORED "DUZ-PARAM_AS_STORED"
 #define BE_DUZ_MAX_SET_PROGRAMS 499
 /* Argument columns of a request (Argument1 to Argument100). */
 #define BE_DUZ_MAX_REQUEST_ARGS 100

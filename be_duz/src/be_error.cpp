@@ -84,14 +84,20 @@ void remember_built(const ZPAAttrList& list) {
 
 }  // namespace
 
+char* be_duz::mandatory_attr(ZPAAttrList* list, const char* name, ZPAError* Error, ZPARC* rc) {
+    char* value = nullptr;
+    ZPARC found = ZPAAPI_UTILS_AttrListValueGet(list, const_cast<char*>(name), &value);
+    if (found == ZPA_SUCCESS && value == nullptr) found = ZPA_FAIL;
+    if (rc != nullptr) *rc = found;
+    if (found == ZPA_SUCCESS) return value;
+    BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(found), "keyword %s not found", name);
+    return nullptr;
+}
+
 ZPARC be_navigate_next(ZPAAttrList* AttributesIn, ZPAError* Error) {
-    char* navigate = nullptr;
-    ZPARC rc = ZPAAPI_UTILS_AttrListValueGet(AttributesIn, const_cast<char*>("NAVIGATE"), &navigate);
-    if (rc != ZPA_SUCCESS || !navigate) {
-        rc = rc != ZPA_SUCCESS ? rc : ZPA_FAIL;
-        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "keyword %s not found", "NAVIGATE");
-        return rc;
-    }
+    ZPARC rc = ZPA_SUCCESS;
+    const char* navigate = be_duz::mandatory_attr(AttributesIn, "NAVIGATE", Error, &rc);
+    if (navigate == nullptr) return rc;
     if (std::strcmp(navigate, "NEXT") != 0) {
         BE_DUZ_UpdateErrorSet(Error, 1, "'%s' value '%s' is invalid", "NAVIGATE", navigate);
         return ZPA_FAIL;
@@ -104,13 +110,9 @@ ZPARC be_read_text_piece(FILE* file, ZPAAttrList* AttributesOut, ZPAError* Error
         BE_DUZ_UpdateErrorSet(Error, 1, "File Pointer is NULL.");
         return ZPA_FAIL;
     }
-    char* text = nullptr;
-    ZPARC rc = ZPAAPI_UTILS_AttrListValueGet(AttributesOut, const_cast<char*>("TEXT"), &text);
-    if (rc != ZPA_SUCCESS || !text) {
-        rc = rc != ZPA_SUCCESS ? rc : ZPA_FAIL;
-        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "keyword %s not found", "TEXT");
-        return rc;
-    }
+    ZPARC rc = ZPA_SUCCESS;
+    char* text = be_duz::mandatory_attr(AttributesOut, "TEXT", Error, &rc);
+    if (text == nullptr) return rc;
     int size = 0;
     rc = ZPAAPI_UTILS_AttrListValueSizeGet(AttributesOut, const_cast<char*>("TEXT"), &size);
     if (rc != ZPA_SUCCESS || size < 1) {

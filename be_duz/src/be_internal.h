@@ -14,6 +14,26 @@
 #include "os_shared_file_internal.h"
 #include "zpaapi.h"
 
+namespace be_duz {
+
+// An attribute's value, or null when the list has no attribute of that name (a null list has none).
+// The name is matched as ZPAAPI_UTILS_AttrListValueGet matches it: "NAME" also finds a stored "%%NAME".
+inline char* attr(ZPAAttrList* list, const char* name) {
+    char* value = nullptr;
+    if (list == nullptr || ZPAAPI_UTILS_AttrListValueGet(list, const_cast<char*>(name), &value) != ZPA_SUCCESS)
+        return nullptr;
+    return value;
+}
+
+inline bool non_empty(const char* text) { return text != nullptr && *text != '\0'; }
+
+// A mandatory attribute's value; null, after "keyword <name> not found" is stored with the
+// look-up's result as code (1 for an attribute without a value), when the list has none. rc, when
+// given, receives that code (0 when found).
+char* mandatory_attr(ZPAAttrList* list, const char* name, ZPAError* Error, ZPARC* rc = nullptr);
+
+}  // namespace be_duz
+
 // A run number as the agent gives it: decimal text read like atoi ("003" is 3, junk is 0),
 // clamped to the int range.
 inline int be_run_number(const char* runno) {

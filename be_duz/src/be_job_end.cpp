@@ -16,7 +16,9 @@ namespace {
 using be_job::attr;
 
 /* Cancels the tree under :req_id: a running request is terminated (a paused one, waiting, at
- * once), one not yet running is cancelled, a completed one is left alone. */
+ * once), one not yet running is cancelled, a completed one is left alone. A failure rolls back
+ * first, so that neither the updates made before it nor the tree's row locks stay in the
+ * account's session until its next commit. */
 constexpr const char* kKillSql =
     "DECLARE "
     "CURSOR c_req IS SELECT request_id, phase_code, status_code FROM FND_CONCURRENT_REQUESTS "
@@ -41,6 +43,7 @@ constexpr const char* kKillSql =
     "CLOSE c_req; "
     "COMMIT; "
     "EXCEPTION WHEN OTHERS THEN "
+    "ROLLBACK; "
     "IF c_req%ISOPEN THEN CLOSE c_req; END IF; "
     ":rc_code := 1; "
     "END;";

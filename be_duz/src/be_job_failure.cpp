@@ -52,14 +52,13 @@ os_shared::Options table_lock_options() {
     return options;
 }
 
-/* A loaded table that frees its rows. */
-struct TableRows {
-    ZPALIST_handle_typ list;
-    TableRows() { ZPALIST_init(&list); }
-    ~TableRows() { GM_PARAM_list_clear(&list); }
-    TableRows(const TableRows&) = delete;
-    TableRows& operator=(const TableRows&) = delete;
-};
+/* Loads the table for a look-up or a delete; false when it cannot be loaded, which for a table that
+ * no failure has created yet is the ordinary case. */
+bool load_existing_table(be_param_list* rows, const char* table_path) {
+    if (GM_PARAM_load_file(&rows->list, table_path) == CM_RC_OK) return true;
+    BE_TRACE(4, "Cannot load file '%s', file probably doesn't exist yet", table_path);
+    return false;
+}
 
 /* Only octal digits make a permission mode; at most the twelve permission bits. */
 bool parse_mode(const char* text, mode_t* mode) {
@@ -101,30 +100,13 @@ void be_job_build_lock_file_path(char* file_path) {
     if (file_path != nullptr) build_in_table_dir(file_path, BE_JOB_FAILURE_LOCK_FILE);
 }
 
-ZPARC be_job_lock_file(OS_FD_typ* fd, const char* lock_file_name) {
-    if (fd == nullptr || lock_file_name == nullptr) return 1;
-    if (BE_DUZ_FILE_open(fd, lock_file_name, OS_FILE_CREATE) != CM_RC_OK) {
-        DIAG_printf("Failed to open file '%s'", lock_file_name);
-        return 1;
-    }
-    return 0;
-}
-
-ZPARC be_job_unlock_file(OS_FD_typ fd) {
-    if (OS_FILE_close(fd) != CM_RC_OK) DIAG_printf("Failed to close file");
-    return 0;
-}
-
 ZPARC be_job_find_in_jobs_failure_file(const char* orderno, const char* runno, char* message) {
     if (orderno == nullptr || runno == nullptr || message == nullptr) return 1;
     PATHNAME_D_typ table_path = "";
     be_job_build_jobs_failure_file_path(table_path);
     /* Writers replace the table whole: it is read without waiting for their locks. */
-    TableRows rows;
-    if (GM_PARAM_load_file(&rows.list, table_path) != CM_RC_OK) {
-        BE_TRACE(4, "Cannot load file '%s', file probably doesn't exist yet", table_path);
-        return 1;
-    }
+    be_param_list rows;
+    if (!load_existing_table(&rows, table_path)) return 1;
     GM_PARAM_KEY_typ key = "";
     build_key(key, sizeof key, orderno, runno);
     const char* value = find_row(&rows.list, key);
@@ -153,7 +135,7 @@ ZPARC BE_JOB_write_jobs_failure_file(const char* orderno, const char* runno, con
         DIAG_printf("Failed to lock file '%s'", table_path);
         return 1;
     }
-    TableRows rows;
+    be_param_list rows;
     if (lock.exists() && GM_PARAM_load_file(&rows.list, table_path) != CM_RC_OK) {
         DIAG_printf("Failed to load file '%s'", table_path);
         return 1;
@@ -186,11 +168,8 @@ ZPARC be_job_delete_line_from_jobs_failure_file(const char* orderno, const char*
         DIAG_printf("Failed to lock file '%s'", table_path);
         return 1;
     }
-    TableRows rows;
-    if (GM_PARAM_load_file(&rows.list, table_path) != CM_RC_OK) {
-        BE_TRACE(4, "Cannot load file '%s', file probably doesn't exist yet", table_path);
-        return 1;
-    }
+    be_param_list rows;
+    if (!load_existing_table(&rows, table_path)) return 1;
     GM_PARAM_KEY_typ key = "";
     build_key(key, sizeof key, orderno, runno);
     if (find_row(&rows.list, key) == nullptr) return 1;

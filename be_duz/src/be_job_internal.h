@@ -5,6 +5,7 @@
 #define BE_JOB_INTERNAL_H
 
 #include "be_def.h"
+#include "be_internal.h"
 #include "be_sql_internal.h"
 #include "gm_param.h"
 
@@ -17,15 +18,8 @@
 
 namespace be_job {
 
-/* An attribute's value, or null when the list has no attribute of that name. */
-inline char* attr(ZPAAttrList* list, const char* name) {
-    char* value = nullptr;
-    if (list == nullptr || name == nullptr ||
-        ZPAAPI_UTILS_AttrListValueGet(list, const_cast<char*>(name), &value) != 0)
-        return nullptr;
-    return value;
-}
-inline bool non_empty(const char* text) { return text != nullptr && *text != '\0'; }
+using be_duz::attr;
+using be_duz::non_empty;
 
 /* The job's ORDERNO and RUNNO; false, with "the attribute '...' is mandatory" naming the first that
  * is missing, when either is. */

@@ -4,6 +4,7 @@
  * choice of mode and the define-mode discovery queries. */
 #include "be_def.h"
 #include "be_discovery_internal.h"
+#include "be_internal.h"
 #include "be_sql_internal.h"
 #include "gm_param.h"
 #include "gm_str.h"
@@ -51,15 +52,11 @@ constexpr int kProgramNameSize = 32;
 
 using be_discovery::HandleKind;
 
-const char* attribute(ZPAAttrList* list, const char* name) {
-    char* value = nullptr;
-    if (ZPAAPI_UTILS_AttrListValueGet(list, const_cast<char*>(name), &value) != ZPA_SUCCESS) return nullptr;
-    return value;
-}
+using be_duz::attr;
 
 // EXTRACT_MODE of the call: null (and the error set) when it is missing or empty.
 const char* extract_mode(ZPAAttrList* list, const char* entry, int level, ZPAError* Error) {
-    const char* mode = attribute(list, BE_DUZ_EXTRACT_MODE);
+    const char* mode = attr(list, BE_DUZ_EXTRACT_MODE);
     if (!mode || *mode == '\0') {
         BE_DUZ_UpdateErrorSet(Error, 1, kMissing, BE_DUZ_EXTRACT_MODE);
         return nullptr;
@@ -149,8 +146,8 @@ ZPARC discover(BE_DUZ_Handles* session, const char* base, const be_discovery::Qu
 // Without DUZ-PROGNAME or DUZ-SETNAME both are discovered with the set clause.
 ZPARC define_open(void** Handle, BE_DUZ_Handles* session, ZPAAttrList* AttributesIn, ZPAError* Error) {
     auto handle = std::make_unique<be_discovery::BE_DUZ_extract_file_type>();
-    const bool program = attribute(AttributesIn, "DUZ-PROGNAME") != nullptr;
-    const bool set = attribute(AttributesIn, "DUZ-SETNAME") != nullptr;
+    const bool program = attr(AttributesIn, "DUZ-PROGNAME") != nullptr;
+    const bool set = attr(AttributesIn, "DUZ-SETNAME") != nullptr;
     be_discovery::Query program_clause, set_clause;
     ZPARC rc = ZPA_SUCCESS;
     if (program) rc = be_discovery::BE_DUZ_AttributesToSQLstr(AttributesIn, program_clause.text, 0, program_clause.binds);
@@ -280,7 +277,7 @@ ZPARC job_data_read(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attrib
                  : BE_DUZ_JOBDATA_MonitorAppendAutoedits(Connection, row, session, AttributesIn, AttributesOut, Error);
     }
     if (rc != ZPA_SUCCESS) return rc;
-    const char* instance = attribute(AttributesIn, "DUZ-INSTANCE");
+    const char* instance = attr(AttributesIn, "DUZ-INSTANCE");
     if (instance && be_discovery::append_value(AttributesOut, agents_array, BE_DUZ_JOB_ATTR_PREFIX "DUZ-INSTANCE",
                                                instance) != ZPA_SUCCESS) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Fail to append %s to AttributesOut", "DUZ-INSTANCE");
@@ -302,8 +299,8 @@ ZPARC define_write(ZPAConnHandle* Connection, be_discovery::BE_DUZ_extract_file_
         BE_DUZ_UpdateErrorSet(Error, 1, "%s", kNoSession);
         return ZPA_FAIL;
     }
-    const char* hold = attribute(Attributes, "HOLD_JOB");
-    const char* cancel = attribute(Attributes, "CANCEL_JOB");
+    const char* hold = attr(Attributes, "HOLD_JOB");
+    const char* cancel = attr(Attributes, "CANCEL_JOB");
     ZPARC rc = ZPA_SUCCESS;
     if (hold && std::strcmp(hold, "Y") == 0) rc = BE_DUZ_JOBDATA_hold_request(session, handle->curr_reqid, Error);
     // Without a cancel the hold's outcome is the answer: a request that is not held may still run

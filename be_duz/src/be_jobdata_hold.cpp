@@ -6,7 +6,8 @@
 
 namespace {
 
-// Both handlers roll back first, so that nothing of a failed block stays for a later commit.
+// Both handlers roll back first, so that nothing of a failed block stays for a later commit, and
+// close the cursor only when it is open: a failed open keeps its own error, not "invalid cursor".
 constexpr const char* kHoldBlock =
     "DECLARE cursor req_cur is     select hold_flag, phase_code, status_code     from "
     "fnd_concurrent_requests     where request_id = :req_id FOR UPDATE;     req_rec req_cur%ROWTYPE; "
@@ -16,8 +17,8 @@ constexpr const char* kHoldBlock =
     ":req_id;          :rc_code := 0;        else            :rc_code := 2;        end if;     END "
     "LOOP;     if req_cur%ROWCOUNT > 1 then        rollback;        :rc_code := 1;     elsif "
     "req_cur%ROWCOUNT <= 0 then        :rc_code := 3;     else        commit;     end if;     close "
-    "req_cur;     EXCEPTION        WHEN OTHERS then           rollback;           close "
-    "req_cur;           :rc_code := -1; END; ";
+    "req_cur;     EXCEPTION        WHEN OTHERS then           rollback;           IF req_cur%ISOPEN THEN close "
+    "req_cur; END IF;           :rc_code := -1; END; ";
 
 constexpr const char* kCancelBlock =
     "DECLARE cursor req_cur is    SELECT request_id, phase_code, status_code    FROM "
@@ -32,7 +33,7 @@ constexpr const char* kCancelBlock =
     "phase_code = 'C',              completion_text = 'Request was calcelled by CONCURRENT "
     "MANAGER'          where request_id = req_rec.request_id;       end if;     END LOOP;    close "
     "req_cur;    commit;    EXCEPTION         WHEN OTHERS THEN              rollback;              "
-    "close req_cur;             :rc_code := 1; END;";
+    "IF req_cur%ISOPEN THEN close req_cur; END IF;             :rc_code := 1; END;";
 
 // Outcomes of the hold block.
 constexpr int kHeld = 0;

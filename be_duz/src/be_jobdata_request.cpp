@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -132,26 +133,36 @@ struct CommonColumns {
     char security_group[82] = "";
 };
 
+// A text column's buffer and its size.
+struct TextColumn {
+    char* buffer;
+    int size;
+};
+
+// Defines text columns in order from position on, moving position past them; the first failure
+// stops the defines and is the result.
+ZPARC define_texts(be_sql::Statement& statement, ub4& position, std::initializer_list<TextColumn> texts) {
+    ZPARC rc = ZPA_SUCCESS;
+    for (const TextColumn& t : texts)
+        if (rc == ZPA_SUCCESS) rc = statement.define_text(position++, t.buffer, t.size);
+    return rc;
+}
+
 // Defines the common columns from position on; the set's dates have one character less.
 ZPARC define_common(be_sql::Statement& statement, ub4 position, CommonColumns& c, int date_size, ZPAError* Error) {
-    struct Text {
-        char* buffer;
-        int size;
-    };
-    const Text before[] = {{c.start_date, date_size}, {c.printer, 32}, {c.print_style, 32}};
-    const Text after[] = {{c.end_date, date_size}, {c.class_type, 3}, {c.class_info, 65}, {c.security_group, 82}};
-    ZPARC rc = ZPA_SUCCESS;
-    for (const Text& t : before)
-        if (rc == ZPA_SUCCESS) rc = statement.define_text(position++, t.buffer, t.size);
+    ZPARC rc = define_texts(statement, position, {{c.start_date, date_size}, {c.printer, 32}, {c.print_style, 32}});
     if (rc == ZPA_SUCCESS) rc = statement.define_int(position++, &c.copies);
-    for (const Text& t : after)
-        if (rc == ZPA_SUCCESS) rc = statement.define_text(position++, t.buffer, t.size);
+    if (rc == ZPA_SUCCESS)
+        rc = define_texts(statement, position,
+                          {{c.end_date, date_size}, {c.class_type, 3}, {c.class_info, 65}, {c.security_group, 82}});
     return rc == ZPA_SUCCESS ? rc : step_failed("Fail to define columns", rc, Error);
 }
 
-// The run-time defaults every discovered job starts with.
+// The run-time defaults every discovered job starts with; its parameter values are the request's
+// stored arguments, which its submission passes as stored.
 void add_run_options(WorkList& work) {
     work.job("DUZ-PARAM_VALIDATION", "Y");
+    work.job(BE_DUZ_PARAM_AS_STORED, "Y");
     work.job("DUZ-DISPLAY_LOGFILE", "Y");
     work.job("DUZ-DISPLAY_OUTPUT", "N");
     work.job("DUZ-CONVERT_WARNING2OK", "N");
@@ -246,15 +257,11 @@ ZPARC read_program_row(be_sql::Statement& statement, bool multi_org, int req_id,
     ub4 position = 1;
     rc = statement.define_text(position++, row.user_name, sizeof row.user_name);
     if (multi_org && rc == ZPA_SUCCESS) rc = statement.define_text(position++, row.operating_unit, sizeof row.operating_unit);
-    struct Text {
-        char* buffer;
-        int size;
-    };
-    const Text texts[] = {{row.resp_name, sizeof row.resp_name}, {row.resp_app, sizeof row.resp_app},
-                          {row.prog_app, sizeof row.prog_app},   {row.prog_name, sizeof row.prog_name},
-                          {row.prog_desc, sizeof row.prog_desc}};
-    for (const Text& t : texts)
-        if (rc == ZPA_SUCCESS) rc = statement.define_text(position++, t.buffer, t.size);
+    if (rc == ZPA_SUCCESS)
+        rc = define_texts(statement, position,
+                          {{row.resp_name, sizeof row.resp_name}, {row.resp_app, sizeof row.resp_app},
+                           {row.prog_app, sizeof row.prog_app},   {row.prog_name, sizeof row.prog_name},
+                           {row.prog_desc, sizeof row.prog_desc}});
     if (rc != ZPA_SUCCESS) return step_failed("Fail to define columns", rc, Error);
     if ((rc = define_common(statement, position, row.common, 32, Error)) != ZPA_SUCCESS) return rc;
     switch (statement.fetch()) {
@@ -540,16 +547,11 @@ ZPARC BE_DUZ_JOBDATA_extract_request_set_read(ZPAConnHandle* Connection, const c
         be_sql::Statement statement(session, Error);
         ZPARC rc = run_detail_query(statement, kSetQuery, &bound_id, Error);
         if (rc != ZPA_SUCCESS) return rc;
-        struct Text {
-            char* buffer;
-            int size;
-        };
-        const Text texts[] = {{user_name, sizeof user_name}, {resp_name, sizeof resp_name},
-                              {resp_app, sizeof resp_app},   {set_app, sizeof set_app},
-                              {set_name, sizeof set_name},   {set_desc, sizeof set_desc}};
         ub4 position = 1;
-        for (const Text& t : texts)
-            if (rc == ZPA_SUCCESS) rc = statement.define_text(position++, t.buffer, t.size);
+        rc = define_texts(statement, position,
+                          {{user_name, sizeof user_name}, {resp_name, sizeof resp_name},
+                           {resp_app, sizeof resp_app},   {set_app, sizeof set_app},
+                           {set_name, sizeof set_name},   {set_desc, sizeof set_desc}});
         if (rc != ZPA_SUCCESS) return step_failed("Fail to define columns", rc, Error);
         if ((rc = define_common(statement, position, c, 31, Error)) != ZPA_SUCCESS) return rc;
         if ((rc = execute(statement, Error)) != ZPA_SUCCESS) return rc;

@@ -4,7 +4,6 @@
  * the process log, and the child-reaping signal handler. */
 #include "be_def.h"
 #include "be_internal.h"
-#include "be_job_internal.h"
 #include "gm_param.h"
 #include "gm_param_internal.h"
 #include "gm_xml.h"
@@ -44,9 +43,8 @@ ProcessState& process_state() {
     return state;
 }
 
-using be_job::attr;
-
-bool non_empty(const char* text) { return text != nullptr && *text != '\0'; }
+using be_duz::attr;
+using be_duz::non_empty;
 
 /* The XML reader also hands out the element's last attribute; these requests have no use for it. */
 struct XmlAttribute {

@@ -251,16 +251,7 @@ ZPARC read_rows(ZPAConnHandle* Connection, BE_DUZ_xmldata_handle* handle, ZPAAtt
         BE_DUZ_UpdateErrorSet(Error, 1, "UserData pointer is NULL");
         return ZPA_FAIL;
     }
-    char* navigate = nullptr;
-    const ZPARC found = ZPAAPI_UTILS_AttrListValueGet(AttributesIn, const_cast<char*>("NAVIGATE"), &navigate);
-    if (found != 0 || navigate == nullptr) {
-        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(found != 0 ? found : 1), "keyword %s not found", "NAVIGATE");
-        return ZPA_FAIL;
-    }
-    if (std::strcmp(navigate, "NEXT") != 0) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "'%s' value '%s' is invalid", "NAVIGATE", navigate);
-        return ZPA_FAIL;
-    }
+    if (be_navigate_next(AttributesIn, Error) != ZPA_SUCCESS) return ZPA_FAIL;
     int room = 0;
     char* slot = output_slot(AttributesOut, "keyword %s not found", &room, Error);
     if (slot == nullptr) return ZPA_FAIL;

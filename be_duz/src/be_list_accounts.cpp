@@ -31,7 +31,7 @@ constexpr const char* kProfileSql =
     "WHERE t.user_profile_option_name ";
 constexpr const char* kProfileOrder = " order by t.user_profile_option_name";
 
-bool non_empty(const char* text) { return text != nullptr && *text != '\0'; }
+using be_duz::non_empty;
 
 /* The names of the accounts file's sections that match the pattern, each once, in file order. */
 bool load_account_names(const char* pattern, BE_DUZ_AccountNameList* names, ZPAError* Error) {

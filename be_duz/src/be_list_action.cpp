@@ -8,7 +8,8 @@
 
 namespace {
 
-/* The block's frame; the selected columns, the state test and the update differ per action. */
+/* The block's frame; the selected columns, the state test and the update differ per action. A
+ * failure rolls back first: no update and no row lock of the block outlives it. */
 std::string action_block(const char* columns, const char* qualifies, const char* update) {
     return std::string("DECLARE CURSOR c_req IS SELECT ") + columns +
            " FROM fnd_concurrent_requests where request_id = :req_id FOR UPDATE; "
@@ -21,7 +22,7 @@ std::string action_block(const char* columns, const char* qualifies, const char*
            "ELSIF v_count = 0 THEN :rc_code := 3; "
            "ELSE COMMIT; END IF; "
            "CLOSE c_req; "
-           "EXCEPTION WHEN OTHERS THEN IF c_req%ISOPEN THEN CLOSE c_req; END IF; :rc_code := -1; END;";
+           "EXCEPTION WHEN OTHERS THEN ROLLBACK; IF c_req%ISOPEN THEN CLOSE c_req; END IF; :rc_code := -1; END;";
 }
 
 /* One action: its block and the messages for each outcome of :rc_code. */

@@ -272,22 +272,6 @@ std::string filter_condition(const std::string& column, std::string value, be_sq
 // ------------------------------------------------------------------------------------------------
 // Request and connection
 
-char* request_value(ZPAAttrList* request, const char* name) {
-    char* value = nullptr;
-    if (request == nullptr || ZPAAPI_UTILS_AttrListValueGet(request, const_cast<char*>(name), &value) != 0) return nullptr;
-    return value;
-}
-
-char* mandatory_value(ZPAAttrList* request, const char* name, ZPAError* Error) {
-    char* value = nullptr;
-    const ZPARC rc = ZPAAPI_UTILS_AttrListValueGet(request, const_cast<char*>(name), &value);
-    if (rc != 0 || value == nullptr) {
-        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc != 0 ? rc : 1), "keyword %s not found", name);
-        return nullptr;
-    }
-    return value;
-}
-
 BE_DUZ_Handles* connection_session(ZPAConnHandle* Connection, ZPAError* Error) {
     if (Connection == nullptr || Connection->UserData == nullptr) {
         BE_DUZ_UpdateErrorSet(Error, 1, "UserData pointer is NULL");

@@ -6,6 +6,7 @@
 #define BE_LIST_INTERNAL_H
 
 #include "be_def.h"
+#include "be_internal.h"
 #include "be_sql_internal.h"
 
 #include <initializer_list>
@@ -115,9 +116,11 @@ Filter bind_filter(std::string value, be_sql::BindValues& binds);
 std::string filter_condition(const std::string& column, std::string value, be_sql::BindValues& binds);
 
 /* The attribute's value, or null when the flattened request has none. */
-char* request_value(ZPAAttrList* request, const char* name);
+inline char* request_value(ZPAAttrList* request, const char* name) { return be_duz::attr(request, name); }
 /* A mandatory value: null after storing "keyword %s not found" (code: the lookup's result). */
-char* mandatory_value(ZPAAttrList* request, const char* name, ZPAError* Error);
+inline char* mandatory_value(ZPAAttrList* request, const char* name, ZPAError* Error) {
+    return be_duz::mandatory_attr(request, name, Error);
+}
 
 /* The connection's session, or null when UserData holds none (then "UserData pointer is NULL",
  * or a text naming what UserData holds instead, is stored with code 1). */

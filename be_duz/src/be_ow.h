@@ -89,8 +89,6 @@ int OW_MAIN_save_PID(void);
 int OW_MAIN_sleep(int total_sleep_time);
 CM_RC OW_MAIN_set_process_debug_level(int* ow_current_debug_level, ZPAError* Error);
 void ow_main_set_default_config(EW_cfg_file_params_type* ew_config_params);
-void ow_main_handle_error(ZPALIST_handle_typ* account_list, ZPALIST_handle_typ* rules_list, const char* error_msg,
-                          const char* shout_msg, char* shout_date, CM_RC rc, ZPAError* Error);
 int OW_clean_ow_main_loop_lists(ZPALIST_handle_typ* account_list, ZPALIST_handle_typ* rules_list, ZPAError* Error);
 ZPARC OW_MAIN_ErrorSet(ZPAError* Error, ZPAErrorCode code, const char* format, ...)
     __attribute__((format(printf, 3, 4)));

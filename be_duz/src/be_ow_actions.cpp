@@ -258,9 +258,25 @@ constexpr char kCounterKey[] = "OW_SUBMIT_ATTEMPTS_COUNTER";
 constexpr char kOrderSection[] = "ORVORDER";
 constexpr char kConditionSection[] = "ORVCONTB";
 
+/* A queued value stays on its row: line breaks in what the database returned (alert outputs and
+ * names) become blanks, so that no value starts a row or a section of the queue file. */
+std::string one_line(std::string value) {
+    for (char& c : value)
+        if (c == '\n' || c == '\r') c = ' ';
+    return value;
+}
+
+/* A job-variable name stays one key when the file is read back: a line break, blank, tab or '='
+ * (each of which ends a key) becomes '_'. */
+std::string one_key(std::string name) {
+    for (char& c : name)
+        if (c == '\n' || c == '\r' || c == ' ' || c == '\t' || c == '=') c = '_';
+    return name;
+}
+
 /* A row of a queued action; false (with the message in the record) when it cannot be set. */
 bool set_row(ZPALIST_handle_typ* rows, const std::string& key, const std::string& value, bool variable, ZPAError* Error) {
-    if (GM_PARAM_list_set(rows, key.c_str(), value.c_str()) == CM_RC_OK) return true;
+    if (GM_PARAM_list_set(rows, key.c_str(), one_line(value).c_str()) == CM_RC_OK) return true;
     if (variable)
         BE_DUZ_UpdateErrorSet(Error, 1, "Failed to set %s auto-edit to temp_action_att list.", key.c_str());
     else
@@ -272,7 +288,7 @@ bool set_variables(ZPALIST_handle_typ* rows, const ZPAAttrList* list, ZPAError* 
     for (int i = 0; list != nullptr && i < list->Count; ++i) {
         const char* name = list->Attributes[i].Name != nullptr ? list->Attributes[i].Name : "";
         const char* value = list->Attributes[i].Value != nullptr ? list->Attributes[i].Value : "";
-        if (!set_row(rows, std::string("%%") + name, value, true, Error)) return false;
+        if (!set_row(rows, one_key(std::string("%%") + name), value, true, Error)) return false;
     }
     return true;
 }

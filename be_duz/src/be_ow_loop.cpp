@@ -27,9 +27,9 @@ bool pid_file_failed = false;
 const char* const kConfigTable = "CONFIG";
 
 /* A stage's failure: the error text into the record, the shout once per day and stage, the rule
- * and account lists emptied. A failure of a stage that needs the rules also forgets the rules
- * file's mark when it empties rules that had loaded, so that the next pass reads them again; rules
- * that failed to parse (lists already empty) wait for the file to change. */
+ * and account lists emptied. A failure that empties rules that had loaded (a later stage, or a
+ * rules file gone for a pass) also forgets the rules file's mark, so that a later pass reads them
+ * again; rules that failed to parse wait for the file to change. */
 void stage_failed(const ow::Stages& stages, ZPALIST_handle_typ* accounts, ZPALIST_handle_typ* rules,
                   const char* error_msg, const char* shout_msg, char* shout_date, CM_RC rc, ZPAError* Error,
                   char* rules_mark) {
@@ -61,6 +61,22 @@ struct LoopState {
 };
 
 bool exit_requested() { return OS_PROC_exit_request_get() != 0; }
+
+/* A stage that answers 0 on success, as the loop's result codes see it. */
+CM_RC stage_rc(int result) { return result == 0 ? CM_RC_OK : CM_RC_FAIL; }
+
+/* The end of a stage that works on the rules: a failure (rc) goes to stage_failed with both lists
+ * and the rules mark to forget; a success clears the stage's shout day, so that its next failure
+ * is shouted again. True when the stage succeeded. */
+bool rules_stage_done(const ow::Stages& stages, LoopState& s, CM_RC rc, const char* error_msg, const char* shout_msg,
+                      char* shout_date, ZPAError* Error, char* rules_mark) {
+    if (rc == CM_RC_OK) {
+        shout_date[0] = '\0';
+        return true;
+    }
+    stage_failed(stages, &s.accounts, &s.rules, error_msg, shout_msg, shout_date, rc, Error, rules_mark);
+    return false;
+}
 
 }  // namespace
 
@@ -129,55 +145,40 @@ CM_RC watching_loop(int ow_debug_level, ZPAError* Error, const Stages& stages) {
                          CM_RC_FAIL, Error, nullptr);
             DIAG_ERROR("%s - ORVANTA OEBS Watcher is running, but the Event Watcher is not activated!!", "EW_FLOW");
         } else {
-            bool rules_loaded = true;
-            if (stages.load_rules && stages.load_rules(&s.rules, &s.accounts, s.rules_mark, Error) != 0) {
-                rules_loaded = false;
-                stage_failed(stages, &s.accounts, &s.rules, "Failed loading event watcher rules file.",
-                             "ORVANTA OEBS Watcher: Failed loading event watcher rules file. check the logs for more "
-                             "details.",
-                             s.shout_rules, CM_RC_FAIL, Error, nullptr);
-            } else {
-                s.shout_rules[0] = '\0';
-            }
+            const std::string mark_before = s.rules_mark;
+            const CM_RC loaded =
+                stages.load_rules ? stage_rc(stages.load_rules(&s.rules, &s.accounts, s.rules_mark, Error)) : CM_RC_OK;
+            /* A rules file that was not read (gone for a while) is read again when it is back, even
+             * unchanged; one that was read and failed keeps its new mark. */
+            const bool read = mark_before != s.rules_mark;
+            const bool rules_loaded = rules_stage_done(
+                stages, s, loaded, "Failed loading event watcher rules file.",
+                "ORVANTA OEBS Watcher: Failed loading event watcher rules file. check the logs for more details.",
+                s.shout_rules, Error, read ? nullptr : s.rules_mark);
             if (exit_requested()) break;
-            if (rules_loaded && stages.account_pass) {
-                if (stages.account_pass(&s.rules, &s.accounts, &s.config, Error) != 0) {
-                    stage_failed(stages, &s.accounts, &s.rules,
+            if (rules_loaded && stages.account_pass)
+                rules_stage_done(stages, s, stage_rc(stages.account_pass(&s.rules, &s.accounts, &s.config, Error)),
                                  "ORVANTA OEBS Watcher: Failure occurred inside EW_event_watcher_loop.",
                                  "ORVANTA OEBS Watcher: Failure occurred during Event Watcher loop . check the logs "
                                  "for more details.",
-                                 s.shout_watcher_loop, CM_RC_FAIL, Error, s.rules_mark);
-                } else {
-                    s.shout_watcher_loop[0] = '\0';
-                }
-            }
+                                 s.shout_watcher_loop, Error, s.rules_mark);
             if (exit_requested()) break;
-            if (stages.load_queue) {
-                const CM_RC loaded = stages.load_queue(&s.queue, Error);
-                if (loaded != CM_RC_OK) {
-                    stage_failed(stages, &s.accounts, &s.rules,
+            if (stages.load_queue &&
+                rules_stage_done(stages, s, stages.load_queue(&s.queue, Error),
                                  "ORVANTA OEBS Watcher: Failure occurred inside EW_load_actions_to_excute_from_file.",
                                  "ORVANTA OEBS Watcher: Failed to load actions to execute from file. check the logs "
                                  "for more details.",
-                                 s.shout_load_actions, loaded, Error, s.rules_mark);
+                                 s.shout_load_actions, Error, s.rules_mark)) {
+                const int count = ZPALIST_count(&s.queue);
+                if (count > 0) {
+                    DIAG_ERROR("%s - %d actions to execute where found.", "EW_FLOW", count);
+                    rules_stage_done(stages, s, stages.run_queue ? stages.run_queue(&s.queue, &s.config, Error) : CM_RC_OK,
+                                     "ORVANTA OEBS Watcher: Failure occurred inside EW_execute_actions.",
+                                     "ORVANTA OEBS Watcher: Failed to execute Event Watcher action. check the logs for "
+                                     "more details.",
+                                     s.shout_do_actions, Error, s.rules_mark);
                 } else {
-                    s.shout_load_actions[0] = '\0';
-                    const int count = ZPALIST_count(&s.queue);
-                    if (count > 0) {
-                        DIAG_ERROR("%s - %d actions to execute where found.", "EW_FLOW", count);
-                        const CM_RC ran = stages.run_queue ? stages.run_queue(&s.queue, &s.config, Error) : CM_RC_OK;
-                        if (ran != CM_RC_OK) {
-                            stage_failed(stages, &s.accounts, &s.rules,
-                                         "ORVANTA OEBS Watcher: Failure occurred inside EW_execute_actions.",
-                                         "ORVANTA OEBS Watcher: Failed to execute Event Watcher action. check the "
-                                         "logs for more details.",
-                                         s.shout_do_actions, ran, Error, s.rules_mark);
-                        } else {
-                            s.shout_do_actions[0] = '\0';
-                        }
-                    } else {
-                        BE_TRACE(3, "%s - No actions to execute where found.", "EW_FLOW");
-                    }
+                    BE_TRACE(3, "%s - No actions to execute where found.", "EW_FLOW");
                 }
             }
             if (exit_requested()) break;
@@ -285,12 +286,6 @@ void ow_main_set_default_config(EW_cfg_file_params_type* ew_config_params) {
     ew_config_params->action_max_retry = 3;
     ew_config_params->watching_interval_time = 120;
     ew_config_params->alert_max_output = 20;
-}
-
-void ow_main_handle_error(ZPALIST_handle_typ* account_list, ZPALIST_handle_typ* rules_list, const char* error_msg,
-                          const char* shout_msg, char* shout_date, CM_RC rc, ZPAError* Error) {
-    if (shout_date == nullptr) return;
-    stage_failed(ow::product_stages(), account_list, rules_list, error_msg, shout_msg, shout_date, rc, Error, nullptr);
 }
 
 int OW_clean_ow_main_loop_lists(ZPALIST_handle_typ* account_list, ZPALIST_handle_typ* rules_list, ZPAError* Error) {

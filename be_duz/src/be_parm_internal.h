@@ -4,6 +4,7 @@
 #define BE_PARM_INTERNAL_H
 
 #include "be_def.h"
+#include "be_internal.h"
 #include "be_sql_internal.h"
 
 #include <functional>
@@ -46,12 +47,19 @@ ZPARC BE_DUZ_resolve_bind_vars(BE_DUZ_Handles* JOB_handle, const char* mode, con
 /* Pieces that the program and the request-set parameter lists share. */
 namespace be_parm {
 
-/* The value of an attribute, or null when the list does not hold it. */
-const char* attribute(ZPAAttrList* list, const std::string& name);
+using be_duz::attr;
 /* An option of the connection that is "Y". */
 bool option_is_yes(ZPAAttrList* list, const char* name);
 /* The job's "DUZ-PARAM_VALIDATION" begins with "N". */
 bool validation_off(ZPAAttrList* job);
+
+/* Where a job's parameter values come from: its author wrote them, or discovery copied them from
+ * the request's stored arguments (the job's BE_DUZ_PARAM_AS_STORED is "Y"). A stored value is
+ * what the E-Business Suite keeps and hands to the program: it is never run as a statement or
+ * read as a default request, a table value set finds it in its ID column first, and a value that
+ * fails its check keeps its stored text rather than being emptied. */
+enum class Values { Written, Stored };
+Values values_of(ZPAAttrList* job);
 std::string without_trailing_blanks(const char* text);
 
 /* One column of a definition query: a text buffer of size bytes, or an integer; failure names
@@ -108,18 +116,26 @@ int fill_unvalidated(BE_DUZ_report_parm** recs, const std::function<const char*(
 enum class Hidden { Shown, Listed, Absent };
 Hidden match_hidden(const BE_DUZ_report_parm* p, const char* job_name, int& hidden_count);
 
-/* The job's value taken for record i: "Calculated During Submission" computes the default, an SQL
- * statement (one trailing ';' dropped) gives its first column or else the default, any other text
- * is the value. Returns the value the job gave for the case that validation fails (empty for a
- * default request or a failed statement). */
-std::string take_job_value(BE_DUZ_Handles* session, BE_DUZ_report_parm** recs, int last, int i,
-                           const std::string& job_value, ZPAError* Error);
+/* What the job gave for a record, for its check and for the case that the check fails: the text
+ * (empty for a default, a default request or a failed statement) and whether it is a stored
+ * value. A record that took a default, a shared value or nothing keeps the default object. */
+struct JobValue {
+    std::string text;
+    Values source = Values::Written;
+};
+
+/* The job's value taken for record i: a stored value is the value as it is; a written one that is
+ * "Calculated During Submission" computes the default, an SQL statement (one trailing ';'
+ * dropped) gives its first column or else the default, any other text is the value. */
+JobValue take_job_value(BE_DUZ_Handles* session, BE_DUZ_report_parm** recs, int last, int i,
+                        const std::string& job_value, Values source, ZPAError* Error);
 
 /* The end of a parameter's road: the check against its table value set (warnings on the job's
- * output when it fails), the job's value or an empty value for a parameter that failed its check
- * (value set "F") or its formatting (other types), then the report value. */
+ * output when it fails), then for a parameter that failed its check (value set "F") or its
+ * formatting (other types) the job's text (a stored value's always, a written one's with
+ * use_job_value) or else an empty value, then the report value. */
 void validate_and_report(BE_DUZ_Handles* session, BE_DUZ_report_parm** recs, int last, int i, ZPARC format_rc,
-                         const char* meaning, const std::string& job_value, bool use_job_value, ZPAError* Error);
+                         const char* meaning, const JobValue& job, bool use_job_value, ZPAError* Error);
 
 /* Refuses a name longer than max characters (what names it in the error). 0 or 1. */
 ZPARC check_name_length(const char* name, std::size_t max, const char* what, ZPAError* Error);

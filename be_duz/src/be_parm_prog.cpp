@@ -131,10 +131,11 @@ ZPARC BE_DUZ_request_default_parms(BE_DUZ_Handles* JOB_handle, int appID, const 
     }
     const bool use_job_value = be_parm::option_is_yes(ConnectionAttributes, "USE_AE_VALUE_IF_VALIDATION_FAILED");
     const bool old_forms = be_parm::option_is_yes(ConnectionAttributes, "ENABLE_OLD_FORMS_PARAM");
+    const be_parm::Values source = be_parm::values_of(AttributesIn);
 
     if (be_parm::validation_off(AttributesIn)) {
         *parms_count = be_parm::fill_unvalidated(
-            parm_recs, [&](int n) { return be_parm::attribute(AttributesIn, job_attribute_name(n, "VALUE")); });
+            parm_recs, [&](int n) { return be_parm::attr(AttributesIn, job_attribute_name(n, "VALUE").c_str()); });
         return 0;
     }
 
@@ -156,14 +157,14 @@ ZPARC BE_DUZ_request_default_parms(BE_DUZ_Handles* JOB_handle, int appID, const 
         p->report_meaning[0] = '\0';
 
         const be_parm::Hidden listing = be_parm::match_hidden(
-            p, be_parm::attribute(AttributesIn, job_attribute_name(i + 1 - hidden, "NAME")), hidden);
+            p, be_parm::attr(AttributesIn, job_attribute_name(i + 1 - hidden, "NAME").c_str()), hidden);
         const int number = i + 1 - hidden;
         std::string job_value;
         bool take_job = false;
         if (listing != be_parm::Hidden::Absent) {
-            if (const char* meaning = be_parm::attribute(AttributesIn, job_attribute_name(number, "MEANING")))
+            if (const char* meaning = be_parm::attr(AttributesIn, job_attribute_name(number, "MEANING").c_str()))
                 be_parm_copy(p->report_meaning, meaning, sizeof p->report_meaning);
-            const char* given = be_parm::attribute(AttributesIn, job_attribute_name(number, "VALUE"));
+            const char* given = be_parm::attr(AttributesIn, job_attribute_name(number, "VALUE").c_str());
             job_value = be_parm::without_trailing_blanks(given);
             if (given != nullptr && (!job_value.empty() || listing == be_parm::Hidden::Listed)) {
                 take_job = true;
@@ -172,15 +173,15 @@ ZPARC BE_DUZ_request_default_parms(BE_DUZ_Handles* JOB_handle, int appID, const 
             }
         }
 
-        std::string failed_value;
+        be_parm::JobValue taken;
         if (take_job) {
-            failed_value = be_parm::take_job_value(JOB_handle, parm_recs, last, i, job_value, Error);
+            taken = be_parm::take_job_value(JOB_handle, parm_recs, last, i, job_value, source, Error);
         } else {
             if (p->dft_value[0] == '\0' && !old_forms) continue;  // no default
             BE_DUZ_convert_default_value(JOB_handle, p, parm_recs, last, i, Error);
         }
         const ZPARC format_rc = BE_DUZ_format_default_value(JOB_handle, p, parm_recs, last, i, Error);
-        be_parm::validate_and_report(JOB_handle, parm_recs, last, i, format_rc, p->report_meaning, failed_value,
+        be_parm::validate_and_report(JOB_handle, parm_recs, last, i, format_rc, p->report_meaning, taken,
                                      use_job_value, Error);
     }
     log_values(parm_recs, last);

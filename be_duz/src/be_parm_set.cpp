@@ -86,7 +86,7 @@ bool all_digits(const char* text) {
 void set_operating_unit(BE_DUZ_Handles* session, const char* progname, BE_DUZ_report_parm* p,
                         ZPAAttrList* ConnectionAttributes, ZPAError* Error) {
     if (std::strcmp(p->parm_name, "p_org_id") != 0 && std::strcmp(p->parm_name, "P_ORG_ID") != 0) return;
-    const char* option = be_parm::attribute(ConnectionAttributes, kNoOuOverDefault);
+    const char* option = be_parm::attr(ConnectionAttributes, kNoOuOverDefault);
     if (option == nullptr) option = "N";
     if (std::strcmp(option, "Y") == 0) {
         BE_TRACE(2, "Skip setting OU over default value ...");
@@ -208,6 +208,7 @@ ZPARC BE_DUZ_request_set_default_parms(BE_DUZ_Handles* JOB_handle, int setStage_
     }
     const bool use_job_value = be_parm::option_is_yes(ConnectionAttributes, "USE_AE_VALUE_IF_VALIDATION_FAILED");
     const bool default_when_empty = be_parm::option_is_yes(ConnectionAttributes, "USE_DEFAULT_WHEN_AE_IS_EMPTY");
+    const be_parm::Values source = be_parm::values_of(AttributesIn);
 
     if (be_parm::validation_off(AttributesIn)) {
         *parms_count = sublist == nullptr ? -1 : be_parm::fill_unvalidated(parm_recs, [&](int n) {
@@ -234,7 +235,7 @@ ZPARC BE_DUZ_request_set_default_parms(BE_DUZ_Handles* JOB_handle, int setStage_
         p->report_meaning[0] = '\0';
 
         const be_parm::Hidden listing = be_parm::match_hidden(
-            p, be_parm::attribute(AttributesIn, hidden_name_attribute(prog_index + 1, i + 1 - hidden)), hidden);
+            p, be_parm::attr(AttributesIn, hidden_name_attribute(prog_index + 1, i + 1 - hidden).c_str()), hidden);
         const bool absent = listing == be_parm::Hidden::Absent;
         const int number = i + 1 - hidden;
         std::string given;
@@ -246,9 +247,9 @@ ZPARC BE_DUZ_request_set_default_parms(BE_DUZ_Handles* JOB_handle, int setStage_
         }
         const bool empty = !absent && given.empty();
 
-        std::string failed_value;
+        be_parm::JobValue taken;
         if (!absent && !empty) {
-            failed_value = be_parm::take_job_value(JOB_handle, parm_recs, last, i, given, Error);
+            taken = be_parm::take_job_value(JOB_handle, parm_recs, last, i, given, source, Error);
         } else if (p->sharedparm_name[0] != '\0') {
             if (const char* shared = shared_value(sharedParmList, p->sharedparm_name)) {
                 be_parm_copy(p->value, shared, BE_DUZ_PARM_VALUE_SIZE);
@@ -271,7 +272,7 @@ ZPARC BE_DUZ_request_set_default_parms(BE_DUZ_Handles* JOB_handle, int setStage_
         }
         const ZPARC format_rc = BE_DUZ_format_default_value(JOB_handle, p, parm_recs, last, i, Error);
         set_operating_unit(JOB_handle, progname, p, ConnectionAttributes, Error);
-        be_parm::validate_and_report(JOB_handle, parm_recs, last, i, format_rc, meaning, failed_value, use_job_value,
+        be_parm::validate_and_report(JOB_handle, parm_recs, last, i, format_rc, meaning, taken, use_job_value,
                                      Error);
     }
     if (DIAG_debug_level() >= 2) {
@@ -349,7 +350,7 @@ ZPARC BE_DUZ_request_set_shared_parms(BE_DUZ_Handles* JOB_handle, int setStage_s
         }
         char name[256];
         std::snprintf(name, sizeof name, "%d_%s_%s%d", setStage_sequence, progname, "PARM", i + 1);
-        if (const char* value = be_parm::attribute(AttributesIn, name))
+        if (const char* value = be_parm::attr(AttributesIn, name))
             GM_PARAM_list_set(sharedParmList, p->sharedparm_name, value);
     }
     return 0;

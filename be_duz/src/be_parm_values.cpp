@@ -1,7 +1,8 @@
 /* The road of one parameter's value that single requests and request-set programs share: job
  * attributes and options, values passed as given when validation is off, hidden parameters in
- * the job's numbering, the job's value (a default request, an SQL statement or a text), and the
- * value-set check with its fallback before the report value. */
+ * the job's numbering, the job's value (a default request, an SQL statement or a text; a stored
+ * argument of a discovered request only ever a text), and the value-set check with its fallback
+ * before the report value. */
 #include "be_parm_internal.h"
 
 #include <algorithm>
@@ -17,23 +18,36 @@ void set_text(char* field, std::size_t room, const std::string& text) {
     be_parm_copy(field, text.substr(0, std::min(text.size(), kValueMax)).c_str(), room);
 }
 
-}  // namespace
-
-const char* attribute(ZPAAttrList* list, const std::string& name) {
-    char* value = nullptr;
-    if (list == nullptr || ZPAAPI_UTILS_AttrListValueGet(list, const_cast<char*>(name.c_str()), &value) != 0)
-        return nullptr;
-    return value;
+/* Checks record i's value against its table value set. The E-Business Suite keeps a value set's
+ * ID where it has an ID column, so a stored value is looked up there first; a written value, and
+ * a stored one that the ID column does not hold (a value changed since discovery), is looked up
+ * in the VALUE column (with the meaning the job gave). 0 when a row holds it. */
+ZPARC check_in_value_set(BE_DUZ_Handles* session, BE_DUZ_report_parm** recs, int last, int i, const char* meaning,
+                         Values source, ZPAError* Error) {
+    BE_DUZ_report_parm* p = recs[i];
+    std::string checked_meaning = meaning != nullptr ? meaning : "";
+    char* given_meaning = meaning != nullptr ? checked_meaning.data() : nullptr;
+    if (source == Values::Stored &&
+        BE_DUZ_retrieve_valuset_fields(session, &p->list, p, recs, last, i, 1, p->value, given_meaning, Error) == 0)
+        return 0;
+    return BE_DUZ_retrieve_valuset_fields(session, &p->list, p, recs, last, i, 0, p->value, given_meaning, Error);
 }
 
+}  // namespace
+
 bool option_is_yes(ZPAAttrList* list, const char* name) {
-    const char* value = attribute(list, name);
+    const char* value = attr(list, name);
     return value != nullptr && std::strcmp(value, "Y") == 0;
 }
 
 bool validation_off(ZPAAttrList* job) {
-    const char* value = attribute(job, "DUZ-PARAM_VALIDATION");
+    const char* value = attr(job, "DUZ-PARAM_VALIDATION");
     return value != nullptr && value[0] == 'N';
+}
+
+Values values_of(ZPAAttrList* job) {
+    const char* value = attr(job, BE_DUZ_PARAM_AS_STORED);
+    return value != nullptr && std::strcmp(value, "Y") == 0 ? Values::Stored : Values::Written;
 }
 
 std::string without_trailing_blanks(const char* text) {
@@ -147,13 +161,17 @@ Hidden match_hidden(const BE_DUZ_report_parm* p, const char* job_name, int& hidd
     return Hidden::Absent;
 }
 
-std::string take_job_value(BE_DUZ_Handles* session, BE_DUZ_report_parm** recs, int last, int i,
-                           const std::string& job_value, ZPAError* Error) {
+JobValue take_job_value(BE_DUZ_Handles* session, BE_DUZ_report_parm** recs, int last, int i,
+                        const std::string& job_value, Values source, ZPAError* Error) {
     BE_DUZ_report_parm* p = recs[i];
+    if (source == Values::Stored) {
+        set_text(p->value, sizeof p->value, job_value);
+        return {job_value, Values::Stored};
+    }
     if (job_value == BE_DUZ_CALCULATED_DURING_SUBMISSION) {
         p->value[0] = '\0';
         BE_DUZ_convert_default_value(session, p, recs, last, i, Error);
-        return std::string();
+        return {};
     }
     std::string text = job_value;
     if (BE_DUZ_isSQLCommand(text.data())) {
@@ -161,30 +179,30 @@ std::string take_job_value(BE_DUZ_Handles* session, BE_DUZ_report_parm** recs, i
         char result[BE_DUZ_PARM_VALUE_SIZE] = "";
         if (BE_DUZ_reslove_sql(session, text.c_str(), recs, last, i, result, Error) == 0) {
             set_text(p->value, sizeof p->value, result);
-            return result;
+            return {result};
         }
         BE_DUZ_convert_default_value(session, p, recs, last, i, Error);
-        return std::string();
+        return {};
     }
     set_text(p->value, sizeof p->value, job_value);
-    return job_value;
+    return {job_value};
 }
 
 void validate_and_report(BE_DUZ_Handles* session, BE_DUZ_report_parm** recs, int last, int i, ZPARC format_rc,
-                         const char* meaning, const std::string& job_value, bool use_job_value, ZPAError* Error) {
+                         const char* meaning, const JobValue& job, bool use_job_value, ZPAError* Error) {
     BE_DUZ_report_parm* p = recs[i];
+    const bool stored = job.source == Values::Stored;
     bool failed = format_rc != 0;
     if (p->value_set_type[0] == 'F') {
-        std::string checked_meaning = meaning != nullptr ? meaning : "";
-        failed = BE_DUZ_retrieve_valuset_fields(session, &p->list, p, recs, last, i, 0, p->value,
-                                                meaning != nullptr ? checked_meaning.data() : nullptr, Error) != 0;
+        failed = check_in_value_set(session, recs, last, i, meaning, job.source, Error) != 0;
         if (failed) {
             OS_MSGERR_display("Warning: Fail to validate parameter '%s' in value_set", p->parm_name);
-            OS_MSGERR_display("PARM%d '%s' value is NULL", i + 1, p->parm_name);
+            if (stored) OS_MSGERR_display("PARM%d '%s' keeps its stored value", i + 1, p->parm_name);
+            else OS_MSGERR_display("PARM%d '%s' value is NULL", i + 1, p->parm_name);
         }
     }
     if (failed) {
-        if (use_job_value) set_text(p->value, sizeof p->value, job_value);
+        if (use_job_value || stored) set_text(p->value, sizeof p->value, job.text);
         else p->value[0] = '\0';
     }
     BE_DUZ_convert_report_value(0, p, recs, last, i, Error);

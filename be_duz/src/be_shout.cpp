@@ -42,7 +42,8 @@ constexpr const char* kCreateMessageSql =
     "COMMIT; "
     "END;";
 
-/* :rc_code 1 an unknown user, 2 the send failed. */
+/* :rc_code 1 an unknown user, 2 the send failed (rolled back: no notification without its body
+ * waits in the session for a later commit). */
 constexpr const char* kSendSql =
     "DECLARE "
     "v_users NUMBER; "
@@ -58,7 +59,7 @@ constexpr const char* kSendSql =
     "WF_NOTIFICATION.setAttrText(:nid, 'BODY', :msg); "
     "COMMIT; "
     "END IF; "
-    "EXCEPTION WHEN OTHERS THEN :rc_code := 2; "
+    "EXCEPTION WHEN OTHERS THEN ROLLBACK; :rc_code := 2; "
     "END; "
     "END IF; "
     "END;";

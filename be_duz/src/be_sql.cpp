@@ -2,7 +2,7 @@
  * settings, date conversion, profile options, table and view checks, the OEBS release), and the
  * text tests and edits that prepare values for SQL. */
 #include "be_def.h"
-#include "be_job_internal.h"
+#include "be_internal.h"
 #include "be_sql_internal.h"
 #include "gm_str.h"
 
@@ -45,7 +45,7 @@ void log_failure(const char* what, ZPAError* Error) {
     BE_TRACE(2, "%s. %s", what, Error != nullptr ? Error->text : "");
 }
 
-using be_job::attr;
+using be_duz::attr;
 
 }  // namespace
 
@@ -89,10 +89,15 @@ ZPARC BE_DUZ_display_SQL_session(BE_DUZ_Handles* DUZ_handle, ZPAError* Error) {
         log_failure("Fail to execute", Error);
         return rc;
     }
-    do {
+    for (;;) {
         BE_TRACE(4, "%s = %s", parameter, value);
-    } while (stmt.fetch_next() == OCI_SUCCESS);
-    return 0;
+        const be_sql::Fetch next = stmt.fetch();
+        if (next == be_sql::Fetch::End) return 0;
+        if (next == be_sql::Fetch::Error) {
+            log_failure("Fail to fetch", Error);
+            return 1;
+        }
+    }
 }
 
 ZPARC BE_DUZ_set_parameter_SQL_session(BE_DUZ_Handles* DUZ_handle, ZPAAttrList* AttributesIn, ZPAError* Error) {

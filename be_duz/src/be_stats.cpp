@@ -197,7 +197,9 @@ ZPARC action_stats(ZPAConnHandle* Connection, BE_DUZ_Handles* session, ZPAAttrLi
         }
         if (root_only) break;
         const be_sql::Fetch next = stmt.fetch();
-        if (next != be_sql::Fetch::Row) break;
+        if (next == be_sql::Fetch::End) break;
+        /* A failed fetch is no end of the tree: the rows not read may hold a failed request. */
+        if (next == be_sql::Fetch::Error) return 1;
     }
 
     set(AttributesOut, "EXITSTATUS", failed ? "N" : "Y");

@@ -120,15 +120,6 @@ private:
     ZPALIST_handle_typ list_;
 };
 
-/* The shared-parameter list of the set, freed with the object. */
-struct SharedParms {
-    ZPALIST_handle_typ list;
-    SharedParms() { ZPALIST_init(&list); }
-    ~SharedParms() { GM_PARAM_list_clear(&list); }
-    SharedParms(const SharedParms&) = delete;
-    SharedParms& operator=(const SharedParms&) = delete;
-};
-
 ZPARC logged(ZPARC rc, const char* what, ZPAError* Error) {
     BE_TRACE(2, "%s %s", what, Error != nullptr ? Error->text : "");
     return rc;
@@ -220,7 +211,7 @@ ZPARC submit_request_set(int user_id, int resp_id, int resp_app_id, int group_id
     const char* no_override = attr(ConnectionAttributes, "NO_OU_OVER_DFLT");
     const bool override_default = no_override == nullptr || std::strcmp(no_override, "N") == 0;
     const bool keep_default = no_override != nullptr && std::strcmp(no_override, "Y") == 0;
-    SharedParms shared;
+    be_param_list shared; /* the set's shared parameters */
     for (std::size_t i = 0; i < programs.size(); ++i) {
         SetProgram& program = programs[i];
         const int k = static_cast<int>(i) + 1;

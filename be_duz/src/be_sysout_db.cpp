@@ -325,7 +325,11 @@ ZPARC BE_sysout_db_to_file(BE_DUZ_Handles* DUZ_handle, int root_req_id, FILE* sy
         be_param_list outputs;
         be_param_list logs;
         std::string apphost;
-        for (int rows = 0; stmt.fetch() == be_sql::Fetch::Row; ++rows) {
+        for (int rows = 0;; ++rows) {
+            const be_sql::Fetch got = stmt.fetch();
+            if (got == be_sql::Fetch::End) break;
+            /* A failed fetch fails the build: a table cut short is never kept as the job's output. */
+            if (got == be_sql::Fetch::Error) return logged(1, "Fail to fetch BE_DUZ_SYSOUT_SQL", Error);
             const std::string id = std::to_string(row.request_id);
             if (non_empty(after(row.out_file, '='))) GM_PARAM_list_append(&outputs.list, id.c_str(), after(row.out_file, '='));
             if (non_empty(after(row.log_file, '='))) GM_PARAM_list_append(&logs.list, id.c_str(), after(row.log_file, '='));

@@ -17,6 +17,7 @@
 #include "gm_param.h"
 #include "os_diag.h"
 #include "os_file.h"
+#include "os_file_nofollow.h"
 #include "os_lib.h"
 #include "os_workfile.h"
 
@@ -33,6 +34,7 @@ constexpr int kSetvarNameKept = 40;
 constexpr int kPingRunMax = 999;
 constexpr int kSetvarLimitBefore10 = 999;
 constexpr int kSetvarLimitFrom10 = 9999;
+constexpr mode_t kInstreamFileMode = 0644;  // as a writing stream makes it under the usual umask
 
 enum class Special {
     none,
@@ -755,14 +757,15 @@ CM_RC dsect_appl_instream2file(const char* buf, const char* orderno, int runno, 
         DIAG_ERROR("%s: ERROR: Failed to get in-stream filename.", op);
         return CM_RC_FAIL;
     }
-    FILE* file = nullptr;
-    if (OS_FILE_fopen(full, &file, OS_FILE_WRITE_BINARY) != CM_RC_OK || !file) {
+    /* The name is foreseeable from the message: the file is made anew, never written through a
+     * link planted there. */
+    const int fd = os_file::create_fresh(full, kInstreamFileMode);
+    if (fd < 0) {
         DIAG_ERROR("%s: ERROR: Failed to open in-stream file for writing: '%s'", op, full);
         return CM_RC_FAIL;
     }
-    const bool written = script.empty() ||
-                         OS_FILE_fwrite(script.data(), static_cast<int>(script.size()), file) == CM_RC_OK;
-    const bool closed = OS_FILE_fclose(file) == CM_RC_OK;
+    const bool written = script.empty() || OS_FILE_write(fd, script.data(), static_cast<int>(script.size())) == CM_RC_OK;
+    const bool closed = OS_FILE_close(fd) == CM_RC_OK;
     if (!written || !closed) {
         DIAG_ERROR("%s: ERROR: Failed to write to file '%s'", op, full);
         if (OS_FILE_delete(full) != CM_RC_OK) DIAG_ERROR("%s: ERROR: Failed to delete file '%s'", op, full);

@@ -1,19 +1,22 @@
 /* Module loader: the signature check of a provider file, the loading steps (open, entry symbols,
  * compatibility, API handle, shared text-layer state), and the process-wide cache of 64 entries
- * with its write lock and the library's start count. Owns loadError, the last loader message. */
+ * with its write lock and the library's start count. Owns loadError, the last loader message.
+ * A module file is opened once: its signature is checked through that descriptor and the dynamic
+ * loader opens the same file through it, so a file renamed over the path meanwhile never runs. */
 #include "qel_module.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "bcm_lock.h"
 #include "ess_catalog_internal.h"
@@ -29,6 +32,7 @@ constexpr int kNativePathRoom = 1024;
 constexpr int kReadBlock = 256;
 constexpr int kMaxSignature = 255;
 constexpr const char* kMissingPath = "(missing)";
+constexpr size_t kNameTries = 256;  // descriptor numbers tried for a name no loaded object holds
 
 std::mutex start_mutex;  // guards init_ref_counter and the creation and removal of cache_lock
 int init_ref_counter = 0;
@@ -62,8 +66,24 @@ bool to_native(const char* path, char* native) {
     return std::strlen(path) < kNativePathRoom && EssUtf8ToNativeString(native, kNativePathRoom, path) > 0;
 }
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
+/* Closes a descriptor when it goes out of scope. */
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
 };
 
 BCM_LockType* current_cache_lock() {
@@ -83,9 +103,127 @@ private:
     BCM_LockType* lock_;
 };
 
-bool same_file(const struct stat& a, const struct stat& b) {
-    return (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT) && a.st_ino == b.st_ino && a.st_dev == b.st_dev &&
-           a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+/* Reads exactly size bytes at offset; false on a short read. */
+bool read_at(int fd, void* buffer, size_t size, off_t offset) {
+    auto* p = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        const ssize_t n = pread(fd, p, size, offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+/* The signature check of an open file: the last byte is the signature's length, the signature
+ * stands before it and the digest covers everything before the signature. Messages name path. */
+int verify_descriptor(int fd, const char* path) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        set_error(kSeekLib, shown(path));
+        return -1;
+    }
+    const off_t last = st.st_size - 1;  // offset of the length byte
+    if (last <= 0) {
+        set_error(kEmptyLib, shown(path));
+        return -1;
+    }
+    unsigned char length = 0;
+    if (!read_at(fd, &length, 1, last) || length == 0) {
+        set_error(kNotSigned, shown(path));
+        return -1;
+    }
+    /* A length byte that points before the start of the file is refused before any hashing. */
+    if (length > last) {
+        set_error(kReadSignature);
+        return -1;
+    }
+    qel_module::Sha0 sha;
+    unsigned char block[kReadBlock];
+    off_t at = 0;
+    for (off_t remaining = last - length; remaining > 0;) {
+        const size_t want = remaining < kReadBlock ? static_cast<size_t>(remaining) : sizeof block;
+        if (!read_at(fd, block, want, at)) {
+            set_error(kReadLib, shown(path));
+            return -1;
+        }
+        sha.update(block, want);
+        at += static_cast<off_t>(want);
+        remaining -= static_cast<off_t>(want);
+    }
+    unsigned char digest[qel_module::Sha0::kDigestSize];
+    sha.final(digest);
+    unsigned char signature[kMaxSignature];
+    if (!read_at(fd, signature, length, at)) {
+        set_error(kReadSignature);
+        return -1;
+    }
+    if (!qel_module::verify_digest(digest, signature, length)) {
+        set_error(kBadSignature);
+        return -1;
+    }
+    return 0;
+}
+
+/* The module file opened for reading, never through a link at its name and never blocking on a
+ * FIFO; anything but a regular file is refused. -1 with the message set. */
+int open_module(const char* path) {
+    char native[kNativePathRoom];
+    if (!to_native(path, native)) {
+        set_error(kInitialStat, std::strerror(ENAMETOOLONG));
+        return -1;
+    }
+    Descriptor fd(open(native, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno == ELOOP)
+            set_error(kNotRegular, path);
+        else
+            set_error(kInitialStat, std::strerror(errno));
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0) {
+        set_error(kInitialStat, std::strerror(errno));
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        set_error(kNotRegular, path);
+        return -1;
+    }
+    return fd.release();
+}
+
+std::string descriptor_name(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+/* True when no loaded object answers to the name of a descriptor that holds /dev/null, which no
+ * object can be: the dynamic loader then finds nothing under the name and nothing in the file. */
+bool descriptor_name_free(int number) {
+    void* held = dlopen(descriptor_name(number).c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (!held) return true;
+    dlclose(held);
+    return false;
+}
+
+/* The module's descriptor placed at a number whose name no loaded object holds. The dynamic loader
+ * hands back an object it already holds under the name it is given, without opening anything, and
+ * a /proc/self/fd name stays with an object after its descriptor was closed. Each number is tried
+ * while this process holds it open on /dev/null, so no other thread's file is ever looked at; -1
+ * when none of the next numbers is free. */
+int loadable_descriptor(int fd) {
+    std::vector<int> taken;  // numbers whose name an object holds, kept so that the next try moves on
+    int placed = -1;
+    while (placed < 0 && taken.size() < kNameTries) {
+        const int number = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (number < 0) break;
+        if (descriptor_name_free(number)) placed = dup3(fd, number, O_CLOEXEC);
+        if (placed < 0) taken.push_back(number);
+    }
+    const int err = errno;
+    for (const int number : taken) close(number);
+    errno = placed < 0 && taken.size() >= kNameTries ? EMFILE : err;
+    return placed;
 }
 
 void close_library(QEL_ModuleHandle* module) {
@@ -117,18 +255,16 @@ int qel_module_add_new(const char* path, QEL_ModuleHandle* module) {
     return -1;
 }
 
-/* The loading steps. On a failure after the library was opened it is closed again, so that a
- * refused module does not stay in the process. */
-int qel_module_load(const char* path, QEL_ModuleHandle* module, char* version, char* reason, int flags) {
-    std::string target = path;
-    /* The loader searches its library path for a name without '/': load the file that was checked. */
-    if (std::strchr(path, '/') == nullptr) target = "./" + target;
-    char native[kNativePathRoom];
-    if (!to_native(target.c_str(), native)) {
-        set_error(kLoadLib, path, "");
+/* The loading steps, for the checked file open at fd (path names it in messages). On a failure
+ * after the library was opened it is closed again, so that a refused module does not stay in the
+ * process. */
+int qel_module_load(int fd, const char* path, QEL_ModuleHandle* module, char* version, char* reason, int flags) {
+    Descriptor named(loadable_descriptor(fd));
+    if (named.get() < 0) {
+        set_error(kLoadLib, path, std::strerror(errno));
         return -1;
     }
-    module->shobj = QEL_DllLoad(native, reason, flags != 0 ? flags : RTLD_NOW);
+    module->shobj = QEL_DllLoad(descriptor_name(named.get()).c_str(), reason, flags != 0 ? flags : RTLD_NOW);
     if (!module->shobj) {
         set_error(kLoadLib, path, reason);
         return -1;
@@ -209,64 +345,12 @@ int QEL_VerifyModuleSignature(const char* path, int) {
         return -1;
     }
     char native[kNativePathRoom];
-    std::unique_ptr<FILE, FileCloser> file(to_native(path, native) ? std::fopen(native, "rb") : nullptr);
-    if (!file) {
+    Descriptor fd(to_native(path, native) ? open(native, O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1);
+    if (fd.get() < 0) {
         set_error(kOpenLib, shown(path));
         return -1;
     }
-    FILE* fp = file.get();
-    struct stat st;
-    if (fstat(fileno(fp), &st) == 0 && st.st_size <= 1) {
-        set_error(kEmptyLib, shown(path));
-        return -1;
-    }
-    if (std::fseek(fp, -1, SEEK_END) != 0) {
-        set_error(kSeekLib, shown(path));
-        return -1;
-    }
-    const long last = std::ftell(fp);  // size - 1
-    if (last <= 0) {
-        set_error(kEmptyLib, shown(path));
-        return -1;
-    }
-    const int length = std::fgetc(fp);
-    if (length == EOF || length == 0) {
-        set_error(kNotSigned, shown(path));
-        return -1;
-    }
-    /* A length byte that points before the start of the file is refused before any hashing. */
-    if (length > last) {
-        set_error(kReadSignature);
-        return -1;
-    }
-    if (std::fseek(fp, 0, SEEK_SET) != 0) {
-        set_error(kSeekLib, shown(path));
-        return -1;
-    }
-    qel_module::Sha0 sha;
-    unsigned char block[kReadBlock];
-    for (long remaining = last - length; remaining > 0;) {
-        const size_t want = remaining < kReadBlock ? static_cast<size_t>(remaining) : sizeof block;
-        if (std::fread(block, 1, want, fp) != want) {
-            set_error(kReadLib, shown(path));
-            return -1;
-        }
-        sha.update(block, want);
-        remaining -= static_cast<long>(want);
-    }
-    unsigned char digest[qel_module::Sha0::kDigestSize];
-    sha.final(digest);
-    unsigned char signature[kMaxSignature];
-    const size_t got = std::fread(signature, 1, static_cast<size_t>(length), fp);
-    if (got == 0) {
-        set_error(kReadSignature);
-        return -1;
-    }
-    if (!qel_module::verify_digest(digest, signature, static_cast<int>(got))) {
-        set_error(kBadSignature);
-        return -1;
-    }
-    return 0;
+    return verify_descriptor(fd.get(), path);
 }
 
 QEL_ModuleHandle* QEL_LoadModule(const char* path, int* rc, int flags, char* version) {
@@ -302,27 +386,8 @@ QEL_ModuleHandle* QEL_LoadModule(const char* path, int* rc, int flags, char* ver
         return DllCacheTable[hit].qel_module_handle_ptr;
     }
     *rc = -1;
-    char native[kNativePathRoom];
-    struct stat before;
-    if (!to_native(path, native) || lstat(native, &before) != 0) {
-        set_error(kInitialStat, std::strerror(errno));
-        return nullptr;
-    }
-    if (!S_ISREG(before.st_mode)) {
-        set_error(kNotRegular, path);
-        return nullptr;
-    }
-    if (QEL_VerifyModuleSignature(path, 0) != 0) return nullptr;
-    /* The file about to be opened must still be the file that was checked. */
-    struct stat after;
-    if (lstat(native, &after) != 0) {
-        set_error(kFinalStat, std::strerror(errno));
-        return nullptr;
-    }
-    if (!same_file(before, after)) {
-        set_error(kReplaced, path);
-        return nullptr;
-    }
+    Descriptor file(open_module(path));
+    if (file.get() < 0 || verify_descriptor(file.get(), path) != 0) return nullptr;
     auto* module = static_cast<QEL_ModuleHandle*>(std::calloc(1, sizeof(QEL_ModuleHandle)));
     if (!module) {
         set_error(kNoModuleMemory);
@@ -330,7 +395,7 @@ QEL_ModuleHandle* QEL_LoadModule(const char* path, int* rc, int flags, char* ver
     }
     ess_strncpy(module->loadedBy, QEL_LOADED_BY_USER, sizeof module->loadedBy);
     char reason[QEL_DLL_REASON_ROOM];
-    if (qel_module_load(path, module, version, reason, flags) != 0) {
+    if (qel_module_load(file.get(), path, module, version, reason, flags) != 0) {
         std::free(module);
         return nullptr;
     }

@@ -1,5 +1,5 @@
-/* Security log: the log record, its file (opened for appending, never through a symbolic link,
- * permissions set on creation), the level names and the line format. */
+/* Security log: the log record, its file (opened for appending, a regular file never reached
+ * through a symbolic link, permissions set on creation), the level names and the line format. */
 #include "bcm_log.h"
 
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 
 #include "ess_str_utils.h"
 #include "globalchelper.h"
+#include "os_file_nofollow.h"
 
 namespace {
 
@@ -51,7 +52,8 @@ int* openFile(const char* path, int permissions) {
     if (EssUtf8ToNativeString(native, sizeof native, path) < 0 || std::strlen(path) >= sizeof native) return nullptr;
     struct stat st;
     const bool existed = lstat(native, &st) == 0;
-    const int fd = open(native, O_WRONLY | O_CREAT | O_APPEND | O_DSYNC | O_NOFOLLOW | O_CLOEXEC, kCreateMode);
+    /* Never through a link, and never a FIFO or device, which could hold the open for ever. */
+    const int fd = os_file::open_regular(native, O_WRONLY | O_CREAT | O_APPEND | O_DSYNC, kCreateMode);
     if (fd < 0) return nullptr;
     if (!existed) fchmod(fd, static_cast<mode_t>(permissions));
     auto* cell = static_cast<int*>(std::malloc(sizeof(int)));

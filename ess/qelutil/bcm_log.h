@@ -47,7 +47,7 @@ unsigned int BCM_Log_GetLogLevel(BCM_Log* log);
 void BCM_Log_SetHook(BCM_Log* log, ESS_LogCallback hook, void* context);
 int BCM_Log_Write(BCM_Log* log, const char* file, int line, int level, const char* msg);
 
-/* File layer of the log. openFile never follows a symbolic link. */
+/* File layer of the log. openFile opens only a regular file and never follows a symbolic link. */
 int* openFile(const char* path, int permissions);
 int writeFile(int* file, const char* buf, int count);
 int closeFile(int* file);

@@ -24,6 +24,14 @@ uint32_t bytes_to_wide(const uint8_t* p, uint32_t n) {
     return wide;
 }
 
+bool lengths_fit(const GCCp& cp) {
+    if (cp.maxlen < 1 || cp.maxlen > kMaxCharBytes) return false;
+    if ((cp.flags & GC_CP_LEADBYTE) && cp.maxlen < 2) return false;
+    for (const uint8_t n : cp.len)
+        if (n > cp.maxlen) return false;
+    return true;
+}
+
 CodePage::CodePage(const GCObjEntry* entry) {
     if (!entry || entry->type != GC_OBJ_CODEPAGE || !entry->sect[0] || section_size(entry, 0) < GC_CP_FIXED_SIZE)
         return;

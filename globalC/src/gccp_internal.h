@@ -1,7 +1,8 @@
 // The code-page reader shared by the conversion modules: a view of a loaded code-page object
 // whose every table, node, value, row and record index is checked against its section (outside,
 // a character decodes to U+FFFD, encodes to the replacement byte and has no type), the character
-// lengths with the lead-byte rule, and the wide-code helpers.
+// lengths with the lead-byte rule and the loader's check that they fit the conversions' buffers,
+// and the wide-code helpers.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,14 @@ namespace gc {
 constexpr uint16_t kUtf8CodePage = 106;
 constexpr uint16_t kLeadByteCodePage = 938;
 constexpr uint32_t kReplacementChar = 0xFFFD;
+// The longest character the conversions hold: a wide code, the pending bytes of a conversion
+// handle and a case-converted character take four bytes at most.
+constexpr uint8_t kMaxCharBytes = 4;
+
+// Whether a code page's lengths fit the conversions: a maximum of 1 to kMaxCharBytes bytes, no
+// length entry above it, and two-byte characters by the lead-byte rule only on a multi-byte page.
+// The loader refuses a page that fails this, so that no length read from a file overruns a buffer.
+bool lengths_fit(const GCCp& cp);
 
 // Bytes of a wide code, big-endian without leading zero bytes (at least one); the count.
 uint32_t wide_to_bytes(uint32_t wide, uint8_t* out);
@@ -29,7 +38,9 @@ public:
     bool utf8() const { return id_ == kUtf8CodePage; }
     bool stateful() const { return (cp_->flags & GC_CP_STATEFUL) != 0; }
     bool ascii_based() const { return (cp_->flags & GC_CP_ASCII) != 0; }
-    uint8_t maxlen() const { return cp_->maxlen == 0 ? 1 : (cp_->maxlen > 4 ? 4 : cp_->maxlen); }
+    uint8_t maxlen() const {
+        return cp_->maxlen == 0 ? 1 : (cp_->maxlen > kMaxCharBytes ? kMaxCharBytes : cp_->maxlen);
+    }
     uint8_t repl() const { return cp_->repl; }
 
     // Whether the bytes at p (avail of them) start a two-byte character by the lead-byte rule.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "gc_internal.h"
+#include "gccp_internal.h"
 
 namespace {
 
@@ -82,6 +83,7 @@ uint32_t check_object(const GCObjEntry* entry) {
         case GC_OBJ_CODEPAGE: {
             if (size < GC_CP_FIXED_SIZE) return GC_ERR_NOTLOCALE;
             const auto* cp = static_cast<const GCCp*>(s1);
+            if (!lengths_fit(*cp)) return GC_ERR_NOTLOCALE;
             if (cp->mboff != 0 && !fits(cp->mboff, 256 * 4, size)) return GC_ERR_NOTLOCALE;
             if (cp->npairs != 0 && !fits(cp->pairoff, 8ull * cp->npairs, size)) return GC_ERR_NOTLOCALE;
             if (cp->pairoff > size || cp->trieoff > size || cp->recoff > size) return GC_ERR_NOTLOCALE;

@@ -21,6 +21,7 @@
 #include "gm_time.h"
 #include "os_diag.h"
 #include "os_file.h"
+#include "os_file_nofollow.h"
 #include "os_fork_internal.h"
 #include "os_spv.h"
 #include "os_spv_internal.h"
@@ -200,9 +201,8 @@ bool prepare_tmp_dir(const char* fn) {
     struct stat status;
     if (lstat(kTmpDir, &status) != 0) {
         DIAG_TRACE(4, "%s: creating %s", fn, kTmpDir);
-        if (mkdir(kTmpDir, 0755) != 0 && errno != EEXIST) return false;
-        if (chown(kTmpDir, 0, static_cast<gid_t>(-1)) != 0) DIAG_TRACE(4, "%s: chown root %s: %s", fn, kTmpDir, std::strerror(errno));
-        chmod(kTmpDir, 0755);
+        // Owner and mode go to the folder made here only, never through a name taken meanwhile.
+        if (!os_file::make_dir(kTmpDir, 0755, 0) && errno != EEXIST) return false;
         if (lstat(kTmpDir, &status) != 0) return false;
     }
     const bool owned = status.st_uid == geteuid() || status.st_uid == 0;

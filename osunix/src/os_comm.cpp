@@ -34,6 +34,7 @@
 #include "os_comm_internal.h"
 #include "os_diag.h"
 #include "os_file.h"
+#include "os_file_nofollow.h"
 #include "os_proc.h"
 
 namespace {
@@ -842,21 +843,21 @@ void OS_COMM_trace_write(OS_COMM_sess_typ* sess_id, const char* format, ...) {
     std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
     if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
     va_end(args);
-    FILE* file = nullptr;
-    if (OS_FILE_fopen(sess_id->trace_file, &file, OS_FILE_APPEND) != CM_RC_OK || !file) {
+    // The trace's name is foreseeable: a link planted there is refused, the mode is set on the
+    // descriptor, and each entry goes out in one append so that entries of forked children stay whole.
+    const int fd = os_file::open_regular(sess_id->trace_file, O_WRONLY | O_CREAT | O_APPEND, 0666);
+    if (fd < 0) {
         DIAG_ERROR("Unable to open trace file (%s)", sess_id->trace_file);
         return;
     }
-    chmod(sess_id->trace_file, 0666);
+    fchmod(fd, 0666);
     DATETIME_D_typ date = {};
     DATETIME_D_typ clock_text = {};
     GM_TIME_fmt_get_time(GM_TIME_FMT_MMDD, date);
     GM_TIME_fmt_get_time(GM_TIME_FMT_HH_MM_SS, clock_text);
-    std::fprintf(file, "%s %s\n", date, clock_text);
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fputc('\n', file);
-    std::fflush(file);
-    OS_FILE_fclose(file);
+    const std::string entry = std::string(date) + " " + clock_text + "\n" + text + "\n";
+    OS_FILE_write(fd, entry.data(), static_cast<int>(entry.size()));
+    close(fd);
 }
 
 void OS_COMM_sigpipe_handler(int) {

@@ -17,11 +17,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "gm_param.h"
 #include "gm_param_internal.h"
 #include "gm_time.h"
 #include "os_file.h"
+#include "os_file_nofollow.h"
 #include "os_fork_internal.h"
 #include "os_workfile.h"
 
@@ -162,7 +164,7 @@ int open_log(const std::string& path, mode_t mode) {
         return fd;
     }
     if (errno != EEXIST) return -1;
-    return open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    return os_file::open_regular(path.c_str(), O_WRONLY | O_APPEND);  // never appended through a link
 }
 
 std::string installed_versions() {
@@ -320,8 +322,12 @@ CM_RC rewrite_ssl_policy(int agent_debug_level) {
     }
     FILE* in = nullptr;
     FILE* out = nullptr;
-    if (OS_FILE_fopen(path.c_str(), &in, OS_FILE_READ) != CM_RC_OK ||
-        OS_FILE_fopen(temp.c_str(), &out, OS_FILE_WRITE) != CM_RC_OK) {
+    // The copy's name is foreseeable: it is made anew, never written through a link planted there.
+    const int out_fd = OS_FILE_fopen(path.c_str(), &in, OS_FILE_READ) == CM_RC_OK
+                           ? os_file::create_fresh(temp.c_str(), status.st_mode & 07777)
+                           : -1;
+    if (out_fd >= 0 && !(out = fdopen(out_fd, "w"))) close(out_fd);
+    if (!out) {
         if (in) OS_FILE_fclose(in);
         DIAG_ERROR("ERROR: Failed to open file '%s'.", path.c_str());
         return CM_RC_FAIL;
@@ -335,23 +341,22 @@ CM_RC rewrite_ssl_policy(int agent_debug_level) {
             std::fputs(line, out);
     }
     // A short copy (a full disk, a read error) must not take the policy's place.
-    const bool copied = !std::ferror(in) && !std::ferror(out);
+    const bool copied = !std::ferror(in) && std::fflush(out) == 0 && !std::ferror(out);
     OS_FILE_fclose(in);
-    if (OS_FILE_fclose(out) != CM_RC_OK || !copied) {
-        DIAG_ERROR("ERROR: Failed to write '%s'.", temp.c_str());
+    const auto discard = [&](const char* what) {
+        if (what)
+            DIAG_ERROR("ERROR: Failed to %s '%s': %s", what, temp.c_str(), strerror(errno));
+        else
+            DIAG_ERROR("ERROR: Failed to write '%s'.", temp.c_str());
+        if (out) std::fclose(out);
         unlink(temp.c_str());
         return CM_RC_FAIL;
-    }
-    if (chown(temp.c_str(), status.st_uid, status.st_gid) != 0) {
-        DIAG_ERROR("ERROR: Failed to chown '%s': %s", temp.c_str(), strerror(errno));
-        unlink(temp.c_str());
-        return CM_RC_FAIL;
-    }
-    if (chmod(temp.c_str(), status.st_mode & 07777) != 0) {
-        DIAG_ERROR("ERROR: Failed to chmod '%s': %s", temp.c_str(), strerror(errno));
-        unlink(temp.c_str());
-        return CM_RC_FAIL;
-    }
+    };
+    if (!copied) return discard(nullptr);
+    // Owner and mode of the policy go to the copy through its descriptor.
+    if (fchown(fileno(out), status.st_uid, status.st_gid) != 0) return discard("chown");
+    if (fchmod(fileno(out), status.st_mode & 07777) != 0) return discard("chmod");
+    if (std::fclose(std::exchange(out, nullptr)) != 0) return discard(nullptr);
     return OS_FILE_rename(temp.c_str(), path.c_str());
 }
 

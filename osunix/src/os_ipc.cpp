@@ -1,7 +1,9 @@
 /* Semaphores and lock files: the empty named-semaphore operations that the parameter caches call,
- * System V semaphore sets keyed by a file (ftok), and lock files created exclusively. */
+ * System V semaphore sets keyed by a file (ftok), and lock files created exclusively. The files
+ * at foreseeable names are never opened, changed or given away through a link. */
 #include "os_ipc.h"
 #include "os_diag.h"
+#include "os_file_nofollow.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -36,6 +38,14 @@ CM_RC sem_step(int sem_id, short delta, short flags) {
     return ::semop(sem_id, &op, 1) == 0 ? CM_RC_OK : CM_RC_FAIL;
 }
 
+// Gives a semaphore's key file to the agent owner through its descriptor: a link at the name, or
+// anything but a plain file, is left alone.
+void give_key_file_away(const char* op, const char* filename) {
+    const int fd = os_file::open_regular(filename, O_RDONLY);
+    if (fd < 0 || !os_file::give_to_agent_owner(fd)) DIAG_TRACE(2, "%s: chown %s: %s", op, filename, std::strerror(errno));
+    if (fd >= 0) ::close(fd);
+}
+
 CM_RC create_exclusive(const char* filename) {
     const int fd = ::open(filename, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kLockFileMode);
     if (fd < 0) return CM_RC_FAIL;
@@ -60,11 +70,7 @@ CM_RC OS_IPC_sem_create2(OSSemObject* sem_id, const char* filename, int max_sec_
     static const char* op = "OS_IPC_sem_create2";
     if (!sem_id || !filename) return CM_RC_FAIL;
     DIAG_TRACE(2, "%s: filename - '%s'  max wait - '%d'  token id - '%d'", op, filename, max_sec_wait, token_id);
-    if (::geteuid() == 0) {
-        struct stat home {};
-        if (::stat(".", &home) == 0 && ::chown(filename, home.st_uid, home.st_gid) != 0)
-            DIAG_TRACE(2, "%s: chown %s: %s", op, filename, std::strerror(errno));
-    }
+    if (::geteuid() == 0) give_key_file_away(op, filename);
     const key_t key = ::ftok(filename, token_id);
     int id = ::semget(key, 1, IPC_CREAT | IPC_EXCL | 0600);
     if (id >= 0) {
@@ -146,7 +152,7 @@ CM_RC OS_IPC_sem_make_name(const char* proc_name, char* name, int* owner_id) {
         return CM_RC_FAIL;
     }
     std::snprintf(name, kNameSize, "./locks/sem_%s_%s", proc_name, found->pw_name);
-    const int fd = ::open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd = os_file::open_regular(name, O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (fd < 0 || ::fchmod(fd, 0644) != 0) {
         if (fd >= 0) ::close(fd);
         DIAG_ERROR("OS_IPC_make_sem_name: OS_FILE_open (%s) failed", name);
@@ -158,7 +164,7 @@ CM_RC OS_IPC_sem_make_name(const char* proc_name, char* name, int* owner_id) {
 }
 
 CM_RC OS_IPC_sem_save_id(const char* filename, OSSemObject sem_id) {
-    const int fd = filename ? ::open(filename, O_RDWR | O_CLOEXEC) : -1;
+    const int fd = filename ? os_file::open_regular(filename, O_RDWR) : -1;
     if (fd < 0 || ::lockf(fd, F_LOCK, 0) != 0) {
         if (fd >= 0) ::close(fd);
         DIAG_ERROR("Unable to open semaphore file");

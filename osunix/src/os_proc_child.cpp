@@ -20,6 +20,7 @@
 #include "os_comm.h"
 #include "os_diag.h"
 #include "os_file.h"
+#include "os_file_nofollow.h"
 #include "os_proc.h"
 #include "os_proc_internal.h"
 #include "os_spv.h"
@@ -225,16 +226,8 @@ CM_RC OS_PROC_gather_machine_details(ORV_MACHINE_INFO_typ* info) {
     char script[128];
     std::snprintf(script, sizeof script, "%s/get_cpu_specs_%d.sh", "./temp", static_cast<int>(getpid()));
     const char* specs = OS_PROC_getCpuSpecsBuffer();
-    FILE* stream = nullptr;
-    bool written = OS_FILE_fopen(script, &stream, OS_FILE_WRITE) == CM_RC_OK;
-    if (written) {
-        const size_t length = strnlen(specs, OS_PROC_CPU_SPECS_ROOM);
-        written = (length == 0 || OS_FILE_fwrite(specs, static_cast<int>(length), stream) == CM_RC_OK);
-        written = OS_FILE_fclose(stream) == CM_RC_OK && written && chmod(script, 0700) == 0;
-    }
-    if (!written) {
+    if (!os_file::write_fresh(script, std::string_view(specs, strnlen(specs, OS_PROC_CPU_SPECS_ROOM)), 0700)) {
         DIAG_ERROR("%s: Failed to write script %s", fn, script);
-        unlink(script);
         return CM_RC_FAIL;
     }
     std::string output;

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "os_diag.h"
-#include "os_file.h"
+#include "os_file_nofollow.h"
 #include "os_fork_internal.h"
 #include "os_proc.h"
 #include "os_proc_internal.h"
@@ -44,13 +44,15 @@ constexpr os_proc::ProcessType kProcessTypes[] = {
     {OS_PROC_TYPE_WK, "WKLOAD", "wk"}, {OS_PROC_TYPE_RL, "RUTIL", "ru"},
 };
 
+// The lock file, never through a link planted at its name; its mode and owner are set on the
+// descriptor.
 int open_lock_file(const char* fn, const std::string& path) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = os_file::open_regular(path.c_str(), O_WRONLY | O_CREAT, 0644);
     if (fd < 0) return -1;
     if (fchmod(fd, 0644) != 0) DIAG_ERROR("%s: fchmod '%s' to 0644 failed : %s", fn, path.c_str(), std::strerror(errno));
     if (geteuid() == 0) {
         DIAG_TRACE(4, "%s: changing ownership of '%s' to agent owner", fn, path.c_str());
-        OS_FILE_set_agent_owner(path.c_str());
+        os_file::give_to_agent_owner(fd);
     }
     return fd;
 }

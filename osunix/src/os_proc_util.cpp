@@ -1,6 +1,7 @@
 /* Agent utilities run through a generated /bin/sh script whose standard streams go to temporary
  * files (<dir>/PKM_<pid>.tmp.CMD, .STDIN, .STDOUT, .STDERR). Parameter values reach the script
- * as shell words; one run at a time per process, as the names depend only on the process id. */
+ * as shell words; one run at a time per process, as the names depend only on the process id.
+ * The names are foreseeable: each file is made anew, never written or read through a link. */
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "os_cli.h"
 #include "os_diag.h"
 #include "os_file.h"
+#include "os_file_nofollow.h"
 #include "os_fork_internal.h"
 #include "os_proc.h"
 #include "os_spv_internal.h"
@@ -26,6 +28,7 @@ namespace {
 constexpr int kExeMax = 511;
 constexpr int kCmdlineMax = static_cast<int>(sizeof(CMDLINE_D_typ)) - 1;
 constexpr const char* kExeKeys[] = {"EXE_DEFAULT", "EXE_DEFAULT_UNIX", "EXE_LINUX"};
+constexpr mode_t kTempFileMode = 0644;  // input and output files, as a writing stream makes them
 
 // The run holds it across its fork; the child only gets a fresh one.
 std::mutex util_mutex;
@@ -58,11 +61,12 @@ std::string executable_of(const char* fn, const char* action, ZPALIST_handle_typ
     return exe;
 }
 
+// Makes the folder, root's and 0755. A name taken meanwhile will do only when it is a folder
+// now; owner and mode are never changed through a link.
 bool make_directory(const char* fn, const std::string& dir) {
     DIAG_TRACE(4, "%s: creating directory '%s' with system command '%s'", fn, dir.c_str(), "mkdir, chown root, chmod 755");
-    if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return false;
-    if (chown(dir.c_str(), 0, static_cast<gid_t>(-1)) != 0) DIAG_TRACE(4, "%s: chown root %s: %s", fn, dir.c_str(), std::strerror(errno));
-    return chmod(dir.c_str(), 0755) == 0;
+    if (os_file::make_dir(dir.c_str(), 0755, 0)) return true;
+    return errno == EEXIST && OS_FILE_is_dir(dir.c_str());
 }
 
 bool temp_names(const char* fn, TempFiles& files) {
@@ -97,23 +101,28 @@ void delete_temp_files(const char* fn, const TempFiles& files) {
     }
 }
 
-bool write_text(const std::string& path, const std::string& text) {
-    FILE* stream = nullptr;
-    if (OS_FILE_fopen(path.c_str(), &stream, OS_FILE_WRITE) != CM_RC_OK) return false;
-    const bool written = text.empty() || OS_FILE_fwrite(text.data(), static_cast<int>(text.size()), stream) == CM_RC_OK;
-    return OS_FILE_fclose(stream) == CM_RC_OK && written;
+// The script's output file made empty and the process's own before the shell's redirection
+// opens it, so that a link planted at its name is gone.
+bool prepare_output(const char* fn, const std::string& path) {
+    const int fd = os_file::create_fresh(path.c_str(), kTempFileMode);
+    if (fd < 0) {
+        DIAG_ERROR("%s: ERROR: Failed to create file '%s'", fn, path.c_str());
+        return false;
+    }
+    close(fd);
+    return true;
 }
 
 // Reads a whole output file into a buffer of OS_PROC_OUTPUT_ROOM bytes; a missing file leaves the
-// buffer as it was.
+// buffer as it was. A link at the name is not read through.
 bool read_output(const char* fn, const std::string& path, char* buffer) {
     if (!buffer) return true;
-    if (access(path.c_str(), F_OK) != 0) {
+    const int fd = os_file::open_regular(path.c_str(), O_RDONLY);
+    if (fd < 0 && errno == ENOENT) {
         DIAG_TRACE(4, "%s: file %s doesn't exist", fn, path.c_str());
         return true;
     }
-    OS_FD_typ fd = -1;
-    if (OS_FILE_open(&fd, path.c_str(), OS_FILE_READ) != CM_RC_OK) {
+    if (fd < 0) {
         DIAG_ERROR("%s: ERROR: Failed to open '%s' for read", fn, path.c_str());
         return false;
     }
@@ -169,11 +178,12 @@ bool run_script(const Run& run, const TempFiles& files, int& exit_code) {
         DIAG_ERROR("%s: ERROR: command line longer than %d characters", run.fn, kCmdlineMax);
         return false;
     }
-    if (with_input && !write_text(files.in, run.stdin_text)) {
+    if (with_input && !os_file::write_fresh(files.in.c_str(), run.stdin_text, kTempFileMode)) {
         DIAG_ERROR("%s: ERROR: Failed to create file '%s'", run.fn, files.in.c_str());
         return false;
     }
-    if (!write_text(files.script, "#!/bin/sh\n" + line + "\n") || chmod(files.script.c_str(), 0755) != 0) {
+    if (!prepare_output(run.fn, files.out) || (run.with_stderr && !prepare_output(run.fn, files.err))) return false;
+    if (!os_file::write_fresh(files.script.c_str(), "#!/bin/sh\n" + line + "\n", 0755)) {
         DIAG_ERROR("%s: ERROR: Failed to create script file '%s'", run.fn, files.script.c_str());
         return false;
     }
@@ -247,7 +257,7 @@ CM_RC OS_PROC_exec_util_with_xml(const char* action_name, ZPALIST_handle_typ* ac
     if (!temp_names(fn, files)) return CM_RC_FAIL;
     // The input file is always written and redirected, even for an empty text.
     Run run{fn, action_name, action_attrs, "", "", nullptr, false};
-    bool ok = write_text(files.in, xml_in ? xml_in : "");
+    bool ok = os_file::write_fresh(files.in.c_str(), xml_in ? xml_in : "", kTempFileMode);
     if (!ok) DIAG_ERROR("%s: ERROR: Failed to create file '%s'", fn, files.in.c_str());
     int code = 0;
     if (ok) {

@@ -24,6 +24,7 @@
 
 #include "gm_param.h"
 #include "os_diag.h"
+#include "os_file_nofollow.h"
 #include "os_fork_internal.h"
 #include "os_misc.h"
 #include "os_proc.h"
@@ -202,9 +203,11 @@ std::string with_slash(std::string dir) {
     return dir;
 }
 
+// A single process, never process 1 (the system's first) nor what 0 and -1 would reach (the
+// caller's group, every process it may signal).
 CM_RC send_signal(const char* fn, const char* proc_id, int signal_number) {
     const std::optional<pid_t> pid = parse_id(proc_id);
-    if (!pid || *pid < 1) {
+    if (!pid || *pid < 2) {
         DIAG_TRACE(4, "%s: invalid procid %s", fn, proc_id ? proc_id : "(null)");
         return CM_RC_FAIL;
     }
@@ -221,16 +224,6 @@ bool valid_at_time(const char* text) {
     for (const char* c = text; *c; ++c)
         if (!std::isalnum(static_cast<unsigned char>(*c)) && !std::strchr(kAtTimeCharacters, *c)) return false;
     return true;
-}
-
-// Writes a new file that nobody else prepared: an old one is removed first, and the create
-// refuses a name that reappeared in between or that is a link.
-bool write_new_file(const std::string& path, const std::string& content, mode_t mode) {
-    if (unlink(path.c_str()) != 0 && errno != ENOENT) return false;
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd < 0) return false;
-    const bool ok = fchmod(fd, mode) == 0 && os_spv::write_all(fd, content);
-    return close(fd) == 0 && ok;
 }
 
 }  // namespace
@@ -391,7 +384,7 @@ CM_RC OS_SPV_run_params_at_time(const char* directory, const char*, const char* 
     std::snprintf(script, sizeof script, kAtScript, static_cast<long>(getpid()));
     const std::string text =
         std::string("at ") + at_time + " <<'EOF_EOF'\n" + os_spv::shell_words(cmdline) + "\nEOF_EOF\n";
-    if (!write_new_file(script, text, 0700)) {
+    if (!os_file::write_fresh(script, text, 0700)) {
         DIAG_ERROR("Error while creating file.");
         return CM_RC_FAIL;
     }

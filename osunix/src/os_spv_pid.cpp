@@ -1,6 +1,9 @@
 /* Pid files of registered processes: the pid directory (ORV_PROC_DIR, else the agent home's
- * "pid" folder), made or repaired on demand, and the empty file <stem>_<pid> in it. */
+ * "pid" folder), made or repaired on demand, and the empty file <stem>_<pid> in it. Neither is
+ * ever changed or written through a link at its name. */
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -10,12 +13,14 @@
 
 #include "os_diag.h"
 #include "os_file.h"
+#include "os_file_nofollow.h"
 #include "os_spv.h"
 #include "os_spv_internal.h"
 
 namespace {
 
 constexpr mode_t kOwnerAll = S_IRUSR | S_IWUSR | S_IXUSR;
+constexpr mode_t kPidFileMode = 0644;  // as fopen "w" makes it under the start-up umask
 
 // Copies a directory into a PATHNAME_D_typ buffer; a longer one is refused, never cut.
 CM_RC put_dir(char* out, const std::string& dir) {
@@ -24,25 +29,30 @@ CM_RC put_dir(char* out, const std::string& dir) {
     return CM_RC_OK;
 }
 
-// The pid directory exists as a directory its owner may read, write and enter.
-CM_RC ensure_pid_dir(const char* fn, const std::string& dir) {
-    struct stat status;
-    if (stat(dir.c_str(), &status) == 0) {
-        if (!S_ISDIR(status.st_mode)) {
+// The pid directory as a folder its owner may read, write and enter, open for making the pid file
+// in it: made when missing; a link at its name or anything but a folder is refused, never
+// changed. -1 on failure.
+int open_pid_dir(const char* fn, const std::string& dir) {
+    // A trailing '/' would have a link at the last name followed.
+    std::string folder = dir;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    const auto open_folder = [&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); };
+    int fd = open_folder();
+    if (fd < 0 && errno == ENOENT && os_file::make_dir(folder.c_str(), 0700, static_cast<uid_t>(-1))) fd = open_folder();
+    if (fd < 0) {
+        if (errno == ENOTDIR || errno == ELOOP)
             DIAG_ERROR("%s: %s is not a directory - can't create files .", fn, dir.c_str());
-            return CM_RC_FAIL;
-        }
-        if ((status.st_mode & kOwnerAll) != kOwnerAll && chmod(dir.c_str(), 0700) != 0) {
-            DIAG_ERROR("%s: failed to chmod of %s .", fn, dir.c_str());
-            return CM_RC_FAIL;
-        }
-        return CM_RC_OK;
+        else
+            DIAG_ERROR("%s: failed to mkdir %s .", fn, dir.c_str());
+        return -1;
     }
-    if (mkdir(dir.c_str(), 0700) != 0) {
-        DIAG_ERROR("%s: failed to mkdir %s .", fn, dir.c_str());
-        return CM_RC_FAIL;
+    struct stat status;
+    if (fstat(fd, &status) != 0 || ((status.st_mode & kOwnerAll) != kOwnerAll && fchmod(fd, 0700) != 0)) {
+        DIAG_ERROR("%s: failed to chmod of %s .", fn, dir.c_str());
+        close(fd);
+        return -1;
     }
-    return CM_RC_OK;
+    return fd;
 }
 
 }  // namespace
@@ -90,16 +100,21 @@ CM_RC OS_SPV_write_pid_to_dir(const char* proc_path, long pid, int name_length) 
         return CM_RC_FAIL;
     }
     PATHNAME_D_typ dir = "";
-    if (OS_SPV_get_full_dir_nm(dir) != CM_RC_OK || ensure_pid_dir(fn, dir) != CM_RC_OK) return CM_RC_FAIL;
+    if (OS_SPV_get_full_dir_nm(dir) != CM_RC_OK) return CM_RC_FAIL;
+    const int dir_fd = open_pid_dir(fn, dir);
+    if (dir_fd < 0) return CM_RC_FAIL;
+    const std::string name = stem + "_" + std::to_string(pid);
     std::string file = dir;
     if (file.back() != '/') file += '/';
-    file += stem + "_" + std::to_string(pid);
-    FILE* created = std::fopen(file.c_str(), "w");
-    if (!created) {
+    file += name;
+    // Made anew in the folder just checked: a link planted at the name is removed, never written.
+    const int fd = os_file::create_fresh(name.c_str(), kPidFileMode, dir_fd);
+    close(dir_fd);
+    if (fd < 0) {
         DIAG_TRACE(4, "%s: fopen failed for file %s.", fn, file.c_str());
         return CM_RC_FAIL;
     }
-    std::fclose(created);
+    close(fd);
     DIAG_TRACE(4, "%s: Created file '%s'", fn, file.c_str());
     return CM_RC_OK;
 }

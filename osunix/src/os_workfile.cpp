@@ -22,6 +22,7 @@
 #include "gm_time.h"
 #include "os_diag.h"
 #include "os_file_internal.h"
+#include "os_file_nofollow.h"
 
 namespace os_file {
 
@@ -275,7 +276,14 @@ CM_RC OS_FILE_save_config_backup(const char* table_name) {
     char path[kPathRoom];
     std::snprintf(path, sizeof path, "./data/cfg_backup/%s.bak", table_name);
     const CM_RC rc = GM_PARAM_list_save(&table->table, path);
-    if (rc == CM_RC_OK && geteuid() == 0) OS_FILE_set_agent_owner(path);
+    if (rc == CM_RC_OK && geteuid() == 0) {
+        // Given away through its descriptor: a link put at the name meanwhile is left alone.
+        const int fd = os_file::open_regular(path, O_RDONLY);
+        if (fd >= 0) {
+            os_file::give_to_agent_owner(fd);
+            close(fd);
+        }
+    }
     return rc;
 }
 

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -343,17 +344,19 @@ TEST_F(AgentHomeTest, LongTextGoesInChunksFlaggedUntilTheLast) {
 }
 
 TEST_F(AgentHomeTest, SendWithConfirmationAcceptsOnlyAConfirmation) {
-    for (const bool confirm : {true, false}) {
-        SCOPED_TRACE(confirm);
+    // The framed send writes a message that carries its own frame and keeps the reply's frame.
+    for (const auto& [framed, confirm] : {std::pair{false, true}, {false, false}, {true, true}, {true, false}}) {
+        SCOPED_TRACE(std::string(framed ? "framed" : "plain") + (confirm ? ", confirmed" : ", not confirmed"));
         Pair pair;
         std::thread peer([&] {
             DSECT_MSG_typ request{};
             if (AG_DSECT_comm_message_read(&pair.b, &request) != CM_RC_OK) return;
             DSECT_HEADER_typ h;
             DSECT_ONE_handle_typ r;
-            DSECT_LIST_msg_get_dsect(&request, &h, &r);
+            const CM_RC decoded = DSECT_LIST_msg_get_dsect(&request, &h, &r);
             DSECT_ONE_delete(&r);
             AG_DSECT_message_delete(&request);
+            if (decoded != CM_RC_OK) return;  // a request the peer cannot read gets no answer
             int seq = 0;
             if (confirm)
                 AG_DSECT_send_confirm_dsect(&pair.b, &h);
@@ -364,7 +367,15 @@ TEST_F(AgentHomeTest, SendWithConfirmationAcceptsOnlyAConfirmation) {
         DSECT_MSG_typ msg{};
         int seq = 0;
         ASSERT_EQ(AG_DSECT_pack_text_dsect(&h, 1, &seq, "hello", &msg), CM_RC_OK);
-        EXPECT_EQ(AG_DSECT_send_message(&pair.a, &msg, 1), confirm ? CM_RC_OK : CM_RC_FAIL);
+        if (framed) {
+            const std::string whole = frame_of(msg.size) + text_of(msg);
+            DSECT_LIST_delete_message(&msg);
+            msg.message = static_cast<char*>(std::malloc(whole.size()));
+            std::memcpy(msg.message, whole.data(), whole.size());
+            msg.size = whole.size();
+        }
+        EXPECT_EQ(framed ? AG_DSECT_send_message_all(&pair.a, &msg, 1) : AG_DSECT_send_message(&pair.a, &msg, 1),
+                  confirm ? CM_RC_OK : CM_RC_FAIL);
         peer.join();
         DSECT_LIST_delete_message(&msg);
     }

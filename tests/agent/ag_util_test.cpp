@@ -88,10 +88,47 @@ TEST_F(AgentUtilityTest, InputFileGoesInChunksUnderTheFirstRequestsInstance) {
     EXPECT_EQ(joined, rows);
     for (const auto& siid : entry["siids"]) EXPECT_EQ(siid, entry["siid"]);
 
-    ASSERT_EQ(run({"orvorder", "-a", "b", "-INPUT_FILE", home.path() + "/temp/none.txt", "-c", "d"}).rc, CM_RC_OK);
-    const json without = peer->journal().at(1);
-    EXPECT_EQ(without["command"], "orvorder \"-a\" \"b\"");
-    EXPECT_EQ(without["last"], json::array({"T"}));
+    // An input file that is missing or not named sends nothing, rather than the line cut before it.
+    const Outcome missing = run({"orvorder", "-a", "b", "-INPUT_FILE", home.path() + "/temp/none.txt", "-c", "d"});
+    EXPECT_EQ(missing.rc, CM_RC_FAIL);
+    EXPECT_EQ(missing.text, "Failed to load or open file '" + home.path() + "/temp/none.txt'.");
+    const Outcome unnamed = run({"orvorder", "-a", "b", "-input_file"});
+    EXPECT_EQ(unnamed.rc, CM_RC_FAIL);
+    EXPECT_EQ(unnamed.text, "Failed to load or open file ''.");
+    EXPECT_EQ(peer->journal().size(), 1u);
+}
+
+TEST_F(AgentUtilityTest, InputFileOptionCountsOnlyWhereAKeywordStands) {
+    start();
+    home.write_file("temp/order.txt", "JOBNAME FROM_FILE\n");
+    const std::string path = home.path() + "/temp/order.txt";
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        bool from_file;
+    };
+    const std::vector<Case> cases = {
+        {"a keyword's value", {"orvorder", "-JOBNAME", "-input_file", path, "-FORCE", "Y"}, false},
+        {"a job variable's value", {"orvorder", "-AUTOEDIT", "%%LINE_1", "-INPUT_FILE", path, "-FORCE", "Y"}, false},
+        {"a job variable's name", {"orvorder", "-AUTOEDIT", "-Input_File", path, "-FORCE", "Y"}, false},
+        {"a condition's name", {"orvcontb", "-ADD", "-input_file", path}, false},
+        {"the first keyword", {"orvorder", "-input_file", path}, true},
+        {"the keyword after a job variable", {"orvorder", "-AUTOEDIT", "%%A", "v", "-Input_File", path, "-x", "y"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t before = peer->journal().size();
+        ASSERT_EQ(run(c.args).rc, CM_RC_OK);
+        ASSERT_EQ(peer->journal().size(), before + 1);
+        const json entry = peer->journal().back();
+        if (c.from_file) {
+            EXPECT_EQ(entry["command"], c.args[0] + " \"-INPUT_FILE\"\n");
+            EXPECT_EQ(entry["chunks"], json::array({"JOBNAME FROM_FILE\n"}));
+        } else {
+            EXPECT_EQ(entry["args"].get<std::vector<std::string>>(), c.args);
+            EXPECT_EQ(entry["last"], json::array({"T"}));
+        }
+    }
 }
 
 TEST_F(AgentUtilityTest, SlowBackupHostTakesOverAfterThePrimaryAttemptsAndBecomesThePrimary) {

@@ -190,7 +190,7 @@ TEST_F(QueueTest, QueuedActionsBecomeTheseCommandLines) {
         Action action;
         std::vector<std::string> args;  // empty: the run fails and nothing is sent
     };
-    Action none_group, empty_group, output, unset, condition, too_many;
+    Action none_group, empty_group, output, unset, condition, too_many, forged, option, names;
     empty_group.group = "";
     output.variables = {{"X", "v x"}};
     output.outputs = {{"LINE_1", "42 \"big\" C:\\dir\\"}};
@@ -198,6 +198,11 @@ TEST_F(QueueTest, QueuedActionsBecomeTheseCommandLines) {
     condition.type = "CND";
     condition.cond_name = "OEBS_General_Ledger_Big_Journal", condition.cond_date = "ODAT", condition.cond_action = "ADD";
     for (int i = 0; i < 133; ++i) too_many.outputs.push_back({"O" + std::to_string(i), "v"});  // 3 x 133 + 2 > 400
+    // What the database returns stays one value: line feeds would open rows and a section.
+    forged.outputs = {{"LINE_1", "total 42\n[ORVORDER]\nJOBNAME EVIL_JOB\r\nODATE ODAT"}};
+    forged.alert = "Big\nJournal";
+    option.outputs = {{"LINE_1", "-input_file"}};
+    names.outputs = {{"TOTAL\r\nX Y=Z\t1", "v"}};
     const std::vector<std::string> common = {"-AUTOEDIT", "%%ALERT-CM_ACCOUNT", "VIS", "-AUTOEDIT", "%%ALERT-NAME",
                                              "Big Journal", "-AUTOEDIT", "%%ALERT-APPLICATION-NAME", "General Ledger",
                                              "-AUTOEDIT", "%%ALERT-APPLICATION-ID", "101", "-AUTOEDIT",
@@ -216,6 +221,15 @@ TEST_F(QueueTest, QueuedActionsBecomeTheseCommandLines) {
                 "-AUTOEDIT", "%%LINE_1", "42 \"big\" C:\\dir\\"})},
         {"a variable set to <NONE>", unset,
          order({"orvorder", "-JOBNAME", "J1", "-SCHEDTAB", "T1", "-ODATE", "ODAT", "-AUTOEDIT", "%%Y", "<NONE>"})},
+        {"output and alert name with line breaks", forged,
+         order({"orvorder", "-JOBNAME", "J1", "-SCHEDTAB", "T1", "-ODATE", "ODAT", "-AUTOEDIT", "%%LINE_1",
+                "total 42 [ORVORDER] JOBNAME EVIL_JOB  ODATE ODAT"})},
+        {"output that reads as the input-file option", option,
+         order({"orvorder", "-JOBNAME", "J1", "-SCHEDTAB", "T1", "-ODATE", "ODAT", "-AUTOEDIT", "%%LINE_1",
+                "-input_file"})},
+        {"output name that would split its row", names,
+         order({"orvorder", "-JOBNAME", "J1", "-SCHEDTAB", "T1", "-ODATE", "ODAT", "-AUTOEDIT", "%%TOTAL__X_Y_Z_1",
+                "v"})},
         {"condition", condition, {"orvcontb", "-ADD", "OEBS_General_Ledger_Big_Journal", "ODAT"}},
         {"more than 400 arguments", too_many, {}},
     };

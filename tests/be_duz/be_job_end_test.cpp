@@ -6,6 +6,7 @@
 #include "testbed.h"
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 namespace {
@@ -47,6 +48,42 @@ TEST_F(JobEnd, KillCancelsTheTreeInOneBlock) {
     // The block's own failure flag.
     EXPECT_EQ(kill(error), 1);
     EXPECT_STREQ(error.text, "CM for OEBS: Error encountered during the cancel job.");
+}
+
+// The blocks that change data in the account's shared session: a failure inside one rolls back
+// before anything else, so no update and no row lock waits there for the session's next commit.
+TEST_F(JobEnd, BlocksThatChangeDataRollBackFirstWhenTheyFail) {
+    home.write_file(kProcid, "PROCID  4711\nDUZ-INSTANCE  VIS\n");
+    betest::OwnedList request{{"DUZ-REQUEST_ID", "4711"}, {"DUZ-PRIORITY", "40"}};
+    char receiver[] = "SYSADMIN", message[] = "Job ended", priority[] = "50";
+    struct Case {
+        const char* name;
+        const char* marker;  // a part of the block's text
+        std::function<ZPARC(ZPAError&)> run;
+    } cases[] = {
+        {"kill", kBlock, [&](ZPAError& e) { return kill(e); }},
+        {"priority", "set priority = :prio_num",
+         [&](ZPAError& e) { return BE_DUZ_LIST_set_priority(session, request.list(), &e); }},
+        {"hold", "set hold_flag = 'Y'", [&](ZPAError& e) { return BE_DUZ_LIST_hold_request(session, request.list(), &e); }},
+        {"release", "set hold_flag = 'N'",
+         [&](ZPAError& e) { return BE_DUZ_LIST_unhold_request(session, request.list(), &e); }},
+        {"shout", "WF_NOTIFICATION.send",
+         [&](ZPAError& e) { return BE_SHOUT_send_message(session, receiver, message, priority, &e); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        oci_standin::reset();
+        oci_standin::add_rule(substring_rule(c.marker, {outs({{"rc_code", 0}})}));
+        oci_standin::add_rule(substring_rule("from sys.dual where exists", {oci_standin::answer_rows({{1}})}));  // the shout's message
+        ZPAError error{};
+        EXPECT_EQ(c.run(error), 0) << error.text;
+        const auto runs = executions_of(c.marker);
+        ASSERT_EQ(runs.size(), 1u);
+        const std::string handler = "EXCEPTION WHEN OTHERS THEN ";
+        const std::size_t at = runs[0].text.find(handler);
+        ASSERT_NE(at, std::string::npos) << runs[0].text;
+        EXPECT_EQ(runs[0].text.compare(at + handler.size(), 9, "ROLLBACK;"), 0) << runs[0].text.substr(at);
+    }
 }
 
 TEST_F(JobEnd, KillWithoutAValidRequestIdRunsNothing) {

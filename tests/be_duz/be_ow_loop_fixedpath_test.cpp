@@ -1,7 +1,9 @@
 // The watcher's main loop run in-process over stages of the test's own: once-a-day shouts per
-// stage (days from the frozen test clock), the rules read again after a failed account pass, the
-// not-activated pass, a missing debug level, and the slices of the sleep.
+// stage (days from the frozen test clock), the rules read again after a failed account pass and
+// after a pass without the rules file, the not-activated pass, a missing debug level, and the
+// slices of the sleep.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -33,6 +35,7 @@ struct Harness {
     std::vector<int> rules_seen;  // rules in the list when the account pass ran
     std::vector<int> rules_results;  // of each rules load (1: read and failed)
     int queue_loads = 0;
+    std::function<void(int next_pass)> between;  // runs in each sleep that a pass follows
 
     static int at(const std::vector<int>& v, int i) { return v[std::min<std::size_t>(i, v.size() - 1)]; }
     const std::string& day(int i) const { return days[std::min<std::size_t>(i, days.size() - 1)]; }
@@ -78,6 +81,7 @@ struct Harness {
                 return 1;
             }
             OS_TIME_set_odate(day(pass).c_str());
+            if (between) between(pass);
             return 0;
         };
         return s;
@@ -117,6 +121,64 @@ TEST_F(TestClockTest, StageFailureShoutsOncePerDayAndAgainAfterASuccess) {
     }
 }
 
+TEST_F(TestClockTest, EachStageOnTheRulesReportsItsOwnFailureAndShoutsItOnceADay) {
+    // The stage fails in the first and third pass of one day and succeeds in the second: its error
+    // text and code reach the record, and its own shout goes out twice.
+    using Script = std::function<void(ow::Stages&, const Harness&)>;
+    auto fails = [](const Harness& h) { return h.pass != 1; };
+    auto one_action = [](ZPALIST_handle_typ* queue, ZPAError*) {
+        return GM_PARAM_subtable_list_set(queue, "ACTION1", "ACTION_TYPE", "ORDER");
+    };
+    struct Case {
+        const char* error;
+        const char* shout;
+        ZPAErrorCode code;
+        Script script;
+    } cases[] = {
+        {"Failed loading event watcher rules file.",
+         "ORVANTA OEBS Watcher: Failed loading event watcher rules file. check the logs for more details.", CM_RC_FAIL,
+         [&](ow::Stages& s, const Harness& h) {
+             s.load_rules = [&](ZPALIST_handle_typ*, ZPALIST_handle_typ*, char*, ZPAError*) { return fails(h) ? 1 : 0; };
+         }},
+        {"ORVANTA OEBS Watcher: Failure occurred inside EW_event_watcher_loop.", kLoopShout, CM_RC_FAIL,
+         [&](ow::Stages& s, const Harness& h) {
+             s.account_pass = [&](ZPALIST_handle_typ*, ZPALIST_handle_typ*, EW_cfg_file_params_type*, ZPAError*) {
+                 return fails(h) ? 1 : 0;
+             };
+         }},
+        {"ORVANTA OEBS Watcher: Failure occurred inside EW_load_actions_to_excute_from_file.",
+         "ORVANTA OEBS Watcher: Failed to load actions to execute from file. check the logs for more details.",
+         CM_RC_END,
+         [&](ow::Stages& s, const Harness& h) {
+             s.load_queue = [&](ZPALIST_handle_typ*, ZPAError*) { return fails(h) ? CM_RC_END : CM_RC_OK; };
+         }},
+        {"ORVANTA OEBS Watcher: Failure occurred inside EW_execute_actions.",
+         "ORVANTA OEBS Watcher: Failed to execute Event Watcher action. check the logs for more details.", CM_RC_EOF,
+         [&](ow::Stages& s, const Harness& h) {
+             s.load_queue = one_action;
+             s.run_queue = [&](ZPALIST_handle_typ*, EW_cfg_file_params_type*, ZPAError*) {
+                 return fails(h) ? CM_RC_EOF : CM_RC_OK;
+             };
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        Harness h;
+        h.passes = 3;
+        ow::Stages stages = h.stages();
+        c.script(stages, h);
+        OS_TIME_set_factor("0");
+        OS_TIME_set_odate(h.day(0).c_str());
+        OS_PROC_exit_request_set(0);
+        ZPAError error{};
+        ow::watching_loop(0, &error, stages);
+        EXPECT_EQ(h.shouts, std::vector<std::string>(2, c.shout));
+        EXPECT_NE(std::string(error.text).find(c.error), std::string::npos) << error.text;
+        EXPECT_EQ(error.code, c.code);
+        EXPECT_EQ(h.sleeps.size(), 3u);
+    }
+}
+
 TEST_F(TestClockTest, FailedAccountPassMakesTheNextPassReadTheRulesAgain) {
     home->write_file("cm/DUZ/data/event_rules.dat",
                      "[CONDITION]\nOEBS_ACCOUNT acc1\nOEBS_DO_ACTION E\n[ORVORDER]\nJOBNAME j\n");
@@ -137,6 +199,22 @@ TEST_F(TestClockTest, RulesFileThatFailsToParseIsNotReadAgainUntilItChanges) {
     // Read and failed once; the account passes that fail on the empty lists do not make it read again.
     EXPECT_EQ(h.rules_results, (std::vector<int>{1, 0, 0, 0}));
     EXPECT_EQ(h.shouts.size(), 2u);  // the rules stage and the account pass, once each on this day
+}
+
+TEST_F(TestClockTest, RulesFileAwayForAPassIsReadAgainWhenItComesBackUnchanged) {
+    const std::string rules = home->path() + "/cm/DUZ/data/event_rules.dat";
+    home->write_file("cm/DUZ/data/event_rules.dat",
+                     "[CONDITION]\nOEBS_ACCOUNT acc1\nOEBS_DO_ACTION E\n[ORVORDER]\nJOBNAME j\n");
+    Harness h;
+    h.passes = 4;
+    h.between = [&](int next_pass) {  // moved away and back keeps its modification time
+        if (next_pass == 1) std::rename(rules.c_str(), (rules + ".away").c_str());
+        if (next_pass == 2) std::rename((rules + ".away").c_str(), rules.c_str());
+    };
+    h.run(true);
+    EXPECT_EQ(h.rules_results, (std::vector<int>{0, 1, 0, 0}));
+    EXPECT_EQ(h.rules_seen, (std::vector<int>{1, 1, 1}));  // the pass without the file runs no account pass
+    EXPECT_EQ(h.shouts.size(), 1u);
 }
 
 TEST_F(TestClockTest, NotActivatedWatcherShoutsOnceADayTouchesNothingAndSleeps) {

@@ -184,6 +184,99 @@ TEST_F(ProgramParmTest, FailedValueSetCheckWarnsAndEmptiesOrKeepsTheJobsValue) {
     }
 }
 
+// A job made by discovery carries the request's stored arguments: they are texts, never
+// statements or default requests; the same values written by the job's author keep their meaning.
+TEST_F(ProgramParmTest, StoredValuesAreTextWrittenOnesMayBeStatementsOrDefaultRequests) {
+    const std::string harvest =
+        "select user_name||'/'||encrypted_user_password from fnd_user where user_name = 'SYSADMIN'";
+    Parameter note{"P_NOTE"};
+    note.default_type = "C";
+    note.default_value = "dflt";
+    struct Case {
+        const char* as_stored;  // nullptr: absent
+        std::string job_value;
+        const char* value;
+        bool statement_runs;
+    };
+    const Case cases[] = {
+        {nullptr, "SELECT name FROM dual;", "from-sql", true},
+        {"N", "SELECT name FROM dual", "from-sql", true},
+        {"Y", "SELECT name FROM dual;", "SELECT name FROM dual;", false},
+        {"Y", harvest, harvest.c_str(), false},
+        {"Y", "Select all open items", "Select all open items", false},
+        {nullptr, "Calculated During Submission", "dflt", false},
+        {"Y", "Calculated During Submission", "Calculated During Submission", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.job_value + " " + (c.as_stored ? c.as_stored : "-"));
+        oci_standin::reset();
+        program({note});
+        oci_standin::add_rule(
+            oci_standin::regex_rule("^select name from dual$", {oci_standin::answer_rows({{"from-sql"}})}));
+        OwnedList connection{};
+        OwnedList job{{"DUZ-PARMS-P001-VALUE", c.job_value.c_str()},
+                      {"DUZ-PARAM_AS_STORED", c.as_stored ? c.as_stored : ""}};
+        int count = 0;
+        ZPAError error{};
+        ASSERT_EQ(submit_values(connection, job, count, error), 0) << error.text;
+        EXPECT_EQ(values(count), std::vector<std::string>{c.value});
+        EXPECT_EQ(count_prepared("name FROM dual"), c.statement_runs ? 1 : 0);
+        EXPECT_EQ(count_prepared("fnd_user"), 0);
+        EXPECT_EQ(count_prepared("open items"), 0);
+    }
+}
+
+// The E-Business Suite stores a table value set's ID where the set has an ID column: a stored
+// value is found there first, and one that no row holds keeps its text instead of being emptied.
+TEST_F(ProgramParmTest, StoredValueIsCheckedByItsIdAndNeverEmptied) {
+    Parameter org{"P_ORG"};
+    org.validation = "F";
+    const Row vision{"204", Cell(), "Vision Operations"};
+    struct Case {
+        const char* as_stored;
+        const char* job_value;
+        std::vector<Row> by_id;
+        std::vector<Row> by_value;
+        const char* report_value;
+        int checks;
+        const char* warning;
+    };
+    const Case cases[] = {
+        {"Y", "204", {vision}, {}, "204", 1, ""},
+        {"Y", "Vision Operations", {}, {vision}, "204", 2, ""},
+        {"Y", "999", {}, {}, "999", 2,
+         "Warning: Fail to validate parameter 'P_ORG' in value_set\nPARM1 'P_ORG' keeps its stored value\n"},
+        {"", "204", {vision}, {}, "", 1,
+         "Warning: Fail to validate parameter 'P_ORG' in value_set\nPARM1 'P_ORG' value is NULL\n"},
+        {"", "Vision Operations", {}, {vision}, "204", 1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.job_value) + " " + c.as_stored);
+        oci_standin::reset();
+        program({org});
+        oci_standin::add_rule(oci_standin::substring_rule(
+            "FROM FND_FLEX_VALIDATION_TABLES",
+            {oci_standin::answer_rows({{"HR_OPERATING_UNITS", "ORGANIZATION_ID", "N", 15, "NAME", "C", 240, Cell(),
+                                        Cell(), Cell(), Cell(), Cell()}})}));
+        oci_standin::add_rule(
+            oci_standin::substring_rule("FROM FND_SESSIONS", {oci_standin::answer_rows({{"1", "x"}})}));
+        oci_standin::add_rule(oci_standin::substring_rule("where ID = :bv1", {oci_standin::answer_rows(c.by_id)}));
+        oci_standin::add_rule(
+            oci_standin::substring_rule("where upper(VALUE)", {oci_standin::answer_rows(c.by_value)}));
+        OwnedList connection{};
+        OwnedList job{{"DUZ-PARMS-P001-VALUE", c.job_value}, {"DUZ-PARAM_AS_STORED", c.as_stored}};
+        int count = 0;
+        ZPAError error{};
+        testbed::StderrCapture capture;
+        ASSERT_EQ(submit_values(connection, job, count, error), 0) << error.text;
+        EXPECT_EQ(values(count), std::vector<std::string>{c.report_value});
+        EXPECT_EQ(count_prepared("select * from ("), c.checks);
+        EXPECT_EQ(capture.text(), c.warning);
+        EXPECT_EQ(binds_of(last_execution("select * from (")),
+                  (std::vector<std::pair<std::string, std::string>>{{"BV1", c.job_value}}));
+    }
+}
+
 TEST_F(ProgramParmTest, DefinitionsAreReadWholeOrNotAtAll) {
     struct Case {
         const char* what;

@@ -83,6 +83,19 @@ TEST_F(SqlHelperTest, RefusedAlterByTheDatabaseNamesTheParameter) {
     EXPECT_STREQ(error.text, "CM for OEBS: Failed to alter session for NLS_TERRITORY='NOWHERE'");
 }
 
+TEST_F(SqlHelperTest, SessionSettingsDisplayReportsAFetchThatFails) {
+    oci_standin::Failure snapshot = oci_standin::failure_at(Step::Fetch, 1555, "snapshot too old");
+    snapshot.row = 2;
+    oci_standin::add_rule(oci_standin::substring_rule(
+        "from nls_session_parameters",
+        {oci_standin::answer_rows({{"NLS_LANGUAGE", "AMERICAN"}, {"NLS_TERRITORY", "AMERICA"}}),
+         oci_standin::answer_failure(snapshot, {{"NLS_LANGUAGE", "AMERICAN"}, {"NLS_TERRITORY", "AMERICA"}})}));
+    ZPAError error{};
+    EXPECT_EQ(BE_DUZ_display_SQL_session(session, &error), 0) << error.text;
+    EXPECT_NE(BE_DUZ_display_SQL_session(session, &error), 0);
+    EXPECT_EQ(error.code, 1555u);
+}
+
 TEST_F(SqlHelperTest, DateIsConvertedThroughTheDatabaseWithBoundTexts) {
     oci_standin::add_rule(oci_standin::substring_rule(
         "to_char(to_date", {oci_standin::answer_rows({{"2024/03/05"}}), oci_standin::answer_rows({{nullptr}})}));

@@ -8,6 +8,7 @@
 #include "standin.h"
 #include "test_clock.h"
 
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
@@ -207,6 +208,48 @@ TEST_F(Statistics, FailuresOfTheQueryAndOfTheOutput) {
     EXPECT_NE(sysout.find("Failed to download job's Sysout. ORA-00942: table or view does not exist"), std::string::npos)
         << sysout;
     EXPECT_EQ(out["SYSOUTSIZE"], std::to_string(sysout.size()));
+}
+
+// A fetch that fails inside a tree is no end of the tree: neither the statistics nor the output may
+// stand on the rows read before it.
+TEST_F(Statistics, FetchErrorInsideTheTreeFailsTheQueryItBelongsTo) {
+    oci_standin::Failure snapshot = failure_at(Step::Fetch, 1555, "snapshot too old");
+    snapshot.row = 2;
+    const Row output_root = {1000, "PARENT:", "C", "C", "MSG:done", "NULL=", "NULL=", "FND", "Report", "NULL=", "NULL=", "N", ""};
+    const Row output_child = {1001, "PARENT:1000", "C", "E", "MSG:failed", "NULL=", "NULL=", "FND", "Posting", "NULL=",
+                              "NULL=", "N", ""};
+    struct Case {
+        const char* name;
+        bool statistics_fail;  // else the output's tree fails
+    } cases[] = {{"the statistics query", true}, {"the output's tree", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        oci_standin::reset();
+        std::remove("sysout/ORD5_1.DAT");
+        const std::vector<Row> stats_rows = {request(1000, "C", "20250201100000", "20250201100130"), request(1001, "E")};
+        oci_standin::add_rule(substring_rule(
+            kStats, {c.statistics_fail ? answer_failure(snapshot, stats_rows) : answer_rows({stats_rows[0]})}));
+        oci_standin::add_rule(substring_rule(kOutputTree, {answer_failure(snapshot, {output_root, output_child})}));
+        std::map<std::string, std::string> out;
+        ZPAError error{};
+        const ZPARC rc = stats({}, out, error);
+        if (c.statistics_fail) {
+            // The call fails with the Oracle reason, which the job action reports as the job's failure.
+            EXPECT_NE(rc, 0);
+            EXPECT_EQ(error.code, 1555u);
+            EXPECT_NE(std::string(error.text).find("ORA-01555: snapshot too old"), std::string::npos) << error.text;
+            EXPECT_NE(out["EXITSTATUS"], "Y");
+            EXPECT_FALSE(home->exists("sysout/ORD5_1.DAT"));
+        } else {
+            // The exit status stands; the sysout holds the download's notice, not a table cut short.
+            ASSERT_EQ(rc, 0) << error.text;
+            EXPECT_EQ(out["EXITSTATUS"], "Y");
+            const std::string sysout = home->read_file("sysout/ORD5_1.DAT");
+            EXPECT_NE(sysout.find("Failed to download job's Sysout. ORA-01555: snapshot too old"), std::string::npos)
+                << sysout;
+            EXPECT_EQ(sysout.find("PROGRAM NAME"), std::string::npos) << sysout;
+        }
+    }
 }
 
 }  // namespace

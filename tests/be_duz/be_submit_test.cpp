@@ -12,6 +12,7 @@
 
 namespace {
 
+using betest::OwnedList;
 using betest::Pairs;
 using oci_standin::answer_failure;
 using oci_standin::answer_rows;
@@ -393,6 +394,121 @@ TEST_F(SetSubmission, HostileSetAndProgramValuesAreOnlyBound) {
         << error.text;
     for (const std::string& text : prepared()) EXPECT_EQ(text.find("drop table"), std::string::npos) << text;
     EXPECT_EQ(program_arguments().at(0).at(1).second, hostile);
+}
+
+// ---- jobs made by discovery ---------------------------------------------------------------------
+
+// What OEBS users typed into free-text parameters of their requests.
+constexpr const char* kHarvest =
+    "select user_name||'/'||encrypted_user_password from fnd_user where user_name = 'SYSADMIN'";
+constexpr const char* kFreeText = "Select all open items";
+
+class DiscoveredJob : public SetSubmission {
+protected:
+    // Programs that are not multi-org, and the organisations' value set: ID column
+    // ORGANIZATION_ID, VALUE column NAME. 204 is the ID of "Vision Operations"; no organisation
+    // is named "204".
+    static std::vector<Rule> organisations() {
+        return {substring_rule("MULTI_ORG_CATEGORY = 'S'", {answer_rows({{0}})}),
+                substring_rule("FROM FND_FLEX_VALIDATION_TABLES",
+                               {answer_rows({{"HR_OPERATING_UNITS", "ORGANIZATION_ID", "N", 15, "NAME", "C", 240,
+                                              Cell(), Cell(), Cell(), Cell(), Cell()}})}),
+                substring_rule("FROM FND_SESSIONS", {answer_rows({{"1", "x"}})}),
+                substring_rule("where ID = :bv1", {answer_rows({{"204", Cell(), "Vision Operations"}})}),
+                substring_rule("where upper(VALUE)", {answer_rows({})})};
+    }
+    static Rule parameter_names(std::vector<Row> names) {
+        return substring_rule("a.end_user_column_name name", {answer_rows(std::move(names))});
+    }
+    // The job that discovery hands over for the first request the rule finds, as the agent keeps
+    // it, with the order and run number the agent gives it.
+    Pairs discovered(const char* rule_key) {
+        OwnedList in{{"EXTRACT_MODE", "ORVDEFINE"}, {"DUZ-INSTANCE", "VIS"}, {rule_key, "XX*"}};
+        void* handle = nullptr;
+        ZPAError error{};
+        EXPECT_EQ(ZPAAPI_JOB_DATA_OPEN(connection(), &handle, in.list(), &error), 0) << error.text;
+        ZPAAttrList out{0, nullptr, 0};
+        EXPECT_EQ(ZPAAPI_JOB_DATA_READ(connection(), handle, in.list(), &out, &error), 0) << error.text;
+        Pairs job{{"ORDERNO", "ORD5"}, {"RUNNO", "1"}};
+        for (int i = 0; i < out.Count; ++i) job.emplace_back(out.Attributes[i].Name, out.Attributes[i].Value);
+        if (out.Attributes) ZPAAPI_utils_release_attr(&out);
+        EXPECT_EQ(ZPAAPI_JOB_DATA_CLOSE(connection(), handle, in.list(), &error), 0);
+        return job;
+    }
+    // "SUBMIT" as the agent asks for it; the request id given.
+    std::string submit_job(const Pairs& pairs) {
+        OwnedList out{{"PROCID", "                "}};
+        ZPAError error{};
+        char action[] = "SUBMIT";
+        EXPECT_EQ(ZPAAPI_JOB_ACTION(connection(), action, job(pairs), out.list(), &error), 0) << error.text;
+        return out.list()->Attributes[0].Value;
+    }
+    // No statement holds a text that OEBS users typed.
+    static void expect_no_typed_statement() {
+        for (const std::string& text : prepared()) {
+            EXPECT_EQ(text.find("encrypted_user_password"), std::string::npos) << text;
+            EXPECT_EQ(text.find("open items"), std::string::npos) << text;
+        }
+    }
+
+private:
+    ZPAConnHandle* connection() {
+        connection_.UserData = session;
+        return &connection_;
+    }
+    ZPAConnHandle connection_{};
+};
+
+TEST_F(DiscoveredJob, RequestIsSubmittedWithItsStoredArgumentsWhileAnAuthorsStatementStillRuns) {
+    const Row org{Cell(), Cell(), Cell(), "P_ORG", "P_ORG", 1000, "VS", "VS", 240, "F", "C", "N", "Y"};
+    auto rules = organisations();
+    rules.push_back(
+        substring_rule("(prog.concurrent_program_name <> 'FNDRSSUB') and", {answer_rows({{101, "XXREPORT"}})}));
+    rules.push_back(substring_rule("fnd_conc_request_arguments arg",
+                                   {answer_rows({{"SYSADMIN", "System Administrator", "SYSADMIN", "XXCUST", "XXREPORT",
+                                                  "Report", "20250314093000", "NULL", "NULL", 0, "NULL", Cell(), Cell(),
+                                                  "Standard", kHarvest, "204", kFreeText}})}));
+    rules.push_back(parameter_names({{"P_NOTE"}, {"P_ORG"}, {"P_TEXT"}}));
+    rules.push_back(substring_rule("'x' FROM dual", {answer_rows({{"from-sql"}})}));
+    database(rules, {program_parameter("P_NOTE"), org, program_parameter("P_TEXT")});
+
+    EXPECT_EQ(submit_job(discovered("DUZ-PROGNAME")), "4711");
+    EXPECT_EQ(submit_job(request_job({{"DUZ-PARMS-P001-VALUE", "SELECT 'x' FROM dual"}})), "4711");
+
+    const auto runs = executions_of("FND_REQUEST.submit_request");
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(bind_named(runs[0], "ARG1")->value, Cell(kHarvest));
+    EXPECT_EQ(bind_named(runs[0], "ARG2")->value, Cell("204"));
+    EXPECT_EQ(bind_named(runs[0], "ARG3")->value, Cell(kFreeText));
+    EXPECT_EQ(bind_named(runs[0], "ARG4")->size, 1);
+    EXPECT_EQ(bind_named(runs[1], "ARG1")->value, Cell("from-sql"));
+    expect_no_typed_statement();
+    EXPECT_EQ(executions_of("'x' FROM dual").size(), 1u);
+}
+
+TEST_F(DiscoveredJob, RequestSetProgramsAreSubmittedWithTheirStoredArguments) {
+    auto rules = organisations();
+    rules.push_back(substring_rule("req.argument1 = to_char(reqs.application_id) and", {answer_rows({{201}})}));
+    rules.push_back(substring_rule("fnd_request_sets_vl",
+                                   {answer_rows({{"SYSADMIN", "System Administrator", "SYSADMIN", "AR", "XXAGING",
+                                                  "Aging set", "20250314093000", "NULL", "NULL", 0, "NULL", Cell(),
+                                                  Cell(), "Standard"}})}));
+    oci_standin::Answer set_programs = answer_rows({{"Aging", 10, "ARXAGE", "Aging report", "AR", kHarvest, "204"}});
+    set_programs.columns = 105;
+    rules.push_back(substring_rule("fnd_run_requests run", {set_programs}));
+    rules.push_back(parameter_names({{"P_NOTE"}, {"P_ORG"}}));
+    rules.push_back(
+        substring_rule("FROM fnd_request_sets RS", {answer_rows({{"AR", 222, "ARXAGE", 7001, 10, "Aging", 1}})}));
+    rules.push_back(substring_rule(
+        "FROM FND_REQUEST_SET_PROGRAM_ARGS",
+        {answer_rows({set_parameter("P_NOTE"),
+                      {"N", Cell(), Cell(), "P_ORG", "P_ORG", Cell(), 1000, "VS", 240, "F", "C", Cell(), Cell(), "N",
+                       "Y", Cell()}})}));
+    database(rules);
+
+    EXPECT_EQ(submit_job(discovered("DUZ-SETNAME")), "5000");
+    EXPECT_EQ(program_arguments(), (std::vector<Pairs>{{{"PROG", "ARXAGE"}, {"ARG1", kHarvest}, {"ARG2", "204"}}}));
+    expect_no_typed_statement();
 }
 
 }  // namespace

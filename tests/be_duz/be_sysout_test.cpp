@@ -241,6 +241,22 @@ TEST_F(Sysout, FailedBuildLeavesNoFile) {
     EXPECT_STREQ(error.text, "CM for OEBS: the attribute 'PROCID' is mandatory");
 }
 
+TEST_F(Sysout, FetchErrorInTheTreeFailsTheBuildAndTheNextOpenBuildsAgain) {
+    oci_standin::Failure snapshot = oci_standin::failure_at(oci_standin::Step::Fetch, 1555, "snapshot too old");
+    snapshot.row = 2;
+    const Row root = output_row(2000, "", "C", "Normal completion", "2025/01/01 10:00", "2025/01/01 10:05",
+                                "Month End Close", "/u01/out/o2000.out", "/u01/log/l2000.req");
+    database({substring_rule("FROM fnd_concurrent_requests WHERE", {oci_standin::answer_failure(snapshot, {root, root})})});
+    ZPAError error{};
+    void* handle = nullptr;
+    EXPECT_NE(open({}, error, &handle), 0);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(error.code, 1555u);
+    EXPECT_FALSE(home.exists(kSysout));
+    database();
+    EXPECT_NE(build().find(kImport), std::string::npos);
+}
+
 // ---- reading and the sysout actions ---------------------------------------------------------
 
 class SysoutReading : public Sysout {

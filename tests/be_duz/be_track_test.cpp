@@ -190,14 +190,32 @@ TEST_F(Tracking, AnswersWithoutAQuery) {
 }
 
 TEST_F(Tracking, QueryFailureEndsTheJobAndRecordsIt) {
-    oci_standin::add_rule(substring_rule(kTree, {answer_failure(failure_at(Step::Execute, 942, "table or view does not exist"))}));
-    std::map<std::string, std::string> out;
-    ZPAError error{};
-    EXPECT_EQ(track(job_of(), out, error), 0);
-    EXPECT_EQ(out["JOBSTATUS"], "5");
-    char message[BE_JOB_FAILURE_MSG_SIZE] = "";
-    ASSERT_EQ(be_job_find_in_jobs_failure_file("ORD9", "1", message), 0);
-    EXPECT_EQ(std::string(message), "942 - CM for OEBS: ORA-00942: table or view does not exist");
+    // A fetch that fails after a completed root is no end of the tree: the job is not finished well.
+    oci_standin::Failure at_row_2 = failure_at(Step::Fetch, 1555, "snapshot too old");
+    at_row_2.row = 2;
+    const std::vector<Row> tree = {request(1000, 0, "C", "C", "01/02/2025"), request(1001, 1000, "C", "E", "01/02/2025")};
+    struct Case {
+        const char* name;
+        oci_standin::Answer answer;
+        const char* message;
+    } cases[] = {
+        {"the execution", answer_failure(failure_at(Step::Execute, 942, "table or view does not exist")),
+         "942 - CM for OEBS: ORA-00942: table or view does not exist"},
+        {"a fetch inside the tree", answer_failure(at_row_2, tree), "1555 - CM for OEBS: ORA-01555: snapshot too old"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        oci_standin::reset();
+        be_job_delete_line_from_jobs_failure_file("ORD9", "1");
+        oci_standin::add_rule(substring_rule(kTree, {c.answer}));
+        std::map<std::string, std::string> out;
+        ZPAError error{};
+        EXPECT_EQ(track(job_of(), out, error), 0);
+        EXPECT_EQ(out["JOBSTATUS"], "5");
+        char message[BE_JOB_FAILURE_MSG_SIZE] = "";
+        ASSERT_EQ(be_job_find_in_jobs_failure_file("ORD9", "1", message), 0);
+        EXPECT_EQ(std::string(message), c.message);
+    }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The whole watcher as a process: alerts in the stand-in database become a job order and a
 // condition change at the agent peer, with the action log, an empty queue and the watching time
 // moved to the database time less 2 seconds; an order in flight when the watcher is killed arrives
-// again after the restart; a queue file missing for a pass keeps the alerts for the next one.
+// again after the restart; a queue file missing for a pass keeps the alerts for the next one; alert
+// outputs that look like rows or options reach the order as its variables.
 #include <algorithm>
 #include <filesystem>
 
@@ -22,8 +23,10 @@ json alert_row(const std::string& name, const std::string& when) {
 
 class WatcherEndToEnd : public e2e::WatcherProcessTest {
 protected:
-    // alerts: the rows of each pass's alert query (the last repeats).
-    void prepare(const std::vector<json>& alerts, const std::string& peer_script = "") {
+    // alerts: the rows of each pass's alert query (the last repeats); outputs: the rows of every
+    // output query (name, value, sequence).
+    void prepare(const std::vector<json>& alerts, const std::string& peer_script = "",
+                 const json& outputs = json::array({json::array({"LINE", "total 42", "1"})})) {
         start_peer(peer_script);
         home.write_file("data/DUZ_inst.dat", "[VIS]\nDB_SID VIS\nDB_LOGIN APPS\nDB_PASSWD apps\n");
         home.write_file("cm/DUZ/data/event_cfg.dat",
@@ -44,7 +47,7 @@ protected:
              json::array({{{"name", "time"}, {"match", "to_char(sysdate"}, {"answers", times}},
                           {{"name", "alerts"}, {"match", "from ALR_ALERT_HISTORY_VIEW v"}, {"answers", answers}},
                           {{"name", "outputs"}, {"match", "from ALR_ALERT_HISTORY_VIEW where"},
-                           {"rows", json::array({json::array({"LINE", "total 42", "1"})})}}})}};
+                           {"rows", outputs}}})}};
         home.write_file("oci/script.json", script.dump());
         environment = {{"ORV_OCI_STANDIN_SCRIPT", home.path() + "/oci/script.json"},
                        {"ORV_OCI_STANDIN_STATE", home.path() + "/oci/state.json"},
@@ -67,6 +70,11 @@ protected:
     static bool contains(const std::vector<std::string>& args, const std::vector<std::string>& run) {
         return std::search(args.begin(), args.end(), run.begin(), run.end()) != args.end();
     }
+    std::string action_log() const {
+        DATETIME_D_typ day = "";
+        GM_TIME_fmt_get_time(GM_TIME_FMT_YYYYMMDD, day);
+        return home.read_file(std::string("proclog/oebs_watcher_actions_") + day + ".log");
+    }
 };
 
 TEST_F(WatcherEndToEnd, AlertsBecomeAnOrderAndAConditionChange) {
@@ -85,11 +93,9 @@ TEST_F(WatcherEndToEnd, AlertsBecomeAnOrderAndAConditionChange) {
     EXPECT_EQ(sent("ORVCONTB"), (std::vector<std::vector<std::string>>{{"orvcontb", "-ADD", "C1", "ODAT"}}));
     EXPECT_EQ(home.read_file(kQueue), "");
     EXPECT_EQ(watching_time(), "20261210120958");  // the database time of the pass less 2 s
-    DATETIME_D_typ day = "";
-    GM_TIME_fmt_get_time(GM_TIME_FMT_YYYYMMDD, day);
-    const std::string action_log = home.read_file(std::string("proclog/oebs_watcher_actions_") + day + ".log");
-    EXPECT_NE(action_log.find(" ORV Command Exit Status       SUCCESS\n"), std::string::npos);
-    EXPECT_NE(action_log.find(" Alert Name                    Big Journal\n"), std::string::npos);
+    const std::string log = action_log();
+    EXPECT_NE(log.find(" ORV Command Exit Status       SUCCESS\n"), std::string::npos);
+    EXPECT_NE(log.find(" Alert Name                    Big Journal\n"), std::string::npos);
     // The next pass brings the next alert.
     ASSERT_TRUE(peer->wait_for_journal(4, 20));
     orders = sent("ORVORDER");
@@ -98,6 +104,35 @@ TEST_F(WatcherEndToEnd, AlertsBecomeAnOrderAndAConditionChange) {
     kill(pid, SIGTERM);
     EXPECT_EQ(wait_exit(pid, 15), 0);
     EXPECT_NE(log_of(pid).find(">>> ORVANTA OEBS Watcher ended with rc = "), std::string::npos);
+}
+
+TEST_F(WatcherEndToEnd, AlertOutputsReachTheConfiguredOrderWholeAsItsVariables) {
+    // One output whose line feeds would open a section of the queue file and another that reads as
+    // the utilities' input-file option: each stays one variable of the one configured order.
+    const std::string forged = "total 42\n[ORVORDER]\nJOBNAME EVIL_JOB\nSCHEDTAB PAYROLL\nODATE ODAT";
+    prepare({json::array({alert_row("Big Journal", "20261210115000")}), json::array()}, "",
+            json::array({json::array({"LINE", forged, "1"}), json::array({"LINE", "-input_file", "2"})}));
+    const pid_t pid = start_watcher();
+    ASSERT_TRUE(peer->wait_for_journal(2, 30)) << log_of(pid);
+    ASSERT_TRUE(wait_for_log(pid, "Going to sleep for: 6 seconds.", 20));
+    const std::vector<std::string> order = {
+        "orvorder", "-JOBNAME", "JOB1", "-SCHEDTAB", "TAB1", "-ODATE", "ODAT",
+        "-AUTOEDIT", "%%LINE_1", "total 42 [ORVORDER] JOBNAME EVIL_JOB SCHEDTAB PAYROLL ODATE ODAT",
+        "-AUTOEDIT", "%%LINE_2", "-input_file",
+        "-AUTOEDIT", "%%ALERT-CM_ACCOUNT", "VIS", "-AUTOEDIT", "%%ALERT-NAME", "Big Journal",
+        "-AUTOEDIT", "%%ALERT-APPLICATION-NAME", "General Ledger", "-AUTOEDIT", "%%ALERT-APPLICATION-ID", "101",
+        "-AUTOEDIT", "%%ALERT-CHECK-DATE", "20261210115000", "-FORCE", "Y"};
+    EXPECT_EQ(sent("ORVORDER"), std::vector<std::vector<std::string>>{order});
+    EXPECT_EQ(sent("ORVCONTB").size(), 1u);
+    EXPECT_EQ(peer->journal().size(), 2u);
+    EXPECT_EQ(home.read_file(kQueue), "");
+    std::string logged;
+    for (const std::string& argument : order) logged += argument + " ";
+    const std::string log = action_log();
+    EXPECT_NE(log.find(" ORV Command to Execute        " + logged + "\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("FAILURE"), std::string::npos) << log;
+    kill(pid, SIGTERM);
+    EXPECT_EQ(wait_exit(pid, 15), 0);
 }
 
 TEST_F(WatcherEndToEnd, OrderInFlightAtAKillArrivesAgainAfterTheRestart) {

@@ -3,10 +3,13 @@
 // concurrent writers, planted links).
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -252,6 +255,33 @@ TEST_F(BcmLogTest, SetLogFileRefusesALinkAndTouchesNothing) {
     ASSERT_NE(log, nullptr);
     EXPECT_EQ(BCM_Log_GetLogLevel(log), ESS_LOG_ALL);
     Free_BCM_Log(log);
+}
+
+// A FIFO at the log's path would hold an open for writing until a reader came, or take the
+// lines when one is there: either way the call returns at once without a log and the FIFO stays.
+TEST_F(BcmLogTest, SetLogFileRefusesAFifoAtOnce) {
+    ASSERT_EQ(mkfifo("fifo.log", 0600), 0);
+    for (const bool with_reader : {false, true}) {
+        SCOPED_TRACE(with_reader ? "with a reader" : "without a reader");
+        const int reader = with_reader ? open("fifo.log", O_RDONLY | O_NONBLOCK) : -1;
+        const auto start = std::chrono::steady_clock::now();
+        const pid_t child = fork();
+        if (child == 0) {
+            alarm(10);  // a call that blocks ends the child instead of the test
+            char spec[] = "fifo.log";
+            char error[64] = "";
+            ESS_Log* log = ESS_SetLogFile(spec, error, sizeof error);
+            _exit(log == nullptr && std::strcmp(error, "Cannot initialize log.") == 0 ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        if (reader >= 0) close(reader);
+        struct stat st;
+        ASSERT_EQ(lstat("fifo.log", &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    }
 }
 
 }  // namespace

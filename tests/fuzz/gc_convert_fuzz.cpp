@@ -15,6 +15,7 @@
 
 #include "gc.h"
 #include "gc_internal.h"
+#include "gc_page_locale.h"
 #include "temp_folder.h"
 
 namespace {
@@ -27,15 +28,6 @@ GCObjManager* generated() {
         return manager;
     }();
     return m;
-}
-
-GCLocale locale_of(GCObjEntry* cp) {
-    GCLocale loc{};
-    loc.codepage = cp;
-    const auto* page = static_cast<const GCCp*>(cp->sect[0]);
-    if (page->maxlen <= 1) loc.flags |= GC_LOC_SINGLEBYTE;
-    if (page->flags & GC_CP_STATEFUL) loc.flags |= GC_LOC_STATEFUL;
-    return loc;
 }
 
 GCObjEntry* page(GCObjManager* m, uint16_t id) {

@@ -218,6 +218,14 @@ struct Damage {
 // A data file of one section.
 std::string with_section(const std::string& section) { return gctest::data_file({section}); }
 
+// A version 3 code-page file with one byte of its section 1 set in place (its other sections stay).
+std::function<std::string(const std::string&)> cp_byte(size_t at, uint8_t value) {
+    return [=](std::string f) {
+        f[gctest::get32(f, 16) + at] = static_cast<char>(value);
+        return f;
+    };
+}
+
 void PrintTo(const Damage& d, std::ostream* os) { *os << d.label; }
 
 class DamagedFile : public ObjectManager, public ::testing::WithParamInterface<Damage> {};
@@ -230,7 +238,7 @@ TEST_P(DamagedFile, IsRefusedWithItsCodeAndReplacedByTheBuiltInUnlessStrict) {
         data.write(d.file, d.change(data.read(d.file)));
     else
         gctest::fs::remove(data.file(d.file));
-    const uint16_t id = d.type == GC_OBJ_CODEPAGE ? 2 : 1;
+    const uint16_t id = static_cast<uint16_t>(std::stoi(std::string(d.file).substr(3, 4)));
     open(GC_INIT_STRICT);
     EXPECT_EQ(by_id(d.type, id), nullptr);
     EXPECT_EQ(rc, d.code);
@@ -264,6 +272,22 @@ INSTANTIATE_TEST_SUITE_P(
                    return with_section(s);
                },
                GC_ERR_NOTLOCALE},
+        // Lengths that would overrun the conversions' buffers (pending bytes, wide codes, the output
+        // of a case conversion): each is checked against the page's maximum, and that against four.
+        Damage{"LengthEntryAboveTheMaximum", "cp_0031.nls", GC_OBJ_CODEPAGE, cp_byte(offsetof(GCCp, len) + 0x81, 60),
+               GC_ERR_NOTLOCALE},
+        Damage{"MaximumLengthAboveFour", "cp_0031.nls", GC_OBJ_CODEPAGE, cp_byte(offsetof(GCCp, maxlen), 9),
+               GC_ERR_NOTLOCALE},
+        Damage{"LengthEntryAndMaximumAboveFour", "cp_0031.nls", GC_OBJ_CODEPAGE,
+               [](const std::string& f) {
+                   return cp_byte(offsetof(GCCp, len) + 0x81, 9)(cp_byte(offsetof(GCCp, maxlen), 9)(f));
+               },
+               GC_ERR_NOTLOCALE},
+        Damage{"LengthEntryOnASingleBytePage", "cp_0002.nls", GC_OBJ_CODEPAGE, cp_byte(offsetof(GCCp, len) + 'A', 2),
+               GC_ERR_NOTLOCALE},
+        Damage{"NoMaximumLength", "cp_0002.nls", GC_OBJ_CODEPAGE, cp_byte(offsetof(GCCp, maxlen), 0), GC_ERR_NOTLOCALE},
+        Damage{"LeadByteRuleOnASingleBytePage", "cp_0002.nls", GC_OBJ_CODEPAGE,
+               cp_byte(offsetof(GCCp, flags), GC_CP_ASCII | GC_CP_LEADBYTE), GC_ERR_NOTLOCALE},
         Damage{"ShortLanguage", "la_0001.nls", GC_OBJ_LANGUAGE,
                [](const std::string& f) { return with_section(gctest::section_of(f, 0).substr(0, 101)); },
                GC_ERR_NOTLOCALE},

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -95,7 +96,7 @@ TEST(SupervisionKill, IdsBelowOneAndGroupOneSignalNothing) {
     // check could signal only that child, which would then not report back.
     const int result = file_probe::in_child([] {
         if (setsid() < 0 || setgid(kLoneUid) != 0 || setuid(kLoneUid) != 0) return 100;
-        for (const char* id : {"0", "-1", "abc", ""}) {
+        for (const char* id : {"0", "-1", "1", "abc", ""}) {
             if (OS_SPV_kill("", "", id) != CM_RC_FAIL) return 101;
             if (OS_SPV_kill_minus_9("", "", id) != CM_RC_FAIL) return 102;
         }
@@ -106,6 +107,35 @@ TEST(SupervisionKill, IdsBelowOneAndGroupOneSignalNothing) {
         }
         return 0;
     });
+    EXPECT_EQ(result, 0);
+}
+
+volatile sig_atomic_t first_process_signalled = 0;
+
+// Run as root, where sending to process 1 would succeed: in a namespace of process ids of its own
+// the test's child is process 1, alone in its group and catching SIGTERM, so whatever "1", "0" or
+// "-1" could reach is that child (or nothing) and a signal sent would show.
+TEST(SupervisionKill, TheFirstProcessIsNeverSignalled) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a namespace of process ids";
+    const int result = file_probe::in_child([] {
+        if (unshare(CLONE_NEWPID) != 0) return 200;
+        const pid_t first = fork();
+        if (first == 0) {
+            setpgid(0, 0);
+            struct sigaction note = {};
+            note.sa_handler = [](int) { first_process_signalled = 1; };
+            sigaction(SIGTERM, &note, nullptr);
+            for (const char* id : {"1", "0", "-1", " 1 "}) {
+                if (OS_SPV_kill("", "", id) != CM_RC_FAIL) _exit(101);
+                if (OS_SPV_kill_minus_9("", "", id) != CM_RC_FAIL) _exit(102);
+            }
+            _exit(getpid() != 1 ? 103 : first_process_signalled ? 104 : 0);
+        }
+        int status = 0;
+        waitpid(first, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 105;
+    });
+    if (result == 200) GTEST_SKIP() << "no namespace of process ids here";
     EXPECT_EQ(result, 0);
 }
 

@@ -84,6 +84,13 @@ void remember_built(const ZPAAttrList& list) {
 
 }  // namespace
 
+char* be_duz::attr(ZPAAttrList* list, const char* name) {
+    char* value = nullptr;
+    if (list == nullptr || ZPAAPI_UTILS_AttrListValueGet(list, const_cast<char*>(name), &value) != ZPA_SUCCESS)
+        return nullptr;
+    return value;
+}
+
 char* be_duz::mandatory_attr(ZPAAttrList* list, const char* name, ZPAError* Error, ZPARC* rc) {
     char* value = nullptr;
     ZPARC found = ZPAAPI_UTILS_AttrListValueGet(list, const_cast<char*>(name), &value);

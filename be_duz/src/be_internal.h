@@ -18,12 +18,9 @@ namespace be_duz {
 
 // An attribute's value, or null when the list has no attribute of that name (a null list has none).
 // The name is matched as ZPAAPI_UTILS_AttrListValueGet matches it: "NAME" also finds a stored "%%NAME".
-inline char* attr(ZPAAttrList* list, const char* name) {
-    char* value = nullptr;
-    if (list == nullptr || ZPAAPI_UTILS_AttrListValueGet(list, const_cast<char*>(name), &value) != ZPA_SUCCESS)
-        return nullptr;
-    return value;
-}
+// Defined out of line: inlined, its out-parameter made GCC 12 at -O3 take every value read for a
+// pointer into the helper's own frame.
+char* attr(ZPAAttrList* list, const char* name);
 
 inline bool non_empty(const char* text) { return text != nullptr && *text != '\0'; }
 

@@ -6,6 +6,7 @@
 #include "be_event_watcher.h"
 #include "be_internal.h"
 #include "gm_param.h"
+#include "gm_param_internal.h"
 #include "os_shared_file_internal.h"
 
 #include <cstdio>
@@ -36,6 +37,14 @@ void build_path(char* path, const char* file_name) {
 
 /* The sections of a loaded file, freed with it. */
 struct Sections : BeSections {
+    /* Reads the watch-times file at path under its lock; false (with the message stored) when the
+     * lock or the load fails. */
+    bool load(const os_shared::FileLock& lock, const char* path, ZPAError* Error) {
+        const CM_RC loaded = lock ? GM_PARAM_subtable_load_file(&list, path) : lock.result();
+        if (loaded == CM_RC_OK) return true;
+        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(loaded), "Failed loading accounts section list");
+        return false;
+    }
     /* Frees the sections now; false (with the message stored) when that fails. */
     bool clear(ZPAError* Error) {
         const CM_RC rc = BE_DUZ_subtable_list_clear(&list);
@@ -45,8 +54,13 @@ struct Sections : BeSections {
     }
 };
 
-bool fits_section_name(const char* name) {
-    return name != nullptr && std::strlen(name) < sizeof(GM_PARAM_KEY_typ);
+/* Whether an account name can be a section of the watch-times file as it is; false after storing
+ * the reason. */
+bool fits_section_name(const char* name, ZPAError* Error) {
+    const char* flaw = name != nullptr ? gm_param::section_name_flaw(name) : "no name";
+    if (flaw != nullptr)
+        BE_DUZ_UpdateErrorSet(Error, 1, "Account name refused as a section of %s: %s", EW_WATCH_TIMES_FILE_NAME, flaw);
+    return flaw == nullptr;
 }
 
 }  // namespace
@@ -134,11 +148,7 @@ ZPARC EW_save_activation_time(char* activation_time, ZPAError* Error) {
     try {
         os_shared::FileLock lock(path);
         Sections sections;
-        const CM_RC loaded = lock ? GM_PARAM_subtable_load_file(&sections.list, path) : lock.result();
-        if (loaded != CM_RC_OK) {
-            BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(loaded), "Failed loading accounts section list");
-            return ZPA_FAIL;
-        }
+        if (!sections.load(lock, path, Error)) return ZPA_FAIL;
         for (const std::string& name : be_section_names(&sections.list)) {
             for (const char* key : {EW_LAST_WATCHING_TIME, EW_START_WATCHING_TIME}) {
                 if (GM_PARAM_subtable_list_set(&sections.list, name.c_str(), key, activation_time) != CM_RC_OK) {
@@ -165,11 +175,7 @@ ZPARC EW_save_activation_time(char* activation_time, ZPAError* Error) {
 }
 
 CM_RC EW_add_account_to_watch_times_file(ZPALIST_handle_typ* account_sections, char* accunt_name, ZPAError* Error) {
-    if (account_sections == nullptr || !fits_section_name(accunt_name)) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "Account name '%s' does not fit a section name of %d characters",
-                              accunt_name != nullptr ? accunt_name : "", static_cast<int>(sizeof(GM_PARAM_KEY_typ) - 1));
-        return CM_RC_FAIL;
-    }
+    if (account_sections == nullptr || !fits_section_name(accunt_name, Error)) return CM_RC_FAIL;
     GM_PARAM_subtable_row section{};
     std::snprintf(section.key, sizeof section.key, "%s", accunt_name);
     ZPALIST_init(&section.list);
@@ -206,11 +212,7 @@ CM_RC EW_delete_account_from_watch_times_file(ZPALIST_handle_typ* account_sectio
 CM_RC EW_rename_account_in_watch_times_file(ZPALIST_handle_typ* account_sections, char* accunt_name,
                                             char* old_accunt_name, ZPAError* Error) {
     if (account_sections == nullptr || old_accunt_name == nullptr) return CM_RC_OK;
-    if (!fits_section_name(accunt_name)) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "Account name '%s' does not fit a section name of %d characters",
-                              accunt_name != nullptr ? accunt_name : "", static_cast<int>(sizeof(GM_PARAM_KEY_typ) - 1));
-        return CM_RC_FAIL;
-    }
+    if (!fits_section_name(accunt_name, Error)) return CM_RC_FAIL;
     ZPALIST_handle_typ walker = *account_sections;
     ZPALIST_reset(&walker);
     void* element = nullptr;
@@ -229,19 +231,12 @@ CM_RC EW_update_event_watch_times_file(char* action, char* accunt_name, char* ol
     EW_build_event_watch_times_file_name(path);
     const std::string what = action != nullptr ? action : "";
     /* A name that cannot be a section is refused before the file is touched. */
-    if ((what == EW_ADD_ACCOUNT || what == EW_RENAME_ACCOUNT_NAME) && !fits_section_name(accunt_name)) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "Account name '%s' does not fit a section name of %d characters",
-                              accunt_name != nullptr ? accunt_name : "", static_cast<int>(sizeof(GM_PARAM_KEY_typ) - 1));
+    if ((what == EW_ADD_ACCOUNT || what == EW_RENAME_ACCOUNT_NAME) && !fits_section_name(accunt_name, Error))
         return CM_RC_FAIL;
-    }
     try {
         os_shared::FileLock lock(path);
         Sections sections;
-        const CM_RC loaded = lock ? GM_PARAM_subtable_load_file(&sections.list, path) : lock.result();
-        if (loaded != CM_RC_OK) {
-            BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(loaded), "Failed loading accounts section list");
-            return CM_RC_FAIL;
-        }
+        if (!sections.load(lock, path, Error)) return CM_RC_FAIL;
         CM_RC changed = CM_RC_OK;
         if (what == EW_ADD_ACCOUNT)
             changed = EW_add_account_to_watch_times_file(&sections.list, accunt_name, Error);

@@ -267,10 +267,10 @@ std::string one_line(std::string value) {
 }
 
 /* A job-variable name stays one key when the file is read back: a line break, blank, tab or '='
- * (each of which ends a key) becomes '_'. */
+ * (each of which ends a key) and a bracket (a pair of which reads as a section) become '_'. */
 std::string one_key(std::string name) {
     for (char& c : name)
-        if (c == '\n' || c == '\r' || c == ' ' || c == '\t' || c == '=') c = '_';
+        if (c == '\n' || c == '\r' || c == ' ' || c == '\t' || c == '=' || c == '[' || c == ']') c = '_';
     return name;
 }
 

@@ -6,7 +6,9 @@
 
 #include "be_def.h"
 #include "be_internal.h"
+#include "be_pkm_internal.h"
 #include "gm_param.h"
+#include "gm_param_internal.h"
 #include "os_shared_file_internal.h"
 
 namespace {
@@ -21,6 +23,9 @@ constexpr Member kFlagMembers[] = {
     {"AppendOutput", "DUZ-CONFIG_DISPLAYOUTPUT"}, {"ConvertWarningToOK", "CONVERT_WARNING2OK"},
     {"MonitorChildReq", "DUZ-WAITCHILD"},     {"JobCompDependChild", "DUZ-DEPENDCHILD"},
 };
+
+// The value elements of an account besides the flags.
+constexpr const char* kValueElements[] = {"DBServiceName", "APPSLoginName", "NLSLanguage", "NLSChar"};
 
 // Value of an element of the account's XML text (room BE_DUZ_XML_VALUE_SIZE); false when missing.
 bool xml_value(char* xml, const char* tag, std::string& value) {
@@ -90,6 +95,35 @@ WriteResult write_section(ZPALIST_handle_typ* list, char* account_to_update, con
 
 }  // namespace
 
+namespace be_pkm {
+
+const char* stored_value_flaw(std::string_view value) {
+    return value.find_first_of("\r\n") != std::string_view::npos ? "a line break in its value" : nullptr;
+}
+
+bool account_name_fits(const char* field, const std::string& name, ZPAError* Error) {
+    const char* flaw = name.find_first_of("[]\r\n") != std::string::npos ? "a bracket or line break in its name"
+                                                                         : gm_param::section_name_flaw(name);
+    if (flaw != nullptr) BE_DUZ_UpdateErrorSet(Error, 1, "%s refused: %s", field, flaw);
+    return flaw == nullptr;
+}
+
+bool account_values_fit(char* request, ZPAError* Error) {
+    auto fits = [&](const char* tag) {
+        std::string value;
+        const char* flaw = xml_value(request, tag, value) ? stored_value_flaw(value) : nullptr;
+        if (flaw != nullptr) BE_DUZ_UpdateErrorSet(Error, 1, "%s refused: %s", tag, flaw);
+        return flaw == nullptr;
+    };
+    for (const char* tag : kValueElements)
+        if (!fits(tag)) return false;
+    for (const Member& m : kFlagMembers)
+        if (!fits(m.xml_key)) return false;
+    return true;
+}
+
+}  // namespace be_pkm
+
 extern "C" {
 
 ZPARC BE_DUZ_PKM_get_accounts_value(ZPALIST_handle_typ* account_list, const char* account_name, const char* key,
@@ -120,6 +154,14 @@ ZPARC BE_DUZ_PKM_populate_account_data(char* account_to_update, char* account_na
     ZPALIST_handle_typ sections{};
     ZPALIST_init(&sections);
     try {
+        // What the file cannot hold as sent is refused before it is touched.
+        if (!be_pkm::account_name_fits("AccountName", account_name, Error) ||
+            !be_pkm::account_values_fit(account_xml_buffer, Error)) {
+            if (response_handle)
+                BE_DUZ_PKM_prepare_response(response_handle, account_name, Error, request_error_message,
+                                            request_error_code, request_name);
+            return ZPA_FAIL;
+        }
         char path[4097] = "";
         if (ccp_file_name) {
             if (BE_DUZ_full_ccp_file_path(ccp_file_name, path) != 0) {

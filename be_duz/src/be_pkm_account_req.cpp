@@ -17,12 +17,14 @@
 
 namespace {
 
+constexpr const char* kAddRequest = "Orvcm_add_account_request";
 constexpr const char* kAddCode = "OEBS7012";
 constexpr const char* kAddMessage = "Add Connection Profile %s Failed.";
 constexpr const char* kGetCode = "OEBS7011";
 constexpr const char* kGetMessage = "Get Connection Profiles Failed.";
 constexpr const char* kDeleteCode = "OEBS7013";
 constexpr const char* kDeleteMessage = "Delete Connection Profile %s Failed.";
+constexpr const char* kUpdateRequest = "Orvcm_update_account_request";
 constexpr const char* kUpdateCode = "OEBS7015";
 constexpr const char* kUpdateMessage = "Update Connection Profile %s Failed.";
 constexpr const char* kValidateCode = "OEBS7014";
@@ -243,9 +245,14 @@ ZPARC BE_DUZ_PKM_add_account_req(char* account_xml_buffer, BE_DUZ_xmldata_handle
     try {
         std::string account;
         be_pkm::element(account_xml_buffer, "AccountName", account);
+        // A request the files cannot hold as sent changes neither the accounts nor the watch times.
+        if (!be_pkm::account_name_fits("AccountName", account, Error) ||
+            !be_pkm::account_values_fit(account_xml_buffer, Error))
+            return be_pkm::answered(response_handle,
+                                    prepare(response_handle, account, Error, kAddMessage, kAddCode, kAddRequest));
         const ZPARC rc = BE_DUZ_PKM_populate_account_data(
             nullptr, account.data(), account_xml_buffer, response_handle, const_cast<char*>(kAddMessage),
-            const_cast<char*>(kAddCode), const_cast<char*>("Orvcm_add_account_request"), nullptr, Error);
+            const_cast<char*>(kAddCode), const_cast<char*>(kAddRequest), nullptr, Error);
         follow_in_watch_times(EW_ADD_ACCOUNT, account, "",
                               "Failed to add account %s section to event_watch_times.dat file.", Error);
         return be_pkm::answered(response_handle, rc);
@@ -261,9 +268,14 @@ ZPARC BE_DUZ_PKM_update_account_req(char* account_xml_buffer, BE_DUZ_xmldata_han
         std::string old_account, account;
         be_pkm::element(account_xml_buffer, "AccountToUpdate", old_account);
         be_pkm::element(account_xml_buffer, "AccountName", account);
+        if (!be_pkm::account_name_fits("AccountToUpdate", old_account, Error) ||
+            !be_pkm::account_name_fits("AccountName", account, Error) ||
+            !be_pkm::account_values_fit(account_xml_buffer, Error))
+            return be_pkm::answered(response_handle, prepare(response_handle, account, Error, kUpdateMessage,
+                                                             kUpdateCode, kUpdateRequest));
         const ZPARC rc = BE_DUZ_PKM_populate_account_data(
             old_account.data(), account.data(), account_xml_buffer, response_handle, const_cast<char*>(kUpdateMessage),
-            const_cast<char*>(kUpdateCode), const_cast<char*>("Orvcm_update_account_request"), nullptr, Error);
+            const_cast<char*>(kUpdateCode), const_cast<char*>(kUpdateRequest), nullptr, Error);
         if (old_account != account)
             follow_in_watch_times(EW_RENAME_ACCOUNT_NAME, account, old_account,
                                   "Failed to rename account %s section in event_watch_times.dat file.", Error);
@@ -280,6 +292,9 @@ ZPARC BE_DUZ_PKM_delete_account_req(char* account_xml_buffer, BE_DUZ_xmldata_han
     try {
         std::string account;
         be_pkm::element(account_xml_buffer, "AccountToDelete", account);
+        if (!be_pkm::account_name_fits("AccountToDelete", account, Error))
+            return be_pkm::answered(response_handle,
+                                    prepare(response_handle, account, Error, kDeleteMessage, kDeleteCode, kRequest));
         const std::string path = accounts_path();
         {
             /* The file's locks are held from the load to the save. */

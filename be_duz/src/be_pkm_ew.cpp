@@ -46,6 +46,14 @@ bool refuse_long(const std::string& value, std::size_t most, const char* name, Z
     return true;
 }
 
+/* So is a value to store that holds a line break. */
+bool refuse_setting(const std::string& value, std::size_t most, const char* name, ZPAError* Error) {
+    const char* flaw = be_pkm::stored_value_flaw(value);
+    if (flaw == nullptr) return refuse_long(value, most, name, Error);
+    BE_DUZ_UpdateErrorSet(Error, 1, "%s refused: %s", name, flaw);
+    return true;
+}
+
 /* A login or service name that reaches sqlplus as one word: no blank, '/', '@', leading '-' or
  * control character. */
 bool plain_word(const std::string& word) {
@@ -125,8 +133,8 @@ ZPARC BE_DUZ_PKM_update_ew_config_req(char* xml_request, BE_DUZ_xmldata_handle* 
         be_pkm::element(xml_request, "WATCHING_INTERVAL_TIME", interval);
         PATHNAME_D_typ path = "";
         EW_build_event_cfg_file_name(path);
-        if (!refuse_long(activate, kActivateFlagMax, "ACTIVATE_EVENT_WATCHER", Error) &&
-            !refuse_long(interval, kIntervalMax, "WATCHING_INTERVAL_TIME", Error)) {
+        if (!refuse_setting(activate, kActivateFlagMax, "ACTIVATE_EVENT_WATCHER", Error) &&
+            !refuse_setting(interval, kIntervalMax, "WATCHING_INTERVAL_TIME", Error)) {
             os_shared::FileLock lock(path);
             ZPALIST_handle_typ sections{};
             ZPALIST_init(&sections);

@@ -23,6 +23,20 @@ std::string reason(const ZPAError* Error);
  * both included; false when either is missing (or the end comes first). */
 bool document_of(std::string_view text, std::string& document);
 
+/* The flaw of a value of a request that is to be stored in a table file: a line break (line feed
+ * or carriage return), which a stored value never holds; null when there is none. */
+const char* stored_value_flaw(std::string_view value);
+
+/* Whether an account name (the request element `field`) can stand as a section of the accounts
+ * and watch-times files as sent: no bracket or line break, and what a section name must be; false
+ * after storing "<field> refused: <why>" in the error record. */
+bool account_name_fits(const char* field, const std::string& name, ZPAError* Error);
+
+/* Whether every value element of an account request can be stored as sent (stored_value_flaw);
+ * false after storing "<element> refused: <why>" for the first that cannot. The password is not
+ * among them: what is stored of it is this plug-in's own cipher text. */
+bool account_values_fit(char* request, ZPAError* Error);
+
 /* 0 when the handler left an answer in the handle (success or failure form), else rc (or 1). */
 ZPARC answered(const BE_DUZ_xmldata_handle* handle, ZPARC rc);
 

@@ -63,6 +63,47 @@ ParsedLine split_line(std::string_view line) {
     return parsed;
 }
 
+const char* key_flaw(const char* key) {
+    const std::string_view text(key);
+    if (text.empty()) return "an empty key";
+    if (text.size() > static_cast<std::size_t>(kKeyMax)) return "a key longer than 63 characters";
+    if (text.find_first_of(" \t=\n") != std::string_view::npos) return "a blank, tab, '=' or line feed in its key";
+    if (text.front() == '#') return "a key that starts a comment";
+    if (GM_PARAM_IsSubtable(key) == CM_RC_OK) return "a key that reads as a section header";
+    return nullptr;
+}
+
+const char* value_flaw(std::string_view value) {
+    return value.find('\n') != std::string_view::npos ? "a line feed in its value" : nullptr;
+}
+
+const char* section_name_flaw(std::string_view name) {
+    // The reader takes the header "[name]" as a word of at most 63 characters.
+    if (name.size() > static_cast<std::size_t>(kKeyMax - 2)) return "a name longer than 61 characters";
+    if (name.find_first_of(" \t=\n") != std::string_view::npos) return "a blank, tab, '=' or line feed in its name";
+    return nullptr;
+}
+
+const char* rows_flaw(ZPALIST_handle_typ* rows, int* at) {
+    ZPALIST_handle_typ walker = *rows;
+    ZPALIST_reset(&walker);
+    void* element = nullptr;
+    unsigned int size = 0;
+    for (*at = 1; ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK; ++*at) {
+        const char* flaw = key_flaw(row_key(element));
+        if (!flaw) flaw = value_flaw(row_value(element));
+        if (flaw) return flaw;
+    }
+    return nullptr;
+}
+
+bool writable_rows(ZPALIST_handle_typ* list, const char* file_name) {
+    int at = 0;
+    const char* flaw = rows_flaw(list, &at);
+    if (flaw) DIAG_ERROR("%s not written: row %d holds %s", file_name, at, flaw);
+    return flaw == nullptr;
+}
+
 CM_RC read_file(const std::string& path, FileImage& image) {
     // Writers replace a table file whole (os_shared), so a read without a lock never sees a torn one.
     return os_shared::read_file(path, image.content, &image.status) == CM_RC_OK ? CM_RC_OK : CM_RC_FAIL;
@@ -383,6 +424,7 @@ CM_RC GM_param_parse_str_option1(ZPALIST_handle_typ* list, const char* text, int
 CM_RC GM_PARAM_list_save(ZPALIST_handle_typ* list, const char* file_name) {
     if (!list || !file_name) return CM_RC_FAIL;
     try {
+        if (!writable_rows(list, file_name)) return CM_RC_FAIL;
         const CM_RC rc = write_file(file_name, flat_text(list), nullptr, nullptr);
         DIAG_TRACE(3, "%s ended %s, file: %s ", "GM_PARAM_list_save", rc == CM_RC_OK ? "SUCCESS" : "FAIL", file_name);
         return rc;

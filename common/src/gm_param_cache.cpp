@@ -117,6 +117,33 @@ void free_table(Kind kind, ZPALIST_handle_typ* table) {
     else ZPALIST_clear(table);
 }
 
+// Frees the rows of every table of a cache and empties it. The tables leave the cache first, so
+// the log (which reads its settings from the cache while the rows are freed) never meets one half
+// freed.
+void clear_cache(Cache& cache) {
+    std::vector<std::unique_ptr<CachedTable>> tables = std::move(cache.tables);
+    cache.tables.clear();
+    for (auto& t : tables) free_table(cache.kind, &t->record.table);
+}
+
+// The cached tables are freed when the process ends or the library is unloaded. The teardown is
+// made when a cache takes its first table, after everything made at load time (the log, the
+// locks, the caches themselves), so it runs before any of them goes. ZPAAPI_Term frees nothing
+// here: it ends the calling thread's use only, and other threads may still read the tables or
+// hold pointers into them (GM_PARAM_table_find).
+struct CacheTeardown {
+    ~CacheTeardown() {
+        CacheLock lock;
+        clear_cache(TABLE_list);
+        clear_cache(SUBTABLE_list);
+    }
+};
+
+void keep_table(Cache& cache, std::unique_ptr<CachedTable> table) {
+    static CacheTeardown teardown;
+    cache.tables.push_back(std::move(table));
+}
+
 CM_RC fill_rows(ZPALIST_handle_typ* list, const std::vector<Row>& rows) {
     ZPALIST_init(list);
     zpalist::Builder builder(list);
@@ -371,7 +398,7 @@ CM_RC load_table(Cache& cache, const char* name, int p_flag, bool option1, int f
     table->sync.status = image.status;
     table->sync.base = snapshot_of(cache.kind, &table->record.table);
     if (loaded) *loaded = table.get();
-    cache.tables.push_back(std::move(table));
+    keep_table(cache, std::move(table));
     return CM_RC_OK;
 }
 
@@ -399,7 +426,7 @@ CM_RC find_or_create(Cache& cache, const char* name, CachedTable** found) {
     std::strncpy(table->record.table_name, cut_name(name).c_str(), kKeyMax);
     std::strncpy(table->record.load_timestmp, time_text(std::time(nullptr)).c_str(), sizeof table->record.load_timestmp - 1);
     *found = table.get();
-    cache.tables.push_back(std::move(table));
+    keep_table(cache, std::move(table));
     return CM_RC_OK;
 }
 
@@ -413,7 +440,10 @@ CM_RC save_table(Cache& cache, const char* name) {
     const std::string path = table_path(name);
     MergeOnSave merge(cache.kind, *table);
     struct stat written {};
-    const CM_RC rc = write_file(path, text_of(cache.kind, &table->record.table), &merge, &written);
+    const bool writable = cache.kind == Kind::flat ? writable_rows(&table->record.table, path.c_str())
+                                                   : writable_sections(&table->record.table, path.c_str());
+    const CM_RC rc =
+        writable ? write_file(path, text_of(cache.kind, &table->record.table), &merge, &written) : CM_RC_FAIL;
     if (cache.kind == Kind::flat) {
         DIAG_TRACE(3, "%s ended %s, file: %s ", "GM_PARAM_list_save", rc == CM_RC_OK ? "SUCCESS" : "FAIL", path.c_str());
     }
@@ -424,12 +454,6 @@ CM_RC save_table(Cache& cache, const char* name) {
     table->sync.status = written;
     table->sync.base = snapshot_of(cache.kind, &table->record.table);
     return CM_RC_OK;
-}
-
-void clear_cache(Cache& cache) {
-    std::vector<std::unique_ptr<CachedTable>> tables = std::move(cache.tables);
-    cache.tables.clear();
-    for (auto& t : tables) free_table(cache.kind, &t->record.table);
 }
 
 template <typename F>

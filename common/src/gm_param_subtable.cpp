@@ -35,6 +35,26 @@ std::string sectioned_text(ZPALIST_handle_typ* list) {
     return text;
 }
 
+bool writable_sections(ZPALIST_handle_typ* list, const char* file_name) {
+    ZPALIST_handle_typ sections = *list;
+    ZPALIST_reset(&sections);
+    void* element = nullptr;
+    unsigned int size = 0;
+    for (int n = 1; ZPALIST_next_ptr(&sections, &element, &size) == CM_RC_OK; ++n) {
+        auto* section = static_cast<GM_PARAM_subtable_row*>(element);
+        if (const char* flaw = section_name_flaw(section->key)) {
+            DIAG_ERROR("%s not written: section %d holds %s", file_name, n, flaw);
+            return false;
+        }
+        int at = 0;
+        if (const char* flaw = rows_flaw(&section->list, &at)) {
+            DIAG_ERROR("%s not written: row %d of section %d holds %s", file_name, at, n, flaw);
+            return false;
+        }
+    }
+    return true;
+}
+
 void free_sections(ZPALIST_handle_typ* list) {
     ZPALIST_handle_typ walker = *list;
     ZPALIST_reset(&walker);
@@ -144,6 +164,7 @@ CM_RC GM_PARAM_subtable_list_save(ZPALIST_handle_typ* list, const char* file_nam
     DIAG_TRACE(4, "GM_PARAM_subtable_list_save");
     if (!list || !file_name) return CM_RC_FAIL;
     try {
+        if (!writable_sections(list, file_name)) return CM_RC_FAIL;
         return write_file(file_name, sectioned_text(list), nullptr, nullptr);
     } catch (...) {
         return CM_RC_FAIL;

@@ -37,13 +37,18 @@ void parent() {
     }
 }
 
-// The child's one thread is the thread that took the ranked locks in prepare(), so it releases the
-// plain ones as the parent does (no other thread held them at the fork). A recursive lock knows its
-// owner by thread id, which the child's thread no longer has: it is made anew, as are the locks
-// that the forking thread may have held itself.
+// The child's one thread is the thread that took the ranked locks in prepare(), so it releases them
+// as the parent does (no other thread held them at the fork), and every checker of lock order sees
+// them released. A recursive lock knows its owner by thread id, which the child's thread no longer
+// has, so it refuses that release (an unlock by a thread that does not own a recursive lock is an
+// error, never a change): it is made anew after it, as are the locks that the forking thread may
+// have held itself.
 void child() {
     for (int i = kRanks - 1; i >= 0; --i) {
-        if (slots[i].recursive) new (slots[i].recursive) std::recursive_mutex;
+        if (slots[i].recursive) {
+            slots[i].recursive->unlock();
+            new (slots[i].recursive) std::recursive_mutex;
+        }
         if (slots[i].plain) slots[i].plain->unlock();
     }
     for (std::mutex* lock : renewed)

@@ -31,9 +31,9 @@ constexpr char kDefaultConfigTable[] = "CONFIG";
 std::mutex config_mutex;
 char config_table[OS_PROC_CONFIG_NAME_ROOM] = {};
 
-// Written by the shutdown handler: the flag and the signal still to be reported. Both are lock-free
-// atomics, which a handler may touch.
-volatile std::sig_atomic_t exit_request = 0;
+// Written by the shutdown handler, on whichever thread the signal lands, and read by the others: the
+// flag and the signal still to be reported. Both are lock-free atomics, which a handler may touch.
+std::atomic<int> exit_request{0};
 std::atomic<int> pending_shutdown_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
@@ -153,15 +153,15 @@ int OS_PROC_exit_request_get(void) {
     // taking the log's lock is safe.
     if (const int signal_number = pending_shutdown_signal.exchange(0))
         DIAG_TRACE(1, "Shutdown requested. signal - [%d]", signal_number);
-    return exit_request ? 1 : 0;
+    return exit_request.load() ? 1 : 0;
 }
 
-void OS_PROC_exit_request_set(int value) { exit_request = value ? 1 : 0; }
+void OS_PROC_exit_request_set(int value) { exit_request.store(value ? 1 : 0); }
 
 void OS_proc_shutdown_signal(int signal_number) {
     const int saved_errno = errno;
     pending_shutdown_signal.store(signal_number);
-    exit_request = 1;
+    exit_request.store(1);
     signal(signal_number, OS_proc_shutdown_signal);
     errno = saved_errno;
 }

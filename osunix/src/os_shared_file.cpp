@@ -3,6 +3,7 @@
  * old one, and reads that never wait for a writer. Owns the process's table of files in use. */
 #include "os_shared_file_internal.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -129,23 +131,6 @@ bool same_file(int fd, const std::string& path) {
     struct stat named {};
     return ::fstat(fd, &open_file) == 0 && ::stat(path.c_str(), &named) == 0 && open_file.st_dev == named.st_dev &&
            open_file.st_ino == named.st_ino;
-}
-
-// Opens the data file for the lock (lockf needs a writable descriptor); creates it empty with
-// exactly `mode` when asked. Logs nothing: readers may be waiting for it.
-int open_data(const std::string& path, bool create, mode_t mode) {
-    for (;;) {
-        int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd >= 0) return fd;
-        if (errno == EINTR) continue;
-        if (errno != ENOENT || !create) return -1;
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0) {
-            (void)::fchmod(fd, mode);
-            return fd;
-        }
-        if (errno != EEXIST && errno != EINTR) return -1;
-    }
 }
 
 bool write_all(int fd, std::string_view text) {
@@ -281,71 +266,69 @@ void unlock_folder(FileLock::Held& h) {
     }
 }
 
-// Opens the data file as the holder's descriptor, the process's readers kept from opening it
-// meanwhile; the descriptor it replaces (a file the name no longer leads to) is closed. Logs
-// nothing: readers may be waiting. -1 with errno when the open fails.
-int open_held(FileLock::Held& h, int flags, mode_t mode) {
+// Keeps the process's readers from opening the data file themselves until publish(): new ones wait,
+// and those that have it open already are waited for. Logs nothing: readers may be waiting.
+void hold_off_readers(FileLock::Held& h) {
+    Entry& e = *h.entry;
+    std::unique_lock<std::mutex> lk(e.m);
+    e.state = DataFd::waiting;
+    e.cv.wait(lk, [&] { return e.readers == 0; });
+    e.state = DataFd::opening;
+}
+
+// Makes fd the holder's descriptor, through which the process's readers read from now on (-1: the
+// file is missing and readers open, and miss, it themselves). The descriptor it replaces (a file the
+// name no longer leads to) is closed.
+void publish(FileLock::Held& h, int fd) {
     Entry& e = *h.entry;
     {
-        std::unique_lock<std::mutex> lk(e.m);
-        e.state = DataFd::waiting;
-        e.cv.wait(lk, [&] { return e.readers == 0; });
-        e.state = DataFd::opening;
-    }
-    int fresh;
-    do fresh = ::open(h.key.c_str(), flags | O_CLOEXEC, mode);
-    while (fresh < 0 && errno == EINTR);
-    const int open_error = errno;
-    if (fresh >= 0 && (flags & O_CREAT)) (void)::fchmod(fresh, mode);
-    {
         std::lock_guard<std::mutex> lk(e.m);
-        if (h.lock_fd >= 0) ::close(h.lock_fd);
-        h.lock_fd = fresh;
-        e.fd = fresh;
-        e.state = fresh >= 0 ? DataFd::open : DataFd::missing;
+        if (h.lock_fd >= 0 && h.lock_fd != fd) ::close(h.lock_fd);
+        h.lock_fd = fd;
+        e.fd = fd;
+        e.state = fd >= 0 ? DataFd::open : DataFd::missing;
     }
     e.cv.notify_all();
+}
+
+// Opens the data file as the holder's descriptor (lockf needs a writable one). -1 with errno when
+// the open fails.
+int open_held(FileLock::Held& h) {
+    hold_off_readers(h);
+    int fd;
+    do fd = ::open(h.key.c_str(), O_RDWR | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    const int open_error = errno;
+    publish(h, fd);
     errno = open_error;
-    return fresh;
+    return fd;
 }
 
 // Opens and locks the data file (a holder's first lock, or again once the name leads elsewhere).
 // The descriptor is published before lockf waits, so readers of the process read through it and
-// never open the file themselves while the process holds its lock. A missing file is created
-// (exactly `mode`) when `create` is set; without it the holder keeps the folder's lock and the file
-// stays missing.
-CM_RC lock_data(FileLock::Held& h, bool create, mode_t mode) {
+// never open the file themselves while the process holds its lock. A missing file stays missing:
+// the holder keeps the folder's lock until its first rewrite puts the file in place.
+CM_RC lock_data(FileLock::Held& h) {
     for (;;) {
-        int fd = open_held(h, O_RDWR, 0);
+        const int fd = open_held(h);
         if (fd < 0 && errno == ENOENT) {
             // Missing: under the folder's lock no one else creates it; look again under it.
-            if (!h.folder_locked) {
-                if (!lock_folder(h)) return CM_RC_FAIL;
-                continue;
-            }
-            if (!create) {
+            if (h.folder_locked) {
                 h.exists = false;
                 return CM_RC_OK;
             }
-            fd = open_held(h, O_RDWR | O_CREAT | O_EXCL, mode);
+            if (!lock_folder(h)) return CM_RC_FAIL;
+            continue;
         }
         if (fd < 0) {
             const int open_error = errno;
             unlock_folder(h);
             errno = open_error;
-            return create && open_error != EACCES ? CM_RC_CREATE_FAILED : CM_RC_OPEN_FAILED;
+            return CM_RC_OPEN_FAILED;
         }
         if (!lock_whole(fd)) {
             const int lock_error = errno;
-            Entry& e = *h.entry;
-            {
-                std::lock_guard<std::mutex> lk(e.m);
-                ::close(fd);
-                h.lock_fd = -1;
-                e.fd = -1;
-                e.state = DataFd::missing;
-            }
-            e.cv.notify_all();
+            publish(h, -1);
             h.exists = false;
             unlock_folder(h);
             errno = lock_error;
@@ -398,6 +381,94 @@ void drop_locks(FileLock::Held& h) {
     e.cv.notify_all();
 }
 
+// A writer killed in the middle of a rewrite leaves its temporary file beside the data file, with
+// what it was writing (passwords, in the accounts file). The next writer, holding the file's lock,
+// removes those older than a few minutes; a fresh one may still belong to a writer at work.
+constexpr time_t kStaleTempAge = 5 * 60;
+constexpr char kTempSuffix[] = "XXXXXX";  // mkostemp's pattern; its letters replace these
+
+void remove_stale_temps(const std::string& key) {
+    const std::string prefix = temp_prefix(key);
+    DIR* dir = ::opendir(folder_of(key).c_str());
+    if (!dir) return;
+    const time_t now = ::time(nullptr);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name.size() != prefix.size() + sizeof kTempSuffix - 1 || name.compare(0, prefix.size(), prefix) != 0) continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            now - st.st_mtime < kStaleTempAge)
+            continue;
+        if (::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
+            DIAG_TRACE(4, "%s: removed '%s', left beside '%s' by a writer that ended in the middle of a rewrite",
+                       "os_shared", entry->d_name, key.c_str());
+    }
+    ::closedir(dir);
+}
+
+// Puts the whole content in place of the file: a temporary file beside it is written, flushed to
+// disk, given `mode` (and the old file's owner when there is one), locked when the data file keeps
+// the processes apart, and renamed over the name. A file that is missing is created this way too,
+// under its folder's lock and only while it is still missing, so that no one ever finds an empty
+// file at the name and no cycle's content replaces a file it was not computed from.
+CM_RC put_in_place(FileLock::Held& h, std::string_view content, mode_t mode, const struct stat* old,
+                   struct stat* written) {
+    const bool creating = !h.exists;
+    if (creating && h.data_locked) {
+        // The holder has the folder's lock since it found the file missing, unless it removed the
+        // file itself; then someone may have made it anew meanwhile.
+        struct stat there {};
+        if (!lock_folder(h)) {
+            DIAG_ERROR("%s: cannot lock the folder of '%s': %s", "os_shared", h.key.c_str(), std::strerror(errno));
+            return CM_RC_FAIL;
+        }
+        if (::lstat(h.key.c_str(), &there) == 0) {
+            DIAG_ERROR("%s: cannot create '%s': another writer made it meanwhile", "os_shared", h.key.c_str());
+            return CM_RC_CREATE_FAILED;
+        }
+    }
+    std::string temp;
+    int fd = -1;
+    try {
+        remove_stale_temps(h.key);
+        temp = folder_of(h.key) + "/" + temp_prefix(h.key) + kTempSuffix;
+        fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
+    if (fd < 0) {
+        DIAG_ERROR("%s: cannot make a temporary file beside '%s': %s", "os_shared", h.key.c_str(), std::strerror(errno));
+        return CM_RC_FAIL;
+    }
+    struct stat now {};
+    bool ok = write_all(fd, content) && ::fsync(fd) == 0 && ::fchmod(fd, mode) == 0 && ::fstat(fd, &now) == 0;
+    if (ok && old && (now.st_uid != old->st_uid || now.st_gid != old->st_gid)) {
+        // Without the right to give the file its old owner, the writer stays its owner.
+        if (::fchown(fd, old->st_uid, old->st_gid) == 0) (void)::fstat(fd, &now);
+    }
+    // The new file is locked before it takes the name: a process that opens the name from then on
+    // waits for this holder. Readers of this process that would open a new file themselves wait
+    // until it is the holder's descriptor: their close would drop the lock.
+    if (ok && h.data_locked) ok = lock_whole(fd);
+    const bool readers_held_off = ok && creating && h.data_locked;
+    if (readers_held_off) hold_off_readers(h);
+    if (ok) ok = ::rename(temp.c_str(), h.key.c_str()) == 0;
+    const int err = errno;
+    if (h.data_locked && (ok || readers_held_off)) publish(h, ok ? fd : -1);
+    if (!ok) {
+        ::unlink(temp.c_str());
+        ::close(fd);
+        DIAG_ERROR("%s: cannot rewrite '%s', the file is kept as it was: %s", "os_shared", h.key.c_str(), std::strerror(err));
+        return CM_RC_FAIL;
+    }
+    if (!h.data_locked) ::close(fd);
+    sync_folder(folder_of(h.key));
+    h.exists = true;
+    unlock_folder(h);  // the new file's own lock keeps the processes apart from now on
+    if (written) *written = now;
+    return CM_RC_OK;
+}
+
 }  // namespace
 
 FileLock::FileLock(const std::string& path, Options options) : options_(std::move(options)) {
@@ -426,7 +497,7 @@ FileLock::FileLock(const std::string& path, Options options) : options_(std::mov
     }
     CM_RC rc;
     if (held->data_locked) {
-        rc = lock_data(*held, false, options_.new_mode);
+        rc = lock_data(*held);
     } else {
         rc = lock_lock_file(*held, options_.lock_file);
         struct stat st {};
@@ -475,29 +546,16 @@ CM_RC FileLock::read(std::string& content, struct stat* status) {
 
 CM_RC FileLock::create() {
     if (!held_) return CM_RC_FAIL;
-    Held& h = *held_;
-    if (h.exists) return CM_RC_OK;
-    if (h.data_locked) {
-        const CM_RC rc = lock_data(h, true, options_.new_mode);
-        if (rc != CM_RC_OK) DIAG_ERROR("%s: cannot create '%s' (%d): %s", "os_shared", h.key.c_str(), rc, std::strerror(errno));
-        return rc;
-    }
-    const int fd = open_data(h.key, true, options_.new_mode);
-    if (fd < 0) {
-        DIAG_ERROR("%s: cannot create '%s': %s", "os_shared", h.key.c_str(), std::strerror(errno));
-        return CM_RC_CREATE_FAILED;
-    }
-    ::close(fd);
-    h.exists = true;
-    return CM_RC_OK;
+    if (held_->exists) return CM_RC_OK;
+    return put_in_place(*held_, "", options_.new_mode, nullptr, nullptr);
 }
 
 CM_RC FileLock::rewrite(std::string_view content, struct stat* written) {
     if (!held_) return CM_RC_FAIL;
     Held& h = *held_;
     if (!h.exists) {
-        const CM_RC rc = create();
-        if (rc != CM_RC_OK) return rc;
+        const mode_t mode = options_.force_mode ? options_.new_mode : options_.new_mode | options_.add_bits;
+        return put_in_place(h, content, mode, nullptr, written);
     }
     struct stat old {};
     const int stat_rc = h.data_locked ? ::fstat(h.lock_fd, &old) : ::stat(h.key.c_str(), &old);
@@ -506,50 +564,7 @@ CM_RC FileLock::rewrite(std::string_view content, struct stat* written) {
         return CM_RC_FAIL;
     }
     const mode_t mode = options_.force_mode ? options_.new_mode : ((old.st_mode & 07777) | options_.add_bits);
-
-    std::string temp;
-    int fd = -1;
-    try {
-        temp = folder_of(h.key) + "/" + temp_prefix(h.key) + "XXXXXX";
-        fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    } catch (...) {
-        return CM_RC_FAIL;
-    }
-    if (fd < 0) {
-        DIAG_ERROR("%s: cannot make a temporary file beside '%s': %s", "os_shared", h.key.c_str(), std::strerror(errno));
-        return CM_RC_FAIL;
-    }
-    struct stat now {};
-    bool ok = write_all(fd, content) && ::fsync(fd) == 0 && ::fchmod(fd, mode) == 0 && ::fstat(fd, &now) == 0;
-    if (ok && (now.st_uid != old.st_uid || now.st_gid != old.st_gid)) {
-        // Without the right to give the file its old owner, the writer stays its owner.
-        if (::fchown(fd, old.st_uid, old.st_gid) == 0) (void)::fstat(fd, &now);
-    }
-    // The new file is locked before it takes the name: a process that opens the name from then on
-    // waits for this holder.
-    if (ok && h.data_locked) ok = lock_whole(fd);
-    if (ok) ok = ::rename(temp.c_str(), h.key.c_str()) == 0;
-    if (!ok) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        ::close(fd);
-        DIAG_ERROR("%s: cannot rewrite '%s', the file is kept as it was: %s", "os_shared", h.key.c_str(), std::strerror(err));
-        return CM_RC_FAIL;
-    }
-    sync_folder(folder_of(h.key));
-    if (h.data_locked) {
-        Entry& e = *h.entry;
-        std::lock_guard<std::mutex> lk(e.m);
-        ::close(h.lock_fd);  // the replaced file, which no one reaches by its name any more
-        h.lock_fd = fd;
-        e.fd = fd;
-        e.state = DataFd::open;
-    } else {
-        ::close(fd);
-    }
-    h.exists = true;
-    if (written) *written = now;
-    return CM_RC_OK;
+    return put_in_place(h, content, mode, &old, written);
 }
 
 CM_RC FileLock::remove() {

@@ -86,7 +86,8 @@ CM_RC create_file(const std::string& path, const Options& options = {});
 CM_RC remove_file(const std::string& path);
 
 // Prefix of the temporary files that a rewrite of `path` makes beside it (".<name>.tmp"); a
-// write cut short by the end of the process can leave one behind.
+// write cut short by the end of the process can leave one behind, which a later rewrite of the
+// file removes once it is a few minutes old.
 std::string temp_prefix(const std::string& path);
 
 }  // namespace os_shared

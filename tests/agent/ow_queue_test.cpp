@@ -202,7 +202,7 @@ TEST_F(QueueTest, QueuedActionsBecomeTheseCommandLines) {
     forged.outputs = {{"LINE_1", "total 42\n[ORVORDER]\nJOBNAME EVIL_JOB\r\nODATE ODAT"}};
     forged.alert = "Big\nJournal";
     option.outputs = {{"LINE_1", "-input_file"}};
-    names.outputs = {{"TOTAL\r\nX Y=Z\t1", "v"}};
+    names.outputs = {{"TOTAL\r\nX Y=Z\t1", "v"}, {"ROW[2]", "w"}};
     const std::vector<std::string> common = {"-AUTOEDIT", "%%ALERT-CM_ACCOUNT", "VIS", "-AUTOEDIT", "%%ALERT-NAME",
                                              "Big Journal", "-AUTOEDIT", "%%ALERT-APPLICATION-NAME", "General Ledger",
                                              "-AUTOEDIT", "%%ALERT-APPLICATION-ID", "101", "-AUTOEDIT",
@@ -229,7 +229,7 @@ TEST_F(QueueTest, QueuedActionsBecomeTheseCommandLines) {
                 "-input_file"})},
         {"output name that would split its row", names,
          order({"orvorder", "-JOBNAME", "J1", "-SCHEDTAB", "T1", "-ODATE", "ODAT", "-AUTOEDIT", "%%TOTAL__X_Y_Z_1",
-                "v"})},
+                "v", "-AUTOEDIT", "%%ROW_2_", "w"})},
         {"condition", condition, {"orvcontb", "-ADD", "OEBS_General_Ledger_Big_Journal", "ODAT"}},
         {"more than 400 arguments", too_many, {}},
     };

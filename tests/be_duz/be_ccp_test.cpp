@@ -105,7 +105,8 @@ TEST_F(CcpTest, ProfileNamesThatCouldLeaveTheCacheFolderOrReachAShellAreRefused)
     EXPECT_EQ(calls().find("orvgetccp"), std::string::npos);
 
     // Shell characters are plain characters of one argument: nothing runs, the name arrives whole.
-    const std::string shelly = "p;touch pwned $(touch pwned2)";
+    // (A blank is no shell character here: a name holding one cannot be a section of the cache.)
+    const std::string shelly = "p;touch${IFS}pwned;$(touch${IFS}pwned2)";
     char name[BE_DUZ_CCP_NAME_SIZE] = "";
     EXPECT_EQ(BE_DUZ_load_ccp_data_to_file(shelly.c_str(), name, "UNDEFINED", nullptr, &err), 0) << err.text;
     EXPECT_FALSE(home.exists("pwned"));

@@ -130,12 +130,15 @@ TEST_F(WatcherFilesTest, WatchTimesChanges) {
 TEST_F(WatcherFilesTest, OverLongValuesAreRefusedWithTheFilesUnchanged) {
     home.write_file(kTimesPath, "[VIS]\nLAST_WATCHING_TIME 20260101000000\nSTART_WATCHING_TIME 20250101000000\n");
     const std::string before = home.read_file(kTimesPath);
-    std::string long_name(64, 'A');
-    EXPECT_EQ(EW_update_event_watch_times_file(const_cast<char*>("ADD_ACCOUNT"), long_name.data(), nullptr, &error),
-              CM_RC_FAIL);
-    EXPECT_EQ(EW_update_event_watch_times_file(const_cast<char*>("RENAME_ACCOUNT_NAME"), long_name.data(),
-                                               const_cast<char*>("VIS"), &error),
-              CM_RC_FAIL);
+    // So are names that cannot be a section as they are: one whose header "[name]" is longer than
+    // the 63 characters the reader takes, one that would close its section and open another.
+    for (std::string name : {std::string(62, 'A'), std::string("NEW]\n[PROD"), std::string("MY ACC")}) {
+        EXPECT_EQ(EW_update_event_watch_times_file(const_cast<char*>("ADD_ACCOUNT"), name.data(), nullptr, &error),
+                  CM_RC_FAIL);
+        EXPECT_EQ(EW_update_event_watch_times_file(const_cast<char*>("RENAME_ACCOUNT_NAME"), name.data(),
+                                                   const_cast<char*>("VIS"), &error),
+                  CM_RC_FAIL);
+    }
     EXPECT_EQ(EW_save_activation_time(const_cast<char*>("ACTIVATION_AND_MORE"), &error), ZPA_FAIL);
     EXPECT_EQ(home.read_file(kTimesPath), before);
     // A missing watch-times file is a failure; nothing creates it.

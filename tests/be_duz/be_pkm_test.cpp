@@ -321,6 +321,59 @@ TEST_F(PkmTest, RenameAndDeleteKeepTheAccountsAndWatchTimesFilesInStep) {
     EXPECT_EQ(inner(absent, "Message"), "Delete Connection Profile TEST Failed.");
 }
 
+TEST_F(PkmTest, FieldsTheFilesCannotHoldAreRefusedAndChangeNoFile) {
+    home.write_file("data/DUZ_inst.dat", "");
+    ask("Orvcm_add_account_request", account_body("PROD", sent_password("p")));
+    ask("Orvcm_add_account_request", account_body("TEST", sent_password("t")));
+    const std::string accounts = home.read_file("data/DUZ_inst.dat");
+    const std::string times = home.read_file(kTimesPath);
+    auto with = [](std::string body, const std::string& from, const std::string& to) {
+        return body.replace(body.find(from), from.size(), to);
+    };
+    const std::string test = account_body("TEST", sent_password("t"));
+    const struct {
+        const char* request;
+        std::string body, code, reason;
+    } cases[] = {
+        {"Orvcm_add_account_request", with(test, "AMERICAN", "AMERICAN\n[PROD]\nDB_SID EVIL"), "OEBS7012",
+         "NLSLanguage refused: a line break in its value"},
+        {"Orvcm_add_account_request", with(test, ">VIS<", ">VIS\r<"), "OEBS7012",
+         "DBServiceName refused: a line break in its value"},
+        {"Orvcm_add_account_request", with(test, "<AppendLog>Y", "<AppendLog>Y\n[X]"), "OEBS7012",
+         "AppendLog refused: a line break in its value"},
+        {"Orvcm_add_account_request", account_body("NEW]\n[PROD", sent_password("x")), "OEBS7012",
+         "AccountName refused: a bracket or line break in its name"},
+        {"Orvcm_add_account_request", account_body("A]B", sent_password("x")), "OEBS7012",
+         "AccountName refused: a bracket or line break in its name"},
+        {"Orvcm_add_account_request", account_body("[NEW", sent_password("x")), "OEBS7012",
+         "AccountName refused: a bracket or line break in its name"},
+        {"Orvcm_add_account_request", account_body("MY ACC", sent_password("x")), "OEBS7012",
+         "AccountName refused: a blank, tab, '=' or line feed in its name"},
+        {"Orvcm_add_account_request", account_body(std::string(62, 'A'), sent_password("x")), "OEBS7012",
+         "AccountName refused: a name longer than 61 characters"},
+        {"Orvcm_update_account_request", "<AccountToUpdate>TEST</AccountToUpdate>" + with(test, "AMERICAN", "A\nB"),
+         "OEBS7015", "NLSLanguage refused: a line break in its value"},
+        {"Orvcm_update_account_request",
+         "<AccountToUpdate>TEST</AccountToUpdate>" + account_body("LIVE\n[PROD", sent_password("x")), "OEBS7015",
+         "AccountName refused: a bracket or line break in its name"},
+        {"Orvcm_delete_account_request", "<AccountToDelete>TEST]\n[PROD</AccountToDelete>", "OEBS7013",
+         "AccountToDelete refused: a bracket or line break in its name"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        const std::string answer = ask(c.request, c.body);
+        EXPECT_EQ(inner(answer, "Code"), c.code) << answer;
+        EXPECT_EQ(inner(answer, "ExtendedMessage"), "CM for OEBS: " + c.reason) << answer;
+        EXPECT_EQ(home.read_file("data/DUZ_inst.dat"), accounts);
+        EXPECT_EQ(home.read_file(kTimesPath), times);
+    }
+    const std::string list = ask("Orvcm_get_accounts_request", "");
+    for (const std::string account : {"PROD", "TEST"})
+        EXPECT_NE(list.find("<AccountName>" + account + "</AccountName><DBServiceName>VIS</DBServiceName>"),
+                  std::string::npos)
+            << list;
+}
+
 TEST_F(PkmTest, ValidateOpensASessionWithTheStoredOrTheSentAccount) {
     oci_standin::add_logon(oci_standin::logon("VIS", "APPS", "good"));
     home.write_file("data/DUZ_inst.dat", "");
@@ -379,6 +432,17 @@ TEST_F(PkmTest, SettingsRequests) {
                     "Code"),
               "OEBS7017");
     EXPECT_EQ(home.read_file(kSettingsPath), before);
+    // So are values with a line break, which would start a row or a section of their own.
+    for (const std::string& body : {std::string("<ACTIVATE_EVENT_WATCHER>\n</ACTIVATE_EVENT_WATCHER>"
+                                                "<WATCHING_INTERVAL_TIME>60</WATCHING_INTERVAL_TIME>"),
+                                    std::string("<ACTIVATE_EVENT_WATCHER>Y</ACTIVATE_EVENT_WATCHER>"
+                                                "<WATCHING_INTERVAL_TIME>1\n[X</WATCHING_INTERVAL_TIME>")}) {
+        const std::string answer = ask("Orvoebs_update_ew_config_request", body);
+        EXPECT_EQ(inner(answer, "Code"), "OEBS7017") << body;
+        EXPECT_NE(inner(answer, "ExtendedMessage").find("refused: a line break in its value"), std::string::npos)
+            << answer;
+        EXPECT_EQ(home.read_file(kSettingsPath), before);
+    }
 
     home.write_file(kTimesPath, "[VIS]\nLAST_WATCHING_TIME 20260101000000\nSTART_WATCHING_TIME 20250101000000\n");
     const std::string times = home.read_file(kTimesPath);

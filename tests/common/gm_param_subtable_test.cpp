@@ -107,6 +107,57 @@ TEST_F(SectionedTableTest, WriterGoldenOutputAndRoundTripWithLongestValue) {
               (Sections{{"ACC3", {{"DB_SID", "ORCL"}, {"DB_PASSWD", value2048}, {"TOOLONG", std::string(2048, 'q')}}}}));
 }
 
+TEST_F(SectionedTableTest, WriterRefusesSectionsThatWouldNotReadBackAndLeavesTheFile) {
+    const struct {
+        const char* name;
+        std::string section, key, value;
+    } cases[] = {
+        {"value that opens a section", "TEST", "NLS_LANG", "AMERICAN\n[PROD]\nDB_SID EVIL"},
+        {"name that closes and opens a section", "NEW]\n[PROD", "DB_SID", "X"},
+        {"blank in a name", "MY ACC", "DB_SID", "X"},
+        {"tab in a name", "MY\tACC", "DB_SID", "X"},
+        {"equals sign in a name", "A=B", "DB_SID", "X"},
+        {"name whose header is longer than a word the reader takes", std::string(62, 'N'), "DB_SID", "X"},
+        {"key that is a section header", "TEST", "[PROD]", "X"},
+        {"key that is a comment", "TEST", "#DB_SID", "X"},
+        {"blank in a key", "TEST", "DB SID", "X"},
+        {"empty key", "TEST", "", "DB_SID EVIL"},
+    };
+    const std::string before = "[TEST]\nDB_SID TEST\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        home.write_file("data/S.dat", before);
+        SectionList list;
+        ASSERT_EQ(GM_PARAM_subtable_load_file(&list.h, "./data/S.dat"), CM_RC_OK);
+        ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, c.section.c_str(), c.key.c_str(), c.value.c_str()), CM_RC_OK);
+        EXPECT_EQ(GM_PARAM_subtable_list_save(&list.h, "./data/S.dat"), CM_RC_FAIL);
+        EXPECT_EQ(home.read_file("data/S.dat"), before);
+
+        ASSERT_EQ(GM_PARAM_subtable_set("S", c.section.c_str(), c.key.c_str(), c.value.c_str()), CM_RC_OK);
+        EXPECT_EQ(GM_PARAM_subtable_save("S"), CM_RC_FAIL);
+        EXPECT_EQ(home.read_file("data/S.dat"), before);
+        GM_PARAM_subtable_clear();
+    }
+}
+
+TEST_F(SectionedTableTest, WriterRoundTripsWhatAFileCanHold) {
+    // Section names come back upper-cased and row keys as written; values as in flat tables. A name
+    // ends at the header's last ']', so brackets inside it come back.
+    SectionList list;
+    ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, "acc-1.x", "db_sid", "a=b [S] #c"), CM_RC_OK);
+    ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, "acc-1.x", "%%ALERT-NAME", "  low stock  "), CM_RC_OK);
+    ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, "ORVORDER", "A]B", "tab\t"), CM_RC_OK);
+    ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, std::string(61, 'n').c_str(), std::string(63, 'k').c_str(), "v"), CM_RC_OK);
+    ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, "a]b[c\r", "k", "cr\r"), CM_RC_OK);
+    ASSERT_EQ(GM_PARAM_subtable_list_save(&list.h, "./data/S.dat"), CM_RC_OK);
+    SectionList back;
+    ASSERT_EQ(GM_PARAM_subtable_load_file(&back.h, "./data/S.dat"), CM_RC_OK);
+    EXPECT_EQ(back.sections(), (Sections{{"ACC-1.X", {{"db_sid", "a=b [S] #c"}, {"%%ALERT-NAME", "low stock"}}},
+                                         {"ORVORDER", {{"A]B", "tab\t"}}},
+                                         {std::string(61, 'N'), {{std::string(63, 'k'), "v"}}},
+                                         {"A]B[C\r", {{"k", "cr\r"}}}}));
+}
+
 TEST_F(SectionedTableTest, FindGetDeleteFollowExactSectionNames) {
     home.write_file("data/S.dat", "[acc1]\nK 1\nDEFAULT d\n[acc2]\nK 2\n");
     SectionList list;

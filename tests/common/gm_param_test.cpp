@@ -6,7 +6,10 @@
 
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -125,6 +128,56 @@ TEST_F(ParamTableTest, WriterReplacesTheWholeFileAndWidensItsBits) {
     struct stat st {};
     ASSERT_EQ(stat("data/W.dat", &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+TEST_F(ParamTableTest, WriterRefusesARowThatWouldNotReadBackAndLeavesTheFile) {
+    const struct {
+        const char* name;
+        std::string key, value;
+    } cases[] = {
+        {"line feed in a value", "NLS", "AMERICAN\nDB_SID EVIL"},
+        {"empty key", "", "value becomes a key"},
+        {"blank in a key", "A B", "1"},
+        {"tab in a key", "A\tB", "1"},
+        {"equals sign in a key", "A=B", "1"},
+        {"line feed in a key", "A\nB", "1"},
+        {"key that is a comment", "#A", "1"},
+        {"key that is a section header", "[S]", "1"},
+        {"key that holds a section header", "x[S]y", "1"},
+    };
+    const std::string before = "OLD 1\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        home.write_file("data/W.dat", before);
+        KeyList list;
+        GM_PARAM_list_append(&list.h, "GOOD", "1");
+        GM_PARAM_list_append(&list.h, c.key.c_str(), c.value.c_str());
+        EXPECT_EQ(GM_PARAM_list_save(&list.h, "./data/W.dat"), CM_RC_FAIL);
+        EXPECT_EQ(home.read_file("data/W.dat"), before);
+
+        // The cache's save refuses the same row, and the table file stays as it was.
+        home.write_file("data/T.dat", before);
+        ASSERT_EQ(GM_PARAM_set("T", c.key.c_str(), c.value.c_str()), CM_RC_OK);
+        EXPECT_EQ(GM_PARAM_save("T"), CM_RC_FAIL);
+        EXPECT_EQ(home.read_file("data/T.dat"), before);
+        GM_PARAM_clear();
+    }
+}
+
+TEST_F(ParamTableTest, WriterRoundTripsWhatAFileCanHold) {
+    // Keys come back upper-cased; a value loses the blanks and tabs before it and the blanks after
+    // it. A carriage return is an ordinary character: a line ends at its line feed.
+    const Rows saved = {{"alpha", "two words"}, {"%%VAR-1.X", "a=b # not a comment [S]"}, {"[OPEN", "x"},
+                        {"A]B", "tail tab\t"},   {"EMPTY", ""},                               {"PADDED", " \t padded  "},
+                        {"C", "\x01\x7f\xc3\xa9"},  {"CR\r", "a\rb\r"}};
+    KeyList list;
+    for (const auto& [key, value] : saved) GM_PARAM_list_append(&list.h, key.c_str(), value.c_str());
+    ASSERT_EQ(GM_PARAM_list_save(&list.h, "./data/W.dat"), CM_RC_OK);
+    KeyList back;
+    ASSERT_EQ(GM_PARAM_load_file(&back.h, "./data/W.dat"), CM_RC_OK);
+    EXPECT_EQ(back.rows(), (Rows{{"ALPHA", "two words"}, {"%%VAR-1.X", "a=b # not a comment [S]"}, {"[OPEN", "x"},
+                                 {"A]B", "tail tab\t"}, {"EMPTY", ""}, {"PADDED", "padded"}, {"C", "\x01\x7f\xc3\xa9"},
+                                 {"CR\r", "a\rb\r"}}));
 }
 
 TEST_F(ParamTableTest, LookupUsesOwnRowElseDefaultAndCutsToBufferSize) {
@@ -309,6 +362,25 @@ TEST_F(ParamTableTest, IntAndAgentVersionReadConfig) {
     char text[8];
     GLOBAL_version(text, sizeof text);
     EXPECT_STREQ(text, "GLOBAL ");
+}
+
+// The cached tables are freed when the process ends: a process that reads tables and ends normally
+// passes the leak checker (the suites run with detect_leaks=1).
+TEST_F(ParamTableTest, CachedTablesAreFreedWhenTheProcessEnds) {
+    home.write_file("data/CONFIG.dat", "AGENT_DIR /x\nDBGLVL 0\n");
+    home.write_file("data/S.dat", "[ACC]\nDB_SID VIS\n");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char value[2048] = "";
+        const bool read = GM_PARAM_get("CONFIG", "AGENT_DIR", value) == CM_RC_OK &&
+                          GM_PARAM_subtable_get("S", "ACC", "DB_SID", value) == CM_RC_OK &&
+                          GM_PARAM_set("NEWTAB", "K", "v") == CM_RC_OK;
+        std::exit(read ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(ParamTableTest, TwoThreadsReadAndReloadAtOnce) {

@@ -26,9 +26,10 @@ protected:
         return "<UVSCM><HEADER><ACTION>" + action + "</ACTION></HEADER><BODY>" + body + "</BODY></UVSCM>";
     }
 
-    std::string run(const std::vector<std::string>& steps) {
+    // environment: extra NAME='value' words for the host.
+    std::string run(const std::vector<std::string>& steps, const std::string& environment = "") {
         int status = 0;
-        const std::string out = e2e::run_zpahost("PATH='" + std::string(APPBRIDGE_AGENT_UTIL_DIR) +
+        const std::string out = e2e::run_zpahost(environment + " PATH='" + std::string(APPBRIDGE_AGENT_UTIL_DIR) +
                                                      "':\"$PATH\" APPBRIDGE_AGENT_FIXTURE='" + home.path() +
                                                      "/host/fixture.txt'",
                                                  steps, &status);
@@ -59,6 +60,17 @@ TEST_F(ConfigurationRun, AddedAccountIsListed) {
               std::string::npos)
         << out;
     EXPECT_NE(home.read_file("cm/DUZ/data/event_watch_times.dat").find("[PROD]"), std::string::npos);
+}
+
+// The tables a connection reads (CONFIG, OEBS) stay cached for the process and are freed when it
+// ends: under the leak checker the host ends cleanly.
+TEST_F(ConfigurationRun, TablesReadByAConnectionAreFreedWhenTheProcessEnds) {
+    home.write_file("data/CONFIG.dat", "AGENT_DIR " + home.path() + "\nDBGLVL 0\n");
+    home.write_file("data/OEBS.dat", "ORACLE_HOME /opt/oracle\nTNS_ADMIN /opt/tns\n");
+    home.write_file("host/list.txt", "TEXT=" + request("Orvcm_get_accounts_request", "") + "\nNAVIGATE=NEXT\n");
+    const std::string out = run({"connect", "host/list.txt", "data", "ZPAAPI_LIST_DATA", "host/list.txt", "host/out.txt"},
+                                "ASAN_OPTIONS=detect_leaks=1");
+    EXPECT_NE(out.find("<CMVersion>9021.000</CMVersion>"), std::string::npos) << out;
 }
 
 }  // namespace

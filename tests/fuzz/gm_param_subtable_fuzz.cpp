@@ -3,25 +3,8 @@
 // characters a file keeps, without the trailing blanks the reader removes).
 #include "param_round_trip.h"
 
-namespace {
-
-using fuzz_param::Rows;
-using Sections = std::vector<std::pair<std::string, Rows>>;
-
-Sections sections_of(ZPALIST_handle_typ* list) {
-    Sections out;
-    ZPALIST_handle_typ walker = *list;
-    ZPALIST_reset(&walker);
-    void* element = nullptr;
-    unsigned int size = 0;
-    while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) {
-        auto* section = static_cast<GM_PARAM_subtable_row*>(element);
-        out.emplace_back(section->key, fuzz_param::rows_of(section->list));
-    }
-    return out;
-}
-
-}  // namespace
+using fuzz_param::Sections;
+using fuzz_param::sections_of;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz_param::write_bytes("./fuzz_sect.dat", data, size);

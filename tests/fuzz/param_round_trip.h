@@ -1,6 +1,7 @@
-// Shared by the parameter-table fuzz targets: the input bytes as a file, the rows of a key/value
-// list, and a value as a saved file keeps it (cut to 2048 characters, trailing blanks removed by
-// the reader).
+// Shared by the parameter-table fuzz targets: the input bytes as a file, a file's bytes, the rows
+// of a key/value list and the sections of a sectioned list, and a value as a saved file gives it
+// back (cut to 2048 characters, without the blanks and tabs in front and the blanks behind, which
+// the reader skips).
 #pragma once
 
 #include <cstddef>
@@ -35,10 +36,42 @@ inline Rows rows_of(const ZPALIST_handle_typ& list) {
     return rows;
 }
 
+inline std::string read_bytes(const char* path) {
+    std::string bytes;
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return "<missing>";
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
+    std::fclose(f);
+    return bytes;
+}
+
+using Sections = std::vector<std::pair<std::string, Rows>>;
+
+inline Sections sections_of(ZPALIST_handle_typ* list) {
+    Sections out;
+    ZPALIST_handle_typ walker = *list;
+    ZPALIST_reset(&walker);
+    void* element = nullptr;
+    unsigned int size = 0;
+    while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) {
+        auto* section = static_cast<GM_PARAM_subtable_row*>(element);
+        out.emplace_back(section->key, rows_of(section->list));
+    }
+    return out;
+}
+
 inline std::string as_saved(std::string value) {
     if (value.size() > 2048) value.resize(2048);
+    const std::size_t start = value.find_first_not_of(" \t");
+    value.erase(0, start == std::string::npos ? value.size() : start);
     while (!value.empty() && value.back() == ' ') value.pop_back();
     return value;
+}
+
+// A save that is refused must leave the file as it was.
+inline void expect_untouched(const char* path, const std::string& before) {
+    if (read_bytes(path) != before) std::abort();
 }
 
 }  // namespace fuzz_param

@@ -7,11 +7,15 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "concurrency.h"
 #include "file_probe.h"
@@ -26,15 +30,29 @@ namespace {
 
 using SharedFile = AgentHomeTest;
 
-// Names in a folder that start with a prefix (temporary files left behind).
-int entries_starting_with(const std::string& dir, const std::string& prefix) {
-    int found = 0;
+// Names in a folder that start with a prefix (temporary files left behind), sorted.
+std::vector<std::string> entries_named_from(const std::string& dir, const std::string& prefix) {
+    std::vector<std::string> names;
     if (DIR* d = opendir(dir.c_str())) {
         while (dirent* e = readdir(d))
-            if (std::string(e->d_name).rfind(prefix, 0) == 0) ++found;
+            if (std::string(e->d_name).rfind(prefix, 0) == 0) names.push_back(e->d_name);
         closedir(d);
     }
-    return found;
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int entries_starting_with(const std::string& dir, const std::string& prefix) {
+    return static_cast<int>(entries_named_from(dir, prefix).size());
+}
+
+// Sets a file's times that many minutes back.
+void age_by_minutes(const std::string& path, int minutes) {
+    struct timespec times[2];
+    clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= minutes * 60;
+    times[1] = times[0];
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 
 // One load-change-save cycle on a counter file.
@@ -47,23 +65,111 @@ bool increment(const std::string& path, const os_shared::Options& options) {
     return lock.rewrite(std::to_string(value + 1)) == CM_RC_OK;
 }
 
+// Every worker starts on files that are missing, so the first cycles race to create them.
 TEST_F(SharedFile, CyclesOfThreadsAndProcessesTogetherLoseNoUpdate) {
     struct Case {
         const char* name;
-        const char* lock_file;
-    } cases[] = {{"data file locked itself", ""}, {"separate lock file", "temp/counter.lock"}};
+        bool lock_file;
+    } cases[] = {{"data file locked itself", false}, {"separate lock file", true}};
+    constexpr int kProcesses = 2, kThreads = 8, kEach = 10, kFiles = 5;
     for (const Case& c : cases) {
-        const std::string path = std::string("data/counter_") + (c.lock_file[0] ? "b" : "a") + ".dat";
-        os_shared::Options options;
-        options.lock_file = c.lock_file;
-        constexpr int kProcesses = 2, kThreads = 8, kEach = 10;
+        auto path = [&](int file) {
+            return std::string("data/counter_") + (c.lock_file ? "b" : "a") + std::to_string(file) + ".dat";
+        };
+        auto options = [&](int file) {
+            os_shared::Options options;
+            if (c.lock_file) options.lock_file = "temp/counter_" + std::to_string(file) + ".lock";
+            return options;
+        };
         EXPECT_TRUE(testbed::run_in_threads_and_processes(kProcesses, kThreads, [&](int, int) {
             for (int i = 0; i < kEach; ++i)
-                if (!increment(path, options)) return false;
+                if (!increment(path(i % kFiles), options(i % kFiles))) return false;
             return true;
         })) << c.name;
-        EXPECT_EQ(home.read_file(path), std::to_string(kProcesses * kThreads * kEach)) << c.name;
-        EXPECT_EQ(entries_starting_with("data", os_shared::temp_prefix(path)), 0) << c.name;
+        for (int file = 0; file < kFiles; ++file) {
+            EXPECT_EQ(home.read_file(path(file)), std::to_string(kProcesses * kThreads * kEach / kFiles)) << c.name;
+            EXPECT_EQ(entries_starting_with("data", os_shared::temp_prefix(path(file))), 0) << c.name;
+        }
+    }
+}
+
+TEST_F(SharedFile, ReadersNeverFindAFileEmptyWhileItIsMade) {
+    const std::string path = "data/fresh.dat", done = "data/fresh.done";
+    // One writer removes and writes the file again and again; readers in its process and in another
+    // find it missing or whole.
+    EXPECT_TRUE(testbed::run_in_threads_and_processes(2, 2, [&](int process, int thread) {
+        if (process == 0 && thread == 0) {
+            bool ok = true;
+            for (int i = 0; i < 100 && ok; ++i)
+                ok = os_shared::remove_file(path) == CM_RC_OK && os_shared::write_file(path, "content") == CM_RC_OK;
+            ::close(::open(done.c_str(), O_WRONLY | O_CREAT, 0600));
+            return ok;
+        }
+        for (long reads = 0; ::access(done.c_str(), F_OK) != 0 && reads < 10000000; ++reads) {
+            std::string text;
+            const CM_RC rc = os_shared::read_file(path, text);
+            if (rc == CM_RC_OK ? text != "content" : rc != CM_RC_OPEN_FAILED) return false;
+        }
+        return true;
+    }));
+}
+
+TEST_F(SharedFile, HolderThatRemovedTheFileKeepsTheOneAnotherMadeMeanwhile) {
+    const std::string path = "data/gone.dat";
+    home.write_file(path, "first");
+    int go[2], done[2];
+    ASSERT_EQ(pipe(go), 0);
+    ASSERT_EQ(pipe(done), 0);
+    const pid_t other = fork();
+    if (other == 0) {
+        char byte;
+        const bool ok = read(go[0], &byte, 1) == 1 && os_shared::write_file(path, "theirs") == CM_RC_OK;
+        _exit(ok && write(done[1], "d", 1) == 1 ? 0 : 1);
+    }
+    os_shared::FileLock lock(path);
+    ASSERT_TRUE(lock);
+    ASSERT_EQ(lock.remove(), CM_RC_OK);
+    char byte = 0;
+    ASSERT_EQ(write(go[1], "g", 1), 1);
+    ASSERT_EQ(read(done[0], &byte, 1), 1);  // the other process made the file while this one held its lock
+    EXPECT_EQ(lock.rewrite("mine"), CM_RC_CREATE_FAILED);
+    lock.release();
+    EXPECT_EQ(home.read_file(path), "theirs");
+    int status = 0;
+    EXPECT_EQ(waitpid(other, &status, 0), other);
+}
+
+TEST_F(SharedFile, NextWriterRemovesTheOldTemporaryFilesOfKilledWriters) {
+    struct Case {
+        const char* name;
+        const char* lock_file;
+    } cases[] = {{"data file locked itself", ""}, {"separate lock file", "temp/accounts.lock"}};
+    for (const Case& c : cases) {
+        const std::string path = std::string("data/accounts_") + (c.lock_file[0] ? "b" : "a") + ".dat";
+        os_shared::Options options;
+        options.lock_file = c.lock_file;
+        home.write_file(path, "old");
+        // Writers killed in the middle of a rewrite: the file-size limit ends them (SIGXFSZ) as they
+        // write their temporary file.
+        for (int writer = 0; writer < 3; ++writer)
+            ASSERT_EQ(in_child([&] {
+                          struct rlimit no_core {0, 0}, limit{1000, 1000};
+                          if (setrlimit(RLIMIT_CORE, &no_core) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0) return 100;
+                          return os_shared::write_file(path, std::string(5000, 'n'), options);
+                      }),
+                      255)
+                << c.name;
+        std::vector<std::string> left = entries_named_from("data", os_shared::temp_prefix(path));
+        ASSERT_EQ(left.size(), 3u) << c.name;
+        EXPECT_EQ(home.read_file(path), "old") << c.name;
+        // Two are from long ago, one is fresh; a temporary file of another file is old too.
+        const std::string others = "data/" + os_shared::temp_prefix("data/other.dat") + "Abc123";
+        home.write_file(others, "other");
+        for (const std::string& old : {"data/" + left[0], "data/" + left[1], others}) age_by_minutes(old, 10);
+        ASSERT_EQ(os_shared::write_file(path, "new", options), CM_RC_OK) << c.name;
+        EXPECT_EQ(home.read_file(path), "new") << c.name;
+        EXPECT_EQ(entries_named_from("data", os_shared::temp_prefix(path)), std::vector<std::string>{left[2]}) << c.name;
+        EXPECT_TRUE(home.exists(others)) << c.name;
     }
 }
 

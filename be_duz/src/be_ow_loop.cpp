@@ -17,6 +17,7 @@
 #include "be_ow_internal.h"
 #include "os_diag.h"
 #include "os_file.h"
+#include "os_file_nofollow.h"
 #include "os_proc.h"
 
 namespace {
@@ -206,9 +207,10 @@ CM_RC watching_loop(int ow_debug_level, ZPAError* Error, const Stages& stages) {
 CM_EXTERN_C_BEGIN
 
 int anoter_OEBS_Watcher_running(void) {
-    /* The lock file is made open to every user; every later file gets the umask found. */
+    /* The lock file is made open to every user; every later file gets the umask found. A link or
+     * anything but a regular file at its name is refused, never followed. */
     const mode_t found = umask(0);
-    const int fd = open(OW_LOCK_FILE, O_WRONLY | O_CREAT, 0666);
+    const int fd = os_file::open_regular(OW_LOCK_FILE, O_WRONLY | O_CREAT, 0666);
     const int open_errno = errno;
     umask(found);
     if (fd < 0) {

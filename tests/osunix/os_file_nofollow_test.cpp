@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "be_ow.h"
 #include "dsect_appl.h"
 #include "file_probe.h"
 #include "gm_param.h"
@@ -151,6 +152,8 @@ TEST_F(PlantedLinkTest, NoCallChangesWhatALinkAtItsNamePointsAt) {
          [] { return static_cast<int>(dsect_appl_instream2file("echo hi\n", "4711", 2, 8)); }, CM_RC_OK, true},
         {"pid file", [] { return "pid/xx_" + pid_text(); }, false,
          [] { return static_cast<int>(OS_SPV_write_pid_to_dir("xx", getpid(), 2)); }, CM_RC_OK, true},
+        {"watcher lock", [] { return std::string("temp/OW.lock"); }, false, [] { return anoter_OEBS_Watcher_running(); },
+         1},
         {"pid folder", [] { return std::string("pid"); }, true,
          [] { return static_cast<int>(OS_SPV_write_pid_to_dir("xx", getpid(), 2)); }, CM_RC_FAIL},
         {"semaphore name file", [] { return "locks/sem_P_" + owner_name(); }, false,

@@ -89,7 +89,8 @@ struct be_param_list {
 ZPARC be_append_attributes(ZPAAttrList* source, ZPAAttrList* target);
 
 // A data read's navigation: "NAVIGATE" must be there ("keyword NAVIGATE not found") and be "NEXT"
-// ("'NAVIGATE' value '...' is invalid"). 0, or the failure with the reason in Error.
+// ("'NAVIGATE' value '...' is invalid"). 0, or 1 with the reason in Error (a missing attribute keeps
+// the look-up's code there, but is never taken for the end of the data).
 ZPARC be_navigate_next(ZPAAttrList* AttributesIn, ZPAError* Error);
 
 // The next piece of a text file for the output slot "TEXT": as many bytes as the slot holds, the

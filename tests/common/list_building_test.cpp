@@ -191,6 +191,23 @@ TEST(RowBuilder, PiecesMakeTheElementOfTheirJoinedBytes) {
     ZPALIST_clear(&joined);
 }
 
+// The builder's rows are those of GM_PARAM_list_append: key cut to 63 characters in its 64-byte
+// field, value cut to 4095 characters.
+TEST(RowBuilder, RowsAreThoseOfTheListAppend) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"KEY", "value"}, {"", ""}, {std::string(63, 'k'), "v"}, {std::string(70, 'k'), "v"},
+        {"LONG", std::string(4095, 'v')}, {"LONGER", std::string(5000, 'v')}};
+    ZPALIST_handle_typ built{}, appended{};
+    gm_param::RowBuilder rows(&built);
+    for (const auto& [key, value] : cases) {
+        ASSERT_EQ(rows.append(key.c_str(), value.c_str()), CM_RC_OK);
+        ASSERT_EQ(GM_PARAM_list_append(&appended, key.c_str(), value.c_str()), CM_RC_OK);
+    }
+    EXPECT_EQ(elements(built), elements(appended));
+    GM_PARAM_list_clear(&built);
+    GM_PARAM_list_clear(&appended);
+}
+
 // The index that loops keep for their look-ups and sets answers, step by step, as the calls do:
 // same results, same rows, same cursor.
 TEST(KeyedRows, AnswersAsGetSetAndAppendDo) {

@@ -188,11 +188,11 @@ bool is_secret_key(const char* key) {
     // A central profile's data (CP_DATA) is an account with its password.
     if (equals_word(name, "CP_DATA")) return true;
     // The log tests every name it shows: the name is passed once, a word compared only where its
-    // first letter stands.
+    // first letter stands ("& ~0x20" gives the upper case of a letter).
     for (std::size_t i = 0; i + 5 <= name.size(); ++i) {
-        const char first = name[i] & ~0x20;  // the upper case of a letter
-        const std::string_view word = name.substr(i, 5);
-        if ((first == 'P' && equals_word(word, "PASSW")) || (first == 'T' && equals_word(word, "TOKEN"))) return true;
+        const char first = name[i] & ~0x20;
+        if (first != 'P' && first != 'T') continue;
+        if (equals_word(name.substr(i, 5), first == 'P' ? "PASSW" : "TOKEN")) return true;
     }
     return false;
 }

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "be_def.h"
 #include "be_ow.h"
 #include "dsect_appl.h"
 #include "file_probe.h"
@@ -97,6 +98,19 @@ std::string instream_name() {
     return full;
 }
 
+const char* const kSysout = "sysout/ORD7_3.DAT";
+
+CM_RC set_sysout_mode() {
+    testbed::write_whole_file("data/OEBS.dat", "SYSOUT_MODE 640\n");
+    GM_PARAM_clear();
+    char orderno[] = "ORD7", runno[] = "3";
+    ZPAAttr attrs[] = {{const_cast<char*>("ORDERNO"), sizeof orderno, orderno},
+                       {const_cast<char*>("RUNNO"), sizeof runno, runno}};
+    ZPAAttrList in{2, attrs, 0};
+    ZPAError error{};
+    return BE_SYSOUT_chmod_sysout(&in, &error);
+}
+
 struct Case {
     const char* what;
     std::function<std::string()> name;  // the foreseeable name, relative to the home
@@ -117,7 +131,7 @@ protected:
         home.write_file("victim/file", "root's own text\n");
         ASSERT_EQ(chmod("victim/file", 0600), 0);
         ASSERT_EQ(mkdir("victim/folder", 0555), 0);
-        for (const char* dir : {"locks", "proclog", "temp", "runtime", "pid", "data/SSL/cert"})
+        for (const char* dir : {"locks", "proclog", "temp", "runtime", "pid", "data/SSL/cert", "sysout"})
             std::filesystem::create_directories(dir);
         home.write_file("data/SSL/cert/site.plc", "loglevel=WARNING\n");
     }
@@ -175,6 +189,12 @@ TEST_F(PlantedLinkTest, NoCallChangesWhatALinkAtItsNamePointsAt) {
          CM_RC_OK},
         {"ssl policy copy", [] { return std::string("data/SSL/cert/site.plc.temp"); }, false,
          [] { return static_cast<int>(OS_DIAG_set_ssl_debug(3)); }, CM_RC_OK},
+        {"sysout failure notice", [] { return std::string(kSysout); }, false,
+         [] { return static_cast<int>(BE_SYSOUT_update_sysout(kSysout, "notice\n", nullptr)); }, 1},
+        {"sysout error line", [] { return std::string(kSysout); }, false,
+         [] { return static_cast<int>(BE_SYSOUT_ORA_Err_Msg("ORA-12154", kSysout)); }, 1},
+        {"sysout permission bits", [] { return std::string(kSysout); }, false,
+         [] { return static_cast<int>(set_sysout_mode()); }, CM_RC_FAIL},
         {"diagnostic log", [] { return testbed::diag_log_path("Linked"); }, false,
          [] {
              OS_DIAG_initialize(nullptr, "Linked");

@@ -19,6 +19,7 @@
 #include "dsect_appl.h"
 #include "file_probe.h"
 #include "gm_param.h"
+#include "gm_time.h"
 #include "os_comm.h"
 #include "os_diag.h"
 #include "os_ipc.h"
@@ -98,6 +99,23 @@ std::string instream_name() {
     return full;
 }
 
+std::string today() {
+    DATETIME_D_typ day = "";
+    GM_TIME_fmt_get_time(GM_TIME_FMT_YYYYMMDD, day);
+    return day;
+}
+
+int write_action_log() {
+    testbed::write_whole_file("cm/DUZ/data/event_cfg.dat",
+                              "[GEN_EVENT_PARAMS]\nACTIVATE_EVENT_WATCHER Y\nACTION_MAX_RETRY 3\nACTION_LOG Y\n"
+                              "WATCHING_INTERVAL_TIME 6\nALERT_MAX_OUTPUT 20\n");
+    EW_cfg_file_params_type settings{};
+    DATETIME_D_typ mark = "";
+    ZPAError error{};
+    if (EW_load_event_config(&settings, mark, &error) != 0) return -1;
+    return EW_write_log("%s", "an action\n");
+}
+
 const char* const kSysout = "sysout/ORD7_3.DAT";
 
 CM_RC set_sysout_mode() {
@@ -131,7 +149,7 @@ protected:
         home.write_file("victim/file", "root's own text\n");
         ASSERT_EQ(chmod("victim/file", 0600), 0);
         ASSERT_EQ(mkdir("victim/folder", 0555), 0);
-        for (const char* dir : {"locks", "proclog", "temp", "runtime", "pid", "data/SSL/cert", "sysout"})
+        for (const char* dir : {"locks", "proclog", "temp", "runtime", "pid", "data/SSL/cert", "sysout", "cm/DUZ/data"})
             std::filesystem::create_directories(dir);
         home.write_file("data/SSL/cert/site.plc", "loglevel=WARNING\n");
     }
@@ -189,6 +207,10 @@ TEST_F(PlantedLinkTest, NoCallChangesWhatALinkAtItsNamePointsAt) {
          CM_RC_OK},
         {"ssl policy copy", [] { return std::string("data/SSL/cert/site.plc.temp"); }, false,
          [] { return static_cast<int>(OS_DIAG_set_ssl_debug(3)); }, CM_RC_OK},
+        {"watcher pid file", [] { return std::string("cm/DUZ/data/ow_pid.dat"); }, false, [] { return OW_MAIN_save_PID(); },
+         0, true},
+        {"watcher action log", [] { return "proclog/oebs_watcher_actions_" + today() + ".log"; }, false,
+         write_action_log, 1},
         {"sysout failure notice", [] { return std::string(kSysout); }, false,
          [] { return static_cast<int>(BE_SYSOUT_update_sysout(kSysout, "notice\n", nullptr)); }, 1},
         {"sysout error line", [] { return std::string(kSysout); }, false,

@@ -4,9 +4,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -18,6 +21,8 @@
 #include "be_ow.h"
 #include "dsect_appl.h"
 #include "file_probe.h"
+#include "gm_avstat.h"
+#include "gm_log.h"
 #include "gm_param.h"
 #include "gm_time.h"
 #include "os_comm.h"
@@ -129,6 +134,35 @@ CM_RC set_sysout_mode() {
     return BE_SYSOUT_chmod_sysout(&in, &error);
 }
 
+// The plug-in's SIGCHLD handler reaping a child at debug level 4, when it logs the child's end.
+int reap_child() {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    siginfo_t info{};
+    waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT);
+    const int level = DIAG_debug_level();
+    DIAG_set_debug_level(4);
+    sigChldHandler(SIGCHLD);
+    DIAG_set_debug_level(level);
+    return waitpid(child, nullptr, WNOHANG);  // already reaped: -1
+}
+
+int write_daily_log() {
+    testbed::write_whole_file("data/MSGTBL.dat", "7 Job %s ended\n");
+    GM_PARAM_clear();
+    return static_cast<int>(GM_LOG_write_msg("7", "PAYROLL"));
+}
+
+// An account that is unavailable again: its status file is replaced through a temporary file.
+int replace_status_file() {
+    testbed::write_whole_file("data/av_status/OEBS_prod1.unav", "AV_ERRCDE OEBS0012\n");
+    CM_ACCOUNT_INFO_typ info{};
+    std::strcpy(info.applType, "OEBS");
+    std::strcpy(info.account, "prod1");
+    std::strcpy(info.errorCode, "3113");
+    return static_cast<int>(GM_AVSTAT_set_account_status(&info, GM_ACCOUNT_UNAVAILABLE));
+}
+
 struct Case {
     const char* what;
     std::function<std::string()> name;  // the foreseeable name, relative to the home
@@ -149,7 +183,8 @@ protected:
         home.write_file("victim/file", "root's own text\n");
         ASSERT_EQ(chmod("victim/file", 0600), 0);
         ASSERT_EQ(mkdir("victim/folder", 0555), 0);
-        for (const char* dir : {"locks", "proclog", "temp", "runtime", "pid", "data/SSL/cert", "sysout", "cm/DUZ/data"})
+        for (const char* dir : {"locks", "proclog", "temp", "runtime", "pid", "data/SSL/cert", "data/av_status", "sysout",
+                                "dailylog", "cm/DUZ/data"})
             std::filesystem::create_directories(dir);
         home.write_file("data/SSL/cert/site.plc", "loglevel=WARNING\n");
     }
@@ -217,6 +252,10 @@ TEST_F(PlantedLinkTest, NoCallChangesWhatALinkAtItsNamePointsAt) {
          [] { return static_cast<int>(BE_SYSOUT_ORA_Err_Msg("ORA-12154", kSysout)); }, 1},
         {"sysout permission bits", [] { return std::string(kSysout); }, false,
          [] { return static_cast<int>(set_sysout_mode()); }, CM_RC_FAIL},
+        {"child signal log", [] { return std::string(BE_DUZ_SIGNAL_LOG); }, false, reap_child, -1},
+        {"daily log", [] { return "dailylog/daily_orvag_" + today() + ".log"; }, false, write_daily_log, CM_RC_FAIL},
+        {"availability status, temporary", [] { return std::string("data/av_status/temp_OEBS_prod1.unav"); }, false,
+         replace_status_file, CM_RC_OK},
         {"diagnostic log", [] { return testbed::diag_log_path("Linked"); }, false,
          [] {
              OS_DIAG_initialize(nullptr, "Linked");

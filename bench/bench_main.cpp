@@ -1,14 +1,18 @@
 // The benchmark program: runs the Google Benchmark targets of this folder, then prints each
-// registered figure as a ratio of two times measured in this run (no thresholds: these are
-// measurements, not tests).
+// registered figure as a ratio of the median times of two benchmarks measured in this run, with its
+// aim (no thresholds: these are measurements, not tests). Unless told otherwise, every benchmark
+// runs 13 times, the repetitions of all benchmarks shuffled together, so that a subject and its
+// baseline meet the same state of the machine.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -19,8 +23,14 @@ namespace bench {
 
 namespace {
 
+const char* const kDefaultArguments[] = {"--benchmark_repetitions=13",
+                                         "--benchmark_enable_random_interleaving=true",
+                                         "--benchmark_display_aggregates_only=true"};
+
 struct Figure {
     std::string label, subject, baseline;
+    Aim aim;
+    Clock clock;
     double scale;
 };
 
@@ -29,26 +39,57 @@ std::vector<Figure>& figures() {
     return all;
 }
 
-// Keeps the time of each benchmark while the console shows the runs as usual.
+std::optional<double> median(std::vector<double> times) {
+    if (times.empty()) return std::nullopt;
+    std::sort(times.begin(), times.end());
+    const std::size_t middle = times.size() / 2;
+    return times.size() % 2 != 0 ? times[middle] : (times[middle - 1] + times[middle]) / 2;
+}
+
+std::string aim_text(const Aim& aim) {
+    char text[48];
+    const char* bound = aim.bound == Aim::Bound::at_most ? "at most" : "at least";
+    std::snprintf(text, sizeof text, "aim: %s %g", bound, aim.value);
+    return text;
+}
+
+// Keeps the times of every repetition of each benchmark while the console shows the runs as usual.
+// Google Benchmark's median of the repetitions, when it reports one, stands for them (the console
+// may be given the aggregates alone).
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+        for (const Run& run : runs) {
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.error_occurred || (run.run_type != Run::RT_Iteration && !median)) continue;
+            Times& times = times_[run.run_name.str()];
+            if (median) times = {};
+            times.real.push_back(run.GetAdjustedRealTime());
+            times.cpu.push_back(run.GetAdjustedCPUTime());
+        }
         ConsoleReporter::ReportRuns(runs);
     }
     void print_ratios() const {
-        std::printf("\nRatios (each of two times measured in this run):\n");
+        std::printf("\nRatios (medians of the repetitions of this run):\n");
         for (const Figure& f : figures()) {
-            auto subject = times_.find(f.subject);
-            auto baseline = times_.find(f.baseline);
-            if (subject == times_.end() || baseline == times_.end() || baseline->second <= 0) continue;
-            std::printf("  %-76s %6.2fx\n", f.label.c_str(), subject->second / baseline->second * f.scale);
+            const std::optional<double> subject = median_of(f.subject, f.clock);
+            const std::optional<double> baseline = median_of(f.baseline, f.clock);
+            if (!subject || !baseline || *baseline <= 0) continue;
+            std::printf("  %-84s %6.2fx   (%s)\n", f.label.c_str(), *subject / *baseline * f.scale,
+                        aim_text(f.aim).c_str());
         }
     }
 
 private:
-    std::map<std::string, double> times_;
+    struct Times {
+        std::vector<double> real, cpu;
+    };
+    std::optional<double> median_of(const std::string& name, Clock clock) const {
+        const auto found = times_.find(name);
+        if (found == times_.end()) return std::nullopt;
+        return median(clock == Clock::cpu ? found->second.cpu : found->second.real);
+    }
+    std::map<std::string, Times> times_;
 };
 
 std::string make_home() {
@@ -60,8 +101,8 @@ std::string make_home() {
 
 }  // namespace
 
-Ratio::Ratio(std::string label, std::string subject, std::string baseline, double scale) {
-    figures().push_back({std::move(label), std::move(subject), std::move(baseline), scale});
+Ratio::Ratio(std::string label, std::string subject, std::string baseline, Aim aim, Clock clock, double scale) {
+    figures().push_back({std::move(label), std::move(subject), std::move(baseline), aim, clock, scale});
 }
 
 const std::string& home() {
@@ -76,8 +117,14 @@ void write_file(const std::string& relative, const std::string& content) {
 }  // namespace bench
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    // The defaults go first: an option given on the command line overrides them.
+    std::vector<char*> arguments(argv, argv + argc);
+    for (const char* option : bench::kDefaultArguments)
+        arguments.insert(arguments.begin() + 1, const_cast<char*>(option));
+    int count = static_cast<int>(arguments.size());
+    arguments.push_back(nullptr);
+    benchmark::Initialize(&count, arguments.data());
+    if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) return 1;
     const std::string home = bench::home();
     if (chdir(home.c_str()) != 0) return 1;
     setenv("ORVANTA", home.c_str(), 1);

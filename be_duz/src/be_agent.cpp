@@ -25,6 +25,7 @@
 #include "gm_param.h"
 #include "gm_param_internal.h"
 #include "os_file.h"
+#include "os_file_nofollow.h"
 #include "os_logical_internal.h"
 #include "os_lib.h"
 
@@ -357,6 +358,8 @@ namespace be_child {
 
 namespace {
 
+constexpr mode_t kOutputFileMode = 0644;
+
 /* The child's environment: the process's, with the command's variables replaced or added. */
 std::vector<std::string> child_environment(const Command& command) {
     std::vector<std::string> entries;
@@ -369,6 +372,15 @@ std::vector<std::string> child_environment(const Command& command) {
     }
     for (const auto& [n, v] : command.environment) entries.push_back(n + "=" + v);
     return entries;
+}
+
+/* The output file, opened here rather than in the child so that a link at its name is never
+ * followed: a file the run makes for itself is made anew, one it adds to is opened without
+ * following a link (a link there fails the run). The descriptor, or -1 with errno. */
+int open_output(const Command& command) {
+    const char* path = command.output.c_str();
+    return command.append ? os_file::open_regular(path, O_WRONLY | O_CREAT | O_APPEND, kOutputFileMode)
+                          : os_file::create_fresh(path, kOutputFileMode);
 }
 
 /* Writes the whole text into the pipe; a reader that left early is no failure of the caller and
@@ -425,17 +437,23 @@ Result run(const Command& command) {
     for (std::string& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
 
+    const int output = command.output.empty() ? -1 : open_output(command);
+    if (!command.output.empty() && output < 0) {
+        result.error = errno;
+        result.output_failed = true;
+        return result;
+    }
     int input_pipe[2] = {-1, -1};
     if (command.input != nullptr && pipe2(input_pipe, O_CLOEXEC) != 0) {
         result.error = errno;
+        if (output >= 0) ::close(output);
         return result;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (command.input != nullptr) posix_spawn_file_actions_adddup2(&actions, input_pipe[0], 0);
-    if (!command.output.empty()) {
-        posix_spawn_file_actions_addopen(&actions, 1, command.output.c_str(),
-                                         O_WRONLY | O_CREAT | (command.append ? O_APPEND : O_TRUNC), 0644);
+    if (output >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, output, 1);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
     }
     posix_spawnattr_t attributes;
@@ -454,6 +472,7 @@ Result run(const Command& command) {
                             : posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
+    if (output >= 0) ::close(output);
     if (command.input != nullptr) ::close(input_pipe[0]);
     if (spawned != 0) {
         if (command.input != nullptr) ::close(input_pipe[1]);

@@ -8,6 +8,7 @@
 
 #include "be_def.h"
 #include "gm_param.h"
+#include "gm_param_internal.h"
 #include "os_shared_file_internal.h"
 
 namespace {
@@ -150,8 +151,11 @@ ZPARC BE_DUZ_is_account_lcp(const char* ccpName, ZPAError* Error) {
         BE_DUZ_subtable_list_clear(&sections);
         return ZPA_NOT_FOUND;
     }
+    // Section names are upper-cased when the file is read; the account is sought the same way.
+    std::string name = ccpName ? ccpName : "";
+    gm_param::to_upper(name);
     ZPALIST_handle_typ* section = nullptr;
-    const bool found = ccpName && GM_PARAM_subtable_list_find(&sections, ccpName, &section) == CM_RC_OK;
+    const bool found = ccpName && GM_PARAM_subtable_list_find(&sections, name.c_str(), &section) == CM_RC_OK;
     BE_DUZ_subtable_list_clear(&sections);
     return found ? ZPA_SUCCESS : ZPA_NOT_FOUND;
 }

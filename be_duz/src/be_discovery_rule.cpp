@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -72,13 +73,13 @@ bool status_condition(const char* key, const char* column, const char* value, st
 
 // One comparison operator and a whole number that fits the integer bound for it, blanks around
 // them allowed: ">=1000", "= 42", "<> -1".
-bool parse_request_id(const char* value, std::string& op, int& number) {
-    static const char* const kOperators[] = {"<>", "!=", ">=", "<=", "=", ">", "<"};
+bool parse_request_id(const char* value, std::string_view& op, int& number) {
+    static constexpr std::string_view kOperators[] = {"<>", "!=", ">=", "<=", "=", ">", "<"};
     const char* p = value;
     while (*p == ' ' || *p == '\t') ++p;
-    op.clear();
-    for (const char* candidate : kOperators) {
-        if (std::strncmp(p, candidate, std::strlen(candidate)) == 0) {
+    op = {};
+    for (const std::string_view candidate : kOperators) {
+        if (std::string_view(p).starts_with(candidate)) {
             op = candidate;
             break;
         }
@@ -99,13 +100,13 @@ bool parse_request_id(const char* value, std::string& op, int& number) {
 }
 
 bool request_id_condition(const char* column, const char* value, std::string& clause, be_sql::BindValues& binds) {
-    std::string op;
+    std::string_view op;
     int number = 0;
     if (!parse_request_id(value, op, number)) {
         BE_TRACE(4, "\tneed to correct rule file: REQUEST_ID value must include one operator: =, >, >= , <, <=");
         return false;
     }
-    clause += std::string(" AND (") + column + " " + op + " " + binds.add_int(number) + " )";
+    clause.append(" AND (").append(column).append(" ").append(op).append(" ").append(binds.add_int(number)).append(" )");
     return true;
 }
 

@@ -60,6 +60,12 @@ private:
 
 std::string number(int n) { return std::to_string(n); }
 
+// Adds a number to a comma-separated list.
+void add_listed(std::string& list, int n) {
+    if (!list.empty()) list += ',';
+    list += number(n);
+}
+
 // The months of an every-n-months class from the start month. When n divides the year the walk
 // goes on past December (3 from November: NOV, FEB, MAY, AUG); otherwise it stops at December.
 void monthly_rows(Rows& rows, int start_month, int n, int start_day) {
@@ -161,11 +167,11 @@ void specific_days_rows(Rows& rows, const char* start_date, const char* end_date
     };
     std::string days;
     for (int p = 1; p < kLastDayFlag; ++p)
-        if (flag(p)) days += (days.empty() ? "" : ",") + number(p);
+        if (flag(p)) add_listed(days, p);
     if (flag(kLastDayFlag)) days += days.empty() ? "L1" : ",L1";
     std::string weekdays;
     for (int p = kFirstWeekdayFlag; p <= kLastWeekdayFlag; ++p)
-        if (flag(p)) weekdays += (weekdays.empty() ? "" : ",") + number((p - kLastDayFlag) % 7);
+        if (flag(p)) add_listed(weekdays, (p - kLastDayFlag) % 7);
     if (!days.empty()) rows.add("DAYS", days);
     if (!weekdays.empty()) rows.add("WEEKDAYS", weekdays);
     if (!days.empty() && !weekdays.empty()) rows.add("CAL_ANDOR", "AND");
@@ -212,7 +218,7 @@ void resubmission_range_rows(Rows& rows, const char* start_date, const char* end
         std::string days;
         const int end_day = GM_TIME_fmt_get_day_number(end_date);
         for (int d = GM_TIME_fmt_get_day_number(start_date); d <= end_day && d <= 31; ++d)
-            days += (days.empty() ? "" : ",") + number(d);
+            add_listed(days, d);
         if (replace_days)
             rows.replace("DAYS", days);
         else

@@ -84,6 +84,13 @@ void remember_built(const ZPAAttrList& list) {
 
 }  // namespace
 
+char* be_duz::attr(ZPAAttrList* list, const char* name) {
+    char* value = nullptr;
+    if (list == nullptr || ZPAAPI_UTILS_AttrListValueGet(list, const_cast<char*>(name), &value) != ZPA_SUCCESS)
+        return nullptr;
+    return value;
+}
+
 char* be_duz::mandatory_attr(ZPAAttrList* list, const char* name, ZPAError* Error, ZPARC* rc) {
     char* value = nullptr;
     ZPARC found = ZPAAPI_UTILS_AttrListValueGet(list, const_cast<char*>(name), &value);
@@ -97,7 +104,7 @@ char* be_duz::mandatory_attr(ZPAAttrList* list, const char* name, ZPAError* Erro
 ZPARC be_navigate_next(ZPAAttrList* AttributesIn, ZPAError* Error) {
     ZPARC rc = ZPA_SUCCESS;
     const char* navigate = be_duz::mandatory_attr(AttributesIn, "NAVIGATE", Error, &rc);
-    if (navigate == nullptr) return rc;
+    if (navigate == nullptr) return ZPA_FAIL;  // never the end of the text: the code keeps the look-up's
     if (std::strcmp(navigate, "NEXT") != 0) {
         BE_DUZ_UpdateErrorSet(Error, 1, "'%s' value '%s' is invalid", "NAVIGATE", navigate);
         return ZPA_FAIL;
@@ -112,7 +119,7 @@ ZPARC be_read_text_piece(FILE* file, ZPAAttrList* AttributesOut, ZPAError* Error
     }
     ZPARC rc = ZPA_SUCCESS;
     char* text = be_duz::mandatory_attr(AttributesOut, "TEXT", Error, &rc);
-    if (text == nullptr) return rc;
+    if (text == nullptr) return ZPA_FAIL;
     int size = 0;
     rc = ZPAAPI_UTILS_AttrListValueSizeGet(AttributesOut, const_cast<char*>("TEXT"), &size);
     if (rc != ZPA_SUCCESS || size < 1) {

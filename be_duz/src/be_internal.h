@@ -18,12 +18,9 @@ namespace be_duz {
 
 // An attribute's value, or null when the list has no attribute of that name (a null list has none).
 // The name is matched as ZPAAPI_UTILS_AttrListValueGet matches it: "NAME" also finds a stored "%%NAME".
-inline char* attr(ZPAAttrList* list, const char* name) {
-    char* value = nullptr;
-    if (list == nullptr || ZPAAPI_UTILS_AttrListValueGet(list, const_cast<char*>(name), &value) != ZPA_SUCCESS)
-        return nullptr;
-    return value;
-}
+// Defined out of line: inlined, its out-parameter made GCC 12 at -O3 take every value read for a
+// pointer into the helper's own frame.
+char* attr(ZPAAttrList* list, const char* name);
 
 inline bool non_empty(const char* text) { return text != nullptr && *text != '\0'; }
 
@@ -92,13 +89,20 @@ struct be_param_list {
 ZPARC be_append_attributes(ZPAAttrList* source, ZPAAttrList* target);
 
 // A data read's navigation: "NAVIGATE" must be there ("keyword NAVIGATE not found") and be "NEXT"
-// ("'NAVIGATE' value '...' is invalid"). 0, or the failure with the reason in Error.
+// ("'NAVIGATE' value '...' is invalid"). 0, or 1 with the reason in Error (a missing attribute keeps
+// the look-up's code there, but is never taken for the end of the data).
 ZPARC be_navigate_next(ZPAAttrList* AttributesIn, ZPAError* Error);
 
 // The next piece of a text file for the output slot "TEXT": as many bytes as the slot holds, the
 // last piece terminated. 0 a full piece, 2 the end of the file (a last piece, maybe empty, is in the
 // slot), 1 failure (a missing slot or one without room, a read error) with the reason in Error.
 ZPARC be_read_text_piece(FILE* file, ZPAAttrList* AttributesOut, ZPAError* Error);
+
+// A file that this process and others append to (a job's sysout, the watcher's action log), opened
+// as OS_FILE_fopen appends (created with 0666 less the umask, its bits widened by 0644, locked whole,
+// waiting) but never through a link at its name: a link, another kind of file or a file with a
+// second name is refused. The descriptor, or -1 with errno.
+int be_open_for_append(const char* path);
 
 // One row of a job's procid file: the key padded to 64 columns, two blanks, the value cut to 2048
 // characters, a line feed.

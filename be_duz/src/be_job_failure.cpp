@@ -1,17 +1,19 @@
 /* The jobs failure table (cm/DUZ/data/jobs_failure_table.dat and its lock file job_failure.lock):
  * one row per job run whose session or submission failed with an Oracle error, the failure notice
  * appended to the job's sysout, the record of a failed submission, and the sysout's permission
- * bits after statistics. */
+ * bits after statistics. Also the opening of files appended to at foreseeable names. */
 #include "be_def.h"
 #include "be_internal.h"
 #include "gm_param.h"
 #include "gm_str.h"
+#include "os_file_nofollow.h"
 #include "os_shared_file_internal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -73,7 +75,37 @@ bool parse_mode(const char* text, mode_t* mode) {
     return true;
 }
 
+/* SYSOUT_MODE of table OEBS, else of CONFIG, set on the open sysout; nothing to set is success. */
+CM_RC set_sysout_mode(int fd) {
+    GM_PARAM_VALUE_typ value = "";
+    if (GM_PARAM_get("OEBS", BE_JOB_SYSOUT_MODE_KEY, value) != CM_RC_OK &&
+        GM_PARAM_get("CONFIG", BE_JOB_SYSOUT_MODE_KEY, value) != CM_RC_OK) {
+        BE_TRACE(4, "%s value doesn't exist, sysout access permissions will not change.", BE_JOB_SYSOUT_MODE_KEY);
+        return CM_RC_OK;
+    }
+    mode_t mode = 0;
+    if (!parse_mode(value, &mode)) {
+        DIAG_printf("%s = '%s' is not valid chmod value, sysout access permissions will not change.",
+                    BE_JOB_SYSOUT_MODE_KEY, value);
+        return CM_RC_OK;
+    }
+    if (::fchmod(fd, mode) != 0) {
+        DIAG_printf("Failed in chmod command for changing sysout file permissions");
+        return CM_RC_FAIL;
+    }
+    return CM_RC_OK;
+}
+
 }  // namespace
+
+int be_open_for_append(const char* path) {
+    const int fd = os_file::open_regular(path, O_WRONLY | O_CREAT | O_APPEND, 0666);
+    if (fd < 0) return -1;
+    struct stat status {};
+    if (::fstat(fd, &status) == 0) ::fchmod(fd, (status.st_mode & 07777) | 0644);
+    if (::lockf(fd, F_LOCK, 0) != 0) DIAG_ERROR("%s : lockf : %s", path, std::strerror(errno));
+    return fd;
+}
 
 std::string be_procid_row(const char* key, const char* value) {
     char line[BE_DUZ_REQS_KEY_WIDTH + BE_DUZ_REQS_VALUE_MAX + sizeof(GM_PARAM_KEY_typ) + 8];
@@ -236,17 +268,17 @@ void BE_JOB_format_error_message(char* error_message, int error_code, int* err_c
 ZPARC BE_SYSOUT_update_sysout(const char* sysout_path, const char* message, ZPAError* Error) {
     (void)Error;
     if (sysout_path == nullptr || message == nullptr) return 1;
-    FILE* stream = nullptr;
-    if (OS_FILE_fopen(sysout_path, &stream, OS_FILE_APPEND) != CM_RC_OK || stream == nullptr) {
+    const int fd = be_open_for_append(sysout_path);
+    if (fd < 0) {
         DIAG_printf("Open sysout file '%s' failed", sysout_path);
         return 1;
     }
     ZPARC rc = 0;
-    if (OS_FILE_fwrite(message, static_cast<int>(std::strlen(message)), stream) != CM_RC_OK) {
+    if (OS_FILE_write(fd, message, static_cast<int>(std::strlen(message))) != CM_RC_OK) {
         DIAG_printf("Write to sysout file '%s' failed", sysout_path);
         rc = 1;
     }
-    OS_FILE_fclose(stream);
+    OS_FILE_close(fd);
     return rc;
 }
 
@@ -276,28 +308,19 @@ CM_RC BE_SYSOUT_chmod_sysout(ZPAAttrList* AttributesIn, ZPAError* Error) {
     if (AttributesIn == nullptr) return CM_RC_FAIL;
     PATHNAME_D_typ sysout_path = "";
     if (BE_DUZ_build_sysout_fname(AttributesIn, sysout_path, Error) != 0) return CM_RC_FAIL;
-    struct stat status {};
-    if (::stat(sysout_path, &status) != 0) {
-        DIAG_printf("stat command failed for file '%s'", sysout_path);
+    /* The bits are set on the sysout itself, never on what a link at its name points at. */
+    const int fd = os_file::open_regular(sysout_path, O_RDONLY);
+    if (fd < 0) {
+        if (errno == ELOOP || errno == EINVAL || errno == EMLINK)
+            DIAG_printf("sysout file '%s' is a link or not a plain file, its access permissions will not change",
+                        sysout_path);
+        else
+            DIAG_printf("stat command failed for file '%s'", sysout_path);
         return CM_RC_FAIL;
     }
-    GM_PARAM_VALUE_typ value = "";
-    if (GM_PARAM_get("OEBS", BE_JOB_SYSOUT_MODE_KEY, value) != CM_RC_OK &&
-        GM_PARAM_get("CONFIG", BE_JOB_SYSOUT_MODE_KEY, value) != CM_RC_OK) {
-        BE_TRACE(4, "%s value doesn't exist, sysout access permissions will not change.", BE_JOB_SYSOUT_MODE_KEY);
-        return CM_RC_OK;
-    }
-    mode_t mode = 0;
-    if (!parse_mode(value, &mode)) {
-        DIAG_printf("%s = '%s' is not valid chmod value, sysout access permissions will not change.",
-                    BE_JOB_SYSOUT_MODE_KEY, value);
-        return CM_RC_OK;
-    }
-    if (::chmod(sysout_path, mode) != 0) {
-        DIAG_printf("Failed in chmod command for changing sysout file permissions");
-        return CM_RC_FAIL;
-    }
-    return CM_RC_OK;
+    const CM_RC rc = set_sysout_mode(fd);
+    close(fd);
+    return rc;
 }
 
 ZPARC be_job_handle_submit_failure(ZPAAttrList* AttributesOut, ZPAAttrList* AttributesIn, ZPAError* Error) {

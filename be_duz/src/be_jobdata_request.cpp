@@ -179,7 +179,7 @@ void add_print(WorkList& work, const CommonColumns& c) {
 // The owner: a name with a blank in double quotes.
 void add_owner(WorkList& work, const char* user_name) {
     const bool blank = std::strchr(user_name, ' ') != nullptr;
-    work.plain("OWNER", blank ? "\"" + std::string(user_name) + "\"" : std::string(user_name));
+    work.plain("OWNER", blank ? std::string("\"").append(user_name).append("\"") : std::string(user_name));
 }
 
 void add_schedule_and_group(WorkList& work, const CommonColumns& c) {

@@ -12,6 +12,7 @@
 
 #include "ag_util.h"
 #include "be_discovery_internal.h"
+#include "be_internal.h"
 #include "be_ow.h"
 #include "be_ow_internal.h"
 #include "os_diag.h"
@@ -164,13 +165,13 @@ int EW_write_log(const char* format, ...) {
     GM_TIME_fmt_get_time(GM_TIME_FMT_YYYYMMDD, day);
     PATHNAME_D_typ path = "";
     std::snprintf(path, sizeof path, "proclog/oebs_watcher_actions_%s.log", day);
-    FILE* stream = nullptr;
-    if (OS_FILE_fopen(path, &stream, OS_FILE_APPEND) != CM_RC_OK || stream == nullptr) {
+    const int fd = be_open_for_append(path);
+    if (fd < 0) {
         DIAG_ERROR("Open file '%s' failed", path);
         return 1;
     }
-    std::fputs(entry, stream);
-    OS_FILE_fclose(stream);
+    OS_FILE_write(fd, entry, static_cast<int>(std::strlen(entry)));
+    OS_FILE_close(fd);
     return 0;
 }
 

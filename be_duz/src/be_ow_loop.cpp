@@ -17,6 +17,8 @@
 #include "be_ow_internal.h"
 #include "os_diag.h"
 #include "os_file.h"
+#include "os_file_internal.h"
+#include "os_file_nofollow.h"
 #include "os_proc.h"
 
 namespace {
@@ -25,6 +27,8 @@ namespace {
 bool pid_file_failed = false;
 
 const char* const kConfigTable = "CONFIG";
+/* The bits OS_FILE_open's creating mode gives. */
+constexpr mode_t kPidFileMode = 0744;
 
 /* A stage's failure: the error text into the record, the shout once per day and stage, the rule
  * and account lists emptied. A failure that empties rules that had loaded (a later stage, or a
@@ -206,9 +210,10 @@ CM_RC watching_loop(int ow_debug_level, ZPAError* Error, const Stages& stages) {
 CM_EXTERN_C_BEGIN
 
 int anoter_OEBS_Watcher_running(void) {
-    /* The lock file is made open to every user; every later file gets the umask found. */
+    /* The lock file is made open to every user; every later file gets the umask found. A link or
+     * anything but a regular file at its name is refused, never followed. */
     const mode_t found = umask(0);
-    const int fd = open(OW_LOCK_FILE, O_WRONLY | O_CREAT, 0666);
+    const int fd = os_file::open_regular(OW_LOCK_FILE, O_WRONLY | O_CREAT, 0666);
     const int open_errno = errno;
     umask(found);
     if (fd < 0) {
@@ -232,8 +237,11 @@ int OW_MAIN_save_PID(void) {
     }
     PATHNAME_D_typ path = "";
     std::snprintf(path, sizeof path, "cm/DUZ/data/%s", OW_PID_FILE_NAME);
-    OS_FD_typ fd{};
-    if (OS_FILE_open(&fd, path, OS_FILE_CREATE) != CM_RC_OK) {
+    /* Made anew at every start, so that a link planted at the name is removed, never written
+     * through; bits and owner as the file layer gives a file it creates. */
+    const OS_FD_typ fd = os_file::create_fresh(path, kPidFileMode);
+    if (fd < 0 || !os_file::give_to_owner_user(fd, path, true)) {
+        if (fd >= 0) OS_FILE_close(fd);
         BE_TRACE(4, "Failed to open PID file = <%s>", path);
         return 1;
     }

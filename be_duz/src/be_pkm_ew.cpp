@@ -242,6 +242,11 @@ ZPARC BE_DUZ_PKM_install_package(ZPALIST_handle_typ* account_list, char* account
         BE_TRACE(4, "%s: %s", fn, be_child::describe(command.argv).c_str());
         const be_child::Result result = be_child::run(command);
         std::fill(input.begin(), input.end(), '\0');
+        if (result.output_failed) {
+            DIAG_printf("%s: Install QEL PL/SQL package not run: cannot open %s: %s",
+                        account_name != nullptr ? account_name : "", kPackageLog, std::strerror(result.error));
+            return ZPA_FAIL;
+        }
         if (result.exit_code() != 0) {
             DIAG_printf("%s: Install QEL PL/SQL package failed. Please check your qel_package.log file for more details.",
                         account_name != nullptr ? account_name : "");

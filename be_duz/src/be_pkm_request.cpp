@@ -6,17 +6,18 @@
 #include "be_list_internal.h"
 #include "be_pkm_internal.h"
 #include "gm_param.h"
+#include "os_file_nofollow.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,9 @@ constexpr double kPluginVersion = 9021.0;
 constexpr double kUnknownVersion = 6401.0;
 /* Longest user name of the agent home's owner. */
 constexpr std::size_t kOwnerNameMax = 127;
+/* The request file's bits, as a writing stream makes it under the usual umask; the manager may
+ * run as the home's owner and must read it. */
+constexpr mode_t kRequestFileMode = 0644;
 
 bool starts_with_upper(const char* text, const char* prefix) {
     for (; *prefix != '\0'; ++text, ++prefix)
@@ -67,14 +71,34 @@ std::string record_text(const ZPAError* Error) {
     return Error != nullptr ? std::string(Error->text, strnlen(Error->text, sizeof Error->text)) : std::string();
 }
 
-/* The whole file, or false when it cannot be read. */
+/* The whole file, or false when it cannot be read. The manager may run as the owner of the
+ * folder: a link put at the name is refused, never read through. */
 bool read_whole(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream whole;
-    whole << in.rdbuf();
-    text = whole.str();
-    return !in.bad();
+    const int fd = os_file::open_regular(path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    text.clear();
+    char buffer[8192];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+    return n == 0;
+}
+
+/* The request file made anew, so that a link planted at its name is removed, never written
+ * through; false, with the reason in Error, when it cannot be made or written whole. */
+bool write_request(const char* fn, const std::string& path, const char* request, ZPAError* Error) {
+    const int fd = os_file::create_fresh(path.c_str(), kRequestFileMode);
+    if (fd < 0) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "%s: open  file '%s' failed", fn, path.c_str());
+        return false;
+    }
+    const bool written = OS_FILE_write(fd, request, static_cast<int>(std::strlen(request))) == CM_RC_OK;
+    if (::close(fd) != 0 || !written) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "%s: write to file '%s' failed", fn, path.c_str());
+        return false;
+    }
+    return true;
 }
 
 /* A path as one word of a shell command line: between single quotes, each quote written '\''. */
@@ -192,6 +216,11 @@ ZPARC BE_DUZ_PKM_handle_java_process(char* Script, char* requestFile, char* resp
         }
         BE_TRACE(4, "request manager: %s", be_child::describe(command.argv).c_str());
         const be_child::Result result = be_child::run(command);
+        if (result.output_failed) {
+            std::snprintf(Error, BE_DUZ_PKM_ERROR_SIZE, "Cannot make the response file '%s': %s", responseFile,
+                          std::strerror(result.error));
+            return ZPA_FAIL;
+        }
         if (!result.started) {
             std::snprintf(Error, BE_DUZ_PKM_ERROR_SIZE, "fork failed, error : '%d'", result.error);
             return ZPA_FAIL;
@@ -226,17 +255,7 @@ ZPARC BE_DUZ_use_java_process(char* action, char* pkmRequest, BE_DUZ_xmldata_han
         const std::string request_file = directory + action + "_" + pid + ".xml";
         const std::string response_file = directory + action + "_response_" + pid + ".xml";
 
-        FILE* out = std::fopen(request_file.c_str(), "w");
-        if (out == nullptr) {
-            BE_DUZ_UpdateErrorSet(Error, 1, "%s: open  file '%s' failed", fn, request_file.c_str());
-            return ZPA_FAIL;
-        }
-        const std::size_t length = std::strlen(pkmRequest);
-        const bool written = std::fwrite(pkmRequest, 1, length, out) == length;
-        if (std::fclose(out) != 0 || !written) {
-            BE_DUZ_UpdateErrorSet(Error, 1, "%s: write to file '%s' failed", fn, request_file.c_str());
-            return ZPA_FAIL;
-        }
+        if (!write_request(fn, request_file, pkmRequest, Error)) return ZPA_FAIL;
         const std::string script = std::string(cm_dir) + "/" + kManagerScript;
         char failure[BE_DUZ_PKM_ERROR_SIZE] = "";
         if (BE_DUZ_PKM_handle_java_process(const_cast<char*>(script.c_str()), const_cast<char*>(request_file.c_str()),

@@ -62,8 +62,21 @@ CM_RC open_for_write(OS_FD_typ* fd, const char* file_name) {
 // Empties a file whose exclusive lock is held and puts the offset at its start.
 bool truncate_locked(int fd) { return ftruncate(fd, 0) == 0 && lseek(fd, 0, SEEK_SET) == 0; }
 
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The value read as strtoll reads it. The plain decimal this module writes is read without the call.
+long long seconds_of(const char* value) {
+    constexpr int kSafeDigits = 18;  // no overflow below this many
+    long long seconds = 0;
+    int digits = 0;
+    for (; digits < kSafeDigits && is_digit(value[digits]); ++digits)
+        seconds = seconds * 10 + (value[digits] - '0');
+    if (digits > 0 && !is_digit(value[digits])) return seconds;
+    return std::strtoll(value, nullptr, 10);
+}
+
 bool row_is_old(const char* value, std::time_t now) {
-    return static_cast<long long>(now) - std::strtoll(value, nullptr, 10) > BE_DUZ_REQS_MAX_AGE;
+    return static_cast<long long>(now) - seconds_of(value) > BE_DUZ_REQS_MAX_AGE;
 }
 
 // The requests file's line rule, one byte at a time: the line is kept from its first digit on,
@@ -92,16 +105,25 @@ private:
     bool digit_seen_ = false;
 };
 
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// The position of the first character from `pos` on that is not a blank or a tab. A key's padding
+// is some sixty blanks: they are passed over eight at a time.
+std::size_t skip_blanks(std::string_view text, std::size_t pos) {
+    constexpr char kEightBlanks[] = "        ";
+    while (text.size() - pos >= 8 && std::memcmp(text.data() + pos, kEightBlanks, 8) == 0) pos += 8;
+    while (pos < text.size() && is_blank(text[pos])) ++pos;
+    return pos;
+}
+
 // One line of the requests file (without its newline) as its row, appended through the builder:
 // BE_DUZ_param_parse_str's rule.
 CM_RC parse_req_row(zpalist::Builder& rows, std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    std::size_t pos = 0;
-    while (pos < text.size() && blank(text[pos])) ++pos;
+    std::size_t pos = skip_blanks(text, 0);
     if (pos == text.size()) return CM_RC_OK;
     if (text[pos] == '#') return CM_RC_OK;
     std::size_t key_end = pos;
-    while (key_end < text.size() && !blank(text[key_end]) && text[key_end] != '=') ++key_end;
+    while (key_end < text.size() && !is_blank(text[key_end]) && text[key_end] != '=') ++key_end;
     const std::string_view key = text.substr(pos, key_end - pos);
     if (key.size() > kKeyMax) {
         DIAG_printf("key too long: %d", static_cast<int>(key.size()));
@@ -112,22 +134,20 @@ CM_RC parse_req_row(zpalist::Builder& rows, std::string_view text) {
     if (open != std::string_view::npos && key.find(']', open + 1) != std::string_view::npos) return CM_RC_DIR_END;
 
     std::string_view value;
-    if (key_end < text.size()) {
-        std::size_t value_start = key_end + 1;
-        while (value_start < text.size() && blank(text[value_start])) ++value_start;
-        value = text.substr(value_start);
-    }
+    if (key_end < text.size()) value = text.substr(skip_blanks(text, key_end + 1));
     while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
     if (value.size() > kValueMax) {
         BE_TRACE(4, "value too long: %d - truncated", static_cast<int>(value.size()));
         value = value.substr(0, kValueMax);
     }
-    char row[sizeof(GM_PARAM_table_row)];
-    std::memset(row, 0, sizeof(GM_PARAM_KEY_typ));
-    for (std::size_t i = 0; i < key.size(); ++i) row[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(key[i])));
-    if (!value.empty()) std::memcpy(row + sizeof(GM_PARAM_KEY_typ), value.data(), value.size());
-    row[sizeof(GM_PARAM_KEY_typ) + value.size()] = '\0';
-    return rows.append(row, static_cast<unsigned int>(sizeof(GM_PARAM_KEY_typ) + value.size() + 1));
+    // The row: the key upper-cased in its 64-byte field, the value and its terminator. Upper case
+    // follows the locale's rules; a digit (all of a request id) is its own upper case in any.
+    GM_PARAM_KEY_typ key_field = {};
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        const auto c = static_cast<unsigned char>(key[i]);
+        key_field[i] = is_digit(key[i]) ? key[i] : static_cast<char>(std::toupper(c));
+    }
+    return rows.append({std::string_view(key_field, sizeof key_field), value, std::string_view("", 1)});
 }
 
 // Rows of the file's content that the caller's list lacks and that are not old: written again so
@@ -367,18 +387,24 @@ CM_RC be_reqs_parse(const std::string& content, ZPALIST_handle_typ* list, std::s
     // text from its first digit on, at most the line buffer's room and up to a NUL byte in it; a
     // last line without newline is not a row.
     const std::size_t end = std::min(content.find('\xff'), content.size());
-    const char* data = content.data();
+    const std::string_view data(content.data(), end);
     zpalist::Builder rows(list);
+    // The next NUL (end: none), looked for again only once the lines have passed it.
+    std::size_t next_nul = std::min(data.find('\0'), end);
     std::size_t pos = 0;
     while (pos < end) {
-        const void* found = std::memchr(data + pos, '\n', end - pos);
-        if (!found) break;
-        const std::size_t newline = static_cast<std::size_t>(static_cast<const char*>(found) - data);
+        if (data[pos] == '\n') {  // the empty line behind every row: no text, no row
+            ++pos;
+            continue;
+        }
+        const std::size_t newline = data.find('\n', pos);
+        if (newline == std::string_view::npos) break;
         std::size_t first = pos;
-        while (first < newline && !std::isdigit(static_cast<unsigned char>(data[first]))) ++first;
-        std::string_view kept(data + first, std::min(newline - first, static_cast<std::size_t>(BE_DUZ_REQS_LINE_MAX - 1)));
-        if (const void* nul = std::memchr(kept.data(), '\0', kept.size()))
-            kept = kept.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - kept.data()));
+        while (first < newline && !is_digit(data[first])) ++first;
+        std::string_view kept =
+            data.substr(first, std::min<std::size_t>(newline - first, BE_DUZ_REQS_LINE_MAX - 1));
+        if (next_nul < first) next_nul = std::min(data.find('\0', first), end);
+        if (next_nul < first + kept.size()) kept = kept.substr(0, next_nul - first);
         if (parse_req_row(rows, kept) != CM_RC_OK) {
             if (failed_line) *failed_line = std::string(kept) + "\n";
             return CM_RC_FAIL;
@@ -395,8 +421,8 @@ std::string be_reqs_text(ZPALIST_handle_typ* list) {
         const auto* row = static_cast<const GM_PARAM_table_row*>(e->ptr);
         const std::size_t key_length = strnlen(row->key, sizeof row->key);
         text.append(row->key, key_length);
-        if (key_length < BE_DUZ_REQS_KEY_WIDTH) text.append(BE_DUZ_REQS_KEY_WIDTH - key_length, ' ');
-        text += "  ";
+        // The padding to the key's width and the two blanks behind it.
+        text.append(std::max(key_length, std::size_t{BE_DUZ_REQS_KEY_WIDTH}) - key_length + 2, ' ');
         text.append(row->val, strnlen(row->val, BE_DUZ_REQS_VALUE_MAX));
         text += "\n\n";
     }

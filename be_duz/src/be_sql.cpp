@@ -58,7 +58,8 @@ ZPARC BE_DUZ_alter_SQL_session(BE_DUZ_Handles* DUZ_handle, char* varName, char* 
         BE_TRACE(2, "%s", Error != nullptr ? Error->text : "");
         return 1;
     }
-    std::string value = std::strchr(varValue, ' ') != nullptr ? "'" + std::string(varValue) + "'" : varValue;
+    const std::string value =
+        std::strchr(varValue, ' ') != nullptr ? std::string("'").append(varValue).append("'") : std::string(varValue);
     char sql[BE_DUZ_ALTER_SESSION_SIZE];
     int length = std::snprintf(sql, sizeof sql, kAlterSql, varName, value.c_str());
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof sql) {

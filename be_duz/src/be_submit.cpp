@@ -586,11 +586,11 @@ ZPARC BE_DUZ_Submit_request(int user_id, int resp_id, int resp_app_id, int group
 
 ZPARC BE_SYSOUT_ORA_Err_Msg(const char* message, const char* file_path) {
     if (message == nullptr || file_path == nullptr) return 1;
-    FILE* stream = nullptr;
-    if (OS_FILE_fopen(file_path, &stream, OS_FILE_APPEND) != CM_RC_OK || stream == nullptr) return 1;
+    const int fd = be_open_for_append(file_path);
+    if (fd < 0) return 1;
     const std::string line = std::string(message) + "\n";
-    OS_FILE_fwrite(line.c_str(), static_cast<int>(line.size()), stream);
-    OS_FILE_fclose(stream);
+    OS_FILE_write(fd, line.c_str(), static_cast<int>(line.size()));
+    OS_FILE_close(fd);
     return 0;
 }
 

@@ -3,6 +3,8 @@
  * at which the agent checks accounts. */
 #include "gm_avstat.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,11 +14,13 @@
 #include "gm_param.h"
 #include "os_diag.h"
 #include "os_file.h"
+#include "os_file_nofollow.h"
 
 namespace {
 
 constexpr char kStatusDir[] = "./data/av_status";
 constexpr char kExtension[] = "unav";
+constexpr mode_t kStatusFileMode = 0644;  // as a writing stream makes it under the usual umask
 constexpr char kCodeKey[] = "AV_ERRCDE";
 constexpr char kMessageKey[] = "AV_ERRMSG";
 constexpr std::size_t kTypeListRoom = 2048;
@@ -45,9 +49,16 @@ bool list_status_dir(std::vector<std::string>& names) {
     return true;
 }
 
+// A status file (or its temporary twin) made anew, so that a link planted at its foreseeable name
+// is removed, never written through.
 bool write_status_file(const std::string& path, const CM_ACCOUNT_INFO_typ& info) {
-    FILE* file = nullptr;
-    if (OS_FILE_fopen(path.c_str(), &file, OS_FILE_WRITE) != CM_RC_OK || !file) return false;
+    const int fd = os_file::create_fresh(path.c_str(), kStatusFileMode);
+    if (fd < 0) return false;
+    FILE* file = fdopen(fd, "w");
+    if (!file) {
+        close(fd);
+        return false;
+    }
     const std::string code = field(info.errorCode), message = field(info.errorMsg);
     bool ok = true;
     if (!code.empty()) ok = gm_avstat_writeNamedValue(file, kCodeKey, code.c_str()) == CM_RC_OK && ok;

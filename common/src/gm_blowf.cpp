@@ -1,14 +1,17 @@
 /* Blowfish value encryption: the cipher (64-bit block, 16 rounds, key schedule over the pi-derived
  * initial state), its CBC modes in little- and big-endian word order, the decimal text form of
- * cipher bytes, and the value routines built on them. Owns the built-in default key. */
+ * cipher bytes, and the value routines built on them. Owns the built-in default key and the key
+ * schedules the value routines keep: the default key's, made once, and the last other key's. */
 #include "gm_blowf.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <string>
+#include <mutex>
+#include <string_view>
 
 #include "os_blowf.h"
 #include "os_diag.h"
@@ -35,28 +38,57 @@ void build_default_key(unsigned char* out) {
         out[i] = static_cast<unsigned char>(kDefaultKeyMasked[i] ^ ((0xA7 + 29 * i) & 0xFF));
 }
 
+void wipe(void* p, std::size_t n) {
+    volatile unsigned char* bytes = static_cast<unsigned char*>(p);
+    for (std::size_t i = 0; i < n; ++i) bytes[i] = 0;
+}
+
 // A key (or other secret) on the stack that is wiped when it goes out of scope.
 struct SecretBuf {
     unsigned char bytes[GM_BLOWF_KEY_LEN] = {};
-    ~SecretBuf() {
-        volatile unsigned char* p = bytes;
-        for (int i = 0; i < GM_BLOWF_KEY_LEN; ++i) p[i] = 0;
-    }
+    ~SecretBuf() { wipe(bytes, sizeof bytes); }
 };
 
-// The encryption/decryption pair of the value routines.
+// The encryption/decryption pair of blowfish_ssh1_make_context.
 struct ContextPair {
     BlowfishContext enc;
     BlowfishContext dec;
 };
 
-struct ContextDeleter {
-    void operator()(void* p) const { blowfish_free_context(p); }
-};
-using ContextHandle = std::unique_ptr<void, ContextDeleter>;
 
 inline std::uint32_t F(const BlowfishContext* c, std::uint32_t x) {
     return ((c->S0[x >> 24] + c->S1[(x >> 16) & 0xFF]) ^ c->S2[(x >> 8) & 0xFF]) + c->S3[x & 0xFF];
+}
+
+// One block through the rounds; the key schedule is only read.
+inline void encrypt_block(std::uint32_t xL, std::uint32_t xR, std::uint32_t* output,
+                          const BlowfishContext* ctx) {
+    const std::uint32_t* P = ctx->P;
+    for (int i = 0; i < 16; i += 2) {
+        xL ^= P[i];
+        xR ^= F(ctx, xL);
+        xR ^= P[i + 1];
+        xL ^= F(ctx, xR);
+    }
+    xL ^= P[16];
+    xR ^= P[17];
+    output[0] = xR;
+    output[1] = xL;
+}
+
+inline void decrypt_block(std::uint32_t xL, std::uint32_t xR, std::uint32_t* output,
+                          const BlowfishContext* ctx) {
+    const std::uint32_t* P = ctx->P;
+    for (int i = 17; i > 1; i -= 2) {
+        xL ^= P[i];
+        xR ^= F(ctx, xL);
+        xR ^= P[i - 1];
+        xL ^= F(ctx, xR);
+    }
+    xL ^= P[1];
+    xR ^= P[0];
+    output[0] = xR;
+    output[1] = xL;
 }
 
 inline std::uint32_t get_le(const unsigned char* p) {
@@ -81,30 +113,126 @@ inline void put_be(unsigned char* p, std::uint32_t v) {
 using WordGet = std::uint32_t (*)(const unsigned char*);
 using WordPut = void (*)(unsigned char*, std::uint32_t);
 
-void cbc_encrypt(unsigned char* blk, int len, BlowfishContext* ctx, WordGet get, WordPut put) {
-    if (!blk || !ctx) return;
+// CBC over whole blocks with the chaining value in `chain` (two words), which it leaves at the
+// last cipher block. The key schedule is only read, so threads may share it.
+template <WordGet get, WordPut put>
+void cbc_encrypt(unsigned char* blk, int len, const BlowfishContext* ctx, std::uint32_t* chain) {
     std::uint32_t out[2];
     for (int off = 0; off + 8 <= len; off += 8) {
-        blowfish_encrypt(get(blk + off) ^ ctx->iv0, get(blk + off + 4) ^ ctx->iv1, out, ctx);
-        ctx->iv0 = out[0];
-        ctx->iv1 = out[1];
+        encrypt_block(get(blk + off) ^ chain[0], get(blk + off + 4) ^ chain[1], out, ctx);
+        chain[0] = out[0];
+        chain[1] = out[1];
         put(blk + off, out[0]);
         put(blk + off + 4, out[1]);
     }
 }
 
-void cbc_decrypt(unsigned char* blk, int len, BlowfishContext* ctx, WordGet get, WordPut put) {
-    if (!blk || !ctx) return;
+template <WordGet get, WordPut put>
+void cbc_decrypt(unsigned char* blk, int len, const BlowfishContext* ctx, std::uint32_t* chain) {
     std::uint32_t out[2];
     for (int off = 0; off + 8 <= len; off += 8) {
         const std::uint32_t l = get(blk + off), r = get(blk + off + 4);
-        blowfish_decrypt(l, r, out, ctx);
-        put(blk + off, out[0] ^ ctx->iv0);
-        put(blk + off + 4, out[1] ^ ctx->iv1);
-        ctx->iv0 = l;
-        ctx->iv1 = r;
+        decrypt_block(l, r, out, ctx);
+        put(blk + off, out[0] ^ chain[0]);
+        put(blk + off + 4, out[1] ^ chain[1]);
+        chain[0] = l;
+        chain[1] = r;
     }
 }
+
+// The CBC calls of the cipher layer: the chaining value lives in the context.
+template <WordGet get, WordPut put>
+void context_encrypt(unsigned char* blk, int len, BlowfishContext* ctx) {
+    if (!blk || !ctx) return;
+    std::uint32_t chain[2] = {ctx->iv0, ctx->iv1};
+    cbc_encrypt<get, put>(blk, len, ctx, chain);
+    ctx->iv0 = chain[0];
+    ctx->iv1 = chain[1];
+}
+
+template <WordGet get, WordPut put>
+void context_decrypt(unsigned char* blk, int len, BlowfishContext* ctx) {
+    if (!blk || !ctx) return;
+    std::uint32_t chain[2] = {ctx->iv0, ctx->iv1};
+    cbc_decrypt<get, put>(blk, len, ctx, chain);
+    ctx->iv0 = chain[0];
+    ctx->iv1 = chain[1];
+}
+
+// ---- key schedules of the value routines ------------------------------------------------------
+// A key schedule costs some five hundred block encryptions; a value a few. The default key's
+// schedule is made once for the process; the schedule of another key (the agent's configured key)
+// is kept with that key and used again while the key it is asked for is the same.
+
+bool same_key(const unsigned char* a, const unsigned char* b) {
+    unsigned char differ = 0;
+    for (int i = 0; i < GM_BLOWF_KEY_LEN; ++i) differ |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return differ == 0;
+}
+
+struct KeySchedule {
+    unsigned char key[GM_BLOWF_KEY_LEN];
+    BlowfishContext context;
+    explicit KeySchedule(const unsigned char* k) {
+        std::memcpy(key, k, sizeof key);
+        blowfish_setkey(&context, key, GM_BLOWF_KEY_LEN);
+        context.iv0 = context.iv1 = 0;
+    }
+    ~KeySchedule() { wipe(this, sizeof *this); }
+    KeySchedule(const KeySchedule&) = delete;
+    KeySchedule& operator=(const KeySchedule&) = delete;
+};
+
+using Schedule = std::shared_ptr<const KeySchedule>;
+
+// Made on first use (by one thread; the others wait for it).
+const Schedule& default_schedule() {
+    static const Schedule schedule = [] {
+        SecretBuf key;
+        build_default_key(key.bytes);
+        return std::make_shared<const KeySchedule>(key.bytes);
+    }();
+    return schedule;
+}
+
+std::mutex other_mutex;
+Schedule other_schedule;  // the last key other than the default key, with its schedule
+
+// The schedule of a 32-byte key: the default key's, or the kept one when the key is the same,
+// else a new one that is kept in its place. Throws std::bad_alloc.
+Schedule schedule_of(const unsigned char* key) {
+    {
+        SecretBuf def;
+        build_default_key(def.bytes);
+        if (same_key(key, def.bytes)) return default_schedule();
+    }
+    std::lock_guard<std::mutex> lock(other_mutex);
+    if (!other_schedule || !same_key(other_schedule->key, key))
+        other_schedule = std::make_shared<const KeySchedule>(key);
+    return other_schedule;
+}
+
+// ---- text form --------------------------------------------------------------------------------
+
+// The 4 characters of each byte value: its signed decimal value left-padded with "0".
+using Group = std::array<char, 4>;
+constexpr std::array<Group, 256> make_groups() {
+    std::array<Group, 256> groups{};
+    for (int b = 0; b < 256; ++b) {
+        const int value = b < 128 ? b : b - 256;
+        unsigned magnitude = static_cast<unsigned>(value < 0 ? -value : value);
+        Group g = {'0', '0', '0', '0'};
+        int pos = 3;
+        do {
+            g[static_cast<std::size_t>(pos--)] = static_cast<char>('0' + magnitude % 10);
+            magnitude /= 10;
+        } while (magnitude != 0);
+        if (value < 0) g[static_cast<std::size_t>(pos)] = '-';
+        groups[static_cast<std::size_t>(b)] = g;
+    }
+    return groups;
+}
+constexpr std::array<Group, 256> kGroups = make_groups();
 
 // Parses one 4-character group of the text form: leading "0"s skipped, the rest a signed decimal.
 unsigned char parse_group(const char* g) {
@@ -115,15 +243,15 @@ unsigned char parse_group(const char* g) {
     return static_cast<unsigned char>(std::strtol(digits, nullptr, 10));
 }
 
-// The work of GM_BLOWF_encrypt_with_key; traces only when asked to.
-CM_RC encrypt_value(char* value, int max_len, const unsigned char* key, bool trace) {
+// The work of GM_BLOWF_encrypt_with_key with a key's schedule; traces only when asked to.
+CM_RC encrypt_value(char* value, int max_len, const Schedule& schedule, bool trace) {
     static const char fn[] = "GM_BLOWF_encrypt_with_key";
     if (trace) DIAG_TRACE(5, "%s enter", fn);
-    if (!value || !key || max_len <= 0) return CM_RC_FAIL;
+    if (!value || max_len <= 0) return CM_RC_FAIL;
 
-    // The caller's buffer is changed only on success, so the empty-value marker goes into the
-    // working copy.
-    std::string plain(value, strnlen(value, static_cast<std::size_t>(max_len)));
+    // The caller's buffer is changed only on success, so the empty-value marker stands in for an
+    // empty value only in the work.
+    std::string_view plain(value, strnlen(value, static_cast<std::size_t>(max_len)));
     if (plain.empty()) plain = GM_BLOWF_EMPTY_MARKER;
     if (plain.size() > static_cast<std::size_t>(max_len / 4)) {
         if (trace) DIAG_TRACE(5, "ERROR: input value length (%d) > %d characters", int(plain.size()), max_len / 4);
@@ -134,44 +262,25 @@ CM_RC encrypt_value(char* value, int max_len, const unsigned char* key, bool tra
         if (trace) DIAG_TRACE(4, "blowfish_tostr failed");
         return CM_RC_FAIL;
     }
-
-    ContextHandle pair(blowfish_ssh1_make_context());
-    if (!pair) {
-        if (trace) DIAG_TRACE(5, "ERROR: cannot obtain BLOWF handle");
-        return CM_RC_FAIL;
-    }
-    blowfish_sesskey(pair.get(), key);
-
-    unsigned char buf[kPlainBufLen] = {};
-    std::memcpy(buf, plain.data(), plain.size());
-    blowfish_ssh1_encrypt_blk(pair.get(), buf, count);
-    pair.reset();
-
-    char text[kTextBufLen + 1] = {};
-    if (blowfish_tostr(buf, count, text, sizeof text) != 0) {
-        if (trace) DIAG_TRACE(4, "blowfish_tostr failed");
-        return CM_RC_FAIL;
-    }
-    const std::size_t text_len = std::strlen(text);
+    const std::size_t text_len = 4 * static_cast<std::size_t>(count);
     if (text_len + 1 > static_cast<std::size_t>(max_len)) {
         if (trace) DIAG_TRACE(5, "ERROR: out string is too long (more than %d characters)", max_len);
         return CM_RC_FAIL;
     }
-    std::memcpy(value, text, text_len + 1);
+
+    unsigned char buf[kPlainBufLen];
+    std::memcpy(buf, plain.data(), plain.size());
+    std::memset(buf + plain.size(), 0, static_cast<std::size_t>(count) - plain.size());
+    std::uint32_t chain[2] = {0, 0};
+    cbc_encrypt<get_le, put_le>(buf, count, &schedule->context, chain);
+    blowfish_tostr(buf, count, value, static_cast<int>(text_len + 1));
     return CM_RC_OK;
 }
 
-// The work of GM_BLOWF_decrypt_with_key; traces only when asked to.
-CM_RC decrypt_value(char* value, int val_size, const unsigned char* key, bool trace) {
+// The work of GM_BLOWF_decrypt_with_key with a key's schedule; traces only when asked to.
+CM_RC decrypt_value(char* value, int val_size, const Schedule& schedule, bool trace) {
     static const char fn[] = "GM_BLOWF_decrypt_with_key";
-    if (!value || !key || val_size <= 0) return CM_RC_FAIL;
-
-    ContextHandle pair(blowfish_ssh1_make_context());
-    if (!pair) {
-        if (trace) DIAG_TRACE(5, "%s failed to allocate handle", fn);
-        return CM_RC_FAIL;
-    }
-    blowfish_sesskey(pair.get(), key);
+    if (!value || val_size <= 0) return CM_RC_FAIL;
 
     // Text that is not terminated within the caller's buffer is not text of this form.
     const std::size_t text_len = strnlen(value, static_cast<std::size_t>(val_size));
@@ -181,12 +290,13 @@ CM_RC decrypt_value(char* value, int val_size, const unsigned char* key, bool tr
         if (trace) DIAG_TRACE(5, "%s blowfish_fromstr failed", fn);
         return CM_RC_FAIL;
     }
-    blowfish_ssh1_decrypt_blk(pair.get(), buf, static_cast<int>(text_len / 4));
-    pair.reset();
+    std::uint32_t chain[2] = {0, 0};
+    cbc_decrypt<get_le, put_le>(buf, static_cast<int>(text_len / 4), &schedule->context, chain);
 
     const std::size_t plain_len = strnlen(reinterpret_cast<const char*>(buf), sizeof buf);
     if (plain_len + 1 > static_cast<std::size_t>(val_size)) {
         if (trace) DIAG_TRACE(5, "%s out string is too long", fn);
+        wipe(buf, sizeof buf);
         return CM_RC_FAIL;
     }
     if (plain_len == std::strlen(GM_BLOWF_EMPTY_MARKER) &&
@@ -196,9 +306,32 @@ CM_RC decrypt_value(char* value, int val_size, const unsigned char* key, bool tr
         std::memcpy(value, buf, plain_len);
         value[plain_len] = '\0';
     }
-    volatile unsigned char* wipe = buf;
-    for (std::size_t i = 0; i < sizeof buf; ++i) wipe[i] = 0;
+    wipe(buf, sizeof buf);
     return CM_RC_OK;
+}
+
+// The value routines with a key the caller gives (or the current key): its schedule, kept.
+CM_RC encrypt_with(char* value, int max_len, const unsigned char* key, bool trace) {
+    if (!key) {
+        if (trace) DIAG_TRACE(5, "%s enter", "GM_BLOWF_encrypt_with_key");
+        return CM_RC_FAIL;
+    }
+    try {
+        return encrypt_value(value, max_len, schedule_of(key), trace);
+    } catch (const std::bad_alloc&) {
+        if (trace) DIAG_TRACE(5, "ERROR: cannot obtain BLOWF handle");
+        return CM_RC_FAIL;
+    }
+}
+
+CM_RC decrypt_with(char* value, int val_size, const unsigned char* key, bool trace) {
+    if (!key) return CM_RC_FAIL;
+    try {
+        return decrypt_value(value, val_size, schedule_of(key), trace);
+    } catch (const std::bad_alloc&) {
+        if (trace) DIAG_TRACE(5, "%s failed to allocate handle", "GM_BLOWF_decrypt_with_key");
+        return CM_RC_FAIL;
+    }
 }
 
 }  // namespace
@@ -209,32 +342,12 @@ extern "C" {
 
 void blowfish_encrypt(uint32_t xL, uint32_t xR, uint32_t* output, BlowfishContext* ctx) {
     if (!output || !ctx) return;
-    const uint32_t* P = ctx->P;
-    for (int i = 0; i < 16; i += 2) {
-        xL ^= P[i];
-        xR ^= F(ctx, xL);
-        xR ^= P[i + 1];
-        xL ^= F(ctx, xR);
-    }
-    xL ^= P[16];
-    xR ^= P[17];
-    output[0] = xR;
-    output[1] = xL;
+    encrypt_block(xL, xR, output, ctx);
 }
 
 void blowfish_decrypt(uint32_t xL, uint32_t xR, uint32_t* output, BlowfishContext* ctx) {
     if (!output || !ctx) return;
-    const uint32_t* P = ctx->P;
-    for (int i = 17; i > 1; i -= 2) {
-        xL ^= P[i];
-        xR ^= F(ctx, xL);
-        xR ^= P[i - 1];
-        xL ^= F(ctx, xR);
-    }
-    xL ^= P[1];
-    xR ^= P[0];
-    output[0] = xR;
-    output[1] = xL;
+    decrypt_block(xL, xR, output, ctx);
 }
 
 void blowfish_setkey(BlowfishContext* ctx, const unsigned char* key, short keybytes) {
@@ -271,16 +384,16 @@ void blowfish_setkey(BlowfishContext* ctx, const unsigned char* key, short keyby
 }
 
 void blowfish_lsb_encrypt_cbc(unsigned char* blk, int len, BlowfishContext* ctx) {
-    cbc_encrypt(blk, len, ctx, get_le, put_le);
+    context_encrypt<get_le, put_le>(blk, len, ctx);
 }
 void blowfish_lsb_decrypt_cbc(unsigned char* blk, int len, BlowfishContext* ctx) {
-    cbc_decrypt(blk, len, ctx, get_le, put_le);
+    context_decrypt<get_le, put_le>(blk, len, ctx);
 }
 void blowfish_msb_encrypt_cbc(unsigned char* blk, int len, BlowfishContext* ctx) {
-    cbc_encrypt(blk, len, ctx, get_be, put_be);
+    context_encrypt<get_be, put_be>(blk, len, ctx);
 }
 void blowfish_msb_decrypt_cbc(unsigned char* blk, int len, BlowfishContext* ctx) {
-    cbc_decrypt(blk, len, ctx, get_be, put_be);
+    context_decrypt<get_be, put_be>(blk, len, ctx);
 }
 
 /* ---- contexts -------------------------------------------------------------------------------- */
@@ -335,13 +448,7 @@ int blowfish_tostr(const unsigned char* bytes, int count, char* text, int textsi
     // Four characters per byte and the terminator must fit.
     if (static_cast<long>(textsize) < 4L * count + 1) return 1;
     char* out = text;
-    for (int i = 0; i < count; ++i) {
-        char group[8];
-        const int n = std::snprintf(group, sizeof group, "%d", static_cast<int>(static_cast<signed char>(bytes[i])));
-        for (int pad = n; pad < 4; ++pad) *out++ = '0';
-        std::memcpy(out, group, static_cast<std::size_t>(n));
-        out += n;
-    }
+    for (int i = 0; i < count; ++i, out += 4) std::memcpy(out, kGroups[bytes[i]].data(), 4);
     *out = '\0';
     return 0;
 }
@@ -357,29 +464,37 @@ int blowfish_fromstr(const char* text, unsigned char* out, int outsize) {
 /* ---- value routines -------------------------------------------------------------------------- */
 
 CM_RC GM_BLOWF_encrypt_with_key(char* value, int max_len, const unsigned char* key) {
-    return encrypt_value(value, max_len, key, true);
+    return encrypt_with(value, max_len, key, true);
 }
 
 CM_RC GM_BLOWF_decrypt_with_key(char* value, int val_size, const unsigned char* key) {
-    return decrypt_value(value, val_size, key, true);
+    return decrypt_with(value, val_size, key, true);
 }
 
 CM_RC GM_BLOWF_encrypt(char* value, int max_len) {
-    SecretBuf key;
-    build_default_key(key.bytes);
-    return encrypt_value(value, max_len, key.bytes, true);
+    try {
+        return encrypt_value(value, max_len, default_schedule(), true);
+    } catch (const std::bad_alloc&) {
+        DIAG_TRACE(5, "ERROR: cannot obtain BLOWF handle");
+        return CM_RC_FAIL;
+    }
 }
 
 CM_RC GM_BLOWF_decrypt(char* value, int val_size) {
-    SecretBuf key;
-    build_default_key(key.bytes);
-    return decrypt_value(value, val_size, key.bytes, true);
+    try {
+        return decrypt_value(value, val_size, default_schedule(), true);
+    } catch (const std::bad_alloc&) {
+        DIAG_TRACE(5, "%s failed to allocate handle", "GM_BLOWF_decrypt_with_key");
+        return CM_RC_FAIL;
+    }
 }
 
 int blowfish_decrypt_str(char* value, int val_size) {
-    SecretBuf key;
-    build_default_key(key.bytes);
-    return decrypt_value(value, val_size, key.bytes, false) == CM_RC_OK ? 0 : 1;
+    try {
+        return decrypt_value(value, val_size, default_schedule(), false) == CM_RC_OK ? 0 : 1;
+    } catch (const std::bad_alloc&) {
+        return 1;
+    }
 }
 
 CM_RC GM_BLOWF_encrypt_password(char* value, int max_len) {
@@ -389,7 +504,7 @@ CM_RC GM_BLOWF_encrypt_password(char* value, int max_len) {
         DIAG_TRACE(4, "%s: failed to obtain current blowfish key", "GM_BLOWF_encrypt_password");
         return rc;
     }
-    return encrypt_value(value, max_len, key.bytes, true);
+    return encrypt_with(value, max_len, key.bytes, true);
 }
 
 CM_RC GM_BLOWF_decrypt_password(char* value, int val_size) {
@@ -399,7 +514,7 @@ CM_RC GM_BLOWF_decrypt_password(char* value, int val_size) {
         DIAG_TRACE(4, "%s: failed to obtain current blowfish key", "GM_BLOWF_decrypt_password");
         return rc;
     }
-    return decrypt_value(value, val_size, key.bytes, true);
+    return decrypt_with(value, val_size, key.bytes, true);
 }
 
 unsigned char* GM_BLOWF_init_key(void) {

@@ -1,8 +1,13 @@
 /* The agent daily log: reads message texts from table MSGTBL, formats them, and appends one line
- * per message to the day's file under the file layer's append lock. */
+ * per message to the day's file under its append lock, never through a link at the file's name. */
 #include "gm_log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +19,7 @@
 #include "gm_time.h"
 #include "os_diag.h"
 #include "os_file.h"
+#include "os_file_nofollow.h"
 
 namespace {
 
@@ -23,6 +29,7 @@ constexpr int kFormatRoom = 1024;   // message text as read from the table
 constexpr int kTextRoom = 4096;     // formatted message
 constexpr int kLineRoom = 5000;     // the whole line
 constexpr int kOpenAttempts = 3;
+constexpr mode_t kLogMode = 0764;
 
 // Whether the daily log is on: CONFIG AG_LOG_ON, default "Y"; off when it begins with "N".
 bool log_is_on() {
@@ -38,6 +45,25 @@ void format_id(const char* msg_id, char* out, std::size_t room) {
         std::snprintf(out, room, "%3ld", number);
     else
         std::snprintf(out, room, "%s", msg_id);
+}
+
+// The day's file opened as OS_FILE_open appends (created, locked whole, bits 0764), but never
+// through a link at its foreseeable name: a link there, or anything but a regular file with one
+// name, fails the open.
+CM_RC open_daily_log(const char* path, OS_FD_typ* out) {
+    const int fd = os_file::open_regular(path, O_WRONLY | O_CREAT | O_APPEND, kLogMode);
+    if (fd < 0) {
+        DIAG_ERROR("OS_FILE_open: open file(%s) - errno=%d", path, errno);
+        return CM_RC_OPEN_FAILED;
+    }
+    if (lockf(fd, F_LOCK, 0) != 0) {
+        DIAG_ERROR("OS_FILE_open: lockf - errno=%d", errno);
+        close(fd);
+        return CM_RC_LOCKED;
+    }
+    fchmod(fd, kLogMode);
+    *out = fd;
+    return CM_RC_OK;
 }
 
 }  // namespace
@@ -86,7 +112,7 @@ CM_RC GM_LOG_write_msg(const char* msg_id, ...) {
     OS_FD_typ fd = -1;
     CM_RC rc = CM_RC_FAIL;
     for (int left = kOpenAttempts; left > 0; --left) {
-        rc = OS_FILE_open(&fd, path, OS_FILE_APPEND);
+        rc = open_daily_log(path, &fd);
         if (rc != CM_RC_LOCKED) break;
         DIAG_TRACE(2, "%s: File is locked. Retries left %d ...", fn, left - 1);
     }

@@ -14,8 +14,6 @@
 #include <string>
 #include <ctime>
 
-#include <strings.h>
-
 namespace gm_param {
 
 std::vector<char> make_row(std::string_view key, std::string_view value) {
@@ -202,7 +200,7 @@ constexpr const char* kPrivateData = "Private Data";  // what the log shows of a
 
 bool in_name_list(const char* key, char** names) {
     for (; names && *names; ++names)
-        if (std::strcmp(*names, key) == 0) return true;
+        if (**names == *key && std::strcmp(*names, key) == 0) return true;
     return false;
 }
 
@@ -210,16 +208,33 @@ bool in_name_list(const char* key, char** names) {
 
 namespace gm_param {
 
+// Names compare without regard to the case of their letters (the words below are ASCII): a text
+// equals an upper-case word.
+bool equals_word(std::string_view text, std::string_view word) {
+    if (text.size() != word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        const char c = text[i];
+        if ((c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c) != word[i]) return false;
+    }
+    return true;
+}
+
 bool is_secret_key(const char* key) {
     if (!key) return false;
     if (in_name_list(key, keys_to_remove)) return true;
-    const std::size_t length = std::strlen(key);
+    const std::string_view name(key);
     // Key material by name: "NEW_KEY", "OLD_KEY", or a name that is just "KEY".
-    if (strcasecmp(key, "KEY") == 0 || (length > 4 && strcasecmp(key + length - 4, "_KEY") == 0)) return true;
+    if (equals_word(name, "KEY") || (name.size() > 4 && equals_word(name.substr(name.size() - 4), "_KEY")))
+        return true;
     // A central profile's data (CP_DATA) is an account with its password.
-    if (strcasecmp(key, "CP_DATA") == 0) return true;
-    for (const char* p = key; *p; ++p)
-        if (strncasecmp(p, "PASSW", 5) == 0 || strncasecmp(p, "TOKEN", 5) == 0) return true;
+    if (equals_word(name, "CP_DATA")) return true;
+    // The log tests every name it shows: the name is passed once, a word compared only where its
+    // first letter stands ("& ~0x20" gives the upper case of a letter).
+    for (std::size_t i = 0; i + 5 <= name.size(); ++i) {
+        const char first = name[i] & ~0x20;
+        if (first != 'P' && first != 'T') continue;
+        if (equals_word(name.substr(i, 5), first == 'P' ? "PASSW" : "TOKEN")) return true;
+    }
     return false;
 }
 
@@ -305,12 +320,11 @@ std::string_view cut_value(const char* value) {
 
 CM_RC gm_param::RowBuilder::append(const char* key, const char* value) {
     if (!key) return CM_RC_FAIL;
-    try {
-        std::vector<char> row = make_row(key, cut_value(value));
-        return rows_.append(row.data(), static_cast<unsigned int>(row.size()));
-    } catch (...) {
-        return CM_RC_FAIL;
-    }
+    // The bytes make_row gives, written straight into the list's element: the key cut to 63
+    // characters in its zero-filled field, the value cut to 4095 characters, its terminator.
+    GM_PARAM_KEY_typ key_field = {};
+    std::memcpy(key_field, key, strnlen(key, kKeyMax));
+    return rows_.append({std::string_view(key_field, sizeof key_field), cut_value(value), std::string_view("", 1)});
 }
 
 gm_param::KeyedRows::KeyedRows(ZPALIST_handle_typ* list) : list_(list) {
@@ -469,18 +483,24 @@ CM_RC GM_PARAM_list_set(ZPALIST_handle_typ* list, const char* key, const char* v
     if (!list || !key) return CM_RC_FAIL;
     try {
         std::vector<char> row = make_row(key, cut_value(value));
+        const auto row_size = static_cast<unsigned int>(row.size());
         ZPALIST_reset(list);
         void* element = nullptr;
         unsigned int size = 0;
-        while (ZPALIST_next_ptr(list, &element, &size) == CM_RC_OK) {
+        CM_RC rc;
+        while ((rc = ZPALIST_next_ptr(list, &element, &size)) == CM_RC_OK) {
             if (std::strcmp(row_key(element), row.data()) != 0) continue;
             // The new row goes in behind the old one before the old one is removed, so a failed
-            // insertion leaves the old row in place.
-            const CM_RC rc = ZPALIST_insert(list, row.data(), static_cast<unsigned int>(row.size()));
-            if (rc == CM_RC_OK) ZPALIST_delete(list);
-            return rc;
+            // insertion leaves the old row in place. The walk stands on the old row: neither step
+            // walks the list again to look it up.
+            ZPALIST_entry_typ* old = list->curr;
+            if (zpalist::insert_after(list, old, row.data(), row_size) == nullptr) return CM_RC_FAIL;
+            zpalist::erase(list, old);
+            return CM_RC_OK;
         }
-        return ZPALIST_append(list, row.data(), static_cast<unsigned int>(row.size()));
+        // At the end of the list the walk stands on its last row.
+        if (rc != CM_RC_END) return ZPALIST_append(list, row.data(), row_size);
+        return zpalist::insert_after(list, list->curr, row.data(), row_size) != nullptr ? CM_RC_OK : CM_RC_FAIL;
     } catch (...) {
         return CM_RC_FAIL;
     }

@@ -271,7 +271,9 @@ long OS_TIME_creat_uniq(void) {
 void os_time_sleep_select(int seconds) {
     struct timeval timeout {};
     timeout.tv_sec = seconds;
-    if (select(0, nullptr, nullptr, nullptr, &timeout) < 0) std::perror("select - os_time_sleep_select");
+    // A signal (the shutdown request among them) ends the sleep early: a wake-up, not a failure.
+    if (select(0, nullptr, nullptr, nullptr, &timeout) < 0 && errno != EINTR)
+        std::perror("select - os_time_sleep_select");
 }
 
 CM_RC OS_TIME_sleep(SLEEPINT_D_typ seconds) {

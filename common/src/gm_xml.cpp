@@ -187,24 +187,27 @@ struct ListParse {
     std::string parent;
     zpalist::Builder rows{nullptr};  // the caller's list, rows appended in document order
     bool in_parent = false;
-    bool has_name = false;     // a leaf candidate's name is remembered
-    std::string name;          // its first GM_XML_NAME_MAX + 1 characters
-    size_t name_len = 0;       // its real length
-    std::string text;          // the current text, kept up to GM_XML_LIST_VALUE_MAX + 1
-    std::string row;           // the row being added
+    // A leaf candidate started inside the parent and has not ended: no element started since, so
+    // the next end is its own and names it.
+    bool has_name = false;
+    std::string text;          // the current text, kept up to text_keep characters
+    // Read from here rather than written as a constant: a copy whose length the compiler can bound
+    // is compiled as a string instruction that costs more than a whole short text's copy.
+    size_t text_keep = GM_XML_LIST_VALUE_MAX + 1;
     size_t text_len = 0;       // its real length
     bool over_length = false;
     bool append_failed = false;
 };
 
+// Most tags differ from the parent's name in their first character.
+bool is_parent(const ListParse* st, const XML_Char* name) {
+    return st->parent[0] == name[0] && std::strcmp(st->parent.c_str(), name) == 0;
+}
+
 void GM_XML_ActOnStartForList(void* data, const XML_Char* name, const XML_Char**) {
     auto* st = static_cast<ListParse*>(data);
-    if (st->in_parent) {
-        st->name_len = std::strlen(name);
-        st->name.assign(name, std::min(st->name_len, static_cast<size_t>(GM_XML_NAME_MAX + 1)));
-        st->has_name = true;
-    }
-    if (st->parent == name) st->in_parent = true;
+    if (st->in_parent) st->has_name = true;
+    if (is_parent(st, name)) st->in_parent = true;
     st->text.clear();
     st->text_len = 0;
 }
@@ -213,37 +216,39 @@ void GM_XML_ActOnCharacterDataForList(void* data, const XML_Char* s, int len) {
     auto* st = static_cast<ListParse*>(data);
     if (!st->in_parent || len <= 0) return;
     st->text_len += static_cast<size_t>(len);
-    size_t keep = GM_XML_LIST_VALUE_MAX + 1;
-    if (st->text.size() < keep) st->text.append(s, std::min(keep - st->text.size(), static_cast<size_t>(len)));
+    if (st->text.size() < st->text_keep)
+        st->text.append(s, std::min(st->text_keep - st->text.size(), static_cast<size_t>(len)));
 }
 
-void append_row(ListParse* st) {
-    std::string& row = st->row;  // one buffer for every row of the parse
-    row.assign(GM_XML_ROW_NAME_SIZE + st->text.size() + 1, '\0');
-    std::memcpy(row.data(), st->name.data(), st->name.size());
-    std::memcpy(row.data() + GM_XML_ROW_NAME_SIZE, st->text.data(), st->text.size());
-    if (st->rows.append(row.data(), static_cast<unsigned int>(row.size())) != CM_RC_OK) {
-        DIAG_ERROR("GM_XML_ParseBuf2List: failed to add the row of '%s'", st->name.c_str());
+// A row: the name in its zero-filled 64-byte field, the text and its terminator, copied straight
+// into the list's element.
+void append_row(ListParse* st, std::string_view name) {
+    char name_field[GM_XML_ROW_NAME_SIZE] = {};
+    std::memcpy(name_field, name.data(), name.size());
+    const std::string_view text_and_terminator(st->text.c_str(), st->text.size() + 1);
+    if (st->rows.append({std::string_view(name_field, sizeof name_field), text_and_terminator}) != CM_RC_OK) {
+        DIAG_ERROR("GM_XML_ParseBuf2List: failed to add the row of '%.*s'", static_cast<int>(name.size()), name.data());
         st->append_failed = true;
     }
 }
 
 void GM_XML_ActOnEndForList(void* data, const XML_Char* name) {
     auto* st = static_cast<ListParse*>(data);
-    if (st->parent == name) {
+    if (is_parent(st, name)) {
         st->in_parent = false;
         return;
     }
     if (!st->in_parent || !st->has_name) return;
     st->has_name = false;
-    if (st->name_len > GM_XML_NAME_MAX) {
-        DIAG_ERROR("xml element name too long: %d", static_cast<int>(st->name_len));
+    const size_t name_len = std::strlen(name);
+    if (name_len > GM_XML_NAME_MAX) {
+        DIAG_ERROR("xml element name too long: %d", static_cast<int>(name_len));
         st->over_length = true;
     } else if (st->text_len > GM_XML_LIST_VALUE_MAX) {
         DIAG_ERROR("xml element value too long: %d", static_cast<int>(st->text_len));
         st->over_length = true;
     } else {
-        append_row(st);
+        append_row(st, std::string_view(name, name_len));
     }
 }
 
@@ -373,8 +378,8 @@ CM_RC GM_XML_DuplicateParentElement(const char* source, char* dest, const char* 
             DIAG_TRACE(4, "Found nothing to duplicate");
             return CM_RC_OK;
         }
-        std::string start_tag = "<" + std::string(name) + ">";
-        std::string end_tag = "</" + std::string(name) + ">";
+        const std::string start_tag = std::string("<").append(name).append(">");
+        const std::string end_tag = std::string("</").append(name).append(">");
         size_t start = src.find(start_tag);
         size_t end = src.find(end_tag);
         if (start == std::string_view::npos || end == std::string_view::npos) {

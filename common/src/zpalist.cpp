@@ -1,9 +1,10 @@
 /* The generic list of the agent library: element allocation, linking, the cursor walk and the
  * frees, and the builder that appends in order at a constant cost. Every element and its copy are
- * owned here; each allocation and free is traced at level 6. */
+ * owned here, allocated together in one block; each allocation and free is traced at level 6. */
 #include "zpalist.h"
 
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -21,28 +22,45 @@ bool list_holds(const ZPALIST_handle_typ* list, const ZPALIST_entry_typ* entry) 
     return false;
 }
 
-void free_entry(ZPALIST_entry_typ* entry, const char* function_name) {
-    DIAG_TRACE(6, "free #1 in %s : %lx", function_name, addr(entry->ptr));
-    std::free(entry->ptr);
-    DIAG_TRACE(6, "free #2 in %s : %lx", function_name, addr(entry));
+// The element and its copy are one block (the copy stands right behind the element), so one free
+// releases both; the traces still name the copy and the element. Callers read copies as structures,
+// so the copy keeps the alignment malloc gives.
+static_assert(sizeof(ZPALIST_entry_typ) % alignof(std::max_align_t) == 0, "an element's copy must stay aligned");
+
+bool tracing() { return DIAG_buffered_level() >= 6 || DIAG_debug_level() >= 6; }
+
+// `traced`: tracing() as the caller read it (once for a whole clear).
+void free_entry(ZPALIST_entry_typ* entry, const char* function_name, bool traced) {
+    if (traced) {
+        DIAG_TRACE(6, "free #1 in %s : %lx", function_name, addr(entry->ptr));
+        DIAG_TRACE(6, "free #2 in %s : %lx", function_name, addr(entry));
+    }
     std::free(entry);
 }
 
-// Allocates the element and its zero-filled copy and links it after `after` (null: at the head).
-// The caller has checked the list and `after`. Returns the element, or null (list unchanged).
-ZPALIST_entry_typ* link_copy(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after, const void* ptr, unsigned int size) {
-    /* The element keeps its size as an int. */
-    if (size > static_cast<unsigned int>(INT_MAX) || (ptr == nullptr && size > 0)) return nullptr;
-    auto* entry = static_cast<ZPALIST_entry_typ*>(std::malloc(sizeof(ZPALIST_entry_typ)));
-    if (entry == nullptr) return nullptr;
-    DIAG_TRACE(6, "malloc #1 in ZPA_list_insert_ptr : %lx", addr(entry));
-    void* copy = std::calloc(static_cast<size_t>(size) + 1, 1);
-    if (copy == nullptr) {
-        std::free(entry);
-        return nullptr;
+// Allocates the element with its copy (the pieces one after another and a zero byte) and links it
+// after `after` (null: at the head). The caller has checked the list and `after`. Returns the
+// element, or null (list unchanged).
+ZPALIST_entry_typ* link_copy(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after, zpalist::Pieces pieces) {
+    std::size_t size = 0;
+    for (std::string_view piece : pieces) {
+        size += piece.size();
+        /* The element keeps its size as an int. */
+        if (size > static_cast<std::size_t>(INT_MAX)) return nullptr;
     }
-    DIAG_TRACE(6, "malloc #2 in ZPA_list_insert_ptr : %lx", addr(copy));
-    if (size > 0) std::memcpy(copy, ptr, size);
+    auto* entry = static_cast<ZPALIST_entry_typ*>(std::malloc(sizeof(ZPALIST_entry_typ) + size + 1));
+    if (entry == nullptr) return nullptr;
+    char* copy = reinterpret_cast<char*>(entry + 1);
+    if (tracing()) {
+        DIAG_TRACE(6, "malloc #1 in ZPA_list_insert_ptr : %lx", addr(entry));
+        DIAG_TRACE(6, "malloc #2 in ZPA_list_insert_ptr : %lx", addr(copy));
+    }
+    char* end = copy;
+    for (std::string_view piece : pieces) {
+        if (!piece.empty()) std::memcpy(end, piece.data(), piece.size());
+        end += piece.size();
+    }
+    *end = '\0';
     entry->ptr = copy;
     entry->size = static_cast<int>(size);
     entry->prev = nullptr;
@@ -64,6 +82,11 @@ ZPALIST_entry_typ* link_copy(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after,
     return entry;
 }
 
+ZPALIST_entry_typ* link_copy(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after, const void* ptr, unsigned int size) {
+    if (ptr == nullptr && size > 0) return nullptr;
+    return link_copy(list, after, {std::string_view(static_cast<const char*>(ptr), size)});
+}
+
 }  // namespace
 
 namespace zpalist {
@@ -74,11 +97,16 @@ Builder::Builder(ZPALIST_handle_typ* list) : list_(list) {
 }
 
 CM_RC Builder::append(const void* ptr, unsigned int size) {
+    if (ptr == nullptr && size > 0) return CM_RC_FAIL;
+    return append({std::string_view(static_cast<const char*>(ptr), size)});
+}
+
+CM_RC Builder::append(Pieces pieces) {
     if (list_ == nullptr) return CM_RC_FAIL;
     // Elements appended by other calls since the last append are passed over, each once.
     if (last_ == nullptr) last_ = list_->first;
     while (last_ != nullptr && last_->next != nullptr) last_ = last_->next;
-    ZPALIST_entry_typ* entry = link_copy(list_, last_, ptr, size);
+    ZPALIST_entry_typ* entry = link_copy(list_, last_, pieces);
     if (entry == nullptr) return CM_RC_FAIL;
     last_ = entry;
     return CM_RC_OK;
@@ -118,7 +146,7 @@ void erase(ZPALIST_handle_typ* list, ZPALIST_entry_typ* entry) {
     if (entry->next != nullptr) entry->next->prev = entry->prev;
     if (list->curr == entry) list->curr = entry->prev;
     if (list->count > 0) list->count--;
-    free_entry(entry, "ZPA_list_delete_ptr");
+    free_entry(entry, "ZPA_list_delete_ptr", tracing());
 }
 
 }  // namespace zpalist
@@ -171,7 +199,8 @@ CM_RC ZPALIST_append(ZPALIST_handle_typ* list, void* ptr, unsigned int size) {
     if (list == nullptr) return CM_RC_FAIL;
     ZPALIST_entry_typ* last = list->first;
     while (last != nullptr && last->next != nullptr) last = last->next;
-    return ZPA_list_insert_ptr(list, last, ptr, size);
+    /* The walk found the last element in the list itself: no second walk to look it up. */
+    return link_copy(list, last, ptr, size) != nullptr ? CM_RC_OK : CM_RC_FAIL;
 }
 
 CM_RC ZPALIST_delete(ZPALIST_handle_typ* list) {
@@ -187,10 +216,11 @@ CM_RC ZPALIST_clear(ZPALIST_handle_typ* list) {
         list->curr = nullptr;
         return CM_RC_END;
     }
+    const bool traced = tracing();
     ZPALIST_entry_typ* entry = list->first;
     while (entry != nullptr) {
         ZPALIST_entry_typ* next = entry->next;
-        free_entry(entry, "ZPALIST_clear");
+        free_entry(entry, "ZPALIST_clear", traced);
         entry = next;
     }
     list->count = 0;

@@ -6,9 +6,15 @@
 // order, the count and the list's cursor are those of the same appends through ZPALIST_append.
 #pragma once
 
+#include <initializer_list>
+#include <string_view>
+
 #include "zpalist.h"
 
 namespace zpalist {
+
+// The bytes of one element given in pieces, stored one after another.
+using Pieces = std::initializer_list<std::string_view>;
 
 class Builder {
 public:
@@ -20,6 +26,8 @@ public:
     // Stores a copy of size bytes after the last element, as ZPALIST_append does. 1; 2 on a null
     // list or a failed allocation (the list unchanged).
     CM_RC append(const void* ptr, unsigned int size);
+    // The same with the element's bytes given in pieces (a row's fields), copied straight into it.
+    CM_RC append(Pieces pieces);
 
     // The element added last (or the list's last one before any was added); null for an empty list.
     // Elements appended by other calls since are not counted until the next append.

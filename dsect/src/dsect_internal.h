@@ -62,6 +62,13 @@ CM_RC append_field(DSECT_ONE_handle_typ* record, const char* name, const char* v
 // records passes a zpalist::Builder of the list's records.
 CM_RC append_record(DSECT_LIST_handle_typ* list, DSECT_ONE_handle_typ* record, zpalist::Builder* records = nullptr);
 
+// Copies a text into a field of `room` bytes, cut to room - 1 characters, and zeroes the rest of
+// the field: the field always ends in a NUL.
+inline void copy_cut(char* field, std::size_t room, const char* text) {
+    std::memset(field, 0, room);
+    if (text) std::memcpy(field, text, strnlen(text, room - 1));
+}
+
 // The value to write in a log line: "Private Data" for the names whose values are never shown.
 const char* shown_value(const char* name, const char* value);
 

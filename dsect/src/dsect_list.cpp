@@ -150,11 +150,11 @@ CM_RC DSECT_LIST_create(DSECT_LIST_handle_typ* list, int generate_new_siid, cons
     if (!list) return CM_RC_FAIL;
     char name[kHostNameRoom] = {};
     if (agent_name && *agent_name) {
-        std::strncpy(name, agent_name, sizeof name - 1);
+        dsect::copy_cut(name, sizeof name, agent_name);
     } else {
         GM_PARAM_VALUE_typ value = {};
         if (GM_PARAM_get("CONFIG", "LOGICAL_AGENT_NAME", value) == CM_RC_OK && value[0]) {
-            std::strncpy(name, value, sizeof name - 1);
+            dsect::copy_cut(name, sizeof name, value);
         } else if (OS_COMM_hostname(name, sizeof name) != CM_RC_OK) {
             DIAG_ERROR("OS_COMM_hostname failed.");
             return CM_RC_FAIL;
@@ -163,9 +163,9 @@ CM_RC DSECT_LIST_create(DSECT_LIST_handle_typ* list, int generate_new_siid, cons
     DIAG_TRACE(4, "%s: using agent name - '%s'", op, name);
     GM_PARAM_VALUE_typ host = {};
     if (orvhost && *orvhost)
-        std::strncpy(host, orvhost, sizeof host - 1);
+        dsect::copy_cut(host, sizeof host, orvhost);
     else if (GM_PARAM_get("CONFIG", "ORVSHOST", host) != CM_RC_OK)
-        std::strncpy(host, name, sizeof host - 1);
+        dsect::copy_cut(host, sizeof host, name);
     DSECT_LIST_init(list);
     DSECT_HEADER_SIID_typ new_siid = {};
     if (generate_new_siid) DSECT_ONE_generate_siid(new_siid);

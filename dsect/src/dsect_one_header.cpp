@@ -23,8 +23,7 @@ constexpr char kDefaultBackEnd[] = "OS";
 
 template <std::size_t N>
 void copy_text(char (&target)[N], const char* text) {
-    std::memset(target, 0, N);
-    if (text) std::strncpy(target, text, N - 1);
+    dsect::copy_cut(target, N, text);
 }
 
 bool has_task_class(const char* version) {
@@ -59,8 +58,7 @@ bool read_text(char* target, int room, char** pos, DSECT_FLD_typ type) {
 bool map_back_end(const char* section, const char* key, char* target, int room) {
     GM_PARAM_VALUE_typ value = {};
     if (GM_PARAM_subtable_get("APPLMAP", section, key, value) != CM_RC_OK) return false;
-    std::memset(target, 0, static_cast<std::size_t>(room));
-    std::strncpy(target, value, static_cast<std::size_t>(room) - 1);
+    dsect::copy_cut(target, static_cast<std::size_t>(room), value);
     return true;
 }
 

@@ -114,6 +114,7 @@ int parse(BCC_IniAccess* acc) {
         char text[BCC_INI_LINE_ROOM + BCC_INI_FILENAME_ROOM + 32];
         EssGlobalcUtf8Sprintf(text, sizeof text, ESS_MSG(ess_catalog::kIniSyntax), file->m_filename, shown.c_str());
         EssGlobalcWriteStringErr(text, static_cast<int>(std::strlen(text)));
+        EssGlobalcWriteStringErr("\n", 1);  // one line a report, not a run of them
     }
     std::free(line);
     return rc;

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -65,7 +66,7 @@ struct RecursionGuard {
 struct DiagState {
     char debug_buff[2][kHalfSize] = {};
     size_t half_length[2] = {0, 0};  // bytes used in each half; half_length[active_buff] is the write position
-    int active_buff = 0;
+    unsigned active_buff = 0;  // the half being written: 0 or 1
     time_t start_time = 0;
     int reset_interval = kDefaultResetInterval;
     std::string os_diag_file_name;
@@ -94,10 +95,34 @@ int checked_level(int level, const char* which) {
     return 0;
 }
 
-std::string line_time() {
-    DATETIME_D_typ stamp;
-    GM_TIME_fmt_get_time2(GM_TIME_FMT_MMDD_HH_MM_SS_CCC, stamp);
-    return stamp;
+// The line time, "MMDD HH:MM:SS:mmm" (GM_TIME_FMT_MMDD_HH_MM_SS_CCC, through the test clock). Its
+// text up to the seconds is formatted once a second on each thread; only the milliseconds change
+// between the lines of one second.
+constexpr size_t kStampLength = 17;
+constexpr size_t kMillisLength = 3;
+
+struct LineTime {
+    char text[sizeof(DATETIME_D_typ)] = "";
+    time_t second = 0;
+    bool known = false;
+};
+
+std::string_view line_time() {
+    thread_local LineTime cached;
+    time_t now = 0;
+    unsigned short milliseconds = 0;
+    OS_TIME_bin_get_timer2(&now, &milliseconds);
+    if (!cached.known || cached.second != now) {
+        GM_TIME_fmt_to_ascii2(GM_TIME_FMT_MMDD_HH_MM_SS_CCC, now, 0, cached.text);
+        cached.second = now;
+        cached.known = std::strlen(cached.text) == kStampLength;
+        if (!cached.known) return cached.text;
+    }
+    char* millis = cached.text + kStampLength - kMillisLength;
+    millis[0] = static_cast<char>('0' + milliseconds / 100 % 10);
+    millis[1] = static_cast<char>('0' + milliseconds / 10 % 10);
+    millis[2] = static_cast<char>('0' + milliseconds % 10);
+    return {cached.text, kStampLength};
 }
 
 time_t now_time() {
@@ -106,34 +131,63 @@ time_t now_time() {
     return now;
 }
 
-std::string format_text(const char* format, va_list args, size_t size) {
-    std::string text(size, '\0');
+// Formats into `small` when the text fits there (most lines do), else into `large`, cut to
+// size - 1 characters. Returns the text as a C text: up to a NUL that a "%c" may have put in.
+constexpr size_t kSmallText = 512;
+
+std::string_view c_text(const char* text, size_t length) { return {text, strnlen(text, length)}; }
+
+std::string_view format_text(char (&small)[kSmallText], std::string& large, size_t size, const char* format,
+                             va_list args) {
     va_list copy;
     va_copy(copy, args);
-    int n = std::vsnprintf(text.data(), size, format, copy);
+    const int n = std::vsnprintf(small, sizeof small, format, copy);
     va_end(copy);
-    text.resize(n < 0 ? 0 : (static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1));
-    return text;
+    if (n < 0) return {};
+    if (static_cast<size_t>(n) < sizeof small) return c_text(small, static_cast<size_t>(n));
+    const size_t length = std::min(static_cast<size_t>(n), size - 1);
+    large.resize(length + 1);
+    va_copy(copy, args);
+    std::vsnprintf(large.data(), length + 1, format, copy);
+    va_end(copy);
+    large.resize(length);
+    return c_text(large.data(), length);
 }
+
+// One log line, "%s %s:%s\n" of the time, the process name and the text, kept in its parts.
+struct Line {
+    std::string_view stamp, name, text;
+    size_t size() const { return stamp.size() + 1 + name.size() + 1 + text.size() + 1; }
+    std::string joined() const {
+        std::string line;
+        line.reserve(size());
+        line.append(stamp).append(" ").append(name).append(":").append(text).append("\n");
+        return line;
+    }
+};
 
 // Appends a line to the ring. A line that does not fit into the rest of the active half goes to
 // the start of the other half, which is refilled from there. A line longer than a whole half
 // keeps its head and its newline.
-void ring_append(std::string_view line) {
-    std::string cut;
-    if (line.size() > kHalfSize - 1) {
-        cut.assign(line.substr(0, kHalfSize - 2));
-        cut.push_back('\n');
-        line = cut;
-    }
-    if (state.half_length[state.active_buff] + line.size() > kHalfSize - 1) {
+void ring_append(const Line& line) {
+    const size_t length = std::min(line.size(), kHalfSize - 1);
+    if (state.half_length[state.active_buff] + length > kHalfSize - 1) {
         state.active_buff = 1 - state.active_buff;
         state.half_length[state.active_buff] = 0;
     }
     char* half = state.debug_buff[state.active_buff];
     size_t& index = state.half_length[state.active_buff];
-    std::memcpy(half + index, line.data(), line.size());
-    index += line.size();
+    char* out = half + index;
+    size_t room = length - 1;  // the newline comes last
+    const std::string_view pieces[] = {line.stamp, " ", line.name, ":", line.text};
+    for (std::string_view piece : pieces) {
+        const size_t n = std::min(piece.size(), room);
+        std::memcpy(out, piece.data(), n);
+        out += n;
+        room -= n;
+    }
+    *out = '\n';
+    index += length;
     half[index] = '\0';
 }
 
@@ -183,9 +237,10 @@ std::string installed_versions() {
 
 // The critical-error report: the error line, the installed versions and both halves of the ring,
 // older half first; then the ring is cleared and the debug level raised to the buffered level.
-std::string critical_error_report(const std::string& stamp, const std::string& line, int buffered,
+std::string critical_error_report(std::string_view stamp, const std::string& line, int buffered,
                                   const std::optional<std::string>& interval) {
-    std::string out = stamp + ": Orvanta/Agent has encountered the following critical error:\n\n" + line + "\n";
+    std::string out(stamp);
+    out += ": Orvanta/Agent has encountered the following critical error:\n\n" + line + "\n";
     out += installed_versions();
     out += "\nFull debug log containing the error:\n\n";
     out += ">>> Start dump non active buffer\n";
@@ -238,7 +293,7 @@ bool is_rotating_process(const std::string& name) {
     return name.size() > 3 && name.compare(0, 3, "ATW") == 0 && name[3] >= '0' && name[3] <= '9';
 }
 
-void diag_print_line(const char* text) {
+void diag_print_line(std::string_view text) {
     if (recursive) return;
     RecursionGuard guard;
     const int debug = diag_debug_level[0];
@@ -246,7 +301,7 @@ void diag_print_line(const char* text) {
     const int buffered = diag_buffered_level;
     if (debug > 0 && debug < active) return;
 
-    const std::string stamp = line_time();
+    const std::string_view stamp = line_time();
     // Table look-ups happen before the log's lock is taken, so a module that logs while holding a
     // lock of its own cannot deadlock with the log; and only when they matter (a log file about to
     // be created, a critical-error report), as the table code itself may be what is logging.
@@ -269,12 +324,13 @@ void diag_print_line(const char* text) {
     }
 
     std::lock_guard<std::mutex> lock(diag_mutex);
-    const std::string line = stamp + " " + state.os_diag_proc_name + ":" + text + "\n";
+    const Line parts{stamp, state.os_diag_proc_name, text};
     if (debug == 0) {
-        ring_append(line);
+        ring_append(parts);
         if (active > 0) return;
     }
     if (state.os_diag_file_name.empty()) return;
+    const std::string line = parts.joined();
     // A log removed since the look-up above (rotation by another thread) gets the last mode read.
     if (new_log_mode) state.new_log_mode = *new_log_mode;
     const mode_t mode = state.new_log_mode;
@@ -286,8 +342,9 @@ void diag_print_line(const char* text) {
     } else {
         write_all(fd, line);
         if (state.start_time > 0 && now_time() - state.start_time > state.reset_interval) {
-            write_all(fd, stamp + " " + state.os_diag_proc_name + ":Reseting debug level to 0 after " +
-                              std::to_string(state.reset_interval) + " seconds\n");
+            const std::string reset =
+                "Reseting debug level to 0 after " + std::to_string(state.reset_interval) + " seconds";
+            write_all(fd, Line{stamp, state.os_diag_proc_name, reset}.joined());
             diag_debug_level[0] = 0;
             state.start_time = 0;
         }
@@ -311,8 +368,8 @@ CM_RC move_ssl_log(const char* name, const char* stamp, std::string& new_name) {
 CM_RC rewrite_ssl_policy(int agent_debug_level) {
     // Without AGENT_DIR the policy of the agent home (the working directory) is meant; an empty
     // directory would name a file at the root of the file system.
-    std::string agent_dir = config_value("CONFIG", "AGENT_DIR").value_or("");
-    if (agent_dir.empty()) agent_dir = ".";
+    const std::optional<std::string> configured = config_value("CONFIG", "AGENT_DIR");
+    const std::string agent_dir = configured && !configured->empty() ? *configured : std::string(".");
     const std::string path = agent_dir + "/" + "data/SSL/cert/site.plc";
     const std::string temp = path + ".temp";
     struct stat status;
@@ -366,11 +423,13 @@ extern "C" {
 
 void DIAG_printf(const char* format, ...) {
     if (!format || recursive) return;
+    char small[kSmallText];
+    std::string large;
     va_list args;
     va_start(args, format);
-    const std::string text = format_text(format, args, kTextMax);
+    const std::string_view text = format_text(small, large, kTextMax, format, args);
     va_end(args);
-    diag_print_line(text.c_str());
+    diag_print_line(text);
 }
 
 void DIAG_print_text(const char* text) { diag_print_line(text ? text : ""); }
@@ -475,11 +534,13 @@ void replaceChar(char* text, char from, char to) {
 
 void OS_MSGERR_display(const char* format, ...) {
     if (!format) return;
+    char small[kSmallText];
+    std::string large;
     va_list args;
     va_start(args, format);
-    const std::string text = format_text(format, args, kMsgErrMax + 1);
+    const std::string_view text = format_text(small, large, kMsgErrMax + 1, format, args);
     va_end(args);
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(kMsgErrMax), text.c_str());
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
 }
 
 }  // extern "C"

@@ -48,6 +48,18 @@ std::string owner_user() {
     return user;
 }
 
+bool give_to_owner_user(int fd, const char* name, bool with_group) {
+    const std::string user = owner_user();
+    const auto ids = lookup_user(user);
+    if (!ids) {
+        DIAG_ERROR("failed to get passwd entry for user '%s'", user.c_str());
+        return false;
+    }
+    if (fchown(fd, ids->uid, with_group ? ids->gid : static_cast<gid_t>(-1)) != 0)
+        DIAG_ERROR("failed to chown file '%s' for user '%s'", name, user.c_str());
+    return true;
+}
+
 void format_date14(time_t when, char* out) { GM_TIME_fmt_to_ascii(GM_TIME_FMT_YYYYMMDDHHMMSS, when, out); }
 
 std::string join_path(const std::string& dir, const std::string& name) {
@@ -59,8 +71,6 @@ std::string join_path(const std::string& dir, const std::string& name) {
 }  // namespace os_file
 
 namespace {
-
-using os_file::owner_user;
 
 // How OS_FILE_open treats the owner of a newly created file.
 enum class OwnerChange { user_and_group, user_only };
@@ -100,18 +110,10 @@ CM_RC open_for_creation(OS_FD_typ* out, const char* name, mode_t bits, OwnerChan
         close(fd);
         return CM_RC_CREATE_FAILED;
     }
-    std::string user = owner_user();
-    auto ids = os_file::lookup_user(user);
-    if (!ids) {
-        DIAG_ERROR("failed to get passwd entry for user '%s'", user.c_str());
-        if (owner == OwnerChange::user_and_group) {
-            close(fd);
-            return open_failed(ENOENT, false);
-        }
-    } else {
-        gid_t gid = owner == OwnerChange::user_and_group ? ids->gid : static_cast<gid_t>(-1);
-        if (fchown(fd, ids->uid, gid) != 0)
-            DIAG_ERROR("failed to chown file '%s' for user '%s'", name, user.c_str());
+    const bool with_group = owner == OwnerChange::user_and_group;
+    if (!os_file::give_to_owner_user(fd, name, with_group) && with_group) {
+        close(fd);
+        return open_failed(ENOENT, false);
     }
     *out = fd;
     return CM_RC_OK;

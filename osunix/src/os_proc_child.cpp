@@ -61,7 +61,7 @@ std::string agent_dir_with_slash() {
 // Runs an agent script with its arguments as shell words, through the shell.
 int run_agent_script(const std::string& script, const std::vector<std::string>& args) {
     std::string command = script;
-    for (const std::string& arg : args) command += " " + os_spv::shell_quote(arg);
+    for (const std::string& arg : args) command.append(" ").append(os_spv::shell_quote(arg));
     std::string shell = "/bin/sh", option = "-c";
     char* argv[] = {shell.data(), option.data(), command.data(), nullptr};
     return OS_SPV_run_cmd(argv, -1);

@@ -41,11 +41,24 @@ constexpr char kHomeVariable[] = "ORVANTA";
 constexpr char kLevelVariable[] = "ORVANTA_DBGLVL";
 constexpr char kDefaultBufferedLevel[] = "5";
 constexpr char kCpuSpecsFile[] = "./data/get_cpu_specs_encrypted.dat";
+constexpr char kLogFolder[] = "proclog";
 
 // Failures before the log is open go to standard output.
 void say(const std::string& text) {
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);
+}
+
+// What the log cannot hold goes to standard error, one line each.
+void say_error(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+
+// Why the log cannot be written into the log folder of the home; "" when it can.
+std::string log_folder_problem() {
+    struct stat folder {};
+    if (stat(kLogFolder, &folder) != 0) return std::strerror(errno);
+    if (!S_ISDIR(folder.st_mode)) return std::strerror(ENOTDIR);
+    if (faccessat(AT_FDCWD, kLogFolder, W_OK | X_OK, AT_EACCESS) != 0) return std::strerror(errno);
+    return "";
 }
 
 std::string install_file_path() {
@@ -267,12 +280,18 @@ CM_RC OS_PROC_init(char* p_proc, int p_argc, char** p_argv) {
     const bool worker = OS_PROC_is_track_worker(name.c_str(), nullptr) == 1;
 
     OS_DIAG_initialize(nullptr, p_proc);
+    // The log drops the lines it cannot write: a process whose log folder is unusable says why on
+    // standard error, and says there too why its start-up fails.
+    const std::string log_problem = log_folder_problem();
+    if (!log_problem.empty()) say_error(name + ": cannot write the log in " + home + "/" + kLogFolder + ": " + log_problem);
     const char* config = OS_PROC_config_file();
     const std::string config_name = config;
     const CM_RC loaded = GM_PARAM_load(config_name.c_str(), 0);
     if (loaded != CM_RC_OK && loaded != CM_RC_END) {
         if (name != "FW") {
             DIAG_ERROR("OS_PROC_init: Cannot load %s [%d]\n", config_name.c_str(), loaded);
+            if (!log_problem.empty())
+                say_error(name + ": OS_PROC_init: Cannot load " + config_name + " [" + std::to_string(loaded) + "]");
             return CM_RC_FAIL;
         }
         DIAG_TRACE(3, "OS_PROC_init: file watcher can't find configutation file '%s'", config_name.c_str());

@@ -373,7 +373,7 @@ CM_RC OS_SPV_run_params_at_time(const char* directory, const char*, const char* 
         return CM_RC_FAIL;
     }
     std::string cmdline = trimmed(directory) + "/" + trimmed(program);
-    for (int i = 0; params && i < param_count; ++i) cmdline += " " + trimmed(params[i]);
+    for (int i = 0; params && i < param_count; ++i) cmdline.append(" ").append(trimmed(params[i]));
     // The command goes into a here-document: a line end in it would end the document early.
     if (cmdline.size() > OS_SPV_AT_CMDLINE_MAX || cmdline.find_first_of("\r\n") != std::string::npos) {
         DIAG_ERROR("%s: command line refused (longer than %d characters or holding a line end)", fn,

@@ -98,8 +98,8 @@ std::string value_of(Handle* h, const std::string& name) {
 
 /* Whether the policy asked this entry to fail; then the last error says so. */
 bool failing(Handle* h, const char* entry) {
-    const std::string list = "," + value_of(h, "standin_fail") + ",";
-    if (list.find("," + std::string(entry) + ",") == std::string::npos) return false;
+    const std::string list = std::string(",").append(value_of(h, "standin_fail")).append(",");
+    if (list.find(std::string(",").append(entry).append(",")) == std::string::npos) return false;
     h->last_error = std::string("stand-in: ") + entry + " failed as asked";
     return true;
 }

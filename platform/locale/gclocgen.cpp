@@ -5,7 +5,8 @@
 // NAME is "control" or a file stem such as "cp_0002"; V is 1, 2, 3.2 or 3 (the default).
 // --facts prints what ICU says, for tests to hold the library against: "case" one line per BMP
 // character with a simple case mapping (code, upper, lower), "special" the upper-case mappings
-// that expand to several units (code and units).
+// that expand to several units (code and units). --help prints the usage; a missing or unknown
+// argument prints it on standard error and ends with 2.
 #include <unicode/uchar.h>
 #include <unicode/uclean.h>
 #include <unicode/ustring.h>
@@ -18,6 +19,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,15 @@
 #include "gen_text.h"
 
 namespace {
+
+constexpr char kUsage[] =
+    "usage: gclocgen --out DIR [--only NAME,...] [--version NAME=V]...\n"
+    "       gclocgen --facts case|special\n";
+
+// A command line the generator cannot run from.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 struct Options {
     std::string facts;
@@ -49,16 +60,19 @@ gen::Format parse_version(const std::string& v) {
     if (v == "2") return {2, 0};
     if (v == "3.2") return {3, 2};
     if (v == "3") return {3, 3};
-    throw std::runtime_error("unknown version " + v);
+    throw UsageError("unknown version " + v);
 }
 
 Options parse(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (i + 1 >= argc) throw std::runtime_error("missing value after " + arg);
+        if (arg != "--facts" && arg != "--out" && arg != "--only" && arg != "--version")
+            throw UsageError("unknown option " + arg);
+        if (i + 1 >= argc) throw UsageError("missing value after " + arg);
         const std::string value = argv[++i];
         if (arg == "--facts") {
+            if (value != "case" && value != "special") throw UsageError("unknown facts " + value);
             o.facts = value;
         } else if (arg == "--out") {
             o.out = value;
@@ -67,13 +81,11 @@ Options parse(int argc, char** argv) {
             for (std::string name; std::getline(list, name, ',');) o.only.insert(name);
         } else if (arg == "--version") {
             const size_t eq = value.find('=');
-            if (eq == std::string::npos) throw std::runtime_error("--version wants NAME=V");
+            if (eq == std::string::npos) throw UsageError("--version wants NAME=V");
             o.versions[value.substr(0, eq)] = parse_version(value.substr(eq + 1));
-        } else {
-            throw std::runtime_error("unknown option " + arg);
         }
     }
-    if (o.out.empty() && o.facts.empty()) throw std::runtime_error("usage: gclocgen --out DIR [--only NAME,...] [--version NAME=V]...");
+    if (o.out.empty() && o.facts.empty()) throw UsageError("--out or --facts is missing");
     return o;
 }
 
@@ -88,7 +100,7 @@ int print_facts(const std::string& what) {
         if (what == "case") {
             if (u_toupper(c) != c || u_tolower(c) != c)
                 std::printf("%04X %04X %04X\n", c, u_toupper(c), u_tolower(c));
-        } else if (what == "special") {
+        } else {  // "special"
             if (u_charType(c) == U_TITLECASE_LETTER) continue;
             UChar in[1] = {static_cast<UChar>(c)};
             UChar out[8];
@@ -98,8 +110,6 @@ int print_facts(const std::string& what) {
             std::printf("%04X", c);
             for (int32_t i = 0; i < n; ++i) std::printf(" %04X", out[i]);
             std::printf("\n");
-        } else {
-            throw std::runtime_error("unknown facts " + what);
         }
     }
     return 0;
@@ -143,9 +153,16 @@ int run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     int rc = 1;
     try {
         rc = run(parse(argc, argv));
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "gclocgen: %s\n%s", e.what(), kUsage);
+        rc = 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "gclocgen: %s\n", e.what());
     }

@@ -152,7 +152,7 @@ void encoding_rows(GCCp& cp, const std::map<char16_t, Seq>& encode, Bytes& s3, B
 
 // The multi-byte part of section 1: full-width values of the single bytes, the half/full pairs,
 // the type trie and its records.
-void multi_byte_part(GCCp& cp, Bytes& s1, const std::map<Seq, char16_t>& chars,
+void multi_byte_part(GCCp& cp, Bytes& s1, const SeqMap<char16_t>& chars,
                      const std::function<std::optional<Seq>(char16_t)>& encode, bool lead_byte_path, bool stateful) {
     s1.resize(GC_CP_MB_OFFSET, 0);
     cp.mboff = GC_CP_MB_OFFSET;
@@ -172,7 +172,7 @@ void multi_byte_part(GCCp& cp, Bytes& s1, const std::map<Seq, char16_t>& chars,
         put<uint32_t>(s1, s1.size(), h);
         put<uint32_t>(s1, s1.size(), f);
     }
-    std::map<Seq, TypeRecord> types;
+    SeqMap<TypeRecord> types;
     for (const auto& [seq, c] : chars) {
         if (c == 0xFFFD) continue;
         TypeRecord r{char_type(c), 0};
@@ -270,7 +270,7 @@ Object multi_byte(const CodePageDef& def) {
     Bytes s2 = decoding_trie(facts.multi, lead_byte, &valoff);
     cp.valoff = valoff;
 
-    std::map<Seq, char16_t> chars = facts.multi;
+    SeqMap<char16_t> chars = facts.multi;
     // Single bytes have a place in the type trie unless the page is stateful: there the same
     // bytes lead double-byte characters, and single-byte characters take their types from the
     // single-byte tables.
@@ -309,7 +309,7 @@ Object utf8(const CodePageDef& def) {
     }
     single_byte_tables(cp, single, ascii);
     for (auto& row : cp.enc) row = gc::build::kEmptyRow;
-    std::map<Seq, char16_t> chars;
+    SeqMap<char16_t> chars;
     for (uint32_t u = 0; u <= 0xFFFF; ++u)
         if (u < 0xD800 || u > 0xDFFF) chars.emplace(utf8_of(static_cast<char16_t>(u)), static_cast<char16_t>(u));
     Bytes s1(sizeof cp);

@@ -30,7 +30,7 @@ struct Next {
 };
 
 template <typename Value>
-Next next_of(const std::map<Seq, Value>& seqs, const Seq& prefix) {
+Next next_of(const SeqMap<Value>& seqs, const Seq& prefix) {
     Next n;
     for (auto it = seqs.lower_bound(prefix); it != seqs.end(); ++it) {
         const Seq& s = it->first;
@@ -43,7 +43,7 @@ Next next_of(const std::map<Seq, Value>& seqs, const Seq& prefix) {
 
 class DecodingBuilder {
 public:
-    DecodingBuilder(const std::map<Seq, char16_t>& seqs, bool lead_byte_path) : seqs_(seqs), lead_(lead_byte_path) {}
+    DecodingBuilder(const SeqMap<char16_t>& seqs, bool lead_byte_path) : seqs_(seqs), lead_(lead_byte_path) {}
 
     void build() {
         nodes_.resize(1);
@@ -120,13 +120,13 @@ private:
         return GCCpNode{0, 0xFF, *next.continues.begin(), *next.continues.rbegin(), base};
     }
 
-    const std::map<Seq, char16_t>& seqs_;
+    const SeqMap<char16_t>& seqs_;
     bool lead_;
 };
 
 }  // namespace
 
-Bytes decoding_trie(const std::map<Seq, char16_t>& sequences, bool lead_byte_path, uint32_t* value_offset) {
+Bytes decoding_trie(const SeqMap<char16_t>& sequences, bool lead_byte_path, uint32_t* value_offset) {
     DecodingBuilder builder(sequences, lead_byte_path);
     builder.build();
     Bytes out;
@@ -136,7 +136,7 @@ Bytes decoding_trie(const std::map<Seq, char16_t>& sequences, bool lead_byte_pat
     return out;
 }
 
-Bytes decoding_trie_v1(const std::map<Seq, char16_t>& sequences, uint32_t* node_size) {
+Bytes decoding_trie_v1(const SeqMap<char16_t>& sequences, uint32_t* node_size) {
     // Blocks of 256 everywhere: a byte a sequence does not use reaches an empty leaf whose values
     // are all U+FFFD, so no range is needed.
     std::vector<GCCpNodeV1> nodes(1);
@@ -179,7 +179,7 @@ namespace {
 
 class TypeBuilder {
 public:
-    TypeBuilder(const std::map<Seq, TypeRecord>& chars, bool lead_byte_path) : chars_(chars), lead_(lead_byte_path) {
+    TypeBuilder(const SeqMap<TypeRecord>& chars, bool lead_byte_path) : chars_(chars), lead_(lead_byte_path) {
         records_.push_back(TypeRecord{});
         single_index_[TypeRecord{}] = 0;
     }
@@ -279,7 +279,7 @@ private:
         return GCCpTypeNode{0, mask, base};
     }
 
-    const std::map<Seq, TypeRecord>& chars_;
+    const SeqMap<TypeRecord>& chars_;
     bool lead_;
     std::map<TypeRecord, uint16_t> single_index_;
     std::map<std::vector<TypeRecord>, uint16_t> blocks_;
@@ -287,7 +287,7 @@ private:
 
 }  // namespace
 
-TypeTrie type_trie(const std::map<Seq, TypeRecord>& characters, bool lead_byte_path) {
+TypeTrie type_trie(const SeqMap<TypeRecord>& characters, bool lead_byte_path) {
     TypeBuilder builder(characters, lead_byte_path);
     builder.build();
     TypeTrie trie;

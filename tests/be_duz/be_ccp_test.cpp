@@ -75,11 +75,15 @@ TEST_F(CcpTest, ProfileIsFetchedCachedAndThenReadFromTheCacheWithoutTheUtility) 
 }
 
 TEST_F(CcpTest, LocalAccountIsNeverFetched) {
+    // Section names are upper-cased when the file is read: an account given in lower case is local too.
     home.write_file("data/DUZ_inst.dat", "[ACC1]\nDB_SID LOCALDB\n");
     use_agent("aes", "[orvagenv SaaS]\nout: SaaS : on\n");
-    char name[BE_DUZ_CCP_NAME_SIZE] = "";
-    EXPECT_EQ(BE_DUZ_is_account_lcp("ACC1", &err), 0);
-    EXPECT_EQ(BE_DUZ_load_ccp_data_to_file("ACC1", name, "UNDEFINED", nullptr, &err), 3);
+    for (const char* account : {"ACC1", "acc1"}) {
+        SCOPED_TRACE(account);
+        char name[BE_DUZ_CCP_NAME_SIZE] = "";
+        EXPECT_EQ(BE_DUZ_is_account_lcp(account, &err), 0);
+        EXPECT_EQ(BE_DUZ_load_ccp_data_to_file(account, name, "UNDEFINED", nullptr, &err), 3);
+    }
     EXPECT_EQ(calls().find("orvgetccp"), std::string::npos);
     EXPECT_EQ(calls().find("orvagenv"), std::string::npos);
 }

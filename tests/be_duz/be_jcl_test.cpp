@@ -268,9 +268,10 @@ TEST_F(JclTest, ReadRefusesWhatItCannotServe) {
     };
     const std::vector<Case> cases = {
         {"null handle", nullptr, {{"NAVIGATE", "NEXT"}}, {{"TEXT", "xxxx"}}, 1, 1, "JCL_handle Pointer is NULL."},
-        {"no NAVIGATE", handle, {}, {{"TEXT", "xxxx"}}, 2, 2, "keyword NAVIGATE not found"},
+        // A missing attribute fails the read (the code keeps the look-up's 2): never the end of the text.
+        {"no NAVIGATE", handle, {}, {{"TEXT", "xxxx"}}, 1, 2, "keyword NAVIGATE not found"},
         {"lower-case next", handle, {{"NAVIGATE", "next"}}, {{"TEXT", "xxxx"}}, 1, 1, "'NAVIGATE' value 'next' is invalid"},
-        {"no TEXT slot", handle, {{"NAVIGATE", "NEXT"}}, {{"OTHER", "xxxx"}}, 2, 2, "keyword TEXT not found"},
+        {"no TEXT slot", handle, {{"NAVIGATE", "NEXT"}}, {{"OTHER", "xxxx"}}, 1, 2, "keyword TEXT not found"},
         {"slot without room", handle, {{"NAVIGATE", "NEXT"}}, {{"TEXT", ""}}, 1, 1, "keyword TEXT size not found"},
     };
     for (const Case& c : cases) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -228,6 +229,66 @@ TEST_F(PkmTest, RequestManagerRunsDirectlyWhenNotRoot) {
     EXPECT_EQ(home.read_file("proclog/response.xml"), "<?xml version='1.0'?><UVSCM><R>direct</R></UVSCM>\n");
     EXPECT_NE(program_log("cm/DUZ/bin/pkmreqmanager").find("pkmreqmanager " + home.path() + "/proclog/request.xml"),
               std::string::npos);
+}
+
+TEST_F(PkmTest, ItsFilesAreNeverWrittenOrReadThroughALinkAtTheirNames) {
+    // A root-owned file that a link at each foreseeable name points at; it holds a document, so
+    // that an answer read through a link would show it.
+    const std::string victim = home.path() + "/victim";
+    home.write_file("victim", "<?xml version='1.0'?><UVSCM><R>root's own</R></UVSCM>\n");
+    ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
+    const auto victim_state = [&] {
+        struct stat status {};
+        ::lstat(victim.c_str(), &status);
+        return std::to_string(status.st_mode) + " " + std::to_string(status.st_uid) + " " + home.read_file("victim");
+    };
+    const std::string pid = std::to_string(getpid());
+    const std::string request = "proclog/Orvoebs_get_ew_rules_request_" + pid + ".xml";
+    const std::string response = "proclog/Orvoebs_get_ew_rules_request_response_" + pid + ".xml";
+    const auto ask_rules = [&] {
+        place_program("pkmreqmanager", "cm/DUZ/bin/pkmreqmanager",
+                      "[pkmreqmanager]\nout: <?xml version='1.0'?><UVSCM><R>ok</R></UVSCM>\n");
+        return ask("Orvoebs_get_ew_rules_request", "<AccountName>VIS</AccountName>");
+    };
+    // A manager that puts a link to the victim in place of its response file once it runs.
+    const auto ask_swapping_manager = [&] {
+        home.write_file("cm/DUZ/bin/pkmreqmanager",
+                        "#!/bin/sh\nr=\"$1\"\nln -sf '" + victim +
+                            "' \"${r%_*}_response_${r##*_}\"\necho \"<?xml version='1.0'?><UVSCM/>\"\n");
+        ::chmod((home.path() + "/cm/DUZ/bin/pkmreqmanager").c_str(), 0755);
+        return ask("Orvoebs_get_ew_rules_request", "<AccountName>VIS</AccountName>");
+    };
+    const auto install_package = [&] {
+        place_program("sqlplus", "oracle/bin/sqlplus", "[sqlplus]\nstdin:\nout: Package created.\n");
+        home.write_file("data/DUZ_inst.dat", "");
+        return ask("Orvcm_add_account_request", account_body("PROD", sent_password("pw9"), "APPS", "Y"));
+    };
+    struct Case {
+        const char* what;
+        std::string name;                   // where the link is planted
+        std::function<std::string()> call;  // the answer
+        std::string answer_holds;
+        bool made;  // the call leaves a regular file of its own at the name
+    };
+    const Case cases[] = {
+        {"request file", request, ask_rules, "<R>ok</R>", true},
+        {"response file", response, ask_rules, "<R>ok</R>", true},
+        {"response file that the manager links", response, ask_swapping_manager, "<open failed", false},
+        {"package log", "proclog/qel_package.log", install_package, "<Orvcm_add_account_response>", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(home.path() + "/" + c.name);
+        ASSERT_EQ(::symlink(victim.c_str(), (home.path() + "/" + c.name).c_str()), 0);
+        const std::string before = victim_state();
+        const std::string answer = c.call();
+        EXPECT_NE(answer.find(c.answer_holds), std::string::npos) << answer;
+        EXPECT_EQ(answer.find("root's own"), std::string::npos) << answer;
+        EXPECT_EQ(victim_state(), before);
+        struct stat status {};
+        EXPECT_EQ(::lstat((home.path() + "/" + c.name).c_str(), &status) == 0 && S_ISREG(status.st_mode), c.made);
+        std::filesystem::remove(home.path() + "/" + c.name);
+    }
 }
 
 // ------------------------------------------------------------------------------------------------

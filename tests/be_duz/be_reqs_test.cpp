@@ -17,6 +17,7 @@
 namespace {
 
 using RequestsFileTest = betest::HomeTest;
+using namespace std::string_literals;
 
 constexpr const char* kReqs = "./data/DUZ_reqs.dat";
 
@@ -64,6 +65,9 @@ TEST_F(RequestsFileTest, ReaderKeepsEachLineFromItsFirstDigit) {
         {std::string(63, '1') + " 1\n", CM_RC_OK, {{"111111111111111111111111111111111111111111111111111111111111111", "1"}}},
         {std::string(64, '1') + " 1\n", CM_RC_FAIL, {}},
         {"7 " + std::string(3000, 'v') + "\n", CM_RC_OK, {{"7", nullptr}}},
+        {"12\t \t  \t            5\n12ab=6\n", CM_RC_OK, {{"12", "5"}, {"12AB", "6"}}},
+        // A NUL ends the line's text; one before the first digit is dropped with the other characters.
+        {"12 5\0 7\n\0" "34 6\n56 7\0\n78 8\n"s, CM_RC_OK, {{"12", "5"}, {"34", "6"}, {"56", "7"}, {"78", "8"}}},
     };
     for (const Case& c : cases) {
         home.write_file("data/DUZ_reqs.dat", c.content);
@@ -96,6 +100,25 @@ TEST_F(RequestsFileTest, RowsOlderThanOneDayAreDropped) {
     EXPECT_EQ(value_of(&list, "2"), "<missing>");
     EXPECT_NE(value_of(&list, "3"), "<missing>");
     EXPECT_EQ(value_of(&list, "4"), "<missing>");
+    GM_PARAM_list_clear(&list);
+}
+
+// A row's age reads its value as a decimal number the way strtoll does: leading text that is no
+// number reads as 0, a sign is taken, reading stops at the first character that is no digit, and a
+// number too large for the type reads as its largest value.
+TEST_F(RequestsFileTest, AgeReadsTheValueAsStrtollDoes) {
+    const long long now = static_cast<long long>(std::time(nullptr));
+    const std::pair<std::string, bool> cases[] = {
+        {std::to_string(now), true},         {std::to_string(now) + "x", true},   {"+" + std::to_string(now), true},
+        {"abc", false},                      {"-5", false},                       {"0012345", false},
+        {"99999999999999999999999", true},   {"1000000000000000000", true},       {std::to_string(now - 86401), false},
+    };
+    ZPALIST_handle_typ list{};
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        GM_PARAM_list_set(&list, std::to_string(i).c_str(), cases[i].first.c_str());
+    ASSERT_EQ(BE_DUZ_remove_old_req(&list), CM_RC_OK);
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(value_of(&list, std::to_string(i).c_str()) != "<missing>", cases[i].second) << cases[i].first;
     GM_PARAM_list_clear(&list);
 }
 

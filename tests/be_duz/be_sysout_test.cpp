@@ -400,6 +400,9 @@ TEST_F(SysoutReading, ValuesAreCutToTheirSlotsAndBadReadsMoveNothing) {
         betest::OwnedList out{{"ONSTMT", room.c_str()}, {"ONCODE", room.c_str()}};
         EXPECT_EQ(read(handle, out, "PREV"), 1);
         EXPECT_EQ(last_error_, "CM for OEBS: 'NAVIGATE' value 'PREV' is invalid");
+        ZPAError error{};
+        EXPECT_EQ(ZPAAPI_SYSOUT_DATA_READ(&connection_, handle, job({}), out.list(), &error), 1);  // never the end
+        EXPECT_STREQ(error.text, "CM for OEBS: keyword NAVIGATE not found");
         EXPECT_EQ(read(handle, small), 1);
         EXPECT_EQ(last_error_, "CM for OEBS: keyword ONSTMT not found");
         EXPECT_EQ(read(handle, out), 0);

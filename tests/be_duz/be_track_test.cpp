@@ -1,6 +1,8 @@
 // Tracking on the stand-in database: the phase and status words, the job status of a request tree,
 // the active-request attributes (40 rows at most), the rerun's blanked rows, and the answers that
 // need no query.
+#include <sys/stat.h>
+
 #include "be_job_fixture.h"
 #include "gm_param.h"
 #include "testbed.h"
@@ -170,6 +172,52 @@ TEST_F(Tracking, RerunBlanksTheEarlierRunsRowsOnce) {
     EXPECT_NE(home.read_file("procid/ORD9_2.DAT").find("CLEAR_ACTIVE"), std::string::npos);
     ASSERT_EQ(track(in, out, error), 0);
     EXPECT_EQ(out.count("%%DUZ-ACTIVE-ATTR004-PHASE"), 0u);
+}
+
+// After the tree's rows come the procid file's pairs: of the job's own file, or for run number 0
+// of MEMLIB and MEMNAME's; without them the rows still come back and the call says why.
+TEST_F(Tracking, ProcidPairsFollowTheActiveRowsOrTheCallSaysWhyNot) {
+    oci_standin::add_rule(substring_rule(kTree, {answer_rows({request(1000, 0, "R", "R")})}));
+    struct Case {
+        const char* what;
+        Pairs in;
+        ZPARC rc;
+        bool pairs;
+        const char* error;  // the start of the error text, "" for none set
+    } cases[] = {
+        {"own file", job_of(), 0, true, ""},
+        {"MEMLIB and MEMNAME", {{"ORDERNO", "X"}, {"RUNNO", "0"}, {"PROCID", "1000"}, {"MEMLIB", "ORD9"}, {"MEMNAME", "1"}},
+         0, true, ""},
+        {"no MEMNAME", {{"ORDERNO", "X"}, {"RUNNO", "0"}, {"PROCID", "1000"}, {"MEMLIB", "ORD9"}}, 1, false,
+         "CM for OEBS: the attribute 'MEMNAME' is mandatory"},
+        {"MEMNAME 0", {{"ORDERNO", "X"}, {"RUNNO", "0"}, {"PROCID", "1000"}, {"MEMLIB", "ORD9"}, {"MEMNAME", "0"}}, 0,
+         false, "CM for OEBS: No valid orderno and runno are found. JCL won't be available"},
+        {"no procid file", {{"ORDERNO", "ORD8"}, {"RUNNO", "1"}, {"PROCID", "1000"}}, 1, false,
+         "CM for OEBS: Fail to load file "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::map<std::string, std::string> out;
+        ZPAError error{};
+        std::vector<std::string> order;
+        EXPECT_EQ(track(c.in, out, error, &order), c.rc);
+        EXPECT_EQ(std::string(error.text).rfind(c.error, 0), 0u) << error.text;
+        ASSERT_GE(order.size(), 8u);
+        EXPECT_EQ(order[2], "%%DUZ-ACTIVE-ATTR001-REQUEST_ID");
+        EXPECT_EQ(order.size(), c.pairs ? 2u + 6u + 3u : 2u + 6u);
+        if (c.pairs) {
+            EXPECT_EQ(order.back(), "DUZ-TASKTYPE");
+        }
+    }
+    // A procid file without CLEAR_ACTIVE is only read, never written.
+    struct stat before {}, after {};
+    ASSERT_EQ(stat("procid/ORD9_1.DAT", &before), 0);
+    std::map<std::string, std::string> out;
+    ZPAError error{};
+    ASSERT_EQ(track(job_of(), out, error), 0);
+    ASSERT_EQ(stat("procid/ORD9_1.DAT", &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(home.read_file("procid/ORD9_1.DAT"), "PROCID  1000\nDUZ-INSTANCE  VIS\nDUZ-TASKTYPE  REQUEST\n");
 }
 
 TEST_F(Tracking, AnswersWithoutAQuery) {

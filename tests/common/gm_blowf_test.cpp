@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gm_blowf.h"
@@ -38,6 +39,20 @@ std::string encrypted(const std::string& value, int max_len = 2048) {
     std::memcpy(buf.data(), value.c_str(), value.size() + 1);
     EXPECT_EQ(GM_BLOWF_encrypt(buf.data(), max_len), CM_RC_OK) << value;
     return buf.data();
+}
+
+// The text form of a value under a key, made through the cipher layer's own context pair (no key
+// schedule kept between calls): what the value routines must give.
+std::string through_contexts(const std::string& value, const unsigned char* key) {
+    std::vector<unsigned char> bytes((value.size() + 7) / 8 * 8, 0);
+    std::memcpy(bytes.data(), value.data(), value.size());
+    void* pair = blowfish_ssh1_make_context();
+    blowfish_sesskey(pair, key);
+    blowfish_ssh1_encrypt_blk(pair, bytes.data(), static_cast<int>(bytes.size()));
+    blowfish_free_context(pair);
+    std::vector<char> text(4 * bytes.size() + 1, '\0');
+    EXPECT_EQ(blowfish_tostr(bytes.data(), static_cast<int>(bytes.size()), text.data(), static_cast<int>(text.size())), 0);
+    return text.data();
 }
 
 struct KeyBuffer {
@@ -248,6 +263,51 @@ TEST(BlowfishValue, ExplicitKeyDiffersFromDefaultAndRoundTrips) {
     EXPECT_STRNE(copy, "value");
     ASSERT_EQ(GM_BLOWF_decrypt_with_key(buf, sizeof buf, key), CM_RC_OK);
     EXPECT_STREQ(buf, "value");
+}
+
+// Keys taken in turn, the built-in one among them: each value is encrypted under the key it is
+// given, whatever key came before.
+TEST(BlowfishValue, KeysTakenInTurnEachGiveTheirOwnText) {
+    KeyBuffer def;
+    unsigned char first[GM_BLOWF_KEY_LEN], second[GM_BLOWF_KEY_LEN];
+    std::memset(first, 'a', sizeof first);
+    std::memset(second, 'a', sizeof second);
+    second[GM_BLOWF_KEY_LEN - 1] = 'b';  // differs in its last byte only
+    const unsigned char* turns[] = {first, second, first, def.key, second, def.key, first};
+    for (const unsigned char* key : turns) {
+        char buf[256] = "0123456789abcdefXY";
+        ASSERT_EQ(GM_BLOWF_encrypt_with_key(buf, sizeof buf, key), CM_RC_OK);
+        EXPECT_EQ(std::string(buf), through_contexts("0123456789abcdefXY", key));
+        ASSERT_EQ(GM_BLOWF_decrypt_with_key(buf, sizeof buf, key), CM_RC_OK);
+        EXPECT_STREQ(buf, "0123456789abcdefXY");
+    }
+}
+
+// Threads of the plug-in encrypt and decrypt at once, each changing between two keys, so that the
+// key schedules kept for them are replaced while others use them.
+TEST(BlowfishValue, ThreadsChangingKeysAtOnceEachGetTheirOwnText) {
+    KeyBuffer def;
+    unsigned char keys[3][GM_BLOWF_KEY_LEN];
+    for (int k = 0; k < 3; ++k) std::memset(keys[k], 'k' + k, GM_BLOWF_KEY_LEN);
+    const unsigned char* all[] = {keys[0], keys[1], keys[2], def.key};
+    std::vector<std::string> expected;
+    for (const unsigned char* key : all) expected.push_back(through_contexts("threaded value", key));
+    std::vector<int> wrong(4, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                const int k = (t + i) % 4;
+                char buf[256] = "threaded value";
+                if (GM_BLOWF_encrypt_with_key(buf, sizeof buf, all[k]) != CM_RC_OK || buf != expected[k] ||
+                    GM_BLOWF_decrypt_with_key(buf, sizeof buf, all[k]) != CM_RC_OK ||
+                    std::strcmp(buf, "threaded value") != 0)
+                    ++wrong[t];
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
 TEST(BlowfishKey, DefaultKeyIsInForceUntilAKeyIsLoaded) {

@@ -1,6 +1,7 @@
 // Parameter tables: the flat file format as reader and writer agree on it, the key/value list
 // operations, and the process cache with its reload rule and its save.
 #include "gm_param.h"
+#include "gm_param_internal.h"
 #include "os_diag.h"
 #include "testbed.h"
 
@@ -208,7 +209,9 @@ TEST_F(ParamTableTest, SetReplacesInPlaceOrAppendsAndCutsKeyAndValue) {
     GM_PARAM_list_append(&list.h, "B", "2");
     GM_PARAM_list_append(&list.h, "C", "3");
     EXPECT_EQ(GM_PARAM_list_set(&list.h, "B", "two"), CM_RC_OK);
+    EXPECT_STREQ(static_cast<char*>(list.h.curr->ptr), "A");  // the cursor stands before the new row
     EXPECT_EQ(GM_PARAM_list_set(&list.h, "d", "4"), CM_RC_OK);
+    EXPECT_STREQ(static_cast<char*>(list.h.curr->ptr), "C");  // where the walk ended, the new row behind it
     EXPECT_EQ(list.rows(), (Rows{{"A", "1"}, {"B", "two"}, {"C", "3"}, {"d", "4"}}));
 
     GM_PARAM_list_set(&list.h, std::string(70, 'K').c_str(), std::string(5000, 'v').c_str());
@@ -221,6 +224,22 @@ TEST_F(ParamTableTest, SetReplacesInPlaceOrAppendsAndCutsKeyAndValue) {
     GM_PARAM_list_reset(&list.h);
     GM_PARAM_list_insert(&list.h, "HEAD", "h");
     EXPECT_EQ(list.rows().front(), (Rows::value_type{"HEAD", "h"}));
+}
+
+// Values of these names never reach the log: the agent's list by exact name, and names that speak
+// of a password, a token or key material in any case.
+TEST(ParamSecrets, NamesOfPasswordsTokensAndKeysAreSecretInAnyCase) {
+    const std::pair<const char*, bool> cases[] = {
+        {"PASSWORD", true},        {"DB_PASSWD", true},      {"APPSPassword", true},     {"pAsSw", true},
+        {"PASS", false},           {"PASSPORT", false},      {"KEY_PASSPHRASE", true},   {"INSTREAM_SCRIPT", true},
+        {"instream_script", false}, {"KEY", true},           {"key", true},              {"NEW_KEY", true},
+        {"old_Key", true},         {"_KEY", false},          {"KEYS", false},            {"MONKEY", false},
+        {"CP_DATA", true},         {"cp_data", true},        {"CP_DATA2", false},        {"api_token", true},
+        {"TOKE", false},           {"\xf0" "ASSW", false},   {"", false},                {"P", false},
+        {"%%DUZ-ACTIVE-ATTR012-PRIORITY", false},             {"%%DUZ-ACTIVE-ATTR012-STATUS", false},
+    };
+    for (const auto& [name, secret] : cases) EXPECT_EQ(gm_param::is_secret_key(name), secret) << name;
+    EXPECT_FALSE(gm_param::is_secret_key(nullptr));
 }
 
 TEST_F(ParamTableTest, MergeKeepsExistingKeysUnlessForcedAndFilterDropsHiddenKeys) {

@@ -1,9 +1,15 @@
 #include "gm_time.h"
 
+#include <pthread.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "testbed.h"
 
@@ -268,6 +274,36 @@ TEST_F(GmTimeTest, TimerMeasuresRealTimeInHundredths) {
     const long uniq = OS_TIME_creat_uniq();
     EXPECT_GE(uniq, 0);
     EXPECT_LT(uniq, 240000000);
+}
+
+void wake_up(int) {}
+
+TEST_F(GmTimeTest, SleepEndedByASignalIsQuietAndAFailedSleepSaysWhy) {
+    struct sigaction action {};
+    action.sa_handler = wake_up;
+    struct sigaction previous {};
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+    {
+        // Signalled a moment into a sleep of 30 seconds: it ends at once and says nothing.
+        testbed::StderrCapture captured;
+        const pthread_t sleeper = pthread_self();
+        std::thread signaller([sleeper] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            pthread_kill(sleeper, SIGUSR1);
+        });
+        const auto start = std::chrono::steady_clock::now();
+        os_time_sleep_select(30);
+        const auto slept = std::chrono::steady_clock::now() - start;
+        signaller.join();
+        EXPECT_LT(slept, std::chrono::seconds(10));
+        EXPECT_EQ(captured.text(), "");
+    }
+    {
+        testbed::StderrCapture captured;
+        os_time_sleep_select(-1);
+        EXPECT_EQ(captured.text(), std::string("select - os_time_sleep_select: ") + std::strerror(EINVAL) + "\n");
+    }
+    sigaction(SIGUSR1, &previous, nullptr);
 }
 
 TEST_F(GmTimeTest, WithoutTheTestClockTheFactorIsNotRead) {

@@ -197,15 +197,22 @@ TEST(XmlReader, MissingOrSizelessOutputsAreRefused) {
 }
 
 TEST(XmlReader, LeafElementsUnderTheParentBecomeRowsInDocumentOrder) {
-    const char* xml =
-        "<UVSCM><HEADER><ACTION>x</ACTION></HEADER><BODY><a>1</a><b/><grp><c>3</c></grp><d>mixed&lt;</d></BODY>"
-        "</UVSCM>";
-    ZPALIST_handle_typ list{};
-    ASSERT_EQ(GM_XML_ParseBuf2List(xml, "BODY", &list), 1);
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"a", "1"}, {"b", ""}, {"c", "3"}, {"d", "mixed<"}};
-    EXPECT_EQ(rows_of(&list), expected);
-    ZPALIST_clear(&list);
+    using Rows = std::vector<std::pair<std::string, std::string>>;
+    const std::pair<const char*, Rows> cases[] = {
+        {"<UVSCM><HEADER><ACTION>x</ACTION></HEADER><BODY><a>1</a><b/><grp><c>3</c></grp><d>mixed&lt;</d></BODY>"
+         "</UVSCM>",
+         {{"a", "1"}, {"b", ""}, {"c", "3"}, {"d", "mixed<"}}},
+        // An element with a child gives no row, whatever text stands around the child.
+        {"<BODY><a>1<b>2</b>3</a><c>4</c></BODY>", {{"b", "2"}, {"c", "4"}}},
+        // An element named like the parent inside it ends the parent's part at its own end.
+        {"<R><BODY><a>1</a><BODY><b>2</b></BODY><c>3</c></BODY></R>", {{"a", "1"}, {"b", "2"}}},
+    };
+    for (const auto& [xml, expected] : cases) {
+        ZPALIST_handle_typ list{};
+        ASSERT_EQ(GM_XML_ParseBuf2List(xml, "BODY", &list), 1) << xml;
+        EXPECT_EQ(rows_of(&list), expected) << xml;
+        ZPALIST_clear(&list);
+    }
 }
 
 TEST_F(AgentHomeTest, OverLongLeafNamesAndTextsAreSkippedAndFailTheParse) {

@@ -160,6 +160,54 @@ TEST(RowBuilder, PassesOverRowsOtherCallsAppended) {
     ZPALIST_clear(&list);
 }
 
+// The bytes and size of every element of a list, in order.
+std::vector<std::string> elements(const ZPALIST_handle_typ& list) {
+    std::vector<std::string> out;
+    for (const ZPALIST_entry_typ* e = list.first; e != nullptr; e = e->next)
+        out.emplace_back(static_cast<const char*>(e->ptr), static_cast<std::size_t>(e->size) + 1);  // with the zero byte behind
+    return out;
+}
+
+// An element given in pieces is the element of their bytes joined, zero byte behind included.
+TEST(RowBuilder, PiecesMakeTheElementOfTheirJoinedBytes) {
+    const std::vector<std::vector<std::string>> cases = {
+        {}, {""}, {"a"}, {"ab", "", "cd"}, {std::string("k\0\0", 3), "value", std::string(1, '\0')}, {std::string(5000, 'x'), "y"}};
+    ZPALIST_handle_typ pieced{}, joined{};
+    zpalist::Builder rows(&pieced);
+    for (const auto& pieces : cases) {
+        std::string all;
+        for (const std::string& p : pieces) all += p;
+        switch (pieces.size()) {
+        case 0: ASSERT_EQ(rows.append({}), CM_RC_OK); break;
+        case 1: ASSERT_EQ(rows.append({pieces[0]}), CM_RC_OK); break;
+        case 2: ASSERT_EQ(rows.append({pieces[0], pieces[1]}), CM_RC_OK); break;
+        default: ASSERT_EQ(rows.append({pieces[0], pieces[1], pieces[2]}), CM_RC_OK); break;
+        }
+        ASSERT_EQ(ZPALIST_append(&joined, all.data(), static_cast<unsigned int>(all.size())), CM_RC_OK);
+    }
+    EXPECT_EQ(elements(pieced), elements(joined));
+    EXPECT_EQ(pieced.count, joined.count);
+    ZPALIST_clear(&pieced);
+    ZPALIST_clear(&joined);
+}
+
+// The builder's rows are those of GM_PARAM_list_append: key cut to 63 characters in its 64-byte
+// field, value cut to 4095 characters.
+TEST(RowBuilder, RowsAreThoseOfTheListAppend) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"KEY", "value"}, {"", ""}, {std::string(63, 'k'), "v"}, {std::string(70, 'k'), "v"},
+        {"LONG", std::string(4095, 'v')}, {"LONGER", std::string(5000, 'v')}};
+    ZPALIST_handle_typ built{}, appended{};
+    gm_param::RowBuilder rows(&built);
+    for (const auto& [key, value] : cases) {
+        ASSERT_EQ(rows.append(key.c_str(), value.c_str()), CM_RC_OK);
+        ASSERT_EQ(GM_PARAM_list_append(&appended, key.c_str(), value.c_str()), CM_RC_OK);
+    }
+    EXPECT_EQ(elements(built), elements(appended));
+    GM_PARAM_list_clear(&built);
+    GM_PARAM_list_clear(&appended);
+}
+
 // The index that loops keep for their look-ups and sets answers, step by step, as the calls do:
 // same results, same rows, same cursor.
 TEST(KeyedRows, AnswersAsGetSetAndAppendDo) {

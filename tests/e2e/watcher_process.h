@@ -36,13 +36,14 @@ protected:
                 waitpid(pid, nullptr, 0);
             }
     }
-    pid_t start_watcher() {
+    // Starts the watcher with its standard output and error going to the file `output`.
+    pid_t start_watcher(const std::string& output = "/dev/null") {
         const pid_t pid = fork();
         if (pid == 0) {
             for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
+            const int sink = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(sink, 1);
+            dup2(sink, 2);
             execl(APPBRIDGE_ORVOEBS, "p_orvoebs", static_cast<char*>(nullptr));
             _exit(127);
         }

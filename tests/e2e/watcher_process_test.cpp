@@ -1,6 +1,7 @@
 // p_orvoebs as a process: one watcher per home, the pid file, the end at SIGTERM and SIGINT within
-// one slice of its sleep, the exit status when the pid file cannot be written, the shout of a
-// failing stage at the agent peer, and the modes of the files it makes.
+// one slice of its sleep, the exit status when the pid file cannot be written, the reasons on the
+// terminal when the home has no log folder, the shout of a failing stage at the agent peer, and the
+// modes of the files it makes.
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -67,6 +68,19 @@ TEST_F(WatcherProcessTest, PidFileThatCannotBeWrittenEndsTheWatcherWithOne) {
     const std::string log = log_of(pid);
     EXPECT_NE(log.find("orvoebs:Error: Failed to save PID in file\n"), std::string::npos) << log;
     EXPECT_NE(log.find("orvoebs:>>> ORVANTA OEBS Watcher ended with rc = 2 <<<\n"), std::string::npos) << log;
+}
+
+TEST_F(WatcherProcessTest, HomeWithoutItsLogFolderEndsTheWatcherWithTheReasonsOnTheTerminal) {
+    // Neither the log folder nor the configuration: nothing of the failure can reach the log.
+    std::filesystem::remove_all(home.path() + "/proclog");
+    const std::string terminal = home.path() + "/host-terminal.txt";
+    const pid_t pid = start_watcher(terminal);
+    EXPECT_EQ(wait_exit(pid, 20), 1);
+    const std::string said = testbed::read_whole_file(terminal);
+    EXPECT_NE(said.find("orvoebs: cannot write the log in " + home.path() + "/proclog: No such file or directory\n"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("orvoebs: OS_PROC_init: Cannot load CONFIG [2]\n"), std::string::npos) << said;
 }
 
 TEST_F(WatcherProcessTest, MissingSettingsFileIsShoutedToTheServer) {

@@ -67,14 +67,14 @@ TEST_F(ConfigTest, LineShapes) {
         {"# comment\n; comment\n\n[ sec ]\n a = b c \n\tk\t=\tv\t\n", "sec", {{"a", "b c"}, {"k", "v"}}, ""},
         {"[s]\nv = [x]\nk = 1\n", "x", {{"k", "1"}}, ""},
         {"[s]\nv = [x]\nk = 1\n", "s", {}, ""},
-        {"[s]\n=x\nk=v\n", "s", {{"k", "v"}}, "Syntax error f.ini/=x"},
-        {"[s]\njunk\n", "s", {}, "Syntax error f.ini/junk"},
+        {"[s]\n=x\nk=v\n", "s", {{"k", "v"}}, "Syntax error f.ini/=x\n"},
+        {"[s]\njunk\nmore junk\n", "s", {}, "Syntax error f.ini/junk\nSyntax error f.ini/more junk\n"},
         {"REGEDIT4\n[s]\nk=v\n", "s", {{"k", "v"}}, ""},
         {"[s]\r\nk = v\r\n", "s", {{"k", "v"}}, ""},
         {"[s]\n\r=2\n", "s", {{"\r", "2"}}, ""},  // a name keeps what is not a blank or a tab
         {"[s]\nk=1\n[s]\nk=2\n", "s", {{"k", "1"}}, ""},
         {"[s]\nk=" + long_value + "\n", "s", {{"k", std::string(16381, 'x')}},
-         "Syntax error f.ini/" + std::string(20000 - 16381, 'x')},
+         "Syntax error f.ini/" + std::string(20000 - 16381, 'x') + "\n"},
     };
     for (const auto& c : cases) {
         home.write_file("f.ini", c.content);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ess_config.h"
+#include "quiet_output.h"
 
 namespace {
 

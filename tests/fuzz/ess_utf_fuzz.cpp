@@ -3,17 +3,15 @@
 // into text and pattern. Nothing may read past the input or write past the output.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "ess_str_utils.h"
 #include "globalchelper.h"
+#include "quiet_output.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr;  // conversion warnings
-    (void)quiet;
     if (size == 0 || size > 4096) return 0;
     // Exactly the input's bytes, without a terminator, for the counted forms.
     std::vector<char> bytes(data, data + size);

@@ -1,8 +1,9 @@
 // Feeds arbitrary text to the code-page conversions: through the string calls, the UTF-16 calls,
 // the counting calls and a conversion handle fed in arbitrary pieces with arbitrary room, for
-// UTF-8, a double-byte page, the lead-byte page and the stateful page. A second mode converts a
-// fixed text through an arbitrary code-page file. Nothing may be read or written out of bounds,
-// and every loop must end.
+// UTF-8, a double-byte page, the lead-byte page and the stateful page (bytes 1 and 2 choose the
+// page, the flags and the pieces; the text follows byte 2). An input that begins like a locale data
+// file is a code-page file instead, through which a fixed text is converted (the generated pages
+// seed this mode). Nothing may be read or written out of bounds, and every loop must end.
 #include <unistd.h>
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "gc.h"
 #include "gc_internal.h"
 #include "gc_page_locale.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -88,10 +90,9 @@ void convert_all(GCLocale* page_loc, GCLocale* utf8, const std::string& text, co
 }
 
 const std::string& page_dir() {
+    static const FuzzTempFolder folder("gc-cnv-fuzz");
     static const std::string dir = [] {
-        char tmpl[] = "/tmp/gc-cnv-fuzz-XXXXXX";
-        if (!mkdtemp(tmpl)) std::abort();
-        const std::string d = tmpl;
+        const std::string d = folder.path();
         std::string cmd = "cp '" APPBRIDGE_LOCALE_DATA_DIR "/cp_0106.nls' '" + d + "/'";
         if (std::system(cmd.c_str()) != 0) std::abort();
         // Control: UTF-8 (106) and the fuzzed page (2).
@@ -117,11 +118,16 @@ const std::string& page_dir() {
     return dir;
 }
 
+bool is_data_file(const uint8_t* data, size_t size) {
+    const uint32_t magic = GC_MAGIC;
+    return size >= sizeof magic && std::memcmp(data, &magic, sizeof magic) == 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3 || size > 1 << 16) return 0;
-    if ((data[0] & 1) == 0) {
+    if (!is_data_file(data, size)) {
         static const uint16_t ids[4] = {106, 31, 938, 939};
         GCObjManager* m = generated();
         GCLocale utf8 = locale_of(page(m, 106));
@@ -132,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     FILE* f = std::fopen((page_dir() + "/cp_0002.nls").c_str(), "wb");
-    std::fwrite(data + 1, 1, size - 1, f);
+    std::fwrite(data, 1, size, f);
     std::fclose(f);
     uint32_t rc = 0;
     GCObjManager* m = GCInitObjManager(page_dir().c_str(), GC_INIT_STRICT, &rc);
@@ -142,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         GCLocale utf8 = locale_of(page(m, 106));
         GCLocale p = locale_of(fuzzed);
         const std::string text = "Ab\xC3\xA9\xE6\x97\xA5\xE6\x9C\xAC\xF0\x9F\x98\x80 \xEF\xBD\xB1z\x81\x40";
-        convert_all(&p, &utf8, text, data + 1, 1, 8);
+        convert_all(&p, &utf8, text, data + size - 1, 1, 8);
         for (uint32_t u = 0; u < 0x10000; u += 97) {
             unsigned char out[4];
             GCCpUnicodeToChar(fuzzed, u, out, 0x3F);

@@ -18,14 +18,9 @@
 #include "gc_internal.h"
 #include "gc_page_locale.h"
 #include "gcloc_internal.h"
+#include "temp_folder.h"
 
 namespace {
-
-std::string make_dir() {
-    char tmpl[] = "/tmp/gc-fuzz-XXXXXX";
-    if (!mkdtemp(tmpl)) std::abort();
-    return tmpl;
-}
 
 void write_file(const std::string& path, const uint8_t* data, size_t size) {
     FILE* f = std::fopen(path.c_str(), "wb");
@@ -36,8 +31,9 @@ void write_file(const std::string& path, const uint8_t* data, size_t size) {
 
 // A directory whose control file lists one object of each type, id 1.
 const std::string& object_dir() {
+    static const FuzzTempFolder folder("gc-fuzz");
     static const std::string dir = [] {
-        const std::string d = make_dir();
+        const std::string d = folder.path();
         std::string table;
         const char* names[4] = {"English", "UnitedStates", "US-ASCII", "Default"};
         for (uint8_t type = 0; type < 4; ++type) {
@@ -61,8 +57,8 @@ const std::string& object_dir() {
 }
 
 const std::string& control_dir() {
-    static const std::string dir = make_dir();
-    return dir;
+    static const FuzzTempFolder folder("gc-fuzz");
+    return folder.path();
 }
 
 volatile uint32_t sink;

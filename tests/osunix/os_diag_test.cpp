@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <regex>
@@ -110,6 +111,50 @@ TEST_F(AgentHomeTest, LineCarriesTimeProcessNameAndTheTextUnchanged) {
 \d{4} \d\d:\d\d:\d\d:\d{3} Oebs_CM:rc=2
 )"))) << log;
     EXPECT_FALSE(home.exists("ignored.log"));
+}
+
+// A formatted text is kept whole up to 32767 characters, whether it is short or long, and as a
+// C text it ends at a NUL that a "%c" put in.
+TEST_F(AgentHomeTest, FormattedTextIsWholeUpToItsLimitAndEndsAtANul) {
+    OS_DIAG_initialize(nullptr, "Oebs_CM");
+    DIAG_set_debug_level(1);
+    std::string expected;
+    for (size_t length : {511, 512, 513, 32767, 40000}) {
+        const std::string text(length, 't');
+        DIAG_printf("%s", text.c_str());
+        expected += "Oebs_CM:" + text.substr(0, 32767) + "\n";
+    }
+    DIAG_printf("a%cb", 0);
+    expected += "Oebs_CM:a\n";
+    EXPECT_EQ(testbed::read_diag_log_texts("Oebs_CM"), expected);
+}
+
+// The time of a line is read for every line: a line of a new second does not carry the last one's.
+TEST_F(AgentHomeTest, LineOfANewSecondCarriesItsTime) {
+    OS_DIAG_initialize(nullptr, "Oebs_CM");
+    DIAG_set_debug_level(1);
+    auto second_text = [](time_t when) {
+        struct tm parts {};
+        localtime_r(&when, &parts);
+        char text[32];
+        std::strftime(text, sizeof text, "%m%d %H:%M:%S", &parts);
+        return std::string(text);
+    };
+    std::vector<std::string> allowed;
+    for (int line = 0; line < 2; ++line) {
+        const time_t start = std::time(nullptr);
+        while (line > 0 && std::time(nullptr) == start) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const time_t before = std::time(nullptr);
+        DIAG_printf("line %d", line);
+        const time_t after = std::time(nullptr);
+        allowed.push_back(second_text(before) + "|" + second_text(after));
+    }
+    const std::vector<std::string> lines = testbed::lines_of(testbed::read_diag_log("Oebs_CM"));
+    ASSERT_EQ(lines.size(), 2u);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string stamp = lines[i].substr(0, 13);
+        EXPECT_NE(allowed[i].find(stamp), std::string::npos) << lines[i] << " / " << allowed[i];
+    }
 }
 
 TEST_F(AgentHomeTest, NothingIsWrittenBeforeTheLogIsInitialised) {

@@ -4,9 +4,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -14,9 +17,14 @@
 
 #include <gtest/gtest.h>
 
+#include "be_def.h"
+#include "be_ow.h"
 #include "dsect_appl.h"
 #include "file_probe.h"
+#include "gm_avstat.h"
+#include "gm_log.h"
 #include "gm_param.h"
+#include "gm_time.h"
 #include "os_comm.h"
 #include "os_diag.h"
 #include "os_ipc.h"
@@ -96,6 +104,65 @@ std::string instream_name() {
     return full;
 }
 
+std::string today() {
+    DATETIME_D_typ day = "";
+    GM_TIME_fmt_get_time(GM_TIME_FMT_YYYYMMDD, day);
+    return day;
+}
+
+int write_action_log() {
+    testbed::write_whole_file("cm/DUZ/data/event_cfg.dat",
+                              "[GEN_EVENT_PARAMS]\nACTIVATE_EVENT_WATCHER Y\nACTION_MAX_RETRY 3\nACTION_LOG Y\n"
+                              "WATCHING_INTERVAL_TIME 6\nALERT_MAX_OUTPUT 20\n");
+    EW_cfg_file_params_type settings{};
+    DATETIME_D_typ mark = "";
+    ZPAError error{};
+    if (EW_load_event_config(&settings, mark, &error) != 0) return -1;
+    return EW_write_log("%s", "an action\n");
+}
+
+const char* const kSysout = "sysout/ORD7_3.DAT";
+
+CM_RC set_sysout_mode() {
+    testbed::write_whole_file("data/OEBS.dat", "SYSOUT_MODE 640\n");
+    GM_PARAM_clear();
+    char orderno[] = "ORD7", runno[] = "3";
+    ZPAAttr attrs[] = {{const_cast<char*>("ORDERNO"), sizeof orderno, orderno},
+                       {const_cast<char*>("RUNNO"), sizeof runno, runno}};
+    ZPAAttrList in{2, attrs, 0};
+    ZPAError error{};
+    return BE_SYSOUT_chmod_sysout(&in, &error);
+}
+
+// The plug-in's SIGCHLD handler reaping a child at debug level 4, when it logs the child's end.
+int reap_child() {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    siginfo_t info{};
+    waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT);
+    const int level = DIAG_debug_level();
+    DIAG_set_debug_level(4);
+    sigChldHandler(SIGCHLD);
+    DIAG_set_debug_level(level);
+    return waitpid(child, nullptr, WNOHANG);  // already reaped: -1
+}
+
+int write_daily_log() {
+    testbed::write_whole_file("data/MSGTBL.dat", "7 Job %s ended\n");
+    GM_PARAM_clear();
+    return static_cast<int>(GM_LOG_write_msg("7", "PAYROLL"));
+}
+
+// An account that is unavailable again: its status file is replaced through a temporary file.
+int replace_status_file() {
+    testbed::write_whole_file("data/av_status/OEBS_prod1.unav", "AV_ERRCDE OEBS0012\n");
+    CM_ACCOUNT_INFO_typ info{};
+    std::strcpy(info.applType, "OEBS");
+    std::strcpy(info.account, "prod1");
+    std::strcpy(info.errorCode, "3113");
+    return static_cast<int>(GM_AVSTAT_set_account_status(&info, GM_ACCOUNT_UNAVAILABLE));
+}
+
 struct Case {
     const char* what;
     std::function<std::string()> name;  // the foreseeable name, relative to the home
@@ -116,7 +183,8 @@ protected:
         home.write_file("victim/file", "root's own text\n");
         ASSERT_EQ(chmod("victim/file", 0600), 0);
         ASSERT_EQ(mkdir("victim/folder", 0555), 0);
-        for (const char* dir : {"locks", "proclog", "temp", "runtime", "pid", "data/SSL/cert"})
+        for (const char* dir : {"locks", "proclog", "temp", "runtime", "pid", "data/SSL/cert", "data/av_status", "sysout",
+                                "dailylog", "cm/DUZ/data"})
             std::filesystem::create_directories(dir);
         home.write_file("data/SSL/cert/site.plc", "loglevel=WARNING\n");
     }
@@ -151,6 +219,8 @@ TEST_F(PlantedLinkTest, NoCallChangesWhatALinkAtItsNamePointsAt) {
          [] { return static_cast<int>(dsect_appl_instream2file("echo hi\n", "4711", 2, 8)); }, CM_RC_OK, true},
         {"pid file", [] { return "pid/xx_" + pid_text(); }, false,
          [] { return static_cast<int>(OS_SPV_write_pid_to_dir("xx", getpid(), 2)); }, CM_RC_OK, true},
+        {"watcher lock", [] { return std::string("temp/OW.lock"); }, false, [] { return anoter_OEBS_Watcher_running(); },
+         1},
         {"pid folder", [] { return std::string("pid"); }, true,
          [] { return static_cast<int>(OS_SPV_write_pid_to_dir("xx", getpid(), 2)); }, CM_RC_FAIL},
         {"semaphore name file", [] { return "locks/sem_P_" + owner_name(); }, false,
@@ -172,6 +242,20 @@ TEST_F(PlantedLinkTest, NoCallChangesWhatALinkAtItsNamePointsAt) {
          CM_RC_OK},
         {"ssl policy copy", [] { return std::string("data/SSL/cert/site.plc.temp"); }, false,
          [] { return static_cast<int>(OS_DIAG_set_ssl_debug(3)); }, CM_RC_OK},
+        {"watcher pid file", [] { return std::string("cm/DUZ/data/ow_pid.dat"); }, false, [] { return OW_MAIN_save_PID(); },
+         0, true},
+        {"watcher action log", [] { return "proclog/oebs_watcher_actions_" + today() + ".log"; }, false,
+         write_action_log, 1},
+        {"sysout failure notice", [] { return std::string(kSysout); }, false,
+         [] { return static_cast<int>(BE_SYSOUT_update_sysout(kSysout, "notice\n", nullptr)); }, 1},
+        {"sysout error line", [] { return std::string(kSysout); }, false,
+         [] { return static_cast<int>(BE_SYSOUT_ORA_Err_Msg("ORA-12154", kSysout)); }, 1},
+        {"sysout permission bits", [] { return std::string(kSysout); }, false,
+         [] { return static_cast<int>(set_sysout_mode()); }, CM_RC_FAIL},
+        {"child signal log", [] { return std::string(BE_DUZ_SIGNAL_LOG); }, false, reap_child, -1},
+        {"daily log", [] { return "dailylog/daily_orvag_" + today() + ".log"; }, false, write_daily_log, CM_RC_FAIL},
+        {"availability status, temporary", [] { return std::string("data/av_status/temp_OEBS_prod1.unav"); }, false,
+         replace_status_file, CM_RC_OK},
         {"diagnostic log", [] { return testbed::diag_log_path("Linked"); }, false,
          [] {
              OS_DIAG_initialize(nullptr, "Linked");

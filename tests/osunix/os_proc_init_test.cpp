@@ -10,6 +10,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -407,6 +408,48 @@ TEST_F(StartupTest, HomeThatCannotBeEnteredFailsOnStandardOutput) {
     EXPECT_EQ(told(outcome, "rc"), "2");
     EXPECT_EQ(told(outcome, "stdout"), "failed to cd " + missing);
     EXPECT_FALSE(exists("proclog/AB_" + std::to_string(outcome.pid) + ".log"));
+}
+
+TEST_F(StartupTest, LogFolderThatCannotTakeTheLogIsReportedOnStandardErrorWithTheFailureItLoses) {
+    struct Case {
+        const char* folder;  // what stands at proclog: "folder", "file" or "nothing"
+        bool table;          // CONFIG present
+        const char* rc;
+        const char* reason;  // why the log cannot be written, null when it can
+    } cases[] = {
+        {"nothing", false, "2", "No such file or directory"},
+        {"nothing", true, "1", "No such file or directory"},
+        {"file", false, "2", "Not a directory"},
+        {"folder", false, "2", nullptr},
+        {"folder", true, "1", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.folder) + (c.table ? " with CONFIG" : " without CONFIG"));
+        std::filesystem::remove_all(path("proclog"));
+        if (std::string(c.folder) == "folder") std::filesystem::create_directory(path("proclog"));
+        if (std::string(c.folder) == "file") touch("proclog");
+        if (c.table) config("OTHER 1\n");
+        const ChildOutcome outcome = in_child([&](int out) {
+            testbed::StderrCapture captured;
+            const CM_RC rc = OS_PROC_init(const_cast<char*>("AB"), 0, nullptr);
+            std::string said = captured.text();  // its lines joined by '|'
+            std::replace(said.begin(), said.end(), '\n', '|');
+            tell(out, "stderr=" + said);
+            tell(out, "rc=" + std::to_string(rc));
+        });
+        unlink(path("data/CONFIG.dat").c_str());
+        ASSERT_TRUE(outcome.exited);
+        EXPECT_EQ(told(outcome, "rc"), c.rc);
+        std::string expected;
+        if (c.reason) {
+            expected = "AB: cannot write the log in " + home.path() + "/proclog: " + c.reason + "|";
+            if (!c.table) expected += "AB: OS_PROC_init: Cannot load CONFIG [2]|";
+        }
+        EXPECT_EQ(told(outcome, "stderr"), expected);
+        if (!c.reason && !c.table) {
+            EXPECT_NE(log_of("AB", outcome.pid).find("AB:OS_PROC_init: Cannot load CONFIG [2]\n"), std::string::npos);
+        }
+    }
 }
 
 /* ---- locale and globalization ---- */

@@ -1,6 +1,7 @@
 // The benchmark program: runs the Google Benchmark targets of this folder, then prints each
-// registered figure as a ratio of the median times of two benchmarks measured in this run, with its
-// aim (no thresholds: these are measurements, not tests). Unless told otherwise, every benchmark
+// registered figure as a ratio of the median times of two benchmarks measured in this run, or as
+// the median of a count a benchmark reports, with its aim (no thresholds: these are measurements,
+// not tests). Unless told otherwise, every benchmark
 // runs 13 times, the repetitions of all benchmarks shuffled together, so that a subject and its
 // baseline meet the same state of the machine.
 #include <benchmark/benchmark.h>
@@ -39,6 +40,16 @@ std::vector<Figure>& figures() {
     return all;
 }
 
+struct CountFigure {
+    std::string label, subject, counter;
+    Aim aim;
+};
+
+std::vector<CountFigure>& count_figures() {
+    static std::vector<CountFigure> all;
+    return all;
+}
+
 std::optional<double> median(std::vector<double> times) {
     if (times.empty()) return std::nullopt;
     std::sort(times.begin(), times.end());
@@ -66,6 +77,11 @@ public:
             if (median) times = {};
             times.real.push_back(run.GetAdjustedRealTime());
             times.cpu.push_back(run.GetAdjustedCPUTime());
+            for (const auto& [name, counter] : run.counters) {
+                std::vector<double>& values = times.counters[name];
+                if (median) values.clear();
+                values.push_back(counter.value);
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -78,11 +94,20 @@ public:
             std::printf("  %-84s %6.2fx   (%s)\n", f.label.c_str(), *subject / *baseline * f.scale,
                         aim_text(f.aim).c_str());
         }
+        std::printf("\nCounts (medians of the repetitions of this run):\n");
+        for (const CountFigure& f : count_figures()) {
+            const auto found = times_.find(f.subject);
+            if (found == times_.end()) continue;
+            const auto counter = found->second.counters.find(f.counter);
+            if (counter == found->second.counters.end()) continue;
+            std::printf("  %-84s %7.2f   (%s)\n", f.label.c_str(), *median(counter->second), aim_text(f.aim).c_str());
+        }
     }
 
 private:
     struct Times {
         std::vector<double> real, cpu;
+        std::map<std::string, std::vector<double>> counters;  // the user counters by name
     };
     std::optional<double> median_of(const std::string& name, Clock clock) const {
         const auto found = times_.find(name);
@@ -95,7 +120,7 @@ private:
 std::string make_home() {
     char pattern[] = "/tmp/appbridge-bench-XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-    for (const char* dir : {"data", "procid", "temp", "proclog"}) std::filesystem::create_directories(std::string(pattern) + "/" + dir);
+    for (const char* dir : {"data", "procid", "temp", "proclog", "sysout"}) std::filesystem::create_directories(std::string(pattern) + "/" + dir);
     return pattern;
 }
 
@@ -103,6 +128,10 @@ std::string make_home() {
 
 Ratio::Ratio(std::string label, std::string subject, std::string baseline, Aim aim, Clock clock, double scale) {
     figures().push_back({std::move(label), std::move(subject), std::move(baseline), aim, clock, scale});
+}
+
+Count::Count(std::string label, std::string subject, std::string counter, Aim aim) {
+    count_figures().push_back({std::move(label), std::move(subject), std::move(counter), aim});
 }
 
 const std::string& home() {

@@ -1,5 +1,5 @@
-// Shared by the benchmarks: figures printed as ratios of two benchmarks of the same run, each with
-// its aim, and a temporary agent home to work in.
+// Shared by the benchmarks: figures printed as ratios of two benchmarks of the same run or as counts
+// the benchmarks report, each with its aim, and a temporary agent home to work in.
 #pragma once
 
 #include <string>
@@ -26,6 +26,15 @@ enum class Clock { real, cpu };
 struct Ratio {
     Ratio(std::string label, std::string subject, std::string baseline, Aim aim, Clock clock = Clock::real,
           double scale = 1.0);
+};
+
+// After the run, prints "<label> <count> (aim ...)": the median over the repetitions of the user
+// counter `counter` that benchmark `subject` reports (as it reports it: per iteration when it says
+// so), for figures that are counts rather than times (round trips, megabytes). Registered like a
+// Ratio:
+//     const bench::Count kTrips("what it counts", "BM_Subject", "round_trips", bench::at_most(3));
+struct Count {
+    Count(std::string label, std::string subject, std::string counter, Aim aim);
 };
 
 // A temporary agent home (data/ and friends) that the process works in; removed at exit.

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -57,7 +56,6 @@ void output_database(std::vector<Row> tree, long lines) {
 // with its log file, or with DUZ-DISPLAY_LOGFILE "N".
 ZPAAttrList* job(bool with_log) {
     static const bool written = [] {
-        std::filesystem::create_directories(bench::home() + "/sysout");
         bench::write_file("procid/OUTB_1.DAT", "PROCID  " + std::to_string(kRoot) + "\nDUZ-INSTANCE  VIS\n");
         bench::write_file("data/DUZ_inst.dat", "[VIS]\nDB_SID VIS\nDUZ-LOAD_DBPKG Y\n");
         return true;
@@ -173,5 +171,12 @@ void BM_OutputBuildTree(benchmark::State& state) {
 
 BENCHMARK(BM_OutputBuildMemory)->Arg(8)->Arg(80)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OutputBuildTree);
+
+const bench::Count kMemory8("output build of a request with an 8 MB log: peak RSS growth, MB",
+                            "BM_OutputBuildMemory/8/iterations:1", "peak_rss_growth_mb", bench::at_most(16));
+const bench::Count kMemory80("output build of a request with an 80 MB log: peak RSS growth, MB",
+                             "BM_OutputBuildMemory/80/iterations:1", "peak_rss_growth_mb", bench::at_most(16));
+const bench::Count kTreeTrips("round trips a real client needs for the output build's tree of 45 requests",
+                              "BM_OutputBuildTree", "round_trips", bench::at_most(3));
 
 }  // namespace

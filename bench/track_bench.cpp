@@ -164,7 +164,6 @@ void BM_BareTreeStatement(benchmark::State& state) {
         return;
     }
     track_database();
-    oci_standin::keep_journal(false);  // it would grow with every run of the statement
     for (auto _ : state)
         if (!bare_statement(s)) state.SkipWithError("the bare statement failed");
 }

@@ -82,11 +82,11 @@ private:
     Entry* entry_ = nullptr;
 };
 
-// The path a file is known by: symbolic links and "." resolved, so that every spelling of a name
-// shares one lock. A missing file is named by its resolved folder and its own name.
+// The path a file is known by: its folder resolved (symbolic links and "."), so that every spelling
+// of a name shares one lock, and its own name as given. A link at the name itself is never resolved:
+// the facility refuses it rather than read, lock or replace what it points at.
 std::string resolve(const std::string& path) {
     char buffer[PATH_MAX];
-    if (::realpath(path.c_str(), buffer)) return buffer;
     const std::size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -95,6 +95,7 @@ std::string resolve(const std::string& path) {
         if (resolved.back() != '/') resolved += '/';
         return resolved + name;
     }
+    if (name.empty() && ::realpath(path.c_str(), buffer)) return buffer;
     return path;
 }
 
@@ -125,12 +126,32 @@ bool lock_whole(int fd) {
     }
 }
 
-// Whether the name leads to the file open on fd.
+// Whether the name leads to the file open on fd (a link at the name leads nowhere).
 bool same_file(int fd, const std::string& path) {
     struct stat open_file {};
     struct stat named {};
-    return ::fstat(fd, &open_file) == 0 && ::stat(path.c_str(), &named) == 0 && open_file.st_dev == named.st_dev &&
+    return ::fstat(fd, &open_file) == 0 && ::lstat(path.c_str(), &named) == 0 && open_file.st_dev == named.st_dev &&
            open_file.st_ino == named.st_ino;
+}
+
+// Opens a data or lock file at its name without following a link there and without waiting on a
+// FIFO; anything but a regular file is refused (ELOOP for a link, EINVAL for another kind).
+int open_at_name(const std::string& path, int flags, mode_t mode = 0) {
+    int fd;
+    do fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return -1;
+    struct stat st {};
+    const bool known = ::fstat(fd, &st) == 0;
+    if (!known || !S_ISREG(st.st_mode)) {
+        const int err = known ? EINVAL : errno;
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    // Reads and locks wait as they always did; O_NONBLOCK only kept a FIFO from holding the open.
+    (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 
 bool write_all(int fd, std::string_view text) {
@@ -167,9 +188,7 @@ CM_RC read_descriptor(int fd, std::string& content, struct stat* status) {
 }
 
 CM_RC read_path(const std::string& path, std::string& content, struct stat* status) {
-    int fd;
-    do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    const int fd = open_at_name(path, O_RDONLY);
     if (fd < 0) return CM_RC_OPEN_FAILED;
     CM_RC rc = CM_RC_FAIL;
     try {
@@ -295,9 +314,7 @@ void publish(FileLock::Held& h, int fd) {
 // the open fails.
 int open_held(FileLock::Held& h) {
     hold_off_readers(h);
-    int fd;
-    do fd = ::open(h.key.c_str(), O_RDWR | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    const int fd = open_at_name(h.key, O_RDWR);
     const int open_error = errno;
     publish(h, fd);
     errno = open_error;
@@ -346,9 +363,7 @@ CM_RC lock_data(FileLock::Held& h) {
 // Locks the lock file that keeps processes apart for this data file.
 CM_RC lock_lock_file(FileLock::Held& h, const std::string& lock_path) {
     for (;;) {
-        int fd;
-        do fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kLockFileMode);
-        while (fd < 0 && errno == EINTR);
+        const int fd = open_at_name(lock_path, O_RDWR | O_CREAT, kLockFileMode);
         if (fd < 0) return CM_RC_CREATE_FAILED;
         if (!lock_whole(fd)) {
             const int err = errno;
@@ -501,7 +516,11 @@ FileLock::FileLock(const std::string& path, Options options) : options_(std::mov
     } else {
         rc = lock_lock_file(*held, options_.lock_file);
         struct stat st {};
-        held->exists = ::stat(held->key.c_str(), &st) == 0;
+        held->exists = ::lstat(held->key.c_str(), &st) == 0;
+        if (rc == CM_RC_OK && held->exists && !S_ISREG(st.st_mode)) {
+            errno = S_ISLNK(st.st_mode) ? ELOOP : EINVAL;  // never read, locked or replaced through
+            rc = CM_RC_OPEN_FAILED;
+        }
     }
     if (rc != CM_RC_OK) {
         const int err = errno;

@@ -29,6 +29,7 @@
 #include "os_diag.h"
 #include "os_ipc.h"
 #include "os_proc.h"
+#include "os_shared_file_internal.h"
 #include "os_spv.h"
 #include "os_workfile.h"
 #include "testbed.h"
@@ -256,6 +257,23 @@ TEST_F(PlantedLinkTest, NoCallChangesWhatALinkAtItsNamePointsAt) {
         {"daily log", [] { return "dailylog/daily_orvag_" + today() + ".log"; }, false, write_daily_log, CM_RC_FAIL},
         {"availability status, temporary", [] { return std::string("data/av_status/temp_OEBS_prod1.unav"); }, false,
          replace_status_file, CM_RC_OK},
+        {"shared file locked itself", [] { return std::string("data/shared.dat"); }, false,
+         [] { return static_cast<int>(os_shared::write_file("data/shared.dat", "new")); }, CM_RC_OPEN_FAILED},
+        {"shared file read", [] { return std::string("data/shared.dat"); }, false,
+         [] {
+             std::string content;
+             return static_cast<int>(os_shared::read_file("data/shared.dat", content));
+         },
+         CM_RC_OPEN_FAILED},
+        {"shared file under a lock file", [] { return std::string("data/shared.dat"); }, false,
+         [] { return static_cast<int>(os_shared::write_file("data/shared.dat", "new", {0644, 0, false, "locks/s.lock"})); },
+         CM_RC_OPEN_FAILED},
+        {"shared lock file", [] { return std::string("locks/s.lock"); }, false,
+         [] { return static_cast<int>(os_shared::write_file("data/other.dat", "new", {0644, 0, false, "locks/s.lock"})); },
+         CM_RC_CREATE_FAILED},
+        {"jobs failure table", [] { return std::string("cm/DUZ/data/jobs_failure_table.dat"); }, false,
+         [] { return static_cast<int>(BE_JOB_write_jobs_failure_file("A1", "1", "failed")); },
+         1},
         {"diagnostic log", [] { return testbed::diag_log_path("Linked"); }, false,
          [] {
              OS_DIAG_initialize(nullptr, "Linked");

@@ -6,13 +6,13 @@
 #include "be_internal.h"
 #include "be_job_internal.h"
 #include "gm_param.h"
+#include "os_file_nofollow.h"
 #include "os_shared_file_internal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,17 +29,16 @@ constexpr const char* kAccountPosition = "[be_sysout:414]";
 /* Bits of a sysout file the build creates. */
 constexpr mode_t kSysoutMode = 0644;
 
-/* The finished sysout for the agent to read: a read-only stream of the file the name leads to, or
- * null when there is none or it is empty (an empty file is no sysout). A rebuild puts a new file in
- * place by a rename, so a reader goes on reading the content it opened. */
+/* The finished sysout for the agent to read: a read-only stream of the regular file at its name
+ * (a link planted there is never followed), or null when there is none or it is empty (an empty
+ * file is no sysout). A rebuild puts a new file in place by a rename, so a reader goes on reading
+ * the content it opened. */
 FILE* open_built(const char* sysout_path) {
-    int fd;
-    do fd = ::open(sysout_path, O_RDONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    const int fd = os_file::open_regular(sysout_path, O_RDONLY);
     if (fd < 0) return nullptr;
     struct stat status {};
     FILE* file = nullptr;
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) file = ::fdopen(fd, "r");
+    if (::fstat(fd, &status) == 0 && status.st_size > 0) file = ::fdopen(fd, "r");
     if (file == nullptr) ::close(fd);
     return file;
 }

@@ -6,6 +6,7 @@
 #include "testbed.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -311,6 +312,20 @@ TEST_F(Sysout, ReadersNeverSeeABuildInProgress) {
     ZPAAPI_SYSOUT_DATA_CLOSE(&connection_, before, nullptr, &error);
     ZPAAPI_SYSOUT_DATA_CLOSE(&connection_, rebuilt, nullptr, &error);
     EXPECT_FALSE(temporary_file_left());
+}
+
+// A link planted at the sysout's name is never read through: the open refuses it, and what the
+// link points at stays as it was.
+TEST_F(Sysout, LinkAtTheSysoutsNameIsNeverFollowed) {
+    home.write_file("secret.txt", "not for the agent\n");
+    ASSERT_EQ(::symlink((home.path() + "/secret.txt").c_str(), kSysout), 0);
+    database();
+    ZPAError error{};
+    void* handle = nullptr;
+    EXPECT_EQ(open({}, error, &handle), 1);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(home.read_file("secret.txt"), "not for the agent\n");
+    EXPECT_TRUE(prepared().empty());
 }
 
 // Openers that find no sysout at once: one builds, the others wait for it and read its result whole.

@@ -30,10 +30,11 @@ constexpr mode_t kCreateMode = 0744;
 constexpr std::size_t kKeyMax = sizeof(GM_PARAM_KEY_typ) - 1;
 constexpr std::size_t kValueMax = sizeof(GM_PARAM_ROW_VALUE_typ) - 1;
 
+// Never through a link at the name: the caller's modes, owners and locks are for its own file.
 int open_retry(const char* path, int flags, mode_t mode) {
     int fd;
     do {
-        fd = ::open(path, flags | O_CLOEXEC, mode);
+        fd = ::open(path, flags | O_NOFOLLOW | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }

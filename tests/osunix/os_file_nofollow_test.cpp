@@ -271,6 +271,14 @@ TEST_F(PlantedLinkTest, NoCallChangesWhatALinkAtItsNamePointsAt) {
         {"shared lock file", [] { return std::string("locks/s.lock"); }, false,
          [] { return static_cast<int>(os_shared::write_file("data/other.dat", "new", {0644, 0, false, "locks/s.lock"})); },
          CM_RC_CREATE_FAILED},
+        {"requests file opened to append", [] { return std::string("data/DUZ_reqs.dat"); }, false,
+         [] {
+             OS_FD_typ fd = -1;
+             const CM_RC rc = BE_DUZ_FILE_open(&fd, "data/DUZ_reqs.dat", OS_FILE_APPEND);
+             if (rc == CM_RC_OK) close(fd);
+             return static_cast<int>(rc);
+         },
+         CM_RC_OPEN_FAILED},
         {"jobs failure table", [] { return std::string("cm/DUZ/data/jobs_failure_table.dat"); }, false,
          [] { return static_cast<int>(BE_JOB_write_jobs_failure_file("A1", "1", "failed")); },
          1},

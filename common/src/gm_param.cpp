@@ -3,6 +3,7 @@
  * elements). Also the whole-file reading and writing of table files (through the shared-file
  * facility) shared with the sectioned form. */
 #include "gm_param.h"
+#include "gm_bytes_internal.h"
 #include "gm_param_internal.h"
 #include "os_diag.h"
 #include "os_shared_file_internal.h"
@@ -322,9 +323,13 @@ CM_RC gm_param::RowBuilder::append(const char* key, const char* value) {
     if (!key) return CM_RC_FAIL;
     // The bytes make_row gives, written straight into the list's element: the key cut to 63
     // characters in its zero-filled field, the value cut to 4095 characters, its terminator.
-    GM_PARAM_KEY_typ key_field = {};
-    std::memcpy(key_field, key, strnlen(key, kKeyMax));
-    return rows_.append({std::string_view(key_field, sizeof key_field), cut_value(value), std::string_view("", 1)});
+    const std::string_view key_text(key, strnlen(key, kKeyMax));
+    const std::string_view value_text = cut_value(value);
+    return rows_.append_filled(sizeof(GM_PARAM_KEY_typ) + value_text.size() + 1, [&](char* row) {
+        std::memset(row, 0, sizeof(GM_PARAM_KEY_typ));
+        gm_bytes::put(row, key_text);
+        *gm_bytes::put(row + sizeof(GM_PARAM_KEY_typ), value_text) = '\0';
+    });
 }
 
 gm_param::KeyedRows::KeyedRows(ZPALIST_handle_typ* list) : list_(list) {

@@ -147,20 +147,24 @@ bool write_all(int fd, std::string_view text) {
     return true;
 }
 
+// The whole file, read straight into the string: as many bytes as its status gives and one more,
+// so that the read which finds the end needs no room of its own; a file that grew meanwhile is
+// read on to its end.
 CM_RC read_descriptor(int fd, std::string& content, struct stat* status) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return CM_RC_FAIL;
     std::string text;
-    char buffer[65536];
-    off_t offset = 0;
+    text.resize(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1);
+    std::size_t done = 0;
     for (;;) {
-        const ssize_t n = ::pread(fd, buffer, sizeof buffer, offset);
+        if (done == text.size()) text.resize(2 * done);
+        const ssize_t n = ::pread(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return CM_RC_FAIL;
         if (n == 0) break;
-        text.append(buffer, static_cast<std::size_t>(n));
-        offset += n;
+        done += static_cast<std::size_t>(n);
     }
+    text.resize(done);
     content.swap(text);
     if (status) *status = st;
     return CM_RC_OK;

@@ -489,23 +489,27 @@ CM_RC GM_PARAM_list_set(ZPALIST_handle_typ* list, const char* key, const char* v
     try {
         std::vector<char> row = make_row(key, cut_value(value));
         const auto row_size = static_cast<unsigned int>(row.size());
-        ZPALIST_reset(list);
-        void* element = nullptr;
-        unsigned int size = 0;
-        CM_RC rc;
-        while ((rc = ZPALIST_next_ptr(list, &element, &size)) == CM_RC_OK) {
-            if (std::strcmp(row_key(element), row.data()) != 0) continue;
+        // The walk of ZPALIST_next_ptr from the list's start; the cursor is left where it stops.
+        ZPALIST_entry_typ* at = nullptr;
+        for (ZPALIST_entry_typ* next = list->first; next != nullptr; next = at->next) {
+            at = next;
+            if (at->ptr == nullptr) {
+                list->curr = at;
+                return ZPALIST_append(list, row.data(), row_size);
+            }
+            const char* row_of_list = row_key(at->ptr);
+            if (row_of_list[0] != row[0] || std::strcmp(row_of_list, row.data()) != 0) continue;
             // The new row goes in behind the old one before the old one is removed, so a failed
             // insertion leaves the old row in place. The walk stands on the old row: neither step
             // walks the list again to look it up.
-            ZPALIST_entry_typ* old = list->curr;
-            if (zpalist::insert_after(list, old, row.data(), row_size) == nullptr) return CM_RC_FAIL;
-            zpalist::erase(list, old);
+            list->curr = at;
+            if (zpalist::insert_after(list, at, row.data(), row_size) == nullptr) return CM_RC_FAIL;
+            zpalist::erase(list, at);
             return CM_RC_OK;
         }
         // At the end of the list the walk stands on its last row.
-        if (rc != CM_RC_END) return ZPALIST_append(list, row.data(), row_size);
-        return zpalist::insert_after(list, list->curr, row.data(), row_size) != nullptr ? CM_RC_OK : CM_RC_FAIL;
+        list->curr = at;
+        return zpalist::insert_after(list, at, row.data(), row_size) != nullptr ? CM_RC_OK : CM_RC_FAIL;
     } catch (...) {
         return CM_RC_FAIL;
     }

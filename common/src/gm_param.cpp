@@ -229,12 +229,15 @@ bool is_secret_key(const char* key) {
         return true;
     // A central profile's data (CP_DATA) is an account with its password.
     if (equals_word(name, "CP_DATA")) return true;
-    // The log tests every name it shows: the name is passed once, a word compared only where its
-    // first letter stands ("& ~0x20" gives the upper case of a letter).
-    for (std::size_t i = 0; i + 5 <= name.size(); ++i) {
-        const char first = name[i] & ~0x20;
-        if (first != 'P' && first != 'T') continue;
-        if (equals_word(name.substr(i, 5), first == 'P' ? "PASSW" : "TOKEN")) return true;
+    // The log tests every name it shows, so the words are looked for from their rarer letters (the
+    // W of PASSW, the K of TOKEN) by the C library's search, and compared only where one stands.
+    for (const char* letter = std::strpbrk(key, "WwKk"); letter != nullptr; letter = std::strpbrk(letter + 1, "WwKk")) {
+        const auto at = static_cast<std::size_t>(letter - key);
+        const bool w = (*letter & ~0x20) == 'W';
+        const std::size_t offset = w ? 4 : 2;  // of the letter in its word
+        if (at >= offset && at - offset + 5 <= name.size() &&
+            equals_word(name.substr(at - offset, 5), w ? "PASSW" : "TOKEN"))
+            return true;
     }
     return false;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "gm_bytes_internal.h"
 #include "gm_param.h"
 #include "gm_param_internal.h"
 #include "gm_xml.h"
@@ -172,6 +173,30 @@ int rows_to_attributes(ZPALIST_handle_typ* walk, int rows, ZPAAttr* attrs, bool*
         ++done;
     }
     return done;
+}
+
+// One attribute's line of the dump: "\t%-*s = %.500s" with the width 8. A dump has a line for
+// every attribute, so a name of usual length is laid out here rather than by the formatter; a
+// longer one (up to the log's own cut of a line) still goes through it.
+void print_attribute_line(const char* name, const char* value) {
+    constexpr std::size_t kNameWidth = 8;
+    constexpr std::size_t kNameLaidOut = 64;
+    constexpr std::size_t kValueShown = 500;
+    const std::size_t name_length = strnlen(name, kNameLaidOut + 1);
+    if (name_length > kNameLaidOut) {
+        DIAG_printf("\t%-*s = %.500s", static_cast<int>(kNameWidth), name, value);
+        return;
+    }
+    char line[1 + kNameLaidOut + 3 + kValueShown + 1];
+    char* out = line;
+    *out++ = '\t';
+    out = gm_bytes::put(out, {name, name_length});
+    std::memset(out, ' ', kNameWidth);  // the padding of a short name; the rest is written over
+    out += kNameWidth - std::min(name_length, kNameWidth);
+    std::memcpy(out, " = ", 3);
+    out = gm_bytes::put(out + 3, {value, strnlen(value, kValueShown)});
+    *out = '\0';
+    DIAG_print_text(line);
 }
 
 void print_at_level_4(ZPAAttrList* list) {
@@ -513,16 +538,15 @@ ZPARC ZPAAPI_utils_release_whole_attr(ZPAAttrList* AttrList) {
 }
 
 ZPARC ZPAAPI_utils_print_attr(ZPAAttrList* AttrList) {
-    DIAG_printf("ZPAAPI_utils_print_attr");
+    DIAG_print_text("ZPAAPI_utils_print_attr");
     if (!AttrList || !AttrList->Attributes) return ZPA_SUCCESS;
-    DIAG_printf("Attributes begin");
+    DIAG_print_text("Attributes begin");
     for (int i = 0; i < count_of(AttrList); ++i) {
         const ZPAAttr& attr = AttrList->Attributes[i];
         const char* name = attr.Name ? attr.Name : "";
-        const char* value = gm_param::loggable_value(name, attr.Value ? attr.Value : "");
-        DIAG_printf("\t%-*s = %.500s", 8, name, value);
+        print_attribute_line(name, gm_param::loggable_value(name, attr.Value ? attr.Value : ""));
     }
-    DIAG_printf("Attributes end");
+    DIAG_print_text("Attributes end");
     return ZPA_SUCCESS;
 }
 

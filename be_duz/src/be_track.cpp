@@ -284,8 +284,8 @@ public:
         return 0;
     }
 
-    /* Appends copies of the rows and the pairs (in this order) to target. 0, or 1 with the reason
-     * in Error. */
+    /* Appends the rows and the pairs (in this order) to target, their blocks moved there rather
+     * than copied (what remains here is released empty). 0, or 1 with the reason in Error. */
     ZPARC append_to(ZPAAttrList* target, ZPAError* Error) {
         const int count = rows_.Count + pairs_.Count;
         if (rows_.Count == 0 && !pairs_loaded_) return 0;  // loaded pairs are appended even when none
@@ -296,7 +296,11 @@ public:
             if (part->Attributes != nullptr)
                 both.insert(both.end(), part->Attributes, part->Attributes + part->Count);
         ZPAAttrList joined{count, both.data(), 0};
-        if (be_append_attributes(&joined, target) == 0) return 0;
+        if (be_append_attributes(&joined, target, true) == 0) {
+            for (ZPAAttrList* part : {&rows_, &pairs_})
+                for (int i = 0; i < part->Count; ++i) part->Attributes[i].Name = nullptr;
+            return 0;
+        }
         BE_DUZ_UpdateErrorSet(Error, 1, "Fail to convert ZPAlist to job attribute list");
         return 1;
     }

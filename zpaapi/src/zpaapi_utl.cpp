@@ -16,6 +16,7 @@
 #include "gm_xml.h"
 #include "os_diag.h"
 #include "zpaapi.h"
+#include "zpaapi_internal.h"
 
 namespace {
 
@@ -145,6 +146,36 @@ bool copy_attributes(const ZPAAttrList* from, ZPAAttr* to, int* done, const char
 void free_blocks(ZPAAttr* attrs, int count) {
     for (int i = 0; i < count; ++i) std::free(attrs[i].Name);
     std::free(attrs);
+}
+
+// The target's attributes copied into a new array, then the source's: copied too, or moved (their
+// blocks taken over, the source's Names set to null). 0, or 1 with both lists unchanged.
+ZPARC append_attributes(ZPAAttrList* from, ZPAAttrList* to, bool move_from) {
+    if (!list_usable(from) || !list_usable(to)) return ZPA_FAIL;
+    const long long total = static_cast<long long>(count_of(to)) + count_of(from);
+    if (total > INT_MAX) return ZPA_FAIL;
+    auto* attrs = static_cast<ZPAAttr*>(std::calloc(static_cast<size_t>(total) + 1, sizeof(ZPAAttr)));
+    DIAG_TRACE(6, "malloc #1 in ZPAAPI_UTILS_AttrListAppend_Attr2Attr : %p", static_cast<void*>(attrs));
+    if (!attrs) {
+        DIAG_TRACE(4, "Failed to allocate space for attributes.");
+        return ZPA_FAIL;
+    }
+    int done = 0;
+    if (!copy_attributes(to, attrs, &done, "ZPAAPI_UTILS_AttrListAppend_Attr2Attr") ||
+        (!move_from && !copy_attributes(from, attrs, &done, "ZPAAPI_UTILS_AttrListAppend_Attr2Attr"))) {
+        free_blocks(attrs, done);
+        return ZPA_FAIL;
+    }
+    if (move_from) {
+        for (int i = 0; i < count_of(from); ++i) {
+            attrs[done++] = from->Attributes[i];
+            from->Attributes[i].Name = nullptr;
+        }
+    }
+    to->Count = done;
+    to->Attributes = attrs;
+    to->Curr = 0;
+    return ZPA_SUCCESS;
 }
 
 // Converts key/value rows into one-block attributes. The array is sized for `rows`; stops early
@@ -364,25 +395,7 @@ ZPARC ZPAAPI_UTILS_AttrListAppend_Value2Attr(ZPAAttrList* AttrList, char* Name, 
 }
 
 ZPARC ZPAAPI_UTILS_AttrListAppend_Attr2Attr(ZPAAttrList* AttrListFrom, ZPAAttrList* AttrListTo) {
-    if (!list_usable(AttrListFrom) || !list_usable(AttrListTo)) return ZPA_FAIL;
-    const long long total = static_cast<long long>(count_of(AttrListTo)) + count_of(AttrListFrom);
-    if (total > INT_MAX) return ZPA_FAIL;
-    auto* attrs = static_cast<ZPAAttr*>(std::calloc(static_cast<size_t>(total) + 1, sizeof(ZPAAttr)));
-    DIAG_TRACE(6, "malloc #1 in ZPAAPI_UTILS_AttrListAppend_Attr2Attr : %p", static_cast<void*>(attrs));
-    if (!attrs) {
-        DIAG_TRACE(4, "Failed to allocate space for attributes.");
-        return ZPA_FAIL;
-    }
-    int done = 0;
-    if (!copy_attributes(AttrListTo, attrs, &done, "ZPAAPI_UTILS_AttrListAppend_Attr2Attr") ||
-        !copy_attributes(AttrListFrom, attrs, &done, "ZPAAPI_UTILS_AttrListAppend_Attr2Attr")) {
-        free_blocks(attrs, done);
-        return ZPA_FAIL;
-    }
-    AttrListTo->Count = done;
-    AttrListTo->Attributes = attrs;
-    AttrListTo->Curr = 0;
-    return ZPA_SUCCESS;
+    return append_attributes(AttrListFrom, AttrListTo, false);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -690,3 +703,4 @@ void ZPA_version(char* ver, int size) {
 
 }  // extern "C"
 
+ZPARC zpaapi::append_moving(ZPAAttrList* source, ZPAAttrList* target) { return append_attributes(source, target, true); }

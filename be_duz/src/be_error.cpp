@@ -15,6 +15,7 @@
 #include "gm_str.h"
 #include "os_file.h"
 #include "gm_param_internal.h"
+#include "zpaapi_internal.h"
 
 namespace {
 
@@ -143,12 +144,14 @@ ZPARC be_read_text_piece(FILE* file, ZPAAttrList* AttributesOut, ZPAError* Error
     return ZPA_EOS;
 }
 
-ZPARC be_append_attributes(ZPAAttrList* source, ZPAAttrList* target) {
+ZPARC be_append_attributes(ZPAAttrList* source, ZPAAttrList* target, bool move_source) {
     if (!source || !target) return ZPA_FAIL;
     try {
         const ZPAAttrList previous = *target;
         const bool previous_is_ours = take_built(previous);
-        if (ZPAAPI_UTILS_AttrListAppend_Attr2Attr(source, target) != ZPA_SUCCESS) {
+        const ZPARC appended = move_source ? zpaapi::append_moving(source, target)
+                                           : ZPAAPI_UTILS_AttrListAppend_Attr2Attr(source, target);
+        if (appended != ZPA_SUCCESS) {
             if (previous_is_ours) remember_built(previous);
             return ZPA_FAIL;
         }

@@ -86,7 +86,9 @@ struct be_param_list {
 // Appends copies of source's attributes to target, which gets a new array. The array target had
 // before is released when the plug-in built it (an earlier append); the agent's own arrays are
 // never freed. The new array is the agent's to release through ZPAAPI_ReleaseAttr. 0, or 1.
-ZPARC be_append_attributes(ZPAAttrList* source, ZPAAttrList* target);
+// With move_source, source's blocks are moved rather than copied (zpaapi::append_moving): they
+// are the target's from then on and source holds null Names, so its release frees its array alone.
+ZPARC be_append_attributes(ZPAAttrList* source, ZPAAttrList* target, bool move_source = false);
 
 // A data read's navigation: "NAVIGATE" must be there ("keyword NAVIGATE not found") and be "NEXT"
 // ("'NAVIGATE' value '...' is invalid"). 0, or 1 with the reason in Error (a missing attribute keeps

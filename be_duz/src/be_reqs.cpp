@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include "be_def.h"
 #include "gm_param.h"
 #include "be_internal.h"
+#include "gm_bytes_internal.h"
 #include "gm_str.h"
 #include "os_file.h"
 #include "os_shared_file_internal.h"
@@ -63,7 +65,7 @@ CM_RC open_for_write(OS_FD_typ* fd, const char* file_name) {
 // Empties a file whose exclusive lock is held and puts the offset at its start.
 bool truncate_locked(int fd) { return ftruncate(fd, 0) == 0 && lseek(fd, 0, SEEK_SET) == 0; }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // The value read as strtoll reads it. The plain decimal this module writes is read without the call.
 long long seconds_of(const char* value) {
@@ -117,6 +119,18 @@ std::size_t skip_blanks(std::string_view text, std::size_t pos) {
     return pos;
 }
 
+// What the key's scan needs to know of a byte, one table look-up each: whether it ends the key,
+// opens a section name, or is no digit.
+enum KeyByte : unsigned char { kEndsKey = 1, kOpensSection = 2, kNotDigit = 4 };
+constexpr std::array<unsigned char, 256> kKeyBytes = [] {
+    std::array<unsigned char, 256> classes{};
+    for (int b = 0; b < 256; ++b)
+        if (!is_digit(static_cast<char>(b))) classes[b] = kNotDigit;
+    for (unsigned char b : {' ', '\t', '='}) classes[b] |= kEndsKey;
+    classes['['] |= kOpensSection;
+    return classes;
+}();
+
 // One line of the requests file (without its newline) as its row, appended through the builder:
 // BE_DUZ_param_parse_str's rule.
 CM_RC parse_req_row(zpalist::Builder& rows, std::string_view text) {
@@ -124,15 +138,22 @@ CM_RC parse_req_row(zpalist::Builder& rows, std::string_view text) {
     if (pos == text.size()) return CM_RC_OK;
     if (text[pos] == '#') return CM_RC_OK;
     std::size_t key_end = pos;
-    while (key_end < text.size() && !is_blank(text[key_end]) && text[key_end] != '=') ++key_end;
+    unsigned char seen = 0;  // the classes of the key's bytes
+    for (; key_end < text.size(); ++key_end) {
+        const unsigned char byte_class = kKeyBytes[static_cast<unsigned char>(text[key_end])];
+        if (byte_class & kEndsKey) break;
+        seen |= byte_class;
+    }
     const std::string_view key = text.substr(pos, key_end - pos);
     if (key.size() > kKeyMax) {
         DIAG_printf("key too long: %d", static_cast<int>(key.size()));
         return CM_RC_FAIL;
     }
     if (key.empty()) return CM_RC_OK;
-    const std::size_t open = key.find('[');
-    if (open != std::string_view::npos && key.find(']', open + 1) != std::string_view::npos) return CM_RC_DIR_END;
+    if (seen & kOpensSection) {
+        const std::size_t open = key.find('[');
+        if (key.find(']', open + 1) != std::string_view::npos) return CM_RC_DIR_END;
+    }
 
     std::string_view value;
     if (key_end < text.size()) value = text.substr(skip_blanks(text, key_end + 1));
@@ -141,14 +162,21 @@ CM_RC parse_req_row(zpalist::Builder& rows, std::string_view text) {
         BE_TRACE(4, "value too long: %d - truncated", static_cast<int>(value.size()));
         value = value.substr(0, kValueMax);
     }
-    // The row: the key upper-cased in its 64-byte field, the value and its terminator. Upper case
-    // follows the locale's rules; a digit (all of a request id) is its own upper case in any.
-    GM_PARAM_KEY_typ key_field = {};
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        const auto c = static_cast<unsigned char>(key[i]);
-        key_field[i] = is_digit(key[i]) ? key[i] : static_cast<char>(std::toupper(c));
-    }
-    return rows.append({std::string_view(key_field, sizeof key_field), value, std::string_view("", 1)});
+    // The row, written straight into the list's element: the key upper-cased in its 64-byte field,
+    // the value and its terminator. Upper case follows the locale's rules; a digit (all of a
+    // request id) is its own upper case in any.
+    return rows.append_filled(sizeof(GM_PARAM_KEY_typ) + value.size() + 1, [&](char* row) {
+        std::memset(row, 0, sizeof(GM_PARAM_KEY_typ));
+        if (seen & kNotDigit) {
+            for (std::size_t i = 0; i < key.size(); ++i) {
+                const auto c = static_cast<unsigned char>(key[i]);
+                row[i] = is_digit(key[i]) ? key[i] : static_cast<char>(std::toupper(c));
+            }
+        } else {
+            gm_bytes::put(row, key);
+        }
+        *gm_bytes::put(row + sizeof(GM_PARAM_KEY_typ), value) = '\0';
+    });
 }
 
 // Rows of the file's content that the caller's list lacks and that are not old: written again so
@@ -318,20 +346,23 @@ CM_RC BE_DUZ_remove_old_req(ZPALIST_handle_typ* list) {
     BE_TRACE(4, "Starting: '%s'", "BE_DUZ_remove_old_req");
     if (!list) return CM_RC_FAIL;
     const std::time_t now = std::time(nullptr);
-    GM_PARAM_list_reset(list);
-    void* element = nullptr;
-    unsigned int size = 0;
-    CM_RC rc;
-    while ((rc = ZPALIST_next_ptr(list, &element, &size)) == CM_RC_OK) {
-        auto* row = static_cast<GM_PARAM_table_row*>(element);
+    // The walk of ZPALIST_next_ptr from the list's start, its cursor kept here and left where that
+    // walk leaves it: on the last row, or on an element without a copy (2).
+    ZPALIST_entry_typ* at = nullptr;
+    for (ZPALIST_entry_typ* next = list->first; next != nullptr; next = at != nullptr ? at->next : list->first) {
+        at = next;
+        if (at->ptr == nullptr) break;
+        auto* row = static_cast<GM_PARAM_table_row*>(at->ptr);
         if (!row_is_old(row->val, now)) continue;
         BE_TRACE(4, "removing old request %s", row->key);
-        // The walk stands on the row, so it is removed without ZPALIST_delete's look-up walk; the
-        // cursor steps back to the previous row as with ZPALIST_delete.
-        zpalist::erase(list, list->curr);
+        // Removed without ZPALIST_delete's look-up walk; the cursor steps back to the previous row
+        // as with ZPALIST_delete.
+        list->curr = at;
+        zpalist::erase(list, at);
+        at = list->curr;
     }
-    if (rc == CM_RC_END || rc == CM_RC_OK) return CM_RC_OK;
-    return rc == CM_RC_FAIL ? CM_RC_FAIL : CM_RC_OK;
+    list->curr = at;
+    return at != nullptr && at->ptr == nullptr ? CM_RC_FAIL : CM_RC_OK;
 }
 
 CM_RC BE_DUZ_write_reqs_file(const char* reqFilePath, ZPALIST_handle_typ* currList, ZPAError* Error) {
@@ -416,17 +447,27 @@ CM_RC be_reqs_parse(const std::string& content, ZPALIST_handle_typ* list, std::s
 }
 
 std::string be_reqs_text(ZPALIST_handle_typ* list) {
-    std::string text;
-    text.reserve(static_cast<std::size_t>(list->count) * (BE_DUZ_REQS_KEY_WIDTH + 16));
+    // Each row is written straight into the text: its key over the blanks of the key's width and
+    // the two behind it, its value, and the empty line.
+    constexpr std::size_t kKeyColumns = BE_DUZ_REQS_KEY_WIDTH + 2;
+    static_assert(sizeof(GM_PARAM_KEY_typ) <= kKeyColumns, "a key fits its columns");
+    std::string text(static_cast<std::size_t>(list->count) * (kKeyColumns + 16), '\0');
+    std::size_t used = 0;
     for (ZPALIST_entry_typ* e = list->first; e != nullptr; e = e->next) {
         const auto* row = static_cast<const GM_PARAM_table_row*>(e->ptr);
-        const std::size_t key_length = strnlen(row->key, sizeof row->key);
-        text.append(row->key, key_length);
-        // The padding to the key's width and the two blanks behind it.
-        text.append(std::max(key_length, std::size_t{BE_DUZ_REQS_KEY_WIDTH}) - key_length + 2, ' ');
-        text.append(row->val, strnlen(row->val, BE_DUZ_REQS_VALUE_MAX));
-        text += "\n\n";
+        const std::string_view key(row->key, strnlen(row->key, sizeof row->key));
+        const std::string_view value(row->val, strnlen(row->val, BE_DUZ_REQS_VALUE_MAX));
+        const std::size_t length = kKeyColumns + value.size() + 2;
+        if (text.size() - used < length) text.resize(std::max(2 * text.size(), used + length));
+        char* out = text.data() + used;
+        std::memset(out, ' ', kKeyColumns);
+        gm_bytes::put(out, key);
+        out = gm_bytes::put(out + kKeyColumns, value);
+        out[0] = '\n';
+        out[1] = '\n';
+        used += length;
     }
+    text.resize(used);
     return text;
 }
 

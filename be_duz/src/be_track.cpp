@@ -91,18 +91,32 @@ struct Decimal {
 };
 
 /* The names of a row's active-request attributes, "%%DUZ-ACTIVE-ATTR%.3d-" and a field: the
- * row's part is formatted once for its six names. */
+ * row's part is made once for its six names (the number as "%.3d" writes it: at least three
+ * digits, zeros in front). */
 class ActiveName {
 public:
-    explicit ActiveName(int row)
-        : prefix_(static_cast<std::size_t>(
-              std::snprintf(text_, sizeof text_, "%sDUZ-ACTIVE-ATTR%.3d-", kJobVariable, row))) {}
+    explicit ActiveName(int row) : prefix_(make_prefix(row)) {}
     const char* operator()(const char* field) {
         copy_cut(text_ + prefix_, sizeof text_ - prefix_, field);
         return text_;
     }
 
 private:
+    std::size_t make_prefix(int row) {
+        static constexpr std::string_view kPrefix = "DUZ-ACTIVE-ATTR";
+        constexpr std::size_t kDigitsMin = 3;
+        char* out = text_;
+        for (std::string_view part : {std::string_view(kJobVariable), kPrefix}) out = std::copy(part.begin(), part.end(), out);
+        if (row < 0) *out++ = '-';
+        char digits[16];
+        char* end = std::to_chars(digits, digits + sizeof digits, row < 0 ? -static_cast<long long>(row) : row).ptr;
+        const std::size_t count = static_cast<std::size_t>(end - digits);
+        if (count < kDigitsMin) out = std::fill_n(out, kDigitsMin - count, '0');
+        out = std::copy(digits, end, out);
+        *out++ = '-';
+        return static_cast<std::size_t>(out - text_);
+    }
+
     char text_[64];
     std::size_t prefix_;
 };
@@ -272,8 +286,8 @@ public:
         return 0;
     }
 
-    /* Appends copies of the rows and the pairs (in this order) to target. 0, or 1 with the reason
-     * in Error. */
+    /* Appends the rows and the pairs (in this order) to target, their blocks moved there rather
+     * than copied (what remains here is released empty). 0, or 1 with the reason in Error. */
     ZPARC append_to(ZPAAttrList* target, ZPAError* Error) {
         const int count = rows_.Count + pairs_.Count;
         if (rows_.Count == 0 && !pairs_loaded_) return 0;  // loaded pairs are appended even when none
@@ -284,7 +298,11 @@ public:
             if (part->Attributes != nullptr)
                 both.insert(both.end(), part->Attributes, part->Attributes + part->Count);
         ZPAAttrList joined{count, both.data(), 0};
-        if (be_append_attributes(&joined, target) == 0) return 0;
+        if (be_append_attributes(&joined, target, true) == 0) {
+            for (ZPAAttrList* part : {&rows_, &pairs_})
+                for (int i = 0; i < part->Count; ++i) part->Attributes[i].Name = nullptr;
+            return 0;
+        }
         BE_DUZ_UpdateErrorSet(Error, 1, "Fail to convert ZPAlist to job attribute list");
         return 1;
     }

@@ -3,6 +3,7 @@
  * elements). Also the whole-file reading and writing of table files (through the shared-file
  * facility) shared with the sectioned form. */
 #include "gm_param.h"
+#include "gm_bytes_internal.h"
 #include "gm_param_internal.h"
 #include "os_diag.h"
 #include "os_shared_file_internal.h"
@@ -228,12 +229,15 @@ bool is_secret_key(const char* key) {
         return true;
     // A central profile's data (CP_DATA) is an account with its password.
     if (equals_word(name, "CP_DATA")) return true;
-    // The log tests every name it shows: the name is passed once, a word compared only where its
-    // first letter stands ("& ~0x20" gives the upper case of a letter).
-    for (std::size_t i = 0; i + 5 <= name.size(); ++i) {
-        const char first = name[i] & ~0x20;
-        if (first != 'P' && first != 'T') continue;
-        if (equals_word(name.substr(i, 5), first == 'P' ? "PASSW" : "TOKEN")) return true;
+    // The log tests every name it shows, so the words are looked for from their rarer letters (the
+    // W of PASSW, the K of TOKEN) by the C library's search, and compared only where one stands.
+    for (const char* letter = std::strpbrk(key, "WwKk"); letter != nullptr; letter = std::strpbrk(letter + 1, "WwKk")) {
+        const auto at = static_cast<std::size_t>(letter - key);
+        const bool w = (*letter & ~0x20) == 'W';
+        const std::size_t offset = w ? 4 : 2;  // of the letter in its word
+        if (at >= offset && at - offset + 5 <= name.size() &&
+            equals_word(name.substr(at - offset, 5), w ? "PASSW" : "TOKEN"))
+            return true;
     }
     return false;
 }
@@ -322,9 +326,13 @@ CM_RC gm_param::RowBuilder::append(const char* key, const char* value) {
     if (!key) return CM_RC_FAIL;
     // The bytes make_row gives, written straight into the list's element: the key cut to 63
     // characters in its zero-filled field, the value cut to 4095 characters, its terminator.
-    GM_PARAM_KEY_typ key_field = {};
-    std::memcpy(key_field, key, strnlen(key, kKeyMax));
-    return rows_.append({std::string_view(key_field, sizeof key_field), cut_value(value), std::string_view("", 1)});
+    const std::string_view key_text(key, strnlen(key, kKeyMax));
+    const std::string_view value_text = cut_value(value);
+    return rows_.append_filled(sizeof(GM_PARAM_KEY_typ) + value_text.size() + 1, [&](char* row) {
+        std::memset(row, 0, sizeof(GM_PARAM_KEY_typ));
+        gm_bytes::put(row, key_text);
+        *gm_bytes::put(row + sizeof(GM_PARAM_KEY_typ), value_text) = '\0';
+    });
 }
 
 gm_param::KeyedRows::KeyedRows(ZPALIST_handle_typ* list) : list_(list) {
@@ -484,23 +492,27 @@ CM_RC GM_PARAM_list_set(ZPALIST_handle_typ* list, const char* key, const char* v
     try {
         std::vector<char> row = make_row(key, cut_value(value));
         const auto row_size = static_cast<unsigned int>(row.size());
-        ZPALIST_reset(list);
-        void* element = nullptr;
-        unsigned int size = 0;
-        CM_RC rc;
-        while ((rc = ZPALIST_next_ptr(list, &element, &size)) == CM_RC_OK) {
-            if (std::strcmp(row_key(element), row.data()) != 0) continue;
+        // The walk of ZPALIST_next_ptr from the list's start; the cursor is left where it stops.
+        ZPALIST_entry_typ* at = nullptr;
+        for (ZPALIST_entry_typ* next = list->first; next != nullptr; next = at->next) {
+            at = next;
+            if (at->ptr == nullptr) {
+                list->curr = at;
+                return ZPALIST_append(list, row.data(), row_size);
+            }
+            const char* row_of_list = row_key(at->ptr);
+            if (row_of_list[0] != row[0] || std::strcmp(row_of_list, row.data()) != 0) continue;
             // The new row goes in behind the old one before the old one is removed, so a failed
             // insertion leaves the old row in place. The walk stands on the old row: neither step
             // walks the list again to look it up.
-            ZPALIST_entry_typ* old = list->curr;
-            if (zpalist::insert_after(list, old, row.data(), row_size) == nullptr) return CM_RC_FAIL;
-            zpalist::erase(list, old);
+            list->curr = at;
+            if (zpalist::insert_after(list, at, row.data(), row_size) == nullptr) return CM_RC_FAIL;
+            zpalist::erase(list, at);
             return CM_RC_OK;
         }
         // At the end of the list the walk stands on its last row.
-        if (rc != CM_RC_END) return ZPALIST_append(list, row.data(), row_size);
-        return zpalist::insert_after(list, list->curr, row.data(), row_size) != nullptr ? CM_RC_OK : CM_RC_FAIL;
+        list->curr = at;
+        return zpalist::insert_after(list, at, row.data(), row_size) != nullptr ? CM_RC_OK : CM_RC_FAIL;
     } catch (...) {
         return CM_RC_FAIL;
     }

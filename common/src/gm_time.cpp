@@ -64,7 +64,9 @@ std::atomic<int> is_dst{0};
 // Test-clock state: decided once per process, start time fixed on the first accelerated reading.
 std::mutex clock_mutex;
 [[maybe_unused]] const bool clock_fork_safe = os_fork::hold_across_fork(os_fork::Rank::clock, clock_mutex);
-int time_acc_active = 0;  // 0 not yet decided, 1 active, 2 inactive
+// 0 not yet decided, 1 active, 2 inactive. Read on every clock reading (every log line): a flag
+// rather than a lock.
+std::atomic<int> time_acc_active{0};
 bool start_sys_known = false;
 time_t start_sys_time = 0;
 
@@ -177,9 +179,14 @@ CM_RC write_clock_file(const char* path, const char* text) {
 CM_RC delete_clock_file(const char* path) { return unlink(path) == 0 ? CM_RC_OK : CM_RC_FAIL; }
 
 bool test_clock_active() {
-    std::lock_guard<std::mutex> lock(clock_mutex);
-    if (time_acc_active == 0) time_acc_active = std::getenv("ORVANTA_TIME_ACC") ? 1 : 2;
-    return time_acc_active == 1;
+    int active = time_acc_active.load(std::memory_order_acquire);
+    if (active == 0) {
+        // Threads deciding at once all read the same environment; the first decision stays.
+        int undecided = 0;
+        active = std::getenv("ORVANTA_TIME_ACC") ? 1 : 2;
+        if (!time_acc_active.compare_exchange_strong(undecided, active, std::memory_order_acq_rel)) active = undecided;
+    }
+    return active == 1;
 }
 
 bool is_start_resetting_process() {

@@ -6,15 +6,16 @@
 #include <expat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
 
 #include "gc_wrapper.h"
+#include "gm_bytes_internal.h"
 #include "os_diag.h"
 #include "zpalist_internal.h"
 
@@ -156,20 +157,60 @@ void GM_XML_ActOnCharacterData(void* data, const XML_Char* s, int len) {
     st->value[st->value_len] = '\0';
 }
 
-// Runs a parse over the whole text as final; logs a parse error with its line. 1 / 2.
-CM_RC run_parser(XML_Parser parser, const char* xml) {
-    size_t length = std::strlen(xml);
-    int chunk = length > static_cast<size_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(length);
-    if (XML_Parse(parser, xml, chunk, 1) == XML_STATUS_ERROR) {
-        DIAG_ERROR("Parse error at line %d:\n%s\n", static_cast<int>(XML_GetCurrentLineNumber(parser)),
-                   XML_ErrorString(XML_GetErrorCode(parser)));
-        return CM_RC_FAIL;
-    }
-    return CM_RC_OK;
-}
+// The readers' parser. A parser reset for a new text keeps the buffers it has grown, so the
+// process keeps one for its next read (taken out while in use: a read at the same time makes its
+// own). A read thus allocates little beyond its answer, and the C library's allocator is not asked
+// for a fresh parser's large buffers, for which it first gathers every small block freed since
+// (the rows of the last list read, for one). A parser that read a text of more than
+// kKeptTextMax bytes is freed rather than kept: what stays allocated between reads is bounded.
+constexpr size_t kKeptTextMax = size_t{1} << 20;
 
-struct ParserFree {
-    void operator()(XML_Parser p) const { XML_ParserFree(p); }
+struct KeptParser {
+    std::atomic<XML_Parser> parser{nullptr};
+    ~KeptParser() {
+        if (XML_Parser p = parser.exchange(nullptr)) XML_ParserFree(p);
+    }
+};
+KeptParser kept_parser;
+
+class ReadParser {
+public:
+    explicit ReadParser(const char* encoding) : parser_(kept_parser.parser.exchange(nullptr)) {
+        if (parser_ != nullptr && XML_ParserReset(parser_, encoding) != XML_TRUE) {
+            XML_ParserFree(parser_);
+            parser_ = nullptr;
+        }
+        if (parser_ == nullptr) parser_ = XML_ParserCreate(encoding);
+    }
+    ~ReadParser() {
+        if (parser_ == nullptr) return;
+        if (!keep_) {
+            XML_ParserFree(parser_);
+        } else if (XML_Parser older = kept_parser.parser.exchange(parser_)) {
+            XML_ParserFree(older);
+        }
+    }
+    ReadParser(const ReadParser&) = delete;
+    ReadParser& operator=(const ReadParser&) = delete;
+
+    XML_Parser get() const { return parser_; }
+
+    // Runs the parse over the whole text as final; logs a parse error with its line. 1 / 2.
+    CM_RC parse(const char* xml) {
+        size_t length = std::strlen(xml);
+        keep_ = length <= kKeptTextMax;
+        int chunk = length > static_cast<size_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(length);
+        if (XML_Parse(parser_, xml, chunk, 1) == XML_STATUS_ERROR) {
+            DIAG_ERROR("Parse error at line %d:\n%s\n", static_cast<int>(XML_GetCurrentLineNumber(parser_)),
+                       XML_ErrorString(XML_GetErrorCode(parser_)));
+            return CM_RC_FAIL;
+        }
+        return CM_RC_OK;
+    }
+
+private:
+    XML_Parser parser_;
+    bool keep_ = false;  // a text has been read whose buffers may be kept
 };
 
 bool outputs_usable(const char* function, const char* value, int value_size, const char* att_name,
@@ -190,11 +231,9 @@ struct ListParse {
     // A leaf candidate started inside the parent and has not ended: no element started since, so
     // the next end is its own and names it.
     bool has_name = false;
-    std::string text;          // the current text, kept up to text_keep characters
-    // Read from here rather than written as a constant: a copy whose length the compiler can bound
-    // is compiled as a string instruction that costs more than a whole short text's copy.
-    size_t text_keep = GM_XML_LIST_VALUE_MAX + 1;
-    size_t text_len = 0;       // its real length
+    // The current text while it fits a row, and its real length: a longer one gives no row.
+    char text[GM_XML_LIST_VALUE_MAX + 1];
+    size_t text_len = 0;
     bool over_length = false;
     bool append_failed = false;
 };
@@ -208,25 +247,27 @@ void GM_XML_ActOnStartForList(void* data, const XML_Char* name, const XML_Char**
     auto* st = static_cast<ListParse*>(data);
     if (st->in_parent) st->has_name = true;
     if (is_parent(st, name)) st->in_parent = true;
-    st->text.clear();
     st->text_len = 0;
 }
 
 void GM_XML_ActOnCharacterDataForList(void* data, const XML_Char* s, int len) {
     auto* st = static_cast<ListParse*>(data);
     if (!st->in_parent || len <= 0) return;
-    st->text_len += static_cast<size_t>(len);
-    if (st->text.size() < st->text_keep)
-        st->text.append(s, std::min(st->text_keep - st->text.size(), static_cast<size_t>(len)));
+    const size_t n = static_cast<size_t>(len);
+    if (st->text_len + n <= GM_XML_LIST_VALUE_MAX) std::memcpy(st->text + st->text_len, s, n);
+    st->text_len += n;
 }
 
-// A row: the name in its zero-filled 64-byte field, the text and its terminator, copied straight
+// A row: the name in its zero-filled 64-byte field, the text and its terminator, written straight
 // into the list's element.
 void append_row(ListParse* st, std::string_view name) {
-    char name_field[GM_XML_ROW_NAME_SIZE] = {};
-    std::memcpy(name_field, name.data(), name.size());
-    const std::string_view text_and_terminator(st->text.c_str(), st->text.size() + 1);
-    if (st->rows.append({std::string_view(name_field, sizeof name_field), text_and_terminator}) != CM_RC_OK) {
+    const size_t text_len = st->text_len;
+    const CM_RC rc = st->rows.append_filled(GM_XML_ROW_NAME_SIZE + text_len + 1, [&](char* row) {
+        std::memset(row, 0, GM_XML_ROW_NAME_SIZE);
+        gm_bytes::put(row, name);
+        *gm_bytes::put(row + GM_XML_ROW_NAME_SIZE, std::string_view(st->text, text_len)) = '\0';
+    });
+    if (rc != CM_RC_OK) {
         DIAG_ERROR("GM_XML_ParseBuf2List: failed to add the row of '%.*s'", static_cast<int>(name.size()), name.data());
         st->append_failed = true;
     }
@@ -258,8 +299,8 @@ CM_RC parse_list(const char* function, const char* xml, const char* parent, ZPAL
         DIAG_ERROR("%s: invalid argument", function);
         return CM_RC_FAIL;
     }
-    std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(encoding));
-    if (!parser) {
+    ReadParser parser(encoding);
+    if (parser.get() == nullptr) {
         DIAG_TRACE(4, "%s: failed to create parser", function);
         return CM_RC_FAIL;
     }
@@ -271,7 +312,7 @@ CM_RC parse_list(const char* function, const char* xml, const char* parent, ZPAL
     XML_SetUserData(parser.get(), &st);
     XML_SetElementHandler(parser.get(), GM_XML_ActOnStartForList, GM_XML_ActOnEndForList);
     XML_SetCharacterDataHandler(parser.get(), GM_XML_ActOnCharacterDataForList);
-    CM_RC rc = run_parser(parser.get(), xml);
+    CM_RC rc = parser.parse(xml);
     if (rc == CM_RC_OK && (st.over_length || st.append_failed)) rc = CM_RC_FAIL;
     return rc;
 }
@@ -410,8 +451,8 @@ CM_RC GM_XML_ParseByParentElement(const char* xml, const char* element, const ch
         if (!outputs_usable("GM_XML_ParseByParentElement", value, value_size, att_name, att_name_size,
                             att_value, att_value_size))
             return CM_RC_FAIL;
-        std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(nullptr));
-        if (!parser) {
+        ReadParser parser(nullptr);
+        if (parser.get() == nullptr) {
             DIAG_TRACE(4, "%s: failed to create parser", "GM_XML_ParseByParentElement");
             return CM_RC_FAIL;
         }
@@ -427,7 +468,7 @@ CM_RC GM_XML_ParseByParentElement(const char* xml, const char* element, const ch
         XML_SetUserData(parser.get(), &st);
         XML_SetElementHandler(parser.get(), GM_XML_ActOnStart, GM_XML_ActOnEnd);
         XML_SetCharacterDataHandler(parser.get(), GM_XML_ActOnCharacterData);
-        return run_parser(parser.get(), xml);
+        return parser.parse(xml);
     } catch (...) {
         DIAG_ERROR("%s: out of memory", "GM_XML_ParseByParentElement");
         return CM_RC_FAIL;

@@ -38,16 +38,12 @@ void free_entry(ZPALIST_entry_typ* entry, const char* function_name, bool traced
     std::free(entry);
 }
 
-// Allocates the element with its copy (the pieces one after another and a zero byte) and links it
-// after `after` (null: at the head). The caller has checked the list and `after`. Returns the
-// element, or null (list unchanged).
-ZPALIST_entry_typ* link_copy(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after, zpalist::Pieces pieces) {
-    std::size_t size = 0;
-    for (std::string_view piece : pieces) {
-        size += piece.size();
-        /* The element keeps its size as an int. */
-        if (size > static_cast<std::size_t>(INT_MAX)) return nullptr;
-    }
+// Allocates an element with room for a copy of `size` bytes and the zero byte behind them, which
+// is written here; the caller writes the copy. Null when the size does not fit the element's int
+// or memory runs out.
+ZPALIST_entry_typ* new_entry(std::size_t size) {
+    /* The element keeps its size as an int. */
+    if (size > static_cast<std::size_t>(INT_MAX)) return nullptr;
     auto* entry = static_cast<ZPALIST_entry_typ*>(std::malloc(sizeof(ZPALIST_entry_typ) + size + 1));
     if (entry == nullptr) return nullptr;
     char* copy = reinterpret_cast<char*>(entry + 1);
@@ -55,17 +51,16 @@ ZPALIST_entry_typ* link_copy(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after,
         DIAG_TRACE(6, "malloc #1 in ZPA_list_insert_ptr : %lx", addr(entry));
         DIAG_TRACE(6, "malloc #2 in ZPA_list_insert_ptr : %lx", addr(copy));
     }
-    char* end = copy;
-    for (std::string_view piece : pieces) {
-        if (!piece.empty()) std::memcpy(end, piece.data(), piece.size());
-        end += piece.size();
-    }
-    *end = '\0';
+    copy[size] = '\0';
     entry->ptr = copy;
     entry->size = static_cast<int>(size);
     entry->prev = nullptr;
     entry->next = nullptr;
+    return entry;
+}
 
+// Links the element after `after` (null: at the head). The caller has checked the list and `after`.
+void link_entry(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after, ZPALIST_entry_typ* entry) {
     list->count++;
     if (list->first == nullptr) {
         list->first = entry;
@@ -79,6 +74,24 @@ ZPALIST_entry_typ* link_copy(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after,
         list->first->prev = entry;
         list->first = entry;
     }
+}
+
+// The element of the pieces' bytes one after another, linked after `after`; null (list unchanged)
+// when it cannot be made.
+ZPALIST_entry_typ* link_copy(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after, zpalist::Pieces pieces) {
+    std::size_t size = 0;
+    for (std::string_view piece : pieces) {
+        size += piece.size();
+        if (size > static_cast<std::size_t>(INT_MAX)) return nullptr;
+    }
+    ZPALIST_entry_typ* entry = new_entry(size);
+    if (entry == nullptr) return nullptr;
+    char* end = static_cast<char*>(entry->ptr);
+    for (std::string_view piece : pieces) {
+        if (!piece.empty()) std::memcpy(end, piece.data(), piece.size());
+        end += piece.size();
+    }
+    link_entry(list, after, entry);
     return entry;
 }
 
@@ -103,13 +116,24 @@ CM_RC Builder::append(const void* ptr, unsigned int size) {
 
 CM_RC Builder::append(Pieces pieces) {
     if (list_ == nullptr) return CM_RC_FAIL;
-    // Elements appended by other calls since the last append are passed over, each once.
-    if (last_ == nullptr) last_ = list_->first;
-    while (last_ != nullptr && last_->next != nullptr) last_ = last_->next;
-    ZPALIST_entry_typ* entry = link_copy(list_, last_, pieces);
+    ZPALIST_entry_typ* entry = link_copy(list_, find_last(), pieces);
     if (entry == nullptr) return CM_RC_FAIL;
     last_ = entry;
     return CM_RC_OK;
+}
+
+ZPALIST_entry_typ* Builder::find_last() {
+    // Elements appended by other calls since the last append are passed over, each once.
+    if (last_ == nullptr) last_ = list_->first;
+    while (last_ != nullptr && last_->next != nullptr) last_ = last_->next;
+    return last_;
+}
+
+ZPALIST_entry_typ* Builder::allocate(std::size_t size) const { return list_ != nullptr ? new_entry(size) : nullptr; }
+
+void Builder::link_last(ZPALIST_entry_typ* entry) {
+    link_entry(list_, find_last(), entry);
+    last_ = entry;
 }
 
 }  // namespace zpalist

@@ -6,6 +6,7 @@
 // order, the count and the list's cursor are those of the same appends through ZPALIST_append.
 #pragma once
 
+#include <cstddef>
 #include <initializer_list>
 #include <string_view>
 
@@ -28,12 +29,27 @@ public:
     CM_RC append(const void* ptr, unsigned int size);
     // The same with the element's bytes given in pieces (a row's fields), copied straight into it.
     CM_RC append(Pieces pieces);
+    // The same for an element of size bytes that `fill` writes in place (a row's fields made as
+    // they are stored): fill(char* bytes) is called once, the list's zero byte stands behind them.
+    template <class Fill>
+    CM_RC append_filled(std::size_t size, Fill&& fill) {
+        ZPALIST_entry_typ* entry = allocate(size);
+        if (entry == nullptr) return CM_RC_FAIL;
+        fill(static_cast<char*>(entry->ptr));
+        link_last(entry);
+        return CM_RC_OK;
+    }
 
     // The element added last (or the list's last one before any was added); null for an empty list.
     // Elements appended by other calls since are not counted until the next append.
     ZPALIST_entry_typ* last() const { return last_; }
 
 private:
+    ZPALIST_entry_typ* find_last();
+    // An element of size bytes for append_filled, not yet linked (null: no list, or no memory).
+    ZPALIST_entry_typ* allocate(std::size_t size) const;
+    void link_last(ZPALIST_entry_typ* entry);
+
     ZPALIST_handle_typ* list_;
     ZPALIST_entry_typ* last_ = nullptr;
 };

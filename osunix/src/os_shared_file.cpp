@@ -168,20 +168,24 @@ bool write_all(int fd, std::string_view text) {
     return true;
 }
 
+// The whole file, read straight into the string: as many bytes as its status gives and one more,
+// so that the read which finds the end needs no room of its own; a file that grew meanwhile is
+// read on to its end.
 CM_RC read_descriptor(int fd, std::string& content, struct stat* status) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return CM_RC_FAIL;
     std::string text;
-    char buffer[65536];
-    off_t offset = 0;
+    text.resize(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1);
+    std::size_t done = 0;
     for (;;) {
-        const ssize_t n = ::pread(fd, buffer, sizeof buffer, offset);
+        if (done == text.size()) text.resize(2 * done);
+        const ssize_t n = ::pread(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return CM_RC_FAIL;
         if (n == 0) break;
-        text.append(buffer, static_cast<std::size_t>(n));
-        offset += n;
+        done += static_cast<std::size_t>(n);
     }
+    text.resize(done);
     content.swap(text);
     if (status) *status = st;
     return CM_RC_OK;
@@ -397,12 +401,39 @@ void drop_locks(FileLock::Held& h) {
 }
 
 // A writer killed in the middle of a rewrite leaves its temporary file beside the data file, with
-// what it was writing (passwords, in the accounts file). The next writer, holding the file's lock,
-// removes those older than a few minutes; a fresh one may still belong to a writer at work.
+// what it was writing (passwords, in the accounts file). A later writer, holding the file's lock,
+// removes those older than a few minutes; a fresh one may still belong to a writer at work. Looking
+// for them reads the whole folder, so a process does it for a file at its first rewrite and then
+// at most once every kStaleTempAge: a temporary file left behind goes within twice that time.
 constexpr time_t kStaleTempAge = 5 * 60;
 constexpr char kTempSuffix[] = "XXXXXX";  // mkostemp's pattern; its letters replace these
+constexpr std::size_t kSweptFilesKept = 64;  // beyond this, files not swept for a while are forgotten
+
+std::mutex sweeps_mutex;
+// When this process last looked for each file's stale temporary files (monotonic seconds). Never
+// destroyed: threads may still rewrite files while the process exits.
+std::unordered_map<std::string, time_t>& last_sweeps() {
+    static auto* sweeps = new std::unordered_map<std::string, time_t>();
+    return *sweeps;
+}
+
+bool sweep_due(const std::string& key) {
+    timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    std::lock_guard<std::mutex> guard(sweeps_mutex);
+    auto& sweeps = last_sweeps();
+    const auto [swept, first] = sweeps.try_emplace(key, now.tv_sec);
+    if (!first && now.tv_sec - swept->second < kStaleTempAge) return false;
+    swept->second = now.tv_sec;
+    if (first && sweeps.size() > kSweptFilesKept) {
+        // A file whose last sweep is that old is due anyway: forgetting it changes nothing.
+        std::erase_if(sweeps, [&](const auto& entry) { return now.tv_sec - entry.second >= kStaleTempAge; });
+    }
+    return true;
+}
 
 void remove_stale_temps(const std::string& key) {
+    if (!sweep_due(key)) return;
     const std::string prefix = temp_prefix(key);
     DIR* dir = ::opendir(folder_of(key).c_str());
     if (!dir) return;

@@ -244,6 +244,53 @@ TEST_F(AgentHomeTest, OverLongLeafNamesAndTextsAreSkippedAndFailTheParse) {
     ZPALIST_clear(&list);
 }
 
+// One process reads text after text (the parser of one read serves the next): each read gives
+// what its own text holds, after a text the parser refused, one in another encoding, or one too
+// big for the parser to be kept.
+TEST(XmlReader, EachReadOfASeriesGivesItsOwnText) {
+    using Rows = std::vector<std::pair<std::string, std::string>>;
+    std::string big = "<P>";
+    for (int i = 0; i < 60000; ++i) big += "<v>" + std::string(12, 'b') + "</v>";
+    big += "<last>z</last></P>";
+    struct Read {
+        std::string xml;
+        const char* encoding;  // through GM_XML_ParseBuf2ListByEncoding when set
+        int rc;
+        Rows rows;
+    };
+    const std::vector<Read> reads = {
+        {"<P><a>1</a><b>2</b></P>", nullptr, 1, {{"a", "1"}, {"b", "2"}}},
+        {"<P><a>1</a><b>2</P>", nullptr, 2, {{"a", "1"}}},
+        {"<P><c>\xe9</c></P>", "ISO-8859-1", 1, {{"c", "\xc3\xa9"}}},
+        {"<P><d>4</d></P>", nullptr, 1, {{"d", "4"}}},
+        {big, nullptr, 1, {}},
+        {"<?xml version='1.0' encoding='iso-8859-1'?><P><e>\xe9</e></P>", nullptr, 1, {{"e", "\xc3\xa9"}}},
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (const Read& read : reads) {
+            SCOPED_TRACE(read.xml.substr(0, 40));
+            ZPALIST_handle_typ list{};
+            const CM_RC rc = read.encoding ? GM_XML_ParseBuf2ListByEncoding(read.xml.c_str(), "P", &list, read.encoding)
+                                           : GM_XML_ParseBuf2List(read.xml.c_str(), "P", &list);
+            EXPECT_EQ(rc, read.rc);
+            const Rows rows = rows_of(&list);
+            if (read.xml == big) {
+                ASSERT_EQ(rows.size(), 60001u);
+                EXPECT_EQ(rows.back(), (std::pair<std::string, std::string>("last", "z")));
+            } else {
+                EXPECT_EQ(rows, read.rows);
+            }
+            ZPALIST_clear(&list);
+            Outputs out;
+            EXPECT_EQ(GM_XML_ParseByParentElement("<R><P><x>v</x></P></R>", "x", "P", out.value, sizeof out.value,
+                                                  out.att_name, sizeof out.att_name, out.att_value,
+                                                  sizeof out.att_value),
+                      1);
+            EXPECT_STREQ(out.value, "v");
+        }
+    }
+}
+
 TEST(XmlReader, TwoThreadsParseAtOnceWithoutMixingTheirResults) {
     auto worker = [](const std::string& tag, bool* ok) {
         const std::string xml = "<UVSCM><BODY><V>" + tag + "</V><W>" + tag + "</W></BODY></UVSCM>";

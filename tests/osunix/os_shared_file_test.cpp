@@ -173,6 +173,26 @@ TEST_F(SharedFile, NextWriterRemovesTheOldTemporaryFilesOfKilledWriters) {
     }
 }
 
+// Looking for stale temporary files reads the whole folder, so a process does it at a file's
+// first rewrite and then not again for a few minutes; each file of the folder has its own turn.
+TEST_F(SharedFile, AProcessLooksForAFilesStaleTemporaryFilesAtItsFirstRewriteThenEveryFewMinutes) {
+    const std::string first = "data/first.dat", second = "data/second.dat";
+    const std::string stale_of_first = "data/" + os_shared::temp_prefix(first) + "Abc123";
+    const std::string stale_of_second = "data/" + os_shared::temp_prefix(second) + "Abc123";
+    ASSERT_EQ(os_shared::write_file(first, "1"), CM_RC_OK);
+    for (const std::string& stale : {stale_of_first, stale_of_second}) {
+        home.write_file(stale, "left by a killed writer");
+        age_by_minutes(stale, 10);
+    }
+    ASSERT_EQ(os_shared::write_file(first, "2"), CM_RC_OK);
+    EXPECT_TRUE(home.exists(stale_of_first));
+    ASSERT_EQ(os_shared::write_file(second, "3"), CM_RC_OK);
+    EXPECT_FALSE(home.exists(stale_of_second));
+    EXPECT_TRUE(home.exists(stale_of_first));
+    EXPECT_EQ(home.read_file(first), "2");
+    EXPECT_EQ(home.read_file(second), "3");
+}
+
 TEST_F(SharedFile, RewriteGivesTheNewFileTheOldBitsUnlessToldOtherwise) {
     struct Case {
         const char* name;

@@ -10,11 +10,13 @@
 #include <string>
 #include <string_view>
 
+#include "gm_bytes_internal.h"
 #include "gm_param.h"
 #include "gm_param_internal.h"
 #include "gm_xml.h"
 #include "os_diag.h"
 #include "zpaapi.h"
+#include "zpaapi_internal.h"
 
 namespace {
 
@@ -146,6 +148,36 @@ void free_blocks(ZPAAttr* attrs, int count) {
     std::free(attrs);
 }
 
+// The target's attributes copied into a new array, then the source's: copied too, or moved (their
+// blocks taken over, the source's Names set to null). 0, or 1 with both lists unchanged.
+ZPARC append_attributes(ZPAAttrList* from, ZPAAttrList* to, bool move_from) {
+    if (!list_usable(from) || !list_usable(to)) return ZPA_FAIL;
+    const long long total = static_cast<long long>(count_of(to)) + count_of(from);
+    if (total > INT_MAX) return ZPA_FAIL;
+    auto* attrs = static_cast<ZPAAttr*>(std::calloc(static_cast<size_t>(total) + 1, sizeof(ZPAAttr)));
+    DIAG_TRACE(6, "malloc #1 in ZPAAPI_UTILS_AttrListAppend_Attr2Attr : %p", static_cast<void*>(attrs));
+    if (!attrs) {
+        DIAG_TRACE(4, "Failed to allocate space for attributes.");
+        return ZPA_FAIL;
+    }
+    int done = 0;
+    if (!copy_attributes(to, attrs, &done, "ZPAAPI_UTILS_AttrListAppend_Attr2Attr") ||
+        (!move_from && !copy_attributes(from, attrs, &done, "ZPAAPI_UTILS_AttrListAppend_Attr2Attr"))) {
+        free_blocks(attrs, done);
+        return ZPA_FAIL;
+    }
+    if (move_from) {
+        for (int i = 0; i < count_of(from); ++i) {
+            attrs[done++] = from->Attributes[i];
+            from->Attributes[i].Name = nullptr;
+        }
+    }
+    to->Count = done;
+    to->Attributes = attrs;
+    to->Curr = 0;
+    return ZPA_SUCCESS;
+}
+
 // Converts key/value rows into one-block attributes. The array is sized for `rows`; stops early
 // on a failed block allocation. Returns the number converted.
 int rows_to_attributes(ZPALIST_handle_typ* walk, int rows, ZPAAttr* attrs, bool* block_failed, const char* function,
@@ -172,6 +204,30 @@ int rows_to_attributes(ZPALIST_handle_typ* walk, int rows, ZPAAttr* attrs, bool*
         ++done;
     }
     return done;
+}
+
+// One attribute's line of the dump: "\t%-*s = %.500s" with the width 8. A dump has a line for
+// every attribute, so a name of usual length is laid out here rather than by the formatter; a
+// longer one (up to the log's own cut of a line) still goes through it.
+void print_attribute_line(const char* name, const char* value) {
+    constexpr std::size_t kNameWidth = 8;
+    constexpr std::size_t kNameLaidOut = 64;
+    constexpr std::size_t kValueShown = 500;
+    const std::size_t name_length = strnlen(name, kNameLaidOut + 1);
+    if (name_length > kNameLaidOut) {
+        DIAG_printf("\t%-*s = %.500s", static_cast<int>(kNameWidth), name, value);
+        return;
+    }
+    char line[1 + kNameLaidOut + 3 + kValueShown + 1];
+    char* out = line;
+    *out++ = '\t';
+    out = gm_bytes::put(out, {name, name_length});
+    std::memset(out, ' ', kNameWidth);  // the padding of a short name; the rest is written over
+    out += kNameWidth - std::min(name_length, kNameWidth);
+    std::memcpy(out, " = ", 3);
+    out = gm_bytes::put(out + 3, {value, strnlen(value, kValueShown)});
+    *out = '\0';
+    DIAG_print_text(line);
 }
 
 void print_at_level_4(ZPAAttrList* list) {
@@ -339,25 +395,7 @@ ZPARC ZPAAPI_UTILS_AttrListAppend_Value2Attr(ZPAAttrList* AttrList, char* Name, 
 }
 
 ZPARC ZPAAPI_UTILS_AttrListAppend_Attr2Attr(ZPAAttrList* AttrListFrom, ZPAAttrList* AttrListTo) {
-    if (!list_usable(AttrListFrom) || !list_usable(AttrListTo)) return ZPA_FAIL;
-    const long long total = static_cast<long long>(count_of(AttrListTo)) + count_of(AttrListFrom);
-    if (total > INT_MAX) return ZPA_FAIL;
-    auto* attrs = static_cast<ZPAAttr*>(std::calloc(static_cast<size_t>(total) + 1, sizeof(ZPAAttr)));
-    DIAG_TRACE(6, "malloc #1 in ZPAAPI_UTILS_AttrListAppend_Attr2Attr : %p", static_cast<void*>(attrs));
-    if (!attrs) {
-        DIAG_TRACE(4, "Failed to allocate space for attributes.");
-        return ZPA_FAIL;
-    }
-    int done = 0;
-    if (!copy_attributes(AttrListTo, attrs, &done, "ZPAAPI_UTILS_AttrListAppend_Attr2Attr") ||
-        !copy_attributes(AttrListFrom, attrs, &done, "ZPAAPI_UTILS_AttrListAppend_Attr2Attr")) {
-        free_blocks(attrs, done);
-        return ZPA_FAIL;
-    }
-    AttrListTo->Count = done;
-    AttrListTo->Attributes = attrs;
-    AttrListTo->Curr = 0;
-    return ZPA_SUCCESS;
+    return append_attributes(AttrListFrom, AttrListTo, false);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -513,16 +551,15 @@ ZPARC ZPAAPI_utils_release_whole_attr(ZPAAttrList* AttrList) {
 }
 
 ZPARC ZPAAPI_utils_print_attr(ZPAAttrList* AttrList) {
-    DIAG_printf("ZPAAPI_utils_print_attr");
+    DIAG_print_text("ZPAAPI_utils_print_attr");
     if (!AttrList || !AttrList->Attributes) return ZPA_SUCCESS;
-    DIAG_printf("Attributes begin");
+    DIAG_print_text("Attributes begin");
     for (int i = 0; i < count_of(AttrList); ++i) {
         const ZPAAttr& attr = AttrList->Attributes[i];
         const char* name = attr.Name ? attr.Name : "";
-        const char* value = gm_param::loggable_value(name, attr.Value ? attr.Value : "");
-        DIAG_printf("\t%-*s = %.500s", 8, name, value);
+        print_attribute_line(name, gm_param::loggable_value(name, attr.Value ? attr.Value : ""));
     }
-    DIAG_printf("Attributes end");
+    DIAG_print_text("Attributes end");
     return ZPA_SUCCESS;
 }
 
@@ -666,3 +703,4 @@ void ZPA_version(char* ver, int size) {
 
 }  // extern "C"
 
+ZPARC zpaapi::append_moving(ZPAAttrList* source, ZPAAttrList* target) { return append_attributes(source, target, true); }

@@ -296,9 +296,7 @@ Answer take_answer(StmtHandle& stmt) {
         stmt.taken.reset();
         return answer;
     }
-    Answer answer = answer_at(*stmt.rule, rule_counter(*stmt.rule));
-    rule_consume(*stmt.rule);
-    return answer;
+    return answer_at(*stmt.rule, rule_take(*stmt.rule));
 }
 
 // A programmed failure at a step before the execution: it takes the answer that holds it.
@@ -310,8 +308,7 @@ std::optional<Failure> early_failure(StmtHandle& stmt, Step step, const std::str
     if (step == Step::Define && f.position != 0 && f.position != position) return std::nullopt;
     Failure failure = f;
     if (!stmt.taken) {
-        stmt.taken = answer_at(*stmt.rule, rule_counter(*stmt.rule));
-        rule_consume(*stmt.rule);
+        stmt.taken = answer_at(*stmt.rule, rule_take(*stmt.rule));
     }
     return failure;
 }

@@ -169,16 +169,18 @@ unsigned rule_counter(RuleState& rule) {
     return found != counters.end() && found->is_number_unsigned() ? found->get<unsigned>() : 0;
 }
 
-void rule_consume(RuleState& rule) {
-    ++rule.counter;
+unsigned rule_take(RuleState& rule) {
+    const unsigned local = rule.counter++;
     const std::string& path = database().state_path;
-    if (path.empty()) return;
+    if (path.empty()) return local;
+    // Read and counted under one lock: processes taking answers at once each take their own.
     StateFile file(path, true);
     json counters = file.read();
     auto found = counters.find(rule.key);
     unsigned now = found != counters.end() && found->is_number_unsigned() ? found->get<unsigned>() : 0;
     counters[rule.key] = now + 1;
     file.write(counters);
+    return now;
 }
 
 void write_event(const json& event) {

@@ -46,9 +46,9 @@ Database& database();
 bool ensure_script();
 // The first rule that matches a prepared text, or none.
 std::shared_ptr<RuleState> match_rule(const std::string& sql);
-// Index of the answer the next execution of a rule takes, and taking it.
+// Index of the answer the next execution of a rule takes; taking it (the index taken).
 unsigned rule_counter(RuleState& rule);
-void rule_consume(RuleState& rule);
+unsigned rule_take(RuleState& rule);
 const Answer& answer_at(const RuleState& rule, unsigned index);
 
 // Appends one event line to the journal file, when one is named.

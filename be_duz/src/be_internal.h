@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -151,6 +152,18 @@ CM_RC be_reqs_parse(const std::string& content, ZPALIST_handle_typ* list, std::s
 // The requests file's text of a list of rows (key padded to 64 columns, two blanks, the value cut
 // to 2048 characters, a newline and an empty line).
 std::string be_reqs_text(ZPALIST_handle_typ* list);
+// Removes the rows older than a day at `now` (BE_DUZ_remove_old_req at a given time).
+CM_RC be_reqs_drop_old(ZPALIST_handle_typ* list, std::time_t now);
+// The text a submission writes: the content's rows (be_reqs_parse) without those older than a day
+// at `now`, the given row set in them as GM_PARAM_list_set sets it (in place of the first row of
+// its key, else last), in the file's format (be_reqs_text); rows are read and written one by one,
+// without a list. 1, or 2 with the line that failed (text unchanged).
+CM_RC be_reqs_record_text(const std::string& content, const char* key, const char* value, std::time_t now,
+                          std::string& text, std::string* failed_line);
+// A submission's turn on a requests file under its locks: be_reqs_update with GM_PARAM_list_set of
+// the row, at the cost of a read and a write of the text. 1, or 2 with the reason in Error (the file
+// left as it was).
+CM_RC be_reqs_record(const char* path, const char* key, const char* value, ZPAError* Error);
 // One user's whole turn on a requests file, under the file's locks from start to end: the file is
 // read (created when missing), rows older than a day removed, change(rows) called and, when it
 // returns true, the rows written back. 1, or 2 with the reason in Error (the file left as it was).

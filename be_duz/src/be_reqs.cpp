@@ -9,6 +9,7 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -68,19 +69,41 @@ bool truncate_locked(int fd) { return ftruncate(fd, 0) == 0 && lseek(fd, 0, SEEK
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // The value read as strtoll reads it. The plain decimal this module writes is read without the call.
-long long seconds_of(const char* value) {
-    constexpr int kSafeDigits = 18;  // no overflow below this many
+long long seconds_of(std::string_view value) {
+    constexpr std::size_t kSafeDigits = 18;  // no overflow below this many
     long long seconds = 0;
-    int digits = 0;
-    for (; digits < kSafeDigits && is_digit(value[digits]); ++digits)
+    std::size_t digits = 0;
+    for (; digits < kSafeDigits && digits < value.size() && is_digit(value[digits]); ++digits)
         seconds = seconds * 10 + (value[digits] - '0');
-    if (digits > 0 && !is_digit(value[digits])) return seconds;
-    return std::strtoll(value, nullptr, 10);
+    if (digits > 0 && (digits == value.size() || !is_digit(value[digits]))) return seconds;
+    return std::strtoll(std::string(value).c_str(), nullptr, 10);
 }
 
-bool row_is_old(const char* value, std::time_t now) {
-    return static_cast<long long>(now) - seconds_of(value) > BE_DUZ_REQS_MAX_AGE;
-}
+// Whether a row's value, its epoch second, is more than a day before `now`.
+class AgeLimit {
+public:
+    explicit AgeLimit(std::time_t now) : now_(static_cast<long long>(now)) {
+        const long long limit = now_ - BE_DUZ_REQS_MAX_AGE;
+        if (limit > 0) digits_ = static_cast<std::size_t>(std::snprintf(limit_, sizeof limit_, "%lld", limit));
+    }
+
+    bool old(std::string_view value) const {
+        // A value of as many digits as the limit (the first no 0) and no more reads as a number of
+        // the limit's length: it is older when its digits sort before the limit's.
+        if (digits_ > 0 && value.size() >= digits_ && value[0] != '0' &&
+            (value.size() == digits_ || !is_digit(value[digits_]))) {
+            bool digits = true;
+            for (std::size_t i = 0; i < digits_; ++i) digits &= is_digit(value[i]);
+            if (digits) return std::memcmp(value.data(), limit_, digits_) < 0;
+        }
+        return now_ - seconds_of(value) > BE_DUZ_REQS_MAX_AGE;
+    }
+
+private:
+    long long now_;
+    char limit_[24] = "";
+    std::size_t digits_ = 0;  // 0: every value is read as a number
+};
 
 // The requests file's line rule, one byte at a time: the line is kept from its first digit on,
 // bytes past the buffer are dropped, a newline ends it (kept, then the terminator).
@@ -131,9 +154,18 @@ constexpr std::array<unsigned char, 256> kKeyBytes = [] {
     return classes;
 }();
 
-// One line of the requests file (without its newline) as its row, appended through the builder:
-// BE_DUZ_param_parse_str's rule.
-CM_RC parse_req_row(zpalist::Builder& rows, std::string_view text) {
+// One line of the requests file (without its newline) read by BE_DUZ_param_parse_str's rule, its
+// fields still in the line.
+struct ReqRow {
+    std::string_view key;    // as written: the row's key is its upper case
+    std::string_view value;  // without the blanks around it, cut to a stored value's room
+    bool key_is_digits = true;
+};
+
+// 1 (row.key empty when the line holds no row: blank or a comment), 2 for a key of more than 63
+// characters, CM_RC_DIR_END for a section line.
+CM_RC read_req_row(std::string_view text, ReqRow& row) {
+    row = ReqRow{};
     std::size_t pos = skip_blanks(text, 0);
     if (pos == text.size()) return CM_RC_OK;
     if (text[pos] == '#') return CM_RC_OK;
@@ -162,22 +194,105 @@ CM_RC parse_req_row(zpalist::Builder& rows, std::string_view text) {
         BE_TRACE(4, "value too long: %d - truncated", static_cast<int>(value.size()));
         value = value.substr(0, kValueMax);
     }
-    // The row, written straight into the list's element: the key upper-cased in its 64-byte field,
-    // the value and its terminator. Upper case follows the locale's rules; a digit (all of a
-    // request id) is its own upper case in any.
-    return rows.append_filled(sizeof(GM_PARAM_KEY_typ) + value.size() + 1, [&](char* row) {
-        std::memset(row, 0, sizeof(GM_PARAM_KEY_typ));
-        if (seen & kNotDigit) {
-            for (std::size_t i = 0; i < key.size(); ++i) {
-                const auto c = static_cast<unsigned char>(key[i]);
-                row[i] = is_digit(key[i]) ? key[i] : static_cast<char>(std::toupper(c));
-            }
-        } else {
-            gm_bytes::put(row, key);
-        }
-        *gm_bytes::put(row + sizeof(GM_PARAM_KEY_typ), value) = '\0';
+    row = ReqRow{key, value, (seen & kNotDigit) == 0};
+    return CM_RC_OK;
+}
+
+// The row's key as stored, written at `out` (no terminator): upper case by the locale's rules; a
+// digit (all of a request id) is its own upper case in any.
+void put_req_key(char* out, const ReqRow& row) {
+    if (row.key_is_digits) {
+        gm_bytes::put(out, row.key);
+        return;
+    }
+    for (std::size_t i = 0; i < row.key.size(); ++i) {
+        const auto c = static_cast<unsigned char>(row.key[i]);
+        out[i] = is_digit(row.key[i]) ? row.key[i] : static_cast<char>(std::toupper(c));
+    }
+}
+
+// A line as its row, appended through the builder straight into the list's element: the key in
+// its zero-filled 64-byte field, the value and its terminator.
+CM_RC parse_req_row(zpalist::Builder& rows, std::string_view text) {
+    ReqRow row;
+    const CM_RC rc = read_req_row(text, row);
+    if (rc != CM_RC_OK || row.key.empty()) return rc;
+    return rows.append_filled(sizeof(GM_PARAM_KEY_typ) + row.value.size() + 1, [&](char* element) {
+        std::memset(element, 0, sizeof(GM_PARAM_KEY_typ));
+        put_req_key(element, row);
+        *gm_bytes::put(element + sizeof(GM_PARAM_KEY_typ), row.value) = '\0';
     });
 }
+
+// Calls line(text) for each line of the content that can hold a row, by the rule of
+// BE_DUZ_ReadReqLine: a byte 0xFF ends the file; a line keeps its text from its first digit on, at
+// most the line buffer's room and up to a NUL byte in it; a last line without newline is not read.
+// The first line whose call does not give 1 ends the walk with that result, the line in
+// failed_line.
+template <class Line>
+CM_RC for_each_req_line(const std::string& content, std::string* failed_line, Line&& line) {
+    const std::size_t end = std::min(content.find('\xff'), content.size());
+    const std::string_view data(content.data(), end);
+    // The next NUL (end: none), looked for again only once the lines have passed it.
+    std::size_t next_nul = std::min(data.find('\0'), end);
+    std::size_t pos = 0;
+    while (pos < end) {
+        if (data[pos] == '\n') {  // the empty line behind every row: no text, no row
+            ++pos;
+            continue;
+        }
+        const std::size_t newline = data.find('\n', pos);
+        if (newline == std::string_view::npos) break;
+        std::size_t first = pos;
+        while (first < newline && !is_digit(data[first])) ++first;
+        std::string_view kept =
+            data.substr(first, std::min<std::size_t>(newline - first, BE_DUZ_REQS_LINE_MAX - 1));
+        if (next_nul < first) next_nul = std::min(data.find('\0', first), end);
+        if (next_nul < first + kept.size()) kept = kept.substr(0, next_nul - first);
+        const CM_RC rc = line(kept);
+        if (rc != CM_RC_OK) {
+            if (failed_line) *failed_line = std::string(kept) + "\n";
+            return rc;
+        }
+        pos = newline + 1;
+    }
+    return CM_RC_OK;
+}
+
+// Columns of a row's key in the file: the key's width and the two blanks behind it.
+constexpr std::size_t kKeyColumns = BE_DUZ_REQS_KEY_WIDTH + 2;
+static_assert(sizeof(GM_PARAM_KEY_typ) <= kKeyColumns, "a key fits its columns");
+
+// The file's text written row by row: each row's key over the blanks of its columns, its value cut
+// to 2048 characters, a newline and the empty line. The bytes go straight into a text made with
+// room for the rows expected (short values), doubled when a row does not fit.
+class RowText {
+public:
+    explicit RowText(std::size_t rows) : text_(rows * (kKeyColumns + 16), '\0') {}
+
+    void add(std::string_view key, std::string_view value) {
+        key = key.substr(0, std::min(key.size(), sizeof(GM_PARAM_KEY_typ)));
+        value = value.substr(0, std::min<std::size_t>(value.size(), BE_DUZ_REQS_VALUE_MAX));
+        const std::size_t length = kKeyColumns + value.size() + 2;
+        if (text_.size() - used_ < length) text_.resize(std::max(2 * text_.size(), used_ + length));
+        char* out = text_.data() + used_;
+        std::memset(out, ' ', kKeyColumns);
+        gm_bytes::put(out, key);
+        out = gm_bytes::put(out + kKeyColumns, value);
+        out[0] = '\n';
+        out[1] = '\n';
+        used_ += length;
+    }
+
+    std::string take() {
+        text_.resize(used_);
+        return std::move(text_);
+    }
+
+private:
+    std::string text_;
+    std::size_t used_ = 0;
+};
 
 // Rows of the file's content that the caller's list lacks and that are not old: written again so
 // that a request another process added since this one read the file is kept.
@@ -192,12 +307,12 @@ void collect_missing_rows(const std::string& content, ZPALIST_handle_typ* currLi
 
     ZPALIST_handle_typ on_disk{};
     be_reqs_parse(content, &on_disk, nullptr);  // unreadable lines are skipped
-    const std::time_t now = std::time(nullptr);
+    const AgeLimit age(std::time(nullptr));
     zpalist::Builder kept(missing);
     ZPALIST_reset(&on_disk);
     while (ZPALIST_next_ptr(&on_disk, &element, &size) == CM_RC_OK) {
         auto* row = static_cast<GM_PARAM_table_row*>(element);
-        if (known.count(row->key) || row_is_old(row->val, now)) continue;
+        if (known.count(row->key) || age.old(row->val)) continue;
         BE_TRACE(4, "keeping request %s written by another process", row->key);
         kept.append(element, size);
     }
@@ -209,6 +324,31 @@ os_shared::Options reqs_file_options() {
     os_shared::Options options;
     options.new_mode = kAppendMode;
     return options;
+}
+
+// One user's turn on the requests file, under its locks from start to end: no other thread or
+// process writes it in between, so the rows read are the rows written back. The file is created
+// when missing and read; make(content, text) gives the text that replaces it (1), or fails with its
+// reason in Error and the file stays as it was.
+template <class Make>
+CM_RC rewrite_reqs_file(const char* path, ZPAError* Error, Make&& make) {
+    os_shared::FileLock lock(path, reqs_file_options());
+    if (!lock || lock.create() != CM_RC_OK) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "Failed to open file: '%s' for WRITE.", path);
+        return CM_RC_FAIL;
+    }
+    std::string content;
+    if (lock.read(content) != CM_RC_OK) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "Failed to open file %s for READ.", path);
+        return CM_RC_FAIL;
+    }
+    std::string text;
+    if (make(content, text) != CM_RC_OK) return CM_RC_FAIL;
+    if (lock.rewrite(text) != CM_RC_OK) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "Failed to save list into file: %s", path);
+        return CM_RC_FAIL;
+    }
+    return CM_RC_OK;
 }
 
 }  // namespace
@@ -345,24 +485,7 @@ CM_RC BE_DUZ_param_parse_str(ZPALIST_handle_typ* list, const char* String) {
 CM_RC BE_DUZ_remove_old_req(ZPALIST_handle_typ* list) {
     BE_TRACE(4, "Starting: '%s'", "BE_DUZ_remove_old_req");
     if (!list) return CM_RC_FAIL;
-    const std::time_t now = std::time(nullptr);
-    // The walk of ZPALIST_next_ptr from the list's start, its cursor kept here and left where that
-    // walk leaves it: on the last row, or on an element without a copy (2).
-    ZPALIST_entry_typ* at = nullptr;
-    for (ZPALIST_entry_typ* next = list->first; next != nullptr; next = at != nullptr ? at->next : list->first) {
-        at = next;
-        if (at->ptr == nullptr) break;
-        auto* row = static_cast<GM_PARAM_table_row*>(at->ptr);
-        if (!row_is_old(row->val, now)) continue;
-        BE_TRACE(4, "removing old request %s", row->key);
-        // Removed without ZPALIST_delete's look-up walk; the cursor steps back to the previous row
-        // as with ZPALIST_delete.
-        list->curr = at;
-        zpalist::erase(list, at);
-        at = list->curr;
-    }
-    list->curr = at;
-    return at != nullptr && at->ptr == nullptr ? CM_RC_FAIL : CM_RC_OK;
+    return be_reqs_drop_old(list, std::time(nullptr));
 }
 
 CM_RC BE_DUZ_write_reqs_file(const char* reqFilePath, ZPALIST_handle_typ* currList, ZPAError* Error) {
@@ -415,87 +538,109 @@ CM_RC BE_DUZ_unlock_close_reqs_file(OS_FD_typ fd, const char* reqFilePath, ZPALI
 }  // extern "C"
 
 CM_RC be_reqs_parse(const std::string& content, ZPALIST_handle_typ* list, std::string* failed_line) {
-    // The rule of BE_DUZ_ReadReqLine, a line at a time: a byte 0xFF ends the file; a line keeps its
-    // text from its first digit on, at most the line buffer's room and up to a NUL byte in it; a
-    // last line without newline is not a row.
-    const std::size_t end = std::min(content.find('\xff'), content.size());
-    const std::string_view data(content.data(), end);
     zpalist::Builder rows(list);
-    // The next NUL (end: none), looked for again only once the lines have passed it.
-    std::size_t next_nul = std::min(data.find('\0'), end);
-    std::size_t pos = 0;
-    while (pos < end) {
-        if (data[pos] == '\n') {  // the empty line behind every row: no text, no row
-            ++pos;
-            continue;
-        }
-        const std::size_t newline = data.find('\n', pos);
-        if (newline == std::string_view::npos) break;
-        std::size_t first = pos;
-        while (first < newline && !is_digit(data[first])) ++first;
-        std::string_view kept =
-            data.substr(first, std::min<std::size_t>(newline - first, BE_DUZ_REQS_LINE_MAX - 1));
-        if (next_nul < first) next_nul = std::min(data.find('\0', first), end);
-        if (next_nul < first + kept.size()) kept = kept.substr(0, next_nul - first);
-        if (parse_req_row(rows, kept) != CM_RC_OK) {
-            if (failed_line) *failed_line = std::string(kept) + "\n";
-            return CM_RC_FAIL;
-        }
-        pos = newline + 1;
+    const CM_RC rc = for_each_req_line(content, failed_line, [&](std::string_view line) {
+        return parse_req_row(rows, line);
+    });
+    return rc == CM_RC_OK ? CM_RC_OK : CM_RC_FAIL;
+}
+
+CM_RC be_reqs_drop_old(ZPALIST_handle_typ* list, std::time_t now) {
+    // The walk of ZPALIST_next_ptr from the list's start, its cursor kept here and left where that
+    // walk leaves it: on the last row, or on an element without a copy (2).
+    const AgeLimit age(now);
+    ZPALIST_entry_typ* at = nullptr;
+    for (ZPALIST_entry_typ* next = list->first; next != nullptr; next = at != nullptr ? at->next : list->first) {
+        at = next;
+        if (at->ptr == nullptr) break;
+        auto* row = static_cast<GM_PARAM_table_row*>(at->ptr);
+        if (!age.old(row->val)) continue;
+        BE_TRACE(4, "removing old request %s", row->key);
+        // Removed without ZPALIST_delete's look-up walk; the cursor steps back to the previous row
+        // as with ZPALIST_delete.
+        list->curr = at;
+        zpalist::erase(list, at);
+        at = list->curr;
     }
-    return CM_RC_OK;
+    list->curr = at;
+    return at != nullptr && at->ptr == nullptr ? CM_RC_FAIL : CM_RC_OK;
 }
 
 std::string be_reqs_text(ZPALIST_handle_typ* list) {
-    // Each row is written straight into the text: its key over the blanks of the key's width and
-    // the two behind it, its value, and the empty line.
-    constexpr std::size_t kKeyColumns = BE_DUZ_REQS_KEY_WIDTH + 2;
-    static_assert(sizeof(GM_PARAM_KEY_typ) <= kKeyColumns, "a key fits its columns");
-    std::string text(static_cast<std::size_t>(list->count) * (kKeyColumns + 16), '\0');
-    std::size_t used = 0;
+    RowText text(static_cast<std::size_t>(std::max(list->count, 0)));
     for (ZPALIST_entry_typ* e = list->first; e != nullptr; e = e->next) {
         const auto* row = static_cast<const GM_PARAM_table_row*>(e->ptr);
-        const std::string_view key(row->key, strnlen(row->key, sizeof row->key));
-        const std::string_view value(row->val, strnlen(row->val, BE_DUZ_REQS_VALUE_MAX));
-        const std::size_t length = kKeyColumns + value.size() + 2;
-        if (text.size() - used < length) text.resize(std::max(2 * text.size(), used + length));
-        char* out = text.data() + used;
-        std::memset(out, ' ', kKeyColumns);
-        gm_bytes::put(out, key);
-        out = gm_bytes::put(out + kKeyColumns, value);
-        out[0] = '\n';
-        out[1] = '\n';
-        used += length;
+        text.add(std::string_view(row->key, strnlen(row->key, sizeof row->key)),
+                 std::string_view(row->val, strnlen(row->val, BE_DUZ_REQS_VALUE_MAX)));
     }
-    text.resize(used);
-    return text;
+    return text.take();
+}
+
+CM_RC be_reqs_record_text(const std::string& content, const char* key, const char* value, std::time_t now,
+                          std::string& text, std::string* failed_line) {
+    // The new row as GM_PARAM_list_set stores it: the key cut to 63 characters, as it is given.
+    const std::string_view new_key(key ? key : "", key ? strnlen(key, kKeyMax) : 0);
+    const std::string_view new_value(value ? value : "", value ? strnlen(value, BE_DUZ_REQS_VALUE_MAX) : 0);
+    // Rows as this module writes them take some eighty bytes each.
+    RowText out(content.size() / (kKeyColumns + 12) + 1);
+    const AgeLimit age(now);
+    bool placed = false;
+    const CM_RC rc = for_each_req_line(content, failed_line, [&](std::string_view line) -> CM_RC {
+        ReqRow row;
+        const CM_RC read = read_req_row(line, row);
+        if (read != CM_RC_OK || row.key.empty()) return read;
+        char stored[sizeof(GM_PARAM_KEY_typ)] = {};
+        put_req_key(stored, row);
+        const std::string_view stored_key(stored, row.key.size());
+        if (age.old(row.value)) {
+            BE_TRACE(4, "removing old request %s", stored);
+            return CM_RC_OK;
+        }
+        // The first row of the key left takes the new value in its place.
+        if (!placed && stored_key == new_key) {
+            out.add(new_key, new_value);
+            placed = true;
+        } else {
+            out.add(stored_key, row.value);
+        }
+        return CM_RC_OK;
+    });
+    if (rc != CM_RC_OK) return CM_RC_FAIL;
+    if (!placed) out.add(new_key, new_value);
+    text = out.take();
+    return CM_RC_OK;
+}
+
+CM_RC be_reqs_record(const char* path, const char* key, const char* value, ZPAError* Error) {
+    if (!path) return CM_RC_FAIL;
+    try {
+        return rewrite_reqs_file(path, Error, [&](const std::string& content, std::string& text) {
+            std::string failed_line;
+            if (be_reqs_record_text(content, key, value, std::time(nullptr), text, &failed_line) == CM_RC_OK)
+                return CM_RC_OK;
+            BE_DUZ_UpdateErrorSet(Error, 1, "Failed adding line %s to reqs list", failed_line.c_str());
+            return CM_RC_FAIL;
+        });
+    } catch (...) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "Failed to append new request to %s", path);
+        return CM_RC_FAIL;
+    }
 }
 
 CM_RC be_reqs_update(const char* path, const std::function<bool(ZPALIST_handle_typ*)>& change, ZPAError* Error) {
     if (!path) return CM_RC_FAIL;
     ZPALIST_handle_typ rows{};
     try {
-        // The file is read, changed and written under its locks from start to end: no other thread
-        // or process writes it in between, so the rows read are the rows to write back.
-        os_shared::FileLock lock(path, reqs_file_options());
-        if (!lock || lock.create() != CM_RC_OK) {
-            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to open file: '%s' for WRITE.", path);
-            return CM_RC_FAIL;
-        }
-        std::string content;
-        if (lock.read(content) != CM_RC_OK) {
-            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to open file %s for READ.", path);
-            return CM_RC_FAIL;
-        }
-        std::string failed_line;
-        CM_RC rc = be_reqs_parse(content, &rows, &failed_line);
-        if (rc != CM_RC_OK) BE_DUZ_UpdateErrorSet(Error, 1, "Failed adding line %s to reqs list", failed_line.c_str());
-        if (rc == CM_RC_OK) rc = BE_DUZ_remove_old_req(&rows);
-        if (rc == CM_RC_OK && !change(&rows)) rc = CM_RC_FAIL;
-        if (rc == CM_RC_OK && lock.rewrite(be_reqs_text(&rows)) != CM_RC_OK) {
-            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to save list into file: %s", path);
-            rc = CM_RC_FAIL;
-        }
+        const CM_RC rc = rewrite_reqs_file(path, Error, [&](const std::string& content, std::string& text) {
+            std::string failed_line;
+            if (be_reqs_parse(content, &rows, &failed_line) != CM_RC_OK) {
+                BE_DUZ_UpdateErrorSet(Error, 1, "Failed adding line %s to reqs list", failed_line.c_str());
+                return CM_RC_FAIL;
+            }
+            if (BE_DUZ_remove_old_req(&rows) != CM_RC_OK || !change(&rows)) return CM_RC_FAIL;
+            text = be_reqs_text(&rows);
+            return CM_RC_OK;
+        });
         GM_PARAM_list_clear(&rows);
         return rc;
     } catch (...) {

@@ -149,17 +149,7 @@ ZPARC record_request(ZPAAttrList* AttributesOut, ZPAError* Error) {
     time_t now = 0;
     GM_TIME_bin_get_timer(&now);
     const std::string seen = std::to_string(static_cast<long long>(now));
-    bool appended = true;
-    const CM_RC rc = be_reqs_update(
-        path,
-        [&](ZPALIST_handle_typ* rows) {
-            appended = GM_PARAM_list_set(rows, procid != nullptr ? procid : "0", seen.c_str()) == CM_RC_OK;
-            return appended;
-        },
-        Error);
-    if (rc == CM_RC_OK) return 0;
-    if (!appended) BE_DUZ_UpdateErrorSet(Error, 1, "Failed to append new request to %s", path);
-    return 1;
+    return be_reqs_record(path, procid != nullptr ? procid : "0", seen.c_str(), Error) == CM_RC_OK ? 0 : 1;
 }
 
 /* "INTERCEPT" and "MONITOR": the request exists already. */

@@ -105,18 +105,22 @@ TEST_F(RequestsFileTest, RowsOlderThanOneDayAreDropped) {
 
 // A row's age reads its value as a decimal number the way strtoll does: leading text that is no
 // number reads as 0, a sign is taken, reading stops at the first character that is no digit, and a
-// number too large for the type reads as its largest value.
+// number too large for the type reads as its largest value. A row of exactly one day is kept.
 TEST_F(RequestsFileTest, AgeReadsTheValueAsStrtollDoes) {
     const long long now = static_cast<long long>(std::time(nullptr));
+    const std::string day = std::to_string(now - 86400), older = std::to_string(now - 86401);
     const std::pair<std::string, bool> cases[] = {
         {std::to_string(now), true},         {std::to_string(now) + "x", true},   {"+" + std::to_string(now), true},
         {"abc", false},                      {"-5", false},                       {"0012345", false},
-        {"99999999999999999999999", true},   {"1000000000000000000", true},       {std::to_string(now - 86401), false},
+        {"99999999999999999999999", true},   {"1000000000000000000", true},       {older, false},
+        {day, true},                         {day + " 7", true},                  {older + "9", true},
+        {older + "x", false},                {"0" + day, true},                   {"0" + older, false},
+        {"999999999", false},                {"10000000000", true},               {" " + day, true},
     };
     ZPALIST_handle_typ list{};
     for (std::size_t i = 0; i < std::size(cases); ++i)
         GM_PARAM_list_set(&list, std::to_string(i).c_str(), cases[i].first.c_str());
-    ASSERT_EQ(BE_DUZ_remove_old_req(&list), CM_RC_OK);
+    ASSERT_EQ(be_reqs_drop_old(&list, static_cast<std::time_t>(now)), CM_RC_OK);
     for (std::size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(value_of(&list, std::to_string(i).c_str()) != "<missing>", cases[i].second) << cases[i].first;
     GM_PARAM_list_clear(&list);
@@ -194,6 +198,61 @@ TEST_F(RequestsFileTest, TenThousandRowsReadInOrderAndOneSubmissionKeepsThemAll)
     EXPECT_EQ(list.count, kRows + 1);
     EXPECT_EQ(value_of(&list, "999999"), std::to_string(now));
     GM_PARAM_list_clear(&list);
+}
+
+// A submission's row is recorded by reading and writing the text row by row: the file it leaves is
+// the one the list's cycle (parse, drop old rows, GM_PARAM_list_set, write) leaves, whatever the
+// file held.
+TEST_F(RequestsFileTest, RecordingARowWritesWhatTheListCycleWrites) {
+    const std::time_t now = std::time(nullptr);
+    const std::string fresh = std::to_string(now - 10), old = std::to_string(now - 86401 - 60);
+    const std::string long_value(2100, '7');
+    struct Case {
+        std::string content, key;
+    };
+    const Case cases[] = {
+        {"", "42"},
+        {"1  " + fresh + "\n\n2  " + old + "\n\n3  " + fresh + "\n\n", "9"},
+        {"5  " + fresh + "\n\n5  " + fresh + "x\n\n", "5"},                 // first row of the key takes it
+        {"5  " + old + "\n\n5  " + fresh + "\n\n", "5"},                    // an old row of the key is dropped first
+        {"# comment\n  \n7a  " + fresh + "   \n\n", "7A"},                  // keys are stored upper case
+        {"7a  " + fresh + "\n\n", "7a"},                                      // ... the given key as given
+        {"x8\tvalue with  blanks  \n8=" + fresh + "\n\n", "8"},              // from the first digit; tab and '='
+        {"9  " + long_value + "\n\n", "10"},                                  // values cut to 2048 when written
+        {"11  " + fresh + "\n12  " + fresh, "13"},                             // a last line without newline
+        {"14  " + fresh + "\n\xff" "15  " + fresh + "\n", "16"},              // 0xFF ends the file
+        {"17  "s + fresh + '\0' + "junk\n\n", "18"},                         // a NUL ends the line
+        {"19  " + fresh + "\n\n" + std::string(70, '1') + "  1\n\n", "20"},   // a key too long fails
+        {"21  " + fresh + "\n\n1[a]  2\n\n", "22"},                          // a section line fails
+        {"23  " + fresh + "\n\n", std::string(80, '4')},                     // the new key cut to 63
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.content.substr(0, 120)) + " key " + c.key);
+        ZPALIST_handle_typ rows{};
+        std::string expected, failed_list;
+        const bool parsed = be_reqs_parse(c.content, &rows, &failed_list) == CM_RC_OK;
+        if (parsed) {
+            ASSERT_EQ(be_reqs_drop_old(&rows, now), CM_RC_OK);
+            ASSERT_EQ(GM_PARAM_list_set(&rows, c.key.c_str(), fresh.c_str()), CM_RC_OK);
+            expected = be_reqs_text(&rows);
+        }
+        GM_PARAM_list_clear(&rows);
+        std::string text = "unchanged", failed_line;
+        EXPECT_EQ(be_reqs_record_text(c.content, c.key.c_str(), fresh.c_str(), now, text, &failed_line) == CM_RC_OK,
+                  parsed);
+        EXPECT_EQ(text, parsed ? expected : "unchanged");
+        EXPECT_EQ(failed_line, failed_list);
+    }
+
+    // Through the file: a failing content is left as it was, with the line named.
+    home.write_file("data/DUZ_reqs.dat", "1[a]  2\n\n");
+    ZPAError error{};
+    EXPECT_EQ(be_reqs_record(kReqs, "3", fresh.c_str(), &error), CM_RC_FAIL);
+    EXPECT_STREQ(error.text, "CM for OEBS: Failed adding line 1[a]  2\n to reqs list");
+    EXPECT_EQ(home.read_file("data/DUZ_reqs.dat"), "1[a]  2\n\n");
+    home.write_file("data/DUZ_reqs.dat", "1  " + old + "\n\n");
+    ASSERT_EQ(be_reqs_record(kReqs, "3", fresh.c_str(), &error), CM_RC_OK);
+    EXPECT_EQ(home.read_file("data/DUZ_reqs.dat"), "3" + std::string(65, ' ') + fresh + "\n\n");
 }
 
 TEST_F(RequestsFileTest, CreateModeEmptiesTheFileOnlyOnceItHoldsTheLock) {

@@ -90,7 +90,6 @@ CM_RC BE_DUZ_remove_old_req(ZPALIST_handle_typ* list);
 CM_RC BE_DUZ_param_parse_str(ZPALIST_handle_typ* list, const char* String);
 /* line holds BE_DUZ_REQS_LINE_MAX + 1 bytes. 1 line, 5 end of file, 2 read error. */
 CM_RC BE_DUZ_ReadReqLine(OS_FD_typ fd, char* line, ZPAError* Error);
-CM_RC BE_DUZ_unlock_close_reqs_file(OS_FD_typ fd, const char* reqFilePath, ZPALIST_handle_typ* currList, ZPAError* Error);
 
 /* ------------------------------------------------------------------------------------------------
  * XML text helpers

@@ -519,22 +519,6 @@ CM_RC BE_DUZ_write_reqs_file(const char* reqFilePath, ZPALIST_handle_typ* currLi
     }
 }
 
-CM_RC BE_DUZ_unlock_close_reqs_file(OS_FD_typ fd, const char* reqFilePath, ZPALIST_handle_typ* currList, ZPAError* Error) {
-    const char* path = reqFilePath ? reqFilePath : "";
-    if (lock_reg(fd, F_SETLK, F_UNLCK, 0, SEEK_SET, 0) < 0) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "Failed in Un-locking for READ file %s.", path);
-        ::close(fd);
-        if (currList) GM_PARAM_list_clear(currList);
-        return CM_RC_FAIL;
-    }
-    if (OS_FILE_close(fd) != CM_RC_OK) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "Failed to close file: '%s' for READ.", path);
-        if (currList) GM_PARAM_list_clear(currList);
-        return CM_RC_FAIL;
-    }
-    return CM_RC_OK;
-}
-
 }  // extern "C"
 
 CM_RC be_reqs_parse(const std::string& content, ZPALIST_handle_typ* list, std::string* failed_line) {

@@ -10,9 +10,11 @@
 
 namespace gm_bytes {
 
-// Copies the bytes to `to` and returns the end of the copy.
+// Copies the bytes to `to` and returns the end of the copy. An empty view may have no data at all,
+// which the C library's copy must not be given.
 inline char* put(char* to, std::string_view bytes) {
     std::size_t size = bytes.size();
+    if (size == 0) return to;
     asm("" : "+r"(size));
     std::memcpy(to, bytes.data(), size);
     return to + size;

@@ -24,8 +24,7 @@ namespace bench {
 
 namespace {
 
-const char* const kDefaultArguments[] = {"--benchmark_repetitions=13",
-                                         "--benchmark_enable_random_interleaving=true",
+const char* const kDefaultArguments[] = {"--benchmark_repetitions=13", "--benchmark_enable_random_interleaving=true",
                                          "--benchmark_display_aggregates_only=true"};
 
 struct Figure {
@@ -120,7 +119,8 @@ private:
 std::string make_home() {
     char pattern[] = "/tmp/appbridge-bench-XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-    for (const char* dir : {"data", "procid", "temp", "proclog", "sysout"}) std::filesystem::create_directories(std::string(pattern) + "/" + dir);
+    for (const char* dir : {"data", "procid", "temp", "proclog", "sysout"})
+        std::filesystem::create_directories(std::string(pattern) + "/" + dir);
     return pattern;
 }
 

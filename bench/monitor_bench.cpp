@@ -35,7 +35,9 @@ void BM_MonitorPoll(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     const std::string seen = bench::requests_file(n);
     std::vector<Row> found;
-    for (int i = 0; i < n; ++i) found.push_back({2000000 + i, 0, 31, "FND", "FNDSCURS", "SYSADMIN", "System Administrator", "NULL", "SYSADMIN"});
+    for (int i = 0; i < n; ++i)
+        found.push_back(
+            {2000000 + i, 0, 31, "FND", "FNDSCURS", "SYSADMIN", "System Administrator", "NULL", "SYSADMIN"});
     bench::Attributes in{{"EXTRACT_MODE", "ORVCREATE"}};
     for (auto _ : state) {
         state.PauseTiming();
@@ -46,9 +48,8 @@ void BM_MonitorPoll(benchmark::State& state) {
         ZPAError error{};
         const ZPARC rc = BE_DUZ_JOB_monitor(nullptr, &handle, session, in.list(), &error);
         state.PauseTiming();
-        const int reported = handle != nullptr
-            ? ZPALIST_count(&static_cast<be_discovery::BE_DUZ_request_list_type*>(handle)->list)
-            : 0;
+        const int reported =
+            handle != nullptr ? ZPALIST_count(&static_cast<be_discovery::BE_DUZ_request_list_type*>(handle)->list) : 0;
         be_discovery::free_handle(handle);
         state.ResumeTiming();
         if (rc != 0 || reported != n) {

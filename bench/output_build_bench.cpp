@@ -29,8 +29,9 @@ constexpr int kRoot = 3000;
 constexpr std::size_t kLineLength = 1000;
 
 Row tree_row(int id, const char* log_file) {
-    return {id, "PARENT:" + std::to_string(kRoot), "C", "C", "MSG:done", "NULL=", "NULL=", "SQLGL", "Program",
-            "NULL=", std::string("NULL=") + log_file, "N", "apphost1"};
+    return {
+        id,      "PARENT:" + std::to_string(kRoot), "C", "C",       "MSG:done", "NULL=", "NULL=", "SQLGL", "Program",
+        "NULL=", std::string("NULL=") + log_file,   "N", "apphost1"};
 }
 
 // The stand-in's database of a build: the tree, the database host, the package that reads `lines`

@@ -112,8 +112,8 @@ void BM_Track(benchmark::State& state) {
     }
     static char n_orderno[] = "ORDERNO", n_runno[] = "RUNNO", n_procid[] = "PROCID";
     static char orderno[] = "BENCH", runno[] = "1", procid[] = "1000";
-    ZPAAttr in_attrs[] = {{n_orderno, sizeof orderno, orderno}, {n_runno, sizeof runno, runno},
-                          {n_procid, sizeof procid, procid}};
+    ZPAAttr in_attrs[] = {
+        {n_orderno, sizeof orderno, orderno}, {n_runno, sizeof runno, runno}, {n_procid, sizeof procid, procid}};
     ZPAAttrList in{3, in_attrs, 0};
     ZPAAttrList connection{0, nullptr, 0};
     double plugin_us = 0, prepared = 0, fetches = 0, appended = 0, round_trips = 0;

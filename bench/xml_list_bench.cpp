@@ -12,9 +12,11 @@
 namespace {
 
 std::string rows_text(int rows) {
-    std::string xml = "<?xml version='1.0' encoding='iso-8859-1'?><UVSCM><HEADER><ACTION>List</ACTION></HEADER><BODY><ROWS>";
+    std::string xml =
+        "<?xml version='1.0' encoding='iso-8859-1'?><UVSCM><HEADER><ACTION>List</ACTION></HEADER><BODY><ROWS>";
     for (int i = 0; i < rows; ++i)
-        xml += "<VALUE" + std::to_string(i % 20) + ">row value " + std::to_string(i) + "</VALUE" + std::to_string(i % 20) + ">";
+        xml += "<VALUE" + std::to_string(i % 20) + ">row value " + std::to_string(i) + "</VALUE" +
+               std::to_string(i % 20) + ">";
     return xml + "</ROWS></BODY></UVSCM>";
 }
 
@@ -38,7 +40,8 @@ void BM_BareExpat(benchmark::State& state) {
         XML_Parser parser = XML_ParserCreate(nullptr);
         XML_SetElementHandler(parser, on_start, on_end);
         XML_SetCharacterDataHandler(parser, on_text);
-        if (XML_Parse(parser, xml.data(), static_cast<int>(xml.size()), 1) != XML_STATUS_OK) state.SkipWithError("parse failed");
+        if (XML_Parse(parser, xml.data(), static_cast<int>(xml.size()), 1) != XML_STATUS_OK)
+            state.SkipWithError("parse failed");
         XML_ParserFree(parser);
     }
 }
@@ -48,8 +51,8 @@ BENCHMARK(BM_BareExpat)->Arg(100)->Arg(1000)->Arg(10000);
 
 // Speed of the list reader as a share of the bare parse's (Expat's time over the reader's): 1 would
 // mean the reader adds nothing to the parse.
-const bench::Ratio kXml100("XML list reader speed / bare Expat, 100 rows", "BM_BareExpat/100",
-                           "BM_XmlListReader/100", bench::at_least(0.8));
+const bench::Ratio kXml100("XML list reader speed / bare Expat, 100 rows", "BM_BareExpat/100", "BM_XmlListReader/100",
+                           bench::at_least(0.8));
 const bench::Ratio kXml1000("XML list reader speed / bare Expat, 1,000 rows", "BM_BareExpat/1000",
                             "BM_XmlListReader/1000", bench::at_least(0.8));
 const bench::Ratio kXml10000("XML list reader speed / bare Expat, 10,000 rows", "BM_BareExpat/10000",

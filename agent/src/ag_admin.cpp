@@ -184,8 +184,8 @@ CM_RC AG_ADMIN_handle_request(DSECT_HEADER_typ* dsect_header, DSECT_ONE_handle_t
     if (!dsect_header || !dsect_stc || !Error) return CM_RC_FAIL;
     ZPAAPI_UTILS_ErrorSet(Error, 0, "%s", "");
     DSECT_LIST_handle_typ response;
-    const CM_RC started = DSECT_LIST_create(&response, 1, dsect_header->version, dsect_header->appid,
-                                            dsect_header->sid, "D", "L", "", 1, "", "", "", "", "");
+    const CM_RC started = DSECT_LIST_create(&response, 1, dsect_header->version, dsect_header->appid, dsect_header->sid,
+                                            "D", "L", "", 1, "", "", "", "", "");
     if (started != CM_RC_OK) {
         ZPAAPI_UTILS_ErrorSet(Error, static_cast<ZPAErrorCode>(started), "Can not initialize the response");
         return started;

@@ -131,7 +131,8 @@ CM_RC check_confirmation(DSECT_MSG_typ* reply, bool framed, const char* op) {
 /* Sends a message and, when confirm is set, reads and checks the peer's confirmation; framed
  * picks the transfers that move every byte of the frame. */
 CM_RC send_confirmed(OS_COMM_sess_typ* sess_id, DSECT_MSG_typ* msg, int confirm, bool framed, const char* op) {
-    const CM_RC sent = framed ? AG_DSECT_comm_message_write_all(sess_id, msg) : AG_DSECT_comm_message_write(sess_id, msg);
+    const CM_RC sent =
+        framed ? AG_DSECT_comm_message_write_all(sess_id, msg) : AG_DSECT_comm_message_write(sess_id, msg);
     if (sent != CM_RC_OK) {
         DIAG_TRACE(2, "Send message failed.");
         return CM_RC_FAIL;
@@ -303,8 +304,7 @@ CM_RC AG_DSECT_comm_message_read(OS_COMM_sess_typ* sess_id, DSECT_MSG_typ* msg) 
     clear(msg);
     char frame[AG_DSECT_FRAME_LEN + 1] = {};
     for (int blocks = 0;; ++blocks) {
-        if (blocks > kJunkBlocksMax ||
-            OS_COMM_sess_read(sess_id, frame, AG_DSECT_FRAME_LEN) != AG_DSECT_FRAME_LEN) {
+        if (blocks > kJunkBlocksMax || OS_COMM_sess_read(sess_id, frame, AG_DSECT_FRAME_LEN) != AG_DSECT_FRAME_LEN) {
             DIAG_TRACE(2, "%s: no message frame received", op);
             return CM_RC_FAIL;
         }
@@ -546,8 +546,7 @@ CM_RC AG_DSECT_pack_utilresp_dsect(DSECT_HEADER_typ* header, DSECT_MSG_typ* out_
     const std::string version = protocol_version();
     header->seq = 1;
     DSECT_LIST_handle_typ list;
-    if (DSECT_LIST_create(&list, 1, version.c_str(), "CM", "P ", "R", "T", "", 1, "", host, "", "", "") !=
-        CM_RC_OK) {
+    if (DSECT_LIST_create(&list, 1, version.c_str(), "CM", "P ", "R", "T", "", 1, "", host, "", "", "") != CM_RC_OK) {
         DIAG_ERROR("Can not initialize the utility response");
         return CM_RC_FAIL;
     }
@@ -559,8 +558,8 @@ CM_RC AG_DSECT_pack_utilresp_dsect(DSECT_HEADER_typ* header, DSECT_MSG_typ* out_
         [&](DSECT_ONE_handle_typ& r) { return DSECT_APPL_create_text(version.c_str(), &r, response ? response : ""); });
 }
 
-CM_RC AG_DSECT_pack_orvlog_dsect(DSECT_HEADER_typ* header, const char* orderno, const char* msgid,
-                                 const char* message, DSECT_MSG_typ* out_msg) {
+CM_RC AG_DSECT_pack_orvlog_dsect(DSECT_HEADER_typ* header, const char* orderno, const char* msgid, const char* message,
+                                 DSECT_MSG_typ* out_msg) {
     if (!header || !out_msg) return CM_RC_FAIL;
     clear(out_msg);
     DSECT_LIST_handle_typ list;
@@ -752,7 +751,7 @@ CM_RC AG_dsect_create_and_append_general_param(const char* version, DSECT_LIST_h
 }
 
 CM_RC AG_dsect_create_gnrldta_unav_RJXRH(const char* version, ZPALIST_handle_typ* job_list,
-                                        DSECT_LIST_handle_typ* out_list) {
+                                         DSECT_LIST_handle_typ* out_list) {
     static const char* op = "AG_dsect_create_gnrldta_unav_RJXRH";
     if (!job_list || !out_list) return CM_RC_FAIL;
     const std::string host = list_value(job_list, "TARGET_MACHINE", "");
@@ -764,14 +763,15 @@ CM_RC AG_dsect_create_gnrldta_unav_RJXRH(const char* version, ZPALIST_handle_typ
     CM_RC rc = DSECT_APPL_create_gnrldta(version, &record, "RH_AV_STAT", 2);
     if (rc == CM_RC_OK) rc = DSECT_LIST_append(out_list, &record);
     DSECT_ONE_delete(&record);
-    if (rc == CM_RC_OK) rc = AG_dsect_create_and_append_general_param(version, out_list, nullptr, "NAME", host.c_str(), op);
+    if (rc == CM_RC_OK)
+        rc = AG_dsect_create_and_append_general_param(version, out_list, nullptr, "NAME", host.c_str(), op);
     if (rc == CM_RC_OK) rc = AG_dsect_create_and_append_general_param(version, out_list, nullptr, "AV_STAT", "U", op);
     return rc;
 }
 
 CM_RC AG_dsect_create_gnrldta_unav_CMACC(const char* version, ZPALIST_handle_typ* job_list,
-                                        DSECT_LIST_handle_typ* out_list, const char* appl_type,
-                                        ZPAUnavError* unav_error) {
+                                         DSECT_LIST_handle_typ* out_list, const char* appl_type,
+                                         ZPAUnavError* unav_error) {
     static const char* op = "AG_dsect_create_gnrldta_unav_CMACC";
     if (!job_list || !out_list || !unav_error) return CM_RC_FAIL;
     const std::string owner = list_value(job_list, "OWNER", "");
@@ -797,7 +797,8 @@ CM_RC AG_dsect_create_gnrldta_unav_CMACC(const char* version, ZPALIST_handle_typ
     const std::pair<const char*, std::string> params[] = {
         {"APPLIC_TYPE", type}, {"ACC_NAME", owner}, {"AV_STAT", "U"}, {"ERRID", code}, {"ERRMSG", text}};
     for (const auto& [name, value] : params)
-        if (rc == CM_RC_OK) rc = AG_dsect_create_and_append_general_param(version, out_list, nullptr, name, value.c_str(), op);
+        if (rc == CM_RC_OK)
+            rc = AG_dsect_create_and_append_general_param(version, out_list, nullptr, name, value.c_str(), op);
     return rc;
 }
 
@@ -831,23 +832,22 @@ CM_RC AG_DSECT_pack_dsect(ZPALIST_handle_typ* param_list, DSECT_MSG_typ* out_msg
     if (rc == CM_RC_OK && type == DSECT_TYP_SHEXIT && unav_error) {
         /* The unavailability records travel when they can be made; the message goes either way. */
         switch (unav_error->unavContext) {
-            case 1:
-            case 2: {
-                const int before = ZPALIST_count(&list.handle);
-                if (AG_dsect_create_gnrldta_unav_RJXRH(version.c_str(), param_list, &list) != CM_RC_OK)
-                    truncate_records(&list, before);
-                break;
-            }
-            case 3:
-            case 4: {
-                const int before = ZPALIST_count(&list.handle);
-                if (AG_dsect_create_gnrldta_unav_CMACC(version.c_str(), param_list, &list, appl_type.c_str(),
-                                                       unav_error) != CM_RC_OK)
-                    truncate_records(&list, before);
-                break;
-            }
-            default:
-                DIAG_ERROR("Invalid value for UnavError->unavContext: %d", unav_error->unavContext);
+        case 1:
+        case 2: {
+            const int before = ZPALIST_count(&list.handle);
+            if (AG_dsect_create_gnrldta_unav_RJXRH(version.c_str(), param_list, &list) != CM_RC_OK)
+                truncate_records(&list, before);
+            break;
+        }
+        case 3:
+        case 4: {
+            const int before = ZPALIST_count(&list.handle);
+            if (AG_dsect_create_gnrldta_unav_CMACC(version.c_str(), param_list, &list, appl_type.c_str(), unav_error) !=
+                CM_RC_OK)
+                truncate_records(&list, before);
+            break;
+        }
+        default: DIAG_ERROR("Invalid value for UnavError->unavContext: %d", unav_error->unavContext);
         }
     }
     if (rc == CM_RC_OK) rc = DSECT_LIST_mk_msg(&list, out_msg);

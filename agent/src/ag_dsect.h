@@ -67,12 +67,12 @@ CM_RC AG_DSECT_pack_spec_ping_dsect(DSECT_HEADER_typ* header, DSECT_MSG_typ* out
 CM_RC AG_DSECT_pack_text_dsect(DSECT_HEADER_typ* header, int is_last, int* seq, const char* text,
                                DSECT_MSG_typ* out_msg);
 CM_RC AG_DSECT_pack_confirm_dsect(DSECT_HEADER_typ* header, DSECT_MSG_typ* out_msg);
-CM_RC AG_DSECT_pack_error_dsect(DSECT_HEADER_typ* header, DSECT_MSG_typ* out_msg, int err_code, const char* format,
-                                ...) __attribute__((format(printf, 4, 5)));
+CM_RC AG_DSECT_pack_error_dsect(DSECT_HEADER_typ* header, DSECT_MSG_typ* out_msg, int err_code, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
 CM_RC AG_DSECT_pack_utilresp_dsect(DSECT_HEADER_typ* header, DSECT_MSG_typ* out_msg, const char* exit_status,
                                    int exit_code, const char* response);
-CM_RC AG_DSECT_pack_orvlog_dsect(DSECT_HEADER_typ* header, const char* orderno, const char* msgid,
-                                 const char* message, DSECT_MSG_typ* out_msg);
+CM_RC AG_DSECT_pack_orvlog_dsect(DSECT_HEADER_typ* header, const char* orderno, const char* msgid, const char* message,
+                                 DSECT_MSG_typ* out_msg);
 
 CM_RC AG_DSECT_send_text_dsect(OS_COMM_sess_typ* sess_id, DSECT_HEADER_typ* header, int is_last, int* seq,
                                const char* text);
@@ -80,8 +80,7 @@ CM_RC AG_DSECT_send_text_dsect(OS_COMM_sess_typ* sess_id, DSECT_HEADER_typ* head
 CM_RC AG_DSECT_send_text_dsect_in_chunks(OS_COMM_sess_typ* sess_id, DSECT_HEADER_typ* header, int* seq,
                                          const char* text, int chunk_size);
 CM_RC AG_DSECT_send_confirm_dsect(OS_COMM_sess_typ* sess_id, DSECT_HEADER_typ* header);
-CM_RC AG_DSECT_send_error_dsect(OS_COMM_sess_typ* sess_id, DSECT_HEADER_typ* header, int err_code,
-                                const char* err_msg);
+CM_RC AG_DSECT_send_error_dsect(OS_COMM_sess_typ* sess_id, DSECT_HEADER_typ* header, int err_code, const char* err_msg);
 
 /* out_msg: AG_DSECT_FORMATTED_MSG_ROOM bytes. The format is MSGTBL's text for msg_id; an id absent
  * from MSGTBL gives "Read Message Failed. msgid: <id>" and 2. */
@@ -108,10 +107,10 @@ CM_RC AG_DSECT_delete_entry_prefix(ZPALIST_handle_typ* in_list, ZPALIST_handle_t
 CM_RC AG_DSECT_pack_dsect(ZPALIST_handle_typ* param_list, DSECT_MSG_typ* out_msg, int generate_new_siid,
                           ZPAUnavError* unav_error);
 CM_RC AG_dsect_create_gnrldta_unav_RJXRH(const char* version, ZPALIST_handle_typ* job_list,
-                                        DSECT_LIST_handle_typ* out_list);
+                                         DSECT_LIST_handle_typ* out_list);
 CM_RC AG_dsect_create_gnrldta_unav_CMACC(const char* version, ZPALIST_handle_typ* job_list,
-                                        DSECT_LIST_handle_typ* out_list, const char* appl_type,
-                                        ZPAUnavError* unav_error);
+                                         DSECT_LIST_handle_typ* out_list, const char* appl_type,
+                                         ZPAUnavError* unav_error);
 /* record: scratch for the general-parameter record (may be null). */
 CM_RC AG_dsect_create_and_append_general_param(const char* version, DSECT_LIST_handle_typ* out_list,
                                                DSECT_ONE_handle_typ* record, const char* name, const char* value,

@@ -44,18 +44,30 @@ struct UtilityName {
 };
 
 constexpr UtilityName kUtilities[] = {
-    {"ORVCREATE", AG_CREATE},       {"ORVCONTB", AG_CONTB},
-    {"UVACTLTB", AG_CTLTB},         {"UVAQRTAB", AG_QRTAB},
-    {"AG_PING", AG_PING},           {"ORVLOADSET", AG_SETLOAD},
-    {"ORVSHOUT", AG_SHOUT},         {"ORVUDLY", AG_UDLY},
-    {"ORVPSM", AG_PSM},             {"ORVDEFINE", AG_DEFINE},
-    {"ORVORDER", AG_ORDER},         {"ORVKILLJOB", AG_KILLJOB},
-    {"ORVVAR", AG_ORVVAR},          {"ORVNODEGRP", AG_NODEGRP},
-    {"ORVSTVAR", AG_STVAR},         {"ORVGRPDEF", AG_GRPDEF},
-    {"ORVLOG", AG_LOG},             {"ORVWHY", AG_WHY},
-    {"ORVSETOWN", AG_SETOWN},       {"ORVDEFTAB", AG_ORVDEFTAB},
-    {"ORVDEFSUBTAB", AG_ORVDEFSUBTAB}, {"ORVDEFFOLDER", AG_ORVDEFFOLDER},
-    {"ORVDEFSUBFOLDER", AG_ORVDEFSUBFOLDER}, {"ORVHOSTGRP", AG_ORVHOSTGRP},
+    {"ORVCREATE", AG_CREATE},
+    {"ORVCONTB", AG_CONTB},
+    {"UVACTLTB", AG_CTLTB},
+    {"UVAQRTAB", AG_QRTAB},
+    {"AG_PING", AG_PING},
+    {"ORVLOADSET", AG_SETLOAD},
+    {"ORVSHOUT", AG_SHOUT},
+    {"ORVUDLY", AG_UDLY},
+    {"ORVPSM", AG_PSM},
+    {"ORVDEFINE", AG_DEFINE},
+    {"ORVORDER", AG_ORDER},
+    {"ORVKILLJOB", AG_KILLJOB},
+    {"ORVVAR", AG_ORVVAR},
+    {"ORVNODEGRP", AG_NODEGRP},
+    {"ORVSTVAR", AG_STVAR},
+    {"ORVGRPDEF", AG_GRPDEF},
+    {"ORVLOG", AG_LOG},
+    {"ORVWHY", AG_WHY},
+    {"ORVSETOWN", AG_SETOWN},
+    {"ORVDEFTAB", AG_ORVDEFTAB},
+    {"ORVDEFSUBTAB", AG_ORVDEFSUBTAB},
+    {"ORVDEFFOLDER", AG_ORVDEFFOLDER},
+    {"ORVDEFSUBFOLDER", AG_ORVDEFSUBFOLDER},
+    {"ORVHOSTGRP", AG_ORVHOSTGRP},
 };
 
 // A CONFIG value; the lookup's own result when the key is missing.
@@ -261,50 +273,47 @@ bool handle_record(DSECT_ONE_handle_typ& record, const DSECT_HEADER_typ& header,
                    const ag_util::NextMessage& next) {
     bool found = false;
     switch (record.type) {
-        case DSECT_TYP_ERRCD: {
-            const std::string message = field(record, "DSECT_ERROR_MESSAGE", &found);
-            reply.append(found ? message : kNoResults);
-            DIAG_TRACE(2, "%s.", found ? message.c_str() : kNoResults);
-            if (reply.result == CM_RC_OK) reply.result = CM_RC_FAIL;
-            return false;
+    case DSECT_TYP_ERRCD: {
+        const std::string message = field(record, "DSECT_ERROR_MESSAGE", &found);
+        reply.append(found ? message : kNoResults);
+        DIAG_TRACE(2, "%s.", found ? message.c_str() : kNoResults);
+        if (reply.result == CM_RC_OK) reply.result = CM_RC_FAIL;
+        return false;
+    }
+    case DSECT_TYP_PING:
+        reply.append("Server is alive");
+        reply.exit_status = 'Y';
+        reply.exit_code = 0;
+        return true;
+    case DSECT_TYP_TEXT: return handle_text(record, header.last, continued, reply, next);
+    case DSECT_TYP_UTILRESP: {
+        const std::string status = field(record, "EXITSTATUS", &found);
+        if (found) {
+            reply.exit_status = status.empty() ? '\0' : status[0];
+        } else {
+            reply.append("Can not retrieve Exit Status results from the server.");
         }
-        case DSECT_TYP_PING:
-            reply.append("Server is alive");
-            reply.exit_status = 'Y';
-            reply.exit_code = 0;
-            return true;
-        case DSECT_TYP_TEXT:
-            return handle_text(record, header.last, continued, reply, next);
-        case DSECT_TYP_UTILRESP: {
-            const std::string status = field(record, "EXITSTATUS", &found);
-            if (found) {
-                reply.exit_status = status.empty() ? '\0' : status[0];
-            } else {
-                reply.append("Can not retrieve Exit Status results from the server.");
-            }
-            const std::string code = field(record, "EXITCODE", &found);
-            if (found) {
-                reply.exit_code = bounded_number(code, INT_MIN, INT_MAX);
-            } else {
-                reply.append("Can not retrieve Exit Code results from the server.");
-            }
-            return true;
+        const std::string code = field(record, "EXITCODE", &found);
+        if (found) {
+            reply.exit_code = bounded_number(code, INT_MIN, INT_MAX);
+        } else {
+            reply.append("Can not retrieve Exit Code results from the server.");
         }
-        case DSECT_TYP_GENERAL_PARAM: {
-            bool value_found = false;
-            const std::string name = field(record, "DSECT_VARIABLE_NAME", &found);
-            const std::string value = field(record, "DSECT_VARIABLE_VALUE", &value_found);
-            reply.append(name + "=" + value + "\n");
-            return true;
-        }
-        case DSECT_TYP_GNRLDTA:
-            DIAG_TRACE(4, "Received confirmation from server for GNRLDTA dsect");
-            reply.exit_status = 'Y';
-            reply.exit_code = 0;
-            return true;
-        default:
-            DIAG_TRACE(2, "unknown DSECT  type %d", static_cast<int>(record.type));
-            return true;
+        return true;
+    }
+    case DSECT_TYP_GENERAL_PARAM: {
+        bool value_found = false;
+        const std::string name = field(record, "DSECT_VARIABLE_NAME", &found);
+        const std::string value = field(record, "DSECT_VARIABLE_VALUE", &value_found);
+        reply.append(name + "=" + value + "\n");
+        return true;
+    }
+    case DSECT_TYP_GNRLDTA:
+        DIAG_TRACE(4, "Received confirmation from server for GNRLDTA dsect");
+        reply.exit_status = 'Y';
+        reply.exit_code = 0;
+        return true;
+    default: DIAG_TRACE(2, "unknown DSECT  type %d", static_cast<int>(record.type)); return true;
     }
 }
 
@@ -520,8 +529,8 @@ bool command_line(int argc, char** argv, AG_UTIL_PARAM_TYPE code, std::string& l
         }
         const std::string text = escaped(argument);
         if (text.size() > AG_UTIL_ARG_MAX) {
-            reply.append("The length of argument " + std::to_string(i) + " exceeds " +
-                         std::to_string(AG_UTIL_ARG_MAX) + " bytes\n");
+            reply.append("The length of argument " + std::to_string(i) + " exceeds " + std::to_string(AG_UTIL_ARG_MAX) +
+                         " bytes\n");
             return false;
         }
         if (text.size() + line.size() + 3 > AG_UTIL_LINE_MAX) {
@@ -547,17 +556,14 @@ CM_RC run(int argc, char** argv, ag_util::Reply& reply) {
     std::string stream_file;
     if (!command_line(argc, argv, code, line, stream_file, reply)) return CM_RC_FAIL;
     switch (code) {
-        case AG_NONE:
-            reply.append(std::string("Unsupported utility: '") + argv[0] + "'.");
-            return CM_RC_FAIL;
-        case AG_PING:
-            return ping(reply);
-        default: {
-            const CM_RC rc = exec_command(line, reply, stream_file, 1);
-            if (rc != CM_RC_OK && rc != AG_UTIL_RC_TIMEOUT && rc != OS_COMM_ERR_WAITING && line.size() > kLongLineHint)
-                std::fputs(kLongLineHintText, stdout);
-            return rc;
-        }
+    case AG_NONE: reply.append(std::string("Unsupported utility: '") + argv[0] + "'."); return CM_RC_FAIL;
+    case AG_PING: return ping(reply);
+    default: {
+        const CM_RC rc = exec_command(line, reply, stream_file, 1);
+        if (rc != CM_RC_OK && rc != AG_UTIL_RC_TIMEOUT && rc != OS_COMM_ERR_WAITING && line.size() > kLongLineHint)
+            std::fputs(kLongLineHintText, stdout);
+        return rc;
+    }
     }
 }
 
@@ -737,7 +743,8 @@ CM_RC AG_UTIL_main_2(char* fileName, char* sectionName, char* commandName, ZPAAt
             if (GM_PARAM_subtable_load_file(&sections, fileName) != CM_RC_OK) {
                 if (Error) ZPAAPI_UTILS_ErrorSet(Error, 1, "WARNING : Failed to load tablefrom file '%s'.", fileName);
             } else if (GM_PARAM_subtable_list_find(&sections, section.c_str(), &rows) != CM_RC_OK) {
-                if (Error) ZPAAPI_UTILS_ErrorSet(Error, 1, "WARNING : Failed to read subsection '%s'.", section.c_str());
+                if (Error)
+                    ZPAAPI_UTILS_ErrorSet(Error, 1, "WARNING : Failed to read subsection '%s'.", section.c_str());
             } else {
                 char* key = nullptr;
                 void* value = nullptr;

@@ -26,8 +26,8 @@
 #include "gm_param_internal.h"
 #include "os_file.h"
 #include "os_file_nofollow.h"
-#include "os_logical_internal.h"
 #include "os_lib.h"
+#include "os_logical_internal.h"
 
 extern char** environ;
 
@@ -181,7 +181,8 @@ void BE_DUZ_get_proc_name(char* out_procname) {
     BE_TRACE(4, "Current process name: %s", out_procname);
 }
 
-ZPARC BE_DUZ_get_agent_util_info(const char* command, const char* args, const char* key, char* outBuf, ZPAError* Error) {
+ZPARC BE_DUZ_get_agent_util_info(const char* command, const char* args, const char* key, char* outBuf,
+                                 ZPAError* Error) {
     BE_TRACE(4, "Starting: '%s'", "BE_DUZ_get_agent_util_info");
     char line[BE_DUZ_UTIL_CMD_SIZE];
     std::snprintf(line, sizeof line, "%s %s", command ? command : "", args ? args : "");
@@ -198,8 +199,8 @@ ZPARC BE_DUZ_get_agent_util_info(const char* command, const char* args, const ch
     }
 }
 
-ZPARC BE_DUZ_get_agent_util_info_argv(const char* command, const char* const* argv, int merge_stderr,
-                                      const char* key, char* outBuf, ZPAError* Error) {
+ZPARC BE_DUZ_get_agent_util_info_argv(const char* command, const char* const* argv, int merge_stderr, const char* key,
+                                      char* outBuf, ZPAError* Error) {
     BE_TRACE(4, "Starting: '%s'", "BE_DUZ_get_agent_util_info_argv");
     if (!command || !key || !outBuf) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Error opening pipe for command %s", command ? command : "");

@@ -8,8 +8,7 @@
 
 namespace {
 
-constexpr char encoding_table[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char encoding_table[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr int mod_table[] = {0, 2, 1};
 
 unsigned char decoding_table[256];
@@ -20,7 +19,8 @@ std::once_flag decoding_table_once;
 extern "C" {
 
 void build_decoding_table(void) {
-    for (int i = 0; i < 64; ++i) decoding_table[static_cast<unsigned char>(encoding_table[i])] = static_cast<unsigned char>(i);
+    for (int i = 0; i < 64; ++i)
+        decoding_table[static_cast<unsigned char>(encoding_table[i])] = static_cast<unsigned char>(i);
 }
 
 char* base64_encode(const unsigned char* data, int input_length, int* output_length) {

@@ -178,8 +178,10 @@ ZPARC BE_DUZ_load_ccp_data_to_file(const char* ccpName, char* cacheFileName, con
         char path[4097] = "";
         const bool have_path = BE_DUZ_full_ccp_file_path(cacheFileName, path) == 0;
         if (is_tracking_type(reqType)) {
-            BE_TRACE(4, "%s: Action is %s- not loading CCP data from server. Using file from cache file created in job "
-                        "submission", BE_POS, reqType);
+            BE_TRACE(4,
+                     "%s: Action is %s- not loading CCP data from server. Using file from cache file created in job "
+                     "submission",
+                     BE_POS, reqType);
             return ZPA_SUCCESS;
         }
         // The cache file is emptied (bits 0744) through the shared-file facility, like every

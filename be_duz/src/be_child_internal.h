@@ -12,8 +12,8 @@
 namespace be_child {
 
 struct Command {
-    std::vector<std::string> argv;  // argv[0] as the program sees it
-    std::string program;            // the file to run; empty: argv[0], looked up on PATH without a '/'
+    std::vector<std::string> argv;       // argv[0] as the program sees it
+    std::string program;                 // the file to run; empty: argv[0], looked up on PATH without a '/'
     const std::string* input = nullptr;  // written to standard input, then closed; null: inherited
     std::string output;                  // file for standard output and error; empty: inherited
     bool append = false;                 // add to the output file instead of making it anew
@@ -21,7 +21,7 @@ struct Command {
 };
 
 struct Result {
-    bool started = false;  // false: the program could not be started (error holds errno)
+    bool started = false;        // false: the program could not be started (error holds errno)
     bool output_failed = false;  // the output file could not be opened (error holds errno); nothing ran
     int error = 0;
     int status = 0;  // wait status once started and waited for

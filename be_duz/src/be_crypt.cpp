@@ -77,12 +77,13 @@ ORVSECU_ctx* BE_DUZ_get_encyption_module(int cleanup_mode, ZPAError* Error) {
         return ctxPtr;
     }
     if (ctxPtr) {
-        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "%s: Error result from OrvStringEncryptors_init: %s",
-                              BE_POS, lib_error(ctxPtr).c_str());
+        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc),
+                              "%s: Error result from OrvStringEncryptors_init: %s", BE_POS, lib_error(ctxPtr).c_str());
         std::free(ctxPtr);
         ctxPtr = nullptr;
     } else {
-        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "Error in OrvStringEncryptors_init. ctxPtr is null");
+        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc),
+                              "Error in OrvStringEncryptors_init. ctxPtr is null");
     }
     return nullptr;
 }
@@ -92,18 +93,21 @@ ZPARC BE_DUZ_clean_encyption_info(ZPAError* Error) {
     int rc = 0;
     if (ctx) {
         rc = OrvStringEncryptors_cleanup(&ctx);
-        if (rc != 0) BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "Error in OrvStringEncryptors_cleanup");
+        if (rc != 0)
+            BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "Error in OrvStringEncryptors_cleanup");
     }
     initiated = 0;
     ctxPtr = nullptr;
     return rc;
 }
 
-ZPARC BE_DUZ_encrypt_aes(const char* plain, const char* cipherAlias, const char* keyAlias, char* cipher_out,
-                         int* len, ZPAError* Error) {
+ZPARC BE_DUZ_encrypt_aes(const char* plain, const char* cipherAlias, const char* keyAlias, char* cipher_out, int* len,
+                         ZPAError* Error) {
     if (!plain || !cipherAlias || !keyAlias || !cipher_out || !len) {
-        BE_TRACE(1, "%s : error -> at least one of the following is NULL: cpassword_plain, cipherAlias, keyAlias, "
-                    "ciphertext_out, ciphertext_len", BE_POS);
+        BE_TRACE(1,
+                 "%s : error -> at least one of the following is NULL: cpassword_plain, cipherAlias, keyAlias, "
+                 "ciphertext_out, ciphertext_len",
+                 BE_POS);
         return -1;
     }
     ORVSECU_ctx* ctx = BE_DUZ_get_encyption_module(0, Error);
@@ -117,11 +121,13 @@ ZPARC BE_DUZ_encrypt_aes(const char* plain, const char* cipherAlias, const char*
     return rc;
 }
 
-ZPARC BE_DUZ_decrypt_aes(const char* cipher, const char* cipherAlias, const char* keyAlias, char* plain_out,
-                         int* len, ZPAError* Error) {
+ZPARC BE_DUZ_decrypt_aes(const char* cipher, const char* cipherAlias, const char* keyAlias, char* plain_out, int* len,
+                         ZPAError* Error) {
     if (!cipher || !plain_out || !len) {
-        BE_TRACE(1, "%s : Error -> at least one of the following is NULL: ciphertext, password_plain, "
-                    "password_plain_len", BE_POS);
+        BE_TRACE(1,
+                 "%s : Error -> at least one of the following is NULL: ciphertext, password_plain, "
+                 "password_plain_len",
+                 BE_POS);
         return -1;
     }
     ORVSECU_ctx* ctx = BE_DUZ_get_encyption_module(0, Error);

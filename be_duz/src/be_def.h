@@ -8,20 +8,20 @@
 #include <stdio.h>
 
 #include "cmpltfrm.h"
+#include "oci.h"
+#include "orvsecure.h"
 #include "os_diag.h"
 #include "os_file.h"
 #include "zpaapi.h"
 #include "zpalist.h"
-#include "orvsecure.h"
-#include "oci.h"
 
 /* ------------------------------------------------------------------------------------------------
  * Tracing. Plug-in code writes a line of level N when the debug level reaches N, at active level 0
  * (so it never enters the diagnostic ring); error lines are plain DIAG_printf calls.
  * ---------------------------------------------------------------------------------------------- */
-#define BE_TRACE(level, ...)                                                                       \
-    do {                                                                                           \
-        if (DIAG_debug_level() >= (level)) DIAG_printf(__VA_ARGS__);                               \
+#define BE_TRACE(level, ...)                                         \
+    do {                                                             \
+        if (DIAG_debug_level() >= (level)) DIAG_printf(__VA_ARGS__); \
     } while (0)
 
 /* Position tag "[file:line]" for the first "%s" of many trace and error texts. */
@@ -139,8 +139,8 @@ ZPARC BE_DUZ_get_agent_util_info(const char* command, const char* args, const ch
 /* The same with the arguments given one by one (argv ends with a null pointer), for arguments
  * built from request values, which may hold blanks: each reaches the utility whole.
  * merge_stderr non-zero sends the error output into the pipe. */
-ZPARC BE_DUZ_get_agent_util_info_argv(const char* command, const char* const* argv, int merge_stderr,
-                                      const char* key, char* outBuf, ZPAError* Error);
+ZPARC BE_DUZ_get_agent_util_info_argv(const char* command, const char* const* argv, int merge_stderr, const char* key,
+                                      char* outBuf, ZPAError* Error);
 
 void BE_DUZ_get_proc_name(char* out_procname);
 CM_RC BE_DUZ_get_agent_dir(char* agent_dir);
@@ -262,10 +262,10 @@ ZPARC BE_DUZ_encrypt_aes_local(const char* plain, char* cipher_out, int* len, ZP
 ZPARC BE_DUZ_encrypt_aes_global(const char* plain, char* cipher_out, int* len, ZPAError* Error);
 ZPARC BE_DUZ_decrypt_aes_local(const char* cipher, char* plain_out, int* len, ZPAError* Error);
 ZPARC BE_DUZ_decrypt_aes_global(const char* cipher, char* plain_out, int* len, ZPAError* Error);
-ZPARC BE_DUZ_encrypt_aes(const char* plain, const char* cipherAlias, const char* keyAlias, char* cipher_out,
-                         int* len, ZPAError* Error);
-ZPARC BE_DUZ_decrypt_aes(const char* cipher, const char* cipherAlias, const char* keyAlias, char* plain_out,
-                         int* len, ZPAError* Error);
+ZPARC BE_DUZ_encrypt_aes(const char* plain, const char* cipherAlias, const char* keyAlias, char* cipher_out, int* len,
+                         ZPAError* Error);
+ZPARC BE_DUZ_decrypt_aes(const char* cipher, const char* cipherAlias, const char* keyAlias, char* plain_out, int* len,
+                         ZPAError* Error);
 
 /* Per-thread state: the agent's encryption type (never null; empty until read), the library
  * context (none with clean-up mode 1 when the thread has none), and its release. */
@@ -309,8 +309,8 @@ int BE_DUZ_load_all_lcp(ZPALIST_handle_typ* list);
 ZPARC BE_DUZ_get_keys_info(ZPAAttrList* AttributesIn, char** new_key, int* new_key_len, char** old_key,
                            int* old_key_len);
 ZPARC BE_DUZ_update_aes_key_per_account(ZPALIST_handle_typ* list, BE_DUZ_account_data_handle* account,
-                                        const char* new_key, int new_key_len, const char* old_key,
-                                        int old_key_len, ORVSECU_ctx* ctx, ZPAError* Error);
+                                        const char* new_key, int new_key_len, const char* old_key, int old_key_len,
+                                        ORVSECU_ctx* ctx, ZPAError* Error);
 
 /* Account sections of the accounts file (or of a central-profile cache file). */
 ZPARC BE_DUZ_PKM_get_accounts_value(ZPALIST_handle_typ* account_list, const char* account_name, const char* key,
@@ -335,9 +335,9 @@ ZPARC BE_DUZ_PKM_populate_account_data(char* account_to_update, char* account_na
 #define BE_JOB_CODE_IN_MESSAGE (-9999)
 /* Longest code word taken from a stored row value; a longer first word is not a code. */
 #define BE_JOB_CODE_FIELD_SIZE 9
-#define BE_JOB_NOTICE_FORMAT_D                                                                     \
+#define BE_JOB_NOTICE_FORMAT_D \
     "\nORVANTA/CM for Oracle E-Business Suite has detected the following error:\n\nError message: %s\n\nError code: %d\n"
-#define BE_JOB_NOTICE_FORMAT_S                                                                     \
+#define BE_JOB_NOTICE_FORMAT_S \
     "\nORVANTA/CM for Oracle E-Business Suite has detected the following error:\n\nError message: %s\n\nError code: %s\n"
 /* Key of tables OEBS and CONFIG: octal permission bits set on a sysout after statistics. */
 #define BE_JOB_SYSOUT_MODE_KEY "SYSOUT_MODE"
@@ -356,8 +356,8 @@ void BE_SYSOUT_create_job_failure_msg(ZPAError* Error, char* message);
 /* error_message: BE_JOB_FAILURE_MSG_SIZE bytes, rewritten in place as the notice. */
 void BE_JOB_format_error_message(char* error_message, int error_code, int* err_code_from_msg);
 ZPARC BE_SYSOUT_handle_update_sysout(ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut, const char* orderno,
-                                     const char* runno, const char* error_text, int error_code,
-                                     int* err_code_from_msg, ZPAError* Error);
+                                     const char* runno, const char* error_text, int error_code, int* err_code_from_msg,
+                                     ZPAError* Error);
 ZPARC BE_SYSOUT_update_sysout(const char* sysout_path, const char* message, ZPAError* Error);
 /* CM_RC: 1 set or nothing to set, 2 failure. SYSOUT_MODE must be octal digits (at most 07777). */
 CM_RC BE_SYSOUT_chmod_sysout(ZPAAttrList* AttributesIn, ZPAError* Error);
@@ -478,7 +478,7 @@ typedef struct {
 
 /* The sessions of a tracking connection, keyed by database SID. */
 typedef struct {
-    BE_DUZ_DATA_TYPE dataType; /* always BE_DUZ_CONNECTION_LIST */
+    BE_DUZ_DATA_TYPE dataType;          /* always BE_DUZ_CONNECTION_LIST */
     ZPALIST_handle_typ* connectionList; /* entries are copies of BE_DUZ_ConnectionListItem */
 } BE_DUZ_ConnectionList;
 
@@ -615,8 +615,8 @@ ZPARC BE_DUZ_reslove_bind_p_var(BE_DUZ_Handles* JOB_handle, const char* profile_
 ZPARC BE_DUZ_get_sr_instance_id(int* sr_instance_id, BE_DUZ_Handles* JOB_handle, ZPAError* Error);
 /* Resolves the references of an SQL text against the records and runs it: the first column of
  * its first row into tmp_value. 0, or the failure (a statement without rows included). */
-ZPARC BE_DUZ_reslove_sql(BE_DUZ_Handles* JOB_handle, const char* sqlStr, BE_DUZ_report_parm** parm_recs,
-                         int parmCount, int parmIndex, char* tmp_value, ZPAError* Error);
+ZPARC BE_DUZ_reslove_sql(BE_DUZ_Handles* JOB_handle, const char* sqlStr, BE_DUZ_report_parm** parm_recs, int parmCount,
+                         int parmIndex, char* tmp_value, ZPAError* Error);
 void BE_parm_remove_leading_spaces(char* query);
 /* Inserts the session's FND_SESSIONS row when it has none. 0, or the database failure. */
 ZPARC BE_parm_check_add_fnd_sessions_row(BE_DUZ_Handles* JOB_handle, ZPAError* Error);
@@ -646,16 +646,15 @@ int BE_DUZ_return_month_number(const char* mon_str);
 
 /* Checks value (an ID when check_id is not 0) against the table value set of parm_rec and stores
  * the matching row's columns in list. 0 found, 1 not found or failed. */
-ZPARC BE_DUZ_retrieve_valuset_fields(BE_DUZ_Handles* JOB_handle, ZPALIST_handle_typ* list,
-                                     BE_DUZ_report_parm* parm_rec, BE_DUZ_report_parm** parms, int parmcount,
-                                     int parmindex, int check_id, char* value, char* meaning, ZPAError* Error);
+ZPARC BE_DUZ_retrieve_valuset_fields(BE_DUZ_Handles* JOB_handle, ZPALIST_handle_typ* list, BE_DUZ_report_parm* parm_rec,
+                                     BE_DUZ_report_parm** parms, int parmcount, int parmindex, int check_id,
+                                     char* value, char* meaning, ZPAError* Error);
 /* Opens the query of the value set's values (VALUE, MEANING), filtered by value when it is not
  * empty ('*' in value becomes '%', in place), with its two columns defined into row_data[0] and
  * row_data[1] of xmldata_handle; the caller fetches the rows. 0, else the failure. */
-ZPARC BE_DUZ_retrieve_valuset_values(BE_DUZ_Handles* JOB_handle, ZPALIST_handle_typ* list,
-                                     BE_DUZ_report_parm* parm_rec, BE_DUZ_report_parm** parms,
-                                     BE_DUZ_xmldata_handle* xmldata_handle, int parmcount, int parmindex,
-                                     int check_id, char* value, ZPAError* Error);
+ZPARC BE_DUZ_retrieve_valuset_values(BE_DUZ_Handles* JOB_handle, ZPALIST_handle_typ* list, BE_DUZ_report_parm* parm_rec,
+                                     BE_DUZ_report_parm** parms, BE_DUZ_xmldata_handle* xmldata_handle, int parmcount,
+                                     int parmindex, int check_id, char* value, ZPAError* Error);
 /* clause holds BE_DUZ_SELECT_CLAUSE_SIZE bytes. Always 0. */
 ZPARC BE_DUZ_construct_select_clause(char vs_fmt, const char* col_name, char col_type, int vs_size, char* clause);
 /* Ends the first top-level field of *column_content at its comma; *column_content moves on to
@@ -683,48 +682,58 @@ int BE_DUZ_check_and_remove_term_from_query(const char* in_query, char* out_quer
 
 /* A program's parameter definitions (13 columns), by application id (:app_id) or by application
  * short name (:app_name), and :prog_name. */
-#define BE_DUZ_PARM_COLUMNS_SQL                                                                    \
-    "SELECT a.required_flag, a.default_type, a.default_value, a.end_user_column_name, "             \
-    "a.end_user_column_name, a.flex_value_set_id, b.flex_value_set_name, b.flex_value_set_name, "  \
+#define BE_DUZ_PARM_COLUMNS_SQL                                                                   \
+    "SELECT a.required_flag, a.default_type, a.default_value, a.end_user_column_name, "           \
+    "a.end_user_column_name, a.flex_value_set_id, b.flex_value_set_name, b.flex_value_set_name, " \
     "b.maximum_size, b.validation_type, b.format_type, b.uppercase_only_flag, a.display_flag "
-#define BE_DUZ_PARM_CONDITIONS_SQL                                                                 \
-    "substr(a.descriptive_flexfield_name, 1, 6) = '$SRS$.' AND "                                    \
+#define BE_DUZ_PARM_CONDITIONS_SQL                                                                        \
+    "substr(a.descriptive_flexfield_name, 1, 6) = '$SRS$.' AND "                                          \
     "substr(a.descriptive_flexfield_name, 7) = :prog_name AND a.flex_value_set_id = b.flex_value_set_id " \
     "AND a.enabled_flag = 'Y' "
 #define BE_DUZ_RETRIEVE_PARM_SQL                                                                   \
-    BE_DUZ_PARM_COLUMNS_SQL "FROM fnd_descr_flex_column_usages a, fnd_flex_value_sets b WHERE "     \
-    BE_DUZ_PARM_CONDITIONS_SQL "AND a.application_id = :app_id ORDER BY a.column_seq_num"
-#define BE_DUZ_RETRIEVE_PARM_BY_APP_NAME_SQL                                                       \
-    BE_DUZ_PARM_COLUMNS_SQL "FROM fnd_descr_flex_column_usages a, fnd_flex_value_sets b, fnd_application app " \
-    "WHERE " BE_DUZ_PARM_CONDITIONS_SQL "AND app.application_short_name = :app_name AND "           \
+    BE_DUZ_PARM_COLUMNS_SQL                                                                        \
+    "FROM fnd_descr_flex_column_usages a, fnd_flex_value_sets b WHERE " BE_DUZ_PARM_CONDITIONS_SQL \
+    "AND a.application_id = :app_id ORDER BY a.column_seq_num"
+#define BE_DUZ_RETRIEVE_PARM_BY_APP_NAME_SQL                                           \
+    BE_DUZ_PARM_COLUMNS_SQL                                                            \
+    "FROM fnd_descr_flex_column_usages a, fnd_flex_value_sets b, fnd_application app " \
+    "WHERE " BE_DUZ_PARM_CONDITIONS_SQL                                                \
+    "AND app.application_short_name = :app_name AND "                                  \
     "app.application_id = a.application_id ORDER BY a.column_seq_num"
 
 /* A request-set program's parameter definitions (16 columns, :prog_name and :rsetprogid): the
  * definition form (column 13 the program's default value) and the display form (column 13 what a
  * list shows). BE_DUZ_SET_retrieve_default_parms is in definition mode when its text equals
  * BE_DUZ_RETRIEVE_SET_PARM_SQL. */
-#define BE_DUZ_SET_PARM_SQL(default_value_column)                                                  \
-    "SELECT U.REQUIRED_FLAG, A.DEFAULT_TYPE, A.DEFAULT_VALUE, U.end_user_column_name, "             \
-    "C.FORM_LEFT_PROMPT, A.SHARED_PARAMETER_NAME, B.FLEX_VALUE_SET_ID, B.FLEX_VALUE_SET_NAME, "     \
-    "B.MAXIMUM_SIZE, B.VALIDATION_TYPE, B.FORMAT_TYPE, U.DEFAULT_TYPE, " default_value_column ", "  \
-    "B.UPPERCASE_ONLY_FLAG, U.DISPLAY_FLAG, A.DISPLAY_FLAG "                                        \
+#define BE_DUZ_SET_PARM_SQL(default_value_column)                                                          \
+    "SELECT U.REQUIRED_FLAG, A.DEFAULT_TYPE, A.DEFAULT_VALUE, U.end_user_column_name, "                    \
+    "C.FORM_LEFT_PROMPT, A.SHARED_PARAMETER_NAME, B.FLEX_VALUE_SET_ID, B.FLEX_VALUE_SET_NAME, "            \
+    "B.MAXIMUM_SIZE, B.VALIDATION_TYPE, B.FORMAT_TYPE, U.DEFAULT_TYPE, " default_value_column              \
+    ", "                                                                                                   \
+    "B.UPPERCASE_ONLY_FLAG, U.DISPLAY_FLAG, A.DISPLAY_FLAG "                                               \
     "FROM FND_REQUEST_SET_PROGRAM_ARGS A, FND_DESCR_FLEX_COLUMN_USAGES U, fnd_descr_flex_col_usage_tl C, " \
-    "FND_FLEX_VALUE_SETS B WHERE substr(U.descriptive_flexfield_name, 1, 6) = '$SRS$.' AND "         \
-    "substr(U.descriptive_flexfield_name, 7) = :prog_name AND "                                     \
-    "substr(C.descriptive_flexfield_name, 1, 6) = '$SRS$.' AND "                                    \
-    "substr(C.descriptive_flexfield_name, 7) = :prog_name AND U.FLEX_VALUE_SET_ID = B.FLEX_VALUE_SET_ID " \
-    "AND A.request_set_program_id (+) = :rsetprogid AND "                                           \
-    "A.APPLICATION_COLUMN_NAME (+) = U.APPLICATION_COLUMN_NAME AND U.ENABLED_FLAG = 'Y' AND "       \
-    "U.application_column_name = C.application_column_name AND C.LANGUAGE(+) = USERENV('LANG') "    \
+    "FND_FLEX_VALUE_SETS B WHERE substr(U.descriptive_flexfield_name, 1, 6) = '$SRS$.' AND "               \
+    "substr(U.descriptive_flexfield_name, 7) = :prog_name AND "                                            \
+    "substr(C.descriptive_flexfield_name, 1, 6) = '$SRS$.' AND "                                           \
+    "substr(C.descriptive_flexfield_name, 7) = :prog_name AND U.FLEX_VALUE_SET_ID = B.FLEX_VALUE_SET_ID "  \
+    "AND A.request_set_program_id (+) = :rsetprogid AND "                                                  \
+    "A.APPLICATION_COLUMN_NAME (+) = U.APPLICATION_COLUMN_NAME AND U.ENABLED_FLAG = 'Y' AND "              \
+    "U.application_column_name = C.application_column_name AND C.LANGUAGE(+) = USERENV('LANG') "           \
     "ORDER BY U.COLUMN_SEQ_NUM"
 #define BE_DUZ_RETRIEVE_SET_PARM_SQL BE_DUZ_SET_PARM_SQL("U.default_value")
-#define BE_DUZ_RETRIEVE_SET_PARM_DISPLAY_SQL                                                       \
-    BE_DUZ_SET_PARM_SQL("DECODE(U.DEFAULT_TYPE, 'A', '" BE_DUZ_CALCULATED_DURING_SUBMISSION "', "    \
-                        "'D', '" BE_DUZ_CALCULATED_DURING_SUBMISSION "', "                          \
-                        "'T', '" BE_DUZ_CALCULATED_DURING_SUBMISSION "', "                          \
-                        "'F', '" BE_DUZ_CALCULATED_DURING_SUBMISSION "', "                          \
-                        "'P', '" BE_DUZ_CALCULATED_DURING_SUBMISSION "', "                          \
-                        "'S', DECODE(B.VALIDATION_TYPE, 'F', NULL, '" BE_DUZ_CALCULATED_DURING_SUBMISSION "'), " \
+#define BE_DUZ_RETRIEVE_SET_PARM_DISPLAY_SQL                                                              \
+    BE_DUZ_SET_PARM_SQL("DECODE(U.DEFAULT_TYPE, 'A', '" BE_DUZ_CALCULATED_DURING_SUBMISSION               \
+                        "', "                                                                             \
+                        "'D', '" BE_DUZ_CALCULATED_DURING_SUBMISSION                                      \
+                        "', "                                                                             \
+                        "'T', '" BE_DUZ_CALCULATED_DURING_SUBMISSION                                      \
+                        "', "                                                                             \
+                        "'F', '" BE_DUZ_CALCULATED_DURING_SUBMISSION                                      \
+                        "', "                                                                             \
+                        "'P', '" BE_DUZ_CALCULATED_DURING_SUBMISSION                                      \
+                        "', "                                                                             \
+                        "'S', DECODE(B.VALIDATION_TYPE, 'F', NULL, '" BE_DUZ_CALCULATED_DURING_SUBMISSION \
+                        "'), "                                                                            \
                         "NVL(U.default_value, ' '))")
 
 /* Reads the parameter definitions of a program with sqlStr (one of the statements above) into
@@ -737,8 +746,8 @@ ZPARC BE_DUZ_retrieve_default_parms(BE_DUZ_Handles* JOB_handle, const char* sqlS
 /* The values of a single request's parameters (report_value) from the job's attributes, the
  * defaults, formatting and value-set validation. 0, or the failure to read the definitions. */
 ZPARC BE_DUZ_request_default_parms(BE_DUZ_Handles* JOB_handle, int appID, const char* progname,
-                                   BE_DUZ_report_parm** parm_recs, int* parms_count,
-                                   ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn, ZPAError* Error);
+                                   BE_DUZ_report_parm** parm_recs, int* parms_count, ZPAAttrList* ConnectionAttributes,
+                                   ZPAAttrList* AttributesIn, ZPAError* Error);
 /* The definitions of a program named by application and program short names, each with its
  * default worked out. 0, the reading's failure, or the last record's default failure. */
 ZPARC BE_DUZ_retrieve_ReqParmList(BE_DUZ_Handles* DUZ_handle, const char* app_name, const char* prog_name,
@@ -767,8 +776,8 @@ ZPARC BE_DUZ_retrieve_ReqSetParmList(BE_DUZ_Handles* DUZ_handle, const char* app
  * reading's failure. */
 ZPARC BE_DUZ_request_set_shared_parms(BE_DUZ_Handles* JOB_handle, int setStage_sequence, int setID, int appID,
                                       const char* progname, int progid, BE_DUZ_report_parm** parm_recs,
-                                      int* parms_count, ZPALIST_handle_typ* sharedParmList,
-                                      ZPAAttrList* AttributesIn, ZPAError* Error);
+                                      int* parms_count, ZPALIST_handle_typ* sharedParmList, ZPAAttrList* AttributesIn,
+                                      ZPAError* Error);
 
 /* ------------------------------------------------------------------------------------------------
  * Job-script view: a job's OEBS program or request-set definition as text, built in a temporary
@@ -781,8 +790,8 @@ ZPARC BE_DUZ_request_set_shared_parms(BE_DUZ_Handles* JOB_handle, int setStage_s
 #define BE_DUZ_JCL_PROGRAM_WIDTH 31
 
 /* Always 3 (ZPA_NOT_FOUND) with code 3: there is no job-script action. */
-ZPARC ZPAAPI_JCL_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
-                        ZPAAttrList* AttributesOut, ZPAError* Error);
+ZPARC ZPAAPI_JCL_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut,
+                        ZPAError* Error);
 /* Builds the text of the job named by ORDERNO/RUNNO (or MEMLIB/MEMNAME) on the connection's
  * session; 0 with the text's FILE* in *Handle. A failed open hands out nothing and leaves no file. */
 ZPARC ZPAAPI_JCL_DATA_OPEN(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* AttributesIn, ZPAError* Error);
@@ -837,8 +846,6 @@ int BE_DUZ_init_logfile(const char* filename);
 /* Reaps every ended child without waiting. */
 void sigChldHandler(int sig);
 
-
-
 /* ------------------------------------------------------------------------------------------------
  * Lists: the list entry points of the job-definition form, the open-list handle and its paging,
  * the list actions on one request, and the list handlers
@@ -860,8 +867,8 @@ typedef struct {
 void BE_DUZ_delete_account_name_list(BE_DUZ_AccountNameList* list);
 
 /* The request's "TEXT" holds the XML question; the answer goes into the output "TEXT". */
-ZPARC ZPAAPI_LIST_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
-                         ZPAAttrList* AttributesOut, ZPAError* Error);
+ZPARC ZPAAPI_LIST_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut,
+                         ZPAError* Error);
 ZPARC ZPAAPI_LIST_DATA_OPEN(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attributes, ZPAError* Error);
 /* 0 while more follows, 2 with the last text, 1 on failure (also a row that does not fit the slot). */
 ZPARC ZPAAPI_LIST_DATA_READ(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* AttributesIn,
@@ -874,8 +881,8 @@ ZPARC BE_DUZ_LIST_hold_request(BE_DUZ_Handles* DUZ_handle, ZPAAttrList* xml_attr
 ZPARC BE_DUZ_LIST_unhold_request(BE_DUZ_Handles* DUZ_handle, ZPAAttrList* xml_attrList, ZPAError* Error);
 
 /* List handlers (0 success). */
-ZPARC BE_DUZ_get_cmlist_list(ZPAConnHandle* Connection, BE_DUZ_xmldata_handle* xml_handle,
-                             ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_cmlist_list(ZPAConnHandle* Connection, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                             ZPAError* Error);
 ZPARC BE_DUZ_get_resp_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
                            ZPAError* Error);
 ZPARC BE_DUZ_get_profile_name_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
@@ -896,8 +903,8 @@ ZPARC BE_DUZ_get_setprog_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle*
                               ZPAError* Error);
 ZPARC BE_DUZ_get_ReqSetParm_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
                                  ZPAAttrList* xml_attrList, ZPAError* Error);
-ZPARC BE_DUZ_get_setparam_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
-                               ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_setparam_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                               ZPAError* Error);
 
 /* The programs ("REQUEST") or request sets a user may submit under a responsibility, by its
  * request group or (DUZ-USE_MENU_FUNCTION "Y") by its menu. */
@@ -917,8 +924,8 @@ ZPARC BE_DUZ_get_layout_lang_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_han
                                   ZPAAttrList* xml_attrList, ZPAError* Error);
 ZPARC BE_DUZ_get_printer_style_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
                                     ZPAAttrList* xml_attrList, ZPAError* Error);
-ZPARC BE_DUZ_get_language_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
-                               ZPAAttrList* xml_attrList, ZPAError* Error);
+ZPARC BE_DUZ_get_language_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                               ZPAError* Error);
 ZPARC BE_DUZ_get_operating_unit_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
                                      ZPAAttrList* xml_attrList, ZPAError* Error);
 /* has_terr receives the number of the program's layouts that have a default territory. */
@@ -975,8 +982,7 @@ ZPARC BE_DUZ_get_valsetv_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle*
 ZPARC BE_DUZ_get_program_data_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xmldata_handle,
                                    ZPAAttrList* ConnectionAttributes, ZPAAttrList* Attributes, ZPAError* Error);
 ZPARC BE_DUZ_get_reqset_programs_data_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xmldata_handle,
-                                           ZPAAttrList* ConnectionAttributes, ZPAAttrList* Attributes,
-                                           ZPAError* Error);
+                                           ZPAAttrList* ConnectionAttributes, ZPAAttrList* Attributes, ZPAError* Error);
 ZPARC BE_DUZ_get_account_data_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xmldata_handle,
                                    ZPAAttrList* Attributes, ZPAError* Error);
 
@@ -1087,8 +1093,8 @@ ZPARC BE_DUZ_JOBDATA_cancel_request(BE_DUZ_Handles* session, int req_id, ZPAErro
  * ./data/DUZ_reqs.dat before the handle is given. Intercept: 0, or 1 with no handle. */
 ZPARC BE_DUZ_JOB_monitor(ZPAConnHandle* Connection, void** Handle, BE_DUZ_Handles* session, ZPAAttrList* AttributesIn,
                          ZPAError* Error);
-ZPARC BE_DUZ_JOB_intercept(ZPAConnHandle* Connection, void** Handle, BE_DUZ_Handles* session,
-                           ZPAAttrList* AttributesIn, ZPAError* Error);
+ZPARC BE_DUZ_JOB_intercept(ZPAConnHandle* Connection, void** Handle, BE_DUZ_Handles* session, ZPAAttrList* AttributesIn,
+                           ZPAError* Error);
 /* The attributes of a monitoring or intercepting job from a row of the handle, appended to
  * AttributesOut; the monitor read also fills the $NAME$ placeholders of preset values. */
 ZPARC BE_DUZ_JOBDATA_MonitorAppendAutoedits(ZPAConnHandle* Connection, const char* row, BE_DUZ_Handles* session,
@@ -1129,8 +1135,8 @@ ZPARC ZPAAPI_JOB_DATA_CLOSE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList
  * TRACK_TERM. A job recorded in the jobs failure table is answered from it; after a failed action
  * the failure notice goes into the job's sysout. 0, 1 own failure, 4 unsupported action, or the
  * handler's result. */
-ZPARC ZPAAPI_JOB_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
-                        ZPAAttrList* AttributesOut, ZPAError* Error);
+ZPARC ZPAAPI_JOB_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut,
+                        ZPAError* Error);
 /* Sleeps EVENT_TIMEOUT seconds in the calling thread: 0, or 1 when the attribute is missing. */
 ZPARC ZPAAPI_EVENT_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
                           ZPAAttrList* AttributesOut, ZPAError* Error);
@@ -1206,8 +1212,8 @@ ZPARC BE_sysout_db_to_file(BE_DUZ_Handles* DUZ_handle, int root_req_id, FILE* sy
                            ZPAAttrList* Attributes, ZPALIST_handle_typ* inst_list, ZPAError* Error);
 /* Copies every file of filelist (request id -> file path) through the package; count is not used. */
 ZPARC BE_sysout_output_to_file(BE_DUZ_Handles* SYSOUT_handle, ZPALIST_handle_typ* inst_list, FILE* sysout_file,
-                               int count, ZPALIST_handle_typ* filelist, const char* apphost, BE_DUZ_LOG_OR_OUT out_or_log,
-                               ZPAError* Error);
+                               int count, ZPALIST_handle_typ* filelist, const char* apphost,
+                               BE_DUZ_LOG_OR_OUT out_or_log, ZPAError* Error);
 /* Points QEL_LOG_DIR or QEL_OUT_DIR at dirname (when it does not already). 0, or the failure. */
 ZPARC BE_SYSOUT_create_alias_dir(const char* dirname, BE_DUZ_LOG_OR_OUT out_or_log, BE_DUZ_Handles* SYSOUT_handle,
                                  ZPAError* Error);
@@ -1240,8 +1246,8 @@ ZPARC BE_SYSOUT_action_clear(char* SysoutPath);
 ZPARC BE_DUZ_validate_user(BE_DUZ_Handles* JOB_handle, char* user_name, char* resp_name, char* resp_app_name,
                            char* group_name, int* user_id, int* resp_id, int* resp_app_id, int* group_id,
                            ZPAError* Error);
-ZPARC BE_DUZ_validate_prog_name(BE_DUZ_Handles* JOB_handle, char* prog_name, char* app_name, int* app_id,
-                                int* prog_id, ZPAError* Error);
+ZPARC BE_DUZ_validate_prog_name(BE_DUZ_Handles* JOB_handle, char* prog_name, char* app_name, int* app_id, int* prog_id,
+                                ZPAError* Error);
 /* The set by its name alone (app_name takes no part). */
 ZPARC BE_DUZ_validate_set_name(BE_DUZ_Handles* JOB_handle, char* set_name, char* app_name, int* app_id, int* set_id,
                                ZPAError* Error);
@@ -1260,10 +1266,10 @@ ZPARC BE_DUZ_Submit_request(int user_id, int resp_id, int resp_app_id, int group
                             ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut,
                             ZPAError* Error);
 /* description and sub_request are not used. PROCID receives the set's parent request id. */
-ZPARC BE_DUZ_Submit_request_set(int user_id, int resp_id, int resp_app_id, int group_id, char* app_name,
-                                char* set_name, int app_id, int set_id, char* description, int sub_request,
-                                BE_DUZ_Handles* JOB_handle, ZPAAttrList* ConnectionAttributes,
-                                ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut, ZPAError* Error);
+ZPARC BE_DUZ_Submit_request_set(int user_id, int resp_id, int resp_app_id, int group_id, char* app_name, char* set_name,
+                                int app_id, int set_id, char* description, int sub_request, BE_DUZ_Handles* JOB_handle,
+                                ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn,
+                                ZPAAttrList* AttributesOut, ZPAError* Error);
 /* Appends the message and a line feed to the file. 0, or 1. */
 ZPARC BE_SYSOUT_ORA_Err_Msg(const char* message, const char* file_path);
 

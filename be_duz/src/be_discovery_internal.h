@@ -26,8 +26,8 @@ struct Query {
 
 /* The monitor query: new rows go into list (values from BE_DUZ_monitor_row) and, with the time
  * they were seen, into seen. 0, or 1 with the text in Error. */
-ZPARC BE_DUZ_execute_monitor_SQL(BE_DUZ_Handles* session, ZPALIST_handle_typ* list, const Query& query,
-                                 ZPAError* Error, ZPALIST_handle_typ* seen);
+ZPARC BE_DUZ_execute_monitor_SQL(BE_DUZ_Handles* session, ZPALIST_handle_typ* list, const Query& query, ZPAError* Error,
+                                 ZPALIST_handle_typ* seen);
 /* The intercept query: 0 rows found, 2 none, 1 a database error. */
 ZPARC BE_DUZ_execute_intercept_SQL(BE_DUZ_Handles* session, ZPALIST_handle_typ* list, const Query& query,
                                    ZPAError* Error);

@@ -106,7 +106,13 @@ bool request_id_condition(const char* column, const char* value, std::string& cl
         BE_TRACE(4, "\tneed to correct rule file: REQUEST_ID value must include one operator: =, >, >= , <, <=");
         return false;
     }
-    clause.append(" AND (").append(column).append(" ").append(op).append(" ").append(binds.add_int(number)).append(" )");
+    clause.append(" AND (")
+        .append(column)
+        .append(" ")
+        .append(op)
+        .append(" ")
+        .append(binds.add_int(number))
+        .append(" )");
     return true;
 }
 

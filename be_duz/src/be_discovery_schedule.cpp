@@ -36,9 +36,7 @@ int date_piece(const char* date, std::size_t pos, std::size_t len) {
     return value;
 }
 
-bool has_end_date(const char* end_date) {
-    return end_date && *end_date != '\0' && std::strcmp(end_date, "NULL") != 0;
-}
+bool has_end_date(const char* end_date) { return end_date && *end_date != '\0' && std::strcmp(end_date, "NULL") != 0; }
 
 class Rows {
 public:
@@ -127,36 +125,35 @@ void periodic_rows(Rows& rows, const char* start_date, const char* class_info) {
         rows.add("INTERVAL", interval);
     };
     switch (unit) {
-        case 'N':
-            cyclic(number(n) + "M");
-            rows.add("DAYS", "ALL");
-            break;
-        case 'H':
-            cyclic(number(n) + "H");
-            rows.add("DAYS", "ALL");
-            break;
-        case 'D':
-            cyclic(number(n) + "D");
+    case 'N':
+        cyclic(number(n) + "M");
+        rows.add("DAYS", "ALL");
+        break;
+    case 'H':
+        cyclic(number(n) + "H");
+        rows.add("DAYS", "ALL");
+        break;
+    case 'D':
+        cyclic(number(n) + "D");
+        rows.add("MONTH", "ALL Y");
+        break;
+    case 'W':
+        if (n == 1) {
             rows.add("MONTH", "ALL Y");
-            break;
-        case 'W':
-            if (n == 1) {
-                rows.add("MONTH", "ALL Y");
-                int day = -1;
-                if (GM_TIME_fmt_get_day_of_week(start_date, &day) == CM_RC_OK)
-                    rows.add("WEEKDAYS", number(day));
-                else
-                    BE_TRACE(2, "Start date '%s' has no day of the week", start_date);
-            } else {
-                cyclic(number(7 * n) + "D");
-                rows.add("MONTH", "ALL Y");
-            }
-            break;
-        case 'M':
-            monthly_rows(rows, GM_TIME_fmt_get_month_number(start_date), n, GM_TIME_fmt_get_day_number(start_date));
-            break;
-        default:
-            break;
+            int day = -1;
+            if (GM_TIME_fmt_get_day_of_week(start_date, &day) == CM_RC_OK)
+                rows.add("WEEKDAYS", number(day));
+            else
+                BE_TRACE(2, "Start date '%s' has no day of the week", start_date);
+        } else {
+            cyclic(number(7 * n) + "D");
+            rows.add("MONTH", "ALL Y");
+        }
+        break;
+    case 'M':
+        monthly_rows(rows, GM_TIME_fmt_get_month_number(start_date), n, GM_TIME_fmt_get_day_number(start_date));
+        break;
+    default: break;
     }
 }
 
@@ -217,8 +214,7 @@ void resubmission_range_rows(Rows& rows, const char* start_date, const char* end
     } else if (start_month == end_month) {
         std::string days;
         const int end_day = GM_TIME_fmt_get_day_number(end_date);
-        for (int d = GM_TIME_fmt_get_day_number(start_date); d <= end_day && d <= 31; ++d)
-            add_listed(days, d);
+        for (int d = GM_TIME_fmt_get_day_number(start_date); d <= end_day && d <= 31; ++d) add_listed(days, d);
         if (replace_days)
             rows.replace("DAYS", days);
         else
@@ -247,21 +243,16 @@ void BE_DUZ11_ConvertDUZSchedule2ORVSchedule(ZPALIST_handle_typ* list, const cha
         rows.add("TIMEFROM", time_from(start_date));
         const char type = class_type ? class_type[0] : '\0';
         switch (type) {
-            case '\0':
-            case 'O':
-            case 'A':
-                rows.add("DAYS", number(GM_TIME_fmt_get_day_number(start_date)));
-                rows.add("MONTH", "ALL N");
-                rows.month(GM_TIME_fmt_get_month_number(start_date));
-                break;
-            case 'P':
-                periodic_rows(rows, start_date, class_info);
-                break;
-            case 'S':
-                specific_days_rows(rows, start_date, end_date, class_info);
-                break;
-            default:
-                break;
+        case '\0':
+        case 'O':
+        case 'A':
+            rows.add("DAYS", number(GM_TIME_fmt_get_day_number(start_date)));
+            rows.add("MONTH", "ALL N");
+            rows.month(GM_TIME_fmt_get_month_number(start_date));
+            break;
+        case 'P': periodic_rows(rows, start_date, class_info); break;
+        case 'S': specific_days_rows(rows, start_date, end_date, class_info); break;
+        default: break;
         }
     } catch (...) {
         DIAG_printf("%s: out of memory", "BE_DUZ11_ConvertDUZSchedule2ORVSchedule");

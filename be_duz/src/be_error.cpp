@@ -12,9 +12,9 @@
 #include "be_def.h"
 #include "be_internal.h"
 #include "gm_param.h"
+#include "gm_param_internal.h"
 #include "gm_str.h"
 #include "os_file.h"
-#include "gm_param_internal.h"
 #include "zpaapi_internal.h"
 
 namespace {
@@ -149,8 +149,8 @@ ZPARC be_append_attributes(ZPAAttrList* source, ZPAAttrList* target, bool move_s
     try {
         const ZPAAttrList previous = *target;
         const bool previous_is_ours = take_built(previous);
-        const ZPARC appended = move_source ? zpaapi::append_moving(source, target)
-                                           : ZPAAPI_UTILS_AttrListAppend_Attr2Attr(source, target);
+        const ZPARC appended =
+            move_source ? zpaapi::append_moving(source, target) : ZPAAPI_UTILS_AttrListAppend_Attr2Attr(source, target);
         if (appended != ZPA_SUCCESS) {
             if (previous_is_ours) remember_built(previous);
             return ZPA_FAIL;
@@ -260,12 +260,17 @@ ZPARC BE_DUZ_build_sysout_fname(ZPAAttrList* AttributesIn, char* SysoutPath, ZPA
         std::string prefix;
         if (GM_PARAM_get("OEBS", "SYSOUT_NAME", choice) == CM_RC_OK) {
             choice[kSysoutNameSize - 1] = '\0';
-            struct Rule { const char* choice; const char* attribute; const char* fallback; };
+            struct Rule {
+                const char* choice;
+                const char* attribute;
+                const char* fallback;
+            };
             for (const Rule& rule : {Rule{"JOBNAME", "JOBNAME", "job"}, Rule{"MEMNAME", "MEMNAME", "mem"}}) {
                 if (std::strcmp(choice, rule.choice) != 0) continue;
                 char* value = nullptr;
                 bool have = ZPAAPI_UTILS_AttrListValueGet(AttributesIn, const_cast<char*>(rule.attribute), &value) ==
-                                ZPA_SUCCESS && value && *value;
+                                ZPA_SUCCESS &&
+                            value && *value;
                 prefix = have ? value : rule.fallback;
             }
         }

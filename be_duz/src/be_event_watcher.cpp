@@ -336,8 +336,8 @@ ZPARC DB_get_applications_list(BE_DUZ_Handles* DUZ_handle, char* application_fil
         if (application_filter != nullptr) BE_DUZ_SQL_replace_wildchar(application_filter, '*', '%');
         be_sql::BindValues binds;
         const be_list::Filter bound = be_list::bind_filter(filter, binds);
-        const std::string sql = std::string(kApplicationsSql) + "lower(APPLICATION_NAME) LIKE lower(" +
-                                bound.placeholder + ") ";
+        const std::string sql =
+            std::string(kApplicationsSql) + "lower(APPLICATION_NAME) LIKE lower(" + bound.placeholder + ") ";
         return name_list(DUZ_handle, sql, binds, application_filter, kList, appListXmlResponse, Error);
     } catch (...) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Failed to allocate memory for appListXmlResponse->xmlResponse");

@@ -67,8 +67,7 @@ ZPARC DB_get_all_new_alerts_from_oebs(BE_DUZ_Handles* DUZ_handle, char* last_wat
                                       ZPAError* Error);
 /* Fills alert->alert_outputs (null when the check has none); at most max_output rows when it is
  * above 0. */
-ZPARC DB_get_alert_outputs_from_oebs(BE_DUZ_Handles* DUZ_handle, EW_alert_type* alert, int max_output,
-                                     ZPAError* Error);
+ZPARC DB_get_alert_outputs_from_oebs(BE_DUZ_Handles* DUZ_handle, EW_alert_type* alert, int max_output, ZPAError* Error);
 /* "<ApplicationsList><Name>..</Name>...</ApplicationsList>" into xmlResponse (malloc'ed). The
  * filter's '*' become '%' in place; the filter is bound. */
 ZPARC DB_get_applications_list(BE_DUZ_Handles* DUZ_handle, char* application_filter,
@@ -95,8 +94,7 @@ ZPARC EW_save_activation_time(char* activation_time, ZPAError* Error);
  * CM_RC 1 or 2. */
 CM_RC EW_update_event_watch_times_file(char* action, char* accunt_name, char* old_account_name, ZPAError* Error);
 CM_RC EW_add_account_to_watch_times_file(ZPALIST_handle_typ* account_sections, char* accunt_name, ZPAError* Error);
-CM_RC EW_delete_account_from_watch_times_file(ZPALIST_handle_typ* account_sections, char* accunt_name,
-                                              ZPAError* Error);
+CM_RC EW_delete_account_from_watch_times_file(ZPALIST_handle_typ* account_sections, char* accunt_name, ZPAError* Error);
 CM_RC EW_rename_account_in_watch_times_file(ZPALIST_handle_typ* account_sections, char* accunt_name,
                                             char* old_accunt_name, ZPAError* Error);
 CM_RC EW_PARAM_list_clear(ZPALIST_handle_typ* list);

@@ -24,9 +24,8 @@ struct SettingKey {
     Setting kind;
 };
 constexpr SettingKey kSettings[] = {
-    {"ACTIVATE_EVENT_WATCHER", Setting::Flag}, {"ACTION_MAX_RETRY", Setting::Number},
-    {"ACTION_LOG", Setting::Flag},             {"WATCHING_INTERVAL_TIME", Setting::Number},
-    {"ALERT_MAX_OUTPUT", Setting::Number},
+    {"ACTIVATE_EVENT_WATCHER", Setting::Flag},   {"ACTION_MAX_RETRY", Setting::Number}, {"ACTION_LOG", Setting::Flag},
+    {"WATCHING_INTERVAL_TIME", Setting::Number}, {"ALERT_MAX_OUTPUT", Setting::Number},
 };
 
 void build_path(char* path, const char* file_name) {
@@ -119,11 +118,16 @@ ZPARC EW_load_new_event_config(EW_cfg_file_params_type* ew_config_params, ZPAErr
             }
             const std::string key = setting.key;
             /* A flag keeps its first character; a number is read like atoi (no digits: 0). */
-            if (key == "ACTIVATE_EVENT_WATCHER") ew_config_params->activate_event_watcher[0] = value[0];
-            else if (key == "ACTION_LOG") ew_config_params->create_log[0] = value[0];
-            else if (key == "ACTION_MAX_RETRY") ew_config_params->action_max_retry = std::atoi(value);
-            else if (key == "WATCHING_INTERVAL_TIME") ew_config_params->watching_interval_time = std::atoi(value);
-            else ew_config_params->alert_max_output = std::atoi(value);
+            if (key == "ACTIVATE_EVENT_WATCHER")
+                ew_config_params->activate_event_watcher[0] = value[0];
+            else if (key == "ACTION_LOG")
+                ew_config_params->create_log[0] = value[0];
+            else if (key == "ACTION_MAX_RETRY")
+                ew_config_params->action_max_retry = std::atoi(value);
+            else if (key == "WATCHING_INTERVAL_TIME")
+                ew_config_params->watching_interval_time = std::atoi(value);
+            else
+                ew_config_params->alert_max_output = std::atoi(value);
         }
         if (!sections.clear(Error)) {
             BE_DUZ_UpdateErrorSet(Error, 1, "Delete of %s sublist failed", EW_GEN_EVENT_PARAMS);
@@ -161,8 +165,8 @@ ZPARC EW_save_activation_time(char* activation_time, ZPAError* Error) {
         const CM_RC saved = GM_PARAM_subtable_list_save(&sections.list, path);
         if (saved != CM_RC_OK) {
             BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(saved),
-                                  "%s function - Failed to save account_sections to %s file.", "EW_save_activation_time",
-                                  path);
+                                  "%s function - Failed to save account_sections to %s file.",
+                                  "EW_save_activation_time", path);
             sections.clear(Error);
             return ZPA_EOS;
         }
@@ -183,8 +187,8 @@ CM_RC EW_add_account_to_watch_times_file(ZPALIST_handle_typ* account_sections, c
         const CM_RC rc = GM_PARAM_list_set(&section.list, key, EW_ACTIVATION);
         if (rc != CM_RC_OK) {
             GM_PARAM_list_clear(&section.list);
-            BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "Failed to set %s attribute to new_account list.",
-                                  key);
+            BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc),
+                                  "Failed to set %s attribute to new_account list.", key);
             return CM_RC_FAIL;
         }
     }
@@ -192,8 +196,8 @@ CM_RC EW_add_account_to_watch_times_file(ZPALIST_handle_typ* account_sections, c
     const CM_RC rc = ZPALIST_append(account_sections, &section, sizeof section);
     if (rc != CM_RC_OK) {
         GM_PARAM_list_clear(&section.list);
-        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "Failed to append %s account to account_sections list.",
-                              accunt_name);
+        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc),
+                              "Failed to append %s account to account_sections list.", accunt_name);
         return CM_RC_FAIL;
     }
     return CM_RC_OK;
@@ -204,8 +208,8 @@ CM_RC EW_delete_account_from_watch_times_file(ZPALIST_handle_typ* account_sectio
     if (account_sections == nullptr || accunt_name == nullptr) return CM_RC_FAIL;
     const CM_RC rc = GM_PARAM_subtable_list_delete(account_sections, accunt_name);
     if (rc == CM_RC_OK || rc == CM_RC_END) return CM_RC_OK;  // no such section is no failure
-    BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "Failed to delete %s account from account_sections list.",
-                          accunt_name);
+    BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc),
+                          "Failed to delete %s account from account_sections list.", accunt_name);
     return CM_RC_FAIL;
 }
 

@@ -62,7 +62,7 @@ struct JobIds {
     bool program = true;       // task type "REQUEST"
     bool stage_lines = false;  // task type "REQUEST_SET"
     int appid = 0;
-    int objectid = 0;          // program id, or request-set id
+    int objectid = 0;  // program id, or request-set id
 };
 
 // One row of the definition query: every column cut to 31 characters; a NULL reads as "".
@@ -117,8 +117,8 @@ ZPARC load_saved_attributes(const char* orderno, const char* runno, SavedAttribu
     BE_DUZ_build_backup_fname(backup_path, orderno, runno);
     const ZPARC rc = BE_DUZ_append_file2Attr(&saved.list, backup_path, &ignored);
     if (rc != ZPA_SUCCESS)
-        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "JCL cannot be retrieved. Failed to load file '%s'.",
-                              backup_path);
+        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc),
+                              "JCL cannot be retrieved. Failed to load file '%s'.", backup_path);
     return rc;
 }
 
@@ -193,10 +193,9 @@ ZPARC run_query(be_sql::Statement& statement, BE_DUZ_Handles* session, JobIds& i
         if ((rc = statement.define_text(position, column.buffer, BE_DUZ_JCL_COLUMN_SIZE)) != ZPA_SUCCESS)
             return step_failed(column.failure, rc, Error);
     }
-    rc = BE_DUZ_OCI_error(session->errhp,
-                          OCIStmtExecute(session->svchp, session->stmthp, session->errhp, 0, 0, nullptr, nullptr,
-                                         OCI_DEFAULT),
-                          Error);
+    rc = BE_DUZ_OCI_error(
+        session->errhp,
+        OCIStmtExecute(session->svchp, session->stmthp, session->errhp, 0, 0, nullptr, nullptr, OCI_DEFAULT), Error);
     if (rc != ZPA_SUCCESS) return step_failed("Fail to execute JCL SQL", rc, Error);
     return ZPA_SUCCESS;
 }
@@ -208,8 +207,7 @@ void write_row(FILE* file, const JobIds& ids, const JclRow& row, bool& stage_wri
         std::snprintf(last_stage, BE_DUZ_JCL_COLUMN_SIZE, "%s", row.stage_name);
         stage_written = true;
     }
-    std::fprintf(file, "\tPROGRAM NAME = %-*s APP NAME = %s\n", BE_DUZ_JCL_PROGRAM_WIDTH, row.prog_name,
-                 row.app_name);
+    std::fprintf(file, "\tPROGRAM NAME = %-*s APP NAME = %s\n", BE_DUZ_JCL_PROGRAM_WIDTH, row.prog_name, row.app_name);
     std::fprintf(file, "\t\tEXECUTABLE NAME  = %s\n", row.exec_name);
     std::fprintf(file, "\t\tEXECUTION METHOD = %s\n", row.exec_method);
     std::fprintf(file, "\t\tEXECUTION FILE   = %s\n", row.exec_file_name);
@@ -293,8 +291,8 @@ ZPARC jcl_read(void* Handle, ZPAAttrList* AttributesIn, ZPAAttrList* AttributesO
 
 CM_EXTERN_C_BEGIN
 
-ZPARC ZPAAPI_JCL_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
-                        ZPAAttrList* AttributesOut, ZPAError* Error) {
+ZPARC ZPAAPI_JCL_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut,
+                        ZPAError* Error) {
     (void)Connection;
     (void)AttributesIn;
     (void)AttributesOut;

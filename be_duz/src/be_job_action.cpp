@@ -195,8 +195,8 @@ ZPARC job_action(ZPAConnHandle* Connection, char* Action, ZPAAttrList* Attribute
 
 CM_EXTERN_C_BEGIN
 
-ZPARC ZPAAPI_JOB_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
-                        ZPAAttrList* AttributesOut, ZPAError* Error) {
+ZPARC ZPAAPI_JOB_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut,
+                        ZPAError* Error) {
     const char* name = Action != nullptr ? Action : "";
     BE_TRACE(3, ">>> ZPAAPI_JOB_ACTION: JOB, ACTION: %s", name);
     ZPARC rc;

@@ -26,21 +26,23 @@ constexpr const char* kSetPrinterSql =
     "END;";
 
 /* The four layout blocks: by package, and by whether the localization names a territory. */
-#define BE_JOB_LAYOUT_BLOCK(language_query, package)                                                          \
-    "DECLARE template_code VARCHAR2(40); default_language VARCHAR2(40); default_location VARCHAR2(40); "      \
-    "BEGIN " language_query " "                                                                               \
-    "SELECT template.template_code INTO template_code FROM xdo_templates_vl template WHERE "                   \
-    "template.template_name = :template_name AND ds_app_short_name = :app_name AND TRUNC(SYSDATE) BETWEEN "    \
-    "start_date and NVL(end_date,TRUNC(SYSDATE)) AND ROWNUM <= 1; "                                           \
-    "IF (" package ".ADD_LAYOUT(:app_name,template_code,default_language,default_location,:template_type)) "   \
+#define BE_JOB_LAYOUT_BLOCK(language_query, package)                                                        \
+    "DECLARE template_code VARCHAR2(40); default_language VARCHAR2(40); default_location VARCHAR2(40); "    \
+    "BEGIN " language_query                                                                                 \
+    " "                                                                                                     \
+    "SELECT template.template_code INTO template_code FROM xdo_templates_vl template WHERE "                \
+    "template.template_name = :template_name AND ds_app_short_name = :app_name AND TRUNC(SYSDATE) BETWEEN " \
+    "start_date and NVL(end_date,TRUNC(SYSDATE)) AND ROWNUM <= 1; "                                         \
+    "IF (" package                                                                                          \
+    ".ADD_LAYOUT(:app_name,template_code,default_language,default_location,:template_type)) "               \
     "THEN :rc_code := 0; ELSE :rc_code := 1; END IF; END;"
-#define BE_JOB_LANGUAGE_AND_TERRITORY                                                                         \
-    "SELECT lang.iso_language_2, terr.territory_code INTO default_language, default_location FROM "          \
-    "fnd_iso_languages_vl lang, fnd_territories_tl terr WHERE nvl(lang.name, ' ')||': '||"                   \
+#define BE_JOB_LANGUAGE_AND_TERRITORY                                                               \
+    "SELECT lang.iso_language_2, terr.territory_code INTO default_language, default_location FROM " \
+    "fnd_iso_languages_vl lang, fnd_territories_tl terr WHERE nvl(lang.name, ' ')||': '||"          \
     "nvl(terr.territory_short_name ,' ') = :localization AND ROWNUM <= 1;"
-#define BE_JOB_LANGUAGE_ONLY                                                                                  \
-    "SELECT lang.iso_language_2, terr.territory INTO default_language, default_location FROM "               \
-    "fnd_iso_languages_vl lang, xdo_lobs terr WHERE nvl(lang.name, ' ') = :localization AND "                 \
+#define BE_JOB_LANGUAGE_ONLY                                                                   \
+    "SELECT lang.iso_language_2, terr.territory INTO default_language, default_location FROM " \
+    "fnd_iso_languages_vl lang, xdo_lobs terr WHERE nvl(lang.name, ' ') = :localization AND "  \
     "terr.territory = '00' AND ROWNUM <= 1;"
 
 constexpr const char* kRequestLayoutTerritorySql = BE_JOB_LAYOUT_BLOCK(BE_JOB_LANGUAGE_AND_TERRITORY, "FND_REQUEST");
@@ -94,11 +96,13 @@ ZPARC add_printers(BE_DUZ_Handles* session, ZPAAttrList* AttributesIn, int set_i
         const ZPARC rc = block.run(set ? kSetPrinterSql : kRequestPrinterSql);
         if (rc != 0) {
             if (block.failed_step() == Block::Step::Prepare) {
-                BE_TRACE(2, set ? "Fail to prepare BE_DUZ_REQUEST_SET_PRINT_SQL" : "Fail to prepare BE_DUZ_REQUEST_ADD_PRINTERS");
+                BE_TRACE(2, set ? "Fail to prepare BE_DUZ_REQUEST_SET_PRINT_SQL"
+                                : "Fail to prepare BE_DUZ_REQUEST_ADD_PRINTERS");
             } else if (block.failed_step() == Block::Step::Bind) {
                 BE_TRACE(2, "Fail to bind %s.", block.failed_bind());
             } else {
-                explain(Error, set ? "Fail to execute BE_DUZ_REQUEST_SET_ADD_PRINTERS." : "Fail to execute BE_DUZ_REQUEST_ADD_PRINTERS.");
+                explain(Error, set ? "Fail to execute BE_DUZ_REQUEST_SET_ADD_PRINTERS."
+                                   : "Fail to execute BE_DUZ_REQUEST_ADD_PRINTERS.");
             }
             return rc;
         }

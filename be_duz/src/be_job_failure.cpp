@@ -242,7 +242,8 @@ void BE_JOB_format_error_message(char* error_message, int error_code, int* err_c
         /* The stored row value: "<code> - <text>". A first word that is not a number, or that does
          * not fit the 9-character code field, leaves the message whole with the code "1". */
         const char* word_end = std::strchr(error_message, ' ');
-        const std::size_t word_len = word_end ? static_cast<std::size_t>(word_end - error_message) : std::strlen(error_message);
+        const std::size_t word_len =
+            word_end ? static_cast<std::size_t>(word_end - error_message) : std::strlen(error_message);
         char code[BE_JOB_CODE_FIELD_SIZE + 1] = "1";
         const char* body = error_message;
         if (word_len > 0 && word_len <= BE_JOB_CODE_FIELD_SIZE) {
@@ -283,8 +284,8 @@ ZPARC BE_SYSOUT_update_sysout(const char* sysout_path, const char* message, ZPAE
 }
 
 ZPARC BE_SYSOUT_handle_update_sysout(ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut, const char* orderno,
-                                     const char* runno, const char* error_text, int error_code,
-                                     int* err_code_from_msg, ZPAError* Error) {
+                                     const char* runno, const char* error_text, int error_code, int* err_code_from_msg,
+                                     ZPAError* Error) {
     (void)orderno;
     (void)runno;
     if (AttributesIn == nullptr || error_text == nullptr) return 1;

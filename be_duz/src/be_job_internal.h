@@ -101,19 +101,13 @@ public:
         for (const Bind& bind : binds_) {
             failed_bind_ = bind.name;
             switch (bind.kind) {
-                case Kind::Text:
-                    rc = stmt_.bind_text_copy(bind.name, bind.text, bind.size);
-                    break;
-                case Kind::Number:
-                    numbers_.push_back(bind.number);
-                    rc = stmt_.bind_int(bind.name, &numbers_.back());
-                    break;
-                case Kind::RcCode:
-                    rc = stmt_.bind_int(bind.name, &rc_code_);
-                    break;
-                case Kind::TextOut:
-                    rc = stmt_.bind_text(bind.name, bind.out, bind.size);
-                    break;
+            case Kind::Text: rc = stmt_.bind_text_copy(bind.name, bind.text, bind.size); break;
+            case Kind::Number:
+                numbers_.push_back(bind.number);
+                rc = stmt_.bind_int(bind.name, &numbers_.back());
+                break;
+            case Kind::RcCode: rc = stmt_.bind_int(bind.name, &rc_code_); break;
+            case Kind::TextOut: rc = stmt_.bind_text(bind.name, bind.out, bind.size); break;
             }
             if (rc != 0) return rc;
         }

@@ -163,16 +163,19 @@ void set_request_options(BE_DUZ_Handles* session, const char* req_type, ZPAAttrL
             OS_MSGERR_display("Check printer name, printer style and print copies are valid");
         BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "%s", text);
     };
-    warn(BE_DUZ_set_print_options(session, req_type, AttributesIn, section, Error), "Warning: Fail to set print options.",
+    warn(BE_DUZ_set_print_options(session, req_type, AttributesIn, section, Error),
+         "Warning: Fail to set print options.",
          "Fail to set print options. Check printer name, printer style and print copies are valid");
-    if (set) BE_DUZ_set_add_printers(session, AttributesIn, program, Error);
-    else BE_DUZ_add_printers(session, AttributesIn, Error);
-    warn(BE_DUZ_add_notifications(session, req_type, AttributesIn, section, Error), "Warning: Fail to add notifications.",
-         set ? "Fail to add notification." : "Fail to add notifications.");
+    if (set)
+        BE_DUZ_set_add_printers(session, AttributesIn, program, Error);
+    else
+        BE_DUZ_add_printers(session, AttributesIn, Error);
+    warn(BE_DUZ_add_notifications(session, req_type, AttributesIn, section, Error),
+         "Warning: Fail to add notifications.", set ? "Fail to add notification." : "Fail to add notifications.");
     warn(BE_DUZ_set_options(session, req_type, AttributesIn, section, Error), "Warning: Fail to set output language.",
          "Fail to set output language.");
-    warn(BE_DUZ_set_delivery_opts(session, req_type, program, AttributesIn, Error), "Warning: Fail to set delivery opts.",
-         "Fail to set delivery opts.");
+    warn(BE_DUZ_set_delivery_opts(session, req_type, program, AttributesIn, Error),
+         "Warning: Fail to set delivery opts.", "Fail to set delivery opts.");
 }
 
 ZPARC check_first_run_date(ZPAAttrList* AttributesIn, ZPAError* Error) {
@@ -273,13 +276,18 @@ ZPARC BE_DUZ_set_print_options(BE_DUZ_Handles* JOB_handle, const char* req_type,
         if (!set) {
             const char* first = attr(AttributesIn, "DUZ-PRINTERS-P001-NAME");
             const char* plain = attr(AttributesIn, "DUZ-PRINTERNAME");
-            if (non_empty(first)) printer = first;
-            else if (non_empty(plain)) printer = plain;
-            else return 0;
+            if (non_empty(first))
+                printer = first;
+            else if (non_empty(plain))
+                printer = plain;
+            else
+                return 0;
             if (const char* given = attr(AttributesIn, "DUZ-PRINTSTYLE")) style = given;
             const char* first_copies = attr(AttributesIn, "DUZ-PRINTERS-P001-VALUE");
             const char* plain_copies = attr(AttributesIn, "DUZ-PRINTCOPIES");
-            const char* given = non_empty(first_copies) ? first_copies : non_empty(plain_copies) ? plain_copies : nullptr;
+            const char* given = non_empty(first_copies)   ? first_copies
+                                : non_empty(plain_copies) ? plain_copies
+                                                          : nullptr;
             if (given != nullptr) copies = copies_of(given, nullptr);
         } else {
             bool given = false;
@@ -315,7 +323,8 @@ ZPARC BE_DUZ_set_print_options(BE_DUZ_Handles* JOB_handle, const char* req_type,
             .rc_code();
         ZPARC rc = block.run(set ? kSetPrintSql : kRequestPrintSql);
         if (rc != 0) {
-            if (block.failed_step() == Block::Step::Execute) explain(Error, "Fail to execute BE_DUZ_SET_PRINT_OPTION_SQL.");
+            if (block.failed_step() == Block::Step::Execute)
+                explain(Error, "Fail to execute BE_DUZ_SET_PRINT_OPTION_SQL.");
             return rc;
         }
         if (block.code() != 0) {
@@ -344,8 +353,8 @@ ZPARC BE_DUZ_add_notifications(BE_DUZ_Handles* JOB_handle, const char* req_type,
     try {
         ZPARC result = 0;
         char name[BE_JOB_NOTIFY_NAME_SIZE] = "";
-        for (int n = 1; n <= kCountedMax && be_job_get_notify_name(n, AttributesIn, sublist, name, req_type) == CM_RC_OK;
-             ++n) {
+        for (int n = 1;
+             n <= kCountedMax && be_job_get_notify_name(n, AttributesIn, sublist, name, req_type) == CM_RC_OK; ++n) {
             Block block(JOB_handle, Error);
             block.text(":name", name).text(":ora_type", req_type != nullptr ? req_type : "").rc_code();
             result = block.run(kNotificationSql);
@@ -409,8 +418,8 @@ ZPARC BE_DUZ_set_options(BE_DUZ_Handles* JOB_handle, const char* req_type, ZPAAt
         block.text(":lang", language).text(":terr", territory);
         if (with_chars) block.text(":nlschars", nls_chars);
         block.rc_code();
-        const char* sql = set ? (with_chars ? kSetLangCharsSql : kSetLangSql)
-                              : (with_chars ? kRequestLangCharsSql : kRequestLangSql);
+        const char* sql =
+            set ? (with_chars ? kSetLangCharsSql : kSetLangSql) : (with_chars ? kRequestLangCharsSql : kRequestLangSql);
         if (block.run(sql) == 0) return 0;
         if (set && with_chars) {
             /* Older releases know only the two-argument form: the language alone is set. */
@@ -439,14 +448,9 @@ ZPARC BE_DUZ_set_delivery(BE_DUZ_Handles* JOB_handle, const char* req_type, cons
             .rc_code();
         if (block.run(is_set(req_type) ? kSetDeliverySql : kRequestDeliverySql) != 0) {
             switch (block.failed_step()) {
-                case Block::Step::Prepare:
-                    explain(Error, "Fail to prepare sql for Delivery Opts.");
-                    break;
-                case Block::Step::Bind:
-                    BE_TRACE(2, "Fail to bind %s for Delivery Opts.", block.failed_bind());
-                    break;
-                default:
-                    explain(Error, "Fail to execute sql for Delivery Opts.");
+            case Block::Step::Prepare: explain(Error, "Fail to prepare sql for Delivery Opts."); break;
+            case Block::Step::Bind: BE_TRACE(2, "Fail to bind %s for Delivery Opts.", block.failed_bind()); break;
+            default: explain(Error, "Fail to execute sql for Delivery Opts.");
             }
             return 1;
         }
@@ -462,8 +466,8 @@ ZPARC BE_DUZ_set_delivery_email_opts(BE_DUZ_Handles* JOB_handle, const char* req
     try {
         const bool set = is_set(req_type);
         auto field = [&](const char* request_name, const char* set_name) {
-            const char* value = set ? attr(AttributesIn, name_of(set_name, prog_index).c_str())
-                                    : attr(AttributesIn, request_name);
+            const char* value =
+                set ? attr(AttributesIn, name_of(set_name, prog_index).c_str()) : attr(AttributesIn, request_name);
             return cut(value, kEmailFieldMax);
         };
         const std::string from = field("DUZ-DE_OP_EMAIL_FROM", "DUZ-SETPROG-P%.3d-DE_OP_EMAIL_FROM");

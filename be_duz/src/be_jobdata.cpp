@@ -40,7 +40,6 @@ constexpr const char* kSetQuery =
     "resp.responsibility_id and  req.responsibility_application_id = resp.application_id and  "
     "resp.application_id = resp_app.application_id  and  req.requested_by = usr.user_id ";
 
-
 constexpr const char* kNullHandle = "File Handle is Null";
 constexpr const char* kNoSession = "Connection Userdata is Null";
 constexpr const char* kMissing = "parameter %s not found";
@@ -154,7 +153,8 @@ ZPARC define_open(void** Handle, BE_DUZ_Handles* session, ZPAAttrList* Attribute
     const bool set = attr(AttributesIn, "DUZ-SETNAME") != nullptr;
     be_discovery::Query program_clause, set_clause;
     ZPARC rc = ZPA_SUCCESS;
-    if (program) rc = be_discovery::BE_DUZ_AttributesToSQLstr(AttributesIn, program_clause.text, 0, program_clause.binds);
+    if (program)
+        rc = be_discovery::BE_DUZ_AttributesToSQLstr(AttributesIn, program_clause.text, 0, program_clause.binds);
     if (set && rc == ZPA_SUCCESS)
         rc = be_discovery::BE_DUZ_AttributesToSQLstr(AttributesIn, set_clause.text, 1, set_clause.binds);
     if (!program && !set) {
@@ -200,12 +200,9 @@ ZPARC job_data_open(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attri
     HandleKind kind;
     if (!kind_of_mode(mode, kind, Error)) return ZPA_FAIL;
     switch (kind) {
-        case HandleKind::Define:
-            return define_open(Handle, session, AttributesIn, Error);
-        case HandleKind::Monitor:
-            return BE_DUZ_JOB_monitor(Connection, Handle, session, AttributesIn, Error);
-        case HandleKind::Intercept:
-            return BE_DUZ_JOB_intercept(Connection, Handle, session, AttributesIn, Error);
+    case HandleKind::Define: return define_open(Handle, session, AttributesIn, Error);
+    case HandleKind::Monitor: return BE_DUZ_JOB_monitor(Connection, Handle, session, AttributesIn, Error);
+    case HandleKind::Intercept: return BE_DUZ_JOB_intercept(Connection, Handle, session, AttributesIn, Error);
     }
     return ZPA_FAIL;
 }
@@ -268,8 +265,8 @@ ZPARC job_data_read(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attrib
     const ZPAAttr* agents_array = AttributesOut->Attributes;
     ZPARC rc;
     if (kind == HandleKind::Define) {
-        rc = define_read(Connection, static_cast<be_discovery::BE_DUZ_extract_file_type*>(Handle), session, AttributesIn,
-                         AttributesOut, Error);
+        rc = define_read(Connection, static_cast<be_discovery::BE_DUZ_extract_file_type*>(Handle), session,
+                         AttributesIn, AttributesOut, Error);
     } else {
         auto* handle = static_cast<be_discovery::BE_DUZ_request_list_type*>(Handle);
         char* key = nullptr;
@@ -292,8 +289,8 @@ ZPARC job_data_read(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attrib
 }
 
 // Define-mode WRITE: the hold and the cancel of the request that the last READ handed over.
-ZPARC define_write(ZPAConnHandle* Connection, be_discovery::BE_DUZ_extract_file_type* handle,
-                   ZPAAttrList* Attributes, ZPAError* Error) {
+ZPARC define_write(ZPAConnHandle* Connection, be_discovery::BE_DUZ_extract_file_type* handle, ZPAAttrList* Attributes,
+                   ZPAError* Error) {
     if (handle->curr_reqid < 1) {
         BE_TRACE(3, "Request Id is in wrong format!");
         return ZPA_FAIL;

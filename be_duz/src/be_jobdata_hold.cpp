@@ -70,20 +70,15 @@ ZPARC BE_DUZ_JOBDATA_hold_request(BE_DUZ_Handles* session, int req_id, ZPAError*
     if (rc != ZPA_SUCCESS) return step_failed("Fail to execute", rc, Error);
     BE_TRACE(4, "rc_code = %d", rc_code);
     switch (rc_code) {
-        case kHeld:
-            return ZPA_SUCCESS;
-        case kNotUnique:
-            BE_DUZ_UpdateErrorSet(Error, 1, "Fail to hold request. Request id '%d' is not unique!", req_id);
-            break;
-        case kNotPending:
-            BE_DUZ_UpdateErrorSet(Error, 1, "Fail to hold request. Request is not pending!");
-            break;
-        case kNotFound:
-            BE_DUZ_UpdateErrorSet(Error, 1, "Fail to hold request. Can't find request with request_id '%d'.", req_id);
-            break;
-        default:
-            BE_DUZ_UpdateErrorSet(Error, 1, "Fail to hold request. Unidentified error occured!");
-            break;
+    case kHeld: return ZPA_SUCCESS;
+    case kNotUnique:
+        BE_DUZ_UpdateErrorSet(Error, 1, "Fail to hold request. Request id '%d' is not unique!", req_id);
+        break;
+    case kNotPending: BE_DUZ_UpdateErrorSet(Error, 1, "Fail to hold request. Request is not pending!"); break;
+    case kNotFound:
+        BE_DUZ_UpdateErrorSet(Error, 1, "Fail to hold request. Can't find request with request_id '%d'.", req_id);
+        break;
+    default: BE_DUZ_UpdateErrorSet(Error, 1, "Fail to hold request. Unidentified error occured!"); break;
     }
     return ZPA_FAIL;
 }
@@ -94,7 +89,8 @@ ZPARC BE_DUZ_JOBDATA_cancel_request(BE_DUZ_Handles* session, int req_id, ZPAErro
     int rc_code = 0;
     ZPARC rc = statement.prepare(kCancelBlock);
     if (rc != ZPA_SUCCESS) return step_failed("Fail to prepare statement BE_DUZ_KILL_JOB_SQL", rc, Error);
-    if ((rc = statement.bind_int(":req_id", &req_id)) != ZPA_SUCCESS) return step_failed("Fail to bind req_id.", rc, Error);
+    if ((rc = statement.bind_int(":req_id", &req_id)) != ZPA_SUCCESS)
+        return step_failed("Fail to bind req_id.", rc, Error);
     if ((rc = statement.bind_int(":rc_code", &rc_code)) != ZPA_SUCCESS)
         return step_failed("Fail to bind rc_code.", rc, Error);
     if ((rc = statement.execute()) != ZPA_SUCCESS) return step_failed("Fail to execute BE_DUZ_KILL_JOB_SQL", rc, Error);

@@ -132,7 +132,8 @@ ZPARC prepare_query(be_sql::Statement& statement, const be_discovery::Query& que
                     ZPAError* Error) {
     ZPARC rc = statement.prepare(query.text.c_str());
     if (rc != ZPA_SUCCESS) return step_failed(prepare_step, rc, Error);
-    if ((rc = statement.bind_values(query.binds)) != ZPA_SUCCESS) return step_failed("Fail to bind rule values", rc, Error);
+    if ((rc = statement.bind_values(query.binds)) != ZPA_SUCCESS)
+        return step_failed("Fail to bind rule values", rc, Error);
     if ((rc = statement.set_prefetch(BE_DUZ_LIST_PREFETCH_ROWS)) != ZPA_SUCCESS)
         return step_failed("Fail to set the prefetch", rc, Error);
     return ZPA_SUCCESS;
@@ -157,8 +158,8 @@ const std::string* replacement(const std::string& name, const std::string (&fiel
         const char* name;
         int field;
     };
-    static constexpr Entry kNames[] = {{"DUZ-APPNAME", 3},  {"DUZ-PROGNAME", 4}, {"DUZ-REQUEST_ID", 0},
-                                       {"DUZ-RESPAPP", 5},  {"DUZ-RESPNAME", 6}, {"DUZ-SETNAME", 7},
+    static constexpr Entry kNames[] = {{"DUZ-APPNAME", 3}, {"DUZ-PROGNAME", 4}, {"DUZ-REQUEST_ID", 0},
+                                       {"DUZ-RESPAPP", 5}, {"DUZ-RESPNAME", 6}, {"DUZ-SETNAME", 7},
                                        {"DUZ-USERNAME", 8}};
     for (const Entry& entry : kNames)
         if (name == entry.name) return &fields[entry.field];
@@ -191,8 +192,8 @@ void substitute(ZPAAttr& attr, const std::string (&fields)[9]) {
     attr.Value[n] = '\0';
 }
 
-ZPARC append_all(ZPAAttrList* out, const ZPAAttr* agents_array, std::initializer_list<std::pair<std::string, std::string>> rows,
-                 ZPAError* Error) {
+ZPARC append_all(ZPAAttrList* out, const ZPAAttr* agents_array,
+                 std::initializer_list<std::pair<std::string, std::string>> rows, ZPAError* Error) {
     for (const auto& [name, value] : rows) {
         if (be_discovery::append_value(out, agents_array, name.c_str(), value.c_str()) != ZPA_SUCCESS) {
             BE_DUZ_UpdateErrorSet(Error, 1, "Fail to append %s to AttributesOut", name.c_str());
@@ -233,8 +234,8 @@ bool BE_DUZ_monitor_fields(const char* value, std::string (&fields)[9]) {
     return field == 8;
 }
 
-ZPARC BE_DUZ_execute_monitor_SQL(BE_DUZ_Handles* session, ZPALIST_handle_typ* list, const Query& query,
-                                 ZPAError* Error, ZPALIST_handle_typ* seen) {
+ZPARC BE_DUZ_execute_monitor_SQL(BE_DUZ_Handles* session, ZPALIST_handle_typ* list, const Query& query, ZPAError* Error,
+                                 ZPALIST_handle_typ* seen) {
     BE_TRACE(4, "Starting: '%s'", "BE_DUZ_execute_monitor_SQL");
     int ids[3] = {0, 0, 0};
     char texts[6][kTextColumnSize] = {};
@@ -272,7 +273,8 @@ ZPARC BE_DUZ_execute_monitor_SQL(BE_DUZ_Handles* session, ZPALIST_handle_typ* li
         const std::string fields[6] = {texts[0], texts[1], texts[2], texts[3], texts[4], texts[5]};
         const std::string row = BE_DUZ_monitor_row(ids[0], ids[1], ids[2], fields);
         const std::string now = std::to_string(static_cast<long long>(std::time(nullptr)));
-        if (found_rows.append(key.c_str(), row.c_str()) != CM_RC_OK || seen_rows->append(key.c_str(), now.c_str()) != CM_RC_OK) {
+        if (found_rows.append(key.c_str(), row.c_str()) != CM_RC_OK ||
+            seen_rows->append(key.c_str(), now.c_str()) != CM_RC_OK) {
             BE_DUZ_UpdateErrorSet(Error, 1, "Failed to append new request to file: %s", BE_DUZ_REQS_FILE_NAME);
             return ZPA_FAIL;
         }
@@ -341,7 +343,8 @@ ZPARC BE_DUZ_JOB_monitor(ZPAConnHandle* Connection, void** Handle, BE_DUZ_Handle
         auto handle = std::make_unique<be_discovery::BE_DUZ_request_list_type>();
         handle->kind = be_discovery::HandleKind::Monitor;
         ModeQueries q;
-        ZPARC rc = build_queries(AttributesIn, kMonitorQuery, "Cannot determine, executing both request & req set.", q, Error);
+        ZPARC rc =
+            build_queries(AttributesIn, kMonitorQuery, "Cannot determine, executing both request & req set.", q, Error);
         if (rc != ZPA_SUCCESS) {
             be_discovery::free_handle(handle.release());
             return rc;
@@ -377,8 +380,8 @@ ZPARC BE_DUZ_JOB_monitor(ZPAConnHandle* Connection, void** Handle, BE_DUZ_Handle
     }
 }
 
-ZPARC BE_DUZ_JOB_intercept(ZPAConnHandle* Connection, void** Handle, BE_DUZ_Handles* session,
-                           ZPAAttrList* AttributesIn, ZPAError* Error) {
+ZPARC BE_DUZ_JOB_intercept(ZPAConnHandle* Connection, void** Handle, BE_DUZ_Handles* session, ZPAAttrList* AttributesIn,
+                           ZPAError* Error) {
     (void)Connection;
     BE_TRACE(4, "Starting: '%s'", "BE_DUZ_JOB_intercept");
     if (!Handle) return ZPA_FAIL;

@@ -72,7 +72,8 @@ constexpr const char* kNull = "NULL";
 
 std::string argument_columns() {
     std::string columns;
-    for (int i = 1; i <= BE_DUZ_MAX_REQUEST_ARGS; ++i) columns += (i > 1 ? ", Argument" : "Argument") + std::to_string(i);
+    for (int i = 1; i <= BE_DUZ_MAX_REQUEST_ARGS; ++i)
+        columns += (i > 1 ? ", Argument" : "Argument") + std::to_string(i);
     return columns;
 }
 
@@ -260,22 +261,21 @@ ZPARC read_program_row(be_sql::Statement& statement, bool multi_org, int req_id,
     if ((rc = define_arguments(statement, fixed, row.args, Error)) != ZPA_SUCCESS) return rc;
     ub4 position = 1;
     rc = statement.define_text(position++, row.user_name, sizeof row.user_name);
-    if (multi_org && rc == ZPA_SUCCESS) rc = statement.define_text(position++, row.operating_unit, sizeof row.operating_unit);
+    if (multi_org && rc == ZPA_SUCCESS)
+        rc = statement.define_text(position++, row.operating_unit, sizeof row.operating_unit);
     if (rc == ZPA_SUCCESS)
         rc = define_texts(statement, position,
-                          {{row.resp_name, sizeof row.resp_name}, {row.resp_app, sizeof row.resp_app},
-                           {row.prog_app, sizeof row.prog_app},   {row.prog_name, sizeof row.prog_name},
+                          {{row.resp_name, sizeof row.resp_name},
+                           {row.resp_app, sizeof row.resp_app},
+                           {row.prog_app, sizeof row.prog_app},
+                           {row.prog_name, sizeof row.prog_name},
                            {row.prog_desc, sizeof row.prog_desc}});
     if (rc != ZPA_SUCCESS) return step_failed("Fail to define columns", rc, Error);
     if ((rc = define_common(statement, position, row.common, 32, Error)) != ZPA_SUCCESS) return rc;
     switch (statement.fetch()) {
-        case be_sql::Fetch::Row:
-            found = true;
-            return ZPA_SUCCESS;
-        case be_sql::Fetch::End:
-            return ZPA_SUCCESS;
-        case be_sql::Fetch::Error:
-            break;
+    case be_sql::Fetch::Row: found = true; return ZPA_SUCCESS;
+    case be_sql::Fetch::End: return ZPA_SUCCESS;
+    case be_sql::Fetch::Error: break;
     }
     return fetch_failed("Fail to fetch", Error);
 }
@@ -341,7 +341,8 @@ ZPARC wrap_failure(const char* step, ZPARC rc, ZPAError* Error) {
     BE_TRACE(2, "%s. %s", step, Error ? Error->text : "");
     if (Error) {
         const std::size_t prefix = std::strlen(BE_DUZ_ERROR_PREFIX);
-        const char* cause = std::strncmp(Error->text, BE_DUZ_ERROR_PREFIX, prefix) == 0 ? Error->text + prefix : Error->text;
+        const char* cause =
+            std::strncmp(Error->text, BE_DUZ_ERROR_PREFIX, prefix) == 0 ? Error->text + prefix : Error->text;
         const std::string text = cause;
         BE_DUZ_UpdateErrorSet(Error, Error->code ? Error->code : 1, "%s: %s", step, text.c_str());
     }
@@ -459,7 +460,8 @@ ZPARC BE_DUZ_READ_requestSet_Params(BE_DUZ_Handles* session, ZPALIST_handle_typ*
         }
         for (std::size_t k = 0; k < programs.size(); ++k) {
             char key_format[64];
-            std::snprintf(key_format, sizeof key_format, "DUZ-SETPROG-P%.3d-PARMS-P%%.3d-NAME", static_cast<int>(k + 1));
+            std::snprintf(key_format, sizeof key_format, "DUZ-SETPROG-P%.3d-PARMS-P%%.3d-NAME",
+                          static_cast<int>(k + 1));
             ZPAError ignored{};
             if (read_parm_names(session, rows, programs[k].app_name.c_str(), programs[k].prog_name.c_str(), key_format,
                                 &ignored) != ZPA_SUCCESS)
@@ -493,7 +495,8 @@ ZPARC BE_DUZ_JOBDATA_extract_request_read(ZPAConnHandle* Connection, const char*
         auto row = std::make_unique<ProgramRow>();
         be_sql::Statement statement(session, Error);
         bool found = false;
-        if ((rc = read_program_row(statement, multi_org, std::atoi(req_id), *row, found, Error)) != ZPA_SUCCESS) return rc;
+        if ((rc = read_program_row(statement, multi_org, std::atoi(req_id), *row, found, Error)) != ZPA_SUCCESS)
+            return rc;
         if (!found) {
             BE_TRACE(2, "Request %s is no longer there", req_id);
             return ZPA_SUCCESS;
@@ -520,7 +523,8 @@ ZPARC BE_DUZ_JOBDATA_extract_request_read(ZPAConnHandle* Connection, const char*
         add_schedule_and_group(work, row->common);
         rc = BE_DUZ_Conc_Program_PARMNAME_read(session, work.get(), row->prog_app, row->prog_name,
                                                "DUZ-PARMS-P%.3d-NAME", Error);
-        if (rc != ZPA_SUCCESS) return be_discovery::wrap_failure("Fail to retrieve job parameter name to AttributesOut", rc, Error);
+        if (rc != ZPA_SUCCESS)
+            return be_discovery::wrap_failure("Fail to retrieve job parameter name to AttributesOut", rc, Error);
         BE_DUZ_insert_OvikAttrs(Connection, work.get());
         return hand_over(work, AttributesOut, Error);
     } catch (...) {
@@ -552,9 +556,12 @@ ZPARC BE_DUZ_JOBDATA_extract_request_set_read(ZPAConnHandle* Connection, const c
         if (rc != ZPA_SUCCESS) return rc;
         ub4 position = 1;
         rc = define_texts(statement, position,
-                          {{user_name, sizeof user_name}, {resp_name, sizeof resp_name},
-                           {resp_app, sizeof resp_app},   {set_app, sizeof set_app},
-                           {set_name, sizeof set_name},   {set_desc, sizeof set_desc}});
+                          {{user_name, sizeof user_name},
+                           {resp_name, sizeof resp_name},
+                           {resp_app, sizeof resp_app},
+                           {set_app, sizeof set_app},
+                           {set_name, sizeof set_name},
+                           {set_desc, sizeof set_desc}});
         if (rc != ZPA_SUCCESS) return step_failed("Fail to define columns", rc, Error);
         if ((rc = define_common(statement, position, c, 31, Error)) != ZPA_SUCCESS) return rc;
         if ((rc = execute(statement, Error)) != ZPA_SUCCESS) return rc;

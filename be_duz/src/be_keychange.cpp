@@ -88,8 +88,8 @@ ZPARC deploy(ZPAAttrList* AttributesIn, ZPAError* Error) {
         for (const std::string& name : be_section_names(&sections)) {
             std::memset(account.get(), 0, sizeof *account);
             std::snprintf(account->account_name, sizeof account->account_name, "%s", name.c_str());
-            if (BE_DUZ_update_aes_key_per_account(&sections, account.get(), new_key, new_key_len, old_key,
-                                                  old_key_len, ctx, Error) != 0)
+            if (BE_DUZ_update_aes_key_per_account(&sections, account.get(), new_key, new_key_len, old_key, old_key_len,
+                                                  ctx, Error) != 0)
                 rc = ZPA_FAIL;
         }
         std::memset(account.get(), 0, sizeof *account);
@@ -141,8 +141,8 @@ ZPARC BE_DUZ_get_keys_info(ZPAAttrList* AttributesIn, char** new_key, int* new_k
 }
 
 ZPARC BE_DUZ_update_aes_key_per_account(ZPALIST_handle_typ* list, BE_DUZ_account_data_handle* account,
-                                        const char* new_key, int new_key_len, const char* old_key,
-                                        int old_key_len, ORVSECU_ctx* ctx, ZPAError* Error) {
+                                        const char* new_key, int new_key_len, const char* old_key, int old_key_len,
+                                        ORVSECU_ctx* ctx, ZPAError* Error) {
     if (!list || !account || !new_key || !old_key || !ctx) return ZPA_FAIL;
     if (BE_DUZ_PKM_get_accounts_value(list, account->account_name, "DB_PASSWD", account->password,
                                       sizeof account->password, Error) != 0) {
@@ -151,10 +151,9 @@ ZPARC BE_DUZ_update_aes_key_per_account(ZPALIST_handle_typ* list, BE_DUZ_account
     }
     char plain[BE_DUZ_PASSWORD_SIZE] = {};
     int plain_len = sizeof plain;
-    int rc = OrvStringEncryptors_decrypt_with_iv_and_key(ctx, account->password,
-                                                         static_cast<int>(std::strlen(account->password)), plain,
-                                                         &plain_len, nullptr, 0, BE_DUZ_LOCAL_CIPHER, old_key,
-                                                         old_key_len, old_key, old_key_len);
+    int rc = OrvStringEncryptors_decrypt_with_iv_and_key(
+        ctx, account->password, static_cast<int>(std::strlen(account->password)), plain, &plain_len, nullptr, 0,
+        BE_DUZ_LOCAL_CIPHER, old_key, old_key_len, old_key, old_key_len);
     if (rc != 0 || plain_len < 0 || plain_len >= static_cast<int>(sizeof plain)) {
         BE_TRACE(1, "%s:error in OrvStringEncryptors_decrypt_with_iv_and_key %.300s (account %s)", BE_POS,
                  ctx->error_msg, account->account_name);

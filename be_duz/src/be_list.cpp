@@ -205,8 +205,9 @@ ZPARC read_whole_text(BE_DUZ_xmldata_handle* handle, ZPAAttrList* AttributesOut,
     const std::string_view answer = handle->xmlResponse != nullptr ? handle->xmlResponse : "";
     const std::size_t start = static_cast<std::size_t>(handle->row_index) * BE_DUZ_LIST_PIECE_SIZE;
     const bool last = start + BE_DUZ_LIST_PIECE_SIZE >= answer.size();
-    const std::string_view piece =
-        start >= answer.size() ? std::string_view() : answer.substr(start, last ? std::string_view::npos : BE_DUZ_LIST_PIECE_SIZE);
+    const std::string_view piece = start >= answer.size()
+                                       ? std::string_view()
+                                       : answer.substr(start, last ? std::string_view::npos : BE_DUZ_LIST_PIECE_SIZE);
     if (!fill_slot(slot, room, piece, "The answer piece", Error)) return ZPA_FAIL;
     if (last) return ZPA_EOS;
     ++handle->row_index;
@@ -402,8 +403,8 @@ void BE_DUZ_delete_account_name_list(BE_DUZ_AccountNameList* list) {
     std::free(list);
 }
 
-ZPARC ZPAAPI_LIST_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
-                         ZPAAttrList* AttributesOut, ZPAError* Error) {
+ZPARC ZPAAPI_LIST_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut,
+                         ZPAError* Error) {
     BE_TRACE(4, "ZPAAPI_LIST_ACTION: %s", Action != nullptr ? Action : "");
     return entry("ZPAAPI_LIST_ACTION", [&] { return list_action(Connection, AttributesIn, AttributesOut, Error); });
 }
@@ -414,7 +415,8 @@ ZPARC ZPAAPI_LIST_DATA_OPEN(ZPAConnHandle* Connection, void** Handle, ZPAAttrLis
 
 ZPARC ZPAAPI_LIST_DATA_READ(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* AttributesIn,
                             ZPAAttrList* AttributesOut, ZPAError* Error) {
-    return entry("ZPAAPI_LIST_DATA_READ", [&] { return list_read(Connection, Handle, AttributesIn, AttributesOut, Error); });
+    return entry("ZPAAPI_LIST_DATA_READ",
+                 [&] { return list_read(Connection, Handle, AttributesIn, AttributesOut, Error); });
 }
 
 ZPARC ZPAAPI_LIST_DATA_CLOSE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error) {

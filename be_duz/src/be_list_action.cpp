@@ -16,7 +16,8 @@ std::string action_block(const char* columns, const char* qualifies, const char*
            "v_row c_req%ROWTYPE; v_count NUMBER := 0; "
            "BEGIN OPEN c_req; "
            "LOOP FETCH c_req INTO v_row; EXIT WHEN c_req%NOTFOUND; v_count := v_count + 1; "
-           "IF " + qualifies + " THEN UPDATE fnd_concurrent_requests " + update +
+           "IF " +
+           qualifies + " THEN UPDATE fnd_concurrent_requests " + update +
            " WHERE request_id = :req_id; :rc_code := 0; ELSE :rc_code := 2; END IF; END LOOP; "
            "IF v_count > 1 THEN ROLLBACK; :rc_code := 1; "
            "ELSIF v_count = 0 THEN :rc_code := 3; "
@@ -86,7 +87,8 @@ ZPARC run(const Action& action, BE_DUZ_Handles* session, ZPAAttrList* request, Z
         return ZPA_FAIL;
     };
     if (rc != 0) return fail("Fail to prepare SQL statement");
-    if (action.with_priority && (rc = statement.bind_int(":prio_num", &priority)) != 0) return fail("Fail to bind priority");
+    if (action.with_priority && (rc = statement.bind_int(":prio_num", &priority)) != 0)
+        return fail("Fail to bind priority");
     if ((rc = statement.bind_int(":req_id", &request_id)) != 0) return fail("Fail to bind request_id");
     int outcome = -1;
     if ((rc = statement.bind_int(":rc_code", &outcome)) != 0) return fail("Fail to bind return code");

@@ -31,7 +31,8 @@ void copy_tag(char* to, const char* tag) { std::snprintf(to, BE_DUZ_XML_TAG_SIZE
 // ------------------------------------------------------------------------------------------------
 // Answer builder
 
-Answer::Answer(ZPAError* error, long first_room) : error_(error), room_(first_room > 0 ? first_room : kAnswerFirstRoom) {
+Answer::Answer(ZPAError* error, long first_room)
+    : error_(error), room_(first_room > 0 ? first_room : kAnswerFirstRoom) {
     buffer_ = BE_DUZ_handle_buffer(B_INIT, nullptr, &room_);
     if (buffer_ == nullptr) failed_ = true;
 }
@@ -188,7 +189,8 @@ void set_shape(BE_DUZ_xmldata_handle* handle, std::initializer_list<const char*>
     handle->num_of_parents = 0;
     handle->num_of_fields = 0;
     for (const char* tag : parents)
-        if (handle->num_of_parents < BE_DUZ_XML_MAX_PARENTS) copy_tag(handle->parent_tag[handle->num_of_parents++], tag);
+        if (handle->num_of_parents < BE_DUZ_XML_MAX_PARENTS)
+            copy_tag(handle->parent_tag[handle->num_of_parents++], tag);
     for (const char* tag : fields)
         if (handle->num_of_fields < BE_DUZ_XML_MAX_FIELDS) copy_tag(handle->field_tag[handle->num_of_fields++], tag);
 }
@@ -238,7 +240,8 @@ be_sql::Fetch fetch_row(BE_DUZ_xmldata_handle* handle, ZPAError* Error) {
     if (session == nullptr || handle->query_ended != 0) return be_sql::Fetch::End;
     be_sql::Statement reader(session, Error);
     const int fields = field_count(handle);
-    for (int i = 0; i < fields; ++i) reader.follow_text(handle->row_data[i], BE_DUZ_XML_ROW_DATA_SIZE, &handle->DUZ_ind[i]);
+    for (int i = 0; i < fields; ++i)
+        reader.follow_text(handle->row_data[i], BE_DUZ_XML_ROW_DATA_SIZE, &handle->DUZ_ind[i]);
     const be_sql::Fetch got = reader.fetch();
     if (got == be_sql::Fetch::End) handle->query_ended = 1;
     return got;
@@ -279,7 +282,8 @@ BE_DUZ_Handles* connection_session(ZPAConnHandle* Connection, ZPAError* Error) {
     }
     const auto* head = static_cast<const BE_DUZ_data_type*>(Connection->UserData);
     if (head->dataType != BE_DUZ_CONNECTION) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "UserData holds no database session (type %d)", static_cast<int>(head->dataType));
+        BE_DUZ_UpdateErrorSet(Error, 1, "UserData holds no database session (type %d)",
+                              static_cast<int>(head->dataType));
         return nullptr;
     }
     return static_cast<BE_DUZ_Handles*>(Connection->UserData);

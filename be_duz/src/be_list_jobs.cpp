@@ -39,8 +39,8 @@ std::string group_sets_sql(const std::string& filter) {
            "from FND_REQUEST_SETS_VL S, FND_APPLICATION_VL A where SYSDATE BETWEEN S.START_DATE_ACTIVE AND "
            "NVL(S.END_DATE_ACTIVE, SYSDATE) and S.APPLICATION_ID = A.APPLICATION_ID" +
            filter + " and (S.OWNER = :user_id or S.APPLICATION_ID in " + group_units("U.UNIT_APPLICATION_ID", "A") +
-           " or (S.APPLICATION_ID, S.REQUEST_SET_ID) in " + group_units("U.UNIT_APPLICATION_ID, U.REQUEST_UNIT_ID", "S") +
-           ") ORDER BY S.USER_REQUEST_SET_NAME";
+           " or (S.APPLICATION_ID, S.REQUEST_SET_ID) in " +
+           group_units("U.UNIT_APPLICATION_ID, U.REQUEST_UNIT_ID", "S") + ") ORDER BY S.USER_REQUEST_SET_NAME";
 }
 
 /* The parameters of every form function reachable from the responsibility's menus (:resp_name,
@@ -66,10 +66,10 @@ std::string named_in_functions(std::initializer_list<const char*> keys, const st
 }
 
 std::string menu_group_codes() {
-    return named_in_functions({"REQUEST_GROUP_CODE=\"", "REQUEST_GROUP_CODE = \"", "REQUEST_GROUP_CODE= \"",
-                               "Request_Group_Code=\""},
-                              " and instr(upper(prm), 'REQUEST_SET') = 0 and instr(upper(prm), "
-                              "'CONCURRENT_PROGRAM_NAME') = 0");
+    return named_in_functions(
+        {"REQUEST_GROUP_CODE=\"", "REQUEST_GROUP_CODE = \"", "REQUEST_GROUP_CODE= \"", "Request_Group_Code=\""},
+        " and instr(upper(prm), 'REQUEST_SET') = 0 and instr(upper(prm), "
+        "'CONCURRENT_PROGRAM_NAME') = 0");
 }
 
 /* Units of one type of the request groups that the menu's functions name. */
@@ -88,8 +88,8 @@ std::string menu_programs_sql(const std::string& filter) {
     return kMenuFunctions + columns +
            "from fnd_concurrent_programs_vl P, fnd_application_vl A where P.APPLICATION_ID = A.APPLICATION_ID and "
            "P.CONCURRENT_PROGRAM_NAME in " +
-           named_in_functions({"CONCURRENT_PROGRAM_NAME=\"", "CONCURRENT_PROGRAM_NAME =\"", "CONCURRENT_PROGRAM_NAME= \"",
-                               "Concurrent_Program_Name=\""},
+           named_in_functions({"CONCURRENT_PROGRAM_NAME=\"", "CONCURRENT_PROGRAM_NAME =\"",
+                               "CONCURRENT_PROGRAM_NAME= \"", "Concurrent_Program_Name=\""},
                               "") +
            filter + " UNION " + columns +
            "from fnd_concurrent_programs_vl P, fnd_application_vl A, fnd_request_groups G, fnd_request_group_units U "

@@ -63,7 +63,8 @@ constexpr const char* kLayoutLangWithoutTerritory =
     "temp_name.template_name = :template_name and  template.APPLICATION_SHORT_NAME = :app_name ";
 constexpr const char* kLayoutLangUnion = "\n union \n";
 
-constexpr const char* kPrinterStyleSql = "select distinct sty.user_printer_style_name from fnd_printer_styles_view sty ";
+constexpr const char* kPrinterStyleSql =
+    "select distinct sty.user_printer_style_name from fnd_printer_styles_view sty ";
 
 constexpr const char* kLanguageSql =
     "SELECT NLS_LANGUAGE||'_'||NLS_TERRITORY  FROM FND_LANGUAGES   WHERE INSTALLED_FLAG in ('I', 'B') ";
@@ -120,8 +121,9 @@ ZPARC BE_DUZ_get_notification_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_ha
     std::string sql;
     if (exists != 0) {
         sql = kRoleViewSql + placeholder + kRoleViewSqlEnd;
-        be_list::set_shape(xml_handle, {"DUZ-NOTIFICATIONS"},
-                           {"DUZ-NOTIFY_NAME", "DUZ-ORIG_SYSTEM_NAME", "DUZ-NOTIFY_DESCRIPTION", "DUZ-NOTIFY_SHORT_NAME"});
+        be_list::set_shape(
+            xml_handle, {"DUZ-NOTIFICATIONS"},
+            {"DUZ-NOTIFY_NAME", "DUZ-ORIG_SYSTEM_NAME", "DUZ-NOTIFY_DESCRIPTION", "DUZ-NOTIFY_SHORT_NAME"});
     } else {
         BE_TRACE(4, "WF_ROLE_LOV_VL doesn't exist under current Oracle version, using wf_roles table instead.");
         sql = kRolesSql + placeholder + kRolesSqlEnd;
@@ -141,9 +143,9 @@ ZPARC BE_DUZ_get_printer_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle*
     }
     be_sql::BindValues binds;
     binds.add_named_text(":style", style);
-    const std::string sql = kPrinterSql +
-                            and_filter("prt.printer_name", be_list::request_value(xml_attrList, "DUZ-PRINTERNAME"), binds) +
-                            kPrinterOrder;
+    const std::string sql =
+        kPrinterSql + and_filter("prt.printer_name", be_list::request_value(xml_attrList, "DUZ-PRINTERNAME"), binds) +
+        kPrinterOrder;
     be_list::set_shape(xml_handle, {"DUZ-PRINTER"}, {"DUZ-PRINTERNAME", "DUZ-PRINTTYPE", "DUZ-PRINTDESC"});
     return be_list::open_rows(xml_handle, DUZ_handle, sql, binds, Error);
 }
@@ -183,8 +185,8 @@ ZPARC BE_DUZ_get_layout_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* 
     char* amount_text = nullptr;
     const ZPARC found = ZPAAPI_UTILS_AttrListValueGet(xml_attrList, const_cast<char*>("DUZ-AMOUNT"), &amount_text);
     if (found != 0 || amount_text == nullptr) {
-        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(found != 0 ? found : 1), "the xml_attrList '%s' is mandatory",
-                              "DUZ-AMOUNT");
+        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(found != 0 ? found : 1),
+                              "the xml_attrList '%s' is mandatory", "DUZ-AMOUNT");
         return found != 0 ? found : ZPA_FAIL;
     }
 
@@ -193,7 +195,8 @@ ZPARC BE_DUZ_get_layout_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* 
     binds.add_named_text(":prog_name", prog);
     std::string condition;
     if (amount_text[0] == '*') {
-        condition = and_filter("template.template_name", be_list::request_value(xml_attrList, "DUZ-LAYOUT_NAME"), binds);
+        condition =
+            and_filter("template.template_name", be_list::request_value(xml_attrList, "DUZ-LAYOUT_NAME"), binds);
     } else {
         int amount = 0;
         if (!parse_amount(amount_text, &amount)) {
@@ -203,8 +206,7 @@ ZPARC BE_DUZ_get_layout_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* 
         /* Limits the joined rows before grouping: an amount of 1 gives one layout. */
         condition = " and ROWNUM <= " + binds.add_named_int(":amount", amount) + " ";
     }
-    const std::string sql =
-        std::string(kLayoutColumns) + kLayoutTables + kXmlOutputOnly + condition + kLayoutOrder;
+    const std::string sql = std::string(kLayoutColumns) + kLayoutTables + kXmlOutputOnly + condition + kLayoutOrder;
     return be_list::open_rows(xml_handle, DUZ_handle, sql, binds, Error);
 }
 
@@ -233,8 +235,8 @@ ZPARC BE_DUZ_get_layout_lang_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_han
         with_territory = " and nvl(lang.name,' ')||': '||nvl(terr.territory_short_name,' ')" + compare;
         without_territory = " and nvl(lang.name,' ')" + compare;
     }
-    const std::string sql = kLayoutLangWithTerritory + with_territory + kLayoutLangUnion + kLayoutLangWithoutTerritory +
-                            without_territory;
+    const std::string sql =
+        kLayoutLangWithTerritory + with_territory + kLayoutLangUnion + kLayoutLangWithoutTerritory + without_territory;
     be_list::set_shape(xml_handle, {"DUZ-LAYOUTLANG"}, {"DUZ-Layout_Language"});
     return be_list::open_rows(xml_handle, DUZ_handle, sql, binds, Error);
 }
@@ -254,8 +256,8 @@ ZPARC BE_DUZ_get_printer_style_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_h
     return be_list::open_rows(xml_handle, DUZ_handle, kPrinterStyleSql + condition, binds, Error);
 }
 
-ZPARC BE_DUZ_get_language_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
-                               ZPAAttrList* xml_attrList, ZPAError* Error) {
+ZPARC BE_DUZ_get_language_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                               ZPAError* Error) {
     BE_TRACE(4, "Starting: '%s'", "BE_DUZ_get_language_list");
     be_sql::BindValues binds;
     const std::string sql =
@@ -301,10 +303,11 @@ ZPARC BE_DUZ_get_operating_unit_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_
         condition = std::string(" and NAME") + (filter.wildcard ? " LIKE " : " = ") + filter.placeholder + " ";
     }
     const std::string sql =
-        std::string("SELECT distinct HR.NAME FROM PER_ORGANIZATION_LIST PER , HR_OPERATING_UNITS HR WHERE "
-                    "PER.SECURITY_PROFILE_ID = TO_NUMBER((") +
-        kSecurityProfileSql +
-        ") ) AND HR.ORGANIZATION_ID = PER.ORGANIZATION_ID AND HR.USABLE_FLAG IS NULL " + condition +
+        std::string(
+            "SELECT distinct HR.NAME FROM PER_ORGANIZATION_LIST PER , HR_OPERATING_UNITS HR WHERE "
+            "PER.SECURITY_PROFILE_ID = TO_NUMBER((") +
+        kSecurityProfileSql + ") ) AND HR.ORGANIZATION_ID = PER.ORGANIZATION_ID AND HR.USABLE_FLAG IS NULL " +
+        condition +
         "UNION SELECT HR.NAME NAME FROM HR_OPERATING_UNITS HR WHERE HR.ORGANIZATION_ID = TO_NUMBER((select "
         "FND_GLOBAL.ORG_ID() from dual)) AND HR.USABLE_FLAG IS NULL " +
         condition;
@@ -315,7 +318,8 @@ ZPARC BE_DUZ_get_operating_unit_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_
 ZPARC BE_DUZ_check_if_territory_exist(char* prog_name_str, char* app_name_str, int* has_terr,
                                       BE_DUZ_Handles* DUZ_handle, ZPAError* Error) {
     if (prog_name_str == nullptr || app_name_str == nullptr || has_terr == nullptr) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "%s: missing program, application or result", "BE_DUZ_check_if_territory_exist");
+        BE_DUZ_UpdateErrorSet(Error, 1, "%s: missing program, application or result",
+                              "BE_DUZ_check_if_territory_exist");
         return ZPA_FAIL;
     }
     *has_terr = 0;

@@ -23,7 +23,8 @@ constexpr const char* kIncludeHiddenKey = "GET_PARMS_INCLUDING_HIDDEN";
 constexpr const char* kParmColumns =
     "select a.end_user_column_name, "
     "decode(a.default_type, 'A', " BE_LIST_CALCULATED ", 'D', " BE_LIST_CALCULATED ", 'T', " BE_LIST_CALCULATED
-    ", 'F', " BE_LIST_CALCULATED ", 'P', " BE_LIST_CALCULATED ", nvl(a.default_value, ' ')), "
+    ", 'F', " BE_LIST_CALCULATED ", 'P', " BE_LIST_CALCULATED
+    ", nvl(a.default_value, ' ')), "
     "b.VALIDATION_TYPE, c.form_left_prompt, a.display_flag ";
 #undef BE_LIST_CALCULATED
 /* A program's parameters: :app the application short name, :prog the program short name. */
@@ -124,8 +125,10 @@ ZPARC BE_DUZ_get_reqparm_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle*
     if (!program_binds(xml_attrList, "DUZ-PROGNAME", "DUZ-APPNAME", binds, Error)) return ZPA_FAIL;
     const bool hidden = include_hidden();
     BE_TRACE(4, "%s: %s", kIncludeHiddenKey, hidden ? "Y" : "N");
-    be_list::set_shape(xml_handle, {"DUZ-PARMS", "DUZ-P%.3d"}, {"DUZ-NAME", "DUZ-VALUE", "DUZ-VALSETTYP", "DUZ-DISPLAY"});
-    return be_list::open_rows(xml_handle, DUZ_handle, parm_sql(kParmColumns, hidden ? "" : kDisplayedOnly), binds, Error);
+    be_list::set_shape(xml_handle, {"DUZ-PARMS", "DUZ-P%.3d"},
+                       {"DUZ-NAME", "DUZ-VALUE", "DUZ-VALSETTYP", "DUZ-DISPLAY"});
+    return be_list::open_rows(xml_handle, DUZ_handle, parm_sql(kParmColumns, hidden ? "" : kDisplayedOnly), binds,
+                              Error);
 }
 
 ZPARC BE_DUZ_get_reqparmprofiles_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
@@ -160,9 +163,9 @@ ZPARC BE_DUZ_get_setprog_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle*
     be_sql::BindValues binds;
     binds.add_named_text(":set_name", set);
     binds.add_named_text(":app", app);
-    be_list::set_shape(xml_handle, {"DUZ-SETPROG", "DUZ-P%.3d"},
-                       {"DUZ-PROGNAME", "DUZ-PROGDESP", "DUZ-APPNAME", "DUZ-APPDESP", "DUZ-PROGSEQ", "DUZ-STAGENAME",
-                        "DUZ-STAGESEQ"});
+    be_list::set_shape(
+        xml_handle, {"DUZ-SETPROG", "DUZ-P%.3d"},
+        {"DUZ-PROGNAME", "DUZ-PROGDESP", "DUZ-APPNAME", "DUZ-APPDESP", "DUZ-PROGSEQ", "DUZ-STAGENAME", "DUZ-STAGESEQ"});
     return be_list::open_rows(xml_handle, DUZ_handle, kSetProgramsSql, binds, Error);
 }
 
@@ -186,7 +189,8 @@ ZPARC BE_DUZ_get_ReqSetParm_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_hand
     be_list::drop_query(xml_handle);
     BE_DUZ_subtable_list_clear(&xml_handle->datalist);
     ZPALIST_init(&xml_handle->datalist);
-    be_list::set_shape(xml_handle, {"DUZ-PARMS", "DUZ-P%.3d"}, {"DUZ-NAME", "DUZ-VALUE", "DUZ-VALSETTYP", "DUZ-DISPLAY"});
+    be_list::set_shape(xml_handle, {"DUZ-PARMS", "DUZ-P%.3d"},
+                       {"DUZ-NAME", "DUZ-VALUE", "DUZ-VALSETTYP", "DUZ-DISPLAY"});
 
     try {
         be_job::ParmRecords records;
@@ -208,8 +212,8 @@ ZPARC BE_DUZ_get_ReqSetParm_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_hand
     return ZPA_SUCCESS;
 }
 
-ZPARC BE_DUZ_get_setparam_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle,
-                               ZPAAttrList* xml_attrList, ZPAError* Error) {
+ZPARC BE_DUZ_get_setparam_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xml_handle, ZPAAttrList* xml_attrList,
+                               ZPAError* Error) {
     BE_TRACE(4, "Starting: '%s'", "BE_DUZ_get_setparam_list");
     const char* sequence = be_list::mandatory_value(xml_attrList, "DUZ-SETPROG_SEQUENCE", Error);
     if (sequence == nullptr) return ZPA_FAIL;

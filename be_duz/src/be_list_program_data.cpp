@@ -195,7 +195,8 @@ ZPARC work_out_sql_defaults(BE_DUZ_Handles* session, ZPAAttrList* Attributes, st
         const int index = definition_index(definitions, row.name, static_cast<int>(k));
         char result[BE_DUZ_PARM_VALUE_SIZE] = "";
         ZPAError failed{};
-        if (BE_DUZ_reslove_sql(session, sql.c_str(), definitions.get(), definitions.last, index, result, &failed) != 0) {
+        if (BE_DUZ_reslove_sql(session, sql.c_str(), definitions.get(), definitions.last, index, result, &failed) !=
+            0) {
             BE_TRACE(2, "%s: failed to calculate SQL statement, setting the value to empty string.", row.name.c_str());
             row.value.clear();
             continue;
@@ -206,8 +207,8 @@ ZPARC work_out_sql_defaults(BE_DUZ_Handles* session, ZPAAttrList* Attributes, st
 }
 
 /* The parameter block: the rows of the program's parameter list, numbered from 000. */
-ZPARC write_parameters(BE_DUZ_Handles* session, BE_DUZ_xmldata_handle* handle, ZPAAttrList* Attributes,
-                       Answer& answer, ZPAError* Error) {
+ZPARC write_parameters(BE_DUZ_Handles* session, BE_DUZ_xmldata_handle* handle, ZPAAttrList* Attributes, Answer& answer,
+                       ZPAError* Error) {
     std::vector<ParameterRow> rows;
     if (collect_parameters(handle, Attributes, rows, Error) != ZPA_SUCCESS) return ZPA_FAIL;
     if (work_out_sql_defaults(session, Attributes, rows, Error) != ZPA_SUCCESS) return ZPA_FAIL;
@@ -282,9 +283,8 @@ struct OwnedAttributes {
 /* The program's own elements, in the order of its fields. */
 ZPARC BE_DUZ_insert_program_data_to_response(Answer& answer, const BE_DUZ_Programs_Input* program) {
     const std::pair<const char*, const char*> elements[] = {
-        {"DUZ-PROGNAME", program->progName}, {"DUZ-PROGDESP", program->progDesp},
-        {"DUZ-APPNAME", program->appName},   {"DUZ-APPDESP", program->appDesp},
-        {"DUZ-PROGSEQ", program->progSeq},   {"DUZ-STAGENAME", program->stageName},
+        {"DUZ-PROGNAME", program->progName}, {"DUZ-PROGDESP", program->progDesp}, {"DUZ-APPNAME", program->appName},
+        {"DUZ-APPDESP", program->appDesp},   {"DUZ-PROGSEQ", program->progSeq},   {"DUZ-STAGENAME", program->stageName},
         {"DUZ-STAGESEQ", program->stageSeq}};
     for (const auto& [tag, value] : elements)
         if (answer.element(tag, value) != ZPA_SUCCESS) return ZPA_FAIL;
@@ -293,8 +293,8 @@ ZPARC BE_DUZ_insert_program_data_to_response(Answer& answer, const BE_DUZ_Progra
 
 /* The program's parameters as the request-set parameter list prepares them in the second handle's
  * sections "P001", "P002", ...: "DUZ-PARMS" holding "DUZ-P001", ... */
-ZPARC BE_DUZ_get_program_parameters(BE_DUZ_Handles* session, BE_DUZ_xmldata_handle* second,
-                                    ZPAAttrList* ProgAttributes, Answer& answer, ZPAError* Error) {
+ZPARC BE_DUZ_get_program_parameters(BE_DUZ_Handles* session, BE_DUZ_xmldata_handle* second, ZPAAttrList* ProgAttributes,
+                                    Answer& answer, ZPAError* Error) {
     be_list::drop_query(second);
     BE_DUZ_subtable_list_clear(&second->datalist);
     ZPALIST_init(&second->datalist);
@@ -456,9 +456,8 @@ CM_EXTERN_C_BEGIN
 
 ZPARC BE_DUZ_get_program_data_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xmldata_handle,
                                    ZPAAttrList* ConnectionAttributes, ZPAAttrList* Attributes, ZPAError* Error) {
-    return guarded("BE_DUZ_get_program_data_list", DUZ_handle, xmldata_handle, Error, [&] {
-        return program_data(DUZ_handle, xmldata_handle, ConnectionAttributes, Attributes, Error);
-    });
+    return guarded("BE_DUZ_get_program_data_list", DUZ_handle, xmldata_handle, Error,
+                   [&] { return program_data(DUZ_handle, xmldata_handle, ConnectionAttributes, Attributes, Error); });
 }
 
 ZPARC BE_DUZ_get_reqset_programs_data_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldata_handle* xmldata_handle,
@@ -485,7 +484,7 @@ ZPARC BE_DUZ_create_programs_data_list(BE_DUZ_Handles* DUZ_handle, BE_DUZ_xmldat
         if (got == be_sql::Fetch::End) return ZPA_SUCCESS;
         if (got == be_sql::Fetch::Error) return fail();
         BE_DUZ_Programs_Input program{};
-        char* fields[] = {program.progName, program.progDesp, program.appName,  program.appDesp,
+        char* fields[] = {program.progName, program.progDesp,  program.appName, program.appDesp,
                           program.progSeq,  program.stageName, program.stageSeq};
         for (int i = 0; i < 7; ++i) {
             const char* value = xmldata_handle->row_data[i];

@@ -150,19 +150,21 @@ ZPARC find_set_program(BE_DUZ_Handles* session, int set_id, int app_id, const In
         (rc = stmt.define_int(2, &program_app_id)) != 0 ||
         (rc = stmt.define_text(3, program_name, sizeof program_name)) != 0 ||
         (rc = stmt.define_int(4, &program_id)) != 0 || (rc = stmt.define_int(5, &sequence)) != 0 ||
-        (rc = stmt.define_text(6, stage_name, sizeof stage_name)) != 0 || (rc = stmt.define_int(7, &stage_sequence)) != 0)
+        (rc = stmt.define_text(6, stage_name, sizeof stage_name)) != 0 ||
+        (rc = stmt.define_int(7, &stage_sequence)) != 0)
         return be_parm_logged(rc, "Fail to define BE_DUZ_RETRIV_PROG_SQL.", Error);
     /* The first row comes with the execution; a set without programs fails here (no data). */
     if ((rc = stmt.execute()) != 0) return be_parm_logged(rc, "Fail to execute BE_DUZ_RETRIV_PROG_SQL", Error);
     for (;;) {
         if (in.prog == program_name) {
             set_program_id = program_id;
-            BE_TRACE(4, "Program %s of request set %s: stage %s, sequence %d, request set program id %d",
-                     program_name, in.set.c_str(), stage_name, sequence, program_id);
+            BE_TRACE(4, "Program %s of request set %s: stage %s, sequence %d, request set program id %d", program_name,
+                     in.set.c_str(), stage_name, sequence, program_id);
             return ZPA_SUCCESS;
         }
         const be_sql::Fetch got = stmt.fetch();
-        if (got == be_sql::Fetch::Error) return be_parm_logged(ZPA_FAIL, "Fail to execute BE_DUZ_RETRIV_PROG_SQL", Error);
+        if (got == be_sql::Fetch::Error)
+            return be_parm_logged(ZPA_FAIL, "Fail to execute BE_DUZ_RETRIV_PROG_SQL", Error);
         if (got == be_sql::Fetch::End) break;
     }
     BE_DUZ_UpdateErrorSet(Error, 1, "Program %s not found in request set %s", in.prog.c_str(), in.set.c_str());
@@ -198,9 +200,8 @@ void prepare_earlier_parameters(BE_DUZ_Handles* session, be_job::ParmRecords& re
             BE_DUZ_convert_default_value(session, p, recs, records.last, i, &ignored);
             BE_DUZ_format_default_value(session, p, recs, records.last, i, &ignored);
         }
-        if (p->value_set_type[0] == 'F' &&
-            BE_DUZ_retrieve_valuset_fields(session, &p->list, p, recs, records.last, i, 0, p->value, nullptr,
-                                           &ignored) != 0)
+        if (p->value_set_type[0] == 'F' && BE_DUZ_retrieve_valuset_fields(session, &p->list, p, recs, records.last, i,
+                                                                          0, p->value, nullptr, &ignored) != 0)
             BE_TRACE(2, "Parameter %s: value '%s' not found in value set %s", p->parm_name, p->value,
                      p->value_set_name);
     }
@@ -230,7 +231,8 @@ ZPARC valueset_list(BE_DUZ_Handles* session, BE_DUZ_xmldata_handle* handle, ZPAA
     const int asked = shown[static_cast<std::size_t>(in.asked - 1)];
     BE_DUZ_report_parm* parm = recs[asked];
     if (parm->value_set_type[0] != 'F') {
-        BE_TRACE(4, "Parameter %s has no table value set (type '%s'): no values", parm->parm_name, parm->value_set_type);
+        BE_TRACE(4, "Parameter %s has no table value set (type '%s'): no values", parm->parm_name,
+                 parm->value_set_type);
         return ZPA_SUCCESS;
     }
 

@@ -3,8 +3,8 @@
  * the list of sessions by database SID that a tracking connection keeps. */
 #include "be_def.h"
 #include "be_internal.h"
-#include "os_logical_internal.h"
 #include "gm_param.h"
+#include "os_logical_internal.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -80,7 +80,8 @@ ZPARC BE_DUZ_OCI_error(OCIError* errhp, sword status, ZPAError* Error) {
     if (Error == nullptr) return result;
     if (errhp == nullptr) {
         /* No handle to read from (for instance after the error handle was freed). */
-        if (status == OCI_ERROR) BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(status), "%s", kErrorWithoutHandle);
+        if (status == OCI_ERROR)
+            BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(status), "%s", kErrorWithoutHandle);
         return result;
     }
     sb4 errcode = 0;

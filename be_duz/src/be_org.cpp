@@ -70,7 +70,8 @@ ZPARC count_category(const char* sql, char* prog_name, int* count, ZPARC fail_rc
     if (status == OCI_SUCCESS || status == OCI_SUCCESS_WITH_INFO) return 0;
     if (status == OCI_ERROR) {
         BE_DUZ_OCI_error(session->errhp, status, &scratch);
-        DIAG_printf("Fail to execute check multi org Statement. %d -> %s", static_cast<int>(scratch.code), scratch.text);
+        DIAG_printf("Fail to execute check multi org Statement. %d -> %s", static_cast<int>(scratch.code),
+                    scratch.text);
     } else {
         DIAG_printf("Fail to execute check multi org Statement. OCI_rc_code = %d", status);
     }
@@ -92,8 +93,9 @@ ZPARC BE_DUZ_init_profile(int user_id, int resp_id, int resp_app_id, int group_i
     if (rc == 0) rc = stmt.bind_int(":group_id", &group_id);
     if (rc != 0) return logged(rc, "Fail to prepare FND_GLOBAL.APPS_INITIALIZE", Error);
     if ((rc = stmt.execute()) != 0) {
-        BE_TRACE(2, "User name, responsibility name, responsibility application, and security group are invalid "
-                    "combination");
+        BE_TRACE(2,
+                 "User name, responsibility name, responsibility application, and security group are invalid "
+                 "combination");
         return rc;
     }
     if (BE_DUZ_init_org_access(AttributesIn, JOB_handle, Error) != 0) BE_TRACE(2, "Fail to init Org access");
@@ -102,7 +104,8 @@ ZPARC BE_DUZ_init_profile(int user_id, int resp_id, int resp_app_id, int group_i
 
 ZPARC BE_DUZ_init_org_access(ZPAAttrList* AttributesIn, BE_DUZ_Handles* JOB_handle, ZPAError* Error) {
     if (BE_DUZ_Is_Multy_Org_access(AttributesIn, JOB_handle, Error) >= 1) {
-        if (BE_DUZ_mo_global_init(const_cast<char*>("M"), JOB_handle, Error) != 0) BE_TRACE(2, "Fail to init Org access");
+        if (BE_DUZ_mo_global_init(const_cast<char*>("M"), JOB_handle, Error) != 0)
+            BE_TRACE(2, "Fail to init Org access");
         return 0;
     }
     /* Single operating unit: each step runs even when the one before failed. */

@@ -123,8 +123,9 @@ ZPARC BE_DUZ_Check_if_Pulisher_And_Get_Out_File_Path(char* req_id, char* out_fil
     if (BE_DUZ_Check_if_Publisher(req_id, flag, DUZ_handle, Error) != 0) return ZPA_FAIL;
     if (std::strcmp(flag, "1") != 0) return ZPA_SUCCESS;
     BE_TRACE(4, "request %s is an XML Publisher request", req_id);
-    return BE_DUZ_Get_Xml_Out_File_Path(req_id, out_file, node_name, out_type, size, DUZ_handle, Error) != 0 ? ZPA_FAIL
-                                                                                                          : ZPA_SUCCESS;
+    return BE_DUZ_Get_Xml_Out_File_Path(req_id, out_file, node_name, out_type, size, DUZ_handle, Error) != 0
+               ? ZPA_FAIL
+               : ZPA_SUCCESS;
 }
 
 ZPARC BE_DUZ_Get_Node(char* node, BE_DUZ_Handles* DUZ_handle, ZPAError* Error) {
@@ -153,8 +154,11 @@ ZPARC BE_DUZ_init_Out_Types(char* out_type, out_info* info, ZPAError* Error) {
 ZPARC BE_DUZ_Calculate_Id(char* url_id, char* req_id, char* out_file, char* node_str, out_info info,
                           BE_DUZ_Handles* DUZ_handle, ZPAError* Error) {
     url_id[0] = '\0';
-    BlockText texts[] = {{":out_file", out_file}, {":node_str", node_str}, {":type", info.type},
-                         {":req_id", req_id},     {":x_mode", info.x_mode}};
+    BlockText texts[] = {{":out_file", out_file},
+                         {":node_str", node_str},
+                         {":type", info.type},
+                         {":req_id", req_id},
+                         {":x_mode", info.x_mode}};
     be_sql::Statement statement(DUZ_handle, Error);
     ZPARC rc = statement.prepare(kCreateIdSql);
     if (rc == 0) rc = statement.bind_text(":id", url_id, BE_DUZ_URL_TEXT_SIZE);
@@ -172,8 +176,8 @@ ZPARC BE_DUZ_Calculate_Url_Id(char* url_id, BE_DUZ_Handles* DUZ_handle, ZPAAttrL
     char out_type[BE_DUZ_URL_TYPE_SIZE];
     char size[BE_DUZ_URL_SIZE_SIZE];
     if (BE_DUZ_Get_Out_File_Path(req_id, out_file, node_name, out_type, size, DUZ_handle, Error) != 0) return ZPA_FAIL;
-    if (std::strcmp(out_type, "XML") == 0 &&
-        BE_DUZ_Check_if_Pulisher_And_Get_Out_File_Path(req_id, out_file, node_name, out_type, size, DUZ_handle, Error) != 0)
+    if (std::strcmp(out_type, "XML") == 0 && BE_DUZ_Check_if_Pulisher_And_Get_Out_File_Path(
+                                                 req_id, out_file, node_name, out_type, size, DUZ_handle, Error) != 0)
         return ZPA_FAIL;
     const ZPAErrorCode code = Error != nullptr ? Error->code : 1;
     if (std::strcmp(size, "0") == 0) {
@@ -189,7 +193,8 @@ ZPARC BE_DUZ_Calculate_Url_Id(char* url_id, BE_DUZ_Handles* DUZ_handle, ZPAAttrL
     const std::string node_str = std::string(service) + node_name;
     out_info info{};
     BE_DUZ_init_Out_Types(out_type, &info, Error);
-    return BE_DUZ_Calculate_Id(url_id, req_id, out_file, const_cast<char*>(node_str.c_str()), info, DUZ_handle, Error) != 0
+    return BE_DUZ_Calculate_Id(url_id, req_id, out_file, const_cast<char*>(node_str.c_str()), info, DUZ_handle,
+                               Error) != 0
                ? ZPA_FAIL
                : ZPA_SUCCESS;
 }
@@ -198,7 +203,8 @@ ZPARC BE_DUZ_Write_OUT_URL_Xml_Response(BE_DUZ_xmldata_handle* xml_handle, int s
                                         ZPAError* Error) {
     be_list::Answer answer(Error);
     if (answer.begin(xml_handle->header) != ZPA_SUCCESS ||
-        answer.element(success == 1 ? "DUZ-OUTURL" : "DUZ-ERROR", text) != ZPA_SUCCESS || answer.finish() != ZPA_SUCCESS)
+        answer.element(success == 1 ? "DUZ-OUTURL" : "DUZ-ERROR", text) != ZPA_SUCCESS ||
+        answer.finish() != ZPA_SUCCESS)
         return ZPA_FAIL;
     be_list::set_shape(xml_handle, {}, {});
     std::free(xml_handle->xmlResponse);

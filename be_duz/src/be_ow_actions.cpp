@@ -276,7 +276,8 @@ std::string one_key(std::string name) {
 }
 
 /* A row of a queued action; false (with the message in the record) when it cannot be set. */
-bool set_row(ZPALIST_handle_typ* rows, const std::string& key, const std::string& value, bool variable, ZPAError* Error) {
+bool set_row(ZPALIST_handle_typ* rows, const std::string& key, const std::string& value, bool variable,
+             ZPAError* Error) {
     if (GM_PARAM_list_set(rows, key.c_str(), one_line(value).c_str()) == CM_RC_OK) return true;
     if (variable)
         BE_DUZ_UpdateErrorSet(Error, 1, "Failed to set %s auto-edit to temp_action_att list.", key.c_str());
@@ -297,14 +298,17 @@ bool set_variables(ZPALIST_handle_typ* rows, const ZPAAttrList* list, ZPAError* 
 /* The rows of one queued action, in the queue file's order. */
 bool action_rows(const EW_actions_to_excute_type& a, ZPALIST_handle_typ* rows, ZPAError* Error) {
     if (std::strcmp(a.action_type, "ORD") == 0) {
-        if (!set_row(rows, "JOBNAME", a.orv_jobname, false, Error) || !set_row(rows, "SCHEDTAB", a.orv_schedtab, false, Error) ||
+        if (!set_row(rows, "JOBNAME", a.orv_jobname, false, Error) ||
+            !set_row(rows, "SCHEDTAB", a.orv_schedtab, false, Error) ||
             !set_row(rows, "ODATE", a.orv_order_date, false, Error))
             return false;
-        if (std::strcmp(a.group_order_id, "NONE") != 0 && !set_row(rows, "INGROUPORDERID", a.group_order_id, false, Error))
+        if (std::strcmp(a.group_order_id, "NONE") != 0 &&
+            !set_row(rows, "INGROUPORDERID", a.group_order_id, false, Error))
             return false;
         if (!set_variables(rows, a.autoedits, Error) || !set_variables(rows, a.alert_outputs, Error)) return false;
     } else {
-        if (!set_row(rows, "COND_NAME", a.orv_cond_name, false, Error) || !set_row(rows, "COND_DATE", a.orv_cond_date, false, Error) ||
+        if (!set_row(rows, "COND_NAME", a.orv_cond_name, false, Error) ||
+            !set_row(rows, "COND_DATE", a.orv_cond_date, false, Error) ||
             !set_row(rows, "COND_ACTION", a.orv_cond_action, false, Error))
             return false;
     }
@@ -362,13 +366,15 @@ int EW_clean_actions_to_execute_list(ZPALIST_handle_typ* list) {
     return rc == CM_RC_OK || rc == CM_RC_END ? 0 : 1;
 }
 
-int EW_clean_event_watcher_loop_lists(ZPALIST_handle_typ* alert_list, ZPALIST_handle_typ* actions_list, ZPAError* Error) {
+int EW_clean_event_watcher_loop_lists(ZPALIST_handle_typ* alert_list, ZPALIST_handle_typ* actions_list,
+                                      ZPAError* Error) {
     if (alert_list != nullptr) {
         ZPALIST_handle_typ walker = *alert_list;
         ZPALIST_reset(&walker);
         void* element = nullptr;
         unsigned int size = 0;
-        while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) EW_Free_Alert(static_cast<EW_alert_type*>(element));
+        while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK)
+            EW_Free_Alert(static_cast<EW_alert_type*>(element));
         const CM_RC rc = ZPALIST_clear(alert_list);
         if (rc != CM_RC_OK && rc != CM_RC_END) {
             BE_DUZ_UpdateErrorSet(Error, 1, "Failed to clear new_oebs_alert_list");
@@ -446,7 +452,8 @@ CM_RC EW_save_actions_to_excute_to_file(ZPALIST_handle_typ* actions_to_excute_li
         }
         if (EW_append_action_to_excute_lists(&existing, &fresh, Error) != CM_RC_OK) {
             GM_PARAM_subtable_list_clear(&existing);
-            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to append new_actions_to_excute_list with existing_actions_to_excute_list.");
+            BE_DUZ_UpdateErrorSet(Error, 1,
+                                  "Failed to append new_actions_to_excute_list with existing_actions_to_excute_list.");
             return CM_RC_FAIL;
         }
         const CM_RC saved = save_queue(&existing, path);
@@ -473,13 +480,13 @@ CM_RC EW_load_actions_to_excute_from_file(ZPALIST_handle_typ* actions_to_excute_
 
 int EW_write_alert_details_to_log(ZPALIST_handle_typ* rows, const char* section_name) {
     const std::string line = "\n" + std::string(87, '-') + "\n";
-    return EW_write_log("%s\n%s\n%-30.30s %s\n%-30.30s %s\n%-30.30s %s\n%-30.30s %s\n%s\n%-30.30s %s\n%-30.30s %s\n",
-                        line.c_str(), " Alert Details:\n", " CM Account Name", row_value(rows, "%%ALERT-CM_ACCOUNT").c_str(),
-                        " Alert Name", row_value(rows, "%%ALERT-NAME").c_str(), " Alert Check Time",
-                        check_time_text(row_value(rows, "%%ALERT-CHECK-DATE")).c_str(), " Alert Application Name",
-                        row_value(rows, "%%ALERT-APPLICATION-NAME").c_str(), "\n ORVANTA Action Details:\n", " ORV Action",
-                        section_name != nullptr ? section_name : "", " Execution Retry",
-                        row_value(rows, kCounterKey).c_str());
+    return EW_write_log(
+        "%s\n%s\n%-30.30s %s\n%-30.30s %s\n%-30.30s %s\n%-30.30s %s\n%s\n%-30.30s %s\n%-30.30s %s\n", line.c_str(),
+        " Alert Details:\n", " CM Account Name", row_value(rows, "%%ALERT-CM_ACCOUNT").c_str(), " Alert Name",
+        row_value(rows, "%%ALERT-NAME").c_str(), " Alert Check Time",
+        check_time_text(row_value(rows, "%%ALERT-CHECK-DATE")).c_str(), " Alert Application Name",
+        row_value(rows, "%%ALERT-APPLICATION-NAME").c_str(), "\n ORVANTA Action Details:\n", " ORV Action",
+        section_name != nullptr ? section_name : "", " Execution Retry", row_value(rows, kCounterKey).c_str());
 }
 
 CM_RC EW_execute_orvorder(GM_PARAM_subtable_row* action, ZPAError* Error) {
@@ -530,15 +537,17 @@ CM_RC EW_execute_orvcontb(GM_PARAM_subtable_row* action, ZPAError* Error) {
     return rc == 0 ? CM_RC_OK : CM_RC_FAIL;
 }
 
-CM_RC EW_raise_action_submit_attempts_counter(ZPALIST_handle_typ* failed_action_list, GM_PARAM_subtable_row* action_failed,
-                                              int action_max_retry, ZPAError* Error) {
+CM_RC EW_raise_action_submit_attempts_counter(ZPALIST_handle_typ* failed_action_list,
+                                              GM_PARAM_subtable_row* action_failed, int action_max_retry,
+                                              ZPAError* Error) {
     static const char* fn = "EW_raise_action_submit_attempts_counter";
     if (failed_action_list == nullptr || action_failed == nullptr) return CM_RC_FAIL;
     char text[5] = "";
     int counter = 0;
     if (GM_PARAM_list_get(&action_failed->list, kCounterKey, text, sizeof text) != CM_RC_OK) {
         /* Counted as 0: the action keeps its place in the queue. */
-        OW_MAIN_ErrorSet(Error, 1, "%s function - Failed to get %s attribute from action_failed list.", fn, kCounterKey);
+        OW_MAIN_ErrorSet(Error, 1, "%s function - Failed to get %s attribute from action_failed list.", fn,
+                         kCounterKey);
     } else {
         counter = std::atoi(text);
     }
@@ -595,7 +604,8 @@ CM_RC EW_execute_actions(ZPALIST_handle_typ* actions_to_excute_list, EW_cfg_file
         }
         BE_TRACE(2, "%s", order ? "Failed to submit ORVORDER action" : "Failed to submit ORVCONTB action");
         const int kept = ZPALIST_count(&retry);
-        if (EW_raise_action_submit_attempts_counter(&retry, action, ew_config_params->action_max_retry, Error) != CM_RC_OK) {
+        if (EW_raise_action_submit_attempts_counter(&retry, action, ew_config_params->action_max_retry, Error) !=
+            CM_RC_OK) {
             OW_MAIN_ErrorSet(Error, 1, "%s function - EW_raise_action_submit_attempts_counter failed.", fn);
             /* The action stays queued as it was read rather than being lost. */
             if (ZPALIST_count(&retry) == kept && ZPALIST_append(&retry, action, sizeof *action) != CM_RC_OK) {

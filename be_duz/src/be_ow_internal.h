@@ -13,8 +13,7 @@ namespace ow {
 struct Stages {
     std::function<CM_RC(int* level, ZPAError* Error)> debug_level;
     std::function<int(EW_cfg_file_params_type* config, char* mark, ZPAError* Error)> load_config;
-    std::function<int(ZPALIST_handle_typ* rules, ZPALIST_handle_typ* accounts, char* mark, ZPAError* Error)>
-        load_rules;
+    std::function<int(ZPALIST_handle_typ* rules, ZPALIST_handle_typ* accounts, char* mark, ZPAError* Error)> load_rules;
     std::function<int(ZPALIST_handle_typ* rules, ZPALIST_handle_typ* accounts, EW_cfg_file_params_type* config,
                       ZPAError* Error)>
         account_pass;

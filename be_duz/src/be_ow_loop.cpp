@@ -39,7 +39,8 @@ void stage_failed(const ow::Stages& stages, ZPALIST_handle_typ* accounts, ZPALIS
                   char* rules_mark) {
     DATETIME_D_typ today = "";
     GM_TIME_fmt_get_time(GM_TIME_FMT_DD_MMM_YYYY, today);
-    if (error_msg != nullptr && *error_msg != '\0') BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "%s", error_msg);
+    if (error_msg != nullptr && *error_msg != '\0')
+        BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "%s", error_msg);
     if (std::strcmp(shout_date, today) != 0) {
         if (stages.shout) stages.shout(shout_msg, Error);
         std::snprintf(shout_date, sizeof(DATETIME_D_typ), "%s", today);
@@ -176,7 +177,8 @@ CM_RC watching_loop(int ow_debug_level, ZPAError* Error, const Stages& stages) {
                 const int count = ZPALIST_count(&s.queue);
                 if (count > 0) {
                     DIAG_ERROR("%s - %d actions to execute where found.", "EW_FLOW", count);
-                    rules_stage_done(stages, s, stages.run_queue ? stages.run_queue(&s.queue, &s.config, Error) : CM_RC_OK,
+                    rules_stage_done(stages, s,
+                                     stages.run_queue ? stages.run_queue(&s.queue, &s.config, Error) : CM_RC_OK,
                                      "ORVANTA OEBS Watcher: Failure occurred inside EW_execute_actions.",
                                      "ORVANTA OEBS Watcher: Failed to execute Event Watcher action. check the logs for "
                                      "more details.",

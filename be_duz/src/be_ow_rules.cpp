@@ -313,7 +313,8 @@ int EW_load_new_event_watcher_rules(ZPALIST_handle_typ* rules_list, ZPALIST_hand
 int EW_load_event_watcher_rules(ZPALIST_handle_typ* event_rules_list, ZPALIST_handle_typ* event_rules_account_list,
                                 char* event_rules_file_last_modify_time, ZPAError* Error) {
     static const char* fn = "EW_load_event_watcher_rules";
-    if (event_rules_list == nullptr || event_rules_account_list == nullptr || event_rules_file_last_modify_time == nullptr)
+    if (event_rules_list == nullptr || event_rules_account_list == nullptr ||
+        event_rules_file_last_modify_time == nullptr)
         return 1;
     PATHNAME_D_typ path = "";
     std::snprintf(path, sizeof path, "cm/DUZ/data/%s", EW_RULES_FILE_NAME);
@@ -339,8 +340,8 @@ int EW_load_event_watcher_rules(ZPALIST_handle_typ* event_rules_list, ZPALIST_ha
     }
     if (EW_load_new_event_watcher_rules(event_rules_list, event_rules_account_list, Error) != 0) {
         const std::string why = own_text(Error);
-        BE_DUZ_UpdateErrorSet(Error, Error != nullptr && Error->code != 0 ? Error->code : 1, "Could not load %s. %s", path,
-                              why.c_str());
+        BE_DUZ_UpdateErrorSet(Error, Error != nullptr && Error->code != 0 ? Error->code : 1, "Could not load %s. %s",
+                              path, why.c_str());
         return 1;
     }
     return 0;

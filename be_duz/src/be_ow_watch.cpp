@@ -10,8 +10,8 @@
 
 #include "be_ow.h"
 #include "be_ow_internal.h"
-#include "os_diag.h"
 #include "gm_wild.h"
+#include "os_diag.h"
 
 namespace {
 
@@ -110,7 +110,8 @@ void EW_print_rule(EW_cond_action_typ* r) {
     DIAG_printf("  order date       : %s", r->orv_order_date);
     DIAG_printf("  group order id   : %s", r->group_order_id);
     for (int i = 0; r->autoedits != nullptr && i < r->autoedits->Count; ++i)
-        DIAG_printf("  variable         : %s = %s", r->autoedits->Attributes[i].Name, r->autoedits->Attributes[i].Value);
+        DIAG_printf("  variable         : %s = %s", r->autoedits->Attributes[i].Name,
+                    r->autoedits->Attributes[i].Value);
     DIAG_printf("  condition name   : %s", r->orv_condName);
     DIAG_printf("  condition date   : %s", r->orv_condDate);
     DIAG_printf("  condition action : %s", r->orv_cond_action);
@@ -129,7 +130,8 @@ void EW_print_action_to_excute(EW_actions_to_excute_type* a) {
     DIAG_printf("  order date       : %s", a->orv_order_date);
     DIAG_printf("  group order id   : %s", a->group_order_id);
     for (int i = 0; a->autoedits != nullptr && i < a->autoedits->Count; ++i)
-        DIAG_printf("  variable         : %s = %s", a->autoedits->Attributes[i].Name, a->autoedits->Attributes[i].Value);
+        DIAG_printf("  variable         : %s = %s", a->autoedits->Attributes[i].Name,
+                    a->autoedits->Attributes[i].Value);
     for (int i = 0; a->alert_outputs != nullptr && i < a->alert_outputs->Count; ++i)
         DIAG_printf("  output           : %s = %s", a->alert_outputs->Attributes[i].Name,
                     a->alert_outputs->Attributes[i].Value);
@@ -184,7 +186,8 @@ int EW_fill_action_to_execute(EW_cond_action_typ* event_rule, EW_alert_type* ale
 
 int EW_create_actions_to_excute_list(ZPALIST_handle_typ* rules_list, ZPALIST_handle_typ* new_oebs_alert_list,
                                      char* account_name, ZPALIST_handle_typ* actions_to_excute_list,
-                                     BE_DUZ_Handles* DUZ_handle, EW_cfg_file_params_type* ew_config_params, ZPAError* Error) {
+                                     BE_DUZ_Handles* DUZ_handle, EW_cfg_file_params_type* ew_config_params,
+                                     ZPAError* Error) {
     if (rules_list == nullptr || new_oebs_alert_list == nullptr || actions_to_excute_list == nullptr) return 1;
     ZPALIST_handle_typ alerts = *new_oebs_alert_list;
     ZPALIST_reset(&alerts);
@@ -209,7 +212,8 @@ int EW_create_actions_to_excute_list(ZPALIST_handle_typ* rules_list, ZPALIST_han
                 matched = true;
                 EW_copyConditionSection(&first, rule);
                 ZPAError outputs_error{};
-                if (DB_get_alert_outputs_from_oebs(DUZ_handle, alert, ew_config_params != nullptr ? ew_config_params->alert_max_output : 0,
+                if (DB_get_alert_outputs_from_oebs(DUZ_handle, alert,
+                                                   ew_config_params != nullptr ? ew_config_params->alert_max_output : 0,
                                                    &outputs_error) != ZPA_SUCCESS) {
                     DIAG_ERROR("DB_get_alert_outputs_from_oebs failed with error: '%s', code '%d'", outputs_error.text,
                                static_cast<int>(outputs_error.code));
@@ -254,8 +258,10 @@ int EW_get_last_watching_time(char* account_name, char* last_watching_time, ZPAE
     ZPALIST_handle_typ* rows = nullptr;
     if (GM_PARAM_subtable_list_find(&sections, section.c_str(), &rows) != CM_RC_OK || rows == nullptr) {
         GM_PARAM_subtable_list_clear(&sections);
-        if (EW_update_event_watch_times_file(const_cast<char*>(EW_ADD_ACCOUNT), section.data(), nullptr, Error) != CM_RC_OK)
-            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to add account %s section to event_watch_times.dat file.", account_name);
+        if (EW_update_event_watch_times_file(const_cast<char*>(EW_ADD_ACCOUNT), section.data(), nullptr, Error) !=
+            CM_RC_OK)
+            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to add account %s section to event_watch_times.dat file.",
+                                  account_name);
         std::snprintf(last_watching_time, sizeof(DB_DATETIME_typ), "%s", EW_ACTIVATION);
         return 0;
     }
@@ -368,7 +374,8 @@ int EW_event_watcher_loop(ZPALIST_handle_typ* rules_list, ZPALIST_handle_typ* ac
             }
             /* The actions are queued before the watching time moves: a kill or a failed save
              * between the two queues them again at the next pass, never loses them. */
-            if (ZPALIST_count(&lists.actions) > 0 && EW_save_actions_to_excute_to_file(&lists.actions, Error) != CM_RC_OK) {
+            if (ZPALIST_count(&lists.actions) > 0 &&
+                EW_save_actions_to_excute_to_file(&lists.actions, Error) != CM_RC_OK) {
                 BE_DUZ_UpdateErrorSet(Error, 1, "Failed to save actions to execute list for account %s", account);
                 rc = 1;
                 break;

@@ -57,7 +57,8 @@ void wrap_pad(std::string& text, const char* pad_name) {
             if (depth == 0) return;
             --depth;
         } else if (c == ',' && depth == 0) {
-            text = text.substr(0, open + 1) + "nvl(" + text.substr(open + 1, i - open - 1) + ",' ')," + text.substr(i + 1);
+            text =
+                text.substr(0, open + 1) + "nvl(" + text.substr(open + 1, i - open - 1) + ",' ')," + text.substr(i + 1);
             return;
         }
     }
@@ -119,8 +120,8 @@ std::optional<std::string> lookup_flex(const Resolution& r, std::string name) {
         field = "ID";
     }
     char value[BE_DUZ_PARM_VALUE_SIZE] = "";
-    if (BE_DUZ_reslove_bind_v_var(r.session, r.mode, value_set.c_str(), field.data(), r.parms, r.parmcount,
-                                  r.parmindex, value, r.error) != 0)
+    if (BE_DUZ_reslove_bind_v_var(r.session, r.mode, value_set.c_str(), field.data(), r.parms, r.parmcount, r.parmindex,
+                                  value, r.error) != 0)
         return std::nullopt;
     return std::string(value);
 }
@@ -136,8 +137,8 @@ ZPARC replace_references(std::string& text, const char* prefix, Lookup lookup, c
         while (end < text.size() && is_name_char(text[end])) ++end;
         std::string name = text.substr(at + prefix_length, end - at - prefix_length);
         if (name.size() > BE_DUZ_BIND_NAME_MAX) {
-            BE_DUZ_UpdateErrorSet(r.error, 1, "Reference name '%.*s...' is longer than %d characters", 40,
-                                  name.c_str(), BE_DUZ_BIND_NAME_MAX);
+            BE_DUZ_UpdateErrorSet(r.error, 1, "Reference name '%.*s...' is longer than %d characters", 40, name.c_str(),
+                                  BE_DUZ_BIND_NAME_MAX);
             return 1;
         }
         std::optional<std::string> value = lookup(r, std::move(name));
@@ -218,9 +219,10 @@ ZPARC BE_DUZ_reslove_bind_v_var(BE_DUZ_Handles* JOB_handle, const char* mode, co
             found = p;
     }
     if (found == nullptr) {
-        BE_DUZ_UpdateErrorSet(Error, 1, "Unable to find default parameter %s with default_type = %s, default_value = %s",
-                              current != nullptr ? current->parm_name : "", current != nullptr ? current->parm_type : "",
-                              current != nullptr ? current->dft_value : "");
+        BE_DUZ_UpdateErrorSet(
+            Error, 1, "Unable to find default parameter %s with default_type = %s, default_value = %s",
+            current != nullptr ? current->parm_name : "", current != nullptr ? current->parm_type : "",
+            current != nullptr ? current->dft_value : "");
         return 1;
     }
     auto mark_required = [&] {
@@ -301,8 +303,8 @@ ZPARC BE_DUZ_get_sr_instance_id(int* sr_instance_id, BE_DUZ_Handles* JOB_handle,
     return be_parm_logged(stmt.execute(), "Fail to execute get sr_instance_id SQL Statement", Error);
 }
 
-ZPARC BE_DUZ_reslove_sql(BE_DUZ_Handles* JOB_handle, const char* sqlStr, BE_DUZ_report_parm** parm_recs,
-                         int parmCount, int parmIndex, char* tmp_value, ZPAError* Error) {
+ZPARC BE_DUZ_reslove_sql(BE_DUZ_Handles* JOB_handle, const char* sqlStr, BE_DUZ_report_parm** parm_recs, int parmCount,
+                         int parmIndex, char* tmp_value, ZPAError* Error) {
     if (tmp_value == nullptr || sqlStr == nullptr) {
         BE_DUZ_UpdateErrorSet(Error, 1, "%s: missing statement or value", BE_POS);
         return 1;
@@ -311,8 +313,8 @@ ZPARC BE_DUZ_reslove_sql(BE_DUZ_Handles* JOB_handle, const char* sqlStr, BE_DUZ_
     BE_TRACE(4, "%s", sqlStr);
     char resolved[BE_DUZ_SQL_TEXT_SIZE];
     be_sql::BindValues binds;
-    ZPARC rc = BE_DUZ_resolve_bind_vars(JOB_handle, kBeParmModeSql, sqlStr, resolved, parm_recs, parmCount,
-                                        parmIndex, &binds, Error);
+    ZPARC rc = BE_DUZ_resolve_bind_vars(JOB_handle, kBeParmModeSql, sqlStr, resolved, parm_recs, parmCount, parmIndex,
+                                        &binds, Error);
     if (rc != 0) {
         BE_TRACE(2, "%s", Error != nullptr ? Error->text : "");
         BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(rc), "Fail to resolve binding vars in SQL");
@@ -358,10 +360,8 @@ ZPARC BE_parm_check_add_fnd_sessions_row(BE_DUZ_Handles* JOB_handle, ZPAError* E
         BE_TRACE(4, "sessionid_val=%s, effdate_val=%s", session_id, effective_date);
         BE_TRACE(4, "Data already exists, no need to insert");
         return 0;
-    case be_sql::Fetch::Error:
-        return be_parm_logged(1, "Fail to execute constructed SQL", Error);
-    case be_sql::Fetch::End:
-        break;
+    case be_sql::Fetch::Error: return be_parm_logged(1, "Fail to execute constructed SQL", Error);
+    case be_sql::Fetch::End: break;
     }
     if ((rc = stmt.prepare(kInsertSessionRowSql)) != 0) return be_parm_logged(rc, "Fail to prepare sqlStr", Error);
     if ((rc = stmt.execute()) != 0) return be_parm_logged(rc, "Fail to execute constructed SQL", Error);

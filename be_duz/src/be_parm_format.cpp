@@ -137,8 +137,10 @@ Step format_time(BE_DUZ_report_parm* p, ZPAError* Error) {
         set_null(p, "Time", Error);
         return Step::End;
     }
-    if (p->maxsize == 5) set_value(p, format("%.2d:%.2d", to_int(parts[0]), to_int(minute)));
-    else if (p->maxsize == 8) set_value(p, format("%.2d:%.2d:%.2d", to_int(parts[0]), to_int(minute), to_int(second)));
+    if (p->maxsize == 5)
+        set_value(p, format("%.2d:%.2d", to_int(parts[0]), to_int(minute)));
+    else if (p->maxsize == 8)
+        set_value(p, format("%.2d:%.2d:%.2d", to_int(parts[0]), to_int(minute), to_int(second)));
     return Step::GoOn;
 }
 
@@ -173,8 +175,10 @@ Step format_date_time(BE_DUZ_report_parm* p, ZPAError* Error) {
     const int day = to_int(parts[0]);
     const std::string& month = parts[1];
     int year = to_int(parts[2]);
-    if (size == 17 || size == 20) year = with_century(year);
-    else if (year > 99) year = to_int(parts[2].substr(parts[2].size() - 2));
+    if (size == 17 || size == 20)
+        year = with_century(year);
+    else if (year > 99)
+        year = to_int(parts[2].substr(parts[2].size() - 2));
     int clock[3] = {0, 0, 0};
     for (std::size_t i = 0; i < 3; ++i) {
         if (parts.size() <= 3 + i) continue;
@@ -182,10 +186,14 @@ Step format_date_time(BE_DUZ_report_parm* p, ZPAError* Error) {
         clock[i] = to_int(parts[3 + i]);
     }
     const char* m = month.c_str();
-    if (size == 15) set_value(p, format("%.2d-%s-%.2d %.2d:%.2d", day, m, year, clock[0], clock[1]));
-    else if (size == 17) set_value(p, format("%.2d-%s-%d %.2d:%.2d", day, m, year, clock[0], clock[1]));
-    else if (size == 18) set_value(p, format("%.2d-%s-%.2d %.2d:%.2d:%.2d", day, m, year, clock[0], clock[1], clock[2]));
-    else if (size == 20) set_value(p, format("%.2d-%s-%d %.2d:%.2d:%.2d", day, m, year, clock[0], clock[1], clock[2]));
+    if (size == 15)
+        set_value(p, format("%.2d-%s-%.2d %.2d:%.2d", day, m, year, clock[0], clock[1]));
+    else if (size == 17)
+        set_value(p, format("%.2d-%s-%d %.2d:%.2d", day, m, year, clock[0], clock[1]));
+    else if (size == 18)
+        set_value(p, format("%.2d-%s-%.2d %.2d:%.2d:%.2d", day, m, year, clock[0], clock[1], clock[2]));
+    else if (size == 20)
+        set_value(p, format("%.2d-%s-%d %.2d:%.2d:%.2d", day, m, year, clock[0], clock[1], clock[2]));
     return Step::GoOn;
 }
 
@@ -196,8 +204,8 @@ struct Directive {
 };
 /* In the order they are tested. */
 constexpr Directive kDirectives[] = {
-    {"DUZ_SQL:", 'S', false},          {"DUZ_PROFILE:", 'P', true},       {"DUZ_SEGMENT:", 'A', true},
-    {"DUZ_CONSTANT:", 'C', true},      {"DUZ_CURRENT_DATE:", 'D', false}, {"DUZ_CURRENT_TIME:", 'T', false},
+    {"DUZ_SQL:", 'S', false},     {"DUZ_PROFILE:", 'P', true},       {"DUZ_SEGMENT:", 'A', true},
+    {"DUZ_CONSTANT:", 'C', true}, {"DUZ_CURRENT_DATE:", 'D', false}, {"DUZ_CURRENT_TIME:", 'T', false},
 };
 
 }  // namespace
@@ -207,25 +215,30 @@ CM_EXTERN_C_BEGIN
 ZPARC BE_DUZ_DATE_TIME_fmtcode(char fmt_code, int length, char* out_str) {
     const char* format = BE_DUZ_STANDARD_DATE_FORMAT;
     switch (fmt_code) {
-    case 'C':
-        format = "DD-MON-YYYY";
-        break;
+    case 'C': format = "DD-MON-YYYY"; break;
     case 'D':
-        if (length == 9) format = "DD-MON-YY";
-        else if (length == 11) format = "DD-MON-YYYY";
+        if (length == 9)
+            format = "DD-MON-YY";
+        else if (length == 11)
+            format = "DD-MON-YYYY";
         break;
     case 'I':
-        if (length == 5) format = "HH24:MI";
-        else if (length == 8) format = "HH24:MI:SS";
+        if (length == 5)
+            format = "HH24:MI";
+        else if (length == 8)
+            format = "HH24:MI:SS";
         break;
     case 'T':
-        if (length == 15) format = "DD-MON-YY HH24:MI";
-        else if (length == 17) format = "DD-MON-YYYY HH24:MI";
-        else if (length == 18) format = "DD-MON-YY HH24:MI:SS";
-        else if (length == 20) format = "DD-MON-YYYY HH24:MI:SS";
+        if (length == 15)
+            format = "DD-MON-YY HH24:MI";
+        else if (length == 17)
+            format = "DD-MON-YYYY HH24:MI";
+        else if (length == 18)
+            format = "DD-MON-YY HH24:MI:SS";
+        else if (length == 20)
+            format = "DD-MON-YYYY HH24:MI:SS";
         break;
-    default:
-        break;
+    default: break;
     }
     be_parm_copy(out_str, format, BE_DUZ_DATE_OUT_SIZE);
     return 0;
@@ -236,15 +249,23 @@ ZPARC BE_DUZ_DATE_TIME_fmtcode_2(char fmt_code, char parm_type, int length, char
     if (fmt_code != 'C') return BE_DUZ_DATE_TIME_fmtcode(fmt_code, length, out_str);
     const char* format = BE_DUZ_STANDARD_DATE_FORMAT;
     if (parm_type == 'D') {
-        if (length >= 11) format = "DD-MON-YYYY";
-        else if (length >= 9) format = "DD-MON-RR";
+        if (length >= 11)
+            format = "DD-MON-YYYY";
+        else if (length >= 9)
+            format = "DD-MON-RR";
     } else if (parm_type == 'T') {
-        if (length >= 20) format = "DD-MON-YYYY HH24:MI:SS";
-        else if (length >= 18) format = "DD-MON-RR HH24:MI:SS";
-        else if (length == 17) format = "DD-MON-YYYY HH24:MI";
-        else if (length >= 15) format = "DD-MON-RR HH24:MI";
-        else if (length >= 8) format = "HH24:MI:SS";
-        else if (length >= 5) format = "HH24:MI";
+        if (length >= 20)
+            format = "DD-MON-YYYY HH24:MI:SS";
+        else if (length >= 18)
+            format = "DD-MON-RR HH24:MI:SS";
+        else if (length == 17)
+            format = "DD-MON-YYYY HH24:MI";
+        else if (length >= 15)
+            format = "DD-MON-RR HH24:MI";
+        else if (length >= 8)
+            format = "HH24:MI:SS";
+        else if (length >= 5)
+            format = "HH24:MI";
     }
     be_parm_copy(out_str, format, BE_DUZ_DATE_OUT_SIZE);
     return 0;
@@ -262,9 +283,11 @@ ZPARC BE_DUZ_DATE_TIME_fmt(BE_DUZ_Handles* DUZ_handle, char fmt_code, char param
     be_sql::Statement stmt(DUZ_handle, Error);
     ZPARC rc;
     if ((rc = be_parm_logged(stmt.prepare(kSysdateSql), "Fail to prepare", Error)) != 0) return rc;
-    if ((rc = be_parm_logged(stmt.bind_text(":fmt", date_format, sizeof date_format), "Fail to bind format", Error)) != 0)
+    if ((rc = be_parm_logged(stmt.bind_text(":fmt", date_format, sizeof date_format), "Fail to bind format", Error)) !=
+        0)
         return rc;
-    if ((rc = be_parm_logged(stmt.define_text(1, date, sizeof date), "Fail to define date string", Error)) != 0) return rc;
+    if ((rc = be_parm_logged(stmt.define_text(1, date, sizeof date), "Fail to define date string", Error)) != 0)
+        return rc;
     if ((rc = be_parm_logged(stmt.execute(), "Fail to execute", Error)) != 0) return rc;
     be_parm_copy(out_str, date, BE_DUZ_DATE_OUT_SIZE);
     return 0;
@@ -279,12 +302,8 @@ ZPARC BE_DUZ_convert_default_value(BE_DUZ_Handles* JOB_handle, BE_DUZ_report_par
     char computed[BE_DUZ_PARM_VALUE_SIZE] = "";
     ZPARC rc = 0;
     switch (parm_rec->parm_type[0]) {
-    case 'C':
-        be_parm_copy(computed, parm_rec->dft_value, sizeof computed);
-        break;
-    case 'P':
-        rc = BE_DUZ_reslove_bind_p_var(JOB_handle, parm_rec->dft_value, computed, Error);
-        break;
+    case 'C': be_parm_copy(computed, parm_rec->dft_value, sizeof computed); break;
+    case 'P': rc = BE_DUZ_reslove_bind_p_var(JOB_handle, parm_rec->dft_value, computed, Error); break;
     case 'S':
         rc = BE_DUZ_reslove_sql(JOB_handle, parm_rec->dft_value, parm_recs, parmcount, parmindex, computed, Error);
         break;
@@ -305,9 +324,7 @@ ZPARC BE_DUZ_convert_default_value(BE_DUZ_Handles* JOB_handle, BE_DUZ_report_par
         rc = BE_DUZ_DATE_TIME_fmt(JOB_handle, parm_rec->formatype[0], parm_rec->parm_type[0], parm_rec->maxsize,
                                   computed, Error);
         break;
-    default:
-        BE_TRACE(4, "No default_type is defined for '%s'", parm_rec->parm_name);
-        return 0;
+    default: BE_TRACE(4, "No default_type is defined for '%s'", parm_rec->parm_name); return 0;
     }
     /* A failure leaves the value as it was and the failing step's text in the error record. */
     if (rc != 0) return rc;
@@ -327,8 +344,8 @@ ZPARC BE_DUZ_format_default_value(BE_DUZ_Handles* DUZ_handle, BE_DUZ_report_parm
     /* An empty value has no form to check: it stays empty. */
     if (parm_rec->value[0] == '\0') return 0;
     const char format_type = parm_rec->formatype[0];
-    if (format_type != 'X' && format_type != 'Y' && std::strlen(parm_rec->value) > static_cast<std::size_t>(
-                                                                                       std::max(parm_rec->maxsize, 0)))
+    if (format_type != 'X' && format_type != 'Y' &&
+        std::strlen(parm_rec->value) > static_cast<std::size_t>(std::max(parm_rec->maxsize, 0)))
         BE_TRACE(4, "%s: Report parameter '%s' value '%s' is over the max size", BE_POS, parm_rec->parm_name,
                  parm_rec->value);
 
@@ -336,23 +353,14 @@ ZPARC BE_DUZ_format_default_value(BE_DUZ_Handles* DUZ_handle, BE_DUZ_report_parm
     Step step = Step::GoOn;
     switch (format_type) {
     case 'X':
-    case 'Y':
-        step = format_standard(DUZ_handle, parm_rec, rc, Error);
-        break;
+    case 'Y': step = format_standard(DUZ_handle, parm_rec, rc, Error); break;
     case 'N':
         if (BE_DUZ_isNumber(parm_rec->value) != CM_RC_OK) set_null(parm_rec, "Number", Error);
         break;
-    case 'I':
-        step = format_time(parm_rec, Error);
-        break;
-    case 'D':
-        step = format_date(parm_rec, Error);
-        break;
-    case 'T':
-        step = format_date_time(parm_rec, Error);
-        break;
-    default:
-        break;
+    case 'I': step = format_time(parm_rec, Error); break;
+    case 'D': step = format_date(parm_rec, Error); break;
+    case 'T': step = format_date_time(parm_rec, Error); break;
+    default: break;
     }
     if (step == Step::End) return rc;
     if (parm_rec->uppercase[0] == 'Y') GM_STR_toupper(parm_rec->value);

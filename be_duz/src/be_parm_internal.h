@@ -93,8 +93,8 @@ void store_definition(BE_DUZ_report_parm* p, int index, const Definition& d);
 
 /* The arguments every definition reader checks first: the statement, the count, the caller's 100
  * records and the program name that is bound (at most BE_DUZ_PARM_PROG_NAME_MAX characters). */
-ZPARC check_reader_arguments(const char* sqlStr, BE_DUZ_report_parm** parm_recs, int* parms_count,
-                             const char* progname, ZPAError* Error);
+ZPARC check_reader_arguments(const char* sqlStr, BE_DUZ_report_parm** parm_recs, int* parms_count, const char* progname,
+                             ZPAError* Error);
 
 /* Runs a definition query: prepares sqlStr, lets bind_application bind what the statement needs
  * beside the program, binds prog_name (a buffer of BE_DUZ_PARM_PROG_NAME_MAX + 1 bytes) and, when

@@ -82,7 +82,9 @@ ZPARC BE_DUZ_retrieve_default_parms(BE_DUZ_Handles* JOB_handle, const char* sqlS
 
     be_sql::Statement stmt(JOB_handle, Error);
     auto bind_application = [&]() -> ZPARC {
-        if (appID < 0) return be_parm_logged(stmt.bind_text(":app_name", app_name, sizeof app_name), "Fail to bind app_name", Error);
+        if (appID < 0)
+            return be_parm_logged(stmt.bind_text(":app_name", app_name, sizeof app_name), "Fail to bind app_name",
+                                  Error);
         return be_parm_logged(stmt.bind_int(":app_id", &app_id), "Fail to bind app_id", Error);
     };
     DefinitionRow row{};
@@ -102,20 +104,21 @@ ZPARC BE_DUZ_retrieve_default_parms(BE_DUZ_Handles* JOB_handle, const char* sqlS
         {row.displayed, sizeof row.displayed, nullptr, "Fail to bind displayed"},
     };
     std::vector<DefinitionRow> rows;
-    ZPARC rc = be_parm::read_definitions(stmt, sqlStr, bind_application, prog_name, setID > 0 ? &set_program_id : nullptr,
-                                         columns, [&] {
-                                             rows.push_back(row);
-                                             return true;
-                                         },
-                                         Error);
+    ZPARC rc = be_parm::read_definitions(
+        stmt, sqlStr, bind_application, prog_name, setID > 0 ? &set_program_id : nullptr, columns,
+        [&] {
+            rows.push_back(row);
+            return true;
+        },
+        Error);
     if (rc != 0) return rc;
 
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const DefinitionRow& r = rows[i];
-        be_parm::store_definition(parm_recs[i], static_cast<int>(i),
-                                  {r.required, r.default_type, r.default_value, r.name, nullptr, r.shared_name,
-                                   r.value_set_id, r.value_set_name, r.maximum_size, r.validation_type, r.format_type,
-                                   r.uppercase, r.displayed});
+        be_parm::store_definition(
+            parm_recs[i], static_cast<int>(i),
+            {r.required, r.default_type, r.default_value, r.name, nullptr, r.shared_name, r.value_set_id,
+             r.value_set_name, r.maximum_size, r.validation_type, r.format_type, r.uppercase, r.displayed});
     }
     *parms_count = static_cast<int>(rows.size()) - 1;
     log_definitions(parm_recs, *parms_count);
@@ -123,8 +126,8 @@ ZPARC BE_DUZ_retrieve_default_parms(BE_DUZ_Handles* JOB_handle, const char* sqlS
 }
 
 ZPARC BE_DUZ_request_default_parms(BE_DUZ_Handles* JOB_handle, int appID, const char* progname,
-                                   BE_DUZ_report_parm** parm_recs, int* parms_count,
-                                   ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn, ZPAError* Error) {
+                                   BE_DUZ_report_parm** parm_recs, int* parms_count, ZPAAttrList* ConnectionAttributes,
+                                   ZPAAttrList* AttributesIn, ZPAError* Error) {
     if (parms_count == nullptr || parm_recs == nullptr) {
         BE_DUZ_UpdateErrorSet(Error, 1, "%s: missing parameter records or count", BE_POS);
         return 1;
@@ -181,8 +184,8 @@ ZPARC BE_DUZ_request_default_parms(BE_DUZ_Handles* JOB_handle, int appID, const 
             BE_DUZ_convert_default_value(JOB_handle, p, parm_recs, last, i, Error);
         }
         const ZPARC format_rc = BE_DUZ_format_default_value(JOB_handle, p, parm_recs, last, i, Error);
-        be_parm::validate_and_report(JOB_handle, parm_recs, last, i, format_rc, p->report_meaning, taken,
-                                     use_job_value, Error);
+        be_parm::validate_and_report(JOB_handle, parm_recs, last, i, format_rc, p->report_meaning, taken, use_job_value,
+                                     Error);
     }
     log_values(parm_recs, last);
     return 0;
@@ -200,7 +203,8 @@ ZPARC BE_DUZ_retrieve_ReqParmList(BE_DUZ_Handles* DUZ_handle, const char* app_na
         BE_DUZ_report_parm* p = parm_recs[i];
         p->value[0] = '\0';
         p->report_value[0] = '\0';
-        rc = p->parm_type[0] != '\0' ? BE_DUZ_convert_default_value(DUZ_handle, p, parm_recs, *parm_count, i, Error) : 0;
+        rc =
+            p->parm_type[0] != '\0' ? BE_DUZ_convert_default_value(DUZ_handle, p, parm_recs, *parm_count, i, Error) : 0;
     }
     return rc;
 }

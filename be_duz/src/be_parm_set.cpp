@@ -105,8 +105,8 @@ void set_operating_unit(BE_DUZ_Handles* session, const char* progname, BE_DUZ_re
         be_parm_copy(unit, p->value, sizeof unit);
     }
     std::string program = progname != nullptr ? progname : "";
-    if (BE_DUZ_set_Operating_Unit(program.data(), unit, const_cast<char*>("REQUEST_SET"), session,
-                                  ConnectionAttributes, Error) != 0)
+    if (BE_DUZ_set_Operating_Unit(program.data(), unit, const_cast<char*>("REQUEST_SET"), session, ConnectionAttributes,
+                                  Error) != 0)
         BE_TRACE(2, "Fail to set Operating Unit");
 }
 
@@ -272,8 +272,7 @@ ZPARC BE_DUZ_request_set_default_parms(BE_DUZ_Handles* JOB_handle, int setStage_
         }
         const ZPARC format_rc = BE_DUZ_format_default_value(JOB_handle, p, parm_recs, last, i, Error);
         set_operating_unit(JOB_handle, progname, p, ConnectionAttributes, Error);
-        be_parm::validate_and_report(JOB_handle, parm_recs, last, i, format_rc, meaning, taken, use_job_value,
-                                     Error);
+        be_parm::validate_and_report(JOB_handle, parm_recs, last, i, format_rc, meaning, taken, use_job_value, Error);
     }
     if (DIAG_debug_level() >= 2) {
         DIAG_printf("%s Report Parameter Values ============>", progname != nullptr ? progname : "");
@@ -336,8 +335,8 @@ ZPARC BE_DUZ_retrieve_ReqSetParmList(BE_DUZ_Handles* DUZ_handle, const char* app
 
 ZPARC BE_DUZ_request_set_shared_parms(BE_DUZ_Handles* JOB_handle, int setStage_sequence, int setID, int appID,
                                       const char* progname, int progid, BE_DUZ_report_parm** parm_recs,
-                                      int* parms_count, ZPALIST_handle_typ* sharedParmList,
-                                      ZPAAttrList* AttributesIn, ZPAError* Error) {
+                                      int* parms_count, ZPALIST_handle_typ* sharedParmList, ZPAAttrList* AttributesIn,
+                                      ZPAError* Error) {
     ZPARC rc = BE_DUZ_SET_retrieve_default_parms(JOB_handle, BE_DUZ_RETRIEVE_SET_PARM_DISPLAY_SQL, setID, appID,
                                                  progname, progid, parm_recs, parms_count, Error);
     if (rc != 0) return rc;

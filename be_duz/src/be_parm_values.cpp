@@ -75,8 +75,8 @@ void store_definition(BE_DUZ_report_parm* p, int index, const Definition& d) {
     ZPALIST_clear(&p->list);
 }
 
-ZPARC check_reader_arguments(const char* sqlStr, BE_DUZ_report_parm** parm_recs, int* parms_count,
-                             const char* progname, ZPAError* Error) {
+ZPARC check_reader_arguments(const char* sqlStr, BE_DUZ_report_parm** parm_recs, int* parms_count, const char* progname,
+                             ZPAError* Error) {
     if (sqlStr == nullptr || parms_count == nullptr) {
         BE_DUZ_UpdateErrorSet(Error, 1, "%s: missing statement or parameter count", BE_POS);
         return 1;
@@ -106,21 +106,21 @@ ZPARC read_definitions(be_sql::Statement& stmt, const char* sqlStr, const std::f
         rc = c.number != nullptr ? stmt.define_int(position, c.number) : stmt.define_text(position, c.text, c.size);
         if (rc != 0) return be_parm_logged(rc, c.failure, Error);
     }
-    if ((rc = stmt.execute_no_fetch()) != 0) return be_parm_logged(rc, "Fail to execute BE_DUZ_RETRIEVE_PARM_SQL", Error);
+    if ((rc = stmt.execute_no_fetch()) != 0)
+        return be_parm_logged(rc, "Fail to execute BE_DUZ_RETRIEVE_PARM_SQL", Error);
 
     int taken = 0;
     for (;;) {
         switch (stmt.fetch()) {
-        case be_sql::Fetch::End:
-            return 0;
+        case be_sql::Fetch::End: return 0;
         case be_sql::Fetch::Error:
             BE_TRACE(2, "Fail to fetch the parameters of %s. %s", prog_name, Error != nullptr ? Error->text : "");
             return 1;
-        case be_sql::Fetch::Row:
-            break;
+        case be_sql::Fetch::Row: break;
         }
         if (taken == BE_DUZ_MAX_REPORT_PARMS) {
-            BE_DUZ_UpdateErrorSet(Error, 1, "Program %s has more than %d parameters", prog_name, BE_DUZ_MAX_REPORT_PARMS);
+            BE_DUZ_UpdateErrorSet(Error, 1, "Program %s has more than %d parameters", prog_name,
+                                  BE_DUZ_MAX_REPORT_PARMS);
             BE_TRACE(2, "%s", Error != nullptr ? Error->text : "");
             return 1;
         }
@@ -197,13 +197,17 @@ void validate_and_report(BE_DUZ_Handles* session, BE_DUZ_report_parm** recs, int
         failed = check_in_value_set(session, recs, last, i, meaning, job.source, Error) != 0;
         if (failed) {
             OS_MSGERR_display("Warning: Fail to validate parameter '%s' in value_set", p->parm_name);
-            if (stored) OS_MSGERR_display("PARM%d '%s' keeps its stored value", i + 1, p->parm_name);
-            else OS_MSGERR_display("PARM%d '%s' value is NULL", i + 1, p->parm_name);
+            if (stored)
+                OS_MSGERR_display("PARM%d '%s' keeps its stored value", i + 1, p->parm_name);
+            else
+                OS_MSGERR_display("PARM%d '%s' value is NULL", i + 1, p->parm_name);
         }
     }
     if (failed) {
-        if (use_job_value || stored) set_text(p->value, sizeof p->value, job.text);
-        else p->value[0] = '\0';
+        if (use_job_value || stored)
+            set_text(p->value, sizeof p->value, job.text);
+        else
+            p->value[0] = '\0';
     }
     BE_DUZ_convert_report_value(0, p, recs, last, i, Error);
 }

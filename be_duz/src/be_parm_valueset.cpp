@@ -92,7 +92,9 @@ ZPARC read_definition(BE_DUZ_Handles* session, const BE_DUZ_report_parm* p, Defi
     if ((rc = stmt.bind_int(":valsetid", &value_set_id)) != 0)
         return be_parm_logged(rc, "Fail to bind value_set_id", Error);
     ub4 position = 0;
-    auto text = [&](char* buffer, int size) { return rc == 0 ? (rc = stmt.define_text(++position, buffer, size)) : rc; };
+    auto text = [&](char* buffer, int size) {
+        return rc == 0 ? (rc = stmt.define_text(++position, buffer, size)) : rc;
+    };
     auto number = [&](int* value) { return rc == 0 ? (rc = stmt.define_int(++position, value)) : rc; };
     text(d.table, sizeof d.table);
     text(d.id_column, sizeof d.id_column);
@@ -110,13 +112,9 @@ ZPARC read_definition(BE_DUZ_Handles* session, const BE_DUZ_report_parm* p, Defi
     if ((rc = stmt.execute_no_fetch()) != 0)
         return be_parm_logged(rc, "Fail to execute BE_DUZ_RETRIEVE_VALIDATION_TABLE_SQL", Error);
     switch (stmt.fetch()) {
-    case be_sql::Fetch::Row:
-        return 0;
-    case be_sql::Fetch::End:
-        BE_TRACE(2, "No information was retrieved from value set %s", p->value_set_name);
-        return 1;
-    case be_sql::Fetch::Error:
-        break;
+    case be_sql::Fetch::Row: return 0;
+    case be_sql::Fetch::End: BE_TRACE(2, "No information was retrieved from value set %s", p->value_set_name); return 1;
+    case be_sql::Fetch::Error: break;
     }
     return be_parm_logged(1, "Fail to execute BE_DUZ_RETRIEVE_VALIDATION_TABLE_SQL", Error);
 }
@@ -157,10 +155,9 @@ ZPARC prepare_final(BE_DUZ_Handles* session, be_sql::Statement& stmt, const std:
 
 CM_EXTERN_C_BEGIN
 
-ZPARC BE_DUZ_retrieve_valuset_values(BE_DUZ_Handles* JOB_handle, ZPALIST_handle_typ* list,
-                                     BE_DUZ_report_parm* parm_rec, BE_DUZ_report_parm** parms,
-                                     BE_DUZ_xmldata_handle* xmldata_handle, int parmcount, int parmindex,
-                                     int check_id, char* value, ZPAError* Error) {
+ZPARC BE_DUZ_retrieve_valuset_values(BE_DUZ_Handles* JOB_handle, ZPALIST_handle_typ* list, BE_DUZ_report_parm* parm_rec,
+                                     BE_DUZ_report_parm** parms, BE_DUZ_xmldata_handle* xmldata_handle, int parmcount,
+                                     int parmindex, int check_id, char* value, ZPAError* Error) {
     (void)list;
     (void)check_id;
     if (parm_rec == nullptr || xmldata_handle == nullptr) {
@@ -184,7 +181,8 @@ ZPARC BE_DUZ_retrieve_valuset_values(BE_DUZ_Handles* JOB_handle, ZPALIST_handle_
     if ((rc = resolve_where(JOB_handle, d, parms, parmcount, parmindex, binds, clause, Error)) != 0) return rc;
     if (!clause.empty()) {
         const std::string up = be_parm_upper(trim_leading(clause));
-        if (!starts_with(up, "WHERE") && !starts_with(up, "ORDER BY")) clause = " WHERE " + without_leading_term(clause);
+        if (!starts_with(up, "WHERE") && !starts_with(up, "ORDER BY"))
+            clause = " WHERE " + without_leading_term(clause);
     }
 
     std::string text;
@@ -212,9 +210,9 @@ ZPARC BE_DUZ_retrieve_valuset_values(BE_DUZ_Handles* JOB_handle, ZPALIST_handle_
     return be_parm_logged(stmt.execute_no_fetch(), "Fail to execute constructed SQL", Error);
 }
 
-ZPARC BE_DUZ_retrieve_valuset_fields(BE_DUZ_Handles* JOB_handle, ZPALIST_handle_typ* list,
-                                     BE_DUZ_report_parm* parm_rec, BE_DUZ_report_parm** parms, int parmcount,
-                                     int parmindex, int check_id, char* value, char* meaning, ZPAError* Error) {
+ZPARC BE_DUZ_retrieve_valuset_fields(BE_DUZ_Handles* JOB_handle, ZPALIST_handle_typ* list, BE_DUZ_report_parm* parm_rec,
+                                     BE_DUZ_report_parm** parms, int parmcount, int parmindex, int check_id,
+                                     char* value, char* meaning, ZPAError* Error) {
     if (parm_rec == nullptr || list == nullptr) {
         BE_DUZ_UpdateErrorSet(Error, 1, "%s: missing parameter or list", BE_POS);
         return 1;
@@ -225,8 +223,8 @@ ZPARC BE_DUZ_retrieve_valuset_fields(BE_DUZ_Handles* JOB_handle, ZPALIST_handle_
     if (rc != 0) return rc;
 
     const bool has_id = d.id_column[0] != '\0';
-    std::string columns = "SELECT " + (has_id ? select_expression(parm_rec, d.id_column, d.id_type) + " ID"
-                                              : std::string("NULL ID"));
+    std::string columns =
+        "SELECT " + (has_id ? select_expression(parm_rec, d.id_column, d.id_type) + " ID" : std::string("NULL ID"));
     columns += d.meaning_column[0] != '\0'
                    ? ", " + select_expression(parm_rec, d.meaning_column, d.meaning_type) + " MEANING"
                    : std::string(", NULL MEANING");
@@ -242,8 +240,8 @@ ZPARC BE_DUZ_retrieve_valuset_fields(BE_DUZ_Handles* JOB_handle, ZPALIST_handle_
         BE_DUZ_parse_column_content(field, &expression, &name);
         if (name == nullptr) continue;
         if (names.size() >= BE_DUZ_VALUESET_MAX_COLUMNS) {
-            BE_TRACE(2, "Value set '%s': quick-pick column '%s' left out, more than %d columns", parm_rec->value_set_name,
-                     name, BE_DUZ_VALUESET_MAX_COLUMNS);
+            BE_TRACE(2, "Value set '%s': quick-pick column '%s' left out, more than %d columns",
+                     parm_rec->value_set_name, name, BE_DUZ_VALUESET_MAX_COLUMNS);
             continue;
         }
         columns += ", " + std::string(expression != nullptr ? expression : "");
@@ -282,14 +280,12 @@ ZPARC BE_DUZ_retrieve_valuset_fields(BE_DUZ_Handles* JOB_handle, ZPALIST_handle_
     if (rc != 0) return be_parm_logged(rc, "Fail to define value-set columns", Error);
     if ((rc = stmt.execute_no_fetch()) != 0) return be_parm_logged(rc, "Fail to execute constructed SQL", Error);
     switch (stmt.fetch()) {
-    case be_sql::Fetch::Row:
-        break;
+    case be_sql::Fetch::Row: break;
     case be_sql::Fetch::End:
         BE_DUZ_UpdateErrorSet(Error, 1, "For parameter '%s', fail to find value '%s' in value_set '%s'",
                               parm_rec->parm_name, checked, parm_rec->value_set_name);
         return 1;
-    case be_sql::Fetch::Error:
-        return be_parm_logged(1, "Fail to execute constructed SQL", Error);
+    case be_sql::Fetch::Error: return be_parm_logged(1, "Fail to execute constructed SQL", Error);
     }
 
     bool stored = GM_PARAM_list_set(list, "HAS_ID", has_id ? "YES" : "NO") == CM_RC_OK;
@@ -351,7 +347,8 @@ int BE_DUZ_parse_column_content(char* col_content, char** col_exp, char** col_na
     *into = '\0';
     *col_name = into + 4;
     std::size_t length = std::strlen(col_content);
-    while (length > 0 && std::isspace(static_cast<unsigned char>(col_content[length - 1]))) col_content[--length] = '\0';
+    while (length > 0 && std::isspace(static_cast<unsigned char>(col_content[length - 1])))
+        col_content[--length] = '\0';
     /* A display width such as (20) or (*) after the expression is dropped. */
     if (length > 0 && col_content[length - 1] == ')') {
         char* open = std::strrchr(col_content, '(');

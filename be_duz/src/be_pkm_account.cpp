@@ -19,9 +19,9 @@ struct Member {
     const char* file_key;
 };
 constexpr Member kFlagMembers[] = {
-    {"EnableLogOutput", "DUZ-LOAD_DBPKG"},    {"AppendLog", "DUZ-CONFIG_DISPLAYLOG"},
+    {"EnableLogOutput", "DUZ-LOAD_DBPKG"},        {"AppendLog", "DUZ-CONFIG_DISPLAYLOG"},
     {"AppendOutput", "DUZ-CONFIG_DISPLAYOUTPUT"}, {"ConvertWarningToOK", "CONVERT_WARNING2OK"},
-    {"MonitorChildReq", "DUZ-WAITCHILD"},     {"JobCompDependChild", "DUZ-DEPENDCHILD"},
+    {"MonitorChildReq", "DUZ-WAITCHILD"},         {"JobCompDependChild", "DUZ-DEPENDCHILD"},
 };
 
 // The value elements of an account besides the flags.
@@ -52,13 +52,13 @@ bool set_member(ZPALIST_handle_typ* list, char* xml, const char* account, const 
 enum class WriteResult { written, key_failed, encryption_failed };
 
 // The writer's steps after the file is loaded; a failure leaves its reason in the error record.
-WriteResult write_section(ZPALIST_handle_typ* list, char* account_to_update, const char* account, char* xml, ZPAError* Error) {
+WriteResult write_section(ZPALIST_handle_typ* list, char* account_to_update, const char* account, char* xml,
+                          ZPAError* Error) {
     auto key_failed = [&](const char* key) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Failed to set key %s for account %s table", key, account);
         return WriteResult::key_failed;
     };
-    if (account_to_update && *account_to_update &&
-        GM_PARAM_subtable_list_delete(list, account_to_update) != CM_RC_OK) {
+    if (account_to_update && *account_to_update && GM_PARAM_subtable_list_delete(list, account_to_update) != CM_RC_OK) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Delete of %s sublist failed", account_to_update);
         return WriteResult::key_failed;
     }
@@ -72,8 +72,10 @@ WriteResult write_section(ZPALIST_handle_typ* list, char* account_to_update, con
     char buffer[BE_DUZ_PASSWORD_SIZE] = {};
     std::memcpy(buffer, password.data(), password.size());
     if (BE_DUZ_PKM_decrypt(buffer, sizeof buffer, GLOBAL, Error) != 0)
-        BE_TRACE(1, "%s: Decrypt action has failed. Still try encryption, because for ccp, encryption of password "
-                    "occured earlier. ", BE_POS);
+        BE_TRACE(1,
+                 "%s: Decrypt action has failed. Still try encryption, because for ccp, encryption of password "
+                 "occured earlier. ",
+                 BE_POS);
     const ZPARC enc = BE_DUZ_PKM_encrypt(buffer, sizeof buffer, LOCAL, Error);
     if (enc != 0) return WriteResult::encryption_failed;
     ZPAAPI_UTILS_ErrorSet(Error, 0, "%s", "");
@@ -184,7 +186,8 @@ ZPARC BE_DUZ_PKM_populate_account_data(char* account_to_update, char* account_na
             return ZPA_FAIL;
         }
         ZPARC rc = ZPA_SUCCESS;
-        const WriteResult written = write_section(&sections, account_to_update, account_name, account_xml_buffer, Error);
+        const WriteResult written =
+            write_section(&sections, account_to_update, account_name, account_xml_buffer, Error);
         if (written != WriteResult::written) {
             BE_DUZ_subtable_list_clear(&sections);
             // A failed password encryption prepares no answer.
@@ -213,8 +216,8 @@ ZPARC BE_DUZ_PKM_populate_account_data(char* account_to_update, char* account_na
         }
         BE_DUZ_subtable_list_clear(&sections);
         if (response_handle)
-            BE_DUZ_PKM_prepare_response(response_handle, account_name, Error, request_error_message,
-                                        request_error_code, request_name);
+            BE_DUZ_PKM_prepare_response(response_handle, account_name, Error, request_error_message, request_error_code,
+                                        request_name);
         return rc;
     } catch (...) {
         BE_DUZ_subtable_list_clear(&sections);

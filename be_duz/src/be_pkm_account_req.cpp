@@ -42,9 +42,9 @@ struct Flag {
     const char* key;
 };
 constexpr Flag kFlags[] = {
-    {"EnableLogOutput", "DUZ-LOAD_DBPKG"},       {"AppendLog", "DUZ-CONFIG_DISPLAYLOG"},
+    {"EnableLogOutput", "DUZ-LOAD_DBPKG"},        {"AppendLog", "DUZ-CONFIG_DISPLAYLOG"},
     {"AppendOutput", "DUZ-CONFIG_DISPLAYOUTPUT"}, {"ConvertWarningToOK", "CONVERT_WARNING2OK"},
-    {"MonitorChildReq", "DUZ-WAITCHILD"},        {"JobCompDependChild", "DUZ-DEPENDCHILD"},
+    {"MonitorChildReq", "DUZ-WAITCHILD"},         {"JobCompDependChild", "DUZ-DEPENDCHILD"},
 };
 
 std::string accounts_path() { return std::string("./data/") + BE_DUZ_ACCOUNTS_FILE_NAME + ".dat"; }
@@ -104,7 +104,8 @@ bool account_element(ZPALIST_handle_typ* sections, const char* account, std::str
     char nls_char[BE_DUZ_PASSWORD_SIZE] = "";
     if (BE_DUZ_PKM_get_accounts_value(sections, account, "DB_SID", sid, sizeof sid, Error) != 0 ||
         BE_DUZ_PKM_get_accounts_value(sections, account, "DB_LOGIN", login, sizeof login, Error) != 0 ||
-        BE_DUZ_PKM_get_accounts_value(sections, account, "DB_PASSWD", password.text, sizeof password.text, Error) != 0 ||
+        BE_DUZ_PKM_get_accounts_value(sections, account, "DB_PASSWD", password.text, sizeof password.text, Error) !=
+            0 ||
         BE_DUZ_PKM_get_accounts_value(sections, account, "NLS_LANG", nls_lang, sizeof nls_lang, Error) != 0 ||
         BE_DUZ_PKM_get_accounts_value(sections, account, "NLS_CHAR", nls_char, sizeof nls_char, Error) != 0)
         return false;
@@ -116,11 +117,12 @@ bool account_element(ZPALIST_handle_typ* sections, const char* account, std::str
               be_pkm::escaped(sid) + "</DBServiceName><APPSLoginName>" + be_pkm::escaped(login) +
               "</APPSLoginName><APPSPassword>" + be_pkm::escaped(password.text) + "</APPSPassword><NLSLanguage>" +
               be_pkm::escaped(nls_lang) + "</NLSLanguage><NLSChar>" + be_pkm::escaped(nls_char) + "</NLSChar>";
-    static constexpr const char* kElements[] = {"EnableLogOutput", "AppendLog", "AppendOutput",
+    static constexpr const char* kElements[] = {"EnableLogOutput",    "AppendLog",       "AppendOutput",
                                                 "ConvertWarningToOK", "MonitorChildReq", "JobCompDependChild"};
     for (std::size_t i = 0; i < std::size(kFlags); ++i) {
         char flag[2] = "";
-        if (BE_DUZ_PKM_get_accounts_value(sections, account, kFlags[i].key, flag, sizeof flag, Error) != 0) return false;
+        if (BE_DUZ_PKM_get_accounts_value(sections, account, kFlags[i].key, flag, sizeof flag, Error) != 0)
+            return false;
         element += std::string("<") + kElements[i] + ">" + be_pkm::escaped(flag) + "</" + kElements[i] + ">";
     }
     element += "</Accounts>";
@@ -166,10 +168,14 @@ std::string escaped(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        if (c == '&') out += "&amp;";
-        else if (c == '<') out += "&lt;";
-        else if (c == '>') out += "&gt;";
-        else out += c;
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else
+            out += c;
     }
     return out;
 }
@@ -221,11 +227,11 @@ ZPARC BE_DUZ_PKM_prepare_response(BE_DUZ_xmldata_handle* response_handle, char* 
         std::string body;
         if (request_name != nullptr && std::strcmp(request_name, kValidateRequest) == 0)
             body = "<Message>" + be_pkm::escaped(with_account(kValidated, account)) + "</Message>";
-        const ZPARC rc = BE_DUZ_PKM_prepare_xml_response(response_handle, body.data(), Error,
-                                                         const_cast<char*>(message.c_str()), request_error_code,
-                                                         request_name);
+        const ZPARC rc = BE_DUZ_PKM_prepare_xml_response(
+            response_handle, body.data(), Error, const_cast<char*>(message.c_str()), request_error_code, request_name);
         if (rc != ZPA_SUCCESS)
-            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to prepare response for: %s.", request_name != nullptr ? request_name : "");
+            BE_DUZ_UpdateErrorSet(Error, 1, "Failed to prepare response for: %s.",
+                                  request_name != nullptr ? request_name : "");
         return rc;
     } catch (...) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Failed to allocate memory for xml_response");
@@ -250,9 +256,9 @@ ZPARC BE_DUZ_PKM_add_account_req(char* account_xml_buffer, BE_DUZ_xmldata_handle
             !be_pkm::account_values_fit(account_xml_buffer, Error))
             return be_pkm::answered(response_handle,
                                     prepare(response_handle, account, Error, kAddMessage, kAddCode, kAddRequest));
-        const ZPARC rc = BE_DUZ_PKM_populate_account_data(
-            nullptr, account.data(), account_xml_buffer, response_handle, const_cast<char*>(kAddMessage),
-            const_cast<char*>(kAddCode), const_cast<char*>(kAddRequest), nullptr, Error);
+        const ZPARC rc = BE_DUZ_PKM_populate_account_data(nullptr, account.data(), account_xml_buffer, response_handle,
+                                                          const_cast<char*>(kAddMessage), const_cast<char*>(kAddCode),
+                                                          const_cast<char*>(kAddRequest), nullptr, Error);
         follow_in_watch_times(EW_ADD_ACCOUNT, account, "",
                               "Failed to add account %s section to event_watch_times.dat file.", Error);
         return be_pkm::answered(response_handle, rc);
@@ -262,8 +268,7 @@ ZPARC BE_DUZ_PKM_add_account_req(char* account_xml_buffer, BE_DUZ_xmldata_handle
     }
 }
 
-ZPARC BE_DUZ_PKM_update_account_req(char* account_xml_buffer, BE_DUZ_xmldata_handle* response_handle,
-                                    ZPAError* Error) {
+ZPARC BE_DUZ_PKM_update_account_req(char* account_xml_buffer, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error) {
     try {
         std::string old_account, account;
         be_pkm::element(account_xml_buffer, "AccountToUpdate", old_account);
@@ -271,8 +276,8 @@ ZPARC BE_DUZ_PKM_update_account_req(char* account_xml_buffer, BE_DUZ_xmldata_han
         if (!be_pkm::account_name_fits("AccountToUpdate", old_account, Error) ||
             !be_pkm::account_name_fits("AccountName", account, Error) ||
             !be_pkm::account_values_fit(account_xml_buffer, Error))
-            return be_pkm::answered(response_handle, prepare(response_handle, account, Error, kUpdateMessage,
-                                                             kUpdateCode, kUpdateRequest));
+            return be_pkm::answered(
+                response_handle, prepare(response_handle, account, Error, kUpdateMessage, kUpdateCode, kUpdateRequest));
         const ZPARC rc = BE_DUZ_PKM_populate_account_data(
             old_account.data(), account.data(), account_xml_buffer, response_handle, const_cast<char*>(kUpdateMessage),
             const_cast<char*>(kUpdateCode), const_cast<char*>(kUpdateRequest), nullptr, Error);
@@ -286,8 +291,7 @@ ZPARC BE_DUZ_PKM_update_account_req(char* account_xml_buffer, BE_DUZ_xmldata_han
     }
 }
 
-ZPARC BE_DUZ_PKM_delete_account_req(char* account_xml_buffer, BE_DUZ_xmldata_handle* response_handle,
-                                    ZPAError* Error) {
+ZPARC BE_DUZ_PKM_delete_account_req(char* account_xml_buffer, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error) {
     static constexpr const char* kRequest = "Orvcm_delete_account_request";
     try {
         std::string account;
@@ -306,7 +310,8 @@ ZPARC BE_DUZ_PKM_delete_account_req(char* account_xml_buffer, BE_DUZ_xmldata_han
             } else if (GM_PARAM_subtable_list_delete(&sections.list, account.c_str()) != CM_RC_OK) {
                 BE_DUZ_UpdateErrorSet(Error, 1, "Delete of %s sublist failed", account.c_str());
             } else if (GM_PARAM_subtable_list_save(&sections.list, path.c_str()) != CM_RC_OK) {
-                BE_DUZ_UpdateErrorSet(Error, 1, "Failed to delete account '%s' from %s.", account.c_str(), path.c_str());
+                BE_DUZ_UpdateErrorSet(Error, 1, "Failed to delete account '%s' from %s.", account.c_str(),
+                                      path.c_str());
             }
         }
         const ZPARC rc = prepare(response_handle, account, Error, kDeleteMessage, kDeleteCode, kRequest);
@@ -329,15 +334,15 @@ ZPARC BE_DUZ_PKM_get_accounts_req(char* account_xml_buffer, BE_DUZ_xmldata_handl
             const CM_RC load = GM_PARAM_subtable_load_file(&sections.list, path.c_str());
             if (load != CM_RC_OK && load != CM_RC_END) {
                 BE_DUZ_UpdateErrorSet(Error, 1, "Failed to load %s accounts file", path.c_str());
-                return be_pkm::answered(response_handle, BE_DUZ_PKM_prepare_get_accounts_response(
-                                                             response_handle, nullptr, 0, Error));
+                return be_pkm::answered(response_handle,
+                                        BE_DUZ_PKM_prepare_get_accounts_response(response_handle, nullptr, 0, Error));
             }
             for (const std::string& account : be_section_names(&sections.list)) {
                 std::string element;
                 if (!account_element(&sections.list, account.c_str(), element, Error) ||
                     accounts.raw(element) != ZPA_SUCCESS)
-                    return be_pkm::answered(response_handle, BE_DUZ_PKM_prepare_get_accounts_response(
-                                                                 response_handle, nullptr, 0, Error));
+                    return be_pkm::answered(
+                        response_handle, BE_DUZ_PKM_prepare_get_accounts_response(response_handle, nullptr, 0, Error));
             }
         }
         char version[64];
@@ -374,8 +379,8 @@ ZPARC BE_DUZ_PKM_get_account_data(char* account_name, ZPALIST_handle_typ* accoun
     };
     if (GM_PARAM_subtable_list_set(account_data, account.c_str(), "CM_APPL_TYPE", "OEBS") != CM_RC_OK)
         return fail("CM_APPL_TYPE");
-    if (BE_DUZ_PKM_set_account_member(account_xml_buffer, const_cast<char*>("DBServiceName"), const_cast<char*>("DB_SID"),
-                                      account_data, account_name, Error) != 0)
+    if (BE_DUZ_PKM_set_account_member(account_xml_buffer, const_cast<char*>("DBServiceName"),
+                                      const_cast<char*>("DB_SID"), account_data, account_name, Error) != 0)
         return fail("DB_SID");
     if (BE_DUZ_PKM_set_account_member(account_xml_buffer, const_cast<char*>("APPSLoginName"),
                                       const_cast<char*>("DB_LOGIN"), account_data, account_name, Error) != 0)
@@ -421,7 +426,8 @@ ZPARC BE_DUZ_PKM_validate_account(char* account_xml_buffer, BE_DUZ_xmldata_handl
             std::memset(details, 0, std::strlen(details));
             std::free(details);
             if (built != ZPA_SUCCESS) return be_pkm::answered(response_handle, built);
-            if (GM_PARAM_subtable_list_find(&sections.list, account.c_str(), &section) != CM_RC_OK || section == nullptr)
+            if (GM_PARAM_subtable_list_find(&sections.list, account.c_str(), &section) != CM_RC_OK ||
+                section == nullptr)
                 BE_DUZ_UpdateErrorSet(Error, 1, "Failed to load account '%s' from account_from_request_list list",
                                       account.c_str());
         } else {

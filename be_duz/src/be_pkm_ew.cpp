@@ -80,12 +80,14 @@ ZPARC name_list_request(NameQuery which, char* xml_request, BE_DUZ_xmldata_handl
         BE_DUZ_UpdateErrorSet(Error, 1, "Unable to connect to OEBS using account %s, please validate the account.",
                               account.c_str());
     } else {
-        BE_DUZ_xmldata_handle* names = static_cast<BE_DUZ_xmldata_handle*>(std::calloc(1, sizeof(BE_DUZ_xmldata_handle)));
+        BE_DUZ_xmldata_handle* names =
+            static_cast<BE_DUZ_xmldata_handle*>(std::calloc(1, sizeof(BE_DUZ_xmldata_handle)));
         if (names == nullptr) {
             BE_DUZ_UpdateErrorSet(Error, 1, "%s: out of memory", request);
         } else {
-            const ZPARC rc = applications ? DB_get_applications_list(session, filter.data(), names, Error)
-                                          : DB_get_alerts_list(session, application.data(), filter.data(), names, Error);
+            const ZPARC rc = applications
+                                 ? DB_get_applications_list(session, filter.data(), names, Error)
+                                 : DB_get_alerts_list(session, application.data(), filter.data(), names, Error);
             if (rc == ZPA_SUCCESS && names->xmlResponse != nullptr) body = names->xmlResponse;
             std::free(names->xmlResponse);
             std::free(names);
@@ -142,8 +144,9 @@ ZPARC BE_DUZ_PKM_update_ew_config_req(char* xml_request, BE_DUZ_xmldata_handle* 
                 BE_DUZ_UpdateErrorSet(Error, 1, "Cannot load general_config from %s file", path);
             } else {
                 bool set = true;
-                for (const auto& [key, value] : {std::pair<const char*, const std::string*>{"ACTIVATE_EVENT_WATCHER", &activate},
-                                                 {"WATCHING_INTERVAL_TIME", &interval}}) {
+                for (const auto& [key, value] :
+                     {std::pair<const char*, const std::string*>{"ACTIVATE_EVENT_WATCHER", &activate},
+                      {"WATCHING_INTERVAL_TIME", &interval}}) {
                     if (!set) break;
                     if (GM_PARAM_subtable_list_set(&sections, EW_GEN_EVENT_PARAMS, key, value->c_str()) != CM_RC_OK) {
                         BE_DUZ_UpdateErrorSet(Error, 1, "Failed to set %s parameter", key);
@@ -154,9 +157,12 @@ ZPARC BE_DUZ_PKM_update_ew_config_req(char* xml_request, BE_DUZ_xmldata_handle* 
                     BE_DUZ_UpdateErrorSet(Error, 1, "Failed to save update general configuration details to %s", path);
             }
             const CM_RC cleared = BE_DUZ_subtable_list_clear(&sections);
-            if (cleared != CM_RC_OK) BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(cleared), "%s: Failed to clear account_sections.", kRequest);
+            if (cleared != CM_RC_OK)
+                BE_DUZ_UpdateErrorSet(Error, static_cast<ZPAErrorCode>(cleared),
+                                      "%s: Failed to clear account_sections.", kRequest);
         }
-        return be_pkm::answered(response_handle, answer(response_handle, "", Error, kUpdateMessage, kUpdateCode, kRequest));
+        return be_pkm::answered(response_handle,
+                                answer(response_handle, "", Error, kUpdateMessage, kUpdateCode, kRequest));
     } catch (...) {
         BE_DUZ_UpdateErrorSet(Error, 1, "%s: out of memory", kRequest);
         return ZPA_FAIL;
@@ -178,8 +184,7 @@ ZPARC BE_DUZ_PKM_activate_ew_req(char* xml_request, BE_DUZ_xmldata_handle* respo
     }
 }
 
-ZPARC BE_DUZ_PKM_get_applications_list_req(char* xml_request, BE_DUZ_xmldata_handle* response_handle,
-                                           ZPAError* Error) {
+ZPARC BE_DUZ_PKM_get_applications_list_req(char* xml_request, BE_DUZ_xmldata_handle* response_handle, ZPAError* Error) {
     try {
         return name_list_request(NameQuery::Applications, xml_request, response_handle, Error);
     } catch (...) {
@@ -248,8 +253,9 @@ ZPARC BE_DUZ_PKM_install_package(ZPALIST_handle_typ* account_list, char* account
             return ZPA_FAIL;
         }
         if (result.exit_code() != 0) {
-            DIAG_printf("%s: Install QEL PL/SQL package failed. Please check your qel_package.log file for more details.",
-                        account_name != nullptr ? account_name : "");
+            DIAG_printf(
+                "%s: Install QEL PL/SQL package failed. Please check your qel_package.log file for more details.",
+                account_name != nullptr ? account_name : "");
             return ZPA_FAIL;
         }
         return ZPA_SUCCESS;

@@ -187,8 +187,8 @@ ZPARC BE_DUZ_PKM_prepare_xml_response(BE_DUZ_xmldata_handle* response_handle, ch
                      "</Message><Source>CM_OEBS</Source><Severity>E</Severity><ExtendedMessage>" +
                      be_pkm::escaped(error_text) + "</ExtendedMessage></Error>";
         } else {
-            answer = std::string("<") + response + ">" + (response_body_xml != nullptr ? response_body_xml : "") + "</" +
-                     response + ">";
+            answer = std::string("<") + response + ">" + (response_body_xml != nullptr ? response_body_xml : "") +
+                     "</" + response + ">";
         }
         return store_answer(response_handle, answer, Error);
     } catch (...) {
@@ -320,7 +320,8 @@ int BE_DUZ_PKM_checkIfPluginVersionIsValid(char* xmlBuff, ZPAError* Error) {
         if (end == version_text) version = 0.0;
     }
     if (version >= kPluginVersion) return 1;
-    BE_DUZ_UpdateErrorSet(Error, 1, "PKM CM for OEBS Plugin version, %.3f, is not compatible with CM for OEBS version, %.3f.",
+    BE_DUZ_UpdateErrorSet(Error, 1,
+                          "PKM CM for OEBS Plugin version, %.3f, is not compatible with CM for OEBS version, %.3f.",
                           version == 0.0 ? kUnknownVersion : version, kPluginVersion);
     return 0;
 }

@@ -18,9 +18,9 @@
 #include <string_view>
 
 #include "be_def.h"
-#include "gm_param.h"
 #include "be_internal.h"
 #include "gm_bytes_internal.h"
+#include "gm_param.h"
 #include "gm_str.h"
 #include "os_file.h"
 #include "os_shared_file_internal.h"
@@ -245,8 +245,7 @@ CM_RC for_each_req_line(const std::string& content, std::string* failed_line, Li
         if (newline == std::string_view::npos) break;
         std::size_t first = pos;
         while (first < newline && !is_digit(data[first])) ++first;
-        std::string_view kept =
-            data.substr(first, std::min<std::size_t>(newline - first, BE_DUZ_REQS_LINE_MAX - 1));
+        std::string_view kept = data.substr(first, std::min<std::size_t>(newline - first, BE_DUZ_REQS_LINE_MAX - 1));
         if (next_nul < first) next_nul = std::min(data.find('\0', first), end);
         if (next_nul < first + kept.size()) kept = kept.substr(0, next_nul - first);
         const CM_RC rc = line(kept);
@@ -418,9 +417,7 @@ CM_RC BE_DUZ_FILE_open(OS_FD_typ* fd, const char* file_name, OS_FILE_MODE_typ mo
         *fd = d;
         return CM_RC_OK;
     }
-    default:
-        DIAG_printf("BE_DUZ_FILE_open - errno=%d", errno);
-        return CM_RC_FAIL;
+    default: DIAG_printf("BE_DUZ_FILE_open - errno=%d", errno); return CM_RC_FAIL;
     }
 }
 
@@ -523,9 +520,8 @@ CM_RC BE_DUZ_write_reqs_file(const char* reqFilePath, ZPALIST_handle_typ* currLi
 
 CM_RC be_reqs_parse(const std::string& content, ZPALIST_handle_typ* list, std::string* failed_line) {
     zpalist::Builder rows(list);
-    const CM_RC rc = for_each_req_line(content, failed_line, [&](std::string_view line) {
-        return parse_req_row(rows, line);
-    });
+    const CM_RC rc =
+        for_each_req_line(content, failed_line, [&](std::string_view line) { return parse_req_row(rows, line); });
     return rc == CM_RC_OK ? CM_RC_OK : CM_RC_FAIL;
 }
 

@@ -82,7 +82,8 @@ ZPARC ensure_message(BE_DUZ_Handles* session, ZPAError* Error) {
     ZPARC rc = stmt.prepare(kMessageExistsSql);
     if (rc != 0) return logged(rc, "Fail to prepare statement BE_DUZ_SHOUT_verify_shout_message_inDUZ");
     if ((rc = stmt.define_int(1, &found)) != 0) return logged(rc, "Fail to define sql_rc.");
-    if ((rc = stmt.execute_no_fetch()) != 0) return logged(rc, "Fail to execute BE_DUZ_SHOUT_verify_shout_message_inDUZ");
+    if ((rc = stmt.execute_no_fetch()) != 0)
+        return logged(rc, "Fail to execute BE_DUZ_SHOUT_verify_shout_message_inDUZ");
     const be_sql::Fetch row = stmt.fetch();
     if (row == be_sql::Fetch::Error) return logged(1, "Fail to execute BE_DUZ_SHOUT_verify_shout_message_inDUZ");
     if (row == be_sql::Fetch::Row) return 0;
@@ -106,24 +107,18 @@ ZPARC send_message(BE_DUZ_Handles* session, const char* receiver_name, const cha
     be_sql::Statement stmt(session, Error);
     if ((rc = stmt.prepare(kSendSql)) != 0) return logged(rc, "Fail to prepare statement BE_DUZ_send_message_SQL");
     if ((rc = stmt.bind_int(":nid", &nid)) != 0) return logged(rc, "Fail to bind notification id");
-    if ((rc = stmt.bind_text(":receiver", receiver, sizeof receiver)) != 0) return logged(rc, "Fail to bind receiver role");
-    if ((rc = stmt.bind_text_copy(":msg", message != nullptr ? message : "")) != 0) return logged(rc, "Fail to bind message");
+    if ((rc = stmt.bind_text(":receiver", receiver, sizeof receiver)) != 0)
+        return logged(rc, "Fail to bind receiver role");
+    if ((rc = stmt.bind_text_copy(":msg", message != nullptr ? message : "")) != 0)
+        return logged(rc, "Fail to bind message");
     if ((rc = stmt.bind_int(":rc_code", &rc_code)) != 0) return logged(rc, "Fail to bind return code");
     if ((rc = stmt.bind_int(":priority", &priority)) != 0) return logged(rc, "Fail to bind priority");
     if ((rc = stmt.execute()) != 0) return logged(rc, "Fail to execute BE_DUZ_send_message_SQL");
     switch (rc_code) {
-        case 0:
-            BE_TRACE(3, "Shout sent to '%s', notification %d", receiver, nid);
-            return 0;
-        case 1:
-            BE_DUZ_UpdateErrorSet(Error, 1, "The destination '%s' is invalide.", receiver);
-            return 1;
-        case 2:
-            BE_DUZ_UpdateErrorSet(Error, 1, "Fail to send a notification.");
-            return 1;
-        default:
-            BE_DUZ_UpdateErrorSet(Error, 1, "Unknown error");
-            return 1;
+    case 0: BE_TRACE(3, "Shout sent to '%s', notification %d", receiver, nid); return 0;
+    case 1: BE_DUZ_UpdateErrorSet(Error, 1, "The destination '%s' is invalide.", receiver); return 1;
+    case 2: BE_DUZ_UpdateErrorSet(Error, 1, "Fail to send a notification."); return 1;
+    default: BE_DUZ_UpdateErrorSet(Error, 1, "Unknown error"); return 1;
     }
 }
 
@@ -171,7 +166,8 @@ ZPARC shout(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn, 
 
 CM_EXTERN_C_BEGIN
 
-ZPARC BE_SHOUT_send_message(BE_DUZ_Handles* DUZ_handle, char* rec_role, char* message, char* priority, ZPAError* Error) {
+ZPARC BE_SHOUT_send_message(BE_DUZ_Handles* DUZ_handle, char* rec_role, char* message, char* priority,
+                            ZPAError* Error) {
     try {
         return send_message(DUZ_handle, rec_role, message, priority, Error);
     } catch (...) {

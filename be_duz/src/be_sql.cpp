@@ -123,7 +123,8 @@ ZPARC BE_DUZ_set_parameter_SQL_session(BE_DUZ_Handles* DUZ_handle, ZPAAttrList* 
             rc = BE_DUZ_alter_SQL_session(DUZ_handle, const_cast<char*>("NLS_TERRITORY"), territory.data(), Error);
             if (rc != 0) {
                 if (is_nls_word(territory.c_str(), true))
-                    BE_DUZ_UpdateErrorSet(Error, 1, "Failed to alter session for NLS_TERRITORY='%s'", territory.c_str());
+                    BE_DUZ_UpdateErrorSet(Error, 1, "Failed to alter session for NLS_TERRITORY='%s'",
+                                          territory.c_str());
                 BE_TRACE(2, "%s", Error != nullptr ? Error->text : "");
                 return rc;
             }

@@ -92,7 +92,9 @@ public:
     void set_error(ZPAError* error) { error_ = error; }
     BE_DUZ_Handles* session() const { return session_; }
 
-    bool has_session() const { return session_ != nullptr && session_->stmthp != nullptr && session_->errhp != nullptr; }
+    bool has_session() const {
+        return session_ != nullptr && session_->stmthp != nullptr && session_->errhp != nullptr;
+    }
 
     ZPARC prepare(const char* text) {
         if (!has_session()) return no_session();
@@ -168,16 +170,16 @@ public:
     /* One iteration: a query also fetches its first row. */
     ZPARC execute() {
         if (!has_session()) return no_session();
-        ZPARC rc = map(OCIStmtExecute(session_->svchp, session_->stmthp, session_->errhp, 1, 0, nullptr, nullptr,
-                                      OCI_DEFAULT));
+        ZPARC rc = map(
+            OCIStmtExecute(session_->svchp, session_->stmthp, session_->errhp, 1, 0, nullptr, nullptr, OCI_DEFAULT));
         if (rc == 0) clear_nulls();
         return rc;
     }
     /* A query executed without fetching: every row, the first included, comes with fetch(). */
     ZPARC execute_no_fetch() {
         if (!has_session()) return no_session();
-        return map(OCIStmtExecute(session_->svchp, session_->stmthp, session_->errhp, 0, 0, nullptr, nullptr,
-                                  OCI_DEFAULT));
+        return map(
+            OCIStmtExecute(session_->svchp, session_->stmthp, session_->errhp, 0, 0, nullptr, nullptr, OCI_DEFAULT));
     }
     /* The next row. Text buffers are emptied first, so a column that gives nothing reads as empty; a
      * row with values cut to their buffers is still a row; a failure is mapped into the error record. */
@@ -194,7 +196,8 @@ public:
             return Fetch::Row;
         }
         if (status == OCI_NO_DATA) return Fetch::End;
-        if (map(status) == 0) BE_DUZ_UpdateErrorSet(error_, static_cast<ZPAErrorCode>(status), "Fetch failed with status %d", status);
+        if (map(status) == 0)
+            BE_DUZ_UpdateErrorSet(error_, static_cast<ZPAErrorCode>(status), "Fetch failed with status %d", status);
         return Fetch::Error;
     }
     /* A row of this object's query that a caller fetched through the session's statement handle
@@ -207,7 +210,8 @@ public:
             no_session();
             return 0;
         }
-        if (map(OCIAttrGet(session_->stmthp, OCI_HTYPE_STMT, &count, nullptr, OCI_ATTR_PARAM_COUNT, session_->errhp)) != 0)
+        if (map(OCIAttrGet(session_->stmthp, OCI_HTYPE_STMT, &count, nullptr, OCI_ATTR_PARAM_COUNT, session_->errhp)) !=
+            0)
             return 0;
         return count;
     }
@@ -218,7 +222,8 @@ public:
             no_session();
             return 0;
         }
-        if (map(OCIAttrGet(session_->stmthp, OCI_HTYPE_STMT, &count, nullptr, OCI_ATTR_ROW_COUNT, session_->errhp)) != 0)
+        if (map(OCIAttrGet(session_->stmthp, OCI_HTYPE_STMT, &count, nullptr, OCI_ATTR_ROW_COUNT, session_->errhp)) !=
+            0)
             return 0;
         return count;
     }
@@ -258,8 +263,10 @@ private:
     void clear_nulls() {
         for (Define& d : defines_) {
             if (*d.indicator != -1) continue;
-            if (d.type == SQLT_INT) *static_cast<int*>(d.value) = 0;
-            else if (d.type == SQLT_STR && d.size > 0) static_cast<char*>(d.value)[0] = '\0';
+            if (d.type == SQLT_INT)
+                *static_cast<int*>(d.value) = 0;
+            else if (d.type == SQLT_STR && d.size > 0)
+                static_cast<char*>(d.value)[0] = '\0';
             /* SQLT_CHR: the caller's zeroed buffer stays empty. */
         }
     }

@@ -47,9 +47,7 @@ std::string now_text() {
 }
 
 /* Seconds times 100 from start to end, in 64 bits; "0" when the start lies after the end. */
-std::string hundredths(long long start, long long end) {
-    return std::to_string(end > start ? (end - start) * 100 : 0);
-}
+std::string hundredths(long long start, long long end) { return std::to_string(end > start ? (end - start) * 100 : 0); }
 
 /* A job of the jobs failure table: its start (START_TIME or now) to now, the failure notice in
  * its output, the table's message and code. */
@@ -59,8 +57,10 @@ ZPARC failed_job(ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut, const ch
     GM_TIME_bin_get_timer(&now);
     time_t start = now;
     const char* start_text = attr(AttributesIn, "START_TIME");
-    if (non_empty(start_text)) GM_TIME_fmt_to_bin(start_text, &start);
-    else BE_TRACE(4, "Couldn't get the start time, set to current time instead");
+    if (non_empty(start_text))
+        GM_TIME_fmt_to_bin(start_text, &start);
+    else
+        BE_TRACE(4, "Couldn't get the start time, set to current time instead");
     DATETIME_D_typ end_text = "";
     GM_TIME_fmt_to_ascii(GM_TIME_FMT_YYYYMMDDHHMMSS, now, end_text);
     set(AttributesOut, "END_TIME", end_text);
@@ -109,8 +109,10 @@ void fetch_output(ZPAConnHandle* Connection, ZPAAttrList* AttributesIn, ZPAAttrL
         }
         std::fclose(static_cast<FILE*>(handle));
         char size[32] = "";
-        if (BE_DUZ_get_file_size(sysout_path, size) == 0) set(AttributesOut, "SYSOUTSIZE", size);
-        else DIAG_printf("Failed to get the size of file '%s'", sysout_path);
+        if (BE_DUZ_get_file_size(sysout_path, size) == 0)
+            set(AttributesOut, "SYSOUTSIZE", size);
+        else
+            DIAG_printf("Failed to get the size of file '%s'", sysout_path);
         return;
     }
     if (Error == nullptr || Error->code == 1) return;

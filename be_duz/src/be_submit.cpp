@@ -131,7 +131,8 @@ ZPARC write_procid_file(const char* procid_path, ZPAAttrList* AttributesIn, ZPAA
                        be_procid_row("DUZ-TASKTYPE", done.task_type.c_str()) +
                        be_procid_row(set ? "DUZ-REQSETID" : "DUZ-PROGID", std::to_string(done.object_id).c_str()) +
                        be_procid_row("DUZ-APPID", std::to_string(done.app_id).c_str());
-    if (const char* display = attr(AttributesIn, "DUZ-DISPLAY_OUTPUT")) text += be_procid_row("DUZ-DISPLAY_OUTPUT", display);
+    if (const char* display = attr(AttributesIn, "DUZ-DISPLAY_OUTPUT"))
+        text += be_procid_row("DUZ-DISPLAY_OUTPUT", display);
     if (be_run_number(runno) > 1) text += be_procid_row("CLEAR_ACTIVE", "Y");
     if (be_write_procid_file(procid_path, text) != CM_RC_OK) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Fail to write job into to file '%s'.", procid_path);
@@ -205,8 +206,10 @@ ZPARC submit_new(BE_DUZ_Handles* session, const std::string& task_type, ZPAAttrL
     {
         ZPAError ignored{};
         const ZPARC rc = BE_DUZ_check_conc(session, &ignored);
-        if (rc == 2) DIAG_printf("One or more concurrent manager is not active. Submitted job maynot be executed");
-        else if (rc != 0) DIAG_printf("Fail to check concurrent manager status.");
+        if (rc == 2)
+            DIAG_printf("One or more concurrent manager is not active. Submitted job maynot be executed");
+        else if (rc != 0)
+            DIAG_printf("Fail to check concurrent manager status.");
     }
 
     if (task_type == BE_DUZ_REQUEST_TYPE) {
@@ -238,8 +241,8 @@ ZPARC submit_new(BE_DUZ_Handles* session, const std::string& task_type, ZPAAttrL
             return rc;
         return BE_DUZ_Submit_request_set(user_id, resp_id, resp_app_id, group_id, const_cast<char*>(app_name),
                                          const_cast<char*>(set_name), done.app_id, done.object_id,
-                                         const_cast<char*>(description), 0, session, ConnectionAttributes,
-                                         AttributesIn, AttributesOut, Error);
+                                         const_cast<char*>(description), 0, session, ConnectionAttributes, AttributesIn,
+                                         AttributesOut, Error);
     }
     BE_DUZ_UpdateErrorSet(Error, 1, "Invalid DUZ tasktype: '%s'", task_type.c_str());
     return 1;
@@ -250,7 +253,8 @@ ZPARC action_submit(BE_DUZ_Handles* session, ZPAAttrList* ConnectionAttributes, 
     const char* values[3] = {};
     const char* names[3] = {"DUZ-INSTANCE", "ORDERNO", "RUNNO"};
     for (int i = 0; i < 3; ++i)
-        if ((values[i] = required(AttributesIn, names[i], Error, "the attribute '%s' is mandatory")) == nullptr) return 1;
+        if ((values[i] = required(AttributesIn, names[i], Error, "the attribute '%s' is mandatory")) == nullptr)
+            return 1;
     const char* instance = values[0];
     const char* orderno = values[1];
     const char* runno = values[2];
@@ -287,7 +291,8 @@ ZPARC action_submit(BE_DUZ_Handles* session, ZPAAttrList* ConnectionAttributes, 
     if (rc != 0) return rc;
 
     /* The request is submitted: a later file step that fails says so, and nothing is undone. */
-    if ((rc = write_procid_file(procid_path, AttributesIn, AttributesOut, instance, runno, done, Error)) != 0) return rc;
+    if ((rc = write_procid_file(procid_path, AttributesIn, AttributesOut, instance, runno, done, Error)) != 0)
+        return rc;
     if (task_type == "MONITOR") return 0;
     return record_request(AttributesOut, Error);
 }
@@ -358,8 +363,8 @@ ZPARC BE_DUZ_validate_user(BE_DUZ_Handles* JOB_handle, char* user_name, char* re
         *resp_id = ids[1];
         *resp_app_id = ids[2];
         *group_id = ids[3];
-        BE_TRACE(4, "user id %d, responsibility id %d, responsibility application id %d, security group id %d",
-                 ids[0], ids[1], ids[2], ids[3]);
+        BE_TRACE(4, "user id %d, responsibility id %d, responsibility application id %d, security group id %d", ids[0],
+                 ids[1], ids[2], ids[3]);
         return 0;
     } catch (...) {
         BE_DUZ_UpdateErrorSet(Error, 1, "%s: out of memory", "BE_DUZ_validate_user");
@@ -526,7 +531,8 @@ ZPARC BE_DUZ_Submit_request(int user_id, int resp_id, int resp_app_id, int group
         ZPARC rc = BE_DUZ_init_profile(user_id, resp_id, resp_app_id, group_id, JOB_handle, AttributesIn, Error);
         if (rc != 0) return logged(rc, "Fail to initialize profile.", Error);
         if ((rc = be_job::check_first_run_date(AttributesIn, Error)) != 0) return rc;
-        if ((rc = BE_DUZ_set_profiles(JOB_handle, AttributesIn, Error)) != 0) return logged(rc, "Fail to set Profile.", Error);
+        if ((rc = BE_DUZ_set_profiles(JOB_handle, AttributesIn, Error)) != 0)
+            return logged(rc, "Fail to set Profile.", Error);
 
         char* unit = attr(AttributesIn, "DUZ-OPERATING_UNIT");
         if (unit == nullptr) unit = attr(AttributesIn, "OPERATING_UNIT");

@@ -179,7 +179,8 @@ ZPARC add_program(BE_DUZ_Handles* session, SetProgram& program, ZPAAttrList* Att
     const std::string sql = submit_program_sql();
     ZPARC rc = stmt.prepare(sql.c_str());
     if (rc != 0) return logged(rc, "Fail to prepare BE_DUZ_SUB_PROG_SQL.", Error);
-    if ((rc = be_job::bind_arguments(stmt, program.records->get(), program.records->last, AttributesIn)) != 0) return rc;
+    if ((rc = be_job::bind_arguments(stmt, program.records->get(), program.records->last, AttributesIn)) != 0)
+        return rc;
     if ((rc = stmt.bind_text_copy(":appname", program.set_appname, kAppNameRoom)) != 0 ||
         (rc = stmt.bind_text_copy(":progname", program.set_progname, kNameRoom)) != 0 ||
         (rc = stmt.bind_text_copy(":stagename", program.set_stagename, kNameRoom)) != 0 ||
@@ -270,10 +271,10 @@ ZPARC submit_request_set(int user_id, int resp_id, int resp_app_id, int group_id
 
 CM_EXTERN_C_BEGIN
 
-ZPARC BE_DUZ_Submit_request_set(int user_id, int resp_id, int resp_app_id, int group_id, char* app_name,
-                                char* set_name, int app_id, int set_id, char* description, int sub_request,
-                                BE_DUZ_Handles* JOB_handle, ZPAAttrList* ConnectionAttributes,
-                                ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut, ZPAError* Error) {
+ZPARC BE_DUZ_Submit_request_set(int user_id, int resp_id, int resp_app_id, int group_id, char* app_name, char* set_name,
+                                int app_id, int set_id, char* description, int sub_request, BE_DUZ_Handles* JOB_handle,
+                                ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn,
+                                ZPAAttrList* AttributesOut, ZPAError* Error) {
     (void)description;
     (void)sub_request;
     try {

@@ -116,8 +116,10 @@ ZPARC build_sysout(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attrib
     char procid[64] = "";
     char account[BE_DUZ_INSTANCE_NAME_SIZE] = "";
     const char* missing = nullptr;
-    if (GM_PARAM_list_get(&procid_rows, "PROCID", procid, sizeof procid) != CM_RC_OK) missing = "PROCID";
-    else if (GM_PARAM_list_get(&procid_rows, "DUZ-INSTANCE", account, sizeof account) != CM_RC_OK) missing = "DUZ-INSTANCE";
+    if (GM_PARAM_list_get(&procid_rows, "PROCID", procid, sizeof procid) != CM_RC_OK)
+        missing = "PROCID";
+    else if (GM_PARAM_list_get(&procid_rows, "DUZ-INSTANCE", account, sizeof account) != CM_RC_OK)
+        missing = "DUZ-INSTANCE";
     GM_PARAM_list_clear(&procid_rows);
     if (missing != nullptr) {
         BE_DUZ_UpdateErrorSet(Error, 1, "the attribute '%s' is mandatory", missing);
@@ -219,8 +221,9 @@ ZPARC sysout_action(char* Action, ZPAAttrList* AttributesIn, ZPAError* Error) {
     if (action == "N" || action == "F") {
         char* destination = attr(AttributesIn, "SYSOUT_ACTION_PARAM");
         if (destination == nullptr) {
-            BE_DUZ_UpdateErrorSet(Error, 1, action == "N" ? "ZPAAPI_ACTION_SYSOUT_NEWDEST: Can not determine sysprm"
-                                                          : "ZPAAPI_ACTION_SYSOUT_COPY: Can not determine SYSOUT_ACTION_PARAM");
+            BE_DUZ_UpdateErrorSet(Error, 1,
+                                  action == "N" ? "ZPAAPI_ACTION_SYSOUT_NEWDEST: Can not determine sysprm"
+                                                : "ZPAAPI_ACTION_SYSOUT_COPY: Can not determine SYSOUT_ACTION_PARAM");
             return 1;
         }
         rc = rewriteSysoutFile(const_cast<char*>(full_path.c_str()), destination, const_cast<char*>(file_name.c_str()),

@@ -42,9 +42,9 @@ constexpr const char* kDatabaseHostSql = " select host_name from v$instance ";
 constexpr const char* kOpenFileSql = "BEGIN :rc := QEL_file.init(:pdir, :pname); END;";
 constexpr const char* kReadLineSql = "BEGIN \n:rc := QEL_file.read_line(:pvalue); \nEnd;";
 constexpr const char* kCloseFileSql = "BEGIN QEL_FILE.close; END;\n";
-#define BE_SYSOUT_ALIAS_SQL(object)                                                                        \
-    " DECLARE v_exist int;  BEGIN  select count(*) into v_exist from dba_directories where DIRECTORY_NAME='" \
-    object "' and DIRECTORY_PATH=:dir_name;  if v_exist = 0 then  EXECUTE IMMEDIATE 'CREATE OR REPLACE "      \
+#define BE_SYSOUT_ALIAS_SQL(object)                                                                                 \
+    " DECLARE v_exist int;  BEGIN  select count(*) into v_exist from dba_directories where DIRECTORY_NAME='" object \
+    "' and DIRECTORY_PATH=:dir_name;  if v_exist = 0 then  EXECUTE IMMEDIATE 'CREATE OR REPLACE "                   \
     "DIRECTORY " object " as '''||:dir_name||'''';   END IF;  END;"
 constexpr const char* kLogAliasSql = BE_SYSOUT_ALIAS_SQL("QEL_LOG_DIR");
 constexpr const char* kOutAliasSql = BE_SYSOUT_ALIAS_SQL("QEL_OUT_DIR");
@@ -127,26 +127,31 @@ void copy_file(BE_DUZ_Handles* session, const char* object, const std::string& n
     sb2 line_indicator = 0;
     if (stmt.prepare(kReadLineSql) != 0) {
         logged(1, "Failed to OCIStmtPrepare", Error);
-    } else if (stmt.bind_int(":rc", &rc_value) != 0 || stmt.bind_text(":pvalue", line, sizeof line, &line_indicator) != 0) {
+    } else if (stmt.bind_int(":rc", &rc_value) != 0 ||
+               stmt.bind_text(":pvalue", line, sizeof line, &line_indicator) != 0) {
         logged(1, "Failed in OCIBindByName", Error);
     } else {
         for (int lines = 0;; ++lines) {
             line[0] = '\0';
             rc_value = -1;
-            const sword status = OCIStmtExecute(session->svchp, session->stmthp, session->errhp, 1, 0, nullptr, nullptr,
-                                                OCI_DEFAULT);
+            const sword status =
+                OCIStmtExecute(session->svchp, session->stmthp, session->errhp, 1, 0, nullptr, nullptr, OCI_DEFAULT);
             if (status == OCI_NO_DATA) break;
             if (BE_DUZ_OCI_error(session->errhp, status, Error) != 0) {
                 BE_DUZ_UpdateErrorSet(Error, 1,
-                                      lines == 0 ? "Failed to read first line in Oracle via OCIStmtExecute"
-                                                 : "Failed to read next line in output file in Oracle via OCIStmtExecute");
+                                      lines == 0
+                                          ? "Failed to read first line in Oracle via OCIStmtExecute"
+                                          : "Failed to read next line in output file in Oracle via OCIStmtExecute");
                 break;
             }
             if (rc_value == 1 || rc_value == 2) break;
             if (line_indicator == -1) line[0] = '\0';
-            if (rc_value == 0) std::fprintf(sysout, "%s\n", line);
-            else if (rc_value == 3) std::fputs("\n", sysout);
-            else std::fputs("......\n", sysout);
+            if (rc_value == 0)
+                std::fprintf(sysout, "%s\n", line);
+            else if (rc_value == 3)
+                std::fputs("\n", sysout);
+            else
+                std::fputs("......\n", sysout);
             if ((lines + 1) % kFlushEvery == 0) std::fflush(sysout);
         }
     }
@@ -189,8 +194,8 @@ ZPARC BE_SYSOUT_create_alias_dir(const char* dirname, BE_DUZ_LOG_OR_OUT out_or_l
 }
 
 ZPARC BE_sysout_output_to_file(BE_DUZ_Handles* SYSOUT_handle, ZPALIST_handle_typ* inst_list, FILE* sysout_file,
-                               int count, ZPALIST_handle_typ* filelist, const char* apphost, BE_DUZ_LOG_OR_OUT out_or_log,
-                               ZPAError* Error) {
+                               int count, ZPALIST_handle_typ* filelist, const char* apphost,
+                               BE_DUZ_LOG_OR_OUT out_or_log, ZPAError* Error) {
     (void)count;
     if (sysout_file == nullptr || filelist == nullptr) return 1;
     try {
@@ -202,8 +207,10 @@ ZPARC BE_sysout_output_to_file(BE_DUZ_Handles* SYSOUT_handle, ZPALIST_handle_typ
         bool have_package_key = false;
         const std::string package = account_value(inst_list, "DUZ-LOAD_DBPKG", &have_package_key);
         if (!have_package_key || package != "Y") {
-            if (!have_package_key) DIAG_printf("Fail to retrieve '%s'", "DUZ-LOAD_DBPKG");
-            else DIAG_printf("PL/SQL Package was not loaded");
+            if (!have_package_key)
+                DIAG_printf("Fail to retrieve '%s'", "DUZ-LOAD_DBPKG");
+            else
+                DIAG_printf("PL/SQL Package was not loaded");
             DIAG_printf("No concurrent log and output will be retrieved");
             return 1;
         }
@@ -286,7 +293,8 @@ ZPARC BE_sysout_db_to_file(BE_DUZ_Handles* DUZ_handle, int root_req_id, FILE* sy
     }
     try {
         const char* wait_attr = attr(Attributes, "DUZ-WAITCHILD");
-        const std::string wait = wait_attr != nullptr ? upper(wait_attr) : upper(account_value(inst_list, "DUZ-WAITCHILD").c_str());
+        const std::string wait =
+            wait_attr != nullptr ? upper(wait_attr) : upper(account_value(inst_list, "DUZ-WAITCHILD").c_str());
         const bool root_only = !wait.empty() && wait[0] == 'N';
 
         be_sql::Statement stmt(DUZ_handle, Error);
@@ -353,18 +361,22 @@ ZPARC BE_sysout_db_to_file(BE_DUZ_Handles* DUZ_handle, int root_req_id, FILE* sy
         if (non_empty(display_log) && upper(display_log) == "N") {
             std::fputs(kNoLogText, sysout_file);
         } else if (!apphost.empty()) {
-            BE_sysout_output_to_file(DUZ_handle, inst_list, sysout_file, 0, &logs.list, apphost.c_str(), LOG_FILE, Error);
+            BE_sysout_output_to_file(DUZ_handle, inst_list, sysout_file, 0, &logs.list, apphost.c_str(), LOG_FILE,
+                                     Error);
         } else {
             BE_TRACE(2, "Application host name for log file has empty value.");
         }
 
         const char* display_output = attr(Attributes, "DUZ-DISPLAY_OUTPUT");
         bool outputs_wanted;
-        if (non_empty(display_output)) outputs_wanted = upper(display_output)[0] == 'Y';
-        else outputs_wanted = attr(Attributes, "DUZ-FORM_VERSION") == nullptr &&
-                              upper(account_value(inst_list, "DUZ-CONFIG_DISPLAYOUTPUT").c_str()).rfind('Y', 0) == 0;
+        if (non_empty(display_output))
+            outputs_wanted = upper(display_output)[0] == 'Y';
+        else
+            outputs_wanted = attr(Attributes, "DUZ-FORM_VERSION") == nullptr &&
+                             upper(account_value(inst_list, "DUZ-CONFIG_DISPLAYOUTPUT").c_str()).rfind('Y', 0) == 0;
         if (outputs_wanted)
-            BE_sysout_output_to_file(DUZ_handle, inst_list, sysout_file, 0, &outputs.list, apphost.c_str(), OUT_FILE, Error);
+            BE_sysout_output_to_file(DUZ_handle, inst_list, sysout_file, 0, &outputs.list, apphost.c_str(), OUT_FILE,
+                                     Error);
         std::fflush(sysout_file);
         return 0;
     } catch (...) {

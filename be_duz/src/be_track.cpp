@@ -48,10 +48,10 @@ struct Word {
 };
 constexpr Word kPhaseWords[] = {{'R', "RUNNING"}, {'P', "PENDING"}, {'C', "COMPLETE"}, {'I', "INACTIVE"}};
 constexpr Word kStatusWords[] = {
-    {'R', "NORMAL"},     {'T', "TERMINATING"}, {'A', "WAITING"}, {'B', "RESUMING"},   {'I', "NORMAL"},
-    {'Q', "STANDBY"},    {'F', "SCHEDULED"},   {'W', "PAUSED"},  {'D', "DELETED"},    {'H', "ON_HOLD"},
-    {'S', "SUSPENDED"},  {'U', "DISABLED"},    {'M', "NO_MANAGER"}, {'C', "NORMAL"},  {'G', "WARNING"},
-    {'E', "ERROR"},      {'X', "TERMINATED"},
+    {'R', "NORMAL"},    {'T', "TERMINATING"}, {'A', "WAITING"},    {'B', "RESUMING"}, {'I', "NORMAL"},
+    {'Q', "STANDBY"},   {'F', "SCHEDULED"},   {'W', "PAUSED"},     {'D', "DELETED"},  {'H', "ON_HOLD"},
+    {'S', "SUSPENDED"}, {'U', "DISABLED"},    {'M', "NO_MANAGER"}, {'C', "NORMAL"},   {'G', "WARNING"},
+    {'E', "ERROR"},     {'X', "TERMINATED"},
 };
 /* Statuses that make the phase "inactive". */
 constexpr std::string_view kInactiveStatuses = "HSUM";
@@ -106,7 +106,8 @@ private:
         static constexpr std::string_view kPrefix = "DUZ-ACTIVE-ATTR";
         constexpr std::size_t kDigitsMin = 3;
         char* out = text_;
-        for (std::string_view part : {std::string_view(kJobVariable), kPrefix}) out = std::copy(part.begin(), part.end(), out);
+        for (std::string_view part : {std::string_view(kJobVariable), kPrefix})
+            out = std::copy(part.begin(), part.end(), out);
         if (row < 0) *out++ = '-';
         char digits[16];
         char* end = std::to_chars(digits, digits + sizeof digits, row < 0 ? -static_cast<long long>(row) : row).ptr;
@@ -129,8 +130,8 @@ void set_status(ZPAAttrList* AttributesOut, const char* status) {
  * handled now are blanked ("no data") and the key becomes "N". One locked cycle on the file, taken
  * only when the file has the key. `rows` receives the file's rows as read; true when they are the
  * file as it stands (it was not rewritten), so that they serve the pairs handed back. */
-bool clear_earlier_rows(const char* procid_path, int last_row, ZPAAttrList* AttributesIn,
-                        ZPALIST_handle_typ* active, ZPALIST_handle_typ* rows) {
+bool clear_earlier_rows(const char* procid_path, int last_row, ZPAAttrList* AttributesIn, ZPALIST_handle_typ* active,
+                        ZPALIST_handle_typ* rows) {
     char clear[8] = "";
     if (GM_PARAM_load_file(rows, procid_path) != CM_RC_OK) return false;
     if (GM_PARAM_list_get(rows, "CLEAR_ACTIVE", clear, sizeof clear) != CM_RC_OK) return true;
@@ -164,8 +165,8 @@ bool clear_earlier_rows(const char* procid_path, int last_row, ZPAAttrList* Attr
 /* BE_DUZ_track_req with the active-request attributes appended through a builder (none: not
  * reported). */
 ZPARC track_req(BE_DUZ_Handles* JOB_handle, int priority, int parent_id, int request_id, char* request_name,
-                char* description, char* phase, char* phase_word, char* status, char* hold_flag,
-                char* completion_date, gm_param::RowBuilder* active, int row, int* has_ended, ZPAError* Error) {
+                char* description, char* phase, char* phase_word, char* status, char* hold_flag, char* completion_date,
+                gm_param::RowBuilder* active, int row, int* has_ended, ZPAError* Error) {
     try {
         /* Only the first letter of each code counts. */
         char phase_text[BE_DUZ_STATUS_WORD_SIZE] = {phase != nullptr ? phase[0] : '\0', '\0'};
@@ -182,8 +183,8 @@ ZPARC track_req(BE_DUZ_Handles* JOB_handle, int priority, int parent_id, int req
                 name = root_name.c_str();
             }
             const Decimal id(request_id), parent(parent_id), priority_text(priority);
-            const char* values[] = {id.text,    row == 1 ? "" : parent.text, name,
-                                    phase_text, status_text,                  priority_text.text};
+            const char* values[] = {id.text,     row == 1 ? "" : parent.text, name, phase_text,
+                                    status_text, priority_text.text};
             ActiveName names(row);
             for (std::size_t i = 0; i < std::size(kActiveFields); ++i)
                 active->append(names(kActiveFields[i]), values[i]);
@@ -241,8 +242,8 @@ bool track_tree(BE_DUZ_Handles* session, int root_id, bool whole_tree, ZPALIST_h
         const int parent = number > 1 && row.type[0] == 'P' ? root : row.parent;
         char phase_word[81] = "";
         int ended = 0;
-        rc = track_req(session, row.priority, parent, row.request_id, row.name, row.description, row.phase,
-                       phase_word, row.status, row.hold, row.completed, &rows, number, &ended, Error);
+        rc = track_req(session, row.priority, parent, row.request_id, row.name, row.description, row.phase, phase_word,
+                       row.status, row.hold, row.completed, &rows, number, &ended, Error);
         *last_row = number;
         if (!ended) *finished = false;
         if (rc == 1) return false;
@@ -295,8 +296,7 @@ public:
         std::vector<ZPAAttr> both;
         both.reserve(static_cast<std::size_t>(count));
         for (const ZPAAttrList* part : {&rows_, &pairs_})
-            if (part->Attributes != nullptr)
-                both.insert(both.end(), part->Attributes, part->Attributes + part->Count);
+            if (part->Attributes != nullptr) both.insert(both.end(), part->Attributes, part->Attributes + part->Count);
         ZPAAttrList joined{count, both.data(), 0};
         if (be_append_attributes(&joined, target, true) == 0) {
             for (ZPAAttrList* part : {&rows_, &pairs_})
@@ -366,8 +366,7 @@ ZPARC action_track(BE_DUZ_Handles* session, ZPAAttrList* ConnectionAttributes, Z
             BE_JOB_write_jobs_failure_file(orderno, runno, message);
             GM_PARAM_list_clear(&active.list);
         } else {
-            procid_read =
-                clear_earlier_rows(procid_path, last_row, AttributesIn, &active.list, &procid_rows.list);
+            procid_read = clear_earlier_rows(procid_path, last_row, AttributesIn, &active.list, &procid_rows.list);
             status = finished ? "5" : "4";
         }
     }
@@ -390,7 +389,8 @@ ZPARC action_track(BE_DUZ_Handles* session, ZPAAttrList* ConnectionAttributes, Z
         runno = attr(AttributesIn, "MEMNAME");
         if (orderno == nullptr || runno == nullptr) {
             returned.append_to(AttributesOut, Error);
-            BE_DUZ_UpdateErrorSet(Error, 1, "the attribute '%s' is mandatory", orderno == nullptr ? "MEMLIB" : "MEMNAME");
+            BE_DUZ_UpdateErrorSet(Error, 1, "the attribute '%s' is mandatory",
+                                  orderno == nullptr ? "MEMLIB" : "MEMNAME");
             return 1;
         }
     }
@@ -421,9 +421,12 @@ ZPARC BE_DUZ_req_status(char* phase, char* status, char* hold_flag) {
         text[0] = letter;
         text[1] = '\0';
     };
-    if (phase[0] == 'P' && held) set_letter(status, 'H');
-    else if (phase[0] == 'R' && held) set_letter(status, 'S');
-    else if (phase[0] == 'R' && (status[0] == 'Q' || status[0] == 'I')) set_letter(status, 'B');
+    if (phase[0] == 'P' && held)
+        set_letter(status, 'H');
+    else if (phase[0] == 'R' && held)
+        set_letter(status, 'S');
+    else if (phase[0] == 'R' && (status[0] == 'Q' || status[0] == 'I'))
+        set_letter(status, 'B');
     if (status[0] != '\0' && kInactiveStatuses.find(status[0]) != std::string_view::npos) set_letter(phase, 'I');
     return 0;
 }
@@ -440,9 +443,8 @@ ZPARC BE_DUZ_track_req(BE_DUZ_Handles* JOB_handle, int priority, int parent_id, 
                        char* completion_date, ZPALIST_handle_typ* active_list, int row, int* has_ended,
                        ZPAError* Error) {
     gm_param::RowBuilder rows(active_list);
-    return track_req(JOB_handle, priority, parent_id, request_id, request_name, description, phase, phase_word,
-                     status, hold_flag, completion_date, active_list != nullptr ? &rows : nullptr, row, has_ended,
-                     Error);
+    return track_req(JOB_handle, priority, parent_id, request_id, request_name, description, phase, phase_word, status,
+                     hold_flag, completion_date, active_list != nullptr ? &rows : nullptr, row, has_ended, Error);
 }
 
 ZPARC BE_action_track(BE_DUZ_Handles* JOB_handle, ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn,

@@ -173,8 +173,8 @@ int BE_DUZ_replace_XML_chars(char* XMLIn, long buffSize, int action) {
         for (const Entity& e : kEscapes) text = replace_all(text, std::string(1, e.character), e.text);
         // buffSize is the room of XMLIn: the escaped text and its terminator must fit.
         if (buffSize < 0 || text.size() + 1 > static_cast<unsigned long>(buffSize)) {
-            BE_TRACE(4, "%s: modified buffer '%s' is too big[%d][%d]\n", fn, text.c_str(), static_cast<int>(text.size()),
-                     static_cast<int>(buffSize));
+            BE_TRACE(4, "%s: modified buffer '%s' is too big[%d][%d]\n", fn, text.c_str(),
+                     static_cast<int>(text.size()), static_cast<int>(buffSize));
             if (text.size() > 0) XMLIn[0] = '\0';
             return text.empty() ? 0 : 1;
         }
@@ -224,9 +224,7 @@ char* BE_DUZ_handle_buffer(ACTION_typ action, char* oldBuffer, long* bufferSize)
                  static_cast<unsigned long>(*bufferSize));
         return buffer;
     }
-    case B_FREE:
-        std::free(oldBuffer);
-        return nullptr;
+    case B_FREE: std::free(oldBuffer); return nullptr;
     }
     return nullptr;
 }

@@ -9,7 +9,7 @@ namespace {
 constexpr char kNormal36[] = "0123456789abcdefghijklmnopqrstuvwxyz";
 constexpr char kReversed36[] = "abcdefghijklmnopqrstuvwxyz0123456789";
 constexpr char kFillNormal36 = '0';
-constexpr char kFillReversed36 = 'A';  /* an upper-case letter, which reads back as 0 */
+constexpr char kFillReversed36 = 'A'; /* an upper-case letter, which reads back as 0 */
 constexpr char kFill26 = 'a';
 constexpr char kFill10 = '0';
 

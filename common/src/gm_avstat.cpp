@@ -121,50 +121,48 @@ CM_RC GM_AVSTAT_set_account_status(CM_ACCOUNT_INFO_typ* info, CM_ACCOUNT_STATUS_
     for (const auto& n : names) exists = exists || n == file_name;
 
     switch (status) {
-        case GM_ACCOUNT_UNAVAILABLE: {
-            DIAG_TRACE(4, "%s: set account %s for application %s to unavailable.", fn, account.c_str(), type.c_str());
-            if (!exists) {
-                if (!write_status_file(path, *info)) {
-                    DIAG_ERROR("%s: failed to create availability status file : %s", fn, path.c_str());
-                    OS_FILE_delete(path.c_str());
-                    return CM_RC_FAIL;
-                }
-                return CM_RC_OK;
-            }
-            // Replace through a temporary file; rename swaps it in whole, so a reader always sees
-            // the old or the new content and the account never looks available in between.
-            const std::string temp = std::string(kStatusDir) + "/" + "temp_" + type + "_" + account + "." + kExtension;
-            if (!write_status_file(temp, *info)) {
-                DIAG_ERROR("%s: failed to create availability temporary status file : %s", fn, temp.c_str());
-                OS_FILE_delete(temp.c_str());
-                return CM_RC_FAIL;
-            }
-            if (OS_FILE_rename(temp.c_str(), path.c_str()) != CM_RC_OK) {
-                DIAG_ERROR("%s: failed to rename availability status file : %s", fn, path.c_str());
-                OS_FILE_delete(temp.c_str());
+    case GM_ACCOUNT_UNAVAILABLE: {
+        DIAG_TRACE(4, "%s: set account %s for application %s to unavailable.", fn, account.c_str(), type.c_str());
+        if (!exists) {
+            if (!write_status_file(path, *info)) {
+                DIAG_ERROR("%s: failed to create availability status file : %s", fn, path.c_str());
+                OS_FILE_delete(path.c_str());
                 return CM_RC_FAIL;
             }
             return CM_RC_OK;
         }
-        case GM_ACCOUNT_AVAILABLE:
-        case GM_ACCOUNT_DISABLED: {
-            DIAG_TRACE(4, "%s: set account %s for application %s to %s ", fn, account.c_str(), type.c_str(),
-                       status == GM_ACCOUNT_AVAILABLE ? "available" : "disabled");
-            if (!exists) return CM_RC_OK;
-            const CM_RC rc = OS_FILE_delete(path.c_str());
-            if (rc != CM_RC_OK) DIAG_ERROR("%s: failed to delete status file : %s", fn, path.c_str());
-            return rc;
-        }
-        case GM_ACCOUNT_NOT_FOUND: {
-            DIAG_TRACE(4, "%s: set account %s for application %s to not found", fn, account.c_str(), type.c_str());
-            if (!exists) return CM_RC_OK;
-            const CM_RC rc = OS_FILE_delete(path.c_str());
-            if (rc != CM_RC_OK) DIAG_ERROR("%s: failed to delete status file '%s'", fn, path.c_str());
-            return rc;
-        }
-        default:
-            DIAG_ERROR("%s: Wrong account status - %d", fn, static_cast<int>(status));
+        // Replace through a temporary file; rename swaps it in whole, so a reader always sees
+        // the old or the new content and the account never looks available in between.
+        const std::string temp = std::string(kStatusDir) + "/" + "temp_" + type + "_" + account + "." + kExtension;
+        if (!write_status_file(temp, *info)) {
+            DIAG_ERROR("%s: failed to create availability temporary status file : %s", fn, temp.c_str());
+            OS_FILE_delete(temp.c_str());
             return CM_RC_FAIL;
+        }
+        if (OS_FILE_rename(temp.c_str(), path.c_str()) != CM_RC_OK) {
+            DIAG_ERROR("%s: failed to rename availability status file : %s", fn, path.c_str());
+            OS_FILE_delete(temp.c_str());
+            return CM_RC_FAIL;
+        }
+        return CM_RC_OK;
+    }
+    case GM_ACCOUNT_AVAILABLE:
+    case GM_ACCOUNT_DISABLED: {
+        DIAG_TRACE(4, "%s: set account %s for application %s to %s ", fn, account.c_str(), type.c_str(),
+                   status == GM_ACCOUNT_AVAILABLE ? "available" : "disabled");
+        if (!exists) return CM_RC_OK;
+        const CM_RC rc = OS_FILE_delete(path.c_str());
+        if (rc != CM_RC_OK) DIAG_ERROR("%s: failed to delete status file : %s", fn, path.c_str());
+        return rc;
+    }
+    case GM_ACCOUNT_NOT_FOUND: {
+        DIAG_TRACE(4, "%s: set account %s for application %s to not found", fn, account.c_str(), type.c_str());
+        if (!exists) return CM_RC_OK;
+        const CM_RC rc = OS_FILE_delete(path.c_str());
+        if (rc != CM_RC_OK) DIAG_ERROR("%s: failed to delete status file '%s'", fn, path.c_str());
+        return rc;
+    }
+    default: DIAG_ERROR("%s: Wrong account status - %d", fn, static_cast<int>(status)); return CM_RC_FAIL;
     }
 }
 

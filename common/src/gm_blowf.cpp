@@ -55,14 +55,12 @@ struct ContextPair {
     BlowfishContext dec;
 };
 
-
 inline std::uint32_t F(const BlowfishContext* c, std::uint32_t x) {
     return ((c->S0[x >> 24] + c->S1[(x >> 16) & 0xFF]) ^ c->S2[(x >> 8) & 0xFF]) + c->S3[x & 0xFF];
 }
 
 // One block through the rounds; the key schedule is only read.
-inline void encrypt_block(std::uint32_t xL, std::uint32_t xR, std::uint32_t* output,
-                          const BlowfishContext* ctx) {
+inline void encrypt_block(std::uint32_t xL, std::uint32_t xR, std::uint32_t* output, const BlowfishContext* ctx) {
     const std::uint32_t* P = ctx->P;
     for (int i = 0; i < 16; i += 2) {
         xL ^= P[i];
@@ -76,8 +74,7 @@ inline void encrypt_block(std::uint32_t xL, std::uint32_t xR, std::uint32_t* out
     output[1] = xL;
 }
 
-inline void decrypt_block(std::uint32_t xL, std::uint32_t xR, std::uint32_t* output,
-                          const BlowfishContext* ctx) {
+inline void decrypt_block(std::uint32_t xL, std::uint32_t xR, std::uint32_t* output, const BlowfishContext* ctx) {
     const std::uint32_t* P = ctx->P;
     for (int i = 17; i > 1; i -= 2) {
         xL ^= P[i];
@@ -299,8 +296,7 @@ CM_RC decrypt_value(char* value, int val_size, const Schedule& schedule, bool tr
         wipe(buf, sizeof buf);
         return CM_RC_FAIL;
     }
-    if (plain_len == std::strlen(GM_BLOWF_EMPTY_MARKER) &&
-        std::memcmp(buf, GM_BLOWF_EMPTY_MARKER, plain_len) == 0) {
+    if (plain_len == std::strlen(GM_BLOWF_EMPTY_MARKER) && std::memcmp(buf, GM_BLOWF_EMPTY_MARKER, plain_len) == 0) {
         value[0] = '\0';
     } else {
         std::memcpy(value, buf, plain_len);

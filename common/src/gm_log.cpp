@@ -25,9 +25,9 @@ namespace {
 
 constexpr char kLogDir[] = "dailylog";
 constexpr char kMsgTable[] = "MSGTBL";
-constexpr int kFormatRoom = 1024;   // message text as read from the table
-constexpr int kTextRoom = 4096;     // formatted message
-constexpr int kLineRoom = 5000;     // the whole line
+constexpr int kFormatRoom = 1024;  // message text as read from the table
+constexpr int kTextRoom = 4096;    // formatted message
+constexpr int kLineRoom = 5000;    // the whole line
 constexpr int kOpenAttempts = 3;
 constexpr mode_t kLogMode = 0764;
 

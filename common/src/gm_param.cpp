@@ -12,8 +12,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <string>
 #include <ctime>
+#include <string>
 
 namespace gm_param {
 
@@ -118,7 +118,8 @@ os_shared::Options table_file_options() {
 CM_RC write_file(const std::string& path, std::string text, WriteHooks* hooks, struct stat* written) {
     os_shared::FileLock lock(path, table_file_options());
     if (!lock) {
-        DIAG_TRACE(1, "%s failed to open file: %s. errno=%d, %s", "GM_PARAM", path.c_str(), errno, std::strerror(errno));
+        DIAG_TRACE(1, "%s failed to open file: %s. errno=%d, %s", "GM_PARAM", path.c_str(), errno,
+                   std::strerror(errno));
         return CM_RC_FAIL;
     }
     if (hooks && lock.exists()) {
@@ -225,8 +226,7 @@ bool is_secret_key(const char* key) {
     if (in_name_list(key, keys_to_remove)) return true;
     const std::string_view name(key);
     // Key material by name: "NEW_KEY", "OLD_KEY", or a name that is just "KEY".
-    if (equals_word(name, "KEY") || (name.size() > 4 && equals_word(name.substr(name.size() - 4), "_KEY")))
-        return true;
+    if (equals_word(name, "KEY") || (name.size() > 4 && equals_word(name.substr(name.size() - 4), "_KEY"))) return true;
     // A central profile's data (CP_DATA) is an account with its password.
     if (equals_word(name, "CP_DATA")) return true;
     // The log tests every name it shows, so the words are looked for from their rarer letters (the
@@ -242,9 +242,7 @@ bool is_secret_key(const char* key) {
     return false;
 }
 
-const char* loggable_value(const char* key, const char* value) {
-    return is_secret_key(key) ? kPrivateData : value;
-}
+const char* loggable_value(const char* key, const char* value) { return is_secret_key(key) ? kPrivateData : value; }
 
 std::string loggable_line(std::string_view line) {
     const ParsedLine parsed = split_line(line);

@@ -10,9 +10,9 @@
 
 CM_EXTERN_C_BEGIN
 
-typedef char GM_PARAM_KEY_typ[64];          /* a key: at most 63 characters */
-typedef char GM_PARAM_ROW_VALUE_typ[4096];  /* a stored value: at most 4095 characters */
-typedef char GM_PARAM_VALUE_typ[2048];      /* the caller's buffer of GM_PARAM_get */
+typedef char GM_PARAM_KEY_typ[64];         /* a key: at most 63 characters */
+typedef char GM_PARAM_ROW_VALUE_typ[4096]; /* a stored value: at most 4095 characters */
+typedef char GM_PARAM_VALUE_typ[2048];     /* the caller's buffer of GM_PARAM_get */
 
 /* One row. Stored in a list as 64 + value length + 1 bytes: the key field whole, then only the
  * used part of the value field. */
@@ -74,8 +74,10 @@ void GLOBAL_version(char* ver, int size);
 CM_RC GM_PARAM_subtable_load_file(ZPALIST_handle_typ* list, const char* file_name);
 CM_RC GM_PARAM_subtable_list_save(ZPALIST_handle_typ* list, const char* file_name);
 CM_RC GM_PARAM_subtable_list_find(ZPALIST_handle_typ* list, const char* subtable_name, ZPALIST_handle_typ** sub_list);
-CM_RC GM_PARAM_subtable_list_get(ZPALIST_handle_typ* list, const char* subtable_name, const char* key, char* value, int size);
-CM_RC GM_PARAM_subtable_list_set(ZPALIST_handle_typ* list, const char* subtable_name, const char* key, const char* value);
+CM_RC GM_PARAM_subtable_list_get(ZPALIST_handle_typ* list, const char* subtable_name, const char* key, char* value,
+                                 int size);
+CM_RC GM_PARAM_subtable_list_set(ZPALIST_handle_typ* list, const char* subtable_name, const char* key,
+                                 const char* value);
 CM_RC GM_PARAM_subtable_list_delete(ZPALIST_handle_typ* list, const char* subtable_name);
 CM_RC GM_PARAM_subtable_list_delete_entry(ZPALIST_handle_typ* sub_list, const char* subtable_name, const char* key);
 CM_RC GM_PARAM_subtable_list_clear(ZPALIST_handle_typ* list);
@@ -95,7 +97,8 @@ CM_RC GM_PARAM_subtable_clear(void);
 
 /* Value lists and parameter sources. */
 CM_RC GM_PARAM_load_valuelist(ZPALIST_handle_typ* list, const char* value, const char* separator);
-CM_RC GM_PARAM_load_valuelist_option1(ZPALIST_handle_typ* list, const char* value, const char* separator, int force_upper_case);
+CM_RC GM_PARAM_load_valuelist_option1(ZPALIST_handle_typ* list, const char* value, const char* separator,
+                                      int force_upper_case);
 CM_RC GM_PARAM_save_valuelist(ZPALIST_handle_typ* list, char* value, const char* separator);
 CM_RC GM_PARAM_load_env(ZPALIST_handle_typ* list);
 CM_RC GM_PARAM_load_args(ZPALIST_handle_typ* list, int argc, char** argv);

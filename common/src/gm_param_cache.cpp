@@ -94,7 +94,8 @@ std::vector<Row> rows_of(ZPALIST_handle_typ* list) {
     ZPALIST_reset(&walker);
     void* element = nullptr;
     unsigned int size = 0;
-    while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) rows.emplace_back(row_key(element), row_value(element));
+    while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK)
+        rows.emplace_back(row_key(element), row_value(element));
     return rows;
 }
 
@@ -113,8 +114,10 @@ Snapshot snapshot_of(Kind kind, ZPALIST_handle_typ* table) {
 }
 
 void free_table(Kind kind, ZPALIST_handle_typ* table) {
-    if (kind == Kind::sectioned) free_sections(table);
-    else ZPALIST_clear(table);
+    if (kind == Kind::sectioned)
+        free_sections(table);
+    else
+        ZPALIST_clear(table);
 }
 
 // Frees the rows of every table of a cache and empties it. The tables leave the cache first, so
@@ -157,7 +160,8 @@ CM_RC fill_rows(ZPALIST_handle_typ* list, const std::vector<Row>& rows) {
 // Builds a table list from a snapshot; on failure the list is left empty.
 CM_RC fill_table(Kind kind, ZPALIST_handle_typ* table, const Snapshot& snapshot) {
     if (kind == Kind::flat) {
-        if (fill_rows(table, snapshot.empty() ? std::vector<Row>{} : snapshot.front().rows) == CM_RC_OK) return CM_RC_OK;
+        if (fill_rows(table, snapshot.empty() ? std::vector<Row>{} : snapshot.front().rows) == CM_RC_OK)
+            return CM_RC_OK;
         ZPALIST_clear(table);
         return CM_RC_FAIL;
     }
@@ -231,7 +235,8 @@ void drop_deleted(std::vector<T>& result, const std::vector<T>& base, const Inde
 // Three-way merge of rows: start from what the file holds now (theirs) and apply what this process
 // changed since its copy was read (ours against base): keys set or changed, keys removed. A key
 // that both changed takes this process's value (the last writer wins).
-std::vector<Row> merge_rows(const std::vector<Row>& base, const std::vector<Row>& ours, const std::vector<Row>& theirs) {
+std::vector<Row> merge_rows(const std::vector<Row>& base, const std::vector<Row>& ours,
+                            const std::vector<Row>& theirs) {
     std::vector<Row> result = theirs;
     const RowIndex in_ours(ours, row_name), in_base(base, row_name);
     RowIndex in_result(result, row_name);
@@ -307,10 +312,11 @@ public:
         const Snapshot theirs = snapshot_of(kind_, &theirs_list);
         free_table(kind_, &theirs_list);
         const Snapshot ours = snapshot_of(kind_, &table_.record.table);
-        const Snapshot merged = kind_ == Kind::flat
-                                    ? Snapshot{Section{"", merge_rows(sync.base.empty() ? std::vector<Row>{} : sync.base.front().rows,
-                                                                      ours.front().rows, theirs.front().rows)}}
-                                    : merge_sections(sync.base, ours, theirs);
+        const Snapshot merged =
+            kind_ == Kind::flat
+                ? Snapshot{Section{"", merge_rows(sync.base.empty() ? std::vector<Row>{} : sync.base.front().rows,
+                                                  ours.front().rows, theirs.front().rows)}}
+                : merge_sections(sync.base, ours, theirs);
         ZPALIST_handle_typ merged_list{};
         if (fill_table(kind_, &merged_list, merged) != CM_RC_OK) return;
         DIAG_TRACE(4, "%s: '%s' was changed by another writer, merged", "GM_PARAM_save", table_.record.table_name);
@@ -368,7 +374,8 @@ CM_RC load_table(Cache& cache, const char* name, int p_flag, bool option1, int f
                 if (loaded) *loaded = cached;
                 return CM_RC_END;
             }
-            if (readable && cache.kind == Kind::flat) DIAG_TRACE(4, "%s: Table '%s' was modified, reloading.", op, name);
+            if (readable && cache.kind == Kind::flat)
+                DIAG_TRACE(4, "%s: Table '%s' was modified, reloading.", op, name);
         }
         drop_cached(cache, cached);
     }
@@ -393,7 +400,8 @@ CM_RC load_table(Cache& cache, const char* name, int p_flag, bool option1, int f
         return CM_RC_FAIL;
     }
     std::strncpy(table->record.table_name, cut_name(name).c_str(), kKeyMax);
-    std::strncpy(table->record.load_timestmp, time_text(image.status.st_mtime).c_str(), sizeof table->record.load_timestmp - 1);
+    std::strncpy(table->record.load_timestmp, time_text(image.status.st_mtime).c_str(),
+                 sizeof table->record.load_timestmp - 1);
     table->sync.have_file = true;
     table->sync.status = image.status;
     table->sync.base = snapshot_of(cache.kind, &table->record.table);
@@ -424,7 +432,8 @@ CM_RC find_or_create(Cache& cache, const char* name, CachedTable** found) {
     }
     auto table = std::make_unique<CachedTable>();
     std::strncpy(table->record.table_name, cut_name(name).c_str(), kKeyMax);
-    std::strncpy(table->record.load_timestmp, time_text(std::time(nullptr)).c_str(), sizeof table->record.load_timestmp - 1);
+    std::strncpy(table->record.load_timestmp, time_text(std::time(nullptr)).c_str(),
+                 sizeof table->record.load_timestmp - 1);
     *found = table.get();
     keep_table(cache, std::move(table));
     return CM_RC_OK;
@@ -445,11 +454,13 @@ CM_RC save_table(Cache& cache, const char* name) {
     const CM_RC rc =
         writable ? write_file(path, text_of(cache.kind, &table->record.table), &merge, &written) : CM_RC_FAIL;
     if (cache.kind == Kind::flat) {
-        DIAG_TRACE(3, "%s ended %s, file: %s ", "GM_PARAM_list_save", rc == CM_RC_OK ? "SUCCESS" : "FAIL", path.c_str());
+        DIAG_TRACE(3, "%s ended %s, file: %s ", "GM_PARAM_list_save", rc == CM_RC_OK ? "SUCCESS" : "FAIL",
+                   path.c_str());
     }
     if (rc != CM_RC_OK) return rc;
     std::memset(table->record.load_timestmp, 0, sizeof table->record.load_timestmp);
-    std::strncpy(table->record.load_timestmp, time_text(written.st_mtime).c_str(), sizeof table->record.load_timestmp - 1);
+    std::strncpy(table->record.load_timestmp, time_text(written.st_mtime).c_str(),
+                 sizeof table->record.load_timestmp - 1);
     table->sync.have_file = true;
     table->sync.status = written;
     table->sync.base = snapshot_of(cache.kind, &table->record.table);
@@ -573,7 +584,8 @@ int GM_PARAM_get_int_by_name(const char* table_name, const char* key_name, int d
         }
     }
     if (use_default)
-        DIAG_TRACE(4, "%s default value will be used for the varible: %s", "GM_PARAM_get_int_by_name", key_name ? key_name : "");
+        DIAG_TRACE(4, "%s default value will be used for the varible: %s", "GM_PARAM_get_int_by_name",
+                   key_name ? key_name : "");
     DIAG_TRACE(4, "%s exit with: %d", "GM_PARAM_get_int_by_name", result);
     return result;
 }
@@ -599,7 +611,8 @@ CM_RC GM_PARAM_get_agent_version(char* agVersion) {
 
 void GLOBAL_version(char* ver, int size) {
     if (!ver || size < 1) return;
-    std::snprintf(ver, static_cast<std::size_t>(size), "%s", "GLOBAL dll 8.0.00 - folders 2451, 2452 - Wed Sep 12 14:50:52 2012");
+    std::snprintf(ver, static_cast<std::size_t>(size), "%s",
+                  "GLOBAL dll 8.0.00 - folders 2451, 2452 - Wed Sep 12 14:50:52 2012");
 }
 
 CM_RC GM_PARAM_subtable_load(const char* table_name, int p_flag) {
@@ -630,7 +643,8 @@ CM_RC GM_PARAM_subtable_get(const char* table_name, const char* subtable_name, c
         DIAG_TRACE(5, "%s: table:'%s', subtable:'%s', key:'%s'", op, table_name, subtable_name, key);
         CachedTable* table = nullptr;
         CM_RC rc = find_table(SUBTABLE_list, table_name, &table);
-        if (rc == CM_RC_OK) rc = GM_PARAM_subtable_list_get(&table->record.table, subtable_name, key, value, kValueBuffer);
+        if (rc == CM_RC_OK)
+            rc = GM_PARAM_subtable_list_get(&table->record.table, subtable_name, key, value, kValueBuffer);
         DIAG_TRACE(4, "%s: rc = %d, table:'%s', subtable:'%s', key:'%s', value:'%s'", op, rc, table_name, subtable_name,
                    key, rc == CM_RC_OK ? loggable_value(key, value) : "");
         return rc;
@@ -700,7 +714,8 @@ CM_RC GM_PARAM_save_valuelist(ZPALIST_handle_typ* list, char* value, const char*
         void* element = nullptr;
         unsigned int size = 0;
         while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) {
-            DIAG_TRACE(6, "Key: '%s', Val: '%s'", row_key(element), loggable_value(row_key(element), row_value(element)));
+            DIAG_TRACE(6, "Key: '%s', Val: '%s'", row_key(element),
+                       loggable_value(row_key(element), row_value(element)));
             const std::string_view key = row_key(element);
             if (!first_in) {
                 if (key.size() > static_cast<std::size_t>(kValueListMax)) continue;
@@ -732,7 +747,8 @@ void apply_debug_level(ZPALIST_handle_typ* list) {
     if (GM_PARAM_list_get(list, "DBGLVL", value, kValueBuffer) == CM_RC_OK) {
         found = unsigned_level(value, &level);
         if (!found)
-            OS_MSGERR_display("-%s Value '%s' is not in a valid range of 0 to 6. Retrieve from config table.\n", "DBGLVL", value);
+            OS_MSGERR_display("-%s Value '%s' is not in a valid range of 0 to 6. Retrieve from config table.\n",
+                              "DBGLVL", value);
     }
     if (!found) {
         value[0] = '\0';

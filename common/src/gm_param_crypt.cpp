@@ -13,12 +13,10 @@ constexpr char kKey1[] = "VOLCANO";      // 7 upper-case letters
 constexpr char kKey2[] = "MERIDIANUS4";  // 10 upper-case letters and a digit
 static_assert(sizeof kKey1 - 1 == 7 && sizeof kKey2 - 1 == 11);
 
-constexpr int kWorkText = 2048;    // bytes of the working text
-constexpr int kFieldLength = 64;   // bytes of the field of GM_PARAM_encrypt / GM_PARAM_decrypt
+constexpr int kWorkText = 2048;   // bytes of the working text
+constexpr int kFieldLength = 64;  // bytes of the field of GM_PARAM_encrypt / GM_PARAM_decrypt
 
-unsigned char mask(int i) {
-    return static_cast<unsigned char>(kKey1[i % 7] ^ kKey2[i % 11]);
-}
+unsigned char mask(int i) { return static_cast<unsigned char>(kKey1[i % 7] ^ kKey2[i % 11]); }
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';

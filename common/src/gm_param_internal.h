@@ -17,17 +17,17 @@
 
 namespace gm_param {
 
-constexpr int kKeyMax = 63;            // characters of a key
-constexpr int kRowValueMax = 4095;     // characters of a stored value
-constexpr int kValueBuffer = 2048;     // bytes of the value buffer of GM_PARAM_get
-constexpr int kSavedValueMax = 2048;   // characters of a value written to a file
-constexpr int kFlatPiece = 2120;       // characters per read of the flat reader
-constexpr int kFlatPieceOption1 = 2111;// characters per read of the flat reader, option 1
-constexpr int kParseMax = 2112;        // characters of a line that the parser looks at
-constexpr int kFlatKeyField = 35;      // key field width of a flat table file
-constexpr int kSectionKeyField = 64;   // key field width of a sectioned table file
-constexpr int kValueListMax = 2047;    // characters of a value-list text
-constexpr int kTableNameMax = 64;      // a longer table name is refused
+constexpr int kKeyMax = 63;              // characters of a key
+constexpr int kRowValueMax = 4095;       // characters of a stored value
+constexpr int kValueBuffer = 2048;       // bytes of the value buffer of GM_PARAM_get
+constexpr int kSavedValueMax = 2048;     // characters of a value written to a file
+constexpr int kFlatPiece = 2120;         // characters per read of the flat reader
+constexpr int kFlatPieceOption1 = 2111;  // characters per read of the flat reader, option 1
+constexpr int kParseMax = 2112;          // characters of a line that the parser looks at
+constexpr int kFlatKeyField = 35;        // key field width of a flat table file
+constexpr int kSectionKeyField = 64;     // key field width of a sectioned table file
+constexpr int kValueListMax = 2047;      // characters of a value-list text
+constexpr int kTableNameMax = 64;        // a longer table name is refused
 
 // Key and value of a stored row element (64-byte key field, then the value).
 inline char* row_key(void* element) { return static_cast<char*>(element); }
@@ -37,9 +37,9 @@ inline char* row_value(void* element) { return static_cast<char*>(element) + siz
 // 4095 characters, its terminator.
 std::vector<char> make_row(std::string_view key, std::string_view value);
 
-std::string unpad(std::string_view text);          // trailing blanks removed (blanks only)
-void to_upper(std::string& text);                  // by the locale's character rules
-std::string cut_name(const char* name);            // cut to 63, trailing blanks removed
+std::string unpad(std::string_view text);  // trailing blanks removed (blanks only)
+void to_upper(std::string& text);          // by the locale's character rules
+std::string cut_name(const char* name);    // cut to 63, trailing blanks removed
 
 // One line split by the table rules: after leading blanks and tabs, the key runs to the first
 // blank, tab or '='; one separator character is consumed, the blanks and tabs behind it are
@@ -178,7 +178,8 @@ private:
 CM_RC parse_line(zpalist::Builder& rows, const char* text, bool option1, int force_upper_case);
 
 // Reading a flat content into a list (the list is initialised first).
-CM_RC parse_flat(ZPALIST_handle_typ* list, const std::string& content, std::size_t piece, bool option1, int force_upper_case);
+CM_RC parse_flat(ZPALIST_handle_typ* list, const std::string& content, std::size_t piece, bool option1,
+                 int force_upper_case);
 // Reading a sectioned content into a list (the list is initialised first).
 CM_RC parse_sectioned(ZPALIST_handle_typ* list, const std::string& content);
 

@@ -14,7 +14,8 @@ using namespace gm_param;
 
 namespace {
 
-CM_RC load_valuelist(ZPALIST_handle_typ* list, const char* value, const char* separator, bool option1, int force_upper_case) {
+CM_RC load_valuelist(ZPALIST_handle_typ* list, const char* value, const char* separator, bool option1,
+                     int force_upper_case) {
     DIAG_TRACE(4, "GM_PARAM_load_valuelist");
     if (!list) return CM_RC_FAIL;
     if (!value) {
@@ -80,8 +81,10 @@ CM_RC load_args(ZPALIST_handle_typ* list, int argc, char** argv) {
     }
     value[0] = '\0';
     std::string input_env;
-    if (GM_PARAM_list_get(list, "INPUT_ENV", value, kValueBuffer) == CM_RC_OK) input_env = value;
-    else input_env = config_value("INPUT_ENV");
+    if (GM_PARAM_list_get(list, "INPUT_ENV", value, kValueBuffer) == CM_RC_OK)
+        input_env = value;
+    else
+        input_env = config_value("INPUT_ENV");
     if (input_env == "Y") {
         GM_PARAM_list_delete(list, "INPUT_ENV");
         ZPALIST_handle_typ env_rows{};
@@ -104,7 +107,8 @@ CM_RC GM_PARAM_load_valuelist(ZPALIST_handle_typ* list, const char* value, const
     }
 }
 
-CM_RC GM_PARAM_load_valuelist_option1(ZPALIST_handle_typ* list, const char* value, const char* separator, int force_upper_case) {
+CM_RC GM_PARAM_load_valuelist_option1(ZPALIST_handle_typ* list, const char* value, const char* separator,
+                                      int force_upper_case) {
     try {
         return load_valuelist(list, value, separator, true, force_upper_case);
     } catch (...) {
@@ -121,7 +125,8 @@ CM_RC GM_PARAM_load_env(ZPALIST_handle_typ* list) {
         zpalist::Builder rows(list);
         std::lock_guard<std::recursive_mutex> environment(os_logical::environment_lock());
         for (char** entry = environ; entry && *entry; ++entry) {
-            if (std::strncmp(*entry, prefix.c_str(), prefix.size()) == 0) parse_line(rows, *entry + prefix.size(), false, 1);
+            if (std::strncmp(*entry, prefix.c_str(), prefix.size()) == 0)
+                parse_line(rows, *entry + prefix.size(), false, 1);
         }
     } catch (...) {
     }

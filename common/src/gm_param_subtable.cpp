@@ -181,14 +181,16 @@ CM_RC GM_PARAM_subtable_list_find(ZPALIST_handle_typ* list, const char* subtable
     return CM_RC_OK;
 }
 
-CM_RC GM_PARAM_subtable_list_get(ZPALIST_handle_typ* list, const char* subtable_name, const char* key, char* value, int size) {
+CM_RC GM_PARAM_subtable_list_get(ZPALIST_handle_typ* list, const char* subtable_name, const char* key, char* value,
+                                 int size) {
     DIAG_TRACE(4, "GM_PARAM_subtable_list_get");
     ZPALIST_handle_typ* rows = nullptr;
     const CM_RC rc = GM_PARAM_subtable_list_find(list, subtable_name, &rows);
     return rc == CM_RC_OK ? GM_PARAM_list_get(rows, key, value, size) : rc;
 }
 
-CM_RC GM_PARAM_subtable_list_set(ZPALIST_handle_typ* list, const char* subtable_name, const char* key, const char* value) {
+CM_RC GM_PARAM_subtable_list_set(ZPALIST_handle_typ* list, const char* subtable_name, const char* key,
+                                 const char* value) {
     DIAG_TRACE(4, "GM_PARAM_subtable_list_set");
     if (!list || !subtable_name || !key) return CM_RC_FAIL;
     GM_PARAM_subtable_row* section = find_section(list, subtable_name);
@@ -260,7 +262,8 @@ CM_RC GM_PARAM_subtable_list_print(ZPALIST_handle_typ* list) {
         ZPALIST_handle_typ rows = section->list;
         ZPALIST_reset(&rows);
         void* row = nullptr;
-        while (ZPALIST_next_ptr(&rows, &row, &size) == CM_RC_OK) DIAG_printf("\t%s = '%s'", row_key(row), loggable_value(row_key(row), row_value(row)));
+        while (ZPALIST_next_ptr(&rows, &row, &size) == CM_RC_OK)
+            DIAG_printf("\t%s = '%s'", row_key(row), loggable_value(row_key(row), row_value(row)));
     }
     DIAG_printf("Dsect END");
     return CM_RC_OK;

@@ -231,23 +231,21 @@ double GM_STR_math(char* text) {
     double result = 0.0;
     const char* error = "";
     switch (op[0]) {
-        case '+': result = a + b; break;
-        case '-': result = a - b; break;
-        case '*':
-            if (a > kMathMulLimit || b > kMathMulLimit)
-                error = "OVER FLOW";
-            else
-                result = a * b;
-            break;
-        case '/':
-            if (b == 0.0)
-                error = "DIV BY ZERO";
-            else
-                result = a / b;
-            break;
-        default:
-            DIAG_TRACE(3, "GM_STR_math: unknown operator '%s', text left as it is", op);
-            return 0.0;
+    case '+': result = a + b; break;
+    case '-': result = a - b; break;
+    case '*':
+        if (a > kMathMulLimit || b > kMathMulLimit)
+            error = "OVER FLOW";
+        else
+            result = a * b;
+        break;
+    case '/':
+        if (b == 0.0)
+            error = "DIV BY ZERO";
+        else
+            result = a / b;
+        break;
+    default: DIAG_TRACE(3, "GM_STR_math: unknown operator '%s', text left as it is", op); return 0.0;
     }
     DIAG_TRACE(3, "GM_STR_math: Result = %f , error:'%s'", result, error);
 

@@ -111,10 +111,12 @@ void format_tm(int format, const struct tm& tm, int milliseconds, char* text) {
     size_t used = std::strftime(buffer, sizeof buffer, spec.pattern, &tm);
     int extra = 0;
     switch (spec.millis) {
-        case Millis::none: break;
-        case Millis::hundredths: extra = std::snprintf(buffer + used, sizeof buffer - used, ":%02d", milliseconds / 10); break;
-        case Millis::colon_millis: extra = std::snprintf(buffer + used, sizeof buffer - used, ":%03d", milliseconds); break;
-        case Millis::millis: extra = std::snprintf(buffer + used, sizeof buffer - used, "%03d", milliseconds); break;
+    case Millis::none: break;
+    case Millis::hundredths:
+        extra = std::snprintf(buffer + used, sizeof buffer - used, ":%02d", milliseconds / 10);
+        break;
+    case Millis::colon_millis: extra = std::snprintf(buffer + used, sizeof buffer - used, ":%03d", milliseconds); break;
+    case Millis::millis: extra = std::snprintf(buffer + used, sizeof buffer - used, "%03d", milliseconds); break;
     }
     if (extra > 0) used += static_cast<size_t>(extra);
     if (used >= sizeof buffer) used = sizeof buffer - 1;
@@ -194,9 +196,7 @@ bool is_start_resetting_process() {
     return name && std::strcmp(name, "SU") == 0;
 }
 
-void trace_window(const char* format, const char* a, const char* b) {
-    DIAG_TRACE(3, format, a ? a : "", b ? b : "");
-}
+void trace_window(const char* format, const char* a, const char* b) { DIAG_TRACE(3, format, a ? a : "", b ? b : ""); }
 
 }  // namespace
 
@@ -296,8 +296,8 @@ void OS_TIME_timer(int start_stop, OS_TIME_TIMER_typ* timer) {
     }
     struct timeval now {};
     gettimeofday(&now, nullptr);
-    timer->real_time = (now.tv_sec - timer->time_before.tv_sec) * 100L +
-                       (now.tv_usec - timer->time_before.tv_usec) / 10000L;
+    timer->real_time =
+        (now.tv_sec - timer->time_before.tv_sec) * 100L + (now.tv_usec - timer->time_before.tv_usec) / 10000L;
     timer->cpu_time = static_cast<long>(std::clock() / (CLOCKS_PER_SEC / 100));
 }
 
@@ -372,9 +372,7 @@ long GM_TIME_fmt_YYYYMMDDHHMMSS_to_seconds(const char* text) {
 
 long GM_TIME_fmt_HHMM_to_seconds(const char* text) { return digits(text, 0, 2) * 3600 + digits(text, 2, 2) * 60; }
 
-long GM_TIME_fmt_HHMMSS_to_seconds(const char* text) {
-    return GM_TIME_fmt_HHMM_to_seconds(text) + digits(text, 4, 2);
-}
+long GM_TIME_fmt_HHMMSS_to_seconds(const char* text) { return GM_TIME_fmt_HHMM_to_seconds(text) + digits(text, 4, 2); }
 
 int GM_TIME_fmt_get_year_number(const char* date) { return static_cast<int>(digits(date, 0, 4)); }
 int GM_TIME_fmt_get_month_number(const char* date) { return static_cast<int>(digits(date, 4, 2)); }
@@ -488,8 +486,8 @@ void GM_TIME_get_delta_string(const char* text1, const char* text2, char* text) 
     std::memcpy(text, words.c_str(), words.size() + 1);
 }
 
-void GM_TIME_bin_get_timer_elements(time_t when, int* seconds, int* minutes, int* hours, int* day_of_month,
-                                    int* month, int* year, int* day_of_week, int* day_of_year) {
+void GM_TIME_bin_get_timer_elements(time_t when, int* seconds, int* minutes, int* hours, int* day_of_month, int* month,
+                                    int* year, int* day_of_week, int* day_of_year) {
     const struct tm tm = local_tm(when);
     if (seconds) *seconds = tm.tm_sec;
     if (minutes) *minutes = tm.tm_min;

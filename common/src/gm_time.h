@@ -91,8 +91,8 @@ void GM_TIME_bin_get_timer_diff(time_t time1, time_t time2, long* diff);
 void GM_TIME_bin_get_timer_elapsed(time_t since, long* elapsed);
 void GM_TIME_bin_get_timer_string(time_t since, char* text);                     /* text: 80 bytes */
 void GM_TIME_get_delta_string(const char* text1, const char* text2, char* text); /* text: 80 bytes */
-void GM_TIME_bin_get_timer_elements(time_t when, int* seconds, int* minutes, int* hours, int* day_of_month,
-                                    int* month, int* year, int* day_of_week, int* day_of_year);
+void GM_TIME_bin_get_timer_elements(time_t when, int* seconds, int* minutes, int* hours, int* day_of_month, int* month,
+                                    int* year, int* day_of_week, int* day_of_year);
 void GM_TIME_bin_get_timer_date(time_t when, int* days);
 long GM_TIME_bin_timer_to_seconds(time_t when);
 GM_TIME_CMP_typ GM_TIME_fmt_compare(const char* text, time_t* gap);

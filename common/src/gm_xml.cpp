@@ -49,9 +49,9 @@ private:
 };
 
 enum class Escape {
-    Text,           // element text: control characters, double quote, & < >
-    AttributeValue, // a value between apostrophes: as text, plus the apostrophe
-    AttributeText,  // ready-made attributes: control characters and & < >; quotes kept
+    Text,            // element text: control characters, double quote, & < >
+    AttributeValue,  // a value between apostrophes: as text, plus the apostrophe
+    AttributeText,   // ready-made attributes: control characters and & < >; quotes kept
 };
 
 void put_escaped(Appender& out, unsigned char c, Escape mode) {
@@ -92,17 +92,14 @@ void put_escaped_text(Appender& out, const char* text, size_t length) {
 
 // Attribute values and ready-made attribute texts end at byte 0 or byte 1.
 void put_escaped_until_marker(Appender& out, const char* text, Escape mode) {
-    for (const char* p = text; *p != '\0' && *p != '\1'; ++p)
-        put_escaped(out, static_cast<unsigned char>(*p), mode);
+    for (const char* p = text; *p != '\0' && *p != '\1'; ++p) put_escaped(out, static_cast<unsigned char>(*p), mode);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Single-value reader
 
 // Copies a name cut to GM_XML_NAME_MAX characters.
-std::string cut_name(const char* name) {
-    return std::string(name, strnlen(name, GM_XML_NAME_MAX));
-}
+std::string cut_name(const char* name) { return std::string(name, strnlen(name, GM_XML_NAME_MAX)); }
 
 // Copies text into a sized output, cut to size - 1 characters and terminated.
 void copy_cut(char* out, int size, const char* text) {
@@ -213,10 +210,9 @@ private:
     bool keep_ = false;  // a text has been read whose buffers may be kept
 };
 
-bool outputs_usable(const char* function, const char* value, int value_size, const char* att_name,
-                    int att_name_size, const char* att_value, int att_value_size) {
-    if (value && att_name && att_value && value_size > 0 && att_name_size > 0 && att_value_size > 0)
-        return true;
+bool outputs_usable(const char* function, const char* value, int value_size, const char* att_name, int att_name_size,
+                    const char* att_value, int att_value_size) {
+    if (value && att_name && att_value && value_size > 0 && att_name_size > 0 && att_value_size > 0) return true;
     DIAG_ERROR("%s: ERROR!!! Can not process. One of the output elements is NULL", function);
     return false;
 }
@@ -440,16 +436,15 @@ CM_RC GM_XML_DuplicateParentElement(const char* source, char* dest, const char* 
 // ---------------------------------------------------------------------------------------------
 // Readers
 
-CM_RC GM_XML_ParseByParentElement(const char* xml, const char* element, const char* parent,
-                                  char* value, int value_size, char* att_name, int att_name_size,
-                                  char* att_value, int att_value_size) {
+CM_RC GM_XML_ParseByParentElement(const char* xml, const char* element, const char* parent, char* value, int value_size,
+                                  char* att_name, int att_name_size, char* att_value, int att_value_size) {
     try {
         if (!xml || !element || !parent) {
             DIAG_ERROR("%s: invalid argument", "GM_XML_ParseByParentElement");
             return CM_RC_FAIL;
         }
-        if (!outputs_usable("GM_XML_ParseByParentElement", value, value_size, att_name, att_name_size,
-                            att_value, att_value_size))
+        if (!outputs_usable("GM_XML_ParseByParentElement", value, value_size, att_name, att_name_size, att_value,
+                            att_value_size))
             return CM_RC_FAIL;
         ReadParser parser(nullptr);
         if (parser.get() == nullptr) {
@@ -475,24 +470,22 @@ CM_RC GM_XML_ParseByParentElement(const char* xml, const char* element, const ch
     }
 }
 
-CM_RC GM_XML_ParseHeader(const char* xml, const char* element, char* value, int value_size,
-                         char* att_name, int att_name_size, char* att_value, int att_value_size) {
-    if (!outputs_usable("GM_XML_ParseHeader", value, value_size, att_name, att_name_size, att_value,
-                        att_value_size))
+CM_RC GM_XML_ParseHeader(const char* xml, const char* element, char* value, int value_size, char* att_name,
+                         int att_name_size, char* att_value, int att_value_size) {
+    if (!outputs_usable("GM_XML_ParseHeader", value, value_size, att_name, att_name_size, att_value, att_value_size))
         return CM_RC_FAIL;
     DIAG_TRACE(4, "GM_XML_ParseHeader: element '%s'", element ? element : "");
-    return GM_XML_ParseByParentElement(xml, element, "HEADER", value, value_size, att_name, att_name_size,
-                                       att_value, att_value_size);
+    return GM_XML_ParseByParentElement(xml, element, "HEADER", value, value_size, att_name, att_name_size, att_value,
+                                       att_value_size);
 }
 
-CM_RC GM_XML_ParseBody(const char* xml, const char* element, char* value, int value_size,
-                       char* att_name, int att_name_size, char* att_value, int att_value_size) {
-    if (!outputs_usable("GM_XML_ParseBody", value, value_size, att_name, att_name_size, att_value,
-                        att_value_size))
+CM_RC GM_XML_ParseBody(const char* xml, const char* element, char* value, int value_size, char* att_name,
+                       int att_name_size, char* att_value, int att_value_size) {
+    if (!outputs_usable("GM_XML_ParseBody", value, value_size, att_name, att_name_size, att_value, att_value_size))
         return CM_RC_FAIL;
     DIAG_TRACE(4, "GM_XML_ParseBody: element '%s'", element ? element : "");
-    return GM_XML_ParseByParentElement(xml, element, "BODY", value, value_size, att_name, att_name_size,
-                                       att_value, att_value_size);
+    return GM_XML_ParseByParentElement(xml, element, "BODY", value, value_size, att_name, att_name_size, att_value,
+                                       att_value_size);
 }
 
 CM_RC GM_XML_ParseBuf2List(const char* xml, const char* parent, ZPALIST_handle_typ* list) {

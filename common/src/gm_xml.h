@@ -39,13 +39,12 @@ CM_RC GM_xml_writeEndElem(char* buffer, const char* name);
  * attribute (name and value) of that element. Every output comes with its size in bytes and is
  * cut to size - 1 characters; an element that does not occur leaves the outputs as they were.
  * 1 success, 2 null or size-less output, parser failure or malformed text. */
-CM_RC GM_XML_ParseByParentElement(const char* xml, const char* element, const char* parent,
-                                  char* value, int value_size, char* att_name, int att_name_size,
-                                  char* att_value, int att_value_size);
-CM_RC GM_XML_ParseHeader(const char* xml, const char* element, char* value, int value_size,
-                         char* att_name, int att_name_size, char* att_value, int att_value_size);
-CM_RC GM_XML_ParseBody(const char* xml, const char* element, char* value, int value_size,
-                       char* att_name, int att_name_size, char* att_value, int att_value_size);
+CM_RC GM_XML_ParseByParentElement(const char* xml, const char* element, const char* parent, char* value, int value_size,
+                                  char* att_name, int att_name_size, char* att_value, int att_value_size);
+CM_RC GM_XML_ParseHeader(const char* xml, const char* element, char* value, int value_size, char* att_name,
+                         int att_name_size, char* att_value, int att_value_size);
+CM_RC GM_XML_ParseBody(const char* xml, const char* element, char* value, int value_size, char* att_name,
+                       int att_name_size, char* att_value, int att_value_size);
 
 /* List reader: initialises list and appends one row per leaf element under parent, in document
  * order. 1 success; 2 parser failure, malformed text, or an over-long name or text (skipped). */

@@ -158,7 +158,8 @@ CM_RC ZPA_list_delete_ptr(ZPALIST_handle_typ* list, ZPALIST_entry_typ* entry) {
 
 namespace zpalist {
 
-ZPALIST_entry_typ* insert_after(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after, const void* ptr, unsigned int size) {
+ZPALIST_entry_typ* insert_after(ZPALIST_handle_typ* list, ZPALIST_entry_typ* after, const void* ptr,
+                                unsigned int size) {
     return list == nullptr ? nullptr : link_copy(list, after, ptr, size);
 }
 

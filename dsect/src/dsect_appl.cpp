@@ -56,6 +56,8 @@ struct Row {
 };
 using Layout = std::span<const Row>;
 
+// Row groups shared by several layouts, kept as written.
+// clang-format off
 #define PROCID_ROWS {"PROCID", DF_C6, up_to("01")}, {"PROCID", DF_VAR2, from("02")}
 #define SSH_ROWS(g)                                                                                              \
     {"CONNECTION_PROTOCOL", DF_C1, g}, {"TARGET_MACHINE", DF_VAR3, g}, {"SSH_PORT_NUMBER", DF_I5, g},            \
@@ -64,73 +66,105 @@ using Layout = std::span<const Row>;
 #define SETVAR_ROWS                                                                                              \
     {"DSECT_SETVAR_COUNT", DF_I3, between("06", "09"), Special::setvar_run},                                     \
         {"DSECT_SETVAR_COUNT", DF_I4, from("10"), Special::setvar_run}
+// clang-format on
 
-constexpr Row kDwnsys[] = {
-    {"ORDERNO", DF_B5}, {"RUNNO", DF_I5}, {"MEMNAME", DF_VAR2}, {"JOBNAME", DF_VAR2, from("02")},
-    {"TASKTYPE", DF_C1}, {"PROCID", DF_VAR2, from("09")}, SSH_ROWS(from("09")),
-    {"SYSOUT_DIRECTORY", DF_VAR4, from("09")}, {"OUTPUT_LIMIT_SIZE_START", DF_I6, from("10")},
-    {"OUTPUT_LIMIT_SIZE_END", DF_I6, from("10")}};
+constexpr Row kDwnsys[] = {{"ORDERNO", DF_B5},
+                           {"RUNNO", DF_I5},
+                           {"MEMNAME", DF_VAR2},
+                           {"JOBNAME", DF_VAR2, from("02")},
+                           {"TASKTYPE", DF_C1},
+                           {"PROCID", DF_VAR2, from("09")},
+                           SSH_ROWS(from("09")),
+                           {"SYSOUT_DIRECTORY", DF_VAR4, from("09")},
+                           {"OUTPUT_LIMIT_SIZE_START", DF_I6, from("10")},
+                           {"OUTPUT_LIMIT_SIZE_END", DF_I6, from("10")}};
 
-constexpr Row kSyshnd[] = {
-    {"SYSOUT_ACTION", DF_C1}, {"SYSOUT_ACTION_PARAM", DF_VAR2, up_to("04")},
-    {"SYSOUT_ACTION_PARAM", DF_VAR3, from("05")}, {"ORDERNO", DF_B5}, {"RUNNO", DF_I5}, {"MEMNAME", DF_VAR2},
-    {"JOBNAME", DF_VAR2, from("02")}, {"TASKTYPE", DF_C1}, {"OWNER", DF_VAR2}, {"PROCID", DF_VAR2, from("09")},
-    SSH_ROWS(from("09")), {"SYSOUT_DIRECTORY", DF_VAR4, from("09")}};
+constexpr Row kSyshnd[] = {{"SYSOUT_ACTION", DF_C1},
+                           {"SYSOUT_ACTION_PARAM", DF_VAR2, up_to("04")},
+                           {"SYSOUT_ACTION_PARAM", DF_VAR3, from("05")},
+                           {"ORDERNO", DF_B5},
+                           {"RUNNO", DF_I5},
+                           {"MEMNAME", DF_VAR2},
+                           {"JOBNAME", DF_VAR2, from("02")},
+                           {"TASKTYPE", DF_C1},
+                           {"OWNER", DF_VAR2},
+                           {"PROCID", DF_VAR2, from("09")},
+                           SSH_ROWS(from("09")),
+                           {"SYSOUT_DIRECTORY", DF_VAR4, from("09")}};
 
 constexpr Row kErrcd[] = {{"DSECT_ERROR_CODE", DF_I6}, {"DSECT_ERROR_MESSAGE", DF_VAR3}};
 
-constexpr Row kJcldoc[] = {
-    {"MEMNAME", DF_VAR2}, {"JOBNAME", DF_VAR2, from("02")}, {"MEMLIB", DF_VAR2, up_to("04")},
-    {"MEMLIB", DF_VAR3, from("05")}, {"OVERLIB", DF_VAR2, up_to("04")}, {"OVERLIB", DF_VAR3, from("05")},
-    {"USER", DF_VAR2}, {"TASKTYPE", DF_C1, from("03")}, {"ORDERNO", DF_B5, from("05")},
-    {"RUNNO", DF_I5, from("05")}, SSH_ROWS(from("07")), {"SYSOUT_DIRECTORY", DF_VAR4, from("07")}};
+constexpr Row kJcldoc[] = {{"MEMNAME", DF_VAR2},
+                           {"JOBNAME", DF_VAR2, from("02")},
+                           {"MEMLIB", DF_VAR2, up_to("04")},
+                           {"MEMLIB", DF_VAR3, from("05")},
+                           {"OVERLIB", DF_VAR2, up_to("04")},
+                           {"OVERLIB", DF_VAR3, from("05")},
+                           {"USER", DF_VAR2},
+                           {"TASKTYPE", DF_C1, from("03")},
+                           {"ORDERNO", DF_B5, from("05")},
+                           {"RUNNO", DF_I5, from("05")},
+                           SSH_ROWS(from("07")),
+                           {"SYSOUT_DIRECTORY", DF_VAR4, from("07")}};
 
-constexpr Row kKilljb[] = {PROCID_ROWS, {"TASKTYPE", DF_C1}, {"USER", DF_VAR2}, {"ORDERNO", DF_B5, from("03")},
-                           {"RUNNO", DF_I5, from("03")}, SSH_ROWS(from("07"))};
+constexpr Row kKilljb[] = {PROCID_ROWS,
+                           {"TASKTYPE", DF_C1},
+                           {"USER", DF_VAR2},
+                           {"ORDERNO", DF_B5, from("03")},
+                           {"RUNNO", DF_I5, from("03")},
+                           SSH_ROWS(from("07"))};
 
-constexpr Row kLongex[] = {
-    {"PROCID", DF_C6, up_to("01")},
-    {"PROCID", DF_VAR2, from("02")},
-    {"TASKTYPE", DF_C1, always, Special::none, "TASKTYPE not found."},
-    {"ORDERNO", DF_B5, always, Special::none, "ORDERNO not found."},
-    {"RUNNO", DF_I5, always, Special::none, "RUNNO not found"},
-    {"JOBSTATUS", DF_C1, always, Special::none, "JOBSTATUS not found."},
-    {"EXITSTATUS", DF_C1, always, Special::none, nullptr, "N"},
-    {"EXITCODE", DF_IVAR1, always, Special::none, nullptr, "0", "999999999"},
-    {"EXITMSG", DF_VAR2, up_to("06")},
-    {"EXITMSG", DF_VAR3, from("07")},
-    {"SYSOUTSIZE", DF_IVAR1, always, Special::none, nullptr, "0", "999999999"},
-    {"CPUUSED", DF_IVAR1, always, Special::none, nullptr, "0", "0"},
-    {"ELAPSEDTIME", DF_IVAR1, always, Special::none, nullptr, "0", "0"},
-    {"DSECT_ON_MATCH", DF_VAR4},
-    {"END_TIME", DF_C14, from("02"), Special::none, "END_TIME not found."},
-    SETVAR_ROWS,
-    {"CM_STATUS", DF_VAR2, from("09")}};
+constexpr Row kLongex[] = {{"PROCID", DF_C6, up_to("01")},
+                           {"PROCID", DF_VAR2, from("02")},
+                           {"TASKTYPE", DF_C1, always, Special::none, "TASKTYPE not found."},
+                           {"ORDERNO", DF_B5, always, Special::none, "ORDERNO not found."},
+                           {"RUNNO", DF_I5, always, Special::none, "RUNNO not found"},
+                           {"JOBSTATUS", DF_C1, always, Special::none, "JOBSTATUS not found."},
+                           {"EXITSTATUS", DF_C1, always, Special::none, nullptr, "N"},
+                           {"EXITCODE", DF_IVAR1, always, Special::none, nullptr, "0", "999999999"},
+                           {"EXITMSG", DF_VAR2, up_to("06")},
+                           {"EXITMSG", DF_VAR3, from("07")},
+                           {"SYSOUTSIZE", DF_IVAR1, always, Special::none, nullptr, "0", "999999999"},
+                           {"CPUUSED", DF_IVAR1, always, Special::none, nullptr, "0", "0"},
+                           {"ELAPSEDTIME", DF_IVAR1, always, Special::none, nullptr, "0", "0"},
+                           {"DSECT_ON_MATCH", DF_VAR4},
+                           {"END_TIME", DF_C14, from("02"), Special::none, "END_TIME not found."},
+                           SETVAR_ROWS,
+                           {"CM_STATUS", DF_VAR2, from("09")}};
 
-constexpr Row kShexit[] = {
-    {"PROCID", DF_C6, up_to("01"), Special::none, "PROCID not found."},
-    {"PROCID", DF_VAR2, from("02"), Special::none, "PROCID not found."},
-    {"TASKTYPE", DF_C1, always, Special::none, "TASKTYPE not found."},
-    {"ORDERNO", DF_B5, always, Special::none, "ORDERNO not found."},
-    {"RUNNO", DF_I5, always, Special::none, "RUNNO not found"},
-    {"JOBSTATUS", DF_C1, always, Special::none, "JOBSTATUS not found."},
-    {"START_TIME", DF_C14, from("02"), Special::none, "START_TIME not found."},
-    SETVAR_ROWS,
-    {"CM_STATUS", DF_VAR2, from("09")}};
+constexpr Row kShexit[] = {{"PROCID", DF_C6, up_to("01"), Special::none, "PROCID not found."},
+                           {"PROCID", DF_VAR2, from("02"), Special::none, "PROCID not found."},
+                           {"TASKTYPE", DF_C1, always, Special::none, "TASKTYPE not found."},
+                           {"ORDERNO", DF_B5, always, Special::none, "ORDERNO not found."},
+                           {"RUNNO", DF_I5, always, Special::none, "RUNNO not found"},
+                           {"JOBSTATUS", DF_C1, always, Special::none, "JOBSTATUS not found."},
+                           {"START_TIME", DF_C14, from("02"), Special::none, "START_TIME not found."},
+                           SETVAR_ROWS,
+                           {"CM_STATUS", DF_VAR2, from("09")}};
 
 constexpr Row kNewday[] = {{"SYSKEEPDAYS", DF_I3}};
 constexpr Row kProcid[] = {PROCID_ROWS, {"TASKTYPE", DF_C1}, {"ORDERNO", DF_B5}, {"RUNNO", DF_I5}};
 
-constexpr Row kSubmit[] = {
-    {"MEMNAME", DF_VAR2}, {"JOBNAME", DF_VAR2, from("02")}, {"TASKTYPE", DF_C1}, {"CMDLINE", DF_VAR3},
-    {"MEMLIB", DF_VAR2, up_to("04")}, {"MEMLIB", DF_VAR3, from("05")}, {"OVERLIB", DF_VAR2, up_to("04")},
-    {"OVERLIB", DF_VAR3, from("05")}, {"OWNER", DF_VAR2}, {"ORDERNO", DF_B5}, {"RUNNO", DF_I5},
-    SSH_ROWS(from("07")), {"HANDLE_SYSOUT", DF_C1, from("07")}, {"SYSOUT_DIRECTORY", DF_VAR4, from("07")},
-    {"ENCODING_TYPE", DF_VAR2, from("07")}, {"INSTREAM_USE", DF_C1, from("08")},
-    {"INSTREAM_SCRIPT", DF_VAR5, from("08"), Special::instream},
-    {"DSECT_ON_COUNT", DF_I3, always, Special::on_run},
-    {"DSECT_SETVAR_COUNT", DF_I3, up_to("09"), Special::setvar_run},
-    {"DSECT_SETVAR_COUNT", DF_I4, from("10"), Special::setvar_run}};
+constexpr Row kSubmit[] = {{"MEMNAME", DF_VAR2},
+                           {"JOBNAME", DF_VAR2, from("02")},
+                           {"TASKTYPE", DF_C1},
+                           {"CMDLINE", DF_VAR3},
+                           {"MEMLIB", DF_VAR2, up_to("04")},
+                           {"MEMLIB", DF_VAR3, from("05")},
+                           {"OVERLIB", DF_VAR2, up_to("04")},
+                           {"OVERLIB", DF_VAR3, from("05")},
+                           {"OWNER", DF_VAR2},
+                           {"ORDERNO", DF_B5},
+                           {"RUNNO", DF_I5},
+                           SSH_ROWS(from("07")),
+                           {"HANDLE_SYSOUT", DF_C1, from("07")},
+                           {"SYSOUT_DIRECTORY", DF_VAR4, from("07")},
+                           {"ENCODING_TYPE", DF_VAR2, from("07")},
+                           {"INSTREAM_USE", DF_C1, from("08")},
+                           {"INSTREAM_SCRIPT", DF_VAR5, from("08"), Special::instream},
+                           {"DSECT_ON_COUNT", DF_I3, always, Special::on_run},
+                           {"DSECT_SETVAR_COUNT", DF_I3, up_to("09"), Special::setvar_run},
+                           {"DSECT_SETVAR_COUNT", DF_I4, from("10"), Special::setvar_run}};
 
 constexpr Row kOnstmt[] = {{"DSECT_ON_NUMBER", DF_I2}, {"ONSTMT", DF_VAR3}, {"ONCODE", DF_VAR3}};
 constexpr Row kSetvar[] = {{"DSECT_VARIABLE_NAME", DF_VAR2, up_to("05")},
@@ -156,9 +190,13 @@ constexpr Row kShout[] = {{"ORDERNO", DF_B5, from("07")},
                           {"ATTACHMENT_MAX_SIZE", DF_I5, from("07")},
                           {"ATTACHMENT_TYPE", DF_C1, from("07")},
                           {"OWNER", DF_VAR2, from("07")}};
-constexpr Row kOrvlog[] = {{"DATE", DF_C4},           {"TIME", DF_C4},    {"DSECT_PROCNAME", DF_C2},
-                           {"ORDERNO", DF_B5},        {"DSECT_MSGID", DF_C4},
-                           {"MESSAGE", DF_VAR2, up_to("04")}, {"MESSAGE", DF_VAR3, from("05")}};
+constexpr Row kOrvlog[] = {{"DATE", DF_C4},
+                           {"TIME", DF_C4},
+                           {"DSECT_PROCNAME", DF_C2},
+                           {"ORDERNO", DF_B5},
+                           {"DSECT_MSGID", DF_C4},
+                           {"MESSAGE", DF_VAR2, up_to("04")},
+                           {"MESSAGE", DF_VAR3, from("05")}};
 constexpr Row kNodestate[] = {{"DSECT_NODE_NAME", DF_VAR2}, {"DSECT_NODE_STATE", DF_C1}};
 constexpr Row kVer[] = {{"VERSION", DF_C10}};
 constexpr Row kGeneralRequestRead[] = {{"XMLBUF", DF_VAR5}};
@@ -197,8 +235,7 @@ bool has_prefix(const char* text, const char* prefix) { return std::strncmp(text
 int record_type_at(const char* pos) {
     char* p = const_cast<char*>(pos);
     int type = 0;
-    if (strnlen(pos, DSECT_PREFIX_LEN) < DSECT_PREFIX_LEN || DSECT_FLD_get_int(&type, &p, DF_I2) != CM_RC_OK)
-        return 0;
+    if (strnlen(pos, DSECT_PREFIX_LEN) < DSECT_PREFIX_LEN || DSECT_FLD_get_int(&type, &p, DF_I2) != CM_RC_OK) return 0;
     return type;
 }
 
@@ -312,8 +349,7 @@ CM_RC read_rest(const Row& row, DSECT_ONE_handle_typ* record, char** pos) {
         DIAG_ERROR("%s is longer than %d bytes", row.name, DSECT_VALUE_LONG_MAX);
         return CM_RC_FAIL;
     }
-    if (dsect::append_field(record, row.name, *pos, static_cast<int>(length), row.type) != CM_RC_OK)
-        return CM_RC_FAIL;
+    if (dsect::append_field(record, row.name, *pos, static_cast<int>(length), row.type) != CM_RC_OK) return CM_RC_FAIL;
     *pos += length;
     return CM_RC_OK;
 }
@@ -327,28 +363,18 @@ CM_RC read_layout(Layout layout, const char* version, DSECT_ONE_handle_typ* reco
         if (!row.gate.open(version)) continue;
         CM_RC rc = CM_RC_OK;
         switch (row.special) {
-            case Special::none:
-                rc = DSECT_ONE_parse_dsect_var(record, &pos, row.name, row.type);
-                break;
-            case Special::setvar_run:
-                rc = read_setvars(version, row, record, &pos, messages);
-                break;
-            case Special::on_run:
-                rc = read_on_run(version, row, record, &pos);
-                break;
-            case Special::instream:
-                rc = read_instream(row, record, &pos);
-                break;
-            case Special::rest_of_buffer:
-                rc = read_rest(row, record, &pos);
-                break;
-            case Special::count_only: {
-                int count = 0;
-                rc = DSECT_FLD_get_int(&count, &pos, row.type);
-                if (rc != CM_RC_OK) DIAG_ERROR("error from DSECT_FLD_get_int");
-                if (count_out) *count_out = count;
-                break;
-            }
+        case Special::none: rc = DSECT_ONE_parse_dsect_var(record, &pos, row.name, row.type); break;
+        case Special::setvar_run: rc = read_setvars(version, row, record, &pos, messages); break;
+        case Special::on_run: rc = read_on_run(version, row, record, &pos); break;
+        case Special::instream: rc = read_instream(row, record, &pos); break;
+        case Special::rest_of_buffer: rc = read_rest(row, record, &pos); break;
+        case Special::count_only: {
+            int count = 0;
+            rc = DSECT_FLD_get_int(&count, &pos, row.type);
+            if (rc != CM_RC_OK) DIAG_ERROR("error from DSECT_FLD_get_int");
+            if (count_out) *count_out = count;
+            break;
+        }
         }
         if (rc != CM_RC_OK) return rc;
     }
@@ -433,9 +459,9 @@ CM_RC write_setvars(const char* version, const Row& row, ZPALIST_handle_typ* lis
         ++joined_count;
     }
     if (!add_field(record, row.name, std::to_string(joined_count).c_str(), row.type)) return CM_RC_FAIL;
-    if (joined_count > 0 && DSECT_ONE_append_dsect_var_size(record, "DSECT_SETVAR_DSECT_LIST", joined.data(),
-                                                            static_cast<int>(joined.size()),
-                                                            DF_DSECT_LIST) != CM_RC_OK) {
+    if (joined_count > 0 &&
+        DSECT_ONE_append_dsect_var_size(record, "DSECT_SETVAR_DSECT_LIST", joined.data(),
+                                        static_cast<int>(joined.size()), DF_DSECT_LIST) != CM_RC_OK) {
         DIAG_ERROR("Append %s failed.", "DSECT_SETVAR_DSECT_LIST");
         return CM_RC_FAIL;
     }
@@ -477,8 +503,7 @@ CM_RC empty_record(const char* version, DSECT_ONE_handle_typ* record, DSECT_TYPE
 /* Records that follow the record at buffer, taken as general parameters: each adds a DF_VAR4 field
  * named by its DSECT_VARIABLE_NAME. The run ends at the first record without the pair when
  * `stop_at_other` is set; otherwise records of other types are passed over. */
-CM_RC read_parameters(const char* version, DSECT_ONE_handle_typ* record, char* buffer, int count,
-                      bool stop_at_other) {
+CM_RC read_parameters(const char* version, DSECT_ONE_handle_typ* record, char* buffer, int count, bool stop_at_other) {
     char* pos = after_record(buffer);
     if (!pos) return CM_RC_FAIL;
     bool appended = true;
@@ -553,13 +578,9 @@ CM_RC DSECT_APPL_create(const char* version, ZPALIST_handle_typ* in_list, DSECT_
         return CM_RC_FAIL;
     }
     switch (std::atoi(type)) {
-        case DSECT_TYP_LONGEX:
-            return DSECT_APPL_create_longex(version, in_list, out_record);
-        case DSECT_TYP_SHEXIT:
-            return DSECT_APPL_create_shexit(version, in_list, out_record);
-        default:
-            DIAG_ERROR("%s : unsupported dsect type '%s'", op, type);
-            return CM_RC_FAIL;
+    case DSECT_TYP_LONGEX: return DSECT_APPL_create_longex(version, in_list, out_record);
+    case DSECT_TYP_SHEXIT: return DSECT_APPL_create_shexit(version, in_list, out_record);
+    default: DIAG_ERROR("%s : unsupported dsect type '%s'", op, type); return CM_RC_FAIL;
     }
 }
 
@@ -571,8 +592,7 @@ CM_RC DSECT_APPL_create_shexit(const char* version, ZPALIST_handle_typ* in_list,
     return write_from_list(kShexit, version, in_list, out_record, DSECT_TYP_SHEXIT, "DSECT_APPL_create_shexit");
 }
 
-CM_RC DSECT_APPL_create_setvar(const char* version, DSECT_ONE_handle_typ* record, const char* name,
-                               const char* value) {
+CM_RC DSECT_APPL_create_setvar(const char* version, DSECT_ONE_handle_typ* record, const char* name, const char* value) {
     return write_layout(kSetvar, version, record, DSECT_TYP_SETVAR, {name ? name : "", value ? value : ""});
 }
 
@@ -588,8 +608,8 @@ CM_RC DSECT_APPL_create_text(const char* version, DSECT_ONE_handle_typ* record, 
     return write_layout(kText, version, record, DSECT_TYP_TEXT, {text ? text : ""});
 }
 
-CM_RC DSECT_APPL_create_utilact(const char* version, DSECT_ONE_handle_typ* record, const char* user,
-                                const char* text, const char* hostname) {
+CM_RC DSECT_APPL_create_utilact(const char* version, DSECT_ONE_handle_typ* record, const char* user, const char* text,
+                                const char* hostname) {
     return write_layout(kUtilact, version, record, DSECT_TYP_UTILACT,
                         {user ? user : "", hostname ? hostname : "", text ? text : ""});
 }
@@ -600,21 +620,19 @@ CM_RC DSECT_APPL_create_utilresp(const char* version, DSECT_ONE_handle_typ* reco
                         {exit_status ? exit_status : "", std::to_string(exit_code)});
 }
 
-CM_RC DSECT_APPL_create_orvlog(const char* version, DSECT_ONE_handle_typ* record, const char* date,
-                               const char* time, const char* subsystem, const char* orderno, const char* msgid,
-                               const char* message) {
+CM_RC DSECT_APPL_create_orvlog(const char* version, DSECT_ONE_handle_typ* record, const char* date, const char* time,
+                               const char* subsystem, const char* orderno, const char* msgid, const char* message) {
     auto text = [](const char* t) { return std::string(t ? t : ""); };
     return write_layout(kOrvlog, version, record, DSECT_TYP_ORVLOG,
                         {text(date), text(time), text(subsystem), text(orderno), text(msgid), text(message)});
 }
 
-CM_RC DSECT_APPL_create_general_request(const char* version, DSECT_ONE_handle_typ* record,
-                                        const char* object_class, const char* mode, const char* action,
-                                        int param_count, int result_count) {
+CM_RC DSECT_APPL_create_general_request(const char* version, DSECT_ONE_handle_typ* record, const char* object_class,
+                                        const char* mode, const char* action, int param_count, int result_count) {
     auto text = [](const char* t) { return std::string(t ? t : ""); };
-    return write_layout(kGeneralRequestWrite, version, record, DSECT_TYP_GENERAL_REQUEST,
-                        {text(object_class), text(mode), text(action), std::to_string(param_count),
-                         std::to_string(result_count)});
+    return write_layout(
+        kGeneralRequestWrite, version, record, DSECT_TYP_GENERAL_REQUEST,
+        {text(object_class), text(mode), text(action), std::to_string(param_count), std::to_string(result_count)});
 }
 
 CM_RC DSECT_APPL_create_general_response(const char* version, DSECT_ONE_handle_typ* record, int err_code,
@@ -629,8 +647,7 @@ CM_RC DSECT_APPL_create_general_param(const char* version, DSECT_ONE_handle_typ*
                         {name ? name : "", value ? value : ""});
 }
 
-CM_RC DSECT_APPL_create_general_result(const char* version, DSECT_ONE_handle_typ* record, const char* name,
-                                       int size) {
+CM_RC DSECT_APPL_create_general_result(const char* version, DSECT_ONE_handle_typ* record, const char* name, int size) {
     return write_layout(kGeneralResult, version, record, DSECT_TYP_GENERAL_RESULT,
                         {name ? name : "", std::to_string(size)});
 }
@@ -638,13 +655,13 @@ CM_RC DSECT_APPL_create_general_result(const char* version, DSECT_ONE_handle_typ
 CM_RC DSECT_APPL_create_admin(const char* version, DSECT_ONE_handle_typ* record, const char* admin_object_class,
                               const char* admin_object_name, const char* mode, const char* action, int param_count) {
     auto text = [](const char* t) { return std::string(t ? t : ""); };
-    return write_layout(kAdminWrite, version, record, DSECT_TYP_ADMIN,
-                        {text(admin_object_class), text(admin_object_name), text(mode), text(action),
-                         std::to_string(param_count)});
+    return write_layout(
+        kAdminWrite, version, record, DSECT_TYP_ADMIN,
+        {text(admin_object_class), text(admin_object_name), text(mode), text(action), std::to_string(param_count)});
 }
 
-CM_RC DSECT_APPL_create_gnrldta(const char* version, DSECT_ONE_handle_typ* record,
-                                const char* general_data_subject, int general_data_count) {
+CM_RC DSECT_APPL_create_gnrldta(const char* version, DSECT_ONE_handle_typ* record, const char* general_data_subject,
+                                int general_data_count) {
     return write_layout(kGnrldta, version, record, DSECT_TYP_GNRLDTA,
                         {general_data_subject ? general_data_subject : "", std::to_string(general_data_count)});
 }
@@ -658,26 +675,46 @@ CM_RC DSECT_APPL_create_procid(const char* v, DSECT_ONE_handle_typ* r) { return 
 CM_RC DSECT_APPL_create_submit(const char* v, DSECT_ONE_handle_typ* r) { return empty_record(v, r, DSECT_TYP_SUBMIT); }
 CM_RC DSECT_APPL_create_onstmt(const char* v, DSECT_ONE_handle_typ* r) { return empty_record(v, r, DSECT_TYP_ONSTMT); }
 CM_RC DSECT_APPL_create_track(const char* v, DSECT_ONE_handle_typ* r) { return empty_record(v, r, DSECT_TYP_UNKNOWN); }
-CM_RC DSECT_APPL_create_tmpflnm(const char* v, DSECT_ONE_handle_typ* r) { return empty_record(v, r, DSECT_TYP_UNKNOWN); }
+CM_RC DSECT_APPL_create_tmpflnm(const char* v, DSECT_ONE_handle_typ* r) {
+    return empty_record(v, r, DSECT_TYP_UNKNOWN);
+}
 CM_RC DSECT_APPL_create_shout(const char* v, DSECT_ONE_handle_typ* r) { return empty_record(v, r, DSECT_TYP_UNKNOWN); }
 CM_RC DSECT_APPL_create_nodestate(const char* v, DSECT_ONE_handle_typ* r) {
     return empty_record(v, r, DSECT_TYP_UNKNOWN);
 }
 CM_RC DSECT_APPL_create_ver(const char* v, DSECT_ONE_handle_typ* r) { return empty_record(v, r, DSECT_TYP_UNKNOWN); }
 
-CM_RC DSECT_APPL_unpack_dwnsys(const char* v, DSECT_ONE_handle_typ* r, char* b) { return read_layout(kDwnsys, v, r, b); }
-CM_RC DSECT_APPL_unpack_syshnd(const char* v, DSECT_ONE_handle_typ* r, char* b) { return read_layout(kSyshnd, v, r, b); }
+CM_RC DSECT_APPL_unpack_dwnsys(const char* v, DSECT_ONE_handle_typ* r, char* b) {
+    return read_layout(kDwnsys, v, r, b);
+}
+CM_RC DSECT_APPL_unpack_syshnd(const char* v, DSECT_ONE_handle_typ* r, char* b) {
+    return read_layout(kSyshnd, v, r, b);
+}
 CM_RC DSECT_APPL_unpack_errcd(const char* v, DSECT_ONE_handle_typ* r, char* b) { return read_layout(kErrcd, v, r, b); }
-CM_RC DSECT_APPL_unpack_jcldoc(const char* v, DSECT_ONE_handle_typ* r, char* b) { return read_layout(kJcldoc, v, r, b); }
-CM_RC DSECT_APPL_unpack_killjb(const char* v, DSECT_ONE_handle_typ* r, char* b) { return read_layout(kKilljb, v, r, b); }
-CM_RC DSECT_APPL_unpack_longex(const char* v, DSECT_ONE_handle_typ* r, char* b) { return read_layout(kLongex, v, r, b); }
-CM_RC DSECT_APPL_unpack_newday(const char* v, DSECT_ONE_handle_typ* r, char* b) { return read_layout(kNewday, v, r, b); }
-CM_RC DSECT_APPL_unpack_procid(const char* v, DSECT_ONE_handle_typ* r, char* b) { return read_layout(kProcid, v, r, b); }
-CM_RC DSECT_APPL_unpack_shexit(const char* v, DSECT_ONE_handle_typ* r, char* b) { return read_layout(kShexit, v, r, b); }
+CM_RC DSECT_APPL_unpack_jcldoc(const char* v, DSECT_ONE_handle_typ* r, char* b) {
+    return read_layout(kJcldoc, v, r, b);
+}
+CM_RC DSECT_APPL_unpack_killjb(const char* v, DSECT_ONE_handle_typ* r, char* b) {
+    return read_layout(kKilljb, v, r, b);
+}
+CM_RC DSECT_APPL_unpack_longex(const char* v, DSECT_ONE_handle_typ* r, char* b) {
+    return read_layout(kLongex, v, r, b);
+}
+CM_RC DSECT_APPL_unpack_newday(const char* v, DSECT_ONE_handle_typ* r, char* b) {
+    return read_layout(kNewday, v, r, b);
+}
+CM_RC DSECT_APPL_unpack_procid(const char* v, DSECT_ONE_handle_typ* r, char* b) {
+    return read_layout(kProcid, v, r, b);
+}
+CM_RC DSECT_APPL_unpack_shexit(const char* v, DSECT_ONE_handle_typ* r, char* b) {
+    return read_layout(kShexit, v, r, b);
+}
 CM_RC DSECT_APPL_unpack_submit(const char* v, DSECT_ONE_handle_typ* r, char* b) {
     return read_layout(kSubmit, v, r, b, kSubmitRun);
 }
-CM_RC DSECT_APPL_unpack_onstmt(const char* v, DSECT_ONE_handle_typ* r, char* b) { return read_layout(kOnstmt, v, r, b); }
+CM_RC DSECT_APPL_unpack_onstmt(const char* v, DSECT_ONE_handle_typ* r, char* b) {
+    return read_layout(kOnstmt, v, r, b);
+}
 CM_RC DSECT_APPL_unpack_track(const char* v, DSECT_ONE_handle_typ* r, char* b) { return read_layout(kTrack, v, r, b); }
 CM_RC DSECT_APPL_unpack_text(const char* v, DSECT_ONE_handle_typ* r, char* b) { return read_layout(kText, v, r, b); }
 CM_RC DSECT_APPL_unpack_tmpflnm(const char* v, DSECT_ONE_handle_typ* r, char* b) {
@@ -690,7 +727,9 @@ CM_RC DSECT_APPL_unpack_utilresp(const char* v, DSECT_ONE_handle_typ* r, char* b
     return read_layout(kUtilresp, v, r, b);
 }
 CM_RC DSECT_APPL_unpack_shout(const char* v, DSECT_ONE_handle_typ* r, char* b) { return read_layout(kShout, v, r, b); }
-CM_RC DSECT_APPL_unpack_orvlog(const char* v, DSECT_ONE_handle_typ* r, char* b) { return read_layout(kOrvlog, v, r, b); }
+CM_RC DSECT_APPL_unpack_orvlog(const char* v, DSECT_ONE_handle_typ* r, char* b) {
+    return read_layout(kOrvlog, v, r, b);
+}
 CM_RC DSECT_APPL_unpack_nodestate(const char* v, DSECT_ONE_handle_typ* r, char* b) {
     return read_layout(kNodestate, v, r, b);
 }
@@ -764,7 +803,8 @@ CM_RC dsect_appl_instream2file(const char* buf, const char* orderno, int runno, 
         DIAG_ERROR("%s: ERROR: Failed to open in-stream file for writing: '%s'", op, full);
         return CM_RC_FAIL;
     }
-    const bool written = script.empty() || OS_FILE_write(fd, script.data(), static_cast<int>(script.size())) == CM_RC_OK;
+    const bool written =
+        script.empty() || OS_FILE_write(fd, script.data(), static_cast<int>(script.size())) == CM_RC_OK;
     const bool closed = OS_FILE_close(fd) == CM_RC_OK;
     if (!written || !closed) {
         DIAG_ERROR("%s: ERROR: Failed to write to file '%s'", op, full);

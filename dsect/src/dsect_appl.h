@@ -22,31 +22,27 @@ CM_RC DSECT_APPL_create_longex(const char* version, ZPALIST_handle_typ* in_list,
 CM_RC DSECT_APPL_create_shexit(const char* version, ZPALIST_handle_typ* in_list, DSECT_ONE_handle_typ* out_record);
 
 /* Writers with fields. */
-CM_RC DSECT_APPL_create_setvar(const char* version, DSECT_ONE_handle_typ* record, const char* name,
-                               const char* value);
+CM_RC DSECT_APPL_create_setvar(const char* version, DSECT_ONE_handle_typ* record, const char* name, const char* value);
 CM_RC DSECT_APPL_create_errcd(const char* version, DSECT_ONE_handle_typ* record, int err_code, const char* message);
 CM_RC DSECT_APPL_create_ping(const char* version, DSECT_ONE_handle_typ* record);
 CM_RC DSECT_APPL_create_text(const char* version, DSECT_ONE_handle_typ* record, const char* text);
-CM_RC DSECT_APPL_create_utilact(const char* version, DSECT_ONE_handle_typ* record, const char* user,
-                                const char* text, const char* hostname);
+CM_RC DSECT_APPL_create_utilact(const char* version, DSECT_ONE_handle_typ* record, const char* user, const char* text,
+                                const char* hostname);
 CM_RC DSECT_APPL_create_utilresp(const char* version, DSECT_ONE_handle_typ* record, const char* exit_status,
                                  int exit_code);
-CM_RC DSECT_APPL_create_orvlog(const char* version, DSECT_ONE_handle_typ* record, const char* date,
-                               const char* time, const char* subsystem, const char* orderno, const char* msgid,
-                               const char* message);
-CM_RC DSECT_APPL_create_general_request(const char* version, DSECT_ONE_handle_typ* record,
-                                        const char* object_class, const char* mode, const char* action,
-                                        int param_count, int result_count);
+CM_RC DSECT_APPL_create_orvlog(const char* version, DSECT_ONE_handle_typ* record, const char* date, const char* time,
+                               const char* subsystem, const char* orderno, const char* msgid, const char* message);
+CM_RC DSECT_APPL_create_general_request(const char* version, DSECT_ONE_handle_typ* record, const char* object_class,
+                                        const char* mode, const char* action, int param_count, int result_count);
 CM_RC DSECT_APPL_create_general_response(const char* version, DSECT_ONE_handle_typ* record, int err_code,
                                          const char* err_msg, int param_count);
 CM_RC DSECT_APPL_create_general_param(const char* version, DSECT_ONE_handle_typ* record, const char* name,
                                       const char* value);
-CM_RC DSECT_APPL_create_general_result(const char* version, DSECT_ONE_handle_typ* record, const char* name,
-                                       int size);
+CM_RC DSECT_APPL_create_general_result(const char* version, DSECT_ONE_handle_typ* record, const char* name, int size);
 CM_RC DSECT_APPL_create_admin(const char* version, DSECT_ONE_handle_typ* record, const char* admin_object_class,
                               const char* admin_object_name, const char* mode, const char* action, int param_count);
-CM_RC DSECT_APPL_create_gnrldta(const char* version, DSECT_ONE_handle_typ* record,
-                                const char* general_data_subject, int general_data_count);
+CM_RC DSECT_APPL_create_gnrldta(const char* version, DSECT_ONE_handle_typ* record, const char* general_data_subject,
+                                int general_data_count);
 
 /* Writers of records this side never sends: an initialised record without fields (SUBMIT and
  * ONSTMT also get their type). */

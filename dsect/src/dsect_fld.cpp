@@ -8,19 +8,19 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "gm_36.h"
 #include "dsect_internal.h"
+#include "gm_36.h"
 #include "os_diag.h"
 
 namespace {
 
 enum class Kind {
-    counted_text,    /* DF_VAR1..DF_VAR5: length prefix, then the text */
-    counted_number,  /* DF_IVAR1: digit count, then the decimal text */
-    fixed_text,      /* DF_C*: left-aligned, blank-padded */
-    fixed_decimal,   /* DF_I*: zero-padded decimal */
-    base36,          /* DF_B5: base-36 number, written as text by DSECT_FLD_set */
-    raw              /* DF_DSECT_LIST: the text taken whole */
+    counted_text,   /* DF_VAR1..DF_VAR5: length prefix, then the text */
+    counted_number, /* DF_IVAR1: digit count, then the decimal text */
+    fixed_text,     /* DF_C*: left-aligned, blank-padded */
+    fixed_decimal,  /* DF_I*: zero-padded decimal */
+    base36,         /* DF_B5: base-36 number, written as text by DSECT_FLD_set */
+    raw             /* DF_DSECT_LIST: the text taken whole */
 };
 
 struct Descriptor {
@@ -30,14 +30,14 @@ struct Descriptor {
 };
 
 constexpr Descriptor kFields[DF_NOMORETYPES] = {
-    {9, DF_I1, Kind::counted_text},        {99, DF_I2, Kind::counted_text},
-    {999, DF_I3, Kind::counted_text},      {9999, DF_I4, Kind::counted_text},
-    {99999, DF_I5, Kind::counted_text},    {9, DF_I1, Kind::counted_number},
-    {1, DF_NOMORETYPES, Kind::fixed_text}, {2, DF_NOMORETYPES, Kind::fixed_text},
-    {3, DF_NOMORETYPES, Kind::fixed_text}, {4, DF_NOMORETYPES, Kind::fixed_text},
-    {5, DF_NOMORETYPES, Kind::fixed_text}, {6, DF_NOMORETYPES, Kind::fixed_text},
-    {10, DF_NOMORETYPES, Kind::fixed_text}, {12, DF_NOMORETYPES, Kind::fixed_text},
-    {14, DF_NOMORETYPES, Kind::fixed_text}, {1, DF_NOMORETYPES, Kind::fixed_decimal},
+    {9, DF_I1, Kind::counted_text},           {99, DF_I2, Kind::counted_text},
+    {999, DF_I3, Kind::counted_text},         {9999, DF_I4, Kind::counted_text},
+    {99999, DF_I5, Kind::counted_text},       {9, DF_I1, Kind::counted_number},
+    {1, DF_NOMORETYPES, Kind::fixed_text},    {2, DF_NOMORETYPES, Kind::fixed_text},
+    {3, DF_NOMORETYPES, Kind::fixed_text},    {4, DF_NOMORETYPES, Kind::fixed_text},
+    {5, DF_NOMORETYPES, Kind::fixed_text},    {6, DF_NOMORETYPES, Kind::fixed_text},
+    {10, DF_NOMORETYPES, Kind::fixed_text},   {12, DF_NOMORETYPES, Kind::fixed_text},
+    {14, DF_NOMORETYPES, Kind::fixed_text},   {1, DF_NOMORETYPES, Kind::fixed_decimal},
     {2, DF_NOMORETYPES, Kind::fixed_decimal}, {3, DF_NOMORETYPES, Kind::fixed_decimal},
     {4, DF_NOMORETYPES, Kind::fixed_decimal}, {5, DF_NOMORETYPES, Kind::fixed_decimal},
     {6, DF_NOMORETYPES, Kind::fixed_decimal}, {5, DF_NOMORETYPES, Kind::base36},
@@ -92,21 +92,20 @@ bool encode_number(const char* op, const Descriptor& d, long long n, Encoding& e
     char digits[24];
     const int len = std::snprintf(digits, sizeof digits, "%lld", n);
     switch (d.kind) {
-        case Kind::counted_number:
-            if (len > kIvarDigitsMax) return too_wide(op, n, kIvarDigitsMax);
-            e.head_len = std::snprintf(e.head, sizeof e.head, "%d%s", len, digits);
-            return true;
-        case Kind::fixed_decimal:
-            if (len > d.maxlen) return too_wide(op, n, d.maxlen);
-            GM_36_int_to_base_10(static_cast<long>(n), e.head, d.maxlen);
-            e.head_len = d.maxlen;
-            return true;
-        case Kind::base36:
-            GM_36_long_to_base_36(static_cast<long>(n), e.head, d.maxlen, 0);
-            e.head_len = d.maxlen;
-            return true;
-        default:
-            return false;
+    case Kind::counted_number:
+        if (len > kIvarDigitsMax) return too_wide(op, n, kIvarDigitsMax);
+        e.head_len = std::snprintf(e.head, sizeof e.head, "%d%s", len, digits);
+        return true;
+    case Kind::fixed_decimal:
+        if (len > d.maxlen) return too_wide(op, n, d.maxlen);
+        GM_36_int_to_base_10(static_cast<long>(n), e.head, d.maxlen);
+        e.head_len = d.maxlen;
+        return true;
+    case Kind::base36:
+        GM_36_long_to_base_36(static_cast<long>(n), e.head, d.maxlen, 0);
+        e.head_len = d.maxlen;
+        return true;
+    default: return false;
     }
 }
 
@@ -114,31 +113,31 @@ bool encode_number(const char* op, const Descriptor& d, long long n, Encoding& e
 bool encode_text(const char* op, const Descriptor& d, const char* value, Encoding& e) {
     const char* text = value ? value : "";
     switch (d.kind) {
-        case Kind::counted_text:
-            e.body = text;
-            e.body_len = static_cast<int>(strnlen(text, static_cast<std::size_t>(d.maxlen)));
-            e.head_len = prefix_width(d);
-            GM_36_int_to_base_10(e.body_len, e.head, e.head_len);
-            return true;
-        case Kind::fixed_text:
-        case Kind::base36:
-            e.body = text;
-            e.body_len = static_cast<int>(strnlen(text, static_cast<std::size_t>(d.maxlen)));
-            e.blanks = d.maxlen - e.body_len;
-            return true;
-        case Kind::raw:
-            e.body = text;
-            e.body_len = static_cast<int>(std::strlen(text));
-            return true;
-        case Kind::counted_number:
-        case Kind::fixed_decimal: {
-            long long n = 0;
-            if (!leading_number(text, n)) {
-                DIAG_ERROR("%s: number '%.40s' is wider than its field", op, text);
-                return false;
-            }
-            return encode_number(op, d, n, e);
+    case Kind::counted_text:
+        e.body = text;
+        e.body_len = static_cast<int>(strnlen(text, static_cast<std::size_t>(d.maxlen)));
+        e.head_len = prefix_width(d);
+        GM_36_int_to_base_10(e.body_len, e.head, e.head_len);
+        return true;
+    case Kind::fixed_text:
+    case Kind::base36:
+        e.body = text;
+        e.body_len = static_cast<int>(strnlen(text, static_cast<std::size_t>(d.maxlen)));
+        e.blanks = d.maxlen - e.body_len;
+        return true;
+    case Kind::raw:
+        e.body = text;
+        e.body_len = static_cast<int>(std::strlen(text));
+        return true;
+    case Kind::counted_number:
+    case Kind::fixed_decimal: {
+        long long n = 0;
+        if (!leading_number(text, n)) {
+            DIAG_ERROR("%s: number '%.40s' is wider than its field", op, text);
+            return false;
         }
+        return encode_number(op, d, n, e);
+    }
     }
     return false;
 }
@@ -193,12 +192,12 @@ extern "C" {
 
 /* The exported width table is the descriptor table without its kinds. */
 const DF_FIELDS_DESC_typ df_fields_desc_array[DF_NOMORETYPES] = {
-#define DSECT_FLD_ROW(i) {kFields[i].maxlen, kFields[i].headertype}
-    DSECT_FLD_ROW(0),  DSECT_FLD_ROW(1),  DSECT_FLD_ROW(2),  DSECT_FLD_ROW(3),  DSECT_FLD_ROW(4),
-    DSECT_FLD_ROW(5),  DSECT_FLD_ROW(6),  DSECT_FLD_ROW(7),  DSECT_FLD_ROW(8),  DSECT_FLD_ROW(9),
-    DSECT_FLD_ROW(10), DSECT_FLD_ROW(11), DSECT_FLD_ROW(12), DSECT_FLD_ROW(13), DSECT_FLD_ROW(14),
-    DSECT_FLD_ROW(15), DSECT_FLD_ROW(16), DSECT_FLD_ROW(17), DSECT_FLD_ROW(18), DSECT_FLD_ROW(19),
-    DSECT_FLD_ROW(20), DSECT_FLD_ROW(21), DSECT_FLD_ROW(22),
+#define DSECT_FLD_ROW(i) \
+    { kFields[i].maxlen, kFields[i].headertype }
+    DSECT_FLD_ROW(0),  DSECT_FLD_ROW(1),  DSECT_FLD_ROW(2),  DSECT_FLD_ROW(3),  DSECT_FLD_ROW(4),  DSECT_FLD_ROW(5),
+    DSECT_FLD_ROW(6),  DSECT_FLD_ROW(7),  DSECT_FLD_ROW(8),  DSECT_FLD_ROW(9),  DSECT_FLD_ROW(10), DSECT_FLD_ROW(11),
+    DSECT_FLD_ROW(12), DSECT_FLD_ROW(13), DSECT_FLD_ROW(14), DSECT_FLD_ROW(15), DSECT_FLD_ROW(16), DSECT_FLD_ROW(17),
+    DSECT_FLD_ROW(18), DSECT_FLD_ROW(19), DSECT_FLD_ROW(20), DSECT_FLD_ROW(21), DSECT_FLD_ROW(22),
 #undef DSECT_FLD_ROW
 };
 

@@ -17,9 +17,7 @@ constexpr int kHostNameRoom = 2048;
 constexpr unsigned kFrameLen = 10;
 
 /* End of the readable text of a message: its size, or its first NUL when that comes sooner. */
-unsigned text_end(const DSECT_MSG_typ* msg) {
-    return static_cast<unsigned>(strnlen(msg->message, msg->size));
-}
+unsigned text_end(const DSECT_MSG_typ* msg) { return static_cast<unsigned>(strnlen(msg->message, msg->size)); }
 
 /* Walks the records of a message; `each` gets every record with its length (the header first). */
 template <typename F>

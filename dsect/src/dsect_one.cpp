@@ -49,9 +49,7 @@ DSECT_VAR_LONG_typ* find_field(DSECT_ONE_handle_typ* record, const char* name, b
     return nullptr;
 }
 
-bool prefix_readable(const char* buffer) {
-    return buffer && strnlen(buffer, DSECT_PREFIX_LEN) == DSECT_PREFIX_LEN;
-}
+bool prefix_readable(const char* buffer) { return buffer && strnlen(buffer, DSECT_PREFIX_LEN) == DSECT_PREFIX_LEN; }
 
 }  // namespace
 
@@ -138,8 +136,8 @@ CM_RC DSECT_ONE_append_dsect_var(DSECT_ONE_handle_typ* record, const char* name,
     return dsect::append_field(record, name, value, -1, type);
 }
 
-CM_RC DSECT_ONE_append_dsect_var_size(DSECT_ONE_handle_typ* record, const char* name, const char* value,
-                                      int value_size, DSECT_FLD_typ type) {
+CM_RC DSECT_ONE_append_dsect_var_size(DSECT_ONE_handle_typ* record, const char* name, const char* value, int value_size,
+                                      DSECT_FLD_typ type) {
     if (value_size < 0) return CM_RC_FAIL;
     return dsect::append_field(record, name, value, value_size, type);
 }
@@ -229,9 +227,7 @@ CM_RC DSECT_ONE_get_next_rec(DSECT_ONE_handle_typ* record, DSECT_VAR_typ** field
 
 int DSECT_ONE_count(DSECT_ONE_handle_typ* record) { return record ? ZPALIST_count(&record->handle) : 0; }
 
-DSECT_TYPE_typ DSECT_ONE_get_type(DSECT_ONE_handle_typ* record) {
-    return record ? record->type : DSECT_TYP_UNKNOWN;
-}
+DSECT_TYPE_typ DSECT_ONE_get_type(DSECT_ONE_handle_typ* record) { return record ? record->type : DSECT_TYP_UNKNOWN; }
 
 CM_RC DSECT_ONE_evallen(DSECT_ONE_handle_typ* record, int* len) {
     if (!record || !len) return CM_RC_FAIL;
@@ -381,8 +377,8 @@ CM_RC DSECT_ONE_print(DSECT_ONE_handle_typ* record) {
 
 const char* print_type(DSECT_FLD_typ type) {
     static const char* const kNames[DF_NOMORETYPES] = {
-        "DF_VAR1", "DF_VAR2", "DF_VAR3", "DF_VAR4", "DF_VAR5", "DF_IVAR1", "DF_C1",  "DF_C2",
-        "DF_C3",   "DF_C4",   "DF_C5",   "DF_C6",   "DF_C10",  "DF_C12",   "DF_C14", "DF_I1",
+        "DF_VAR1", "DF_VAR2", "DF_VAR3", "DF_VAR4", "DF_VAR5", "DF_IVAR1", "DF_C1",        "DF_C2",
+        "DF_C3",   "DF_C4",   "DF_C5",   "DF_C6",   "DF_C10",  "DF_C12",   "DF_C14",       "DF_I1",
         "DF_I2",   "DF_I3",   "DF_I4",   "DF_I5",   "DF_I6",   "DF_B5",    "DF_DSECT_LIST"};
     const int t = static_cast<int>(type);
     return t >= 0 && t < DF_NOMORETYPES ? kNames[t] : "unknown";

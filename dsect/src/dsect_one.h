@@ -110,15 +110,12 @@ CM_EXTERN_C_BEGIN
 
 /* Records. CM_RC: 1 success, 2 failure, 6 end of the fields or not found. */
 CM_RC DSECT_ONE_init(DSECT_ONE_handle_typ* record);
-CM_RC DSECT_ONE_append_dsect_var(DSECT_ONE_handle_typ* record, const char* name, const char* value,
-                                 DSECT_FLD_typ type);
+CM_RC DSECT_ONE_append_dsect_var(DSECT_ONE_handle_typ* record, const char* name, const char* value, DSECT_FLD_typ type);
 /* value_size bytes of raw value (at most DSECT_VALUE_LONG_MAX; a longer value is refused). */
-CM_RC DSECT_ONE_append_dsect_var_size(DSECT_ONE_handle_typ* record, const char* name, const char* value,
-                                      int value_size, DSECT_FLD_typ type);
-CM_RC DSECT_ONE_append_dsect_var_empty(DSECT_ONE_handle_typ* record, const char* name, int maxsize,
-                                       DSECT_FLD_typ type);
-CM_RC DSECT_ONE_update_dsect_var(DSECT_ONE_handle_typ* record, const char* name, const char* value,
-                                 DSECT_FLD_typ type);
+CM_RC DSECT_ONE_append_dsect_var_size(DSECT_ONE_handle_typ* record, const char* name, const char* value, int value_size,
+                                      DSECT_FLD_typ type);
+CM_RC DSECT_ONE_append_dsect_var_empty(DSECT_ONE_handle_typ* record, const char* name, int maxsize, DSECT_FLD_typ type);
+CM_RC DSECT_ONE_update_dsect_var(DSECT_ONE_handle_typ* record, const char* name, const char* value, DSECT_FLD_typ type);
 CM_RC DSECT_ONE_param2dsect(ZPALIST_handle_typ* param_list, DSECT_ONE_handle_typ* record);
 CM_RC DSECT_ONE_delete_dsect_var(DSECT_ONE_handle_typ* record, const char* name);
 CM_RC DSECT_ONE_delete_dsect_var_prefix(DSECT_ONE_handle_typ* record, const char* prefix);

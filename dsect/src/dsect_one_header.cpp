@@ -134,9 +134,8 @@ CM_RC DSECT_ONE_set_header(DSECT_HEADER_typ* header, char** pos) {
     const struct {
         const char* text;
         DSECT_FLD_typ type;
-    } fixed[] = {{header->timestmp, DF_C14}, {header->version, DF_C2}, {header->appid, DF_C2},
-                 {header->sid, DF_C2},       {header->mid, DF_C1},     {header->last, DF_C1},
-                 {header->siid, DF_C12}};
+    } fixed[] = {{header->timestmp, DF_C14}, {header->version, DF_C2}, {header->appid, DF_C2}, {header->sid, DF_C2},
+                 {header->mid, DF_C1},       {header->last, DF_C1},    {header->siid, DF_C12}};
     for (const auto& f : fixed)
         if (DSECT_FLD_set_char(pos, f.text, f.type) != CM_RC_OK) {
             DIAG_ERROR("error from DSECT_FLD_set_char");
@@ -229,8 +228,7 @@ CM_RC DSECT_ONE_get_be(DSECT_HEADER_typ* header) {
         map_back_end("APPLTYPE", header->appl_type, header->appl_type, sizeof header->appl_type);
         return CM_RC_OK;
     }
-    if (std::strcmp(header->task_class, "DIS") == 0 || std::strcmp(header->task_class, "DEC") == 0)
-        return CM_RC_FAIL;
+    if (std::strcmp(header->task_class, "DIS") == 0 || std::strcmp(header->task_class, "DEC") == 0) return CM_RC_FAIL;
     if (dsect::version_compare(header->version, "04") == 0 && header->task_class[0] != '\0') {
         if (!map_back_end("TASKCLASS", header->task_class, header->appl_type, sizeof header->appl_type))
             copy_text(header->appl_type, header->task_class);

@@ -81,7 +81,8 @@ ESS_ModuleHandle* BCA_LoadModule(const char* path, int* rc, int) {
     auto* module = loaded ? static_cast<ESS_ModuleHandle*>(std::calloc(1, sizeof(ESS_ModuleHandle))) : nullptr;
     if (!module) {
         std::lock_guard<std::mutex> lock(text_mutex);
-        ess_strncpy(load_error, loaded ? "Cannot allocate memory for the module\n" : QEL_LoadError(), sizeof load_error);
+        ess_strncpy(load_error, loaded ? "Cannot allocate memory for the module\n" : QEL_LoadError(),
+                    sizeof load_error);
         if (loaded) QEL_UnloadModule(loaded);
         *rc = -1;
         return nullptr;
@@ -152,7 +153,9 @@ int BCA_LoginUser(BCA_PRF* profile, char* user, char** passwd) {
     return call(profile, &FunctionPtrs::BCAF_LoginUser, -1, user, passwd);
 }
 
-char* BCA_GetUserName(BCA_PRF* profile) { return call(profile, &FunctionPtrs::BCAF_GetUserName, static_cast<char*>(nullptr)); }
+char* BCA_GetUserName(BCA_PRF* profile) {
+    return call(profile, &FunctionPtrs::BCAF_GetUserName, static_cast<char*>(nullptr));
+}
 
 int BCA_Connect(BCA_PRF* profile, int options, void* h, ESS_ReadProc rproc, ESS_WriteProc wproc, char* cname,
                 char* sname) {
@@ -165,7 +168,9 @@ int BCA_Accept(BCA_PRF* profile, int options, void* h, ESS_ReadProc rproc, ESS_W
     return call(profile, &FunctionPtrs::BCAF_Accept, -1, options, h, rproc, wproc, sname);
 }
 
-int BCA_IsEstablished(BCA_PRF* profile, void* h) { return h ? call(profile, &FunctionPtrs::BCAF_IsEstablished, -1, h) : -1; }
+int BCA_IsEstablished(BCA_PRF* profile, void* h) {
+    return h ? call(profile, &FunctionPtrs::BCAF_IsEstablished, -1, h) : -1;
+}
 int BCA_GetSid(BCA_PRF* profile, void* h) { return h ? call(profile, &FunctionPtrs::BCAF_GetSid, -1, h) : -1; }
 int BCA_Terminate(BCA_PRF* profile, void* h) { return h ? call(profile, &FunctionPtrs::BCAF_Terminate, -1, h) : -1; }
 int BCA_CleanUp(BCA_PRF* profile, void* obj) { return obj ? call(profile, &FunctionPtrs::BCAF_CleanUp, -1, obj) : -1; }
@@ -214,7 +219,9 @@ int BCA_SessionOption(BCA_PRF* profile, void* h, ESS_Option* in, ESS_Option* out
 }
 
 int BCA_GetProtocol(BCA_PRF* profile) { return call(profile, &FunctionPtrs::BCAF_GetProtocol, -1); }
-char* BCA_ErrList(BCA_PRF* profile, int code) { return call(profile, &FunctionPtrs::BCAF_ErrList, static_cast<char*>(nullptr), code); }
+char* BCA_ErrList(BCA_PRF* profile, int code) {
+    return call(profile, &FunctionPtrs::BCAF_ErrList, static_cast<char*>(nullptr), code);
+}
 int BCA_Peek(BCA_PRF* profile, void* h) { return call(profile, &FunctionPtrs::BCAF_Peek, -1, h); }
 int BCA_Impersonate(BCA_PRF* profile, void* h) { return call(profile, &FunctionPtrs::BCAF_Impersonate, -1, h); }
 int BCA_Revert(BCA_PRF* profile, void* h) { return call(profile, &FunctionPtrs::BCAF_Revert, -1, h); }

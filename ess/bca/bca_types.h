@@ -57,13 +57,29 @@ typedef struct ESS_SslSessionAttr {
 } ESS_SslSessionAttr;
 
 typedef struct ESS_Capability {
-    struct { char* auth; } authCap;
-    struct { char* crypto; } cryptoCap;
-    struct { char* version1; char* version2; char* version3; } sessionCap;
-    struct { char* authz; } authzCap;
-    struct { char* schema; } configCap;
-    struct { char* certification; } certificationCap;
-    struct { char* version; } version;
+    struct {
+        char* auth;
+    } authCap;
+    struct {
+        char* crypto;
+    } cryptoCap;
+    struct {
+        char* version1;
+        char* version2;
+        char* version3;
+    } sessionCap;
+    struct {
+        char* authz;
+    } authzCap;
+    struct {
+        char* schema;
+    } configCap;
+    struct {
+        char* certification;
+    } certificationCap;
+    struct {
+        char* version;
+    } version;
 } ESS_Capability;
 
 typedef struct ESS_NameValue {

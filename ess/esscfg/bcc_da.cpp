@@ -52,7 +52,9 @@ BCC_IniAttribute* find_attribute(BCC_IniStanza* stanza, const char* name) {
     return nullptr;
 }
 
-BCC_IniAttribute* copy_of(const BCC_IniAttribute* a) { return a ? New_BCC_IniAttribute(a->m_attrName, a->m_attrValue) : nullptr; }
+BCC_IniAttribute* copy_of(const BCC_IniAttribute* a) {
+    return a ? New_BCC_IniAttribute(a->m_attrName, a->m_attrValue) : nullptr;
+}
 
 BCC_IniAttribute* walked_attribute(BCC_IniStanza* stanza, bool first) {
     if (!stanza || !stanza->m_attrList) return nullptr;
@@ -242,8 +244,12 @@ BCC_IniAttribute* BCC_IniStanza_GetNextAttributePtr(BCC_IniStanza* stanza) { ret
 BCC_IniAttribute* BCC_IniStanza_FindAttribute(BCC_IniStanza* stanza, const char* name) {
     return copy_of(find_attribute(stanza, name));
 }
-BCC_IniAttribute* BCC_IniStanza_GetFirstAttribute(BCC_IniStanza* stanza) { return copy_of(walked_attribute(stanza, true)); }
-BCC_IniAttribute* BCC_IniStanza_GetNextAttribute(BCC_IniStanza* stanza) { return copy_of(walked_attribute(stanza, false)); }
+BCC_IniAttribute* BCC_IniStanza_GetFirstAttribute(BCC_IniStanza* stanza) {
+    return copy_of(walked_attribute(stanza, true));
+}
+BCC_IniAttribute* BCC_IniStanza_GetNextAttribute(BCC_IniStanza* stanza) {
+    return copy_of(walked_attribute(stanza, false));
+}
 
 const char* BCC_IniAccess_DefaultPreamble(void) { return kDefaultPreamble; }
 
@@ -357,7 +363,8 @@ int BCC_IniAccess_Save(BCC_IniAccess* acc) {
             if (!s->m_attrList) continue;
             for (ESS_LIST_node* m = s->m_attrList->head; m; m = m->next) {
                 auto* a = static_cast<BCC_IniAttribute*>(m->data);
-                out += std::string(a->m_attrName ? a->m_attrName : "") + " = " + (a->m_attrValue ? a->m_attrValue : "") + "\n";
+                out += std::string(a->m_attrName ? a->m_attrName : "") + " = " +
+                       (a->m_attrValue ? a->m_attrValue : "") + "\n";
             }
         }
     char native[kNativePathRoom];

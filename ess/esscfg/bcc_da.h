@@ -15,9 +15,9 @@ CM_EXTERN_C_BEGIN
 #define ESS_CONFIG_OK 0
 #define ESS_CONFIG_FAIL (-1)
 #define ESS_CONFIG_UNREADABLE (-3)
-#define ESS_CONFIG_NOT_FOUND (-5)      /* section (or attribute to delete) not found; end of sections */
-#define ESS_CONFIG_NO_ATTRIBUTE (-6)   /* attribute not found; end of attributes */
-#define ESS_CONFIG_NO_STANZA (-52)     /* section to delete not found */
+#define ESS_CONFIG_NOT_FOUND (-5)    /* section (or attribute to delete) not found; end of sections */
+#define ESS_CONFIG_NO_ATTRIBUTE (-6) /* attribute not found; end of attributes */
+#define ESS_CONFIG_NO_STANZA (-52)   /* section to delete not found */
 #define ESS_CONFIG_UNWRITABLE (-54)
 #define ESS_CONFIG_NOT_ADDED (-56)
 

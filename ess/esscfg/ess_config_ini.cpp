@@ -71,7 +71,8 @@ int ess_config_Ini_GetNextAttribute(void* impl, char** name, char** value) {
 int ess_config_Ini_SetAttribute(void* impl, const char* name, const char* value) {
     Ini* c = ini(impl);
     if (!c || !name || !c->m_stanza) return ESS_CONFIG_FAIL;
-    if (BCC_IniAttribute* a = BCC_IniStanza_FindAttributePtr(c->m_stanza, name)) return BCC_IniAttribute_SetValue(a, value);
+    if (BCC_IniAttribute* a = BCC_IniStanza_FindAttributePtr(c->m_stanza, name))
+        return BCC_IniAttribute_SetValue(a, value);
     return BCC_IniStanza_AddAttribute(c->m_stanza, name, value);
 }
 
@@ -136,10 +137,10 @@ char mode_letter(unsigned int mode) {
 extern "C" {
 
 const ESS_Config_FunctionPointers gESS_Config_Ini_FunctionPointers = {
-    ess_config_Ini_Context_Delete, ess_config_Ini_GetAttribute,  ess_config_Ini_GetFirstAttribute,
-    ess_config_Ini_GetNextAttribute, ess_config_Ini_SetAttribute, ess_config_Ini_DeleteAttribute,
-    ess_config_Ini_Context_Save,   ess_config_Ini_GetFirstSubKey, ess_config_Ini_GetNextSubKey,
-    ess_config_Ini_SetOptionStr,   ess_config_Ini_SetOptionInt,   ess_config_Ini_GetOptionStr,
+    ess_config_Ini_Context_Delete,   ess_config_Ini_GetAttribute,   ess_config_Ini_GetFirstAttribute,
+    ess_config_Ini_GetNextAttribute, ess_config_Ini_SetAttribute,   ess_config_Ini_DeleteAttribute,
+    ess_config_Ini_Context_Save,     ess_config_Ini_GetFirstSubKey, ess_config_Ini_GetNextSubKey,
+    ess_config_Ini_SetOptionStr,     ess_config_Ini_SetOptionInt,   ess_config_Ini_GetOptionStr,
     ess_config_Ini_GetOptionInt,
 };
 

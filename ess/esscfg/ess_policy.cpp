@@ -20,7 +20,7 @@ namespace {
 
 using namespace ess_catalog;
 
-constexpr const char* kRoles[] = {"client", "server", "signer", "verifier",
+constexpr const char* kRoles[] = {"client",   "server",        "signer",     "verifier",
                                   "keystore", "authenticator", "authorizer", "encryptor"};
 constexpr const char* kPolicyVersion = "_v3.0";
 constexpr const char* kCommon = "common";
@@ -38,9 +38,9 @@ constexpr const char* kProviderSuffix = ".so";
 constexpr const char* kProviderNl = "nl";
 constexpr const char* kProviderVersion = "1.0";
 constexpr const char* kPrivateData = "Private Data";
-constexpr size_t kStanzaMax = 510;     // characters of a stanza address
-constexpr size_t kModulePathMax = 1023; // a provider path this long or longer is refused
-constexpr int kEntryRoom = 1024;        // names and values handed to the provider, each cut to 1023
+constexpr size_t kStanzaMax = 510;       // characters of a stanza address
+constexpr size_t kModulePathMax = 1023;  // a provider path this long or longer is refused
+constexpr int kEntryRoom = 1024;         // names and values handed to the provider, each cut to 1023
 
 /* A value as an error text may show it: never the value of a name that speaks of a password. */
 const char* shown_value(const char* name, const char* value) {
@@ -97,7 +97,8 @@ int store(ESS_Policy* policy, const char* name, const char* value) {
     if (strcasecmp(name, kLogFile) == 0 && policy->m_strLogfile) value = policy->m_strLogfile;
     if (strcasecmp(name, kBinDir) == 0 && policy->m_strBinDir) value = policy->m_strBinDir;
     const int rc = ESS_ParamList_SetString(policy->m_ESS_ParamList, name, value);
-    if (rc != 0) fail_text(policy, formatted("ESS_ParamList_SetString '%s'='%s' failed.", name, shown_value(name, value)));
+    if (rc != 0)
+        fail_text(policy, formatted("ESS_ParamList_SetString '%s'='%s' failed.", name, shown_value(name, value)));
     return rc;
 }
 
@@ -111,7 +112,8 @@ int ess_policy_Read(ESS_Policy* policy, const std::string& address) {
         /* The link always leads to the role's stanza of the other location. */
         ESS_Config_Delete(&ctx);
         const std::string linked = std::string(link) + "/" + policy->m_strRole;
-        if (linked.size() <= kStanzaMax) ctx = ESS_Config_New(ESS_CONFIG_TYPE_INI, linked.c_str(), ESS_CONFIG_MODE_READ);
+        if (linked.size() <= kStanzaMax)
+            ctx = ESS_Config_New(ESS_CONFIG_TYPE_INI, linked.c_str(), ESS_CONFIG_MODE_READ);
         const int stored = ctx ? ESS_ParamList_SetString(policy->m_ESS_ParamList, kPolicyLink, link) : 0;
         std::free(link);
         if (!ctx) return ESS_POLICY_UNREADABLE;
@@ -155,8 +157,8 @@ int hand_over(ESS_Policy* policy) {
     char value[kEntryRoom];
     int size = kEntryRoom - 1;
     for (int walk = ESS_ParamList_GetFirst(policy->m_ESS_ParamList, name, sizeof name, value, &size);
-         walk != ESS_END_OF_WALK;
-         size = kEntryRoom - 1, walk = ESS_ParamList_GetNext(policy->m_ESS_ParamList, name, sizeof name, value, &size)) {
+         walk != ESS_END_OF_WALK; size = kEntryRoom - 1,
+             walk = ESS_ParamList_GetNext(policy->m_ESS_ParamList, name, sizeof name, value, &size)) {
         if (walk != 0) continue;
         value[size] = '\0';
         if (policy->m_bcfgAPI->pBCFG_SecurityPolicyParamListSet(policy->m_bcfgHandle, name, value) != 0)
@@ -189,7 +191,9 @@ ESS_Policy* ESS_Policy_NewEx(const char* site, const char* apps, const char* rol
     return p;
 }
 
-int ESS_Policy_InitSecurityPolicy(ESS_Policy* policy) { return ESS_Policy_InitSecurityPolicyEx(policy, ESS_POLICY_ALL_STANZAS); }
+int ESS_Policy_InitSecurityPolicy(ESS_Policy* policy) {
+    return ESS_Policy_InitSecurityPolicyEx(policy, ESS_POLICY_ALL_STANZAS);
+}
 
 int ESS_Policy_InitSecurityPolicyEx(ESS_Policy* policy, int mask) {
     if (!policy) return -1;
@@ -227,13 +231,16 @@ int ESS_Policy_InitSecurityPolicyEx(ESS_Policy* policy, int mask) {
         if (mask & r.bit) {
             tried[r.slot] = stanza_address(r.location, r.stanza);
             const int rc = tried[r.slot].empty() ? ESS_POLICY_UNREADABLE : ess_policy_Read(policy, tried[r.slot]);
-            if (rc == 0) any = true;
-            else if (rc != ESS_POLICY_UNREADABLE) return rc;  // the store failed; its text is set
+            if (rc == 0)
+                any = true;
+            else if (rc != ESS_POLICY_UNREADABLE)
+                return rc;  // the store failed; its text is set
         }
         if (r.slot == 1 || r.slot == 3) {
             const char* key = r.slot == 1 ? kSiteLocation : kAppsLocation;
             if (ESS_ParamList_SetString(policy->m_ESS_ParamList, key, r.location) != 0)
-                return init_failure(policy, -1, formatted("ESS_ParamList_SetString '%s'='%s' failed.", key, r.location));
+                return init_failure(policy, -1,
+                                    formatted("ESS_ParamList_SetString '%s'='%s' failed.", key, r.location));
         }
     }
     if (!any)
@@ -244,14 +251,16 @@ int ESS_Policy_InitSecurityPolicyEx(ESS_Policy* policy, int mask) {
     char* bindir = nullptr;
     if (ESS_ParamList_GetString(policy->m_ESS_ParamList, kBinDir64, &bindir) != 0 || !bindir)
         return init_failure(policy, ESS_POLICY_MISSING_ENTRY, message(kPolicyMissingEntry, role, kBinDir64));
-    if (!replace_copy(&policy->m_strBinDir, bindir)) return init_failure(policy, ESS_POLICY_NO_MEMORY, message(kPolicyNoMemory));
+    if (!replace_copy(&policy->m_strBinDir, bindir))
+        return init_failure(policy, ESS_POLICY_NO_MEMORY, message(kPolicyNoMemory));
     char* module_name = nullptr;
     if (ESS_ParamList_GetString(policy->m_ESS_ParamList, kModuleName, &module_name) == 0 &&
         !replace_copy(&policy->m_strModuleName, module_name))
         return init_failure(policy, ESS_POLICY_NO_MEMORY, message(kPolicyNoMemory));
 
     const bool nl = policy->m_strModuleName && strcasecmp(policy->m_strModuleName, kModuleNameNl) == 0;
-    const std::string path = std::string(policy->m_strBinDir) + '/' + kProviderBase + (nl ? kProviderNl : "") + kProviderSuffix;
+    const std::string path =
+        std::string(policy->m_strBinDir) + '/' + kProviderBase + (nl ? kProviderNl : "") + kProviderSuffix;
     if (path.size() >= kModulePathMax) {
         EssGlobalcPrintf("%s\n", text(kPolicyOverrun).c_str());
         return init_failure(policy, -1, formatted("ess_policy_MakeModuleName for %s failed", kProviderBase));
@@ -270,12 +279,17 @@ int ESS_Policy_InitSecurityPolicyEx(ESS_Policy* policy, int mask) {
         policy->m_bcfgHandle = policy->m_bcfgAPI->pBCFG_Startup(policy->m_module->APIHandle, error);
     if (!policy->m_bcfgHandle)
         return init_failure(policy, -1, formatted("pBCFG_Startup for siteplc='%s' appplc='%s'failed", site, apps));
-    rc = policy->m_bcfgAPI->pBCFG_SecurityPolicyNew ? policy->m_bcfgAPI->pBCFG_SecurityPolicyNew(policy->m_bcfgHandle, role) : -1;
+    rc = policy->m_bcfgAPI->pBCFG_SecurityPolicyNew
+             ? policy->m_bcfgAPI->pBCFG_SecurityPolicyNew(policy->m_bcfgHandle, role)
+             : -1;
     if (rc != 0)
-        return init_failure(policy, rc, formatted("pBCFG_SecurityPolicyNew for siteplc='%s' appplc='%s'failed", site, apps));
-    if (!policy->m_bcfgAPI->pBCFG_SecurityPolicyParamListSet) return init_failure(policy, -1, "no pBCFG_SecurityPolicyParamListSet");
+        return init_failure(policy, rc,
+                            formatted("pBCFG_SecurityPolicyNew for siteplc='%s' appplc='%s'failed", site, apps));
+    if (!policy->m_bcfgAPI->pBCFG_SecurityPolicyParamListSet)
+        return init_failure(policy, -1, "no pBCFG_SecurityPolicyParamListSet");
     if ((rc = hand_over(policy)) != 0) return rc;
-    rc = policy->m_bcfgAPI->pBCFG_SecurityPolicyInit ? policy->m_bcfgAPI->pBCFG_SecurityPolicyInit(policy->m_bcfgHandle) : -1;
+    rc = policy->m_bcfgAPI->pBCFG_SecurityPolicyInit ? policy->m_bcfgAPI->pBCFG_SecurityPolicyInit(policy->m_bcfgHandle)
+                                                     : -1;
     if (rc != 0) {
         const char* why = ESS_Policy_GetLastError(policy);
         fail_text(policy, why ? why : "");
@@ -286,8 +300,10 @@ int ESS_Policy_InitSecurityPolicyEx(ESS_Policy* policy, int mask) {
 void ESS_Policy_Delete(ESS_Policy* policy) {
     if (!policy) return;
     if (started(policy)) {
-        if (policy->m_bcfgAPI->pBCFG_SecurityPolicyDelete) policy->m_bcfgAPI->pBCFG_SecurityPolicyDelete(policy->m_bcfgHandle);
-        if (policy->m_bcfgAPI->pBCFG_Shutdown) policy->m_bcfgAPI->pBCFG_Shutdown(policy->m_bcfgHandle, policy->m_strLastError);
+        if (policy->m_bcfgAPI->pBCFG_SecurityPolicyDelete)
+            policy->m_bcfgAPI->pBCFG_SecurityPolicyDelete(policy->m_bcfgHandle);
+        if (policy->m_bcfgAPI->pBCFG_Shutdown)
+            policy->m_bcfgAPI->pBCFG_Shutdown(policy->m_bcfgHandle, policy->m_strLastError);
     }
     policy->m_bcfgHandle = nullptr;
     ESS_ParamList_Delete(&policy->m_ESS_ParamList);
@@ -347,7 +363,9 @@ void ESS_Policy_FreePtr(ESS_Policy* policy, void* ptr) {
 int ESS_Policy_SetSecurityLevel(ESS_Policy* policy, int level) {
     return forward(policy, &BCFG_API::pBCFG_SecurityPolicySetLevel, -1, level);
 }
-int ESS_Policy_BindEE(ESS_Policy* policy, char* name) { return forward(policy, &BCFG_API::pBCFG_SecurityPolicyBindEE, -1, name); }
+int ESS_Policy_BindEE(ESS_Policy* policy, char* name) {
+    return forward(policy, &BCFG_API::pBCFG_SecurityPolicyBindEE, -1, name);
+}
 int ESS_Policy_BindEE_Ex(ESS_Policy* policy, char* name, int flags) {
     return forward(policy, &BCFG_API::pBCFG_SecurityPolicyBindEE_Ex, -1, name, flags);
 }

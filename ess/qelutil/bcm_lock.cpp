@@ -60,7 +60,8 @@ int TSW_DeleteAllocCtxStandard(void) { return 0; }
 
 int posix_rwlCreate(void** lock) {
     if (!lock) return -1;
-    auto* l = static_cast<pthread_rwlock_t*>(TSW_standard_heap->vtbl->malloc(TSW_standard_heap->heap, sizeof(pthread_rwlock_t)));
+    auto* l = static_cast<pthread_rwlock_t*>(
+        TSW_standard_heap->vtbl->malloc(TSW_standard_heap->heap, sizeof(pthread_rwlock_t)));
     if (!l) return -1;
     if (pthread_rwlock_init(l, nullptr) != 0) {
         TSW_standard_heap->vtbl->free(TSW_standard_heap->heap, l);

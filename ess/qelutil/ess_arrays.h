@@ -8,15 +8,15 @@ CM_EXTERN_C_BEGIN
 
 typedef struct _ESS_CHAR_ARRAY {
     char* data;
-    int datalen;   /* bytes used */
-    int spacelen;  /* bytes free */
+    int datalen;  /* bytes used */
+    int spacelen; /* bytes free */
 } ESS_CharArray;
 
 typedef struct _ESS_STRING_ARRAY {
-    char** argv;  /* NULL-terminated array of owned strings */
-    int cur;      /* count */
-    int size;     /* capacity */
-    int expincr;  /* growth step */
+    char** argv; /* NULL-terminated array of owned strings */
+    int cur;     /* count */
+    int size;    /* capacity */
+    int expincr; /* growth step */
 } ESS_StringArray;
 
 #define ESS_STRING_ARRAY_STEP 40

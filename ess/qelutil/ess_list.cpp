@@ -161,9 +161,13 @@ int ESS_LIST_clear(ESS_LIST_typ** list) {
 
 int ESS_LIST_count(ESS_LIST_typ* list) { return list ? list->count : 0; }
 
-int ESS_LIST_add_tail(ESS_LIST_typ** list, const void* data, int size) { return insert(list, data, size, true, Where::Tail); }
+int ESS_LIST_add_tail(ESS_LIST_typ** list, const void* data, int size) {
+    return insert(list, data, size, true, Where::Tail);
+}
 int ESS_LIST_add_ptr_tail(ESS_LIST_typ** list, void* data) { return insert(list, data, 0, false, Where::Tail); }
-int ESS_LIST_add_head(ESS_LIST_typ** list, const void* data, int size) { return insert(list, data, size, true, Where::Head); }
+int ESS_LIST_add_head(ESS_LIST_typ** list, const void* data, int size) {
+    return insert(list, data, size, true, Where::Head);
+}
 int ESS_LIST_add_ptr_head(ESS_LIST_typ** list, void* data) { return insert(list, data, 0, false, Where::Head); }
 int ESS_LIST_insert(ESS_LIST_typ** list, const void* data, int size) {
     return insert(list, data, size, true, Where::BeforeCursor);

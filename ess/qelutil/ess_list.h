@@ -8,9 +8,9 @@
 
 CM_EXTERN_C_BEGIN
 
-#define ESS_LIST_END (-61)      /* walk past the last node, or an empty list */
+#define ESS_LIST_END (-61) /* walk past the last node, or an empty list */
 #define ESS_LIST_NO_MEMORY (-44)
-#define ESS_LIST_PTR_SIZE (-7)  /* size recorded for a node kept by pointer */
+#define ESS_LIST_PTR_SIZE (-7) /* size recorded for a node kept by pointer */
 
 typedef struct ESS_LIST_node {
     void* data;
@@ -21,7 +21,7 @@ typedef struct ESS_LIST_node {
 
 typedef struct ESS_LIST_typ {
     ESS_LIST_node* head;
-    ESS_LIST_node* current;  /* NULL: before the first node */
+    ESS_LIST_node* current; /* NULL: before the first node */
     ESS_LIST_node* tail;
     int count;
     int ownsData;

@@ -56,22 +56,23 @@ bool copy_contents(const Entry* src, Entry* dst) {
         dst->m_pData = ess_strdup(static_cast<const char*>(src->m_pData));
         return dst->m_pData != nullptr;
     case ESS_PARAM_STRING_LIST: {
-        dst->m_StringListParamValue = static_cast<char**>(std::calloc(static_cast<size_t>(src->m_nSize) + 1, sizeof(char*)));
+        dst->m_StringListParamValue =
+            static_cast<char**>(std::calloc(static_cast<size_t>(src->m_nSize) + 1, sizeof(char*)));
         if (!dst->m_StringListParamValue) return false;
         for (int i = 0; i < src->m_nSize; ++i)
             if (!(dst->m_StringListParamValue[i] = ess_strdup(src->m_StringListParamValue[i]))) return false;
         return true;
     }
     case ESS_PARAM_OBJECT_LIST: {
-        dst->m_ObjectListParamValue = static_cast<void**>(std::calloc(static_cast<size_t>(src->m_nSize) + 1, sizeof(void*)));
+        dst->m_ObjectListParamValue =
+            static_cast<void**>(std::calloc(static_cast<size_t>(src->m_nSize) + 1, sizeof(void*)));
         if (!dst->m_ObjectListParamValue) return false;
         for (int i = 0; i < src->m_nSize; ++i)
             if (ess_bufdup(src->m_ObjectListParamValue[i], src->m_nSizeOfEach, &dst->m_ObjectListParamValue[i]) != 0)
                 return false;
         return true;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 

@@ -23,7 +23,7 @@ enum {
 typedef struct ParamListEntry_typ {
     char* m_szLabel;
     int m_nType;
-    int m_nSize;  /* 4 for an int, string length, block bytes, or element count of a list */
+    int m_nSize; /* 4 for an int, string length, block bytes, or element count of a list */
     void* m_pData;
     char** m_StringListParamValue;
     void** m_ObjectListParamValue;

@@ -3,10 +3,10 @@
 #include "ess_set.h"
 
 #include <cstdint>
-#include <initializer_list>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "ess_paramlist.h"
@@ -68,8 +68,8 @@ bool valid(Ess_Set set) { return set && set->hashtab; }
 
 extern "C" {
 
-Ess_Set ESS_SET_Create(ESS_SET_CmpFunc cmp, ESS_SET_CpyFunc cpy, ESS_SET_LblFunc lbl, ESS_SET_FreFunc fre,
-                       int nBuckets, int sizeofElem) {
+Ess_Set ESS_SET_Create(ESS_SET_CmpFunc cmp, ESS_SET_CpyFunc cpy, ESS_SET_LblFunc lbl, ESS_SET_FreFunc fre, int nBuckets,
+                       int sizeofElem) {
     if (!cmp || !cpy || !lbl || !fre || nBuckets < 1 || sizeofElem < 0) return nullptr;
     auto* set = static_cast<set_rec*>(std::calloc(1, sizeof(set_rec)));
     if (!set) return nullptr;
@@ -138,9 +138,7 @@ int ESS_SET_Remove(Ess_Set set, const void* elem) {
     return 0;
 }
 
-int ESS_SET_IsIn(Ess_Set set, const void* elem) {
-    return valid(set) && elem && find_node(set, elem, nullptr) ? 1 : 0;
-}
+int ESS_SET_IsIn(Ess_Set set, const void* elem) { return valid(set) && elem && find_node(set, elem, nullptr) ? 1 : 0; }
 
 void* ESS_SET_Find_Ptr(Ess_Set set, const void* elem) {
     if (!valid(set) || !elem) return nullptr;

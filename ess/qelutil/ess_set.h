@@ -19,9 +19,9 @@ typedef void (*ESS_SET_FreFunc)(void* elem);
 struct set_node;
 
 struct set_rec {
-    int N_HASH;                 /* bucket count */
-    struct set_node** hashtab;  /* bucket heads */
-    struct set_node* curr;      /* cursor of the walk */
+    int N_HASH;                /* bucket count */
+    struct set_node** hashtab; /* bucket heads */
+    struct set_node* curr;     /* cursor of the walk */
     int n_elem;
     int sizeof_elem;
     ESS_SET_CmpFunc elem_cmp;
@@ -31,8 +31,8 @@ struct set_rec {
 };
 typedef struct set_rec* Ess_Set;
 
-Ess_Set ESS_SET_Create(ESS_SET_CmpFunc cmp, ESS_SET_CpyFunc cpy, ESS_SET_LblFunc lbl, ESS_SET_FreFunc fre,
-                       int nBuckets, int sizeofElem);
+Ess_Set ESS_SET_Create(ESS_SET_CmpFunc cmp, ESS_SET_CpyFunc cpy, ESS_SET_LblFunc lbl, ESS_SET_FreFunc fre, int nBuckets,
+                       int sizeofElem);
 /* Frees every element, the buckets and the set; clears *set. */
 void ESS_SET_Destroy(Ess_Set* set);
 void ESS_SET_ClearContents(Ess_Set set);

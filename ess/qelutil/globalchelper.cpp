@@ -55,7 +55,8 @@ int clamp_written(int n, int size) {
 int vformat(char* buf, int size, void* locale, const char* format, va_list args) {
     if (!buf || size < 1 || !format) return -1;
     Globalc_FunctionPtrs* t = table();
-    int n = t && t->pGCVsprintf ? t->pGCVsprintf(locale, buf, size, format, args) : std::vsnprintf(buf, static_cast<size_t>(size), format, args);
+    int n = t && t->pGCVsprintf ? t->pGCVsprintf(locale, buf, size, format, args)
+                                : std::vsnprintf(buf, static_cast<size_t>(size), format, args);
     return clamp_written(n, size);
 }
 
@@ -287,7 +288,8 @@ char* EssGetUtf8String(int id, const char* def) {
     void* catalog = g_catalog.load();
     if (t && catalog && id >= 0 && t->pGCGetMessage) {
         char buf[ESS_MESSAGE_ROOM + 1] = "";
-        if (t->pGCGetMessage(catalog, ESS_CATALOG_SET, id, buf, sizeof buf) >= 0) return cut_copy(buf, ESS_MESSAGE_ROOM);
+        if (t->pGCGetMessage(catalog, ESS_CATALOG_SET, id, buf, sizeof buf) >= 0)
+            return cut_copy(buf, ESS_MESSAGE_ROOM);
         return cut_copy(def, ESS_MESSAGE_ROOM);
     }
     return ess_strdup(def);
@@ -335,11 +337,11 @@ int EssGlobalcVPrintfErr(const char* format, va_list args) { return vprint_to(tr
 int EssGlobalcVPrintfUtf8(const char* format, va_list args) { return vprint_to(false, true, format, args); }
 int EssGlobalcVPrintfUtf8Err(const char* format, va_list args) { return vprint_to(true, true, format, args); }
 
-#define ESS_VARARGS_CALL(call, last)  \
-    va_list args;                     \
-    va_start(args, last);             \
-    int n = call;                     \
-    va_end(args);                     \
+#define ESS_VARARGS_CALL(call, last) \
+    va_list args;                    \
+    va_start(args, last);            \
+    int n = call;                    \
+    va_end(args);                    \
     return n
 
 int EssGlobalcPrintf(const char* format, ...) { ESS_VARARGS_CALL(EssGlobalcVPrintf(format, args), format); }
@@ -363,14 +365,14 @@ int EssGlobalcSnprintfUtf8(char* buf, int size, const char* format, ...) {
 }
 
 /* The message of id is the format: its arguments are the caller's. */
-#define ESS_MESSAGE_CALL(getter, call)   \
-    char* message = getter(id, def);     \
-    if (!message) return -1;             \
-    va_list args;                        \
-    va_start(args, def);                 \
-    int n = call;                        \
-    va_end(args);                        \
-    std::free(message);                  \
+#define ESS_MESSAGE_CALL(getter, call) \
+    char* message = getter(id, def);   \
+    if (!message) return -1;           \
+    va_list args;                      \
+    va_start(args, def);               \
+    int n = call;                      \
+    va_end(args);                      \
+    std::free(message);                \
     return n
 
 int EssGlobalcUtf8Printf(int id, const char* def, ...) {
@@ -498,7 +500,9 @@ int EssUtf8StringToUnicode(GCUchar* out, int size, const char* in) {
     return UTF8_to_UTF16(out, size, in, -1);
 }
 
-int EssUnicodeToUtf8String(char* out, int size, const GCUchar* in) { return EssUnicodeToUtf8StringEx(out, size, in, -1); }
+int EssUnicodeToUtf8String(char* out, int size, const GCUchar* in) {
+    return EssUnicodeToUtf8StringEx(out, size, in, -1);
+}
 
 int EssUnicodeToUtf8StringEx(char* out, int size, const GCUchar* in, int length) {
     if (out && size > 0) std::memset(out, 0, static_cast<size_t>(size));

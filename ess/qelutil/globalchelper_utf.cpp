@@ -34,12 +34,8 @@ Step decode(const unsigned char* src, int length, int* i, GCUchar* unit, bool wa
         }
     }
     switch (n) {
-    case 1:
-        *unit = c;
-        break;
-    case 2:
-        *unit = static_cast<GCUchar>(((c & kLeadMask[2]) << 6) | (src[*i + 1] & 0x3F));
-        break;
+    case 1: *unit = c; break;
+    case 2: *unit = static_cast<GCUchar>(((c & kLeadMask[2]) << 6) | (src[*i + 1] & 0x3F)); break;
     case 3:
         *unit = static_cast<GCUchar>(((c & kLeadMask[3]) << 12) | ((src[*i + 1] & 0x3F) << 6) | (src[*i + 2] & 0x3F));
         break;

@@ -15,27 +15,27 @@ typedef uint16_t GCUchar; /* one UTF-16 code unit */
 
 /* Result codes of the library (returned through a u32* rc or as the result). */
 #define GC_OK 0u
-#define GC_ERR_OS 1u /* operating-system failure */
-#define GC_ERR_OPTION 2u /* invalid option */
-#define GC_WARN_FALLBACK 10u /* initialised with a warning: built-in objects only */
-#define GC_ERR_DATA 11u /* fatal data loading error */
-#define GC_ERR_NOMEM 20u /* memory allocation failure */
-#define GC_ERR_NOTFREED 21u /* a block was not freed */
-#define GC_ERR_CODEPAGE 30u /* invalid code page */
-#define GC_ERR_LANGUAGE 31u /* invalid language */
-#define GC_ERR_SORT 33u /* invalid sort */
-#define GC_ERR_TERRITORY 34u /* invalid territory */
-#define GC_ERR_ITEM 35u /* unknown text item */
-#define GC_ERR_SEPARATOR 36u /* a separator cannot be represented */
-#define GC_ERR_NOTFOUND 37u /* object not found, invalid value or name */
-#define GC_BUFFER_FULL 52u /* output buffer full */
-#define GC_INCOMPLETE 53u /* input ends inside a character */
-#define GC_REPLACED 73u /* a character was replaced */
-#define GC_ERR_NOFILE 1000u /* no such file, or the path is a directory */
-#define GC_ERR_ACCESS 1001u /* access denied */
-#define GC_ERR_FILEMODE 1002u /* wrong file mode */
-#define GC_ERR_IO 1003u /* read, seek, map or name failure */
-#define GC_ERR_UNMAP 1005u /* unmap failure */
+#define GC_ERR_OS 1u           /* operating-system failure */
+#define GC_ERR_OPTION 2u       /* invalid option */
+#define GC_WARN_FALLBACK 10u   /* initialised with a warning: built-in objects only */
+#define GC_ERR_DATA 11u        /* fatal data loading error */
+#define GC_ERR_NOMEM 20u       /* memory allocation failure */
+#define GC_ERR_NOTFREED 21u    /* a block was not freed */
+#define GC_ERR_CODEPAGE 30u    /* invalid code page */
+#define GC_ERR_LANGUAGE 31u    /* invalid language */
+#define GC_ERR_SORT 33u        /* invalid sort */
+#define GC_ERR_TERRITORY 34u   /* invalid territory */
+#define GC_ERR_ITEM 35u        /* unknown text item */
+#define GC_ERR_SEPARATOR 36u   /* a separator cannot be represented */
+#define GC_ERR_NOTFOUND 37u    /* object not found, invalid value or name */
+#define GC_BUFFER_FULL 52u     /* output buffer full */
+#define GC_INCOMPLETE 53u      /* input ends inside a character */
+#define GC_REPLACED 73u        /* a character was replaced */
+#define GC_ERR_NOFILE 1000u    /* no such file, or the path is a directory */
+#define GC_ERR_ACCESS 1001u    /* access denied */
+#define GC_ERR_FILEMODE 1002u  /* wrong file mode */
+#define GC_ERR_IO 1003u        /* read, seek, map or name failure */
+#define GC_ERR_UNMAP 1005u     /* unmap failure */
 #define GC_ERR_NOTLOCALE 2000u /* not a locale data file */
 
 /* Object types and their file-name prefixes "la", "te", "cp", "so". */
@@ -68,11 +68,11 @@ typedef struct GCObjEntry {
 /* The object manager: the control table, the first index of each type, the data directory. */
 typedef struct GCObjManager {
     GCObjEntry* table;
-    uint16_t first[4];     /* first index of language, territory, code page, sort */
-    uint16_t end;          /* end of the sort range */
-    uint16_t count;        /* number of entries */
-    uint8_t nofallback;    /* set: a data file that cannot be loaded gets no built-in object */
-    char dir[256];         /* data directory in use ("" in fallback mode) */
+    uint16_t first[4];  /* first index of language, territory, code page, sort */
+    uint16_t end;       /* end of the sort range */
+    uint16_t count;     /* number of entries */
+    uint8_t nofallback; /* set: a data file that cannot be loaded gets no built-in object */
+    char dir[256];      /* data directory in use ("" in fallback mode) */
 } GCObjManager;
 
 /* ---- Version 3 section layouts (little-endian, byte-packed) ---- */
@@ -188,18 +188,18 @@ typedef struct __attribute__((packed)) GCCp { /* section 1 fixed part: 4388 byte
     GCCpEncRow enc[256];
     uint16_t flags;
     uint8_t pad2[2];
-    uint32_t mboff;    /* multi-byte part, starting with the 256 full-width values */
-    uint32_t pairoff;  /* half/full-width pairs */
-    uint32_t trieoff;  /* character-type trie */
-    uint32_t recoff;   /* character-type records */
-    uint32_t valoff;   /* in section 2: the UTF-16 value array after the nodes */
+    uint32_t mboff;   /* multi-byte part, starting with the 256 full-width values */
+    uint32_t pairoff; /* half/full-width pairs */
+    uint32_t trieoff; /* character-type trie */
+    uint32_t recoff;  /* character-type records */
+    uint32_t valoff;  /* in section 2: the UTF-16 value array after the nodes */
 } GCCp;
 
 #define GC_CP_FIXED_SIZE 4388u
 #define GC_CP_MB_OFFSET 8776u
 
 typedef struct __attribute__((packed)) GCCpV2 { /* 4376 bytes */
-    uint8_t head[4364]; /* as version 3 */
+    uint8_t head[4364];                         /* as version 3 */
     uint16_t flags;
     uint16_t mboff;
     uint16_t suboff[3];
@@ -306,8 +306,8 @@ uint32_t GCTermObjManager(GCObjManager* manager);
 GCObjEntry* GCGetObjFromID(GCObjManager* manager, uint16_t type, uint16_t id, int noload, uint32_t* rc);
 GCObjEntry* GCGetObjFromName(GCObjManager* manager, uint16_t type, const char* name, uint32_t length, int noload,
                              uint32_t* rc);
-GCObjEntry* GCGetObjFromNameW(GCObjManager* manager, uint16_t type, const uint32_t* name, uint32_t length,
-                              int noload, uint32_t* rc);
+GCObjEntry* GCGetObjFromNameW(GCObjManager* manager, uint16_t type, const uint32_t* name, uint32_t length, int noload,
+                              uint32_t* rc);
 GCObjEntry* GCLoadObj(GCObjManager* manager, GCObjEntry* entry, uint32_t* rc);
 uint32_t GCUnloadObj(GCObjManager* manager, GCObjEntry* entry);
 uint32_t GCLoadDefaultObj(GCObjManager* manager, GCObjEntry* entry);
@@ -363,20 +363,20 @@ typedef struct GCLocale {
     GCObjEntry* territory;
     GCObjEntry* codepage;
     GCObjEntry* sort;
-    uint32_t modified;      /* conventions set by the application (kept across territory changes) */
+    uint32_t modified; /* conventions set by the application (kept across territory changes) */
     uint16_t terrword5;
-    uint16_t curdigits;     /* currency fraction digits */
-    uint16_t intcurdigits;  /* international currency fraction digits */
+    uint16_t curdigits;    /* currency fraction digits */
+    uint16_t intcurdigits; /* international currency fraction digits */
     uint16_t flags;
-    uint8_t psignpos;       /* positive sign position */
-    uint8_t nsignpos;       /* negative sign position */
-    uint8_t sep[5];         /* decimal point, thousands, third, monetary decimal, monetary thousands */
-    char* text[8];          /* grouping, currency symbol, monetary grouping, positive sign, negative sign,
-                               time format, short date format, long date format */
-    uint16_t setbits;       /* conventions set through GCSetLocaleTextInfo */
+    uint8_t psignpos; /* positive sign position */
+    uint8_t nsignpos; /* negative sign position */
+    uint8_t sep[5];   /* decimal point, thousands, third, monetary decimal, monetary thousands */
+    char* text[8];    /* grouping, currency symbol, monetary grouping, positive sign, negative sign,
+                         time format, short date format, long date format */
+    uint16_t setbits; /* conventions set through GCSetLocaleTextInfo */
     GCUchar usep[5];
     GCUchar* utext[8];
-    uint32_t lastrc;        /* result of the last operation on this locale */
+    uint32_t lastrc; /* result of the last operation on this locale */
 } GCLocale;
 
 /* One row of the native-locale map: native locale name, language, territory, code page, sort. */
@@ -410,7 +410,7 @@ void GCLocaleFreeOldText(GCLocale* kept, GCLocale* other);
 typedef struct GCCnvDesc {
     GCLocale* from;
     uint8_t inpend[5];
-    uint8_t instate;   /* 1: double-byte state */
+    uint8_t instate; /* 1: double-byte state */
     uint8_t ninpend;
     GCLocale* to;
     uint8_t outpend[5];

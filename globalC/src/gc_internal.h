@@ -23,10 +23,10 @@ static_assert(sizeof(GCCpNode) == 6 && sizeof(GCSortWeight) == 6 && sizeof(GCSor
 struct GCFile {
     int fd = -1;
     int mode = GC_FILE_READ;
-    bool backup = false;     // mode 1 writing through "<base>.tmp"
+    bool backup = false;  // mode 1 writing through "<base>.tmp"
     bool eof = false;
-    std::string base;        // path up to its last '.', for the backup form
-    std::string ext;         // the extension after that '.', without it
+    std::string base;  // path up to its last '.', for the backup form
+    std::string ext;   // the extension after that '.', without it
     bool has_ext = false;
     uint32_t sectsize[4] = {0, 0, 0, 0};
 };
@@ -57,14 +57,14 @@ std::recursive_mutex& library_mutex();
 
 // Process-wide state of the library.
 struct State {
-    uint16_t count = 0;                 // nested successful initialisations
-    const char* latch = nullptr;        // set while initialised
+    uint16_t count = 0;           // nested successful initialisations
+    const char* latch = nullptr;  // set while initialised
     GCAllocFunc alloc = GCDefAlloc;
     GCFreeFunc free_fn = GCDefFree;
     void* context = nullptr;
-    int fcx = 0;                        // file-layer context: 1 while initialised
-    GCObjManager* ocx = nullptr;        // the object manager
-    GCLocale* glocale = nullptr;        // library-wide locale: released at the end, never set here
+    int fcx = 0;                  // file-layer context: 1 while initialised
+    GCObjManager* ocx = nullptr;  // the object manager
+    GCLocale* glocale = nullptr;  // library-wide locale: released at the end, never set here
 };
 State& state();
 

@@ -84,15 +84,15 @@ extern "C" GCLocale* createLocaleByName(char* localeName) {
     uint32_t rc = static_cast<uint32_t>(-1);
     GCLocale* locale = GCGetLocale(name, 0, &rc);
     switch (rc) {
-        case GC_OK: DIAG_TRACE(4, "%s: Locale '%s' was created.", kFn, name); break;
-        case GC_ERR_OPTION: DIAG_ERROR("%s: GCGetLocale failed - Invalid option specified.", kFn); break;
-        case GC_ERR_DATA: DIAG_ERROR("%s: GCGetLocale failed - Fatal data loading error.", kFn); break;
-        case GC_ERR_NOMEM: DIAG_ERROR("%s: GCGetLocale failed - Memory allocation error.", kFn); break;
-        case GC_ERR_CODEPAGE: DIAG_ERROR("%s: GCGetLocale failed - Invalid  code page specified.", kFn); break;
-        case GC_ERR_LANGUAGE: DIAG_ERROR("%s: GCGetLocale failed - Invalid language specified.", kFn); break;
-        case GC_ERR_SORT: DIAG_ERROR("%s: GCGetLocale failed - Invalid sort specified.", kFn); break;
-        case GC_ERR_TERRITORY: DIAG_ERROR("%s: GCGetLocale failed - Invalid territory specified.", kFn); break;
-        default: break;
+    case GC_OK: DIAG_TRACE(4, "%s: Locale '%s' was created.", kFn, name); break;
+    case GC_ERR_OPTION: DIAG_ERROR("%s: GCGetLocale failed - Invalid option specified.", kFn); break;
+    case GC_ERR_DATA: DIAG_ERROR("%s: GCGetLocale failed - Fatal data loading error.", kFn); break;
+    case GC_ERR_NOMEM: DIAG_ERROR("%s: GCGetLocale failed - Memory allocation error.", kFn); break;
+    case GC_ERR_CODEPAGE: DIAG_ERROR("%s: GCGetLocale failed - Invalid  code page specified.", kFn); break;
+    case GC_ERR_LANGUAGE: DIAG_ERROR("%s: GCGetLocale failed - Invalid language specified.", kFn); break;
+    case GC_ERR_SORT: DIAG_ERROR("%s: GCGetLocale failed - Invalid sort specified.", kFn); break;
+    case GC_ERR_TERRITORY: DIAG_ERROR("%s: GCGetLocale failed - Invalid territory specified.", kFn); break;
+    default: break;
     }
     if (!locale) DIAG_ERROR("%s: ERROR: Locale - '%s' has not been created", kFn, name);
     return locale;
@@ -125,7 +125,8 @@ extern "C" int GC_getEncodingInfo(ENCODING_INFO* encInfo, char* tableName) {
         DIAG_TRACE(4, "%s: Found key '%s' in table '%s', locale '%s' will be used", kFn, value, "GC_LOCALE", app_name);
     } else {
         std::snprintf(app_name, sizeof app_name, "%s", value);
-        DIAG_ERROR("%s: Failed to find key '%s' in table '%s', locale '%s' will be used", kFn, value, "GC_LOCALE", value);
+        DIAG_ERROR("%s: Failed to find key '%s' in table '%s', locale '%s' will be used", kFn, value, "GC_LOCALE",
+                   value);
     }
     encInfo->orvLocale = createLocaleByName(orv_name);
     if (!encInfo->orvLocale) {
@@ -162,11 +163,13 @@ extern "C" void GC_releaseEncodingInfo(ENCODING_INFO* encInfo) {
     }
     // Each field is cleared as it is released, so a second release finds nothing.
     if (encInfo->appToOrvCnv) {
-        if (GCCloseConversion(encInfo->appToOrvCnv) != GC_OK) DIAG_TRACE(2, "GC_releaseLocales: Cannot close  Current to UTF8 conversion");
+        if (GCCloseConversion(encInfo->appToOrvCnv) != GC_OK)
+            DIAG_TRACE(2, "GC_releaseLocales: Cannot close  Current to UTF8 conversion");
         encInfo->appToOrvCnv = nullptr;
     }
     if (encInfo->orvToAppCnv) {
-        if (GCCloseConversion(encInfo->orvToAppCnv) != GC_OK) DIAG_TRACE(2, "GC_releaseLocales: Cannot close  UTF8 to Current conversion");
+        if (GCCloseConversion(encInfo->orvToAppCnv) != GC_OK)
+            DIAG_TRACE(2, "GC_releaseLocales: Cannot close  UTF8 to Current conversion");
         encInfo->orvToAppCnv = nullptr;
     }
     if (encInfo->orvLocale) {
@@ -174,11 +177,13 @@ extern "C" void GC_releaseEncodingInfo(ENCODING_INFO* encInfo) {
         encInfo->orvLocale = nullptr;
     }
     if (encInfo->appLocale) {
-        if (GCReleaseLocale(encInfo->appLocale) != 0) DIAG_TRACE(2, "GC_releaseLocales: Cannot release Application locale");
+        if (GCReleaseLocale(encInfo->appLocale) != 0)
+            DIAG_TRACE(2, "GC_releaseLocales: Cannot release Application locale");
         encInfo->appLocale = nullptr;
     }
     if (encInfo->currLocale) {
-        if (GCReleaseLocale(encInfo->currLocale) != 0) DIAG_TRACE(2, "GC_releaseLocales: Cannot release Current locale");
+        if (GCReleaseLocale(encInfo->currLocale) != 0)
+            DIAG_TRACE(2, "GC_releaseLocales: Cannot release Current locale");
         encInfo->currLocale = nullptr;
     }
 }
@@ -236,7 +241,8 @@ extern "C" int GC_convertString(GCLocale* dstLocale, char* dst, int dstSize, cha
     const int src_len = srcLocale ? static_cast<int>(std::strlen(src)) : static_cast<int>(utf16_units(src));
     const int result = convert(dstLocale, dst, dstSize, src, src_len, srcLocale);
     if (!dstLocale)
-        DIAG_TRACE(5, "%s: UTF-16 converted string - '%s'", kFn, utf16_for_log(dst, static_cast<size_t>(dstSize) / 2).c_str());
+        DIAG_TRACE(5, "%s: UTF-16 converted string - '%s'", kFn,
+                   utf16_for_log(dst, static_cast<size_t>(dstSize) / 2).c_str());
     else
         DIAG_TRACE(5, "%s: converted string - '%s'", kFn, dst);
     return result;

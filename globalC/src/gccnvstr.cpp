@@ -63,7 +63,8 @@ int convert_string(GCLocale* result, const GCObjEntry* to_entry, void* dst, int 
                 i += high_surrogate(units[i]) && low_surrogate(units[i + 1]) ? 2 : 1;
             len = static_cast<int64_t>(i);
         } else {
-            const size_t limit = strnlen(static_cast<const char*>(src), static_cast<size_t>(len) * (from.maxlen() + 2u));
+            const size_t limit =
+                strnlen(static_cast<const char*>(src), static_cast<size_t>(len) * (from.maxlen() + 2u));
             len = chars_to_bytes(from, bytes, limit, false, static_cast<uint32_t>(len));
         }
     }

@@ -117,8 +117,7 @@ uint32_t CodePage::walk(const uint8_t* p, uint32_t n) const {
     for (uint32_t i = 0; i + 1 < n; ++i) {
         GCCpNode next;
         if (!in_range(current, p[i]) || !node(current.base + (p[i] & current.mask), next)) return kReplacementChar;
-        if (next.leaf)
-            return in_range(next, p[i + 1]) ? value(next.base + (p[i + 1] & next.mask)) : kReplacementChar;
+        if (next.leaf) return in_range(next, p[i + 1]) ? value(next.base + (p[i + 1] & next.mask)) : kReplacementChar;
         current = next;
     }
     return kReplacementChar;
@@ -167,24 +166,23 @@ uint32_t CodePage::encode(uint32_t u, uint8_t* out, uint32_t fallback) const {
     uint32_t low = 0;
     uint32_t high = 0;
     switch (row.kind) {
-        case 0:
-            if (!byte3(low)) return replacement();
-            out[0] = static_cast<uint8_t>(low);
-            return 1;
-        case 1:
-            if (!word3(low)) return replacement();
-            return wide_to_bytes(low, out);
-        case 2:
-            if (!word3(low) || !byte4(high)) return replacement();
-            return wide_to_bytes(low | (high << 16), out);
-        case 3:
-            if (!word3(low) || !word4(high)) return replacement();
-            return wide_to_bytes(low | (high << 16), out);
-        case 4:
-            if (!byte3(low) || !byte4(high)) return replacement();
-            return wide_to_bytes(low | (high << 8), out);
-        default:
-            return wide_to_bytes(fallback, out);
+    case 0:
+        if (!byte3(low)) return replacement();
+        out[0] = static_cast<uint8_t>(low);
+        return 1;
+    case 1:
+        if (!word3(low)) return replacement();
+        return wide_to_bytes(low, out);
+    case 2:
+        if (!word3(low) || !byte4(high)) return replacement();
+        return wide_to_bytes(low | (high << 16), out);
+    case 3:
+        if (!word3(low) || !word4(high)) return replacement();
+        return wide_to_bytes(low | (high << 16), out);
+    case 4:
+        if (!byte3(low) || !byte4(high)) return replacement();
+        return wide_to_bytes(low | (high << 8), out);
+    default: return wide_to_bytes(fallback, out);
     }
 }
 

@@ -70,36 +70,35 @@ uint32_t check_object(const GCObjEntry* entry) {
     const uint32_t size = section_size(entry, 0);
     if (!s1) return GC_ERR_NOTLOCALE;
     switch (entry->type) {
-        case GC_OBJ_LANGUAGE:
-            if (size < GC_LANG_FIXED_SIZE) return GC_ERR_NOTLOCALE;
-            for (uint32_t item = 0; item < GC_LANG_ITEMS; ++item)
-                if (read_u16(s1, 2 * (5 + item)) > size) return GC_ERR_NOTLOCALE;
-            return GC_OK;
-        case GC_OBJ_TERRITORY:
-            if (size < GC_TERR_FIXED_SIZE) return GC_ERR_NOTLOCALE;
-            for (uint32_t at = 22; at <= 44; at += 2)
-                if (read_u16(s1, at) > size) return GC_ERR_NOTLOCALE;
-            return GC_OK;
-        case GC_OBJ_CODEPAGE: {
-            if (size < GC_CP_FIXED_SIZE) return GC_ERR_NOTLOCALE;
-            const auto* cp = static_cast<const GCCp*>(s1);
-            if (!lengths_fit(*cp)) return GC_ERR_NOTLOCALE;
-            if (cp->mboff != 0 && !fits(cp->mboff, 256 * 4, size)) return GC_ERR_NOTLOCALE;
-            if (cp->npairs != 0 && !fits(cp->pairoff, 8ull * cp->npairs, size)) return GC_ERR_NOTLOCALE;
-            if (cp->pairoff > size || cp->trieoff > size || cp->recoff > size) return GC_ERR_NOTLOCALE;
-            if (cp->valoff > section_size(entry, 1)) return GC_ERR_NOTLOCALE;
-            return GC_OK;
-        }
-        case GC_OBJ_SORT: {
-            if (size < GC_SORT_FIXED_SIZE) return GC_ERR_NOTLOCALE;
-            const auto* so = static_cast<const GCSort*>(s1);
-            if (so->wtoff > size || !fits(so->expoff, 14ull * so->nexp, size) ||
-                !fits(so->comboff, 10ull * so->ncomb, size))
-                return GC_ERR_NOTLOCALE;
-            return GC_OK;
-        }
-        default:
+    case GC_OBJ_LANGUAGE:
+        if (size < GC_LANG_FIXED_SIZE) return GC_ERR_NOTLOCALE;
+        for (uint32_t item = 0; item < GC_LANG_ITEMS; ++item)
+            if (read_u16(s1, 2 * (5 + item)) > size) return GC_ERR_NOTLOCALE;
+        return GC_OK;
+    case GC_OBJ_TERRITORY:
+        if (size < GC_TERR_FIXED_SIZE) return GC_ERR_NOTLOCALE;
+        for (uint32_t at = 22; at <= 44; at += 2)
+            if (read_u16(s1, at) > size) return GC_ERR_NOTLOCALE;
+        return GC_OK;
+    case GC_OBJ_CODEPAGE: {
+        if (size < GC_CP_FIXED_SIZE) return GC_ERR_NOTLOCALE;
+        const auto* cp = static_cast<const GCCp*>(s1);
+        if (!lengths_fit(*cp)) return GC_ERR_NOTLOCALE;
+        if (cp->mboff != 0 && !fits(cp->mboff, 256 * 4, size)) return GC_ERR_NOTLOCALE;
+        if (cp->npairs != 0 && !fits(cp->pairoff, 8ull * cp->npairs, size)) return GC_ERR_NOTLOCALE;
+        if (cp->pairoff > size || cp->trieoff > size || cp->recoff > size) return GC_ERR_NOTLOCALE;
+        if (cp->valoff > section_size(entry, 1)) return GC_ERR_NOTLOCALE;
+        return GC_OK;
+    }
+    case GC_OBJ_SORT: {
+        if (size < GC_SORT_FIXED_SIZE) return GC_ERR_NOTLOCALE;
+        const auto* so = static_cast<const GCSort*>(s1);
+        if (so->wtoff > size || !fits(so->expoff, 14ull * so->nexp, size) ||
+            !fits(so->comboff, 10ull * so->ncomb, size))
             return GC_ERR_NOTLOCALE;
+        return GC_OK;
+    }
+    default: return GC_ERR_NOTLOCALE;
     }
 }
 

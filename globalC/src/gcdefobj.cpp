@@ -13,13 +13,12 @@ const Bytes& language() {
     static const Bytes section = [] {
         gc::build::Language lang;
         const char16_t* texts[44] = {
-            u"EN", u"English",
-            u"Sunday", u"Monday", u"Tuesday", u"Wednesday", u"Thursday", u"Friday", u"Saturday",
-            u"Sun", u"Mon", u"Tue", u"Wed", u"Thu", u"Fri", u"Sat",
-            u"January", u"February", u"March", u"April", u"May", u"June", u"July", u"August",
-            u"September", u"October", u"November", u"December", u"",
-            u"Jan", u"Feb", u"Mar", u"Apr", u"May", u"Jun", u"Jul", u"Aug", u"Sep", u"Oct", u"Nov", u"Dec", u"",
-            u"AM", u"PM"};
+            u"EN",        u"English",  u"Sunday",   u"Monday",   u"Tuesday", u"Wednesday", u"Thursday", u"Friday",
+            u"Saturday",  u"Sun",      u"Mon",      u"Tue",      u"Wed",     u"Thu",       u"Fri",      u"Sat",
+            u"January",   u"February", u"March",    u"April",    u"May",     u"June",      u"July",     u"August",
+            u"September", u"October",  u"November", u"December", u"",        u"Jan",       u"Feb",      u"Mar",
+            u"Apr",       u"May",      u"Jun",      u"Jul",      u"Aug",     u"Sep",       u"Oct",      u"Nov",
+            u"Dec",       u"",         u"AM",       u"PM"};
         for (int i = 0; i < 44; ++i) lang.texts[i] = texts[i];
         return gc::build::language_section(lang);
     }();
@@ -31,8 +30,8 @@ const Bytes& territory() {
         gc::build::Territory terr;
         terr.values[0] = 1;
         terr.currency_flags = 0x02 | 0x08;
-        const char16_t* texts[11] = {u"USA", u"United States", u"3;0", u"3;0", u"$", u"USD", u"", u"-",
-                                     u"%#I:%M:%S %p", u"%#m/%#d/%y", u"%A, %B %d, %Y"};
+        const char16_t* texts[11] = {u"USA", u"United States", u"3;0",        u"3;0",          u"$", u"USD", u"",
+                                     u"-",   u"%#I:%M:%S %p",  u"%#m/%#d/%y", u"%A, %B %d, %Y"};
         for (int i = 0; i < 11; ++i) terr.texts[i] = texts[i];
         return gc::build::territory_section(terr);
     }();
@@ -102,22 +101,21 @@ bool builtin_sections(uint8_t type, void* sect[4], uint32_t sizes[4]) {
         sizes[i] = 0;
     }
     switch (type) {
-        case GC_OBJ_LANGUAGE:
-            sect[0] = const_cast<uint8_t*>(language().data());
-            sizes[0] = static_cast<uint32_t>(language().size());
-            return true;
-        case GC_OBJ_TERRITORY:
-            sect[0] = const_cast<uint8_t*>(territory().data());
-            sizes[0] = static_cast<uint32_t>(territory().size());
-            return true;
-        case GC_OBJ_CODEPAGE:
-            sect[0] = const_cast<GCCp*>(&codepage());
-            sizes[0] = sizeof(GCCp);
-            sect[2] = const_cast<uint8_t*>(codepage_section3().data());
-            sizes[2] = static_cast<uint32_t>(codepage_section3().size());
-            return true;
-        default:
-            return false;
+    case GC_OBJ_LANGUAGE:
+        sect[0] = const_cast<uint8_t*>(language().data());
+        sizes[0] = static_cast<uint32_t>(language().size());
+        return true;
+    case GC_OBJ_TERRITORY:
+        sect[0] = const_cast<uint8_t*>(territory().data());
+        sizes[0] = static_cast<uint32_t>(territory().size());
+        return true;
+    case GC_OBJ_CODEPAGE:
+        sect[0] = const_cast<GCCp*>(&codepage());
+        sizes[0] = sizeof(GCCp);
+        sect[2] = const_cast<uint8_t*>(codepage_section3().data());
+        sizes[2] = static_cast<uint32_t>(codepage_section3().size());
+        return true;
+    default: return false;
     }
 }
 

@@ -135,10 +135,10 @@ extern "C" int GCSeekFile(GCFile* file, long offset, uint32_t origin) {
     if (!file) return 1;
     int whence;
     switch (origin) {
-        case GC_SEEK_SET: whence = SEEK_SET; break;
-        case GC_SEEK_CUR: whence = SEEK_CUR; break;
-        case GC_SEEK_END: whence = SEEK_END; break;
-        default: return 1;
+    case GC_SEEK_SET: whence = SEEK_SET; break;
+    case GC_SEEK_CUR: whence = SEEK_CUR; break;
+    case GC_SEEK_END: whence = SEEK_END; break;
+    default: return 1;
     }
     if (::lseek(file->fd, offset, whence) < 0) return 1;
     file->eof = false;

@@ -84,8 +84,8 @@ extern "C" GCLocale* GCGetLocale(const char* name, uint32_t options, uint32_t* r
     const size_t dot = text.find('.');
     const size_t at = text.find('@');
     if (dot != std::string::npos && (at == std::string::npos || dot < at))
-        loc->codepage = by_name(GC_OBJ_CODEPAGE, text.substr(dot + 1, at == std::string::npos ? std::string::npos : at - dot - 1),
-                                &code);
+        loc->codepage = by_name(
+            GC_OBJ_CODEPAGE, text.substr(dot + 1, at == std::string::npos ? std::string::npos : at - dot - 1), &code);
     else
         loc->codepage = by_id(GC_OBJ_CODEPAGE, gc::section_word(loc->language, 1), &code);
     if (!loc->codepage) return fail(part_code(code, GC_ERR_CODEPAGE));

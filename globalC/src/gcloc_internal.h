@@ -11,11 +11,11 @@
 namespace gc {
 
 // Modified bits of a locale.
-constexpr uint32_t kModValues = 0;        // bits 0-2
-constexpr uint32_t kModCurrency = 3;      // bits 3-8
-constexpr uint32_t kModSigns = 9;         // bits 9-10
-constexpr uint32_t kModSeparators = 11;   // bits 11-15
-constexpr uint32_t kModTexts = 16;        // bits 16-23
+constexpr uint32_t kModValues = 0;       // bits 0-2
+constexpr uint32_t kModCurrency = 3;     // bits 3-8
+constexpr uint32_t kModSigns = 9;        // bits 9-10
+constexpr uint32_t kModSeparators = 11;  // bits 11-15
+constexpr uint32_t kModTexts = 16;       // bits 16-23
 // Set bits: separators 0-4, texts 5-12.
 constexpr uint32_t kSetTexts = 5;
 

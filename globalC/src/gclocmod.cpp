@@ -36,7 +36,8 @@ std::string encode_text(const CodePage& cp, const std::u16string& text) {
         if (value >= 0xD800 && value <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
             value = (value << 16) | text[++i];
         uint8_t bytes[4];
-        const uint32_t n = value >= 0xD800 && value <= 0xDFFF ? (bytes[0] = cp.repl(), 1) : cp.encode(value, bytes, cp.repl());
+        const uint32_t n =
+            value >= 0xD800 && value <= 0xDFFF ? (bytes[0] = cp.repl(), 1) : cp.encode(value, bytes, cp.repl());
         if (cp.stateful() && (n > 1) != dbl) {
             out.push_back(static_cast<char>(n > 1 ? cp.cp().so : cp.cp().si));
             dbl = n > 1;

@@ -62,15 +62,16 @@ extern "C" int GCSetLocaleTextInfo(GCLocale* loc, int item, const char* text, lo
     if (length < 0)
         len = std::strlen(text);
     else if (flags == GC_STR_CHARS && length > 0)
-        len = gc::chars_to_bytes(cp, reinterpret_cast<const uint8_t*>(text), strnlen(text, static_cast<size_t>(length) * 8),
-                                 false, static_cast<uint32_t>(length));
+        len = gc::chars_to_bytes(cp, reinterpret_cast<const uint8_t*>(text),
+                                 strnlen(text, static_cast<size_t>(length) * 8), false, static_cast<uint32_t>(length));
     else
         len = static_cast<size_t>(length);
     if (len == 0) return static_cast<int>(finish(loc, GC_OK));
     const auto* bytes = reinterpret_cast<const uint8_t*>(text);
 
     if (item == 2 || item == 6 || item == 10 || item == 12) {
-        static const uint16_t types[13] = {0, 0, GC_OBJ_LANGUAGE, 0, 0, 0, GC_OBJ_TERRITORY, 0, 0, 0, GC_OBJ_CODEPAGE, 0, GC_OBJ_SORT};
+        static const uint16_t types[13] = {0, 0, GC_OBJ_LANGUAGE, 0, 0,          0, GC_OBJ_TERRITORY, 0,
+                                           0, 0, GC_OBJ_CODEPAGE, 0, GC_OBJ_SORT};
         GCObjEntry* object = nullptr;
         const uint32_t rc = named_object(loc, types[item], text, len, &object);
         if (rc != GC_OK) return static_cast<int>(finish(loc, rc));
@@ -105,9 +106,10 @@ extern "C" int GCSetLocaleTextInfo(GCLocale* loc, int item, const char* text, lo
         const size_t whole = gc::chars_to_bytes(cp, bytes, len, false, static_cast<uint32_t>(len));
         const std::string value(text, whole);
         std::u16string units(value.size() + 1, u'\0');
-        const int n = value.empty() ? 0
-                                    : GCCpStrToUnicode(loc->codepage, reinterpret_cast<const unsigned char*>(value.data()),
-                                                       static_cast<int>(value.size()), reinterpret_cast<GCUchar*>(units.data()));
+        const int n = value.empty()
+                          ? 0
+                          : GCCpStrToUnicode(loc->codepage, reinterpret_cast<const unsigned char*>(value.data()),
+                                             static_cast<int>(value.size()), reinterpret_cast<GCUchar*>(units.data()));
         units.resize(n > 0 ? static_cast<size_t>(n) : 0);
         if (!gc::replace_text(loc, t, value, units)) return static_cast<int>(finish(loc, GC_ERR_NOMEM));
         loc->modified |= 1u << (gc::kModTexts + t);

@@ -219,8 +219,8 @@ extern "C" GCObjEntry* GCGetObjFromID(GCObjManager* m, uint16_t type, uint16_t i
     return GCLoadObj(m, e, rc);
 }
 
-extern "C" GCObjEntry* GCGetObjFromName(GCObjManager* m, uint16_t type, const char* name, uint32_t length,
-                                        int noload, uint32_t* rc) {
+extern "C" GCObjEntry* GCGetObjFromName(GCObjManager* m, uint16_t type, const char* name, uint32_t length, int noload,
+                                        uint32_t* rc) {
     std::lock_guard lock(gc::library_mutex());
     set_rc(rc, GC_OK);
     if (type == GC_OBJ_SORT && name && (length == 6 || length == 7) && GCmemicmp(name, "BINARY", 6) == 0 &&

@@ -1,8 +1,8 @@
 /* The user's locale: named by GC_LANG, or mapped from the process's native locale through the
  * native-locale map, whose numeric and monetary conventions can be brought into a locale. The
  * process locale is changed only under the library mutex and always put back. */
-#include <clocale>
 #include <climits>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -123,15 +123,15 @@ extern "C" GCLocale* GCMapNativeInfo(const char* native, GCLocale* loc) {
     take(lc->int_frac_digits, gc::kModValues + 2, [&](char v) { loc->intcurdigits = static_cast<uint16_t>(v); });
     const char flags[4] = {lc->p_cs_precedes, lc->p_sep_by_space, lc->n_cs_precedes, lc->n_sep_by_space};
     for (uint32_t i = 0; i < 4; ++i)
-        take(flags[i], gc::kModCurrency + i, [&](char v) {
-            loc->flags = static_cast<uint16_t>(v ? loc->flags | (1u << i) : loc->flags & ~(1u << i));
-        });
+        take(flags[i], gc::kModCurrency + i,
+             [&](char v) { loc->flags = static_cast<uint16_t>(v ? loc->flags | (1u << i) : loc->flags & ~(1u << i)); });
     take(lc->p_sign_posn, gc::kModSigns, [&](char v) { loc->psignpos = static_cast<uint8_t>(v); });
     take(lc->n_sign_posn, gc::kModSigns + 1, [&](char v) { loc->nsignpos = static_cast<uint8_t>(v); });
     // Copies: the texts below are set while the process locale may still change them.
     const std::string grouping = grouping_text(lc->grouping);
     const std::string mon_grouping = grouping_text(lc->mon_grouping);
-    const std::string separators[4] = {lc->decimal_point, lc->thousands_sep, lc->mon_decimal_point, lc->mon_thousands_sep};
+    const std::string separators[4] = {lc->decimal_point, lc->thousands_sep, lc->mon_decimal_point,
+                                       lc->mon_thousands_sep};
     const std::string currency = lc->currency_symbol;
     const std::string positive = lc->positive_sign;
     const std::string negative = lc->negative_sign;

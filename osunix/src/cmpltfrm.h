@@ -8,8 +8,12 @@
  * C linkage and is exported from libappbridge.so. The library is built with hidden visibility, so
  * these blocks are its only exports; C++ helpers (namespaces, *_internal.h) never are. */
 #ifdef __cplusplus
-#define CM_EXTERN_C_BEGIN extern "C" { _Pragma("GCC visibility push(default)")
-#define CM_EXTERN_C_END _Pragma("GCC visibility pop") }
+#define CM_EXTERN_C_BEGIN \
+    extern "C" {          \
+    _Pragma("GCC visibility push(default)")
+#define CM_EXTERN_C_END           \
+    _Pragma("GCC visibility pop") \
+    }
 #else
 #define CM_EXTERN_C_BEGIN _Pragma("GCC visibility push(default)")
 #define CM_EXTERN_C_END _Pragma("GCC visibility pop")

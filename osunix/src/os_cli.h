@@ -8,12 +8,12 @@
 
 /* Results of the fork-and-exec operations (1: the child exited, its status in the exit code). */
 enum {
-    OS_CLI_FORK_FAILED = -3,  /* the alarm could not be set, or fork failed */
-    OS_CLI_TIMED_OUT = -5,    /* the time-out expired and the child was killed */
+    OS_CLI_FORK_FAILED = -3, /* the alarm could not be set, or fork failed */
+    OS_CLI_TIMED_OUT = -5,   /* the time-out expired and the child was killed */
     OS_CLI_NOT_EXECUTABLE = -6,
-    OS_CLI_NO_STATUS = -7,    /* the child neither exited nor was killed nor stopped; exit code -7 */
-    OS_CLI_KILLED = -8,       /* killed by a signal: the signal in the exit code */
-    OS_CLI_STOPPED = -9       /* stopped: the stop signal in the exit code */
+    OS_CLI_NO_STATUS = -7, /* the child neither exited nor was killed nor stopped; exit code -7 */
+    OS_CLI_KILLED = -8,    /* killed by a signal: the signal in the exit code */
+    OS_CLI_STOPPED = -9    /* stopped: the stop signal in the exit code */
 };
 
 /* Most arguments a program gets from an argument array; further ones are dropped. */
@@ -33,8 +33,7 @@ CM_RC OS_CLI_exec_wait(const char* command, const char* node);
  * as the leader of a new process group, standard output and error to /dev/null, and waits. After
  * `timeout` seconds (0: no limit) the group is killed and the result is -5. One call at a time
  * per process; a second caller waits. exit_code may be null. */
-int OS_CLI_exec_wait_timeout(const char* fullpath, CMDLINE_D_typ* p_cmd, int timeout, int param_num,
-                             int* p_exit_code);
+int OS_CLI_exec_wait_timeout(const char* fullpath, CMDLINE_D_typ* p_cmd, int timeout, int param_num, int* p_exit_code);
 int OS_CLI_exec_wait_rc(const char* fullpath, CMDLINE_D_typ* p_cmd, int param_num, int* p_exit_code);
 /* The SIGALRM handler of the timed call: it only records that the alarm fired. */
 void Sig_Alrm(int signal_number);

@@ -472,29 +472,25 @@ CM_RC OS_COMM_sess_open(OS_COMM_line_typ* line_id, OS_COMM_sess_typ* sess_id) {
     sess_id->error = 0;
     CM_RC rc = CM_RC_FAIL;
     switch (line_id->who) {
-        case OS_COMM_CLIENT:
-            rc = open_duplicate_session(line_id, sess_id, "client");
-            if (rc == CM_RC_OK && sess_id->ssl_profile && os_comm_sess_ssl_connect(sess_id) != CM_RC_OK) {
-                DIAG_ERROR("%s: Failed in SSL connect.", "OS_COMM_sess_open");
-                BCA_Terminate(sess_id->ssl_profile, sess_id);
-                OS_COMM_sess_close(sess_id);
-                return CM_RC_FAIL;
-            }
-            break;
-        case OS_COMM_SERVER:
-        case OS_COMM_SERVER_FIND_PORT:
-            rc = open_server_session(line_id, sess_id);
-            break;
-        case OS_COMM_INETD:
-            rc = open_duplicate_session(line_id, sess_id, "server");
-            if (rc == CM_RC_OK && sess_id->ssl_profile && OS_COMM_sess_ssl_accept(sess_id) != CM_RC_OK) {
-                DIAG_ERROR("(-AG-) Exitting...");
-                OS_PROC_exit(1);
-            }
-            break;
-        default:
-            DIAG_ERROR("Unknown mode %d", static_cast<int>(line_id->who));
+    case OS_COMM_CLIENT:
+        rc = open_duplicate_session(line_id, sess_id, "client");
+        if (rc == CM_RC_OK && sess_id->ssl_profile && os_comm_sess_ssl_connect(sess_id) != CM_RC_OK) {
+            DIAG_ERROR("%s: Failed in SSL connect.", "OS_COMM_sess_open");
+            BCA_Terminate(sess_id->ssl_profile, sess_id);
+            OS_COMM_sess_close(sess_id);
             return CM_RC_FAIL;
+        }
+        break;
+    case OS_COMM_SERVER:
+    case OS_COMM_SERVER_FIND_PORT: rc = open_server_session(line_id, sess_id); break;
+    case OS_COMM_INETD:
+        rc = open_duplicate_session(line_id, sess_id, "server");
+        if (rc == CM_RC_OK && sess_id->ssl_profile && OS_COMM_sess_ssl_accept(sess_id) != CM_RC_OK) {
+            DIAG_ERROR("(-AG-) Exitting...");
+            OS_PROC_exit(1);
+        }
+        break;
+    default: DIAG_ERROR("Unknown mode %d", static_cast<int>(line_id->who)); return CM_RC_FAIL;
     }
     if (rc != CM_RC_OK && rc != OS_COMM_ERR_NOT_AUTHORIZED) return rc;
     if (finish_open(sess_id->fd, "OS_COMM_sess_open") != CM_RC_OK) return CM_RC_FAIL;
@@ -698,7 +694,8 @@ CM_RC OS_COMM_is_port_free(int port) {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool bound = port > 0 && port <= 65535 && bind(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) == 0;
+    const bool bound =
+        port > 0 && port <= 65535 && bind(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) == 0;
     close(fd);
     return bound ? CM_RC_OK : CM_RC_FAIL;
 }
@@ -785,8 +782,9 @@ CM_RC OS_COMM_validate(char* validation, char* name, char* value, char* message,
         const unsigned long free_mb =
             static_cast<unsigned long>((static_cast<unsigned long long>(disk.f_bavail) * block) / kMegabyte);
         if (free_mb >= std::strtoul(value, nullptr, 10)) return CM_RC_OK;
-        std::snprintf(message, OS_COMM_VALIDATE_MESSAGE_ROOM, "%s. Free disk space is %lu MB which is lower than the %s MB requested.",
-                      kValidateFailed, free_mb, shown.c_str());
+        std::snprintf(message, OS_COMM_VALIDATE_MESSAGE_ROOM,
+                      "%s. Free disk space is %lu MB which is lower than the %s MB requested.", kValidateFailed,
+                      free_mb, shown.c_str());
         std::snprintf(code, 8, "%s", "AGT7907");
         return CM_RC_FAIL;
     }

@@ -37,11 +37,7 @@ typedef enum {
 typedef enum { SOCK_READ = 0, SOCK_WRITE = 1 } OS_COMM_SOCK_typ;
 
 /* Session error codes and the session-open results beside 1 and 2. */
-enum {
-    OS_COMM_ERR_NOT_AUTHORIZED = 44,
-    OS_COMM_ERR_TIMEOUT = 46,
-    OS_COMM_ERR_WAITING = 47
-};
+enum { OS_COMM_ERR_NOT_AUTHORIZED = 44, OS_COMM_ERR_TIMEOUT = 46, OS_COMM_ERR_WAITING = 47 };
 
 /* Time-out in seconds of a line whose configured time-out is missing or unusable. */
 #define OS_COMM_DEFAULT_TIMEOUT 60
@@ -122,8 +118,7 @@ CM_RC OS_COMM_validate(char* validation, char* name, char* value, char* message,
 /* Child processes and identifiers. The child of OS_COMM_fork shuts the line, runs func_ptr on the
  * session and ends. */
 typedef void (*OS_COMM_sess_func_typ)(OS_COMM_sess_typ* sess_id);
-CM_RC OS_COMM_fork(OS_COMM_sess_func_typ func_ptr, OS_COMM_line_typ* line_id, OS_COMM_sess_typ* sess_id,
-                   void* dummy);
+CM_RC OS_COMM_fork(OS_COMM_sess_func_typ func_ptr, OS_COMM_line_typ* line_id, OS_COMM_sess_typ* sess_id, void* dummy);
 CM_RC OS_COMM_copy_identifier(OS_COMM_identifier* target, OS_COMM_identifier* source);
 CM_RC OS_COMM_disconnect_client(OS_COMM_identifier* identifier);
 

@@ -9,8 +9,8 @@
 
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "bca_api.h"
@@ -114,14 +114,10 @@ CM_RC OS_COMM_ssl_init(OS_COMM_line_typ* line_id) {
     line_id->ssl_profile = nullptr;
     int role = -1;
     switch (line_id->who) {
-        case OS_COMM_CLIENT:
-            role = ESS_POLICY_ROLE_CLIENT;
-            break;
-        case OS_COMM_SERVER:
-        case OS_COMM_SERVER_FIND_PORT:
-        case OS_COMM_INETD:
-            role = ESS_POLICY_ROLE_SERVER;
-            break;
+    case OS_COMM_CLIENT: role = ESS_POLICY_ROLE_CLIENT; break;
+    case OS_COMM_SERVER:
+    case OS_COMM_SERVER_FIND_PORT:
+    case OS_COMM_INETD: role = ESS_POLICY_ROLE_SERVER; break;
     }
     std::lock_guard<std::mutex> lock(pairs_mutex);
     Pair& pair = role == ESS_POLICY_ROLE_CLIENT ? client_pair : server_pair;

@@ -32,8 +32,8 @@ namespace {
 
 constexpr int kLevelMax = 6;
 constexpr int kSlots = 32;
-constexpr size_t kTextMax = 32768;  // formatted text, terminator included
-constexpr size_t kHalfSize = 32768; // one half of the ring, terminator included
+constexpr size_t kTextMax = 32768;   // formatted text, terminator included
+constexpr size_t kHalfSize = 32768;  // one half of the ring, terminator included
 constexpr size_t kProcNameMax = 99;
 constexpr int kDefaultBufferedLevel = 5;
 constexpr int kDefaultResetInterval = 600;
@@ -66,7 +66,7 @@ struct RecursionGuard {
 struct DiagState {
     char debug_buff[2][kHalfSize] = {};
     size_t half_length[2] = {0, 0};  // bytes used in each half; half_length[active_buff] is the write position
-    unsigned active_buff = 0;  // the half being written: 0 or 1
+    unsigned active_buff = 0;        // the half being written: 0 or 1
     time_t start_time = 0;
     int reset_interval = kDefaultResetInterval;
     std::string os_diag_file_name;
@@ -77,7 +77,7 @@ struct DiagState {
     int limit_log_versions = 0;
     int last_log_file_version = 0;
     mode_t new_log_mode = kDefaultLogMode;  // mode given to the last log file created
-    char dump_msg[4200] = {};  // stays in place: callers may keep the pointer
+    char dump_msg[4200] = {};               // stays in place: callers may keep the pointer
 };
 
 std::mutex diag_mutex;
@@ -86,7 +86,9 @@ DiagState state;
 
 // Reads one configuration key from the parameter tables (GM_PARAM_get); absent keys leave the
 // documented defaults in force. The lines the look-up itself logs are dropped (recursive is set).
-std::optional<std::string> config_value(const char* table, const char* key) { return gm_param::config_lookup(table, key); }
+std::optional<std::string> config_value(const char* table, const char* key) {
+    return gm_param::config_lookup(table, key);
+}
 
 int checked_level(int level, const char* which) {
     if (level >= 0 && level <= kLevelMax) return level;
@@ -274,9 +276,8 @@ int check_log_file_size() {
         const std::string& path = state.os_diag_file_name;
         const size_t slash = path.rfind('/');
         const size_t dot = path.rfind('.');
-        const std::string base = dot != std::string::npos && (slash == std::string::npos || dot > slash)
-                                     ? path.substr(0, dot)
-                                     : path;
+        const std::string base =
+            dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
         for (int v = state.last_log_file_version; v >= 0; --v) {
             if (v + 1 <= state.limit_log_versions)
                 OS_FILE_rename(log_version_name(base, v).c_str(), log_version_name(base, v + 1).c_str());
@@ -460,7 +461,8 @@ void OS_DIAG_initialize(const char*, const char* process_name) {
     long size_limit = kDefaultLogFileSize;
     int versions = kDefaultLogVersions;
     if (rotating) {
-        if (auto size = config_value("CONFIG", "LIMIT_LOG_FILE_SIZE")) size_limit = std::atol(size->c_str()) * kMegabyte;
+        if (auto size = config_value("CONFIG", "LIMIT_LOG_FILE_SIZE"))
+            size_limit = std::atol(size->c_str()) * kMegabyte;
         if (auto count = config_value("CONFIG", "LIMIT_LOG_VERSIONS")) versions = std::atoi(count->c_str());
     }
     std::lock_guard<std::mutex> lock(diag_mutex);

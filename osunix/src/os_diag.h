@@ -35,13 +35,13 @@ CM_EXTERN_C_END
 
 /* The agent library's line idiom: a line of level N (1..6) is formatted only when the buffered or
  * the debug level reaches N, and is written with the active level set to N. */
-#define DIAG_TRACE(level, ...)                                                           \
-    do {                                                                                 \
-        if (DIAG_buffered_level() >= (level) || DIAG_debug_level() >= (level)) {         \
-            DIAG_set_active_level(level);                                                \
-            DIAG_printf(__VA_ARGS__);                                                    \
-            DIAG_set_active_level(0);                                                    \
-        }                                                                                \
+#define DIAG_TRACE(level, ...)                                                   \
+    do {                                                                         \
+        if (DIAG_buffered_level() >= (level) || DIAG_debug_level() >= (level)) { \
+            DIAG_set_active_level(level);                                        \
+            DIAG_printf(__VA_ARGS__);                                            \
+            DIAG_set_active_level(0);                                            \
+        }                                                                        \
     } while (0)
 
 /* An error line: written at active level 0. */

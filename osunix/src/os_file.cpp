@@ -189,25 +189,25 @@ CM_RC open_private(OS_FD_typ* out, const char* name, bool truncate, bool quiet_o
 
 CM_RC open_by_mode(OS_FD_typ* out, const char* name, OS_FILE_MODE_typ mode) {
     switch (mode) {
-        case OS_FILE_CREATE: return open_for_creation(out, name, 0744, OwnerChange::user_and_group);
-        case OS_FILE_CREATE_777: return open_for_creation(out, name, 0777, OwnerChange::user_only);
-        case OS_FILE_LOCK:
-        case OS_FILE_WRITE:
-        case OS_FILE_TRUNC:
-        case OS_FILE_WRITE_BINARY: return open_for_rewrite(out, name);
-        case OS_FILE_LOCK_NOWAIT: return open_lock_nowait(out, name);
-        case OS_FILE_NOLOCK:
-        case OS_FILE_READ_NOLOCK:
-        case OS_FILE_READ_BINARY_NOLOCK: return open_for_reading(out, name, false);
-        case OS_FILE_READ:
-        case OS_FILE_READ_BINARY: return open_for_reading(out, name, true);
-        case OS_FILE_APPEND:
-        case OS_FILE_APPEND_BINARY: return open_for_append(out, name);
-        case OS_FILE_WRITE_NOLOCK: return open_private(out, name, true, false);
-        case OS_FILE_WRITE_CHECK_DISKSPACE: return open_private(out, name, false, true);
-        case OS_FILE_UPDATE:
-        case OS_FILE_CREATE_CHECK_DISKSPACE:
-        default: return open_failed(EINVAL, false);
+    case OS_FILE_CREATE: return open_for_creation(out, name, 0744, OwnerChange::user_and_group);
+    case OS_FILE_CREATE_777: return open_for_creation(out, name, 0777, OwnerChange::user_only);
+    case OS_FILE_LOCK:
+    case OS_FILE_WRITE:
+    case OS_FILE_TRUNC:
+    case OS_FILE_WRITE_BINARY: return open_for_rewrite(out, name);
+    case OS_FILE_LOCK_NOWAIT: return open_lock_nowait(out, name);
+    case OS_FILE_NOLOCK:
+    case OS_FILE_READ_NOLOCK:
+    case OS_FILE_READ_BINARY_NOLOCK: return open_for_reading(out, name, false);
+    case OS_FILE_READ:
+    case OS_FILE_READ_BINARY: return open_for_reading(out, name, true);
+    case OS_FILE_APPEND:
+    case OS_FILE_APPEND_BINARY: return open_for_append(out, name);
+    case OS_FILE_WRITE_NOLOCK: return open_private(out, name, true, false);
+    case OS_FILE_WRITE_CHECK_DISKSPACE: return open_private(out, name, false, true);
+    case OS_FILE_UPDATE:
+    case OS_FILE_CREATE_CHECK_DISKSPACE:
+    default: return open_failed(EINVAL, false);
     }
 }
 
@@ -297,10 +297,10 @@ CM_RC OS_FILE_write(OS_FD_typ fd, const char* buf, int length) {
 long OS_FILE_lseek(OS_FD_typ fd, long offset, OS_FILE_DIRECTION_typ direction) {
     int whence;
     switch (direction) {
-        case OS_FILE_BEGIN: whence = SEEK_SET; break;
-        case OS_FILE_CURR: whence = SEEK_CUR; break;
-        case OS_FILE_END: whence = SEEK_END; break;
-        default: return -1;
+    case OS_FILE_BEGIN: whence = SEEK_SET; break;
+    case OS_FILE_CURR: whence = SEEK_CUR; break;
+    case OS_FILE_END: whence = SEEK_END; break;
+    default: return -1;
     }
     return static_cast<long>(lseek(fd, offset, whence));
 }

@@ -93,10 +93,8 @@ CM_RC OS_FILE_fwrite(const char* buf, int length, FILE* stream);
 int OS_FILE_feof(FILE* stream);
 
 /* Files by name */
-CM_RC OS_FILE_stat(const char* file_name, long* size, long* lines, char* creation_date,
-                   char* modification_date);
-CM_RC OS_FILE_stat64(const char* file_name, int64_t* size, long* lines, char* creation_date,
-                     char* modification_date);
+CM_RC OS_FILE_stat(const char* file_name, long* size, long* lines, char* creation_date, char* modification_date);
+CM_RC OS_FILE_stat64(const char* file_name, int64_t* size, long* lines, char* creation_date, char* modification_date);
 CM_RC OS_FILE_stat_short(const char* file_name, struct stat* status);
 CM_RC OS_FILE_check_existence(const char* file_name, OS_FILE_ACCESS_typ access_kind);
 int OS_FILE_is_dir(const char* path);
@@ -112,8 +110,8 @@ CM_RC OS_FILE_get_file_owner(const char* path, uid_t* uid, gid_t* gid);
 CM_RC OS_FILE_set_file_owner(const char* path, uid_t uid, gid_t gid);
 CM_RC OS_FILE_set_agent_owner(const char* path);
 CM_RC OS_FILE_chown(const char* owner, const char* file_name);
-CM_RC OS_FILE_set_permission(const char* path, OS_FILE_PERMISSION_typ owner,
-                             OS_FILE_PERMISSION_typ group, OS_FILE_PERMISSION_typ general);
+CM_RC OS_FILE_set_permission(const char* path, OS_FILE_PERMISSION_typ owner, OS_FILE_PERMISSION_typ group,
+                             OS_FILE_PERMISSION_typ general);
 CM_RC OS_FILE_width(const char* file_name, long* longest, long max_supported);
 CM_RC OS_FILE_translate_pc_to_unix(char* buf, int* length);
 /* buf must hold twice *length bytes. */

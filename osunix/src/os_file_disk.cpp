@@ -14,7 +14,6 @@
 #include "os_file.h"
 #include "os_file_internal.h"
 
-
 namespace {
 
 constexpr const char* kFn = "OS_FILE_checkDiskFreeSpace";
@@ -33,9 +32,7 @@ std::optional<unsigned long> statvfs_free_megabytes(const char* path) {
     return static_cast<unsigned long>((static_cast<unsigned long long>(unit) * figures.f_bavail) / kBytesPerMb);
 }
 
-bool config_value(const char* key, char* value) {
-    return GM_PARAM_get("CONFIG", key, value) == CM_RC_OK;
-}
+bool config_value(const char* key, char* value) { return GM_PARAM_get("CONFIG", key, value) == CM_RC_OK; }
 
 os_file::DiskProbe default_probe() {
     return {statvfs_free_megabytes, [](unsigned seconds) { sleep(seconds); }, config_value};
@@ -99,7 +96,8 @@ CM_EXTERN_C_BEGIN
 CM_RC OS_FILE_checkDiskFreeSpace(const char* file_name) {
     try {
         os_file::DiskProbe probe = os_file::current_disk_probe();
-        unsigned long required = static_cast<unsigned long>(megabytes_setting(probe, "MIN_FREE_SPACE", kDefaultMinFreeMb));
+        unsigned long required =
+            static_cast<unsigned long>(megabytes_setting(probe, "MIN_FREE_SPACE", kDefaultMinFreeMb));
         unsigned long recommended =
             static_cast<unsigned long>(megabytes_setting(probe, "MIN_FREE_SPACE_WARN", kDefaultWarnFreeMb));
         long retries = retries_setting(probe);
@@ -121,9 +119,10 @@ CM_RC OS_FILE_checkDiskFreeSpace(const char* file_name) {
                 DIAG_TRACE(4, "There is enough free space but it is below the recommended amount ");
                 return CM_RC_DISK_LOW;
             }
-            DIAG_ERROR("WARNING: Cannot open file: '%s' for write or append.\n\tThe disk free space is %lu MB "
-                       "while a minimum of %lu MB is required",
-                       file_name ? file_name : "", *free_mb, required);
+            DIAG_ERROR(
+                "WARNING: Cannot open file: '%s' for write or append.\n\tThe disk free space is %lu MB "
+                "while a minimum of %lu MB is required",
+                file_name ? file_name : "", *free_mb, required);
             if (!last) probe.sleep(kShortWaitSeconds);
         }
     } catch (...) {

@@ -41,8 +41,8 @@ struct DiskProbe {
     // Reads a CONFIG key into a 2048-byte buffer; false when it is absent.
     std::function<bool(const char* key, char* value)> config;
 };
-DiskProbe current_disk_probe();    // a copy of the probe in force (guarded)
+DiskProbe current_disk_probe();  // a copy of the probe in force (guarded)
 void set_disk_probe(const DiskProbe& probe);
-void reset_disk_probe();           // back to statvfs, sleep and the CONFIG table
+void reset_disk_probe();  // back to statvfs, sleep and the CONFIG table
 
 }  // namespace os_file

@@ -47,8 +47,7 @@ bool copy_contents(int from, int to) {
 
 CM_EXTERN_C_BEGIN
 
-CM_RC OS_FILE_stat(const char* file_name, long* size, long* lines, char* creation_date,
-                   char* modification_date) {
+CM_RC OS_FILE_stat(const char* file_name, long* size, long* lines, char* creation_date, char* modification_date) {
     struct stat status;
     if (!file_name || stat(file_name, &status) != 0) {
         int err = file_name ? errno : EINVAL;
@@ -61,8 +60,7 @@ CM_RC OS_FILE_stat(const char* file_name, long* size, long* lines, char* creatio
     return CM_RC_OK;
 }
 
-CM_RC OS_FILE_stat64(const char* file_name, int64_t* size, long* lines, char* creation_date,
-                     char* modification_date) {
+CM_RC OS_FILE_stat64(const char* file_name, int64_t* size, long* lines, char* creation_date, char* modification_date) {
     if (!file_name) return CM_RC_FAIL;
     struct stat status;
     errno = 0;
@@ -157,8 +155,7 @@ CM_RC OS_FILE_copy(const char* source, const char* destination, OS_FILE_MODE_typ
     if (close(to) != 0) copied = false;
     if (!copied) return CM_RC_FAIL;
     if (!existed && chmod(destination, bits) != 0)
-        DIAG_ERROR("%s: chmod %s to %o failed : %s", fn, destination, static_cast<unsigned>(bits),
-                   strerror(errno));
+        DIAG_ERROR("%s: chmod %s to %o failed : %s", fn, destination, static_cast<unsigned>(bits), strerror(errno));
     return CM_RC_OK;
 }
 
@@ -183,8 +180,8 @@ CM_RC OS_FILE_set_agent_owner(const char* path) {
 
 CM_RC OS_FILE_chown(const char*, const char*) { return CM_RC_OK; }
 
-CM_RC OS_FILE_set_permission(const char* path, OS_FILE_PERMISSION_typ owner,
-                             OS_FILE_PERMISSION_typ group, OS_FILE_PERMISSION_typ general) {
+CM_RC OS_FILE_set_permission(const char* path, OS_FILE_PERMISSION_typ owner, OS_FILE_PERMISSION_typ group,
+                             OS_FILE_PERMISSION_typ general) {
     mode_t bits = permission_bits(owner, 6) | permission_bits(group, 3) | permission_bits(general, 0);
     if (!path || chmod(path, bits) != 0) {
         int err = path ? errno : EINVAL;

@@ -60,7 +60,8 @@ int create_fresh(const char* path, mode_t mode, int dir_fd) {
 bool write_fresh(const char* path, std::string_view content, mode_t mode) {
     const int fd = create_fresh(path, mode);
     if (fd < 0) return false;
-    const bool written = content.empty() || OS_FILE_write(fd, content.data(), static_cast<int>(content.size())) == CM_RC_OK;
+    const bool written =
+        content.empty() || OS_FILE_write(fd, content.data(), static_cast<int>(content.size())) == CM_RC_OK;
     if (close(fd) == 0 && written) return true;
     unlink(path);
     return false;
@@ -76,8 +77,7 @@ bool make_dir(const char* path, mode_t mode, uid_t owner) {
     if (!path || mkdir(path, mode) != 0) return false;
     const int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return false;
-    [[maybe_unused]] const int owned =
-        owner == static_cast<uid_t>(-1) ? 0 : fchown(fd, owner, static_cast<gid_t>(-1));
+    [[maybe_unused]] const int owned = owner == static_cast<uid_t>(-1) ? 0 : fchown(fd, owner, static_cast<gid_t>(-1));
     const bool set = fchmod(fd, mode) == 0;
     close_keeping_errno(fd);
     return set;

@@ -24,16 +24,15 @@ struct StreamMode {
 
 StreamMode stream_mode(OS_FILE_MODE_typ mode) {
     switch (mode) {
-        case OS_FILE_WRITE: return {"w", O_WRONLY | O_CREAT, true};
-        case OS_FILE_APPEND: return {"a", O_WRONLY | O_CREAT | O_APPEND, false};
-        case OS_FILE_WRITE_BINARY: return {"wb", O_WRONLY | O_CREAT, true};
-        default: return {"r", 0, false};
+    case OS_FILE_WRITE: return {"w", O_WRONLY | O_CREAT, true};
+    case OS_FILE_APPEND: return {"a", O_WRONLY | O_CREAT | O_APPEND, false};
+    case OS_FILE_WRITE_BINARY: return {"wb", O_WRONLY | O_CREAT, true};
+    default: return {"r", 0, false};
     }
 }
 
 CM_RC open_failed(const char* name, const char* mode_text, int err) {
-    DIAG_TRACE(1, "%s failed to open file: %s. mode: %s. errno=%d, %s", kFopen, name, mode_text, err,
-               strerror(err));
+    DIAG_TRACE(1, "%s failed to open file: %s. mode: %s. errno=%d, %s", kFopen, name, mode_text, err, strerror(err));
     return CM_RC_FAIL;
 }
 

@@ -20,9 +20,9 @@
 
 namespace {
 
-constexpr int kStaleSeconds = 1200;    // a lock file not accessed for 20 minutes is stale
-constexpr mode_t kLockFileMode = 0644; // bits of a lock file created here
-constexpr int kNameSize = 4097;        // PATHNAME_D_typ
+constexpr int kStaleSeconds = 1200;     // a lock file not accessed for 20 minutes is stale
+constexpr mode_t kLockFileMode = 0644;  // bits of a lock file created here
+constexpr int kNameSize = 4097;         // PATHNAME_D_typ
 
 union semun {
     int val;
@@ -42,7 +42,8 @@ CM_RC sem_step(int sem_id, short delta, short flags) {
 // anything but a plain file, is left alone.
 void give_key_file_away(const char* op, const char* filename) {
     const int fd = os_file::open_regular(filename, O_RDONLY);
-    if (fd < 0 || !os_file::give_to_agent_owner(fd)) DIAG_TRACE(2, "%s: chown %s: %s", op, filename, std::strerror(errno));
+    if (fd < 0 || !os_file::give_to_agent_owner(fd))
+        DIAG_TRACE(2, "%s: chown %s: %s", op, filename, std::strerror(errno));
     if (fd >= 0) ::close(fd);
 }
 
@@ -121,7 +122,8 @@ CM_RC OS_IPC_sem_lock2(OSSemObject sem_id, int wait) {
             continue;
         }
         if (err == ENOSPC) {
-            DIAG_ERROR("Error - system semaphore limit for undo action was reached. encrease the semmnu kernel parameter.");
+            DIAG_ERROR(
+                "Error - system semaphore limit for undo action was reached. encrease the semmnu kernel parameter.");
         } else {
             DIAG_TRACE(2, "%s: semaphore '%d' lock failed. error: %s [%d]", op, sem_id, std::strerror(err), err);
         }
@@ -171,7 +173,8 @@ CM_RC OS_IPC_sem_save_id(const char* filename, OSSemObject sem_id) {
         return CM_RC_FAIL;
     }
     const std::string text = std::to_string(sem_id);
-    const bool ok = ::ftruncate(fd, 0) == 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    const bool ok =
+        ::ftruncate(fd, 0) == 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     ::close(fd);
     return ok ? CM_RC_OK : CM_RC_FAIL;
 }
@@ -223,8 +226,6 @@ CM_RC OS_IPC_trylock(const char* filename) {
     return filename && create_exclusive(filename) == CM_RC_OK ? CM_RC_OK : CM_RC_FAIL;
 }
 
-CM_RC OS_IPC_unlock(const char* filename) {
-    return filename && ::unlink(filename) == 0 ? CM_RC_OK : CM_RC_FAIL;
-}
+CM_RC OS_IPC_unlock(const char* filename) { return filename && ::unlink(filename) == 0 ? CM_RC_OK : CM_RC_FAIL; }
 
 }  // extern "C"

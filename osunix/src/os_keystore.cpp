@@ -96,7 +96,8 @@ CM_RC OrvKeyStoreCreate(OrvKeyStore* store, const char* sitePolicy, const char* 
     if (!store->policy) {
         reason = "ESS_Policy_New failed";
     } else if (ESS_Policy_InitSecurityPolicy(store->policy) != 0) {
-        reason = text("ESS_Policy_InitSecurityPolicy failed with error='%s'", isnull(ESS_Policy_GetLastError(store->policy)));
+        reason = text("ESS_Policy_InitSecurityPolicy failed with error='%s'",
+                      isnull(ESS_Policy_GetLastError(store->policy)));
     } else if (ESS_Policy_Load(store->policy) != 0) {
         reason = text("ESS_Policy_Load failed with error='%s'", isnull(ESS_Policy_GetLastError(store->policy)));
     } else if (ESS_Policy_Open(store->policy) != 0) {
@@ -123,7 +124,8 @@ CM_RC OrvKeyStoreDestroy(OrvKeyStore* store) {
     if (!store) return CM_RC_FAIL;
     if (store->policy) {
         if (ESS_Policy_Close(store->policy) != 0)
-            DIAG_TRACE(4, "%s: ESS_Policy_Close failed with error='%s'", fn, isnull(ESS_Policy_GetLastError(store->policy)));
+            DIAG_TRACE(4, "%s: ESS_Policy_Close failed with error='%s'", fn,
+                       isnull(ESS_Policy_GetLastError(store->policy)));
         ESS_Policy_Delete(store->policy);
     }
     std::free(store->sitePolicy);
@@ -143,7 +145,8 @@ CM_RC OrvKeyStoreInsert(OrvKeyStore* store, const char* identity, const char* se
     if (!usable(store) || !identity || !secret) return fail(fn, err_msg, "no key store, identity or secret");
     const int length = static_cast<int>(std::strlen(secret)) + 1;
     if (BCA_StorePassword(store->profile, secret, length, identity) != 0)
-        return fail(fn, err_msg, text("BCA_StorePassword failed with error='%s'", isnull(BCA_GetLastProfileError(store->profile))));
+        return fail(fn, err_msg,
+                    text("BCA_StorePassword failed with error='%s'", isnull(BCA_GetLastProfileError(store->profile))));
     return CM_RC_OK;
 }
 
@@ -151,7 +154,8 @@ CM_RC OrvKeyStoreDelete(OrvKeyStore* store, const char* identity, char* err_msg)
     static const char* const fn = "OrvKeyStoreDelete";
     if (!usable(store) || !identity) return fail(fn, err_msg, "no key store or identity");
     if (BCA_DeletePassword(store->profile, identity) != 0)
-        return fail(fn, err_msg, text("BCA_DeletePassword failed with error='%s'", isnull(BCA_GetLastProfileError(store->profile))));
+        return fail(fn, err_msg,
+                    text("BCA_DeletePassword failed with error='%s'", isnull(BCA_GetLastProfileError(store->profile))));
     return CM_RC_OK;
 }
 
@@ -165,7 +169,8 @@ OrvKeyStoreSecret OrvKeyStoreGetSecret(OrvKeyStore* store, const char* identity,
     char* data = nullptr;
     int length = 0;
     if (BCA_GetPassword(store->profile, &data, &length, identity) != 0 || !data || length < 0) {
-        fail(fn, err_msg, text("BCA_GetPassword failed with error='%s'", isnull(BCA_GetLastProfileError(store->profile))));
+        fail(fn, err_msg,
+             text("BCA_GetPassword failed with error='%s'", isnull(BCA_GetLastProfileError(store->profile))));
         return nullptr;
     }
     auto* secret = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
@@ -199,7 +204,8 @@ CM_RC OS_BLOWF_KeyStoreGetKey(char* key, const char* app_policy, const char* sit
         const size_t length = std::strlen(secret);
         CM_RC rc = CM_RC_OK;
         if (length >= kKeyBufferRoom)
-            rc = fail(fn, reason, text("the secret of '%s' is longer than %d characters", isnull(key_identity), GM_BLOWF_KEY_LEN));
+            rc = fail(fn, reason,
+                      text("the secret of '%s' is longer than %d characters", isnull(key_identity), GM_BLOWF_KEY_LEN));
         else
             std::memcpy(key, secret, length + 1);
         OrvKeyStoreFreeSecret(&store, secret);

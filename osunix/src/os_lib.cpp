@@ -40,8 +40,7 @@ CM_RC OS_LIB_attach(void** handle, const char* path, char* error_text) {
     return CM_RC_FAIL;
 }
 
-CM_RC OS_LIB_resolve_function(void* handle, const char* function_name, OS_LIB_funcptr_typ* function,
-                              char* error_text) {
+CM_RC OS_LIB_resolve_function(void* handle, const char* function_name, OS_LIB_funcptr_typ* function, char* error_text) {
     if (!handle) {
         set_error(error_text, "%s", "Shared Lib handle is NULL");
         return CM_RC_FAIL;

@@ -15,8 +15,7 @@ CM_EXTERN_C_BEGIN
 
 /* Loads a library with immediate binding, its symbols available to libraries loaded later. */
 CM_RC OS_LIB_attach(void** handle, const char* path, char* error_text);
-CM_RC OS_LIB_resolve_function(void* handle, const char* function_name, OS_LIB_funcptr_typ* function,
-                              char* error_text);
+CM_RC OS_LIB_resolve_function(void* handle, const char* function_name, OS_LIB_funcptr_typ* function, char* error_text);
 CM_RC OS_LIB_detach(void* handle, char* error_text);
 /* Version text recorded for a named module: none in this system (null). */
 char* OS_LIB_get_dll_version(const char* library_name);

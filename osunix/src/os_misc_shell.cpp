@@ -25,9 +25,15 @@ struct ShellPath {
 
 // Candidates in the order they are tried.
 constexpr ShellPath kShellCandidates[] = {
-    {OS_MISC_SH, "/bin/sh"},         {OS_MISC_KSH, "/bin/ksh"},        {OS_MISC_CSH, "/bin/csh"},
-    {OS_MISC_TCSH, "/bin/tcsh"},     {OS_MISC_BASH, "/bin/bash"},      {OS_MISC_RKSH, "/bin/rksh"},
-    {OS_MISC_RXX, "/bin/rxx"},       {OS_MISC_NCRX, "/bin/ncrx"},      {OS_MISC_POSIX_SH, "/bin/posix/sh"},
+    {OS_MISC_SH, "/bin/sh"},
+    {OS_MISC_KSH, "/bin/ksh"},
+    {OS_MISC_CSH, "/bin/csh"},
+    {OS_MISC_TCSH, "/bin/tcsh"},
+    {OS_MISC_BASH, "/bin/bash"},
+    {OS_MISC_RKSH, "/bin/rksh"},
+    {OS_MISC_RXX, "/bin/rxx"},
+    {OS_MISC_NCRX, "/bin/ncrx"},
+    {OS_MISC_POSIX_SH, "/bin/posix/sh"},
     {OS_MISC_POSIX_KSH, "/bin/posix/ksh"},
 };
 
@@ -59,7 +65,8 @@ CM_RC first_token_at(const char* line, int position) {
     const std::string_view text(line);
     const bool first = position >= 0 && static_cast<size_t>(position) <= text.size() &&
                        only_white_before(text, static_cast<size_t>(position));
-    DIAG_TRACE(4, first ? "%s: line: %s .loc: %d. Is the first token." : "%s: line: %s .loc: %d. Is not the first token.",
+    DIAG_TRACE(4,
+               first ? "%s: line: %s .loc: %d. Is the first token." : "%s: line: %s .loc: %d. Is not the first token.",
                "OS_MISC_does_the_first_token", line, position);
     return first ? CM_RC_OK : CM_RC_FAIL;
 }
@@ -103,7 +110,8 @@ const ZonePair* pair_of(const ZoneState& z, int act) {
 // A zone still open from the line before covers the new line; a line waiting for the closing
 // pair's second text is inside the zone up to it.
 void start_line(ZoneState& z) {
-    const bool open = z.state == OS_MISC_INSIDE || (z.state == OS_MISC_NEXT_LINE && z.next_pair == OS_MISC_ZONE_CLOSING);
+    const bool open =
+        z.state == OS_MISC_INSIDE || (z.state == OS_MISC_NEXT_LINE && z.next_pair == OS_MISC_ZONE_CLOSING);
     z.start = open ? 0 : OS_MISC_ZONE_EDGE;
     z.end = OS_MISC_ZONE_EDGE;
 }
@@ -195,8 +203,8 @@ int inside(const ZoneState& z, int loc) {
 int last_occurrence(std::string_view line, std::string_view token, long till) {
     if (token.empty() || till < 0 || token.size() > line.size()) return OS_MISC_NOT_FOUND;
     // The occurrence's last character lies at or before `till`.
-    const long last_start = std::min<long>(till - static_cast<long>(token.size()) + 1,
-                                           static_cast<long>(line.size() - token.size()));
+    const long last_start =
+        std::min<long>(till - static_cast<long>(token.size()) + 1, static_cast<long>(line.size() - token.size()));
     if (last_start < 0) return OS_MISC_NOT_FOUND;
     const size_t at = line.rfind(token, static_cast<size_t>(last_start));
     return at == std::string_view::npos ? OS_MISC_NOT_FOUND : static_cast<int>(at);
@@ -209,7 +217,8 @@ bool one_name(std::string_view part) {
     size_t i = 0;
     while (i < part.size() && is_white(part[i])) ++i;
     const size_t begin = i;
-    while (i < part.size() && (std::isalnum(static_cast<unsigned char>(part[i])) || part[i] == '_' || part[i] == '-')) ++i;
+    while (i < part.size() && (std::isalnum(static_cast<unsigned char>(part[i])) || part[i] == '_' || part[i] == '-'))
+        ++i;
     if (i == begin) return false;
     while (i < part.size() && is_white(part[i])) ++i;
     return i == part.size();
@@ -321,7 +330,8 @@ CM_RC OS_MISC_replace_token(char* line, const char* token, const char* repl) {
             const int at = last_occurrence(copy, tok, limit);
             if (at < 0) break;
             const bool escaped = dollar_zero && at > 0 && copy[static_cast<size_t>(at) - 1] == '\\';
-            if (!escaped && inside(zone, at) == OS_MISC_NOT_FOUND) copy.replace(static_cast<size_t>(at), tok.size(), repl);
+            if (!escaped && inside(zone, at) == OS_MISC_NOT_FOUND)
+                copy.replace(static_cast<size_t>(at), tok.size(), repl);
             limit = at - 1L;
         }
     }

@@ -87,9 +87,7 @@ bool look_up_user(USERNAME_D_typ out) {
     return true;
 }
 
-void store_config_table_locked(const char* name) {
-    std::snprintf(config_table, sizeof config_table, "%s", name);
-}
+void store_config_table_locked(const char* name) { std::snprintf(config_table, sizeof config_table, "%s", name); }
 
 }  // namespace
 
@@ -226,8 +224,8 @@ char* OS_PROC_get_system_info(char* destination) {
         destination[0] = '\0';
         return destination;
     }
-    std::snprintf(destination, OS_PROC_SYSTEM_INFO_ROOM, "%s - %s %s %s %s", host.nodename, host.sysname,
-                  host.release, host.version, host.machine);
+    std::snprintf(destination, OS_PROC_SYSTEM_INFO_ROOM, "%s - %s %s %s %s", host.nodename, host.sysname, host.release,
+                  host.version, host.machine);
     return destination;
 }
 
@@ -238,8 +236,7 @@ int OS_PROC_is_track_worker(const char* procname, int* WorkerNumber) {
         return 0;
     }
     DIAG_TRACE(4, "%s: checking '%s'", fn, procname);
-    if (std::strlen(procname) <= 3 || std::strncmp(procname, "ATW", 3) != 0 || procname[3] < '0' ||
-        procname[3] > '9')
+    if (std::strlen(procname) <= 3 || std::strncmp(procname, "ATW", 3) != 0 || procname[3] < '0' || procname[3] > '9')
         return 0;
     DIAG_TRACE(5, "This process is a tracker worker");
     if (WorkerNumber) {

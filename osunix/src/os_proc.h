@@ -168,8 +168,7 @@ char* OS_PROC_getCpuSpecsBuffer(void);
  * (OS_PROC_EXIT_CODE_ROOM bytes). Lists hold GM_PARAM_table_row rows. 1 / 2. */
 CM_RC OS_PROC_exec_util_with_params(const char* action_name, ZPALIST_handle_typ* action_attrs,
                                     ZPALIST_handle_typ* param_list, const char* stdin_text,
-                                    ZPALIST_handle_typ* add_attrs, char* stdout_buf, char* stderr_buf,
-                                    char* exit_code);
+                                    ZPALIST_handle_typ* add_attrs, char* stdout_buf, char* stderr_buf, char* exit_code);
 /* Runs the action's executable with the XML text as standard input; its standard output goes into
  * out_buf (OS_PROC_OUTPUT_ROOM bytes). 1 / 2. */
 CM_RC OS_PROC_exec_util_with_xml(const char* action_name, ZPALIST_handle_typ* action_attrs, const char* xml_in,

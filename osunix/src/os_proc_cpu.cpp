@@ -125,7 +125,8 @@ CM_RC OS_PROC_collect_workload_cpu(int* cpu_usage, char* err_msg, int err_msg_si
     const int interval = GM_PARAM_get_int_by_name("CONFIG", "WKL_CPU_SAMPLE_INTERVAL", 5);
     const int samples = GM_PARAM_get_int_by_name("CONFIG", "WKL_CPU_SAMPLE_NUM", 3);
     const CM_RC rc = OS_PROC_collect_cpu_sar(cpu_usage, interval, samples, 0);
-    if (rc != CM_RC_OK && err_msg && err_msg_size > 0) std::snprintf(err_msg, static_cast<size_t>(err_msg_size), "%s", kFailureText);
+    if (rc != CM_RC_OK && err_msg && err_msg_size > 0)
+        std::snprintf(err_msg, static_cast<size_t>(err_msg_size), "%s", kFailureText);
     return rc;
 }
 

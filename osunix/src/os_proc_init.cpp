@@ -2,10 +2,10 @@
  * configuration table, the globalization library and the locale, the signal dispositions that the
  * process name calls for, registration with a lock file and a pid file, the open-files limit and
  * the version banner. Owns the SIGCHLD reaper of the agent's processes. */
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -144,7 +144,8 @@ void choose_buffered_level(const char* config) {
 void choose_locale(const char* table) {
     GM_PARAM_VALUE_typ locale = "";
     if (GM_PARAM_get(table, "LOCALE", locale) == CM_RC_OK) {
-        if (!std::setlocale(LC_ALL, "")) DIAG_ERROR("Cannot setlocale (LC_ALL) to  \"\" error : %s", std::strerror(errno));
+        if (!std::setlocale(LC_ALL, ""))
+            DIAG_ERROR("Cannot setlocale (LC_ALL) to  \"\" error : %s", std::strerror(errno));
         if (std::setlocale(LC_CTYPE, locale)) {
             const char* now = std::setlocale(LC_CTYPE, nullptr);
             DIAG_TRACE(4, "The locale is now : %s", now ? now : "undefined");
@@ -228,12 +229,12 @@ CM_RC register_by_name(const std::string& name, bool worker) {
 void report_lock_held(int proc_type, const char* proc_name, int lock_errno) {
     const char* reason = std::strerror(lock_errno);
     switch (proc_type) {
-        case OS_PROC_TYPE_AG: DIAG_ERROR("Another Agent process is running , exiting errno (%s) ...", reason); return;
-        case OS_PROC_TYPE_AT: DIAG_ERROR("Another Tracker process is running , exiting errno (%s) ...", reason); return;
-        case OS_PROC_TYPE_AR: DIAG_ERROR("Another Router process is running , exiting errno (%s) ...", reason); return;
-        case OS_PROC_TYPE_WK: DIAG_ERROR("Another WK process is running, exiting errno (%s)", reason); return;
-        case OS_PROC_TYPE_RL: DIAG_ERROR("Another RU process is running, exiting errno (%s)", reason); return;
-        default: DIAG_ERROR("Another '%s' process is running, exiting errno (%s)", proc_name ? proc_name : "", reason);
+    case OS_PROC_TYPE_AG: DIAG_ERROR("Another Agent process is running , exiting errno (%s) ...", reason); return;
+    case OS_PROC_TYPE_AT: DIAG_ERROR("Another Tracker process is running , exiting errno (%s) ...", reason); return;
+    case OS_PROC_TYPE_AR: DIAG_ERROR("Another Router process is running , exiting errno (%s) ...", reason); return;
+    case OS_PROC_TYPE_WK: DIAG_ERROR("Another WK process is running, exiting errno (%s)", reason); return;
+    case OS_PROC_TYPE_RL: DIAG_ERROR("Another RU process is running, exiting errno (%s)", reason); return;
+    default: DIAG_ERROR("Another '%s' process is running, exiting errno (%s)", proc_name ? proc_name : "", reason);
     }
 }
 
@@ -283,7 +284,8 @@ CM_RC OS_PROC_init(char* p_proc, int p_argc, char** p_argv) {
     // The log drops the lines it cannot write: a process whose log folder is unusable says why on
     // standard error, and says there too why its start-up fails.
     const std::string log_problem = log_folder_problem();
-    if (!log_problem.empty()) say_error(name + ": cannot write the log in " + home + "/" + kLogFolder + ": " + log_problem);
+    if (!log_problem.empty())
+        say_error(name + ": cannot write the log in " + home + "/" + kLogFolder + ": " + log_problem);
     const char* config = OS_PROC_config_file();
     const std::string config_name = config;
     const CM_RC loaded = GM_PARAM_load(config_name.c_str(), 0);
@@ -355,7 +357,8 @@ CM_RC OS_PROC_ensure_desc_limit(void) {
         DIAG_ERROR("%s : getrlimit failed :%s", fn, std::strerror(errno));
         return CM_RC_FAIL;
     }
-    DIAG_TRACE(4, "%s : soft limit: %d, hard limit: %d", fn, static_cast<int>(limit.rlim_cur), static_cast<int>(limit.rlim_max));
+    DIAG_TRACE(4, "%s : soft limit: %d, hard limit: %d", fn, static_cast<int>(limit.rlim_cur),
+               static_cast<int>(limit.rlim_max));
     if (limit.rlim_cur >= OS_PROC_DESC_LIMIT) return CM_RC_OK;
     if (limit.rlim_max < OS_PROC_DESC_LIMIT) {
         DIAG_TRACE(3, "%s: hard limit has to be at least %d", fn, OS_PROC_DESC_LIMIT);
@@ -367,7 +370,8 @@ CM_RC OS_PROC_ensure_desc_limit(void) {
                    static_cast<int>(limit.rlim_max), std::strerror(errno));
         return CM_RC_FAIL;
     }
-    DIAG_TRACE(4, "%s : setrlimit (%d,%d) succeeded.", fn, static_cast<int>(limit.rlim_cur), static_cast<int>(limit.rlim_max));
+    DIAG_TRACE(4, "%s : setrlimit (%d,%d) succeeded.", fn, static_cast<int>(limit.rlim_cur),
+               static_cast<int>(limit.rlim_max));
     return CM_RC_OK;
 }
 

@@ -49,7 +49,8 @@ constexpr os_proc::ProcessType kProcessTypes[] = {
 int open_lock_file(const char* fn, const std::string& path) {
     const int fd = os_file::open_regular(path.c_str(), O_WRONLY | O_CREAT, 0644);
     if (fd < 0) return -1;
-    if (fchmod(fd, 0644) != 0) DIAG_ERROR("%s: fchmod '%s' to 0644 failed : %s", fn, path.c_str(), std::strerror(errno));
+    if (fchmod(fd, 0644) != 0)
+        DIAG_ERROR("%s: fchmod '%s' to 0644 failed : %s", fn, path.c_str(), std::strerror(errno));
     if (geteuid() == 0) {
         DIAG_TRACE(4, "%s: changing ownership of '%s' to agent owner", fn, path.c_str());
         os_file::give_to_agent_owner(fd);
@@ -91,9 +92,10 @@ CM_RC check(const char* fn, const std::string& path, bool create_lock) {
         rc = CM_RC_LOCK_HELD;
     } else {
         const int err = errno;
-        DIAG_ERROR("%s: The file '%s' is unlocked but testing the lock on it failed with the error: '%s'. errno = %d\n"
-                   "\tPlease verify that the Orvanta/Agent is not installed on NFS.",
-                   fn, path.c_str(), std::strerror(err), err);
+        DIAG_ERROR(
+            "%s: The file '%s' is unlocked but testing the lock on it failed with the error: '%s'. errno = %d\n"
+            "\tPlease verify that the Orvanta/Agent is not installed on NFS.",
+            fn, path.c_str(), std::strerror(err), err);
         rc = CM_RC_LOCK_HELD;
     }
     const int err = errno;

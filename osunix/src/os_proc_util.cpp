@@ -64,7 +64,8 @@ std::string executable_of(const char* fn, const char* action, ZPALIST_handle_typ
 // Makes the folder, root's and 0755. A name taken meanwhile will do only when it is a folder
 // now; owner and mode are never changed through a link.
 bool make_directory(const char* fn, const std::string& dir) {
-    DIAG_TRACE(4, "%s: creating directory '%s' with system command '%s'", fn, dir.c_str(), "mkdir, chown root, chmod 755");
+    DIAG_TRACE(4, "%s: creating directory '%s' with system command '%s'", fn, dir.c_str(),
+               "mkdir, chown root, chmod 755");
     if (os_file::make_dir(dir.c_str(), 0755, 0)) return true;
     return errno == EEXIST && OS_FILE_is_dir(dir.c_str());
 }
@@ -151,9 +152,9 @@ struct Run {
     const char* fn;
     const char* action;
     ZPALIST_handle_typ* attrs;
-    std::string words;      // the arguments as shell words ("" for none)
-    std::string plain;      // the same arguments as the plain text, for the length limit
-    const char* stdin_text; // null: no input file
+    std::string words;       // the arguments as shell words ("" for none)
+    std::string plain;       // the same arguments as the plain text, for the length limit
+    const char* stdin_text;  // null: no input file
     bool with_stderr;
 };
 

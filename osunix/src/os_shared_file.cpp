@@ -114,7 +114,7 @@ std::string name_of(const std::string& path) {
 // one process waits for a file that another process holds while that process has a thread waiting
 // for a file this process holds, though the threads wait for nothing of their own: two agents that
 // each change two files at once from two threads. Such a refusal is waited out, within a bound.
-constexpr int kDeadlockRetries = 30000;   // ~30 s in steps of 1 ms
+constexpr int kDeadlockRetries = 30000;  // ~30 s in steps of 1 ms
 constexpr useconds_t kDeadlockPause = 1000;
 
 bool lock_whole(int fd) {
@@ -215,10 +215,10 @@ void sync_folder(const std::string& dir) {
 }  // namespace
 
 struct FileLock::Held {
-    std::string key;    // resolved path of the data file
+    std::string key;  // resolved path of the data file
     EntryRef entry;
-    bool data_locked;   // processes are kept apart by the data file's own lock
-    int lock_fd = -1;   // the descriptor that carries the lockf lock
+    bool data_locked;  // processes are kept apart by the data file's own lock
+    int lock_fd = -1;  // the descriptor that carries the lockf lock
     bool exists = false;
     bool folder_locked = false;  // holds its folder's lock while the file is missing
     int views = 0;
@@ -406,7 +406,7 @@ void drop_locks(FileLock::Held& h) {
 // for them reads the whole folder, so a process does it for a file at its first rewrite and then
 // at most once every kStaleTempAge: a temporary file left behind goes within twice that time.
 constexpr time_t kStaleTempAge = 5 * 60;
-constexpr char kTempSuffix[] = "XXXXXX";  // mkostemp's pattern; its letters replace these
+constexpr char kTempSuffix[] = "XXXXXX";     // mkostemp's pattern; its letters replace these
 constexpr std::size_t kSweptFilesKept = 64;  // beyond this, files not swept for a while are forgotten
 
 std::mutex sweeps_mutex;
@@ -418,7 +418,7 @@ std::unordered_map<std::string, time_t>& last_sweeps() {
 }
 
 bool sweep_due(const std::string& key) {
-    timespec now {};
+    timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     std::lock_guard<std::mutex> guard(sweeps_mutex);
     auto& sweeps = last_sweeps();
@@ -440,7 +440,8 @@ void remove_stale_temps(const std::string& key) {
     const time_t now = ::time(nullptr);
     while (const dirent* entry = ::readdir(dir)) {
         const std::string_view name = entry->d_name;
-        if (name.size() != prefix.size() + sizeof kTempSuffix - 1 || name.compare(0, prefix.size(), prefix) != 0) continue;
+        if (name.size() != prefix.size() + sizeof kTempSuffix - 1 || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
         struct stat st {};
         if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
             now - st.st_mtime < kStaleTempAge)
@@ -483,7 +484,8 @@ CM_RC put_in_place(FileLock::Held& h, const FileLock::Writer& write, mode_t mode
         return CM_RC_FAIL;
     }
     if (fd < 0) {
-        DIAG_ERROR("%s: cannot make a temporary file beside '%s': %s", "os_shared", h.key.c_str(), std::strerror(errno));
+        DIAG_ERROR("%s: cannot make a temporary file beside '%s': %s", "os_shared", h.key.c_str(),
+                   std::strerror(errno));
         return CM_RC_FAIL;
     }
     struct stat now {};
@@ -504,7 +506,8 @@ CM_RC put_in_place(FileLock::Held& h, const FileLock::Writer& write, mode_t mode
     if (!ok) {
         ::unlink(temp.c_str());
         ::close(fd);
-        DIAG_ERROR("%s: cannot rewrite '%s', the file is kept as it was: %s", "os_shared", h.key.c_str(), std::strerror(err));
+        DIAG_ERROR("%s: cannot rewrite '%s', the file is kept as it was: %s", "os_shared", h.key.c_str(),
+                   std::strerror(err));
         return CM_RC_FAIL;
     }
     if (!h.data_locked) ::close(fd);
@@ -597,7 +600,8 @@ CM_RC FileLock::read(std::string& content, struct stat* status) {
 CM_RC FileLock::create() {
     if (!held_) return CM_RC_FAIL;
     if (held_->exists) return CM_RC_OK;
-    return put_in_place(*held_, [](int) { return true; }, options_.new_mode, nullptr, nullptr);
+    return put_in_place(
+        *held_, [](int) { return true; }, options_.new_mode, nullptr, nullptr);
 }
 
 CM_RC FileLock::rewrite(std::string_view content, struct stat* written) {
@@ -653,7 +657,8 @@ CM_RC read_file(const std::string& path, std::string& content, struct stat* stat
                 return e->writer && !e->lock_file_mode && (e->state == DataFd::waiting || e->state == DataFd::opening);
             };
             e->cv.wait(lk, [&] { return !holder_opening(); });
-            if (e->writer && !e->lock_file_mode && e->state == DataFd::open) return read_descriptor(e->fd, content, status);
+            if (e->writer && !e->lock_file_mode && e->state == DataFd::open)
+                return read_descriptor(e->fd, content, status);
             ++e->readers;
         }
         CM_RC rc = CM_RC_FAIL;

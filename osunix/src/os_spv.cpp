@@ -261,7 +261,9 @@ CM_RC OS_SPV_get_selfid(char* output) {
     return CM_RC_OK;
 }
 
-CM_RC OS_SPV_kill(const char*, const char*, const char* proc_id) { return send_signal("OS_SPV_kill", proc_id, SIGTERM); }
+CM_RC OS_SPV_kill(const char*, const char*, const char* proc_id) {
+    return send_signal("OS_SPV_kill", proc_id, SIGTERM);
+}
 
 CM_RC OS_SPV_kill_minus_9(const char*, const char*, const char* proc_id) {
     return send_signal("OS_SPV_kill_minus_9", proc_id, SIGKILL);
@@ -286,7 +288,8 @@ CM_RC OS_SPV_kill_process_group(const char*, const char*, const char* proc_id, C
             DIAG_TRACE(4, "%s: Process %s was killed successfully", fn, proc_id);
             return CM_RC_OK;
         }
-        if (test >= 2) DIAG_TRACE(4, "%s: Process %s is still alive after %d.%d seconds", fn, proc_id, test / 10, test % 10);
+        if (test >= 2)
+            DIAG_TRACE(4, "%s: Process %s is still alive after %d.%d seconds", fn, proc_id, test / 10, test % 10);
     }
     DIAG_TRACE(4, "%s: Process %s is still alive after %d seconds. aborting", fn, proc_id, 5);
     return CM_RC_LOCK_HELD;
@@ -441,7 +444,7 @@ CM_RC OS_SPV_run_non_root_cmd(const char* owner, const char* password, const cha
     std::string su = with_slash(dir) + "exe/vault/su_qel";
     std::string dash = "-", user = owner, secret = password, c_option = "-c", command = cmdline, zero = "0";
     std::string use_pam = pam_off ? "N" : "Y";
-    char* argv[] = {su.data(),      dash.data(), user.data(), secret.data(), c_option.data(),
+    char* argv[] = {su.data(),      dash.data(), user.data(),    secret.data(), c_option.data(),
                     command.data(), zero.data(), use_pam.data(), nullptr};
     const int rc = OS_SPV_run_cmd(argv, 3);
     DIAG_TRACE(4, "%s: rc - '%d'", fn, rc);

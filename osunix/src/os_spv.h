@@ -34,8 +34,8 @@ void close_all_fds(void);
 /* Starts the program (no PATH search) with the first 32 non-null parameters and does not wait
  * for it. 1 once it runs: its id goes into proc_id (OS_SPV_PROCID_ROOM bytes, may be null) and,
  * when asked, a pid file is written; 2 when it is not executable or cannot be started. */
-CM_RC OS_SPV_run_params(const char* path, const char* application, const char* proc_name,
-                        PARAMNUMBER_D_typ param_count, char** params, char* proc_id, int write_pid_file);
+CM_RC OS_SPV_run_params(const char* path, const char* application, const char* proc_name, PARAMNUMBER_D_typ param_count,
+                        char** params, char* proc_id, int write_pid_file);
 /* Starts <AGENT_DIR>/exe/p_<application><code> (lower case) with a pid file. */
 CM_RC OS_SPV_run(const char* proc_code, const char* application, char* proc_id);
 /* Submits "<directory>/<program> <parameters>" to the at scheduler for the time text. */

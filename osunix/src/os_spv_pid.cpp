@@ -38,7 +38,8 @@ int open_pid_dir(const char* fn, const std::string& dir) {
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     const auto open_folder = [&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); };
     int fd = open_folder();
-    if (fd < 0 && errno == ENOENT && os_file::make_dir(folder.c_str(), 0700, static_cast<uid_t>(-1))) fd = open_folder();
+    if (fd < 0 && errno == ENOENT && os_file::make_dir(folder.c_str(), 0700, static_cast<uid_t>(-1)))
+        fd = open_folder();
     if (fd < 0) {
         if (errno == ENOTDIR || errno == ELOOP)
             DIAG_ERROR("%s: %s is not a directory - can't create files .", fn, dir.c_str());

@@ -103,34 +103,32 @@ CM_RC OS_FILE_build_filetype(const char* order_no, int run_no, char* full_name, 
 
     std::string name, full;
     switch (type) {
-        case OS_FILE_PROCID:
-            name = order + "_" + std::to_string(run_no) + ".dat";
-            full = std::string(product_dir) + "/./procid/" + name;
-            break;
-        case OS_FILE_ECF:
-            name = order + "_" + run36 + ".dsect";
-            full = "./status/" + name;
-            break;
-        case OS_FILE_EXITFILE:
-            name = order + "_" + run36 + ".dsect";
-            full = "./backup/" + name;
-            break;
-        case OS_FILE_INSTREAM:
-            name = "INSTREAM_" + order + "_" + run36;
-            full = "./temp/" + name;
-            break;
-        case OS_FILE_SSH_TMP:
-            name = order + "_" + run36 + "_sshTmp.dat";
-            full = "./temp/" + name;
-            break;
-        case OS_FILE_SYSOUT:
-        case OS_FILE_LOG:
-        case OS_FILE_PID:
-        case OS_FILE_DATAFILE:
-        case OS_FILE_TMP:
-            return CM_RC_OK;
-        default:
-            return CM_RC_FAIL;
+    case OS_FILE_PROCID:
+        name = order + "_" + std::to_string(run_no) + ".dat";
+        full = std::string(product_dir) + "/./procid/" + name;
+        break;
+    case OS_FILE_ECF:
+        name = order + "_" + run36 + ".dsect";
+        full = "./status/" + name;
+        break;
+    case OS_FILE_EXITFILE:
+        name = order + "_" + run36 + ".dsect";
+        full = "./backup/" + name;
+        break;
+    case OS_FILE_INSTREAM:
+        name = "INSTREAM_" + order + "_" + run36;
+        full = "./temp/" + name;
+        break;
+    case OS_FILE_SSH_TMP:
+        name = order + "_" + run36 + "_sshTmp.dat";
+        full = "./temp/" + name;
+        break;
+    case OS_FILE_SYSOUT:
+    case OS_FILE_LOG:
+    case OS_FILE_PID:
+    case OS_FILE_DATAFILE:
+    case OS_FILE_TMP: return CM_RC_OK;
+    default: return CM_RC_FAIL;
     }
     if (full.size() + 1 > kPathRoom) {
         DIAG_ERROR("os_file_build_filetype: name too long (%d characters)", static_cast<int>(full.size()));
@@ -156,8 +154,8 @@ CM_RC OS_FILE_setlib(const char* library, const char* override_library, const ch
     return CM_RC_OK;
 }
 
-CM_RC OS_FILE_build_filename(char* output, const char* library, const char* override_library,
-                             const char* member, const char*, const char*) {
+CM_RC OS_FILE_build_filename(char* output, const char* library, const char* override_library, const char* member,
+                             const char*, const char*) {
     if (!output) return CM_RC_OK;
     LIBRARY_D_typ chosen = {};
     OS_FILE_setlib(library, override_library, member, chosen);

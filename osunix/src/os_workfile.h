@@ -32,11 +32,10 @@ CM_EXTERN_C_BEGIN
  * PATHNAME_D_typ buffers; a name that would not fit is refused (CM_RC_FAIL), never cut.
  * Types without a name of their own return CM_RC_OK (SYSOUT, LOG, PID, DATAFILE, TMP) or
  * CM_RC_FAIL (BKFILE, ONSTMT, others) and leave both outputs untouched. */
-CM_RC OS_FILE_build_filetype(const char* order_no, int run_no, char* full_name, char* file_name,
-                             OS_FILE_FILETYPE type);
+CM_RC OS_FILE_build_filetype(const char* order_no, int run_no, char* full_name, char* file_name, OS_FILE_FILETYPE type);
 /* output (PATHNAME_D_typ) = chosen library "/" member, trailing blanks stripped. Always 1. */
-CM_RC OS_FILE_build_filename(char* output, const char* library, const char* override_library,
-                             const char* member, const char* sub_member, const char* file_type);
+CM_RC OS_FILE_build_filename(char* output, const char* library, const char* override_library, const char* member,
+                             const char* sub_member, const char* file_type);
 /* result (LIBRARY_D_typ): the override library when it holds the member, else the library. */
 CM_RC OS_FILE_setlib(const char* library, const char* override_library, const char* member, char* result);
 /* Expands a leading "$HOME" or "~" in place; path is a buffer of at least 256 bytes. */

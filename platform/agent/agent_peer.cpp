@@ -168,7 +168,9 @@ bool decode(const std::string& body, Message& m) {
 bool read_exact(int fd, char* buffer, std::size_t n, int seconds = kReadSeconds) {
     std::size_t got = 0;
     while (got < n) {
-        struct pollfd p {fd, POLLIN, 0};
+        struct pollfd p {
+            fd, POLLIN, 0
+        };
         if (poll(&p, 1, seconds * 1000) <= 0) return false;
         const ssize_t r = recv(fd, buffer + got, n - got, 0);
         if (r <= 0) return false;
@@ -185,9 +187,10 @@ bool read_message(int fd, Message& m, std::string& body, int seconds = kReadSeco
     std::size_t length = 0;
     int digits = 0;
     for (std::size_t i = 2; i < kFrame && std::isxdigit(static_cast<unsigned char>(block[i])); ++i, ++digits)
-        length = length * 16 + static_cast<std::size_t>(std::isdigit(static_cast<unsigned char>(block[i]))
-                                                             ? block[i] - '0'
-                                                             : std::tolower(static_cast<unsigned char>(block[i])) - 'a' + 10);
+        length =
+            length * 16 + static_cast<std::size_t>(std::isdigit(static_cast<unsigned char>(block[i]))
+                                                       ? block[i] - '0'
+                                                       : std::tolower(static_cast<unsigned char>(block[i])) - 'a' + 10);
     if (digits == 0 || length > kBodyMax) return false;
     body.assign(length, '\0');
     return read_exact(fd, body.data(), length, seconds) && decode(body, m);
@@ -219,32 +222,29 @@ json record_fields(int type, const std::string& fields, const std::string& versi
     Reader r{fields};
     json out{{"type", type}};
     switch (type) {
-        case 17:
-            out["text"] = r.var(version <= "04" ? 4 : 5);
-            break;
-        case 20:
-            out["status"] = r.take(1);
-            out["code"] = std::atoi(r.take(static_cast<std::size_t>(r.number(1))).c_str());
-            break;
-        case 4:
-            out["code"] = r.number(6);
-            out["message"] = r.var(3);
-            break;
-        case 27:
-            out["code"] = r.number(4);
-            out["message"] = r.var(4);
-            out["count"] = r.number(4);
-            break;
-        case 28:
-            out["name"] = r.var(4);
-            out["value"] = r.var(4);
-            break;
-        case 32:
-            out["subject"] = r.var(2);
-            out["count"] = r.number(3);
-            break;
-        default:
-            out["fields"] = fields;
+    case 17: out["text"] = r.var(version <= "04" ? 4 : 5); break;
+    case 20:
+        out["status"] = r.take(1);
+        out["code"] = std::atoi(r.take(static_cast<std::size_t>(r.number(1))).c_str());
+        break;
+    case 4:
+        out["code"] = r.number(6);
+        out["message"] = r.var(3);
+        break;
+    case 27:
+        out["code"] = r.number(4);
+        out["message"] = r.var(4);
+        out["count"] = r.number(4);
+        break;
+    case 28:
+        out["name"] = r.var(4);
+        out["value"] = r.var(4);
+        break;
+    case 32:
+        out["subject"] = r.var(2);
+        out["count"] = r.number(3);
+        break;
+    default: out["fields"] = fields;
     }
     if (!r.ok) out["unreadable"] = true;
     return out;
@@ -259,7 +259,8 @@ json read_reply(int fd, int seconds) {
     json out{{"version", m.header.version}, {"sid", m.header.sid},   {"mid", m.header.mid},
              {"last", m.header.last},       {"siid", m.header.siid}, {"seq", m.header.seq},
              {"agent", m.header.agent},     {"host", m.header.host}, {"records", json::array()}};
-    for (const auto& [type, fields] : m.records) out["records"].push_back(record_fields(type, fields, m.header.version));
+    for (const auto& [type, fields] : m.records)
+        out["records"].push_back(record_fields(type, fields, m.header.version));
     return out;
 }
 
@@ -363,17 +364,20 @@ json Peer::reply_for(const std::string& utility, int call) const {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const json* answers = nullptr;
-        if (script_.is_object() && script_.contains(utility)) answers = &script_[utility];
-        else if (utility != "AG_PING" && script_.is_object() && script_.contains("*")) answers = &script_["*"];
+        if (script_.is_object() && script_.contains(utility))
+            answers = &script_[utility];
+        else if (utility != "AG_PING" && script_.is_object() && script_.contains("*"))
+            answers = &script_["*"];
         if (answers && answers->is_array() && !answers->empty())
             answer = (*answers)[std::min<std::size_t>(static_cast<std::size_t>(call - 1), answers->size() - 1)];
     }
     if (!answer.contains("messages")) {
-        answer["messages"] = utility == "AG_PING"
-                                 ? json::array({{{"records", {{{"type", "PING"}}}}}})
-                                 : json::array({{{"records",
-                                                  {{{"type", "TEXT"}, {"text", "ok"}},
-                                                   {{"type", "UTILRESP"}, {"status", "Y"}, {"code", 0}}}}}});
+        answer["messages"] =
+            utility == "AG_PING"
+                ? json::array({{{"records", {{{"type", "PING"}}}}}})
+                : json::array(
+                      {{{"records",
+                         {{{"type", "TEXT"}, {"text", "ok"}}, {{"type", "UTILRESP"}, {"status", "Y"}, {"code", 0}}}}}});
     }
     return answer;
 }
@@ -387,7 +391,9 @@ void Peer::record(const json& entry) {
 
 void Peer::serve() {
     while (!stopping_) {
-        struct pollfd p {listen_fd_, POLLIN, 0};
+        struct pollfd p {
+            listen_fd_, POLLIN, 0
+        };
         if (poll(&p, 1, 50) <= 0) continue;
         const int fd = accept(listen_fd_, nullptr, nullptr);
         if (fd < 0) continue;
@@ -417,8 +423,11 @@ void Peer::handle(int fd) {
         Message first;
         std::string body;
         if (!read_message(fd, first, body)) return;
-        json entry{{"siid", first.header.siid}, {"seq", first.header.seq}, {"version", first.header.version},
-                   {"sid", first.header.sid}, {"last", json::array({first.header.last})}};
+        json entry{{"siid", first.header.siid},
+                   {"seq", first.header.seq},
+                   {"version", first.header.version},
+                   {"sid", first.header.sid},
+                   {"last", json::array({first.header.last})}};
         std::string utility;
         if (first.header.sid == "P ") {
             utility = "AG_PING";
@@ -465,15 +474,21 @@ void Peer::handle(int fd) {
         const json reply = reply_for(utility, call);
         if (reply.value("hold", false) && !wait_released()) return;
         Header request = first.header;
-        answer(fd, json{{"version", request.version}, {"sid", request.sid}, {"siid", request.siid},
-                        {"seq", request.seq}, {"agent", request.agent}, {"host", request.host}},
+        answer(fd,
+               json{{"version", request.version},
+                    {"sid", request.sid},
+                    {"siid", request.siid},
+                    {"seq", request.seq},
+                    {"agent", request.agent},
+                    {"host", request.host}},
                reply);
         if (reply.contains("close") || reply.contains("announce")) return;
     }
 }
 
 void Peer::answer(int fd, const json& request, const json& reply) {
-    const std::size_t piece = reply.value("pieces", 0) > 0 ? static_cast<std::size_t>(reply.value("pieces", 0)) : 1u << 30;
+    const std::size_t piece =
+        reply.value("pieces", 0) > 0 ? static_cast<std::size_t>(reply.value("pieces", 0)) : 1u << 30;
     const std::string close_mode = reply.value("close", "");
     if (close_mode == "at_once") return;
     std::string out;

@@ -155,14 +155,10 @@ void print_list(const char* label, const ZPAAttrList* list) {
 const char* user_data_kind(const ZPAConnHandle& connection) {
     if (connection.UserData == nullptr) return "none";
     switch (*static_cast<const int*>(connection.UserData)) {
-        case 1:
-            return "session";
-        case 2:
-            return "session list";
-        case 3:
-            return "account names";
-        default:
-            return "other";
+    case 1: return "session";
+    case 2: return "session list";
+    case 3: return "account names";
+    default: return "other";
     }
 }
 

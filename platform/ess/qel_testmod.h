@@ -41,12 +41,12 @@ static inline void qel_standin_journal(const char* env, const char* line, size_t
 #ifdef __cplusplus
 /* The entry symbols of a provider stand-in (compatible with every version, its capabilities and
  * its table of entry points) and the constructor that marks its loading. */
-#define QEL_STANDIN_MODULE(caps, api)                                                                     \
-    __attribute__((constructor)) static void qel_standin_loaded() {                                    \
-        qel_testmod_mark(reinterpret_cast<void*>(&qel_standin_loaded));                                 \
-    }                                                                                                     \
+#define QEL_STANDIN_MODULE(caps, api)                                                                          \
+    __attribute__((constructor)) static void qel_standin_loaded() {                                            \
+        qel_testmod_mark(reinterpret_cast<void*>(&qel_standin_loaded));                                        \
+    }                                                                                                          \
     extern "C" __attribute__((visibility("default"))) int QEL_DllVersionCompatibilityFunc(char*) { return 1; } \
-    extern "C" __attribute__((visibility("default"))) void* QEL_DllGetCaps(void) { return (caps); }     \
+    extern "C" __attribute__((visibility("default"))) void* QEL_DllGetCaps(void) { return (caps); }            \
     extern "C" __attribute__((visibility("default"))) void* QEL_DllAPIHandle(void) { return (api); }
 #endif
 

@@ -194,8 +194,12 @@ bool int_attribute(const std::string& name) { return name == "retries"; }
 
 char* Version(ESS_ModuleHandle*) { return journal("Version"), const_cast<char*>(kVersion); }
 
-ESS_Capability capabilities = {{const_cast<char*>("none")},   {const_cast<char*>("pass-through")},
-                               {const_cast<char*>("1.0"), nullptr, nullptr}, {nullptr}, {nullptr}, {nullptr},
+ESS_Capability capabilities = {{const_cast<char*>("none")},
+                               {const_cast<char*>("pass-through")},
+                               {const_cast<char*>("1.0"), nullptr, nullptr},
+                               {nullptr},
+                               {nullptr},
+                               {nullptr},
                                {const_cast<char*>(kVersion)}};
 ESS_Capability* Caps(ESS_ModuleHandle*) { return journal("Caps"), &capabilities; }
 
@@ -306,16 +310,13 @@ SSL_CTX* tls_context(Profile* p) {
  * peer closed, -1 otherwise. */
 int tls_answer(Profile* p, SSL* ssl, int rc) {
     switch (SSL_get_error(ssl, rc)) {
-        case SSL_ERROR_WANT_READ:
-        case SSL_ERROR_WANT_WRITE:
-            return ESS_WOULD_BLOCK;
-        case SSL_ERROR_ZERO_RETURN:
-            return 0;
-        case SSL_ERROR_SYSCALL:
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return ESS_WOULD_BLOCK;
-            return ERR_peek_error() ? fail(p, "TLS: " + tls_error()) : (rc == 0 ? 0 : fail(p, "TLS: connection lost"));
-        default:
-            return fail(p, "TLS: " + tls_error());
+    case SSL_ERROR_WANT_READ:
+    case SSL_ERROR_WANT_WRITE: return ESS_WOULD_BLOCK;
+    case SSL_ERROR_ZERO_RETURN: return 0;
+    case SSL_ERROR_SYSCALL:
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return ESS_WOULD_BLOCK;
+        return ERR_peek_error() ? fail(p, "TLS: " + tls_error()) : (rc == 0 ? 0 : fail(p, "TLS: connection lost"));
+    default: return fail(p, "TLS: " + tls_error());
     }
 }
 
@@ -458,14 +459,9 @@ int Option(void* prf, ESS_Option* in, ESS_Option* out) {
     Profile* p = entered(prf, "Option " + std::to_string(in ? in->opcode : -1));
     if (!p || !in || !out) return -1;
     switch (in->opcode) {
-    case ESS_OPT_LOG_HANDLER:
-        return 0;
-    case ESS_OPT_SET_LOG_LEVEL:
-        p->log_level = in->allOptions.level;
-        return 0;
-    case ESS_OPT_GET_LOG_LEVEL:
-        out->allOptions.level = p->log_level;
-        return 0;
+    case ESS_OPT_LOG_HANDLER: return 0;
+    case ESS_OPT_SET_LOG_LEVEL: p->log_level = in->allOptions.level; return 0;
+    case ESS_OPT_GET_LOG_LEVEL: out->allOptions.level = p->log_level; return 0;
     case ESS_OPT_GET_ATTRIBUTE: {
         const std::string name = in->allOptions.nameValue.name ? in->allOptions.nameValue.name : "";
         if (int_attribute(name)) {
@@ -482,7 +478,8 @@ int Option(void* prf, ESS_Option* in, ESS_Option* out) {
         if (int_attribute(name))
             p->retries = p->remaining = in->allOptions.nameValue.value.intValue;
         else
-            p->attributes[name] = in->allOptions.nameValue.value.charValue ? in->allOptions.nameValue.value.charValue : "";
+            p->attributes[name] =
+                in->allOptions.nameValue.value.charValue ? in->allOptions.nameValue.value.charValue : "";
         return 0;
     }
     case ESS_OPT_LAST_ERROR:
@@ -490,16 +487,15 @@ int Option(void* prf, ESS_Option* in, ESS_Option* out) {
         return 0;
     case ESS_OPT_GET_PASSWORD:
     case ESS_OPT_STORE_PASSWORD:
-    case ESS_OPT_DELETE_PASSWORD:
-        return password_option(p, in, out);
-    default:
-        return 0;
+    case ESS_OPT_DELETE_PASSWORD: return password_option(p, in, out);
+    default: return 0;
     }
 }
 int SessionOption(void* prf, void* h, ESS_Option* in, ESS_Option* out) {
     Profile* p = entered(prf, "SessionOption");
     if (!session_of(p, h) || !in || !out) return -1;
-    if (in->opcode == ESS_OPT_LAST_ERROR) out->allOptions.nameValue.value.charValue = const_cast<char*>(p->last_error.c_str());
+    if (in->opcode == ESS_OPT_LAST_ERROR)
+        out->allOptions.nameValue.value.charValue = const_cast<char*>(p->last_error.c_str());
     return 0;
 }
 int GetProtocol(void* prf) { return entered(prf, "GetProtocol") ? 0 : -1; }
@@ -543,21 +539,70 @@ int SessionIsEstablished(void* prf, BCA_SESSION* s) {
 int SessionOptionSess(void* prf, BCA_SESSION* s, ESS_Option* in, ESS_Option* out) {
     Profile* p = entered(prf, "SessionOptionSess");
     if (!provider_session(p, s) || !in || !out) return -1;
-    if (in->opcode == ESS_OPT_LAST_ERROR) out->allOptions.nameValue.value.charValue = const_cast<char*>(p->last_error.c_str());
+    if (in->opcode == ESS_OPT_LAST_ERROR)
+        out->allOptions.nameValue.value.charValue = const_cast<char*>(p->last_error.c_str());
     return 0;
 }
 int SessionPeek(void* prf, BCA_SESSION* s) { return provider_session(entered(prf, "SessionPeek"), s) ? 0 : -1; }
-int SessionImpersonate(void* prf, BCA_SESSION* s) { return provider_session(entered(prf, "SessionImpersonate"), s) ? 0 : -1; }
+int SessionImpersonate(void* prf, BCA_SESSION* s) {
+    return provider_session(entered(prf, "SessionImpersonate"), s) ? 0 : -1;
+}
 int SessionRevert(void* prf, BCA_SESSION* s) { return provider_session(entered(prf, "SessionRevert"), s) ? 0 : -1; }
 
 FunctionPtrs table = {
-    Version, Caps, CreateClientProfile, CreateServerProfile, DumpProfile, SetClientName, SetServerName,
-    GetClientName, GetServerName, PlaceHolder, PlaceHolder, PlaceHolder, PlaceHolder, PlaceHolder, PlaceHolder,
-    PlaceHolder, LoginUser, GetUserName, Connect, Accept, ModuleOption, IsEstablished, GetSid, PeerEvent,
-    AddAppCallback, AddHandler, PlaceHolder, Write, Read, ReadEvent, PacketBuffer, Terminate, Close, Log, ErrList,
-    CleanUp, Option, SessionOption, GetProtocol, Peek, Impersonate, Revert, SessionCreate, SessionAccept,
-    SessionConnect, SessionWrite, SessionRead, SessionTerminate, SessionIsEstablished, SessionOptionSess,
-    SessionPeek, SessionImpersonate, SessionRevert,
+    Version,
+    Caps,
+    CreateClientProfile,
+    CreateServerProfile,
+    DumpProfile,
+    SetClientName,
+    SetServerName,
+    GetClientName,
+    GetServerName,
+    PlaceHolder,
+    PlaceHolder,
+    PlaceHolder,
+    PlaceHolder,
+    PlaceHolder,
+    PlaceHolder,
+    PlaceHolder,
+    LoginUser,
+    GetUserName,
+    Connect,
+    Accept,
+    ModuleOption,
+    IsEstablished,
+    GetSid,
+    PeerEvent,
+    AddAppCallback,
+    AddHandler,
+    PlaceHolder,
+    Write,
+    Read,
+    ReadEvent,
+    PacketBuffer,
+    Terminate,
+    Close,
+    Log,
+    ErrList,
+    CleanUp,
+    Option,
+    SessionOption,
+    GetProtocol,
+    Peek,
+    Impersonate,
+    Revert,
+    SessionCreate,
+    SessionAccept,
+    SessionConnect,
+    SessionWrite,
+    SessionRead,
+    SessionTerminate,
+    SessionIsEstablished,
+    SessionOptionSess,
+    SessionPeek,
+    SessionImpersonate,
+    SessionRevert,
 };
 
 }  // namespace

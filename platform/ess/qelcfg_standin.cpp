@@ -154,7 +154,9 @@ int SetLevel(BCFG_Handle* h, int level) {
 int Init(BCFG_Handle* h) { return call(h, "Init"); }
 int BindEE(BCFG_Handle* h, char*) { return call(h, "BindEE"); }
 int BootStrapEE(BCFG_Handle* h, char*) { return call(h, "BootStrapEE"); }
-void SetModuleVersion(BCFG_Handle*, char* version) { journal(std::string("SetModuleVersion ") + (version ? version : "")); }
+void SetModuleVersion(BCFG_Handle*, char* version) {
+    journal(std::string("SetModuleVersion ") + (version ? version : ""));
+}
 void SetProviderOptionsMask(BCFG_Handle*, unsigned int) { journal("SetProviderOptionsMask"); }
 int SetNameValue(BCFG_Handle* h, const char* name, const char* value) {
     journal(std::string("SetNameValue ") + name);
@@ -254,11 +256,47 @@ char** GetArgvTab(BCFG_Handle*) { return argv_tab; }
 #endif
 
 BCFG_API table = {
-    Startup, Shutdown, GetVersion, SecurityPolicyNew, SecurityPolicyDelete, FreePtr, ParamListSet, SetLevel, Init,
-    BindEE, BootStrapEE, SetModuleVersion, SetProviderOptionsMask, SetNameValue, GetValueByName, GetLastError, GetLog,
-    GetLevel, GetModule, GetBCA, GetBPW, GetBAA, GetBAZ, GetProviderOptionsMask, GetIdentity, GetService, GetPassword,
-    SetPassword, GetKeyfile, GetSecurityPath, GetRole, SetModuleLoadMask, GetModuleLoadMask, Dump, SetLastError,
-    LIFE_CYCLE(Load), LIFE_CYCLE(Unload), LIFE_CYCLE(Open), LIFE_CYCLE(Close), LIFE_CYCLE(PolicyShutdown), BindEE_Ex,
+    Startup,
+    Shutdown,
+    GetVersion,
+    SecurityPolicyNew,
+    SecurityPolicyDelete,
+    FreePtr,
+    ParamListSet,
+    SetLevel,
+    Init,
+    BindEE,
+    BootStrapEE,
+    SetModuleVersion,
+    SetProviderOptionsMask,
+    SetNameValue,
+    GetValueByName,
+    GetLastError,
+    GetLog,
+    GetLevel,
+    GetModule,
+    GetBCA,
+    GetBPW,
+    GetBAA,
+    GetBAZ,
+    GetProviderOptionsMask,
+    GetIdentity,
+    GetService,
+    GetPassword,
+    SetPassword,
+    GetKeyfile,
+    GetSecurityPath,
+    GetRole,
+    SetModuleLoadMask,
+    GetModuleLoadMask,
+    Dump,
+    SetLastError,
+    LIFE_CYCLE(Load),
+    LIFE_CYCLE(Unload),
+    LIFE_CYCLE(Open),
+    LIFE_CYCLE(Close),
+    LIFE_CYCLE(PolicyShutdown),
+    BindEE_Ex,
     LIFE_CYCLE(GetArgvTab),
 };
 

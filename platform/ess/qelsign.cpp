@@ -116,7 +116,8 @@ int sign(const std::string& private_path, const std::string& in_path, const std:
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "keygen") == 0) return keygen(argv[2], argv[3]);
     if (argc == 5 && std::strcmp(argv[1], "sign") == 0) return sign(argv[2], argv[3], argv[4]);
-    std::fprintf(stderr, "usage: qelsign keygen <private-key.der> <public-key.inc>\n"
-                         "       qelsign sign <private-key.der> <library> <signed-library>\n");
+    std::fprintf(stderr,
+                 "usage: qelsign keygen <private-key.der> <public-key.inc>\n"
+                 "       qelsign sign <private-key.der> <library> <signed-library>\n");
     return 2;
 }

@@ -98,8 +98,7 @@ int print_facts(const std::string& what) {
     for (UChar32 c = 0; c <= 0xFFFF; ++c) {
         if (c >= 0xD800 && c <= 0xDFFF) continue;
         if (what == "case") {
-            if (u_toupper(c) != c || u_tolower(c) != c)
-                std::printf("%04X %04X %04X\n", c, u_toupper(c), u_tolower(c));
+            if (u_toupper(c) != c || u_tolower(c) != c) std::printf("%04X %04X %04X\n", c, u_toupper(c), u_tolower(c));
         } else {  // "special"
             if (u_charType(c) == U_TITLECASE_LETTER) continue;
             UChar in[1] = {static_cast<UChar>(c)};
@@ -124,7 +123,8 @@ int run(const Options& o) {
         std::function<gen::Object()> make;
     };
     std::vector<Pending> pending;
-    for (const auto& d : gen::languages()) pending.push_back({GC_OBJ_LANGUAGE, d.id, [&d] { return gen::make_language(d); }});
+    for (const auto& d : gen::languages())
+        pending.push_back({GC_OBJ_LANGUAGE, d.id, [&d] { return gen::make_language(d); }});
     for (const auto& d : gen::territories())
         pending.push_back({GC_OBJ_TERRITORY, d.id, [&d] { return gen::make_territory(d); }});
     for (const auto& d : gen::codepages())

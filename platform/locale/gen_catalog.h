@@ -21,22 +21,22 @@ struct CodePageDef {
 struct LanguageDef {
     uint16_t id;
     const char* name;
-    const char* icu;          // ICU locale whose texts the language takes
-    uint16_t territory;       // default territory id
-    uint16_t codepage;        // default code-page id
-    uint16_t sort;            // default sort id, 0 for the binary order
+    const char* icu;     // ICU locale whose texts the language takes
+    uint16_t territory;  // default territory id
+    uint16_t codepage;   // default code-page id
+    uint16_t sort;       // default sort id, 0 for the binary order
 };
 
 struct TerritoryDef {
     uint16_t id;
     const char* name;
-    const char* icu;          // ICU locale whose conventions the territory takes
+    const char* icu;  // ICU locale whose conventions the territory takes
 };
 
 struct SortDef {
     uint16_t id;
     const char* name;
-    const char* icu;          // ICU collation locale
+    const char* icu;  // ICU collation locale
 };
 
 const std::vector<CodePageDef>& codepages();

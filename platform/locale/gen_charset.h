@@ -26,13 +26,13 @@ using SeqMap = std::map<Seq, Value, SeqLess>;
 
 struct CharsetFacts {
     std::array<std::optional<char16_t>, 256> single{};  // one byte (the single-byte state of a stateful set)
-    SeqMap<char16_t> multi;                              // sequences of 2-4 bytes; beyond the BMP: U+FFFD
-    std::map<char16_t, Seq> encode;                      // BMP character -> bytes (shift codes taken off)
+    SeqMap<char16_t> multi;                             // sequences of 2-4 bytes; beyond the BMP: U+FFFD
+    std::map<char16_t, Seq> encode;                     // BMP character -> bytes (shift codes taken off)
 };
 
 struct CharsetShape {
-    bool stateful = false;        // shift-out 0x0E / shift-in 0x0F around double-byte text
-    int max_len = 4;              // longest sequence kept
+    bool stateful = false;                 // shift-out 0x0E / shift-in 0x0F around double-byte text
+    int max_len = 4;                       // longest sequence kept
     std::vector<uint8_t> four_byte_leads;  // when set, four-byte sequences only with these leads
 };
 

@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -145,8 +145,12 @@ void encoding_rows(GCCp& cp, const std::map<char16_t, Seq>& encode, Bytes& s3, B
             if (kind == 2) s4[off4 + lo] = static_cast<uint8_t>(wide >> 16);
             if (kind == 3) put<uint16_t>(s4, off4 + 2 * lo, static_cast<uint16_t>(wide >> 16));
         }
-        cp.enc[high] = GCCpEncRow{kind, 0xFF, static_cast<uint8_t>(low), static_cast<uint8_t>(top),
-                                  static_cast<uint16_t>(off3), static_cast<uint16_t>(off4)};
+        cp.enc[high] = GCCpEncRow{kind,
+                                  0xFF,
+                                  static_cast<uint8_t>(low),
+                                  static_cast<uint8_t>(top),
+                                  static_cast<uint16_t>(off3),
+                                  static_cast<uint16_t>(off4)};
     }
 }
 
@@ -322,12 +326,9 @@ Object utf8(const CodePageDef& def) {
 
 Object make_codepage(const CodePageDef& def) {
     switch (def.kind) {
-        case CpKind::SingleByte:
-            return single_byte(def);
-        case CpKind::Utf8:
-            return utf8(def);
-        default:
-            return multi_byte(def);
+    case CpKind::SingleByte: return single_byte(def);
+    case CpKind::Utf8: return utf8(def);
+    default: return multi_byte(def);
     }
 }
 

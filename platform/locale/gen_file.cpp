@@ -44,12 +44,15 @@ Bytes cp_v2(const Bytes& v3) {
         const uint32_t mboff = get<uint32_t>(v3, offsetof(GCCp, mboff));
         const uint32_t at = sizeof(GCCpV2);
         v2.insert(v2.end(), v3.begin() + mboff, v3.end());
-        auto moved = [&](size_t field) { return narrow16(get<uint32_t>(v3, field) - mboff + at, "a sub-table offset"); };
+        auto moved = [&](size_t field) {
+            return narrow16(get<uint32_t>(v3, field) - mboff + at, "a sub-table offset");
+        };
         put<uint16_t>(v2, offsetof(GCCpV2, mboff), static_cast<uint16_t>(at));
         put<uint16_t>(v2, offsetof(GCCpV2, suboff), moved(offsetof(GCCp, pairoff)));
         put<uint16_t>(v2, offsetof(GCCpV2, suboff) + 2, moved(offsetof(GCCp, trieoff)));
         put<uint16_t>(v2, offsetof(GCCpV2, suboff) + 4, moved(offsetof(GCCp, recoff)));
-        put<uint16_t>(v2, offsetof(GCCpV2, valoff), narrow16(get<uint32_t>(v3, offsetof(GCCp, valoff)), "the value array"));
+        put<uint16_t>(v2, offsetof(GCCpV2, valoff),
+                      narrow16(get<uint32_t>(v3, offsetof(GCCp, valoff)), "the value array"));
     }
     return v2;
 }

@@ -6,8 +6,8 @@
 
 #include <unicode/coleitr.h>
 #include <unicode/tblcoll.h>
-#include <unicode/ucol.h>
 #include <unicode/uchar.h>
+#include <unicode/ucol.h>
 #include <unicode/uniset.h>
 #include <unicode/usetiter.h>
 
@@ -53,16 +53,32 @@ std::vector<Element> elements(icu::CollationElementIterator& it, const icu::Unic
 
 uint8_t char_class(UChar32 c) {
     switch (u_charType(c)) {
-        case U_UPPERCASE_LETTER: case U_LOWERCASE_LETTER: case U_TITLECASE_LETTER: case U_MODIFIER_LETTER:
-        case U_OTHER_LETTER: return 1;
-        case U_DECIMAL_DIGIT_NUMBER: case U_LETTER_NUMBER: case U_OTHER_NUMBER: return 2;
-        case U_CONNECTOR_PUNCTUATION: case U_DASH_PUNCTUATION: case U_START_PUNCTUATION:
-        case U_END_PUNCTUATION: case U_INITIAL_PUNCTUATION: case U_FINAL_PUNCTUATION:
-        case U_OTHER_PUNCTUATION: return 3;
-        case U_MATH_SYMBOL: case U_CURRENCY_SYMBOL: case U_MODIFIER_SYMBOL: case U_OTHER_SYMBOL: return 4;
-        case U_SPACE_SEPARATOR: case U_LINE_SEPARATOR: case U_PARAGRAPH_SEPARATOR: return 5;
-        case U_NON_SPACING_MARK: case U_ENCLOSING_MARK: case U_COMBINING_SPACING_MARK: return 6;
-        default: return 0;
+    case U_UPPERCASE_LETTER:
+    case U_LOWERCASE_LETTER:
+    case U_TITLECASE_LETTER:
+    case U_MODIFIER_LETTER:
+    case U_OTHER_LETTER: return 1;
+    case U_DECIMAL_DIGIT_NUMBER:
+    case U_LETTER_NUMBER:
+    case U_OTHER_NUMBER: return 2;
+    case U_CONNECTOR_PUNCTUATION:
+    case U_DASH_PUNCTUATION:
+    case U_START_PUNCTUATION:
+    case U_END_PUNCTUATION:
+    case U_INITIAL_PUNCTUATION:
+    case U_FINAL_PUNCTUATION:
+    case U_OTHER_PUNCTUATION: return 3;
+    case U_MATH_SYMBOL:
+    case U_CURRENCY_SYMBOL:
+    case U_MODIFIER_SYMBOL:
+    case U_OTHER_SYMBOL: return 4;
+    case U_SPACE_SEPARATOR:
+    case U_LINE_SEPARATOR:
+    case U_PARAGRAPH_SEPARATOR: return 5;
+    case U_NON_SPACING_MARK:
+    case U_ENCLOSING_MARK:
+    case U_COMBINING_SPACING_MARK: return 6;
+    default: return 0;
     }
 }
 
@@ -185,8 +201,14 @@ Object make_sort(const SortDef& def) {
                 table.push_back(GCSortWeight{0, 0, 0, static_cast<uint16_t>(info | 0x4000)});
                 const GCSortWeight a = weight(list[0], 0);
                 const GCSortWeight b = weight(list[1], 0);
-                expansion_records.push_back(GCSortExp{static_cast<uint16_t>(c), a.primary, a.secondary, a.tertiary,
-                                                      b.primary, b.secondary, b.tertiary, {0, 0, 0, 0}});
+                expansion_records.push_back(GCSortExp{static_cast<uint16_t>(c),
+                                                      a.primary,
+                                                      a.secondary,
+                                                      a.tertiary,
+                                                      b.primary,
+                                                      b.secondary,
+                                                      b.tertiary,
+                                                      {0, 0, 0, 0}});
             }
         }
     }

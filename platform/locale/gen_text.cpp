@@ -9,8 +9,8 @@
 #include <unicode/numfmt.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/ucurr.h>
-#include <unicode/ustring.h>
 #include <unicode/unistr.h>
+#include <unicode/ustring.h>
 
 #include <algorithm>
 #include <cctype>
@@ -24,7 +24,9 @@
 namespace gen {
 namespace {
 
-std::u16string str(const icu::UnicodeString& s) { return std::u16string(s.getBuffer(), static_cast<size_t>(s.length())); }
+std::u16string str(const icu::UnicodeString& s) {
+    return std::u16string(s.getBuffer(), static_cast<size_t>(s.length()));
+}
 
 void check(UErrorCode status, const char* what) {
     if (U_FAILURE(status)) throw std::runtime_error(std::string("ICU: ") + what + ": " + u_errorName(status));
@@ -73,7 +75,8 @@ void special_case_pairs(const char* language, std::vector<uint16_t> tables[2]) {
         return;
     auto convert = [](bool upper, const UChar* in, int32_t n, const char* locale, UChar* out) {
         UErrorCode status = U_ZERO_ERROR;
-        const int32_t len = upper ? u_strToUpper(out, 8, in, n, locale, &status) : u_strToLower(out, 8, in, n, locale, &status);
+        const int32_t len =
+            upper ? u_strToUpper(out, 8, in, n, locale, &status) : u_strToLower(out, 8, in, n, locale, &status);
         return U_SUCCESS(status) ? len : -1;
     };
     for (int t = 0; t < 2; ++t) {
@@ -88,7 +91,8 @@ void special_case_pairs(const char* language, std::vector<uint16_t> tables[2]) {
                 const int32_t ln = convert(upper, in, n, language, lang);
                 const int32_t rn = convert(upper, in, n, "", root);
                 if (ln < 1 || ln > 2 || (ln == rn && std::equal(lang, lang + ln, root))) continue;
-                tables[t].insert(tables[t].end(), {static_cast<uint16_t>(c), second, lang[0], ln == 2 ? lang[1] : UChar(0)});
+                tables[t].insert(tables[t].end(),
+                                 {static_cast<uint16_t>(c), second, lang[0], ln == 2 ? lang[1] : UChar(0)});
             }
         }
     }
@@ -130,17 +134,32 @@ std::u16string strftime_pattern(const std::u16string& p) {
         while (i + n < p.size() && p[i + n] == c) ++n;
         i += n;
         switch (c) {
-            case u'y': case u'Y': case u'u': out += n == 2 ? u"%y" : u"%Y"; break;
-            case u'M': case u'L': out += n >= 4 ? u"%B" : n == 3 ? u"%b" : n == 2 ? u"%m" : u"%#m"; break;
-            case u'd': out += n >= 2 ? u"%d" : u"%#d"; break;
-            case u'E': case u'c': case u'e': out += n >= 4 ? u"%A" : u"%a"; break;
-            case u'h': case u'K': out += n >= 2 ? u"%I" : u"%#I"; break;
-            case u'H': case u'k': out += n >= 2 ? u"%H" : u"%#H"; break;
-            case u'm': out += n >= 2 ? u"%M" : u"%#M"; break;
-            case u's': out += n >= 2 ? u"%S" : u"%#S"; break;
-            case u'a': case u'b': case u'B': out += u"%p"; break;
-            case u'z': case u'Z': case u'v': case u'V': case u'O': case u'X': case u'x': out += u"%Z"; break;
-            default: break;  // eras, quarters, weeks and the like have no place in these formats
+        case u'y':
+        case u'Y':
+        case u'u': out += n == 2 ? u"%y" : u"%Y"; break;
+        case u'M':
+        case u'L': out += n >= 4 ? u"%B" : n == 3 ? u"%b" : n == 2 ? u"%m" : u"%#m"; break;
+        case u'd': out += n >= 2 ? u"%d" : u"%#d"; break;
+        case u'E':
+        case u'c':
+        case u'e': out += n >= 4 ? u"%A" : u"%a"; break;
+        case u'h':
+        case u'K': out += n >= 2 ? u"%I" : u"%#I"; break;
+        case u'H':
+        case u'k': out += n >= 2 ? u"%H" : u"%#H"; break;
+        case u'm': out += n >= 2 ? u"%M" : u"%#M"; break;
+        case u's': out += n >= 2 ? u"%S" : u"%#S"; break;
+        case u'a':
+        case u'b':
+        case u'B': out += u"%p"; break;
+        case u'z':
+        case u'Z':
+        case u'v':
+        case u'V':
+        case u'O':
+        case u'X':
+        case u'x': out += u"%Z"; break;
+        default: break;  // eras, quarters, weeks and the like have no place in these formats
         }
     }
     // A blank left at either end by a dropped field goes too.
@@ -164,13 +183,13 @@ Object make_language(const LanguageDef& def) {
     icu::UnicodeString name;
     lang.texts[1] = str(locale.getDisplayName(icu::Locale::getEnglish(), name));
     int32_t count = 0;
-    const icu::UnicodeString* days = symbols.getWeekdays(count, icu::DateFormatSymbols::FORMAT,
-                                                         icu::DateFormatSymbols::WIDE);
+    const icu::UnicodeString* days =
+        symbols.getWeekdays(count, icu::DateFormatSymbols::FORMAT, icu::DateFormatSymbols::WIDE);
     for (int i = 0; i < 7 && i + 1 < count; ++i) lang.texts[2 + i] = str(days[i + 1]);
     days = symbols.getWeekdays(count, icu::DateFormatSymbols::FORMAT, icu::DateFormatSymbols::ABBREVIATED);
     for (int i = 0; i < 7 && i + 1 < count; ++i) lang.texts[9 + i] = str(days[i + 1]);
-    const icu::UnicodeString* months = symbols.getMonths(count, icu::DateFormatSymbols::FORMAT,
-                                                         icu::DateFormatSymbols::WIDE);
+    const icu::UnicodeString* months =
+        symbols.getMonths(count, icu::DateFormatSymbols::FORMAT, icu::DateFormatSymbols::WIDE);
     for (int i = 0; i < 12 && i < count; ++i) lang.texts[16 + i] = str(months[i]);
     months = symbols.getMonths(count, icu::DateFormatSymbols::FORMAT, icu::DateFormatSymbols::ABBREVIATED);
     for (int i = 0; i < 12 && i < count; ++i) lang.texts[29 + i] = str(months[i]);
@@ -206,10 +225,10 @@ Object make_territory(const TerritoryDef& def) {
     const std::u16string long_format = strftime_pattern(str(long_sdf->toPattern(pattern)));
     const std::u16string money_pattern = str(money_df->toPattern(pattern));
 
-    auto symbol = [&](icu::DecimalFormatSymbols::ENumberFormatSymbol which) {
-        return str(symbols.getSymbol(which));
+    auto symbol = [&](icu::DecimalFormatSymbols::ENumberFormatSymbol which) { return str(symbols.getSymbol(which)); };
+    auto first_unit = [](const std::u16string& s, char16_t fallback) {
+        return s.empty() ? fallback : plain_space(s[0]);
     };
-    auto first_unit = [](const std::u16string& s, char16_t fallback) { return s.empty() ? fallback : plain_space(s[0]); };
 
     gc::build::Territory terr;
     terr.separators[0] = first_unit(symbol(icu::DecimalFormatSymbols::kDecimalSeparatorSymbol), u'.');
@@ -232,7 +251,8 @@ Object make_territory(const TerritoryDef& def) {
     terr.negative_position = 1;
 
     icu::UnicodeString name;
-    terr.texts[0] = std::u16string(locale.getISO3Country(), locale.getISO3Country() + std::strlen(locale.getISO3Country()));
+    terr.texts[0] =
+        std::u16string(locale.getISO3Country(), locale.getISO3Country() + std::strlen(locale.getISO3Country()));
     terr.texts[1] = str(locale.getDisplayCountry(icu::Locale::getEnglish(), name));
     terr.texts[2] = grouping_text(number_df->getGroupingSize(), number_df->getSecondaryGroupingSize());
     terr.texts[3] = grouping_text(money_df->getGroupingSize(), money_df->getSecondaryGroupingSize());

@@ -144,8 +144,7 @@ Bytes decoding_trie_v1(const SeqMap<char16_t>& sequences, uint32_t* node_size) {
     const GCCpNodeV1 empty{1, 0xFF, 0};
     std::function<GCCpNodeV1(const Seq&)> build = [&](const Seq& prefix) -> GCCpNodeV1 {
         const Next next = next_of(sequences, prefix);
-        if (!next.ends.empty() && !next.continues.empty())
-            throw std::runtime_error("version 1 has no lead-byte path");
+        if (!next.ends.empty() && !next.continues.empty()) throw std::runtime_error("version 1 has no lead-byte path");
         if (next.continues.empty()) {
             if (next.ends.empty()) return empty;
             const size_t base = values.size();

@@ -105,7 +105,7 @@ struct SessionHandle : Handle {
 
 struct SvcHandle : Handle {
     using Handle::Handle;
-    const void* server = nullptr;   // looked up in the registry when used
+    const void* server = nullptr;  // looked up in the registry when used
     const void* session = nullptr;
 };
 
@@ -190,8 +190,7 @@ sword finish(const char* name, sword status, json event = json::object()) {
 
 ExecutionRecord* execution_of(StmtHandle& stmt) {
     Database& db = database();
-    if (!stmt.execution || stmt.generation != db.journal_generation ||
-        *stmt.execution >= db.journal.executions.size())
+    if (!stmt.execution || stmt.generation != db.journal_generation || *stmt.execution >= db.journal.executions.size())
         return nullptr;
     return &db.journal.executions[*stmt.execution];
 }
@@ -239,9 +238,7 @@ sword guarded(const char* name, F&& body) {
 
 // ---- statement text -----------------------------------------------------------------------
 
-bool is_name_char(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '#';
-}
+bool is_name_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '#'; }
 
 // Placeholders of a statement (":name" or ":1"), keys in order of first use; literals, quoted
 // names and comments are skipped, and ":=" is an assignment.
@@ -333,8 +330,7 @@ std::optional<long long> to_integer(const Cell& cell) {
     if (errno == 0 && *end == '\0') return value;
     errno = 0;
     double number = std::strtod(s.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(number) || std::fabs(number) > 9.2e18)
-        return std::nullopt;
+    if (errno != 0 || *end != '\0' || !std::isfinite(number) || std::fabs(number) > 9.2e18) return std::nullopt;
     return std::llround(number);
 }
 
@@ -343,21 +339,35 @@ Cell read_value(const BindSlot& bind) {
     if (!bind.value) return Cell();
     const char* bytes = static_cast<const char*>(bind.value);
     switch (bind.dty) {
-    case SQLT_STR:
-        return std::string(bytes, strnlen(bytes, static_cast<std::size_t>(bind.size)));
+    case SQLT_STR: return std::string(bytes, strnlen(bytes, static_cast<std::size_t>(bind.size)));
     case SQLT_CHR: {
         std::size_t length = bind.alen ? std::min<std::size_t>(*bind.alen, bind.size) : bind.size;
         return std::string(bytes, length);
     }
     case SQLT_INT:
         switch (bind.size) {
-        case 1: { signed char v; std::memcpy(&v, bytes, 1); return static_cast<long long>(v); }
-        case 2: { short v; std::memcpy(&v, bytes, 2); return static_cast<long long>(v); }
-        case 4: { int v; std::memcpy(&v, bytes, 4); return static_cast<long long>(v); }
-        default: { long long v; std::memcpy(&v, bytes, 8); return v; }
+        case 1: {
+            signed char v;
+            std::memcpy(&v, bytes, 1);
+            return static_cast<long long>(v);
         }
-    default:
-        return Cell();
+        case 2: {
+            short v;
+            std::memcpy(&v, bytes, 2);
+            return static_cast<long long>(v);
+        }
+        case 4: {
+            int v;
+            std::memcpy(&v, bytes, 4);
+            return static_cast<long long>(v);
+        }
+        default: {
+            long long v;
+            std::memcpy(&v, bytes, 8);
+            return v;
+        }
+        }
+    default: return Cell();
     }
 }
 
@@ -397,16 +407,23 @@ int put_value(const Cell& cell, const Target& t) {
             set(0, 0, kIntOverflow);
             return kIntOverflow;
         }
-        if (t.size == 1) { signed char x = static_cast<signed char>(v); std::memcpy(out, &x, 1); }
-        else if (t.size == 2) { short x = static_cast<short>(v); std::memcpy(out, &x, 2); }
-        else if (t.size == 4) { int x = static_cast<int>(v); std::memcpy(out, &x, 4); }
-        else std::memcpy(out, &v, 8);
+        if (t.size == 1) {
+            signed char x = static_cast<signed char>(v);
+            std::memcpy(out, &x, 1);
+        } else if (t.size == 2) {
+            short x = static_cast<short>(v);
+            std::memcpy(out, &x, 2);
+        } else if (t.size == 4) {
+            int x = static_cast<int>(v);
+            std::memcpy(out, &x, 4);
+        } else
+            std::memcpy(out, &v, 8);
         set(0, static_cast<ub2>(t.size), 0);
         return 0;
     }
     std::string s = cell.to_string();
-    std::size_t room = t.dty == SQLT_STR ? (t.size > 0 ? static_cast<std::size_t>(t.size) - 1 : 0)
-                                         : static_cast<std::size_t>(t.size);
+    std::size_t room =
+        t.dty == SQLT_STR ? (t.size > 0 ? static_cast<std::size_t>(t.size) - 1 : 0) : static_cast<std::size_t>(t.size);
     std::size_t copied = std::min(s.size(), room);
     if (out && copied) std::memcpy(out, s.data(), copied);
     if (out && t.dty == SQLT_STR && t.size > 0) out[copied] = '\0';
@@ -491,9 +508,9 @@ sword fetch_row(StmtHandle& stmt, ErrorHandle* err) {
             continue;
         }
         Cell cell = define->position <= row.size() ? row[define->position - 1] : Cell();
-        note_outcome(put_value(cell, {define->value, define->size, define->dty, define->ind, define->rlen,
-                                      define->rcode}),
-                     error_code, info_code);
+        note_outcome(
+            put_value(cell, {define->value, define->size, define->dty, define->ind, define->rlen, define->rcode}),
+            error_code, info_code);
     }
     return outcome_status(err, error_code, info_code);
 }
@@ -529,7 +546,7 @@ using namespace oci_standin::detail;
 namespace {
 using nlohmann::json;
 using oci_standin::ErrorHandle;
-}
+}  // namespace
 
 extern "C" {
 
@@ -550,8 +567,8 @@ sword OCIEnvInit(OCIEnv** envp, ub4 mode, size_t, dvoid**) {
         find_handle<EnvHandle>(env, OCI_HTYPE_ENV)->nls_lang = environment_value("NLS_LANG");
         *envp = static_cast<OCIEnv*>(const_cast<void*>(env));
         Database& db = database();
-        db.journal.environments.push_back({environment_value("ORACLE_HOME"), environment_value("TNS_ADMIN"),
-                                           environment_value("NLS_LANG")});
+        db.journal.environments.push_back(
+            {environment_value("ORACLE_HOME"), environment_value("TNS_ADMIN"), environment_value("NLS_LANG")});
         ++db.journal.allocated[OCI_HTYPE_ENV];
         return finish("OCIEnvInit", OCI_SUCCESS,
                       {{"mode", mode},
@@ -621,8 +638,9 @@ sword OCIServerAttach(OCIServer* srvhp, OCIError* errhp, const OraText* dblink, 
         db.journal.attaches.push_back(connect);
         sword status = OCI_SUCCESS;
         if (!db.logons.empty()) {
-            auto known = std::find_if(db.logons.begin(), db.logons.end(),
-                                      [&](const Logon& logon) { return same_text_ignoring_case(logon.connect, connect); });
+            auto known = std::find_if(db.logons.begin(), db.logons.end(), [&](const Logon& logon) {
+                return same_text_ignoring_case(logon.connect, connect);
+            });
             if (known == db.logons.end())
                 status = fail(err, kConnectIdentifier);
             else if (known->failure && known->failure->step == Step::Attach)
@@ -660,10 +678,12 @@ sword OCIAttrSet(dvoid* trgthndlp, ub4 trghndltyp, dvoid* attributep, ub4 size, 
         };
         sword status = OCI_SUCCESS;
         if (trghndltyp == OCI_HTYPE_SVCCTX && attrtype == OCI_ATTR_SERVER) {
-            if (!find_handle<ServerHandle>(attributep, OCI_HTYPE_SERVER)) return finish("OCIAttrSet", OCI_INVALID_HANDLE, event);
+            if (!find_handle<ServerHandle>(attributep, OCI_HTYPE_SERVER))
+                return finish("OCIAttrSet", OCI_INVALID_HANDLE, event);
             static_cast<SvcHandle*>(target)->server = attributep;
         } else if (trghndltyp == OCI_HTYPE_SVCCTX && attrtype == OCI_ATTR_SESSION) {
-            if (!find_handle<SessionHandle>(attributep, OCI_HTYPE_SESSION)) return finish("OCIAttrSet", OCI_INVALID_HANDLE, event);
+            if (!find_handle<SessionHandle>(attributep, OCI_HTYPE_SESSION))
+                return finish("OCIAttrSet", OCI_INVALID_HANDLE, event);
             static_cast<SvcHandle*>(target)->session = attributep;
         } else if (trghndltyp == OCI_HTYPE_SESSION && attrtype == OCI_ATTR_USERNAME) {
             static_cast<SessionHandle*>(target)->user = text_of();
@@ -716,7 +736,8 @@ sword OCISessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp, ub4 
         clear_error(err);
         auto* server = find_handle<ServerHandle>(svc->server, OCI_HTYPE_SERVER);
         std::string connect = server ? server->connect : "";
-        json event{{"connect", connect}, {"user", session->user}, {"password", session->password}, {"credentials", credt}};
+        json event{
+            {"connect", connect}, {"user", session->user}, {"password", session->password}, {"credentials", credt}};
         Database& db = database();
         sword status = OCI_SUCCESS;
         if (!server || !server->attached) {
@@ -805,7 +826,8 @@ sword OCIBindByName(OCIStmt* stmtp, OCIBind** bindp, OCIError* errhp, const OraT
         std::string key = placeholder_key(name);
         json event{{"name", key}, {"type", dty}, {"size", value_sz}};
         if (!stmt->prepared) return finish("OCIBindByName", fail(err, kNotPrepared), event);
-        if (key.empty() || std::find(stmt->placeholders.begin(), stmt->placeholders.end(), key) == stmt->placeholders.end())
+        if (key.empty() ||
+            std::find(stmt->placeholders.begin(), stmt->placeholders.end(), key) == stmt->placeholders.end())
             return finish("OCIBindByName", fail(err, kIllegalVariable), event);
         if (!supported_type(dty, value_sz)) return finish("OCIBindByName", fail(err, kUnsupportedType), event);
         if (auto failure = early_failure(*stmt, Step::Bind, key, 0))
@@ -815,8 +837,10 @@ sword OCIBindByName(OCIStmt* stmtp, OCIBind** bindp, OCIError* errhp, const OraT
         *slot = {key, valuep, value_sz, dty, static_cast<sb2*>(indp), alenp, rcodep};
         auto same = std::find_if(stmt->binds.begin(), stmt->binds.end(), [&](const auto& b) { return b->name == key; });
         BindSlot* handle = slot.get();
-        if (same != stmt->binds.end()) *same = std::move(slot);
-        else stmt->binds.push_back(std::move(slot));
+        if (same != stmt->binds.end())
+            *same = std::move(slot);
+        else
+            stmt->binds.push_back(std::move(slot));
         if (bindp) *bindp = reinterpret_cast<OCIBind*>(handle);
         return finish("OCIBindByName", OCI_SUCCESS, event);
     });
@@ -840,8 +864,10 @@ sword OCIDefineByPos(OCIStmt* stmtp, OCIDefine** defnp, OCIError* errhp, ub4 pos
         auto same = std::find_if(stmt->defines.begin(), stmt->defines.end(),
                                  [&](const auto& d) { return d->position == position; });
         DefineSlot* handle = slot.get();
-        if (same != stmt->defines.end()) *same = std::move(slot);
-        else stmt->defines.push_back(std::move(slot));
+        if (same != stmt->defines.end())
+            *same = std::move(slot);
+        else
+            stmt->defines.push_back(std::move(slot));
         if (defnp) *defnp = reinterpret_cast<OCIDefine*>(handle);
         return finish("OCIDefineByPos", OCI_SUCCESS, event);
     });
@@ -877,7 +903,8 @@ sword OCIStmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iter
             Cell value = read_value(*bind);
             in[bind->name] = value;
             record.binds.push_back({bind->name, bind->dty, bind->size, value});
-            binds.push_back({{"name", bind->name}, {"type", bind->dty}, {"size", bind->size}, {"value", cell_json(value)}});
+            binds.push_back(
+                {{"name", bind->name}, {"type", bind->dty}, {"size", bind->size}, {"value", cell_json(value)}});
         }
         for (const auto& define : stmt->defines) {
             record.defines.push_back({define->position, define->dty, define->size});
@@ -889,8 +916,13 @@ sword OCIStmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iter
             stmt->execution = db.journal.executions.size() - 1;
             stmt->generation = db.journal_generation;
         }
-        json event{{"text", stmt->sql}, {"rule", record.rule}, {"iters", iters}, {"rowoff", rowoff},
-                   {"binds", binds}, {"defines", defines}, {"round_trips", record.round_trips}};
+        json event{{"text", stmt->sql},
+                   {"rule", record.rule},
+                   {"iters", iters},
+                   {"rowoff", rowoff},
+                   {"binds", binds},
+                   {"defines", defines},
+                   {"round_trips", record.round_trips}};
         auto done = [&](sword status) {
             if (ExecutionRecord* r = execution_of(*stmt)) r->status = status;
             return finish("OCIStmtExecute", status, event);
@@ -926,7 +958,8 @@ sword OCIStmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iter
         int error_code = 0, info_code = 0;
         for (const auto& [name, compute] : answer.outs) {
             std::string key = placeholder_key(name);
-            auto bind = std::find_if(stmt->binds.begin(), stmt->binds.end(), [&](const auto& b) { return b->name == key; });
+            auto bind =
+                std::find_if(stmt->binds.begin(), stmt->binds.end(), [&](const auto& b) { return b->name == key; });
             if (bind == stmt->binds.end() || !compute) continue;
             BindSlot& slot = **bind;
             note_outcome(put_value(compute(in), {slot.value, slot.size, slot.dty, slot.ind, slot.alen, slot.rcode}),

@@ -213,9 +213,8 @@ void check_keys(const json& object, std::initializer_list<const char*> allowed, 
 
 Step parse_step(const std::string& name, const std::string& where) {
     static const std::pair<const char*, Step> steps[] = {
-        {"attach", Step::Attach},   {"session", Step::SessionBegin}, {"prepare", Step::Prepare},
-        {"bind", Step::Bind},       {"define", Step::Define},        {"execute", Step::Execute},
-        {"fetch", Step::Fetch}};
+        {"attach", Step::Attach}, {"session", Step::SessionBegin}, {"prepare", Step::Prepare}, {"bind", Step::Bind},
+        {"define", Step::Define}, {"execute", Step::Execute},      {"fetch", Step::Fetch}};
     for (const auto& [text, step] : steps)
         if (name == text) return step;
     throw std::runtime_error(where_text(where) + "unknown step \"" + name + "\"");
@@ -261,8 +260,8 @@ Answer parse_answer(const json& j, std::initializer_list<const char*> extra_keys
     answer.columns = j.value("columns", -1);
     if (j.contains("outs")) {
         for (const auto& [name, value] : j.at("outs").items())
-            answer.outs[name] = value.is_string() ? out_template(value.get<std::string>())
-                                                  : out_value(parse_cell(value, where));
+            answer.outs[name] =
+                value.is_string() ? out_template(value.get<std::string>()) : out_value(parse_cell(value, where));
     }
     if (j.contains("error")) answer.failure = parse_failure(j.at("error"), Step::Execute, where);
     return answer;

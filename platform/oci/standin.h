@@ -55,11 +55,11 @@ enum class Step { Attach, SessionBegin, Prepare, Bind, Define, Execute, Fetch };
 
 struct Failure {
     Step step = Step::Execute;
-    int code = 0;             // Oracle error number, e.g. 942
-    std::string message;      // e.g. "table or view does not exist"
-    std::string bind;         // Step::Bind: the placeholder (any case, colon optional); "" = any
-    unsigned position = 0;    // Step::Define: the define position; 0 = any
-    unsigned row = 1;         // Step::Fetch: the row whose fetch fails (1 = first row)
+    int code = 0;           // Oracle error number, e.g. 942
+    std::string message;    // e.g. "table or view does not exist"
+    std::string bind;       // Step::Bind: the placeholder (any case, colon optional); "" = any
+    unsigned position = 0;  // Step::Define: the define position; 0 = any
+    unsigned row = 1;       // Step::Fetch: the row whose fetch fails (1 = first row)
 };
 
 // What one execution of a matched statement gives.
@@ -147,9 +147,9 @@ struct ExecutionRecord {
     ub4 iters = 0;
     std::vector<BindRecord> binds;
     std::vector<DefineRecord> defines;
-    ub4 prefetch = 0;         // prefetch rows of the statement (also when set after the execution)
-    unsigned fetch_calls = 0; // OCIStmtFetch calls on this execution's cursor
-    unsigned rows = 0;        // rows delivered, the execution's own fetch included
+    ub4 prefetch = 0;          // prefetch rows of the statement (also when set after the execution)
+    unsigned fetch_calls = 0;  // OCIStmtFetch calls on this execution's cursor
+    unsigned rows = 0;         // rows delivered, the execution's own fetch included
     // Round trips a real client makes for this execution and its fetches: the execution is one and
     // brings up to max(iters, prefetch) rows of a query; a fetch beyond the rows brought is one more
     // and brings up to max(nrows, prefetch); a round trip that brought fewer rows than it asked for
@@ -176,8 +176,8 @@ struct Journal {
     std::vector<LogonRecord> logons;              // one per OCISessionBegin
     std::vector<std::string> prepared;            // prepared texts in order
     std::vector<ExecutionRecord> executions;
-    std::map<ub4, unsigned> allocated;            // OCIEnvInit and OCIHandleAlloc, by handle type
-    std::map<ub4, unsigned> freed;                // OCIHandleFree, by handle type
+    std::map<ub4, unsigned> allocated;  // OCIEnvInit and OCIHandleAlloc, by handle type
+    std::map<ub4, unsigned> freed;      // OCIHandleFree, by handle type
 
     // Round trips of every execution (and its fetches) in the journal.
     unsigned round_trips() const;

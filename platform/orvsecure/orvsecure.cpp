@@ -26,12 +26,12 @@ namespace {
 
 constexpr const char* kLibVersion = "ORVSECURE 1.0.0";
 constexpr const char* kFailVariable = "APPBRIDGE_ORVSECURE_FAIL";
-constexpr size_t kKeySize = 32;          // AES-256
+constexpr size_t kKeySize = 32;  // AES-256
 constexpr size_t kCbcIvSize = 16;
 constexpr size_t kGcmIvSize = 12;
-constexpr size_t kTagSize = 16;          // GCM tag
-constexpr size_t kMacSize = 32;          // HMAC-SHA-256 over CBC text
-constexpr size_t kMaxKeyFileSize = 4096; // key material longer than this is refused
+constexpr size_t kTagSize = 16;           // GCM tag
+constexpr size_t kMacSize = 32;           // HMAC-SHA-256 over CBC text
+constexpr size_t kMaxKeyFileSize = 4096;  // key material longer than this is refused
 
 enum class Mode { CBC, GCM };
 
@@ -195,16 +195,14 @@ Key hmac(const Key& mac_key, std::string_view aad, const std::vector<unsigned ch
     input.insert(input.end(), data.begin(), data.end());
     Key mac(kMacSize);
     unsigned int len = 0;
-    HMAC(EVP_sha256(), mac_key.data(), static_cast<int>(mac_key.size()), input.data(),
-         input.size(), mac.data(), &len);
+    HMAC(EVP_sha256(), mac_key.data(), static_cast<int>(mac_key.size()), input.data(), input.size(), mac.data(), &len);
     return mac;
 }
 
 // Encrypts into the blob IV | cipher text | tag (GCM) or IV | cipher text | HMAC (CBC). The
 // cipher alias is authenticated with the text, so a text cannot be relabelled.
-Failure seal(const CipherInfo& cipher, const Key& key, const Key& mac_key,
-             const std::vector<unsigned char>& iv, const unsigned char* plain, size_t plain_len,
-             std::vector<unsigned char>& blob) {
+Failure seal(const CipherInfo& cipher, const Key& key, const Key& mac_key, const std::vector<unsigned char>& iv,
+             const unsigned char* plain, size_t plain_len, std::vector<unsigned char>& blob) {
     CipherCtx c(EVP_CIPHER_CTX_new());
     if (!c) return fail(ORVSECU_ERR_CRYPTO, "cannot make a cipher context");
     std::string_view aad(cipher.alias);
@@ -213,12 +211,10 @@ Failure seal(const CipherInfo& cipher, const Key& key, const Key& mac_key,
     int len = 0, total = 0;
     bool ok = EVP_EncryptInit_ex(c.get(), evp, nullptr, nullptr, nullptr) == 1;
     if (ok && cipher.mode == Mode::GCM)
-        ok = EVP_CIPHER_CTX_ctrl(c.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(iv.size()),
-                                 nullptr) == 1;
+        ok = EVP_CIPHER_CTX_ctrl(c.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(iv.size()), nullptr) == 1;
     ok = ok && EVP_EncryptInit_ex(c.get(), nullptr, nullptr, key.data(), iv.data()) == 1;
     if (ok && cipher.mode == Mode::GCM)
-        ok = EVP_EncryptUpdate(c.get(), nullptr, &len,
-                               reinterpret_cast<const unsigned char*>(aad.data()),
+        ok = EVP_EncryptUpdate(c.get(), nullptr, &len, reinterpret_cast<const unsigned char*>(aad.data()),
                                static_cast<int>(aad.size())) == 1;
     ok = ok && EVP_EncryptUpdate(c.get(), out.data(), &len, plain, static_cast<int>(plain_len)) == 1;
     total = len;
@@ -242,9 +238,8 @@ Failure seal(const CipherInfo& cipher, const Key& key, const Key& mac_key,
 
 // Checks and decrypts a blob made by seal. A wrong key or an altered text fails with
 // ORVSECU_ERR_AUTH, never with garbage.
-Failure open_blob(const CipherInfo& cipher, const Key& key, const Key& mac_key,
-                  const std::vector<unsigned char>& blob, const char* key_name,
-                  std::vector<unsigned char>& iv, std::string& plain) {
+Failure open_blob(const CipherInfo& cipher, const Key& key, const Key& mac_key, const std::vector<unsigned char>& blob,
+                  const char* key_name, std::vector<unsigned char>& iv, std::string& plain) {
     bool gcm = cipher.mode == Mode::GCM;
     size_t iv_size = gcm ? kGcmIvSize : kCbcIvSize;
     size_t trailer = gcm ? kTagSize : kMacSize;
@@ -256,8 +251,7 @@ Failure open_blob(const CipherInfo& cipher, const Key& key, const Key& mac_key,
     size_t body_len = blob.size() - iv_size - trailer;
     const unsigned char* tail = body + body_len;
     std::string_view aad(cipher.alias);
-    Failure not_this_key =
-        fail(ORVSECU_ERR_AUTH, "cipher text was not made with key %s (or was altered)", key_name);
+    Failure not_this_key = fail(ORVSECU_ERR_AUTH, "cipher text was not made with key %s (or was altered)", key_name);
     if (!gcm) {
         std::vector<unsigned char> covered(blob.begin(), blob.begin() + static_cast<long>(iv_size + body_len));
         Key mac = hmac(mac_key, aad, covered);
@@ -269,19 +263,15 @@ Failure open_blob(const CipherInfo& cipher, const Key& key, const Key& mac_key,
     std::vector<unsigned char> out(body_len + 32);
     int len = 0, total = 0;
     bool ok = EVP_DecryptInit_ex(c.get(), evp, nullptr, nullptr, nullptr) == 1;
-    if (ok && gcm)
-        ok = EVP_CIPHER_CTX_ctrl(c.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(iv_size),
-                                 nullptr) == 1;
+    if (ok && gcm) ok = EVP_CIPHER_CTX_ctrl(c.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(iv_size), nullptr) == 1;
     ok = ok && EVP_DecryptInit_ex(c.get(), nullptr, nullptr, key.data(), iv.data()) == 1;
     if (ok && gcm)
-        ok = EVP_DecryptUpdate(c.get(), nullptr, &len,
-                               reinterpret_cast<const unsigned char*>(aad.data()),
+        ok = EVP_DecryptUpdate(c.get(), nullptr, &len, reinterpret_cast<const unsigned char*>(aad.data()),
                                static_cast<int>(aad.size())) == 1;
     ok = ok && EVP_DecryptUpdate(c.get(), out.data(), &len, body, static_cast<int>(body_len)) == 1;
     if (!ok) return fail(ORVSECU_ERR_CRYPTO, "%s decryption failed", cipher.alias);
     total = len;
-    if (gcm && EVP_CIPHER_CTX_ctrl(c.get(), EVP_CTRL_GCM_SET_TAG, kTagSize,
-                                   const_cast<unsigned char*>(tail)) != 1)
+    if (gcm && EVP_CIPHER_CTX_ctrl(c.get(), EVP_CTRL_GCM_SET_TAG, kTagSize, const_cast<unsigned char*>(tail)) != 1)
         return fail(ORVSECU_ERR_CRYPTO, "%s decryption failed", cipher.alias);
     if (EVP_DecryptFinal_ex(c.get(), out.data() + total, &len) != 1) {
         OPENSSL_cleanse(out.data(), out.size());
@@ -310,8 +300,7 @@ std::string prefix_of(const char* cipher_alias, const char* key_alias) {
 // Copies a NUL-terminated result into the caller's buffer of *out_len bytes.
 Failure deliver(const std::string& text, char* out, int* out_len) {
     if (text.size() + 1 > static_cast<size_t>(*out_len))
-        return fail(ORVSECU_ERR_BUFFER, "output needs %zu bytes, buffer has %d", text.size() + 1,
-                    *out_len);
+        return fail(ORVSECU_ERR_BUFFER, "output needs %zu bytes, buffer has %d", text.size() + 1, *out_len);
     std::memcpy(out, text.data(), text.size());
     out[text.size()] = '\0';
     *out_len = static_cast<int>(text.size());
@@ -319,8 +308,7 @@ Failure deliver(const std::string& text, char* out, int* out_len) {
 }
 
 // Splits a cipher text into its prefix aliases (empty when it carries none) and Base64 body.
-Failure split_text(std::string_view text, std::string& cipher_alias, std::string& key_alias,
-                   std::string_view& body) {
+Failure split_text(std::string_view text, std::string& cipher_alias, std::string& key_alias, std::string_view& body) {
     cipher_alias.clear();
     key_alias.clear();
     body = text;
@@ -345,22 +333,19 @@ struct KeyPair {
     }
 };
 
-Failure encrypt_text(ORVSECU_ctx* ctx, const CipherInfo& cipher, const KeyPair& keys,
-                     const char* plain, int plain_len, const char* key_alias, bool with_prefix,
-                     const char* iv, int iv_len, char* out, int* out_len) {
+Failure encrypt_text(ORVSECU_ctx* ctx, const CipherInfo& cipher, const KeyPair& keys, const char* plain, int plain_len,
+                     const char* key_alias, bool with_prefix, const char* iv, int iv_len, char* out, int* out_len) {
     size_t iv_size = cipher.mode == Mode::GCM ? kGcmIvSize : kCbcIvSize;
     std::vector<unsigned char> ivb(iv_size);
     if (iv && iv_len > 0) {
         if (static_cast<size_t>(iv_len) != iv_size)
-            return fail(ORVSECU_ERR_ARGUMENT, "%s takes an IV of %zu bytes, not %d", cipher.alias,
-                        iv_size, iv_len);
+            return fail(ORVSECU_ERR_ARGUMENT, "%s takes an IV of %zu bytes, not %d", cipher.alias, iv_size, iv_len);
         std::memcpy(ivb.data(), iv, iv_size);
     } else if (RAND_bytes(ivb.data(), static_cast<int>(iv_size)) != 1) {
         return fail(ORVSECU_ERR_CRYPTO, "cannot draw a random IV");
     }
     std::vector<unsigned char> blob;
-    if (Failure f = seal(cipher, keys.key, keys.mac_key, ivb,
-                         reinterpret_cast<const unsigned char*>(plain),
+    if (Failure f = seal(cipher, keys.key, keys.mac_key, ivb, reinterpret_cast<const unsigned char*>(plain),
                          static_cast<size_t>(plain_len), blob))
         return f;
     std::string text = with_prefix ? prefix_of(cipher.alias, key_alias) : std::string();
@@ -372,26 +357,22 @@ Failure encrypt_text(ORVSECU_ctx* ctx, const CipherInfo& cipher, const KeyPair& 
 
 // Decrypts a text whose prefix (when it has one) must name the cipher asked for and, when
 // key_alias is given, that key alias.
-Failure decrypt_text(ORVSECU_ctx* ctx, const CipherInfo& cipher, const KeyPair& keys,
-                     const char* key_alias, const char* text, int text_len, const char* iv,
-                     int iv_len, char* out, int* out_len) {
+Failure decrypt_text(ORVSECU_ctx* ctx, const CipherInfo& cipher, const KeyPair& keys, const char* key_alias,
+                     const char* text, int text_len, const char* iv, int iv_len, char* out, int* out_len) {
     std::string copy(text, static_cast<size_t>(text_len));
     std::string p_cipher, p_key;
     std::string_view body;
     if (Failure f = split_text(copy, p_cipher, p_key, body)) return f;
     if (!p_cipher.empty() && p_cipher != cipher.alias)
-        return fail(ORVSECU_ERR_AUTH, "cipher text was made with cipher %.40s, not %s",
-                    p_cipher.c_str(), cipher.alias);
+        return fail(ORVSECU_ERR_AUTH, "cipher text was made with cipher %.40s, not %s", p_cipher.c_str(), cipher.alias);
     if (key_alias && !p_key.empty() && p_key != key_alias)
-        return fail(ORVSECU_ERR_AUTH, "cipher text was made with key %.32s, not %s", p_key.c_str(),
-                    key_alias);
+        return fail(ORVSECU_ERR_AUTH, "cipher text was made with key %.32s, not %s", p_key.c_str(), key_alias);
     std::vector<unsigned char> blob;
     if (!base64_decode(body, blob)) return fail(ORVSECU_ERR_FORMAT, "cipher text is not Base64");
     std::vector<unsigned char> used_iv;
     std::string plain;
     const char* key_name = key_alias ? key_alias : "given";
-    if (Failure f = open_blob(cipher, keys.key, keys.mac_key, blob, key_name, used_iv, plain))
-        return f;
+    if (Failure f = open_blob(cipher, keys.key, keys.mac_key, blob, key_name, used_iv, plain)) return f;
     if (iv && iv_len > 0 &&
         (static_cast<size_t>(iv_len) != used_iv.size() || std::memcmp(iv, used_iv.data(), used_iv.size()) != 0))
         return fail(ORVSECU_ERR_AUTH, "cipher text was not made with the given IV");
@@ -430,8 +411,7 @@ Failure read_key_file(const std::string& path, Key& key) {
 
 Failure load_key_aliases(ORVSECU_ctx* ctx, const char* file) {
     std::ifstream in(file);
-    if (!in)
-        return fail(ORVSECU_ERR_KEY_FILE, "cannot open key-aliases file %.200s: %s", file, std::strerror(errno));
+    if (!in) return fail(ORVSECU_ERR_KEY_FILE, "cannot open key-aliases file %.200s: %s", file, std::strerror(errno));
     std::string dir(file);
     size_t slash = dir.rfind('/');
     dir = slash == std::string::npos ? std::string(".") : dir.substr(0, slash == 0 ? 1 : slash);
@@ -495,8 +475,8 @@ Failure keys_of_alias(const ORVSECU_ctx* ctx, const char* cipher_alias, const ch
     return fail(ORVSECU_ERR_UNKNOWN_ALIAS, "unknown key alias %.32s", key_alias);
 }
 
-Failure keys_of_material(const CipherInfo*& cipher, const char* cipher_alias, const char* key,
-                         int key_len, const char* integrity_key, int integrity_len, KeyPair& keys) {
+Failure keys_of_material(const CipherInfo*& cipher, const char* cipher_alias, const char* key, int key_len,
+                         const char* integrity_key, int integrity_len, KeyPair& keys) {
     cipher = find_cipher(cipher_alias);
     if (!cipher) return fail(ORVSECU_ERR_UNKNOWN_ALIAS, "unknown cipher alias %.40s", cipher_alias);
     if (!key || key_len <= 0 || !integrity_key || integrity_len <= 0)
@@ -532,9 +512,8 @@ int OrvStringEncryptors_init(ORVSECU_ctx** ctx, int options, const char* key_ali
     }
 }
 
-int OrvStringEncryptors_encrypt(ORVSECU_ctx* ctx, const char* plain, int plain_len,
-                                const char* cipher_alias, const char* key_alias, char* out,
-                                int* out_len, int with_prefix) {
+int OrvStringEncryptors_encrypt(ORVSECU_ctx* ctx, const char* plain, int plain_len, const char* cipher_alias,
+                                const char* key_alias, char* out, int* out_len, int with_prefix) {
     if (!ctx) return ORVSECU_ERR_ARGUMENT;
     try {
         if (bad_buffer(plain, plain_len, out, out_len) || !cipher_alias || !key_alias)
@@ -543,16 +522,15 @@ int OrvStringEncryptors_encrypt(ORVSECU_ctx* ctx, const char* plain, int plain_l
         const CipherInfo* cipher = nullptr;
         KeyPair keys;
         if (Failure f = keys_of_alias(ctx, cipher_alias, key_alias, cipher, keys)) return report(ctx, f);
-        return report(ctx, encrypt_text(ctx, *cipher, keys, plain, plain_len, key_alias,
-                                        with_prefix != 0, nullptr, 0, out, out_len));
+        return report(ctx, encrypt_text(ctx, *cipher, keys, plain, plain_len, key_alias, with_prefix != 0, nullptr, 0,
+                                        out, out_len));
     } catch (...) {
         return report(ctx, fail(ORVSECU_ERR_CRYPTO, "out of memory"));
     }
 }
 
-int OrvStringEncryptors_decrypt(ORVSECU_ctx* ctx, const char* cipher_text, int cipher_len,
-                                char* out, int* out_len, const char* cipher_alias,
-                                const char* key_alias) {
+int OrvStringEncryptors_decrypt(ORVSECU_ctx* ctx, const char* cipher_text, int cipher_len, char* out, int* out_len,
+                                const char* cipher_alias, const char* key_alias) {
     if (!ctx) return ORVSECU_ERR_ARGUMENT;
     try {
         if (bad_buffer(cipher_text, cipher_len, out, out_len) || !cipher_alias || !key_alias)
@@ -561,8 +539,8 @@ int OrvStringEncryptors_decrypt(ORVSECU_ctx* ctx, const char* cipher_text, int c
         const CipherInfo* cipher = nullptr;
         KeyPair keys;
         if (Failure f = keys_of_alias(ctx, cipher_alias, key_alias, cipher, keys)) return report(ctx, f);
-        return report(ctx, decrypt_text(ctx, *cipher, keys, key_alias, cipher_text, cipher_len,
-                                        nullptr, 0, out, out_len));
+        return report(ctx,
+                      decrypt_text(ctx, *cipher, keys, key_alias, cipher_text, cipher_len, nullptr, 0, out, out_len));
     } catch (...) {
         return report(ctx, fail(ORVSECU_ERR_CRYPTO, "out of memory"));
     }
@@ -580,48 +558,39 @@ int OrvStringEncryptors_cleanup(ORVSECU_ctx** ctx) {
 }
 
 int OrvStringEncryptors_encrypt_with_iv_and_key(ORVSECU_ctx* ctx, const char* plain, int plain_len,
-                                                const char* cipher_alias, const char* key,
-                                                int key_len, char* out, int* out_len,
-                                                const char* iv, int iv_len, const char* key_alias) {
+                                                const char* cipher_alias, const char* key, int key_len, char* out,
+                                                int* out_len, const char* iv, int iv_len, const char* key_alias) {
     if (!ctx) return ORVSECU_ERR_ARGUMENT;
     try {
-        if (bad_buffer(plain, plain_len, out, out_len) || !cipher_alias || !key_alias ||
-            !valid_key_alias(key_alias) || iv_len < 0)
-            return report(ctx, fail(ORVSECU_ERR_ARGUMENT,
-                                    "encrypt_with_iv_and_key: missing or invalid argument"));
-        if (provoked("encrypt_with_iv_and_key"))
-            return report(ctx, provoked_failure("encrypt_with_iv_and_key"));
+        if (bad_buffer(plain, plain_len, out, out_len) || !cipher_alias || !key_alias || !valid_key_alias(key_alias) ||
+            iv_len < 0)
+            return report(ctx, fail(ORVSECU_ERR_ARGUMENT, "encrypt_with_iv_and_key: missing or invalid argument"));
+        if (provoked("encrypt_with_iv_and_key")) return report(ctx, provoked_failure("encrypt_with_iv_and_key"));
         const CipherInfo* cipher = nullptr;
         KeyPair keys;
-        if (Failure f = keys_of_material(cipher, cipher_alias, key, key_len, key, key_len, keys))
-            return report(ctx, f);
-        return report(ctx, encrypt_text(ctx, *cipher, keys, plain, plain_len, key_alias, true, iv,
-                                        iv_len, out, out_len));
+        if (Failure f = keys_of_material(cipher, cipher_alias, key, key_len, key, key_len, keys)) return report(ctx, f);
+        return report(ctx,
+                      encrypt_text(ctx, *cipher, keys, plain, plain_len, key_alias, true, iv, iv_len, out, out_len));
     } catch (...) {
         return report(ctx, fail(ORVSECU_ERR_CRYPTO, "out of memory"));
     }
 }
 
-int OrvStringEncryptors_decrypt_with_iv_and_key(ORVSECU_ctx* ctx, const char* cipher_text,
-                                                int cipher_len, char* out, int* out_len,
-                                                const char* iv, int iv_len,
-                                                const char* cipher_alias, const char* key,
-                                                int key_len, const char* integrity_key,
+int OrvStringEncryptors_decrypt_with_iv_and_key(ORVSECU_ctx* ctx, const char* cipher_text, int cipher_len, char* out,
+                                                int* out_len, const char* iv, int iv_len, const char* cipher_alias,
+                                                const char* key, int key_len, const char* integrity_key,
                                                 int integrity_key_len) {
     if (!ctx) return ORVSECU_ERR_ARGUMENT;
     try {
         if (bad_buffer(cipher_text, cipher_len, out, out_len) || !cipher_alias || iv_len < 0)
-            return report(ctx, fail(ORVSECU_ERR_ARGUMENT,
-                                    "decrypt_with_iv_and_key: missing or invalid argument"));
-        if (provoked("decrypt_with_iv_and_key"))
-            return report(ctx, provoked_failure("decrypt_with_iv_and_key"));
+            return report(ctx, fail(ORVSECU_ERR_ARGUMENT, "decrypt_with_iv_and_key: missing or invalid argument"));
+        if (provoked("decrypt_with_iv_and_key")) return report(ctx, provoked_failure("decrypt_with_iv_and_key"));
         const CipherInfo* cipher = nullptr;
         KeyPair keys;
-        if (Failure f = keys_of_material(cipher, cipher_alias, key, key_len, integrity_key,
-                                         integrity_key_len, keys))
+        if (Failure f = keys_of_material(cipher, cipher_alias, key, key_len, integrity_key, integrity_key_len, keys))
             return report(ctx, f);
-        return report(ctx, decrypt_text(ctx, *cipher, keys, nullptr, cipher_text, cipher_len, iv,
-                                        iv_len, out, out_len));
+        return report(ctx,
+                      decrypt_text(ctx, *cipher, keys, nullptr, cipher_text, cipher_len, iv, iv_len, out, out_len));
     } catch (...) {
         return report(ctx, fail(ORVSECU_ERR_CRYPTO, "out of memory"));
     }

@@ -13,21 +13,21 @@ CM_EXTERN_C_BEGIN
 #define ORVSECU_ERROR_MSG_SIZE 300
 
 typedef struct {
-    char alias[32];   /* key alias, e.g. "local" */
-    char path[1024];  /* file the key material was read from */
-    char key[32];     /* AES-256 key: SHA-256 of the key material */
+    char alias[32];  /* key alias, e.g. "local" */
+    char path[1024]; /* file the key material was read from */
+    char key[32];    /* AES-256 key: SHA-256 of the key material */
 } ORVSECU_key_alias;
 
 typedef struct {
-    char cipher[40];  /* cipher alias, e.g. "AES256GCM" */
-    int strenth;      /* key length in bits */
+    char cipher[40]; /* cipher alias, e.g. "AES256GCM" */
+    int strenth;     /* key length in bits */
 } ORVSECU_cipher_alias;
 
 /* One caller's context. It is a flat block allocated with malloc: a caller may release it with
  * free (for example after a failed init) or with OrvStringEncryptors_cleanup. */
 typedef struct {
     char error_msg[ORVSECU_ERROR_MSG_SIZE]; /* reason of the last failure */
-    char last_iv[33];                        /* IV of the last operation, hexadecimal */
+    char last_iv[33];                       /* IV of the last operation, hexadecimal */
     char ssl_version[128];
     char ssl_platform[128];
     char ssl_built_on[128];
@@ -60,14 +60,13 @@ int OrvStringEncryptors_init(ORVSECU_ctx** ctx, int options, const char* key_ali
  * NUL-terminated; *out_len becomes the text's length. with_prefix 1 puts the
  * "!<cipher>@<key>!" prefix in front (callers pass 1), 0 leaves the bare text. plain and out may
  * be the same buffer. */
-int OrvStringEncryptors_encrypt(ORVSECU_ctx* ctx, const char* plain, int plain_len,
-                                const char* cipher_alias, const char* key_alias, char* out,
-                                int* out_len, int with_prefix);
+int OrvStringEncryptors_encrypt(ORVSECU_ctx* ctx, const char* plain, int plain_len, const char* cipher_alias,
+                                const char* key_alias, char* out, int* out_len, int with_prefix);
 
 /* Decrypts cipher_len bytes of text (with or without its prefix) into out (room: *out_len bytes,
  * a terminator included); *out_len becomes the number of plain bytes. In place is allowed. */
-int OrvStringEncryptors_decrypt(ORVSECU_ctx* ctx, const char* cipher, int cipher_len, char* out,
-                                int* out_len, const char* cipher_alias, const char* key_alias);
+int OrvStringEncryptors_decrypt(ORVSECU_ctx* ctx, const char* cipher, int cipher_len, char* out, int* out_len,
+                                const char* cipher_alias, const char* key_alias);
 
 /* Releases *ctx (its keys wiped first) and clears the pointer. */
 int OrvStringEncryptors_cleanup(ORVSECU_ctx** ctx);
@@ -75,19 +74,16 @@ int OrvStringEncryptors_cleanup(ORVSECU_ctx** ctx);
 /* As encrypt, with explicit key material instead of a key alias's key; iv may be null with
  * iv_len 0 (a random IV is drawn). key_alias only names the key in the output's prefix. */
 int OrvStringEncryptors_encrypt_with_iv_and_key(ORVSECU_ctx* ctx, const char* plain, int plain_len,
-                                                const char* cipher_alias, const char* key,
-                                                int key_len, char* out, int* out_len,
-                                                const char* iv, int iv_len, const char* key_alias);
+                                                const char* cipher_alias, const char* key, int key_len, char* out,
+                                                int* out_len, const char* iv, int iv_len, const char* key_alias);
 
 /* As decrypt, with explicit key material: key is the cipher key, integrity_key the key that
  * authenticates CBC text (callers pass the same material twice; GCM authenticates with key). The
  * IV travels inside the cipher text: iv may be null with iv_len 0; a given IV must be the one the
  * text carries. */
-int OrvStringEncryptors_decrypt_with_iv_and_key(ORVSECU_ctx* ctx, const char* cipher,
-                                                int cipher_len, char* out, int* out_len,
-                                                const char* iv, int iv_len,
-                                                const char* cipher_alias, const char* key,
-                                                int key_len, const char* integrity_key,
+int OrvStringEncryptors_decrypt_with_iv_and_key(ORVSECU_ctx* ctx, const char* cipher, int cipher_len, char* out,
+                                                int* out_len, const char* iv, int iv_len, const char* cipher_alias,
+                                                const char* key, int key_len, const char* integrity_key,
                                                 int integrity_key_len);
 
 CM_EXTERN_C_END

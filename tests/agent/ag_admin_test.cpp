@@ -17,16 +17,16 @@
 
 namespace {
 
-using testbed::AgentHomeTest;
 using nlohmann::json;
+using testbed::AgentHomeTest;
 
 constexpr char kTable[] = "KEY_A  1\nKEY_B  2\nOTHER  3\n";
 
 struct Case {
     const char* what;
     std::vector<std::pair<const char*, const char*>> fields;  // the admin record's fields
-    std::string file;       // data/<file> checked afterwards
-    std::string after;      // its rows afterwards ("<none>" when it must not exist)
+    std::string file;                                         // data/<file> checked afterwards
+    std::string after;                                        // its rows afterwards ("<none>" when it must not exist)
     unsigned code;
     std::string text;
     int count;
@@ -41,7 +41,8 @@ std::string rows_of(const testbed::AgentHome& home, const std::string& file) {
     char* key = nullptr;
     void* value = nullptr;
     GM_PARAM_list_reset(&list);
-    while (GM_PARAM_list_next(&list, &key, &value) == CM_RC_OK) text += std::string(key) + "=" + static_cast<char*>(value) + ";";
+    while (GM_PARAM_list_next(&list, &key, &value) == CM_RC_OK)
+        text += std::string(key) + "=" + static_cast<char*>(value) + ";";
     GM_PARAM_list_clear(&list);
     return text;
 }
@@ -57,36 +58,107 @@ TEST_F(AgentHomeTest, AdminActionsOnABackEndsTable) {
     const std::string all = "KEY_A=1;KEY_B=2;OTHER=3;";
     const Case cases[] = {
         {"display all", request("BE1", "DISPLAY"), "BE1.dat", all, 0, "", 3, {"KEY_A=1", "KEY_B=2", "OTHER=3"}},
-        {"display a pattern", request("BE1", "DISPLAY", {{"key_*", ""}}), "BE1.dat", all, 0, "", 2,
+        {"display a pattern",
+         request("BE1", "DISPLAY", {{"key_*", ""}}),
+         "BE1.dat",
+         all,
+         0,
+         "",
+         2,
          {"KEY_A=1", "KEY_B=2"}},
-        {"update creates the file", request("NEW1", "UPDATE", {{"new_k", "v1"}, {"DSECT_X", "y"}}), "NEW1.dat",
-         "NEW_K=v1;", 0, "File './data/NEW1.dat' Saved", 0, {}},
-        {"update changes a row", request("BE1", "UPDATE", {{"key_b", "20"}}), "BE1.dat", "KEY_A=1;KEY_B=20;OTHER=3;",
-         0, "File './data/BE1.dat' Saved", 0, {}},
-        {"update with only protocol rows", request("BE1", "UPDATE", {{"DSECT_X", "y"}}), "BE1.dat", all, 1,
-         "No Attribute PARAMETER provided", 0, {}},
-        {"update with DSECT_NULL", request("BE1", "UPDATE", {{"key_a", "9"}, {"key_b", "DSECT_NULL"}}), "BE1.dat",
-         all, 1, "Attribute -VALUE is not provided", 0, {}},
+        {"update creates the file",
+         request("NEW1", "UPDATE", {{"new_k", "v1"}, {"DSECT_X", "y"}}),
+         "NEW1.dat",
+         "NEW_K=v1;",
+         0,
+         "File './data/NEW1.dat' Saved",
+         0,
+         {}},
+        {"update changes a row",
+         request("BE1", "UPDATE", {{"key_b", "20"}}),
+         "BE1.dat",
+         "KEY_A=1;KEY_B=20;OTHER=3;",
+         0,
+         "File './data/BE1.dat' Saved",
+         0,
+         {}},
+        {"update with only protocol rows",
+         request("BE1", "UPDATE", {{"DSECT_X", "y"}}),
+         "BE1.dat",
+         all,
+         1,
+         "No Attribute PARAMETER provided",
+         0,
+         {}},
+        {"update with DSECT_NULL",
+         request("BE1", "UPDATE", {{"key_a", "9"}, {"key_b", "DSECT_NULL"}}),
+         "BE1.dat",
+         all,
+         1,
+         "Attribute -VALUE is not provided",
+         0,
+         {}},
         {"reset without rows", request("BE1", "RESET"), "BE1.dat", "", 0, "File './data/BE1.dat' Saved", 0, {}},
-        {"delete matching nothing", request("BE1", "DELETE", {{"nothing*", ""}}), "BE1.dat", all, 1,
-         "No Attribute PARAMETER provided", 0, {}},
-        {"delete a pattern", request("BE1", "DELETE", {{"key_*", ""}}), "BE1.dat", "OTHER=3;", 0,
-         "File './data/BE1.dat' Saved", 0, {}},
+        {"delete matching nothing",
+         request("BE1", "DELETE", {{"nothing*", ""}}),
+         "BE1.dat",
+         all,
+         1,
+         "No Attribute PARAMETER provided",
+         0,
+         {}},
+        {"delete a pattern",
+         request("BE1", "DELETE", {{"key_*", ""}}),
+         "BE1.dat",
+         "OTHER=3;",
+         0,
+         "File './data/BE1.dat' Saved",
+         0,
+         {}},
         {"remove", request("BE1", "REMOVE"), "BE1.dat", "<none>", 0, "File './data/BE1.dat' removed", 0, {}},
         {"timestamp", request("BE1", "TIMESTAMP"), "BE1.dat", all, 0, "", 1, {"TIMESTAMP"}},
-        {"display a missing file", request("NONE", "DISPLAY"), "NONE.dat", "<none>", 1,
-         "Failed to load file './data/NONE.dat'", 0, {}},
+        {"display a missing file",
+         request("NONE", "DISPLAY"),
+         "NONE.dat",
+         "<none>",
+         1,
+         "Failed to load file './data/NONE.dat'",
+         0,
+         {}},
         {"unknown action", request("BE1", "FOO"), "BE1.dat", all, 1, "Invalid ACTION specified: FOO", 0, {}},
         {"no action", request("BE1", nullptr), "BE1.dat", all, 1, "DSECT_OBJECT_ACTION is not specified", 0, {}},
         {"mode other than ACTION",
-         {{"DSECT_BE_NAME", "BE1"}, {"DSECT_OBJECT_MODE", "SHOW"}, {"DSECT_OBJECT_ACTION", "REMOVE"}}, "BE1.dat", all,
-         1, "Invalid Attribute 'DSECT_OBJECT_MODE' value: 'SHOW'", 0, {}},
-        {"no back-end name", {{"DSECT_OBJECT_MODE", "ACTION"}, {"DSECT_OBJECT_ACTION", "REMOVE"}}, "BE1.dat", all, 1,
-         "Attribute DSECT_BE_NAME is mandatory", 0, {}},
-        {"back-end name leaving ./data", request("../x", "UPDATE", {{"k", "v"}}), "../x.dat", "<none>", 1,
-         "Invalid Attribute 'DSECT_BE_NAME' value: '../x'", 0, {}},
-        {"empty back-end name", request("", "REMOVE"), "BE1.dat", all, 1, "Invalid Attribute 'DSECT_BE_NAME' value: ''",
-         0, {}},
+         {{"DSECT_BE_NAME", "BE1"}, {"DSECT_OBJECT_MODE", "SHOW"}, {"DSECT_OBJECT_ACTION", "REMOVE"}},
+         "BE1.dat",
+         all,
+         1,
+         "Invalid Attribute 'DSECT_OBJECT_MODE' value: 'SHOW'",
+         0,
+         {}},
+        {"no back-end name",
+         {{"DSECT_OBJECT_MODE", "ACTION"}, {"DSECT_OBJECT_ACTION", "REMOVE"}},
+         "BE1.dat",
+         all,
+         1,
+         "Attribute DSECT_BE_NAME is mandatory",
+         0,
+         {}},
+        {"back-end name leaving ./data",
+         request("../x", "UPDATE", {{"k", "v"}}),
+         "../x.dat",
+         "<none>",
+         1,
+         "Invalid Attribute 'DSECT_BE_NAME' value: '../x'",
+         0,
+         {}},
+        {"empty back-end name",
+         request("", "REMOVE"),
+         "BE1.dat",
+         all,
+         1,
+         "Invalid Attribute 'DSECT_BE_NAME' value: ''",
+         0,
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -33,7 +33,8 @@ struct Rows {
         char* key = nullptr;
         void* value = nullptr;
         GM_PARAM_list_reset(&list);
-        while (GM_PARAM_list_next(&list, &key, &value) == CM_RC_OK) text += std::string(key) + "=" + static_cast<char*>(value) + ";";
+        while (GM_PARAM_list_next(&list, &key, &value) == CM_RC_OK)
+            text += std::string(key) + "=" + static_cast<char*>(value) + ";";
         return text;
     }
 };
@@ -122,7 +123,8 @@ TEST_F(AgentHomeTest, TenThousandRowsGoThroughEachConversionInOrder) {
         return std::string(text);
     };
     Rows source{};
-    for (int i = 0; i < kRows; ++i) GM_PARAM_list_append(&source.list, key("%%V", i).c_str(), std::to_string(i).c_str());
+    for (int i = 0; i < kRows; ++i)
+        GM_PARAM_list_append(&source.list, key("%%V", i).c_str(), std::to_string(i).c_str());
     auto in_order = [&](ZPALIST_handle_typ& list, int first_row) {
         int i = 0;
         for (ZPALIST_entry_typ* e = list.first; e; e = e->next, ++i) {
@@ -215,7 +217,15 @@ std::string packed(Rows& rows, int new_siid = 0, ZPAUnavError* unav = nullptr, C
 }
 
 TEST_F(AgentHomeTest, JobEndMessageTakesItsHeaderFromTheList) {
-    const std::string longex05 = "0277J0000a00001EN" "10" + var2("") + "10" "10" "10" "0000" "20260102030405";
+    const std::string longex05 =
+        "0277J0000a00001EN"
+        "10" +
+        var2("") +
+        "10"
+        "10"
+        "10"
+        "0000"
+        "20260102030405";
     {
         Rows rows = job_end("7", "05");
         EXPECT_EQ(wire::masked(packed(rows)),
@@ -229,9 +239,9 @@ TEST_F(AgentHomeTest, JobEndMessageTakesItsHeaderFromTheList) {
         Rows rows = job_end("7", "10");
         GM_PARAM_list_delete(&rows.list, DSECT_HEADER_KEY_SEQ);
         const std::string text = wire::masked(packed(rows));
-        EXPECT_EQ(text.substr(0, 40 + 6), wire::header("10", "D", "T", "ag1", "srv1", "", "OEBS", "", "U ",
-                                                       "100000100001", "000001")
-                                              .substr(0, 46));
+        EXPECT_EQ(
+            text.substr(0, 40 + 6),
+            wire::header("10", "D", "T", "ag1", "srv1", "", "OEBS", "", "U ", "100000100001", "000001").substr(0, 46));
     }
     Rows untyped = job_end("7", "05");
     GM_PARAM_list_delete(&untyped.list, "DSECT_TYPE");
@@ -256,10 +266,8 @@ TEST_F(AgentHomeTest, JobStartMessageReportsWhatIsUnavailable) {
         const char* owner;
         std::string after;
     } cases[] = {
-        {"remote host", 1, "host9", nullptr, rh},
-        {"remote host unknown", 2, nullptr, nullptr, ""},
-        {"account", 3, nullptr, "acc1", cm},
-        {"account unknown", 4, nullptr, nullptr, ""},
+        {"remote host", 1, "host9", nullptr, rh},    {"remote host unknown", 2, nullptr, nullptr, ""},
+        {"account", 3, nullptr, "acc1", cm},         {"account unknown", 4, nullptr, nullptr, ""},
         {"invalid context", 5, "host9", "acc1", ""},
     };
     const std::string head = wire::header("05", "D", "T", "ag1", "srv1", "", "", "", "U ", "100000100001", "000005");

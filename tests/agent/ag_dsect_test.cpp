@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <functional>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -44,7 +44,9 @@ struct Pair {
         close(a.fd);
         close(b.fd);
     }
-    void raw(const std::string& bytes) const { ASSERT_EQ(write(b.fd, bytes.data(), bytes.size()), (ssize_t)bytes.size()); }
+    void raw(const std::string& bytes) const {
+        ASSERT_EQ(write(b.fd, bytes.data(), bytes.size()), (ssize_t)bytes.size());
+    }
 };
 
 std::string frame_of(unsigned size) {
@@ -67,8 +69,10 @@ TEST(AgentFrame, BytesOfTheFrameAndItsLength) {
         std::string frame;
         CM_RC rc;
         unsigned size;
-    } cases[] = {{std::string("a 01a3\0   ", 10), CM_RC_OK, 419}, {"a 1g23    ", CM_RC_OK, 1},
-                 {"a 00FF    ", CM_RC_OK, 255},                    {"a 123456789", CM_RC_OK, 0x12345678},
+    } cases[] = {{std::string("a 01a3\0   ", 10), CM_RC_OK, 419},
+                 {"a 1g23    ", CM_RC_OK, 1},
+                 {"a 00FF    ", CM_RC_OK, 255},
+                 {"a 123456789", CM_RC_OK, 0x12345678},
                  {"a zz      ", CM_RC_FAIL, 7}};
     for (const auto& c : cases) {
         unsigned size = 7;
@@ -112,8 +116,8 @@ TEST_F(AgentHomeTest, ReadsRefuseLengthsTooLongAtOnce) {
                  std::string(10 - std::min<std::size_t>(c.frame.size(), 10), ' ') + "some bytes");
         DSECT_MSG_typ msg{reinterpret_cast<char*>(1), 99};
         const auto start = Clock::now();
-        const CM_RC rc = c.keep_frame ? AG_DSECT_comm_message_read_all(&pair.a, &msg)
-                                      : AG_DSECT_comm_message_read(&pair.a, &msg);
+        const CM_RC rc =
+            c.keep_frame ? AG_DSECT_comm_message_read_all(&pair.a, &msg) : AG_DSECT_comm_message_read(&pair.a, &msg);
         EXPECT_EQ(rc, CM_RC_FAIL);
         EXPECT_LT(seconds_since(start), 0.5);
         EXPECT_EQ(msg.message, nullptr);
@@ -177,7 +181,8 @@ TEST_F(AgentHomeTest, UtilityRequestBytesByVersion) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.version);
         GM_PARAM_clear();
-        home.write_file("data/CONFIG.dat", "PROTOCOL_VERSION " + c.version + "\nORVSHOST srv1\nLOGICAL_AGENT_NAME ag1\n");
+        home.write_file("data/CONFIG.dat",
+                        "PROTOCOL_VERSION " + c.version + "\nORVSHOST srv1\nLOGICAL_AGENT_NAME ag1\n");
         DSECT_HEADER_typ header{};
         std::strcpy(header.siid, "100000100001");
         header.seq = 9;
@@ -233,9 +238,9 @@ TEST_F(AgentHomeTest, PingAnnouncesTheAgentVersion) {
         DSECT_MSG_typ msg{};
         ASSERT_EQ(AG_DSECT_pack_ping_dsect(&header, &msg), CM_RC_OK);
         EXPECT_EQ(header.seq, 1);
-        EXPECT_EQ(wire::masked(text_of(msg), true),
-                  wire::header("06", "R", "T", "ag1", "srv1", "", "", "", "P ") + record(9, "") +
-                      record(28, var4("Agent version") + var4(c.version)));
+        EXPECT_EQ(wire::masked(text_of(msg), true), wire::header("06", "R", "T", "ag1", "srv1", "", "", "", "P ") +
+                                                        record(9, "") +
+                                                        record(28, var4("Agent version") + var4(c.version)));
         DSECT_LIST_delete_message(&msg);
     }
 }
@@ -315,8 +320,8 @@ TEST_F(AgentHomeTest, UtilityResponseIsANewMessageWithStatusAndText) {
     DSECT_MSG_typ msg{};
     ASSERT_EQ(AG_DSECT_pack_utilresp_dsect(&h, &msg, "Y", 3, "done"), CM_RC_OK);
     EXPECT_EQ(h.seq, 1);
-    EXPECT_EQ(wire::masked(text_of(msg), true),
-              wire::header("10", "R", "T", "ag1", "srv1", "", "", "", "P ") + record(20, "Y13") + record(17, var5("done")));
+    EXPECT_EQ(wire::masked(text_of(msg), true), wire::header("10", "R", "T", "ag1", "srv1", "", "", "", "P ") +
+                                                    record(20, "Y13") + record(17, var5("done")));
     DSECT_LIST_delete_message(&msg);
 }
 

@@ -16,8 +16,8 @@
 
 namespace {
 
-using testbed::AgentHomeTest;
 using nlohmann::json;
+using testbed::AgentHomeTest;
 using Clock = std::chrono::steady_clock;
 
 agent_peer::Options scripted(const std::string& script) {
@@ -31,8 +31,8 @@ struct Line {
     OS_COMM_line_typ line{};
     OS_COMM_sess_typ sess{};
     Line(const testbed::AgentHome& home, int port, const std::string& version = "10") {
-        home.write_file("data/CONFIG.dat", "PROTOCOL_VERSION " + version +
-                                               "\nORVSHOST 127.0.0.1\nLOGICAL_AGENT_NAME ag1\nUTTIMEOUT 2\n");
+        home.write_file("data/CONFIG.dat",
+                        "PROTOCOL_VERSION " + version + "\nORVSHOST 127.0.0.1\nLOGICAL_AGENT_NAME ag1\nUTTIMEOUT 2\n");
         GM_PARAM_clear();
         std::string port_text = std::to_string(port);
         char host[] = "127.0.0.1";

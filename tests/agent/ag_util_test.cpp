@@ -26,7 +26,8 @@ protected:
         configure("ORVSHOST 127.0.0.1\nUTCMNDATA " + std::to_string(peer->port()) + "\n");
     }
     void configure(const std::string& rows) {
-        home.write_file("data/CONFIG.dat", "PROTOCOL_VERSION 10\nLOGICAL_AGENT_NAME agt1\nUTTIMEOUT 1\nDBGLVL 0\n" + rows);
+        home.write_file("data/CONFIG.dat",
+                        "PROTOCOL_VERSION 10\nLOGICAL_AGENT_NAME agt1\nUTTIMEOUT 1\nDBGLVL 0\n" + rows);
         GM_PARAM_clear();
     }
     struct Outcome {
@@ -113,7 +114,9 @@ TEST_F(AgentUtilityTest, InputFileOptionCountsOnlyWhereAKeywordStands) {
         {"a job variable's name", {"orvorder", "-AUTOEDIT", "-Input_File", path, "-FORCE", "Y"}, false},
         {"a condition's name", {"orvcontb", "-ADD", "-input_file", path}, false},
         {"the first keyword", {"orvorder", "-input_file", path}, true},
-        {"the keyword after a job variable", {"orvorder", "-AUTOEDIT", "%%A", "v", "-Input_File", path, "-x", "y"}, true},
+        {"the keyword after a job variable",
+         {"orvorder", "-AUTOEDIT", "%%A", "v", "-Input_File", path, "-x", "y"},
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -174,18 +177,24 @@ struct ReplyCase {
 TEST_F(AgentUtilityTest, RepliesGiveTheirResultAndText) {
     const std::vector<ReplyCase> cases = {
         {"text and exit status Y", R"([{"messages":[{"records":[{"type":"TEXT","text":"ordered"},
-            {"type":"UTILRESP","status":"Y","code":0}]}]}])", CM_RC_OK, "ordered"},
+            {"type":"UTILRESP","status":"Y","code":0}]}]}])",
+         CM_RC_OK, "ordered"},
         {"usage with exit status N", R"([{"messages":[{"records":[{"type":"TEXT","text":"usage: orvorder -jobname"},
-            {"type":"UTILRESP","status":"N","code":1}]}]}])", AG_UTIL_RC_USAGE, "usage: orvorder -jobname"},
+            {"type":"UTILRESP","status":"N","code":1}]}]}])",
+         AG_UTIL_RC_USAGE, "usage: orvorder -jobname"},
         {"text over three messages", R"([{"messages":[{"records":[{"type":"TEXT","text":"one "},
             {"type":"UTILRESP","status":"Y","code":0}]},{"records":[{"type":"TEXT","text":"two "}]},
-            {"records":[{"type":"TEXT","text":"three"}]}]}])", CM_RC_OK, "one two three"},
+            {"records":[{"type":"TEXT","text":"three"}]}]}])",
+         CM_RC_OK, "one two three"},
         {"error record", R"([{"messages":[{"mid":"E","records":[{"type":"ERRCD","code":7,"message":"job not found"},
-            {"type":"UTILRESP","status":"Y","code":0}]}]}])", CM_RC_FAIL, "job not found"},
+            {"type":"UTILRESP","status":"Y","code":0}]}]}])",
+         CM_RC_FAIL, "job not found"},
         {"general parameters", R"([{"messages":[{"records":[{"type":"GENERAL_PARAM","name":"ORDERID","value":"0a1"},
-            {"type":"GNRLDTA","subject":"x","count":0}]}]}])", CM_RC_OK, "ORDERID=0a1\n"},
+            {"type":"GNRLDTA","subject":"x","count":0}]}]}])",
+         CM_RC_OK, "ORDERID=0a1\n"},
         {"older protocol version", R"([{"messages":[{"version":"04","records":[{"type":"TEXT","text":"old"},
-            {"type":"UTILRESP","status":"Y","code":0}]}]}])", CM_RC_OK, "old"},
+            {"type":"UTILRESP","status":"Y","code":0}]}]}])",
+         CM_RC_OK, "old"},
         {"exit status without text", R"([{"messages":[{"records":[{"type":"UTILRESP","status":"N","code":3}]}]}])",
          CM_RC_FAIL, ""},
         {"connection closed mid-reply", R"([{"close":"mid_frame"}])", CM_RC_FAIL, ""},

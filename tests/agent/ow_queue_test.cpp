@@ -51,15 +51,16 @@ protected:
         agent_peer::Options options;
         options.script = script;
         peer = std::make_unique<agent_peer::Peer>(options);
-        home.write_file("data/CONFIG.dat", "PROTOCOL_VERSION 10\nLOGICAL_AGENT_NAME agt1\nDBGLVL 0\nUTTIMEOUT 2\n"
-                                           "COMMRETSLP 0\nORVSHOST 127.0.0.1\nUTCMNDATA " +
-                                               std::to_string(peer->port()) + "\n");
+        home.write_file("data/CONFIG.dat",
+                        "PROTOCOL_VERSION 10\nLOGICAL_AGENT_NAME agt1\nDBGLVL 0\nUTTIMEOUT 2\n"
+                        "COMMRETSLP 0\nORVSHOST 127.0.0.1\nUTCMNDATA " +
+                            std::to_string(peer->port()) + "\n");
         GM_PARAM_clear();
     }
     void settings(const char* log) {
         home.write_file("cm/DUZ/data/event_cfg.dat",
-                        std::string("[GEN_EVENT_PARAMS]\nACTIVATE_EVENT_WATCHER Y\nACTION_MAX_RETRY 3\nACTION_LOG ") + log +
-                            "\nWATCHING_INTERVAL_TIME 6\nALERT_MAX_OUTPUT 20\n");
+                        std::string("[GEN_EVENT_PARAMS]\nACTIVATE_EVENT_WATCHER Y\nACTION_MAX_RETRY 3\nACTION_LOG ") +
+                            log + "\nWATCHING_INTERVAL_TIME 6\nALERT_MAX_OUTPUT 20\n");
         EW_cfg_file_params_type config{};
         DATETIME_D_typ mark = "";
         ZPAError error{};
@@ -196,17 +197,29 @@ TEST_F(QueueTest, QueuedActionsBecomeTheseCommandLines) {
     output.outputs = {{"LINE_1", "42 \"big\" C:\\dir\\"}};
     unset.variables = {{"Y", "<NONE>"}};
     condition.type = "CND";
-    condition.cond_name = "OEBS_General_Ledger_Big_Journal", condition.cond_date = "ODAT", condition.cond_action = "ADD";
+    condition.cond_name = "OEBS_General_Ledger_Big_Journal", condition.cond_date = "ODAT",
+    condition.cond_action = "ADD";
     for (int i = 0; i < 133; ++i) too_many.outputs.push_back({"O" + std::to_string(i), "v"});  // 3 x 133 + 2 > 400
     // What the database returns stays one value: line feeds would open rows and a section.
     forged.outputs = {{"LINE_1", "total 42\n[ORVORDER]\nJOBNAME EVIL_JOB\r\nODATE ODAT"}};
     forged.alert = "Big\nJournal";
     option.outputs = {{"LINE_1", "-input_file"}};
     names.outputs = {{"TOTAL\r\nX Y=Z\t1", "v"}, {"ROW[2]", "w"}};
-    const std::vector<std::string> common = {"-AUTOEDIT", "%%ALERT-CM_ACCOUNT", "VIS", "-AUTOEDIT", "%%ALERT-NAME",
-                                             "Big Journal", "-AUTOEDIT", "%%ALERT-APPLICATION-NAME", "General Ledger",
-                                             "-AUTOEDIT", "%%ALERT-APPLICATION-ID", "101", "-AUTOEDIT",
-                                             "%%ALERT-CHECK-DATE", "20261208101500"};
+    const std::vector<std::string> common = {"-AUTOEDIT",
+                                             "%%ALERT-CM_ACCOUNT",
+                                             "VIS",
+                                             "-AUTOEDIT",
+                                             "%%ALERT-NAME",
+                                             "Big Journal",
+                                             "-AUTOEDIT",
+                                             "%%ALERT-APPLICATION-NAME",
+                                             "General Ledger",
+                                             "-AUTOEDIT",
+                                             "%%ALERT-APPLICATION-ID",
+                                             "101",
+                                             "-AUTOEDIT",
+                                             "%%ALERT-CHECK-DATE",
+                                             "20261208101500"};
     const auto order = [&](std::vector<std::string> head) {
         head.insert(head.end(), common.begin(), common.end());
         head.insert(head.end(), {"-FORCE", "Y"});
@@ -228,8 +241,8 @@ TEST_F(QueueTest, QueuedActionsBecomeTheseCommandLines) {
          order({"orvorder", "-JOBNAME", "J1", "-SCHEDTAB", "T1", "-ODATE", "ODAT", "-AUTOEDIT", "%%LINE_1",
                 "-input_file"})},
         {"output name that would split its row", names,
-         order({"orvorder", "-JOBNAME", "J1", "-SCHEDTAB", "T1", "-ODATE", "ODAT", "-AUTOEDIT", "%%TOTAL__X_Y_Z_1",
-                "v", "-AUTOEDIT", "%%ROW_2_", "w"})},
+         order({"orvorder", "-JOBNAME", "J1", "-SCHEDTAB", "T1", "-ODATE", "ODAT", "-AUTOEDIT", "%%TOTAL__X_Y_Z_1", "v",
+                "-AUTOEDIT", "%%ROW_2_", "w"})},
         {"condition", condition, {"orvcontb", "-ADD", "OEBS_General_Ledger_Big_Journal", "ODAT"}},
         {"more than 400 arguments", too_many, {}},
     };
@@ -259,20 +272,22 @@ TEST_F(QueueTest, ActionLogHoldsEachRunAndNothingWhenSwitchedOff) {
     ASSERT_EQ(enqueue({Action{}}), CM_RC_OK);
     ASSERT_EQ(run_queue(), CM_RC_OK);
     const std::string log = action_log();
-    const std::string details = "\n" + std::string(87, '-') + "\n\n"
-                                " Alert Details:\n\n"
-                                " CM Account Name               VIS\n"
-                                " Alert Name                    Big Journal\n"
-                                " Alert Check Time              08-Dec-2026 10:15:00\n"
-                                " Alert Application Name        General Ledger\n"
-                                "\n ORVANTA Action Details:\n\n"
-                                " ORV Action                    ORVORDER\n"
-                                " Execution Retry               0\n"
-                                " ORV Command to Execute        orvorder -JOBNAME J1 -SCHEDTAB T1 -ODATE ODAT -AUTOEDIT "
-                                "%%ALERT-CM_ACCOUNT VIS -AUTOEDIT %%ALERT-NAME Big Journal -AUTOEDIT "
-                                "%%ALERT-APPLICATION-NAME General Ledger -AUTOEDIT %%ALERT-APPLICATION-ID 101 -AUTOEDIT "
-                                "%%ALERT-CHECK-DATE 20261208101500 -FORCE Y \n"
-                                " ORV Command Execution Time    ";
+    const std::string details =
+        "\n" + std::string(87, '-') +
+        "\n\n"
+        " Alert Details:\n\n"
+        " CM Account Name               VIS\n"
+        " Alert Name                    Big Journal\n"
+        " Alert Check Time              08-Dec-2026 10:15:00\n"
+        " Alert Application Name        General Ledger\n"
+        "\n ORVANTA Action Details:\n\n"
+        " ORV Action                    ORVORDER\n"
+        " Execution Retry               0\n"
+        " ORV Command to Execute        orvorder -JOBNAME J1 -SCHEDTAB T1 -ODATE ODAT -AUTOEDIT "
+        "%%ALERT-CM_ACCOUNT VIS -AUTOEDIT %%ALERT-NAME Big Journal -AUTOEDIT "
+        "%%ALERT-APPLICATION-NAME General Ledger -AUTOEDIT %%ALERT-APPLICATION-ID 101 -AUTOEDIT "
+        "%%ALERT-CHECK-DATE 20261208101500 -FORCE Y \n"
+        " ORV Command Execution Time    ";
     ASSERT_EQ(log.substr(0, details.size()), details);
     const std::string tail = log.substr(details.size() + std::string("08-Dec-2026 10:15:00\n").size());
     EXPECT_EQ(tail, " ORV Command Exit Status       FAILURE\n\n ORV Command Exit Message:\n\njob not found\n");
@@ -287,8 +302,9 @@ TEST_F(QueueTest, MissingQueueFileFailsTheLoadAndTheEnqueue) {
     std::remove((home.path() + "/" + kQueue).c_str());
     ZPAError error{};
     EXPECT_EQ(run_queue(3, &error), CM_RC_FAIL);
-    EXPECT_NE(std::string(error.text).find("Failed to load actions to execute from cm/DUZ/data/ew_actions_to_execute.dat "
-                                           "file."),
+    EXPECT_NE(std::string(error.text)
+                  .find("Failed to load actions to execute from cm/DUZ/data/ew_actions_to_execute.dat "
+                        "file."),
               std::string::npos);
     EXPECT_EQ(enqueue({Action{}}), CM_RC_FAIL);
     EXPECT_FALSE(home.exists(kQueue));  // never created by the watcher

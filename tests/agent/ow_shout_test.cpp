@@ -14,8 +14,10 @@ namespace {
 TEST(WatcherShout, CarriesTheAgentNameUnlessTheTextWouldBeTooLong) {
     testbed::AgentHome home;
     agent_peer::Peer peer(agent_peer::Options{});
-    home.write_file("data/CONFIG.dat", "PROTOCOL_VERSION 10\nLOGICAL_AGENT_NAME agt1\nDBGLVL 0\nUTTIMEOUT 2\n"
-                                       "ORVSHOST 127.0.0.1\nUTCMNDATA " + std::to_string(peer.port()) + "\n");
+    home.write_file("data/CONFIG.dat",
+                    "PROTOCOL_VERSION 10\nLOGICAL_AGENT_NAME agt1\nDBGLVL 0\nUTTIMEOUT 2\n"
+                    "ORVSHOST 127.0.0.1\nUTCMNDATA " +
+                        std::to_string(peer.port()) + "\n");
     GM_PARAM_clear();
     ZPAError error{};
     const std::string prefix = "Agent name: agt1. ";

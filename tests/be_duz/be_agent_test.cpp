@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <string>
 
+#include "agent_utilities.h"
 #include "be_def.h"
 #include "be_fixture.h"
 #include "gm_param.h"
 #include "os_diag.h"
-#include "agent_utilities.h"
 #include "testbed.h"
 
 namespace {
@@ -20,9 +20,7 @@ using betest::OwnedList;
 
 class AgentUtilityTest : public betest::HomeTest {
 protected:
-    void SetUp() override {
-        testbed::use_agent_utilities(home);
-    }
+    void SetUp() override { testbed::use_agent_utilities(home); }
     void use_fixture(const std::string& content) { testbed::use_agent_fixture(home, content); }
     std::string calls() { return testbed::agent_calls(home); }
 };
@@ -81,8 +79,8 @@ TEST_F(AgentUtilityTest, MissingUtilityCannotBeStarted) {
 TEST_F(AgentUtilityTest, ShellCharactersInArgumentsReachTheUtilityAsPlainText) {
     use_fixture(kFixture);
     const char* hostile[] = {
-        "ACC;touch${IFS}pwned1", "ACC|touch${IFS}pwned2", "`touch${IFS}pwned3`", "$(touch${IFS}pwned4)",
-        "ACC&&touch${IFS}pwned5", "'\"ACC\"'>pwned6",
+        "ACC;touch${IFS}pwned1", "ACC|touch${IFS}pwned2",  "`touch${IFS}pwned3`",
+        "$(touch${IFS}pwned4)",  "ACC&&touch${IFS}pwned5", "'\"ACC\"'>pwned6",
     };
     for (const char* name : hostile) {
         std::string args = std::string("-name ") + name + " -type OEBS";
@@ -273,7 +271,12 @@ TEST_F(AccountSourceTest, CacheFileNameThatWouldBeCutIsRefused) {
 TEST(AccountHelpers, SpecialCharactersAndClearing) {
     struct Case {
         std::string in, out;
-    } cases[] = {{"A\x02" "B\x02", "AB"}, {"\x02\x02", ""}, {"plain", "plain"}, {"", ""}};
+    } cases[] = {{"A\x02"
+                  "B\x02",
+                  "AB"},
+                 {"\x02\x02", ""},
+                 {"plain", "plain"},
+                 {"", ""}};
     for (Case& c : cases) {
         RemoveSpecialChars(c.in.data());
         EXPECT_STREQ(c.in.c_str(), c.out.c_str());

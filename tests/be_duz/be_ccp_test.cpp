@@ -190,9 +190,9 @@ TEST_F(CcpTest, AccountWriterStoresTheGlobalPasswordUnderTheLocalKey) {
               1);
     EXPECT_STREQ(err.text, "CM for OEBS: Failed to set key DB_LOGIN for account OTHER table");
     char missing[] = "MISSING";
-    EXPECT_EQ(BE_DUZ_PKM_populate_account_data(missing, other, xml.data(), nullptr, nullptr, nullptr, nullptr,
-                                               nullptr, &err),
-              1);
+    EXPECT_EQ(
+        BE_DUZ_PKM_populate_account_data(missing, other, xml.data(), nullptr, nullptr, nullptr, nullptr, nullptr, &err),
+        1);
     EXPECT_STREQ(err.text, "CM for OEBS: Delete of MISSING sublist failed");
     EXPECT_EQ(home.read_file("data/DUZ_inst.dat"), before);
 }

@@ -30,8 +30,8 @@ TEST(Base64, EncodesAndDecodesWithPadding) {
     const struct {
         std::string bytes, text;
     } cases[] = {
-        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-        {std::string("\0\xff\x10", 3), "AP8Q"},
+        {"", ""},        {"f", "Zg=="},        {"fo", "Zm8="},
+        {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {std::string("\0\xff\x10", 3), "AP8Q"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(b64(c.bytes), c.text);
@@ -85,7 +85,10 @@ TEST(KeyPrefix, AddAndRemoveLeaveTextsTheyDoNotApplyTo) {
     const struct {
         std::string text, removed;
     } removes[] = {
-        {"!AES256GCM@local!cipher", "cipher"}, {"plain", "plain"}, {"!open", "!open"}, {"", ""},
+        {"!AES256GCM@local!cipher", "cipher"},
+        {"plain", "plain"},
+        {"!open", "!open"},
+        {"", ""},
     };
     for (const auto& c : removes) {
         std::string buf = c.text;
@@ -112,7 +115,8 @@ TEST_F(PasswordsTest, EncryptThenDecryptUnderEitherType) {
                 EXPECT_EQ(decrypted(stored, CHECK_PREFIX), "s3cret pass");
             }
             BE_DUZ_clean_encyption_info(&err);
-        }).join();
+        })
+            .join();
     }
 }
 

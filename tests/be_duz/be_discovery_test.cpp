@@ -20,7 +20,8 @@ using betest::OwnedList;
 // Bound values as text; integers with a leading '#'.
 std::vector<std::string> bound_values(const be_sql::BindValues& binds) {
     std::vector<std::string> out;
-    for (const auto& value : binds.values()) out.push_back(value.is_int ? "#" + std::to_string(value.number) : value.text);
+    for (const auto& value : binds.values())
+        out.push_back(value.is_int ? "#" + std::to_string(value.number) : value.text);
     return out;
 }
 
@@ -46,13 +47,21 @@ TEST(RuleClauseTest, RuleValuesBecomeBoundPlaceholdersBehindTheirColumns) {
          0,
          " AND ( prog_app.application_short_name = :bv1  OR prog_app.application_short_name = :bv2)",
          {"A", " B"}},
-        {"one program", {{"DUZ-PROGNAME", "XX_REPORT"}}, 0, " AND ( prog.concurrent_program_name = :bv1 )", {"XX_REPORT"}},
+        {"one program",
+         {{"DUZ-PROGNAME", "XX_REPORT"}},
+         0,
+         " AND ( prog.concurrent_program_name = :bv1 )",
+         {"XX_REPORT"}},
         {"status list replaces the default",
          {{"EXTRACT_MODE", "ORVDEFINE"}, {"DUZ-STATUS_CODE", "R|C"}},
          0,
          " AND req.status_code in (:bv1, :bv2) ",
          {"R", "C"}},
-        {"status blanks and bars", {{"DUZ-STATUS_CODE", "R | Q|"}}, 0, " AND req.status_code in (:bv1, :bv2) ", {"R", "Q"}},
+        {"status blanks and bars",
+         {{"DUZ-STATUS_CODE", "R | Q|"}},
+         0,
+         " AND req.status_code in (:bv1, :bv2) ",
+         {"R", "Q"}},
         {"one status", {{"DUZ-STATUS_CODE", "R"}}, 0, " AND req.status_code = :bv1 ", {"R"}},
         {"request id", {{"DUZ-REQUEST_ID", ">=1000"}}, 0, " AND (req.request_id >= :bv1 )", {"#1000"}},
         {"request id with blanks", {{"DUZ-REQUEST_ID", " <> -7 "}}, 0, " AND (req.request_id <> :bv1 )", {"#-7"}},
@@ -89,24 +98,19 @@ TEST(RuleClauseTest, RuleValuesBecomeBoundPlaceholdersBehindTheirColumns) {
 TEST(RuleClauseTest, InvalidValuesRefuseTheWholeRule) {
     const std::string long_group(500, 'A');
     const std::pair<const char*, std::string> cases[] = {
-        {"DUZ-STATUS_CODE", "r"},
-        {"DUZ-STATUS_CODE", ""},
-        {"DUZ-STATUS_CODE", " R"},
-        {"DUZ-STATUS_CODE", "R|c"},
-        {"DUZ-REQUEST_ID", "1000"},
-        {"DUZ-REQUEST_ID", "> 1 or 1=1"},
-        {"DUZ-REQUEST_ID", ">"},
-        {"DUZ-REQUEST_ID", ">99999999999"},
-        {"DUZ-APPNAME", "{A}x"},
-        {"DUZ-APPNAME", "{A}{B}"},
-        {"DUZ-APPNAME", "{A}|{B}x"},
-        {"DUZ-APPNAME", long_group},
+        {"DUZ-STATUS_CODE", "r"},    {"DUZ-STATUS_CODE", ""},
+        {"DUZ-STATUS_CODE", " R"},   {"DUZ-STATUS_CODE", "R|c"},
+        {"DUZ-REQUEST_ID", "1000"},  {"DUZ-REQUEST_ID", "> 1 or 1=1"},
+        {"DUZ-REQUEST_ID", ">"},     {"DUZ-REQUEST_ID", ">99999999999"},
+        {"DUZ-APPNAME", "{A}x"},     {"DUZ-APPNAME", "{A}{B}"},
+        {"DUZ-APPNAME", "{A}|{B}x"}, {"DUZ-APPNAME", long_group},
     };
     for (const auto& [key, value] : cases) {
         OwnedList attributes{{"DUZ-USERNAME", "U"}, {key, value.c_str()}};
         std::string clause = "stale";
         be_sql::BindValues binds;
-        EXPECT_EQ(be_discovery::BE_DUZ_AttributesToSQLstr(attributes.list(), clause, 0, binds), 1) << key << "=" << value;
+        EXPECT_EQ(be_discovery::BE_DUZ_AttributesToSQLstr(attributes.list(), clause, 0, binds), 1)
+            << key << "=" << value;
         EXPECT_EQ(clause, "") << value;
         EXPECT_TRUE(binds.empty()) << value;
     }
@@ -125,7 +129,8 @@ TEST(RuleClauseTest, ClauseLongerThanItsRoomIsRefusedNotCut) {
     ASSERT_EQ(be_discovery::BE_DUZ_AttributesToSQLstr(one.list(), clause, 0, binds), 0);
     EXPECT_EQ(binds.size(), 40u);
     EXPECT_LT(clause.size(), static_cast<std::size_t>(BE_DUZ_RULE_CLAUSE_SIZE));
-    OwnedList three{{"DUZ-APPNAME", groups.c_str()}, {"DUZ-PROGNAME", groups.c_str()}, {"DUZ-RESPNAME", groups.c_str()}};
+    OwnedList three{
+        {"DUZ-APPNAME", groups.c_str()}, {"DUZ-PROGNAME", groups.c_str()}, {"DUZ-RESPNAME", groups.c_str()}};
     EXPECT_EQ(be_discovery::BE_DUZ_AttributesToSQLstr(three.list(), clause, 0, binds), 1);
     EXPECT_TRUE(binds.empty());
 }
@@ -174,7 +179,8 @@ std::vector<std::string> rows_of(ZPALIST_handle_typ* list) {
     GM_PARAM_list_reset(list);
     char* key = nullptr;
     void* value = nullptr;
-    while (GM_PARAM_list_next(list, &key, &value) == CM_RC_OK) rows.push_back(std::string(key) + "=" + static_cast<char*>(value));
+    while (GM_PARAM_list_next(list, &key, &value) == CM_RC_OK)
+        rows.push_back(std::string(key) + "=" + static_cast<char*>(value));
     return rows;
 }
 
@@ -211,33 +217,58 @@ TEST_F(ScheduleTest, ReleaseClassesGiveTheirRowsInOrder) {
     const Case cases[] = {
         {"20250314093000", "NULL", "", "", {"TIMEFROM=0930", "DAYS=14", "MONTH=ALL N", "MONTH=MAR Y"}},
         {"20250314070500", "NULL", "O", "", {"TIMEFROM=0705", "DAYS=14", "MONTH=ALL N", "MONTH=MAR Y"}},
-        {"20250314093000", "NULL", "P", "15:N:S",
+        {"20250314093000",
+         "NULL",
+         "P",
+         "15:N:S",
          {"TIMEFROM=0930", "CYCLIC=Y", "INTERVALFROM=START", "INTERVAL=15M", "DAYS=ALL"}},
         {"20250314093000", "NULL", "P", "2:H:X", {"TIMEFROM=0930", "CYCLIC=Y", "INTERVAL=2H", "DAYS=ALL"}},
-        {"20250314093000", "NULL", "P", "3:D:S",
+        {"20250314093000",
+         "NULL",
+         "P",
+         "3:D:S",
          {"TIMEFROM=0930", "CYCLIC=Y", "INTERVALFROM=START", "INTERVAL=3D", "MONTH=ALL Y"}},
-        {"20250314093000", "20250401000000", "P", "2:W:C",
+        {"20250314093000",
+         "20250401000000",
+         "P",
+         "2:W:C",
          {"TIMEFROM=0930", "CYCLIC=Y", "INTERVALFROM=END", "INTERVAL=14D", "MONTH=ALL Y"}},
         {"20250314093000", "NULL", "P", "1:W:S", {"TIMEFROM=0930", "MONTH=ALL Y", "WEEKDAYS=6"}},
         {"20250314093000", "NULL", "P", "1:M:S", {"TIMEFROM=0930", "MONTH=ALL Y", "DAYS=14"}},
-        {"20251120080000", "NULL", "P", "3:M:S",
+        {"20251120080000",
+         "NULL",
+         "P",
+         "3:M:S",
          {"TIMEFROM=0800", "MONTH=ALL N", "MONTH=NOV Y", "MONTH=FEB Y", "MONTH=MAY Y", "MONTH=AUG Y", "DAYS=20"}},
-        {"20250320080000", "NULL", "P", "5:M:S", {"TIMEFROM=0800", "MONTH=ALL N", "MONTH=MAR Y", "MONTH=AUG Y", "DAYS=20"}},
+        {"20250320080000",
+         "NULL",
+         "P",
+         "5:M:S",
+         {"TIMEFROM=0800", "MONTH=ALL N", "MONTH=MAR Y", "MONTH=AUG Y", "DAYS=20"}},
         {"20250320080000", "NULL", "P", "0:M:S", {"TIMEFROM=0800"}},
         {"20250320080000", "NULL", "P", "x:M:S", {"TIMEFROM=0800"}},
         {"20250320080000", "NULL", "P", "15:N", {"TIMEFROM=0800"}},
         {"20250320080000", "NULL", "P", "", {"TIMEFROM=0800"}},
         {"20250320080000", "NULL", "P", "4:Y:S", {"TIMEFROM=0800"}},
         {"20250320080000", "NULL", "S", flags({32}), {"TIMEFROM=0800", "DAYS=L1", "MONTH=ALL Y"}},
-        {"20250320080000", "NULL", "S", flags({1, 15, 32, 33, 35}),
+        {"20250320080000",
+         "NULL",
+         "S",
+         flags({1, 15, 32, 33, 35}),
          {"TIMEFROM=0800", "DAYS=1,15,L1", "WEEKDAYS=1,3", "CAL_ANDOR=AND", "MONTH=ALL Y"}},
         {"20250320080000", "NULL", "S", flags({39}), {"TIMEFROM=0800", "WEEKDAYS=0", "MONTH=ALL Y"}},
         {"20250320080000", "20240101000000", "S", flags({2}), {"TIMEFROM=0800", "DAYS=2", "MONTH=ALL N"}},
         {"20250320080000", "20250201000000", "S", flags({2}), {"TIMEFROM=0800", "DAYS=2", "MONTH=ALL N"}},
-        {"20250320080000", "20250520000000", "S", flags({2}),
+        {"20250320080000",
+         "20250520000000",
+         "S",
+         flags({2}),
          {"TIMEFROM=0800", "DAYS=2", "MONTH=ALL N", "MONTH=MAR Y", "MONTH=APR Y", "MONTH=MAY Y", "DATEFROM=20250320",
           "DATEUNTIL=20250520"}},
-        {"20250320080000", "20260101000000", "S", "",
+        {"20250320080000",
+         "20260101000000",
+         "S",
+         "",
          {"TIMEFROM=0800", "MONTH=ALL Y", "DATEFROM=20250320", "DATEUNTIL=20260101"}},
         {"20250320080000", "NULL", "X", "", {"TIMEFROM=0800"}},
     };
@@ -258,16 +289,33 @@ TEST_F(ScheduleTest, OlderConversionFromResubmissionFields) {
     const Case cases[] = {
         {"NULL", 0, "DAYS", "START", "", {"TIMEFROM=0930", "MONTH=ALL N", "MONTH=MAR Y", "DAYS=14"}},
         {"NULL", 0, "", "", "09:30", {"TIMEFROM=0930", "DAYS=ALL", "MONTH=ALL Y"}},
-        {"20250316000000", 0, "", "", "09:30",
-         {"TIMEFROM=0930", "MONTH=ALL N", "MONTH=MAR Y", "DAYS=14,15,16"}},
-        {"20250416000000", 0, "", "", "09:30", {"TIMEFROM=0930", "MONTH=ALL N", "MONTH=MAR Y", "MONTH=APR Y", "DAYS=ALL"}},
+        {"20250316000000", 0, "", "", "09:30", {"TIMEFROM=0930", "MONTH=ALL N", "MONTH=MAR Y", "DAYS=14,15,16"}},
+        {"20250416000000",
+         0,
+         "",
+         "",
+         "09:30",
+         {"TIMEFROM=0930", "MONTH=ALL N", "MONTH=MAR Y", "MONTH=APR Y", "DAYS=ALL"}},
         {"20240101000000", 0, "", "", "09:30", {"TIMEFROM=0930"}},
         {"NULL", 15, "MINUTES", "END", "", {"TIMEFROM=0930", "CYCLIC=Y", "INTERVALFROM=END", "INTERVAL=15M"}},
-        {"20260101000000", 2, "HOURS", "START", "",
+        {"20260101000000",
+         2,
+         "HOURS",
+         "START",
+         "",
          {"TIMEFROM=0930", "MONTH=ALL Y", "DAYS=ALL", "CYCLIC=Y", "INTERVALFROM=START", "INTERVAL=2H"}},
-        {"20250315000000", 1, "DAYS", "X", "",
-         {"TIMEFROM=0930", "MONTH=ALL N", "MONTH=MAR Y", "DAYS=14,15", "CYCLIC=Y", "INTERVALFROM=START", "INTERVAL=1D"}},
-        {"20250315000000", 4, "MONTHS", "", "",
+        {"20250315000000",
+         1,
+         "DAYS",
+         "X",
+         "",
+         {"TIMEFROM=0930", "MONTH=ALL N", "MONTH=MAR Y", "DAYS=14,15", "CYCLIC=Y", "INTERVALFROM=START",
+          "INTERVAL=1D"}},
+        {"20250315000000",
+         4,
+         "MONTHS",
+         "",
+         "",
          {"TIMEFROM=0930", "MONTH=ALL N", "MONTH=MAR Y", "MONTH=JUL Y", "MONTH=NOV Y", "DAYS=14"}},
     };
     for (const Case& c : cases) {

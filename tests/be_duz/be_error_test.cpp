@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "be_fixture.h"
 #include "be_def.h"
+#include "be_fixture.h"
 #include "gm_param.h"
 #include "testbed.h"
 
@@ -118,8 +118,8 @@ TEST_F(ErrorHelperTest, SysoutNameTakesItsPrefixFromTheOebsTable) {
         GM_PARAM_clear();
         std::remove("data/OEBS.dat");
         if (c.table) home.write_file("data/OEBS.dat", c.table);
-        OwnedList with_names{{"%%ORDERNO", "a0b1"}, {"RUNNO", "002"}, {"JOBNAME", c.jobname ? c.jobname : ""},
-                             {"MEMNAME", c.memname}};
+        OwnedList with_names{
+            {"%%ORDERNO", "a0b1"}, {"RUNNO", "002"}, {"JOBNAME", c.jobname ? c.jobname : ""}, {"MEMNAME", c.memname}};
         OwnedList without_names{{"%%ORDERNO", "a0b1"}, {"RUNNO", "002"}};
         PATHNAME_D_typ path = "";
         ZPAError error{};

@@ -55,14 +55,21 @@ TEST_F(WatcherFilesTest, SettingsFileReadsEveryKeyOrStopsAtTheFirstMissingOne) {
     const std::vector<Case> cases = {
         {"full", kFullSettings, 0, {"Y", "N", 3, 60, 7}, ""},
         {"no ALERT_MAX_OUTPUT",
-         "[GEN_EVENT_PARAMS]\nACTIVATE_EVENT_WATCHER Y\nACTION_MAX_RETRY 3\nACTION_LOG Y\nWATCHING_INTERVAL_TIME 60\n", 1,
-         {"Y", "Y", 3, 60, 20}, "CM for OEBS: Cannot find ALERT_MAX_OUTPUT parameter"},
-        {"no ACTION_MAX_RETRY", "[GEN_EVENT_PARAMS]\nACTIVATE_EVENT_WATCHER Y\nACTION_LOG Y\nWATCHING_INTERVAL_TIME 60\n",
-         1, {"Y", "", 0, 0, 0}, "CM for OEBS: Cannot find ACTION_MAX_RETRY parameter"},
+         "[GEN_EVENT_PARAMS]\nACTIVATE_EVENT_WATCHER Y\nACTION_MAX_RETRY 3\nACTION_LOG Y\nWATCHING_INTERVAL_TIME 60\n",
+         1,
+         {"Y", "Y", 3, 60, 20},
+         "CM for OEBS: Cannot find ALERT_MAX_OUTPUT parameter"},
+        {"no ACTION_MAX_RETRY",
+         "[GEN_EVENT_PARAMS]\nACTIVATE_EVENT_WATCHER Y\nACTION_LOG Y\nWATCHING_INTERVAL_TIME 60\n",
+         1,
+         {"Y", "", 0, 0, 0},
+         "CM for OEBS: Cannot find ACTION_MAX_RETRY parameter"},
         {"letters",
          "[GEN_EVENT_PARAMS]\nACTIVATE_EVENT_WATCHER N\nACTION_MAX_RETRY x\nACTION_LOG Y\nWATCHING_INTERVAL_TIME abc\n"
          "ALERT_MAX_OUTPUT 2\n",
-         0, {"N", "Y", 0, 0, 2}, ""},
+         0,
+         {"N", "Y", 0, 0, 2},
+         ""},
         {"missing file", "", 1, {"", "", 0, 0, 0}, "CM for OEBS: Cannot load event configuration section list"},
     };
     for (const Case& c : cases) {
@@ -97,8 +104,9 @@ TEST_F(WatcherFilesTest, WatchTimesChanges) {
         EXPECT_LT(home.read_file(kTimesPath).find("[VIS]"), home.read_file(kTimesPath).find("[TEST]"));
     }
     // An added account keeps its lower-case letters until the file is loaded again.
-    ASSERT_EQ(EW_update_event_watch_times_file(const_cast<char*>("ADD_ACCOUNT"), const_cast<char*>("dev1"), nullptr, &error),
-              CM_RC_OK);
+    ASSERT_EQ(
+        EW_update_event_watch_times_file(const_cast<char*>("ADD_ACCOUNT"), const_cast<char*>("dev1"), nullptr, &error),
+        CM_RC_OK);
     EXPECT_NE(home.read_file(kTimesPath).find("[dev1]"), std::string::npos);
     EXPECT_GT(home.read_file(kTimesPath).find("[dev1]"), home.read_file(kTimesPath).find("[TEST]"));
     // The reload upper-cases it: a delete by the lower-case name finds nothing, by the upper-case one removes it.
@@ -143,8 +151,9 @@ TEST_F(WatcherFilesTest, OverLongValuesAreRefusedWithTheFilesUnchanged) {
     EXPECT_EQ(home.read_file(kTimesPath), before);
     // A missing watch-times file is a failure; nothing creates it.
     std::remove(kTimesPath);
-    EXPECT_EQ(EW_update_event_watch_times_file(const_cast<char*>("ADD_ACCOUNT"), const_cast<char*>("VIS"), nullptr, &error),
-              CM_RC_FAIL);
+    EXPECT_EQ(
+        EW_update_event_watch_times_file(const_cast<char*>("ADD_ACCOUNT"), const_cast<char*>("VIS"), nullptr, &error),
+        CM_RC_FAIL);
     EXPECT_FALSE(home.exists(kTimesPath));
 }
 
@@ -167,7 +176,8 @@ TEST_F(WatcherFilesTest, ChangesAtOnceFromThreadsAndProcessesLoseNothing) {
                 for (int a = 0; a < kAccounts; ++a) {
                     ZPAError e{};
                     std::string name = "A" + std::to_string(p) + "_" + std::to_string(t) + "_" + std::to_string(a);
-                    if (EW_update_event_watch_times_file(const_cast<char*>("ADD_ACCOUNT"), name.data(), nullptr, &e) != CM_RC_OK)
+                    if (EW_update_event_watch_times_file(const_cast<char*>("ADD_ACCOUNT"), name.data(), nullptr, &e) !=
+                        CM_RC_OK)
                         std::fprintf(stderr, "add %s failed: %d %s\n", name.c_str(), static_cast<int>(e.code), e.text);
                     EW_save_activation_time(const_cast<char*>("ACTIVATION"), &e);
                     std::string request = "<ACTIVATE_EVENT_WATCHER>Y</ACTIVATE_EVENT_WATCHER><WATCHING_INTERVAL_TIME>" +
@@ -192,9 +202,10 @@ TEST_F(WatcherFilesTest, ChangesAtOnceFromThreadsAndProcessesLoseNothing) {
     for (int p = 0; p < kProcesses; ++p)
         for (int t = 0; t < kThreads; ++t)
             for (int a = 0; a < kAccounts; ++a)
-                EXPECT_EQ(times.get(("A" + std::to_string(p) + "_" + std::to_string(t) + "_" + std::to_string(a)).c_str(),
-                                    "LAST_WATCHING_TIME"),
-                          "ACTIVATION");
+                EXPECT_EQ(
+                    times.get(("A" + std::to_string(p) + "_" + std::to_string(t) + "_" + std::to_string(a)).c_str(),
+                              "LAST_WATCHING_TIME"),
+                    "ACTIVATION");
     EW_cfg_file_params_type settings{};
     EXPECT_EQ(EW_load_new_event_config(&settings, &error), 0) << error.text;
     EXPECT_EQ(settings.action_max_retry, 3);
@@ -250,9 +261,11 @@ TEST_F(AlertDataTest, WindowEndsTwoSecondsBeforeTheDatabaseTimeAndRepeatsChecksP
 
 TEST_F(AlertDataTest, FetchErrorKeepsTheChecksReadBeforeIt) {
     rows_for("to_char(sysdate", {{"20261210120100"}});
-    oci_standin::Answer answer = oci_standin::answer_rows(
-        {{"A", "X", 1, 1, 1, "20261210120000"}, {"B", "X", 1, 1, 1, "20261210120001"}, {"C", "X", 1, 1, 1, "20261210120002"}});
-    oci_standin::Failure failure = oci_standin::failure_at(oci_standin::Step::Fetch, 3113, "end-of-file on communication channel");
+    oci_standin::Answer answer = oci_standin::answer_rows({{"A", "X", 1, 1, 1, "20261210120000"},
+                                                           {"B", "X", 1, 1, 1, "20261210120001"},
+                                                           {"C", "X", 1, 1, 1, "20261210120002"}});
+    oci_standin::Failure failure =
+        oci_standin::failure_at(oci_standin::Step::Fetch, 3113, "end-of-file on communication channel");
     failure.row = 3;
     answer.failure = failure;
     oci_standin::add_rule(oci_standin::substring_rule(kNewAlerts, {answer}));
@@ -271,8 +284,8 @@ TEST_F(AlertDataTest, OutputsUpToTheLimitAndTheLaterValueOfARepeatedKey) {
         std::vector<Row> rows;
         std::vector<std::pair<std::string, std::string>> expected;
     };
-    const std::vector<Row> five = {{"ITEM", "bolt", "1"}, {"QTY", "3", "1"}, {"ITEM", "nut", "2"}, {"QTY", "9", "2"},
-                                   {"ITEM", "gear", "3"}};
+    const std::vector<Row> five = {
+        {"ITEM", "bolt", "1"}, {"QTY", "3", "1"}, {"ITEM", "nut", "2"}, {"QTY", "9", "2"}, {"ITEM", "gear", "3"}};
     const std::vector<Case> cases = {
         {3, five, {{"ITEM_1", "bolt"}, {"QTY_1", "3"}, {"ITEM_2", "nut"}}},
         {0, five, {{"ITEM_1", "bolt"}, {"QTY_1", "3"}, {"ITEM_2", "nut"}, {"QTY_2", "9"}, {"ITEM_3", "gear"}}},
@@ -347,7 +360,9 @@ TEST_F(AlertDataTest, NameListsBindTheirFiltersEscapeAndGrow) {
         std::string answer;
     };
     const std::vector<Case> cases = {
-        {"*", {{"General Ledger"}, {"R&D"}}, "%",
+        {"*",
+         {{"General Ledger"}, {"R&D"}},
+         "%",
          "<ApplicationsList><Name>General Ledger</Name><Name>R&amp;D</Name></ApplicationsList>"},
         {"gen*", {}, "gen%", "<ApplicationsList></ApplicationsList>"},
         {"x') or ('1'='1", {}, "x') or ('1'='1", "<ApplicationsList></ApplicationsList>"},
@@ -366,7 +381,8 @@ TEST_F(AlertDataTest, NameListsBindTheirFiltersEscapeAndGrow) {
     // More than 16384 bytes of answer: the whole list comes back.
     oci_standin::reset();
     std::vector<Row> many;
-    for (int i = 0; i < 400; ++i) many.push_back({std::string(100, static_cast<char>('a' + i % 26)) + std::to_string(i)});
+    for (int i = 0; i < 400; ++i)
+        many.push_back({std::string(100, static_cast<char>('a' + i % 26)) + std::to_string(i)});
     rows_for(kApps, many);
     std::string filter = "*";
     BE_DUZ_xmldata_handle handle{};

@@ -41,7 +41,8 @@ public:
     ZPAAttrList* list() {
         attrs_.clear();
         for (std::size_t i = 0; i < names_.size(); ++i)
-            attrs_.push_back(ZPAAttr{names_[i].data(), static_cast<unsigned short>(values_[i].size() + 1), values_[i].data()});
+            attrs_.push_back(
+                ZPAAttr{names_[i].data(), static_cast<unsigned short>(values_[i].size() + 1), values_[i].data()});
         list_ = ZPAAttrList{static_cast<int>(attrs_.size()), attrs_.empty() ? nullptr : attrs_.data(), 0};
         return &list_;
     }

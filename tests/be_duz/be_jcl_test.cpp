@@ -115,8 +115,8 @@ protected:
 TEST_F(JclTest, SingleProgramReadInPiecesGivesFiveLinesWithNullsEmptyAndLongNamesCut) {
     program_job();
     // A name of 40 characters is cut to 31; NULL columns read as empty text.
-    program_rows({{"SQLAP", "APXXTR_INVOICE_REGISTER_DETAILS_REPORT", "APXXTR", "P", "Oracle Reports",
-                   Cell(), Cell()}});
+    program_rows(
+        {{"SQLAP", "APXXTR_INVOICE_REGISTER_DETAILS_REPORT", "APXXTR", "P", "Oracle Reports", Cell(), Cell()}});
     const std::string expected =
         program_lines("APXXTR_INVOICE_REGISTER_DETAILS", "SQLAP", "APXXTR", "Oracle Reports", "", "");
     for (std::size_t piece : {1u, 7u, 64u, 4000u}) {
@@ -148,7 +148,8 @@ TEST_F(JclTest, RequestSetWritesEachStageLineOnceBeforeTheFirstProgramOfItsStage
               {"FND", "PROG2", "EX2", "H", "Host", "F2", Cell(), "AB"},
               {"AR", "PROG3", "EX3", "I", "PL/SQL Stored Procedure", Cell(), "run", "A"},
               {"AR", "PROG4", "EX4", "I", "PL/SQL Stored Procedure", "F4", "S4", "A"}});
-    const std::string expected = "STAGE NAME  = AB\n" + program_lines("PROG1", "FND", "EX1", "Oracle Reports", "F1", "S1") +
+    const std::string expected = "STAGE NAME  = AB\n" +
+                                 program_lines("PROG1", "FND", "EX1", "Oracle Reports", "F1", "S1") +
                                  program_lines("PROG2", "FND", "EX2", "Host", "F2", "") + "STAGE NAME  = A\n" +
                                  program_lines("PROG3", "AR", "EX3", "PL/SQL Stored Procedure", "", "run") +
                                  program_lines("PROG4", "AR", "EX4", "PL/SQL Stored Procedure", "F4", "S4");
@@ -208,20 +209,36 @@ TEST_F(JclTest, FailedOpenHandsOutNothingAndLeaksNoDescriptor) {
         {"no session", [this] { connection_.UserData = nullptr; }, job, 1, 1, "Connection is NULL"},
         {"no ORDERNO", [] {}, {{"RUNNO", "1"}}, 1, 1, "the attribute 'ORDERNO' is mandatory"},
         {"no RUNNO", [] {}, {{"ORDERNO", "ORD1"}}, 1, 1, "the attribute 'RUNNO' is mandatory"},
-        {"no MEMNAME", [] {}, {{"ORDERNO", "ORD1"}, {"RUNNO", "0"}, {"MEMLIB", "L"}}, 1, 1,
+        {"no MEMNAME",
+         [] {},
+         {{"ORDERNO", "ORD1"}, {"RUNNO", "0"}, {"MEMLIB", "L"}},
+         1,
+         1,
          "the attribute 'MEMNAME' is mandatory"},
         {"neither file", [] {}, job, 1, 1, "JCL cannot be retrieved. Failed to load file './backup/ORD1_01.dsect'."},
         {"no task type", [this] { home.write_file("procid/ORD1_1.DAT", "DUZ-APPID 1\n"); }, job, 2, 2,
          "keyword DUZ-TASKTYPE not found from './procid/ORD1_1.DAT'"},
-        {"no program id", [this] { home.write_file("procid/ORD1_1.DAT", "DUZ-TASKTYPE REQUEST\nDUZ-APPID 1\n"); },
-         job, 2, 2, "keyword DUZ-PROGID not found from './procid/ORD1_1.DAT'"},
-        {"no set id", [this] { home.write_file("procid/ORD1_1.DAT", "DUZ-TASKTYPE REQUEST_SET\nDUZ-APPID 1\n"); },
-         job, 2, 2, "keyword DUZ-REQSETID not found from './procid/ORD1_1.DAT'"},
-        {"prepare", [&] { program_job(); fail_program(Step::Prepare, 900, "invalid SQL statement"); }, job,
-         1, 900, "ORA-00900: invalid SQL statement\n"},
-        {"define", [&] { program_job(); fail_program(Step::Define, 1007, "variable not in select list", 6); },
+        {"no program id", [this] { home.write_file("procid/ORD1_1.DAT", "DUZ-TASKTYPE REQUEST\nDUZ-APPID 1\n"); }, job,
+         2, 2, "keyword DUZ-PROGID not found from './procid/ORD1_1.DAT'"},
+        {"no set id", [this] { home.write_file("procid/ORD1_1.DAT", "DUZ-TASKTYPE REQUEST_SET\nDUZ-APPID 1\n"); }, job,
+         2, 2, "keyword DUZ-REQSETID not found from './procid/ORD1_1.DAT'"},
+        {"prepare",
+         [&] {
+             program_job();
+             fail_program(Step::Prepare, 900, "invalid SQL statement");
+         },
+         job, 1, 900, "ORA-00900: invalid SQL statement\n"},
+        {"define",
+         [&] {
+             program_job();
+             fail_program(Step::Define, 1007, "variable not in select list", 6);
+         },
          job, 1, 1007, "ORA-01007: variable not in select list\n"},
-        {"execute", [&] { program_job(); fail_program(Step::Execute, 942, "table or view does not exist"); },
+        {"execute",
+         [&] {
+             program_job();
+             fail_program(Step::Execute, 942, "table or view does not exist");
+         },
          job, 1, 942, "ORA-00942: table or view does not exist\n"},
         {"fetch of row 2",
          [this] {
@@ -270,7 +287,13 @@ TEST_F(JclTest, ReadRefusesWhatItCannotServe) {
         {"null handle", nullptr, {{"NAVIGATE", "NEXT"}}, {{"TEXT", "xxxx"}}, 1, 1, "JCL_handle Pointer is NULL."},
         // A missing attribute fails the read (the code keeps the look-up's 2): never the end of the text.
         {"no NAVIGATE", handle, {}, {{"TEXT", "xxxx"}}, 1, 2, "keyword NAVIGATE not found"},
-        {"lower-case next", handle, {{"NAVIGATE", "next"}}, {{"TEXT", "xxxx"}}, 1, 1, "'NAVIGATE' value 'next' is invalid"},
+        {"lower-case next",
+         handle,
+         {{"NAVIGATE", "next"}},
+         {{"TEXT", "xxxx"}},
+         1,
+         1,
+         "'NAVIGATE' value 'next' is invalid"},
         {"no TEXT slot", handle, {{"NAVIGATE", "NEXT"}}, {{"OTHER", "xxxx"}}, 1, 2, "keyword TEXT not found"},
         {"slot without room", handle, {{"NAVIGATE", "NEXT"}}, {{"TEXT", ""}}, 1, 1, "keyword TEXT size not found"},
     };
@@ -299,7 +322,8 @@ TEST_F(JclTest, ReadRefusesWhatItCannotServe) {
 
 TEST_F(JclTest, ActionWriteAndCloseAnswerAsTheInterfaceRequires) {
     OwnedList none{};
-    EXPECT_EQ(ZPAAPI_JCL_ACTION(&connection_, const_cast<char*>("RUN"), none.list(), none.list(), &error_), ZPA_NOT_FOUND);
+    EXPECT_EQ(ZPAAPI_JCL_ACTION(&connection_, const_cast<char*>("RUN"), none.list(), none.list(), &error_),
+              ZPA_NOT_FOUND);
     EXPECT_EQ(error_.code, 3u);
     EXPECT_STREQ(error_.text, "CM for OEBS: JCL action RUN is not implemented yet");
 

@@ -31,18 +31,13 @@ protected:
     ZPAConnHandle* connection(Kind kind) {
         connection_ = ZPAConnHandle{};
         switch (kind) {
-            case Kind::None:
-                break;
-            case Kind::Session:
-                connection_.UserData = session;
-                break;
-            case Kind::ListWithoutAccount:
-                if (list_ == nullptr) list_ = BE_DUZ_create_connection_list();
-                connection_.UserData = list_;
-                break;
-            case Kind::Unknown:
-                connection_.UserData = &unknown_;
-                break;
+        case Kind::None: break;
+        case Kind::Session: connection_.UserData = session; break;
+        case Kind::ListWithoutAccount:
+            if (list_ == nullptr) list_ = BE_DUZ_create_connection_list();
+            connection_.UserData = list_;
+            break;
+        case Kind::Unknown: connection_.UserData = &unknown_; break;
         }
         return &connection_;
     }
@@ -114,7 +109,8 @@ TEST_F(JobAction, DispatchTable) {
         EXPECT_EQ(failure_row(), c.row_left);
         if (c.notice) {
             EXPECT_NE(home.read_file(kSysout).find("ORVANTA/CM for Oracle E-Business Suite has detected the following "
-                                                   "error:\n\nError message: " + std::string(c.error)),
+                                                   "error:\n\nError message: " +
+                                                   std::string(c.error)),
                       std::string::npos);
         }
     }
@@ -129,7 +125,8 @@ TEST_F(JobAction, UnknownActionLeavesItsCodeInTheNotice) {
               4);
     EXPECT_EQ(error.code, 4u);
     const std::string notice = home.read_file(kSysout);
-    EXPECT_NE(notice.find("Error message: CM for OEBS: Unsupported Action:'Submit'\n\nError code: 4\n"), std::string::npos)
+    EXPECT_NE(notice.find("Error message: CM for OEBS: Unsupported Action:'Submit'\n\nError code: 4\n"),
+              std::string::npos)
         << notice;
     EXPECT_EQ(std::string(out.list()->Attributes[0].Value), std::to_string(notice.size()));
 }
@@ -139,10 +136,10 @@ TEST_F(JobAction, SubmitOfAJobWhoseSessionFailedRecordsAFailedSubmission) {
     betest::OwnedList out{{"PROCID", "          "}};
     ZPAError error{};
     char action[] = "SUBMIT";
-    EXPECT_EQ(ZPAAPI_JOB_ACTION(connection(Kind::None), action,
-                                job({{"ORDERNO", "ORD7"}, {"RUNNO", "3"}, {"DUZ-INSTANCE", "VIS"},
-                                     {"DUZ-TASKTYPE", "REQUEST"}}),
-                                out.list(), &error),
+    EXPECT_EQ(ZPAAPI_JOB_ACTION(
+                  connection(Kind::None), action,
+                  job({{"ORDERNO", "ORD7"}, {"RUNNO", "3"}, {"DUZ-INSTANCE", "VIS"}, {"DUZ-TASKTYPE", "REQUEST"}}),
+                  out.list(), &error),
               0);
     EXPECT_STREQ(out.list()->Attributes[0].Value, "0");
     const std::string procid = home.read_file(kProcid);
@@ -152,10 +149,13 @@ TEST_F(JobAction, SubmitOfAJobWhoseSessionFailedRecordsAFailedSubmission) {
 }
 
 TEST_F(JobAction, StatisticsWithAnOracleErrorIsAFailedExitStatus) {
-    oci_standin::add_rule(oci_standin::substring_rule(
-        "FROM FND_CONCURRENT_REQUESTS connect by",
-        {oci_standin::answer_failure(oci_standin::failure_at(oci_standin::Step::Execute, 942, "table or view does not exist"))}));
-    betest::OwnedList out{{"EXITSTATUS", "  "}, {"EXITCODE", "      "}, {"EXITMSG", std::string(120, ' ').c_str()},
+    oci_standin::add_rule(
+        oci_standin::substring_rule("FROM FND_CONCURRENT_REQUESTS connect by",
+                                    {oci_standin::answer_failure(oci_standin::failure_at(
+                                        oci_standin::Step::Execute, 942, "table or view does not exist"))}));
+    betest::OwnedList out{{"EXITSTATUS", "  "},
+                          {"EXITCODE", "      "},
+                          {"EXITMSG", std::string(120, ' ').c_str()},
                           {"SYSOUTSIZE", "          "}};
     ZPAAttrList* list = out.list();
     ZPAError error{};
@@ -166,7 +166,8 @@ TEST_F(JobAction, StatisticsWithAnOracleErrorIsAFailedExitStatus) {
               0);
     EXPECT_STREQ(list->Attributes[0].Value, "N");
     EXPECT_STREQ(list->Attributes[1].Value, "942");
-    EXPECT_EQ(std::string(list->Attributes[2].Value).rfind("CM for OEBS: ORA-00942: table or view does not exist", 0), 0u)
+    EXPECT_EQ(std::string(list->Attributes[2].Value).rfind("CM for OEBS: ORA-00942: table or view does not exist", 0),
+              0u)
         << list->Attributes[2].Value;
     EXPECT_NE(home.read_file(kSysout).find("ORA-00942: table or view does not exist"), std::string::npos);
 }
@@ -188,7 +189,8 @@ TEST_F(JobAction, EventActionWaitsTheGivenSeconds) {
     ZPAError error{};
     char action[] = "ANY";
     betest::OwnedList out{{"X", ""}};
-    EXPECT_EQ(ZPAAPI_EVENT_ACTION(connection(Kind::None), action, job({{"EVENT_TIMEOUT", "0"}}), out.list(), &error), 0);
+    EXPECT_EQ(ZPAAPI_EVENT_ACTION(connection(Kind::None), action, job({{"EVENT_TIMEOUT", "0"}}), out.list(), &error),
+              0);
     EXPECT_EQ(ZPAAPI_EVENT_ACTION(connection(Kind::None), action, job({{"OTHER", "1"}}), out.list(), &error), 1);
     EXPECT_STREQ(error.text, "");
 }

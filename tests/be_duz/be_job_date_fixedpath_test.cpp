@@ -36,7 +36,7 @@ TEST_F(TestClockTest, OnlyWellFormedDatesOfDateFormatsAreShifted) {
     struct Case {
         const char* name;
         const char* format;
-        const char* type;       // default type
+        const char* type;  // default type
         const char* displayed;
         const char* value;
         const char* first_run;
@@ -48,7 +48,8 @@ TEST_F(TestClockTest, OnlyWellFormedDatesOfDateFormatsAreShifted) {
         {"time", "T", "C", "Y", "2025/01/10 07:00:00", kFirstRun, true, "2025/02/01 07:00:00"},
         {"character format", "C", "C", "Y", "2025/01/13 08:30:00", kFirstRun, true, "2025/01/13 08:30:00"},
         {"hidden current-date default", "X", "D", "N", "2025/01/13 08:30:00", kFirstRun, true, "2025/01/13 08:30:00"},
-        {"displayed current-date default", "X", "D", "Y", "2025/01/13 08:30:00", kFirstRun, true, "2025/02/04 08:30:00"},
+        {"displayed current-date default", "X", "D", "Y", "2025/01/13 08:30:00", kFirstRun, true,
+         "2025/02/04 08:30:00"},
         {"increment off", "X", "C", "Y", "2025/01/13 08:30:00", kFirstRun, false, "2025/01/13 08:30:00"},
         {"short text", "X", "C", "Y", "2025/01/13", kFirstRun, true, "2025/01/13"},
         {"other separators", "X", "C", "Y", "2025-01-13 08:30:00", kFirstRun, true, "2025-01-13 08:30:00"},
@@ -77,12 +78,15 @@ TEST_F(TestClockTest, SubmissionBindsTheShiftedDateArgument) {
     ZPAError error{};
     ASSERT_EQ(BE_DUZ_OCI_START_Session(account.list(), session, &error), 0) << error.text;
     betest::OwnedList connection{{"X", ""}};
-    betest::OwnedList job{{"DUZ-INCREMENT_DATE", "Y"}, {"DUZ-FIRST_RUN_DATE", kFirstRun},
-                          {"DUZ-PARMS-P001-VALUE", "2025/01/13 08:30:00"}, {"DUZ-PARMS-P002-VALUE", "2025/01/13 08:30:00"}};
+    betest::OwnedList job{{"DUZ-INCREMENT_DATE", "Y"},
+                          {"DUZ-FIRST_RUN_DATE", kFirstRun},
+                          {"DUZ-PARMS-P001-VALUE", "2025/01/13 08:30:00"},
+                          {"DUZ-PARMS-P002-VALUE", "2025/01/13 08:30:00"}};
     betest::OwnedList out{{"PROCID", "            "}};
-    EXPECT_EQ(BE_DUZ_Submit_request(1, 2, 3, 0, const_cast<char*>("XXCUST"), 222, const_cast<char*>("XXREPORT"),
-                                    const_cast<char*>(""), 0, session, connection.list(), job.list(), out.list(), &error),
-              0)
+    EXPECT_EQ(
+        BE_DUZ_Submit_request(1, 2, 3, 0, const_cast<char*>("XXCUST"), 222, const_cast<char*>("XXREPORT"),
+                              const_cast<char*>(""), 0, session, connection.list(), job.list(), out.list(), &error),
+        0)
         << error.text;
     std::map<std::string, oci_standin::Cell> args;
     for (auto& e : oci_standin::journal().executions)

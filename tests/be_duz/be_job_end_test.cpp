@@ -40,10 +40,9 @@ TEST_F(JobEnd, KillCancelsTheTreeInOneBlock) {
     const auto runs = executions_of(kBlock);
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(binds_of(runs[0]), (Pairs{{"REQ_ID", "4711"}, {"RC_CODE", "0"}}));
-    for (const char* part : {"START WITH request_id = :req_id FOR UPDATE",
-                             "SET status_code = 'X', phase_code = 'C'", "SET status_code = 'T'",
-                             "completion_text = 'Request was calcelled by CONCURRENT MANAGER'", "COMMIT",
-                             "EXCEPTION WHEN OTHERS", ":rc_code := 1"})
+    for (const char* part : {"START WITH request_id = :req_id FOR UPDATE", "SET status_code = 'X', phase_code = 'C'",
+                             "SET status_code = 'T'", "completion_text = 'Request was calcelled by CONCURRENT MANAGER'",
+                             "COMMIT", "EXCEPTION WHEN OTHERS", ":rc_code := 1"})
         EXPECT_NE(runs[0].text.find(part), std::string::npos) << part;
     // The block's own failure flag.
     EXPECT_EQ(kill(error), 1);
@@ -64,7 +63,8 @@ TEST_F(JobEnd, BlocksThatChangeDataRollBackFirstWhenTheyFail) {
         {"kill", kBlock, [&](ZPAError& e) { return kill(e); }},
         {"priority", "set priority = :prio_num",
          [&](ZPAError& e) { return BE_DUZ_LIST_set_priority(session, request.list(), &e); }},
-        {"hold", "set hold_flag = 'Y'", [&](ZPAError& e) { return BE_DUZ_LIST_hold_request(session, request.list(), &e); }},
+        {"hold", "set hold_flag = 'Y'",
+         [&](ZPAError& e) { return BE_DUZ_LIST_hold_request(session, request.list(), &e); }},
         {"release", "set hold_flag = 'N'",
          [&](ZPAError& e) { return BE_DUZ_LIST_unhold_request(session, request.list(), &e); }},
         {"shout", "WF_NOTIFICATION.send",
@@ -74,7 +74,8 @@ TEST_F(JobEnd, BlocksThatChangeDataRollBackFirstWhenTheyFail) {
         SCOPED_TRACE(c.name);
         oci_standin::reset();
         oci_standin::add_rule(substring_rule(c.marker, {outs({{"rc_code", 0}})}));
-        oci_standin::add_rule(substring_rule("from sys.dual where exists", {oci_standin::answer_rows({{1}})}));  // the shout's message
+        oci_standin::add_rule(
+            substring_rule("from sys.dual where exists", {oci_standin::answer_rows({{1}})}));  // the shout's message
         ZPAError error{};
         EXPECT_EQ(c.run(error), 0) << error.text;
         const auto runs = executions_of(c.marker);

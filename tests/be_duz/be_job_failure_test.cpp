@@ -40,11 +40,8 @@ TEST_F(JobFailureTable, RowKeyIsOrderNumberAndRunNumberInHexUpperCased) {
         const char* runno;
         const char* key;
     } cases[] = {
-        {"00a1b", "26", "00A1B_1A"},
-        {"abc", "10", "ABC_A"},
-        {"abc", "007", "ABC_7"},
-        {"x", "junk", "X_0"},
-        {"x", "-1", "X_FFFFFFFF"},
+        {"00a1b", "26", "00A1B_1A"}, {"abc", "10", "ABC_A"},    {"abc", "007", "ABC_7"},
+        {"x", "junk", "X_0"},        {"x", "-1", "X_FFFFFFFF"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key);
@@ -138,8 +135,8 @@ TEST_F(JobFailureTable, FailureTextIsCodeDashText) {
 }
 
 std::string notice(const std::string& message, const std::string& code) {
-    return "\nORVANTA/CM for Oracle E-Business Suite has detected the following error:\n\nError message: " +
-           message + "\n\nError code: " + code + "\n";
+    return "\nORVANTA/CM for Oracle E-Business Suite has detected the following error:\n\nError message: " + message +
+           "\n\nError code: " + code + "\n";
 }
 
 TEST_F(JobFailureTable, NoticeTakesTheCodeFromAStoredRowValue) {

@@ -121,33 +121,37 @@ TEST_F(RequestOptions, PrintCopiesThatAreNoUnsignedNumberBecomeOneWithTheWarning
         EXPECT_EQ(capture.text(), c.warning);
         auto runs = executions_of("set_print_options");
         ASSERT_EQ(runs.size(), 1u);
-        EXPECT_EQ(binds_of(runs[0]), (Pairs{{"PRINTER", "LP01"}, {"STYLE", ""}, {"COPIES", std::to_string(c.bound)},
-                                           {"RC_CODE", "0"}}));
+        EXPECT_EQ(binds_of(runs[0]),
+                  (Pairs{{"PRINTER", "LP01"}, {"STYLE", ""}, {"COPIES", std::to_string(c.bound)}, {"RC_CODE", "0"}}));
     }
 }
 
 TEST_F(RequestOptions, PrintOptionsNeedAPrinterAndAKnownStyle) {
     ZPAError error{};
     // A style without a printer: nothing at all is set.
-    EXPECT_EQ(BE_DUZ_set_print_options(session, BE_DUZ_REQUEST_TYPE, job({{"DUZ-PRINTSTYLE", "Landscape"}}), nullptr,
-                                       &error),
-              0);
+    EXPECT_EQ(
+        BE_DUZ_set_print_options(session, BE_DUZ_REQUEST_TYPE, job({{"DUZ-PRINTSTYLE", "Landscape"}}), nullptr, &error),
+        0);
     EXPECT_TRUE(prepared().empty());
 
     // A style the printer tables do not know stops the print options.
     database({substring_rule("from fnd_printer_styles_view", {answer_rows({})})});
-    EXPECT_NE(BE_DUZ_set_print_options(session, BE_DUZ_REQUEST_TYPE,
-                                       job({{"DUZ-PRINTERNAME", "LP01"}, {"DUZ-PRINTSTYLE", "Nonesuch"}}), nullptr, &error),
-              0);
+    EXPECT_NE(
+        BE_DUZ_set_print_options(session, BE_DUZ_REQUEST_TYPE,
+                                 job({{"DUZ-PRINTERNAME", "LP01"}, {"DUZ-PRINTSTYLE", "Nonesuch"}}), nullptr, &error),
+        0);
     EXPECT_EQ(prepared(), std::vector<std::string>{kStyle});
-    EXPECT_EQ(std::string(error.text).rfind("CM for OEBS: Fail to execute BE_DUZ_TRANSFORM_PRINTER_STYLE_NAME. ", 0), 0u)
+    EXPECT_EQ(std::string(error.text).rfind("CM for OEBS: Fail to execute BE_DUZ_TRANSFORM_PRINTER_STYLE_NAME. ", 0),
+              0u)
         << error.text;
 
     // A known user style is passed under its printer-table name; the first printer wins.
     database({styles_known()});
     EXPECT_EQ(BE_DUZ_set_print_options(session, BE_DUZ_REQUEST_TYPE,
-                                       job({{"DUZ-PRINTERS-P001-NAME", "LP02"}, {"DUZ-PRINTERS-P001-VALUE", "2"},
-                                            {"DUZ-PRINTERNAME", "LP01"}, {"DUZ-PRINTSTYLE", "Landscape"}}),
+                                       job({{"DUZ-PRINTERS-P001-NAME", "LP02"},
+                                            {"DUZ-PRINTERS-P001-VALUE", "2"},
+                                            {"DUZ-PRINTERNAME", "LP01"},
+                                            {"DUZ-PRINTSTYLE", "Landscape"}}),
                                        nullptr, &error),
               0);
     EXPECT_EQ(prepared(), (std::vector<std::string>{kStyle, kRequestPrint}));
@@ -157,8 +161,8 @@ TEST_F(RequestOptions, PrintOptionsNeedAPrinterAndAKnownStyle) {
 
     // The package answering false fails the option.
     database({answers_false("set_print_options")});
-    EXPECT_EQ(BE_DUZ_set_print_options(session, BE_DUZ_REQUEST_TYPE, job({{"DUZ-PRINTERNAME", "LP01"}}), nullptr, &error),
-              1);
+    EXPECT_EQ(
+        BE_DUZ_set_print_options(session, BE_DUZ_REQUEST_TYPE, job({{"DUZ-PRINTERNAME", "LP01"}}), nullptr, &error), 1);
     EXPECT_STREQ(error.text, "CM for OEBS: Fail to set print options.");
 }
 
@@ -191,17 +195,42 @@ TEST_F(RequestOptions, OutputLanguageAndNumericCharacters) {
         std::vector<std::string> texts;
         Pairs binds;
     } cases[] = {
-        {"language and territory", nullptr, BE_DUZ_REQUEST_TYPE, "AMERICAN_AMERICA.UTF8", 0, {kRequestLang},
+        {"language and territory",
+         nullptr,
+         BE_DUZ_REQUEST_TYPE,
+         "AMERICAN_AMERICA.UTF8",
+         0,
+         {kRequestLang},
          {{"LANG", "AMERICAN"}, {"TERR", "AMERICA"}, {"RC_CODE", "0"}}},
         {"language without territory", nullptr, BE_DUZ_REQUEST_TYPE, "AMERICAN", 1, {}, {}},
         {"no language at all", nullptr, BE_DUZ_REQUEST_TYPE, nullptr, 0, {}, {}},
-        {"quoted numeric characters", "\".,\"", BE_DUZ_REQUEST_TYPE, "FRENCH_FRANCE", 0, {kRequestLangChars},
+        {"quoted numeric characters",
+         "\".,\"",
+         BE_DUZ_REQUEST_TYPE,
+         "FRENCH_FRANCE",
+         0,
+         {kRequestLangChars},
          {{"LANG", "FRENCH"}, {"TERR", "FRANCE"}, {"NLSCHARS", ".,"}, {"RC_CODE", "0"}}},
-        {"unquoted numeric characters are ignored", ".,", BE_DUZ_REQUEST_TYPE, "FRENCH_FRANCE", 0, {kRequestLang},
+        {"unquoted numeric characters are ignored",
+         ".,",
+         BE_DUZ_REQUEST_TYPE,
+         "FRENCH_FRANCE",
+         0,
+         {kRequestLang},
          {{"LANG", "FRENCH"}, {"TERR", "FRANCE"}, {"RC_CODE", "0"}}},
-        {"numeric characters without language", "\".,\"", BE_DUZ_REQUEST_TYPE, nullptr, 0, {kRequestLangChars},
+        {"numeric characters without language",
+         "\".,\"",
+         BE_DUZ_REQUEST_TYPE,
+         nullptr,
+         0,
+         {kRequestLangChars},
          {{"LANG", ""}, {"TERR", ""}, {"NLSCHARS", ".,"}, {"RC_CODE", "0"}}},
-        {"set program", "\".,\"", BE_DUZ_REQUEST_SET_TYPE, "GERMAN_GERMANY", 0, {kSetLangChars},
+        {"set program",
+         "\".,\"",
+         BE_DUZ_REQUEST_SET_TYPE,
+         "GERMAN_GERMANY",
+         0,
+         {kSetLangChars},
          {{"LANG", "GERMAN"}, {"TERR", "GERMANY"}, {"NLSCHARS", ".,"}, {"RC_CODE", "0"}}},
     };
     for (const Case& c : cases) {
@@ -212,7 +241,8 @@ TEST_F(RequestOptions, OutputLanguageAndNumericCharacters) {
         home.write_file("data/DUZ_inst.dat", account);
         Pairs pairs{{"DUZ-INSTANCE", "VIS"}};
         Pairs rows;
-        if (c.language && std::string(c.req_type) == BE_DUZ_REQUEST_TYPE) pairs.emplace_back("DUZ-LANGUAGE", c.language);
+        if (c.language && std::string(c.req_type) == BE_DUZ_REQUEST_TYPE)
+            pairs.emplace_back("DUZ-LANGUAGE", c.language);
         if (c.language) rows.emplace_back("LANGUAGE", c.language);
         ZPAError error{};
         EXPECT_EQ(BE_DUZ_set_options(session, c.req_type, job(pairs), section(rows), &error), c.rc) << error.text;
@@ -243,8 +273,10 @@ TEST_F(RequestOptions, ProfilesEndAtTheFirstMissingNumber) {
     database({substring_rule("FND_PROFILE.PUT", {echo})});
     ZPAError error{};
     EXPECT_EQ(BE_DUZ_set_profiles(session,
-                                  job({{"DUZ-PROFILES-P001-NAME", "PRINTER"}, {"DUZ-PROFILES-P001-VALUE", "LP01"},
-                                       {"DUZ-PROFILES-P003-NAME", "CONC_COPIES"}, {"DUZ-PROFILES-P003-VALUE", "2"}}),
+                                  job({{"DUZ-PROFILES-P001-NAME", "PRINTER"},
+                                       {"DUZ-PROFILES-P001-VALUE", "LP01"},
+                                       {"DUZ-PROFILES-P003-NAME", "CONC_COPIES"},
+                                       {"DUZ-PROFILES-P003-VALUE", "2"}}),
                                   &error),
               0);
     EXPECT_EQ(prepared(), std::vector<std::string>{kProfile});
@@ -255,8 +287,9 @@ TEST_F(RequestOptions, ProfilesEndAtTheFirstMissingNumber) {
 
     // A failing put fails the call.
     database({fails("FND_PROFILE.PUT", 20001, "bad profile")});
-    EXPECT_EQ(BE_DUZ_set_profiles(session, job({{"DUZ-PROFILES-P001-NAME", "X"}, {"DUZ-PROFILES-P001-VALUE", "1"}}), &error),
-              1);
+    EXPECT_EQ(
+        BE_DUZ_set_profiles(session, job({{"DUZ-PROFILES-P001-NAME", "X"}, {"DUZ-PROFILES-P001-VALUE", "1"}}), &error),
+        1);
 }
 
 TEST_F(RequestOptions, NotificationsRunForEachNameAndWarnWhenRefused) {
@@ -291,13 +324,18 @@ TEST_F(RequestOptions, DeliveryStopsAtTheFirstRecipientWithoutAnAddress) {
     auto runs = executions_of("add_delivery_option");
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].text, kRequestDelivery);
-    EXPECT_EQ(binds_of(runs[0]), (Pairs{{"OPTION_TYPE", "E"}, {"ARG1", ""}, {"ARG2", "ops@example.com"},
-                                       {"ARG3", "a@example.com"}, {"ARG4", "b@example.com"}, {"NLS_LANG", ""},
-                                       {"RC_CODE", "0"}}));
+    EXPECT_EQ(binds_of(runs[0]), (Pairs{{"OPTION_TYPE", "E"},
+                                        {"ARG1", ""},
+                                        {"ARG2", "ops@example.com"},
+                                        {"ARG3", "a@example.com"},
+                                        {"ARG4", "b@example.com"},
+                                        {"NLS_LANG", ""},
+                                        {"RC_CODE", "0"}}));
     // Without a sender there is no delivery.
     database();
-    EXPECT_EQ(BE_DUZ_set_delivery_opts(session, BE_DUZ_REQUEST_TYPE, 0, job({{"DUZ-DE_OP_EMAIL-P001-TO", "a@x"}}), &error),
-              0);
+    EXPECT_EQ(
+        BE_DUZ_set_delivery_opts(session, BE_DUZ_REQUEST_TYPE, 0, job({{"DUZ-DE_OP_EMAIL-P001-TO", "a@x"}}), &error),
+        0);
     EXPECT_TRUE(prepared().empty());
     // A set program reads its own attributes.
     EXPECT_EQ(BE_DUZ_set_delivery_opts(session, BE_DUZ_REQUEST_SET_TYPE, 2,
@@ -317,10 +355,14 @@ TEST_F(RequestOptions, ExtraPrintersFromTheSecondUpToTheFirstGap) {
     ZPAError error{};
     testbed::StderrCapture capture;
     EXPECT_EQ(BE_DUZ_add_printers(session,
-                                  job({{"DUZ-PRINTERS-P001-NAME", "MAIN"}, {"DUZ-PRINTERS-P001-VALUE", "1"},
-                                       {"DUZ-PRINTERS-P002-NAME", std::string(35, 'P')}, {"DUZ-PRINTERS-P002-VALUE", "2"},
-                                       {"DUZ-PRINTERS-P003-NAME", "LP03"}, {"DUZ-PRINTERS-P003-VALUE", "abc"},
-                                       {"DUZ-PRINTERS-P005-NAME", "LP05"}, {"DUZ-PRINTERS-P005-VALUE", "1"}}),
+                                  job({{"DUZ-PRINTERS-P001-NAME", "MAIN"},
+                                       {"DUZ-PRINTERS-P001-VALUE", "1"},
+                                       {"DUZ-PRINTERS-P002-NAME", std::string(35, 'P')},
+                                       {"DUZ-PRINTERS-P002-VALUE", "2"},
+                                       {"DUZ-PRINTERS-P003-NAME", "LP03"},
+                                       {"DUZ-PRINTERS-P003-VALUE", "abc"},
+                                       {"DUZ-PRINTERS-P005-NAME", "LP05"},
+                                       {"DUZ-PRINTERS-P005-VALUE", "1"}}),
                                   &error),
               0);
     EXPECT_EQ(capture.text(), "abc is not valid number\nabc is not a positive number\nprint copies will be set to 1\n");
@@ -337,7 +379,8 @@ TEST_F(RequestOptions, ExtraPrintersFromTheSecondUpToTheFirstGap) {
     EXPECT_EQ(BE_DUZ_set_add_printers(session,
                                       job({{"DUZ-SETPROG-P002-PRINTERS-P002-NAME", "LP22"},
                                            {"DUZ-SETPROG-P002-PRINTERS-P002-VALUE", "3"},
-                                           {"DUZ-PRINTERS-P002-NAME", "NOT-MINE"}, {"DUZ-PRINTERS-P002-VALUE", "1"}}),
+                                           {"DUZ-PRINTERS-P002-NAME", "NOT-MINE"},
+                                           {"DUZ-PRINTERS-P002-VALUE", "1"}}),
                                       2, &error),
               0);
     EXPECT_EQ(prepared(), std::vector<std::string>{kSetPrinter});
@@ -348,18 +391,22 @@ TEST_F(RequestOptions, LayoutsNeedXmlPublisherAndPickTheirBlock) {
     ZPAError error{};
     // Without the view nothing is added and nothing is reported.
     database({layouts_installed(0)});
-    EXPECT_EQ(BE_DUZ_add_layouts(session, job({{"DUZ-LOUT-P001-NAME", "T"}, {"DUZ-LOUT-P001-LANG", "English"},
-                                               {"DUZ-LOUT-P001-TYPE", "PDF"}}),
-                                 &error, "AR", 0),
+    EXPECT_EQ(BE_DUZ_add_layouts(
+                  session,
+                  job({{"DUZ-LOUT-P001-NAME", "T"}, {"DUZ-LOUT-P001-LANG", "English"}, {"DUZ-LOUT-P001-TYPE", "PDF"}}),
+                  &error, "AR", 0),
               0);
     EXPECT_EQ(prepared(), std::vector<std::string>{kXdoCheck});
     EXPECT_STREQ(error.text, "");
 
     database({layouts_installed()});
     EXPECT_EQ(BE_DUZ_add_layouts(session,
-                                 job({{"DUZ-LOUT-P001-NAME", "Aging"}, {"DUZ-LOUT-P001-LANG", "English: United States"},
-                                      {"DUZ-LOUT-P001-TYPE", "PDF"}, {"DUZ-LOUT-P002-NAME", "Aging2"},
-                                      {"DUZ-LOUT-P002-LANG", "English"}, {"DUZ-LOUT-P002-TYPE", "RTF"}}),
+                                 job({{"DUZ-LOUT-P001-NAME", "Aging"},
+                                      {"DUZ-LOUT-P001-LANG", "English: United States"},
+                                      {"DUZ-LOUT-P001-TYPE", "PDF"},
+                                      {"DUZ-LOUT-P002-NAME", "Aging2"},
+                                      {"DUZ-LOUT-P002-LANG", "English"},
+                                      {"DUZ-LOUT-P002-TYPE", "RTF"}}),
                                  &error, "AR", 0),
               0);
     auto runs = executions_of("ADD_LAYOUT");
@@ -367,16 +414,21 @@ TEST_F(RequestOptions, LayoutsNeedXmlPublisherAndPickTheirBlock) {
     EXPECT_NE(runs[0].text.find("fnd_territories_tl"), std::string::npos);
     EXPECT_NE(runs[0].text.find("FND_REQUEST.ADD_LAYOUT"), std::string::npos);
     EXPECT_NE(runs[1].text.find("xdo_lobs"), std::string::npos);
-    EXPECT_EQ(binds_of(runs[0]), (Pairs{{"APP_NAME", "AR"}, {"TEMPLATE_NAME", "Aging"},
-                                       {"LOCALIZATION", "English: United States"}, {"TEMPLATE_TYPE", "PDF"},
-                                       {"RC_CODE", "0"}}));
+    EXPECT_EQ(binds_of(runs[0]), (Pairs{{"APP_NAME", "AR"},
+                                        {"TEMPLATE_NAME", "Aging"},
+                                        {"LOCALIZATION", "English: United States"},
+                                        {"TEMPLATE_TYPE", "PDF"},
+                                        {"RC_CODE", "0"}}));
 
     // Set program 2 reads its own layouts and calls FND_SUBMIT; a template not found ends the loop.
     database({layouts_installed(), fails("ADD_LAYOUT", 1403, "no data found")});
     EXPECT_EQ(BE_DUZ_add_layouts(session,
-                                 job({{"DUZ-SETPROG-P002-LOUT-P001-NAME", "Gone"}, {"DUZ-SETPROG-P002-LOUT-P001-LANG", "English"},
-                                      {"DUZ-SETPROG-P002-LOUT-P001-TYPE", "PDF"}, {"DUZ-SETPROG-P002-LOUT-P002-NAME", "X"},
-                                      {"DUZ-SETPROG-P002-LOUT-P002-LANG", "English"}, {"DUZ-SETPROG-P002-LOUT-P002-TYPE", "PDF"},
+                                 job({{"DUZ-SETPROG-P002-LOUT-P001-NAME", "Gone"},
+                                      {"DUZ-SETPROG-P002-LOUT-P001-LANG", "English"},
+                                      {"DUZ-SETPROG-P002-LOUT-P001-TYPE", "PDF"},
+                                      {"DUZ-SETPROG-P002-LOUT-P002-NAME", "X"},
+                                      {"DUZ-SETPROG-P002-LOUT-P002-LANG", "English"},
+                                      {"DUZ-SETPROG-P002-LOUT-P002-TYPE", "PDF"},
                                       {"DUZ-LOUT-P001-NAME", "NotMine"}}),
                                  &error, "GL", 2),
               0);
@@ -392,15 +444,21 @@ TEST_F(RequestOptions, HostileValuesReachTheDatabaseOnlyAsBinds) {
     home.write_file("data/DUZ_inst.dat", "[VIS]\nDB_SID VIS\nNLS_CHAR \"'; drop table x; --\"\n");
     database({styles_known(), layouts_installed()});
     ZPAAttrList* attrs = job({{"DUZ-INSTANCE", "VIS"},
-                              {"DUZ-PROFILES-P001-NAME", hostile}, {"DUZ-PROFILES-P001-VALUE", hostile},
-                              {"DUZ-PRINTERNAME", hostile}, {"DUZ-PRINTSTYLE", hostile},
-                              {"DUZ-PRINTERS-P002-NAME", hostile}, {"DUZ-PRINTERS-P002-VALUE", "1"},
+                              {"DUZ-PROFILES-P001-NAME", hostile},
+                              {"DUZ-PROFILES-P001-VALUE", hostile},
+                              {"DUZ-PRINTERNAME", hostile},
+                              {"DUZ-PRINTSTYLE", hostile},
+                              {"DUZ-PRINTERS-P002-NAME", hostile},
+                              {"DUZ-PRINTERS-P002-VALUE", "1"},
                               {"DUZ-NOTIFICATIONS-N001-NAME", hostile},
                               {"DUZ-LANGUAGE", hostile + "_" + hostile},
-                              {"DUZ-DE_OP_EMAIL_FROM", hostile}, {"DUZ-DE_OP_EMAIL_SUBJECT", hostile},
-                              {"DUZ-DE_OP_EMAIL-P001-TO", hostile}, {"DUZ-DE_OP_EMAIL-P001-CC", hostile},
+                              {"DUZ-DE_OP_EMAIL_FROM", hostile},
+                              {"DUZ-DE_OP_EMAIL_SUBJECT", hostile},
+                              {"DUZ-DE_OP_EMAIL-P001-TO", hostile},
+                              {"DUZ-DE_OP_EMAIL-P001-CC", hostile},
                               {"DUZ-DE_OP_EMAIL-P001-LANG", hostile},
-                              {"DUZ-LOUT-P001-NAME", hostile}, {"DUZ-LOUT-P001-LANG", hostile},
+                              {"DUZ-LOUT-P001-NAME", hostile},
+                              {"DUZ-LOUT-P001-LANG", hostile},
                               {"DUZ-LOUT-P001-TYPE", hostile}});
     ZPAError error{};
     BE_DUZ_set_profiles(session, attrs, &error);

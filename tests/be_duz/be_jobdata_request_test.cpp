@@ -36,15 +36,16 @@ protected:
     // A program's request 1234 by "John Smith": no printer but a style, arguments 1 and 3.
     static void program_request(int multi_org, std::vector<Row> rows) {
         oci_standin::add_rule(substring_rule("MULTI_ORG_CATEGORY = 'S'", {answer_rows({{multi_org}})}));
-        oci_standin::add_rule(substring_rule("fnd_conc_request_arguments arg", {answer_rows(std::move(rows))}, "request"));
+        oci_standin::add_rule(
+            substring_rule("fnd_conc_request_arguments arg", {answer_rows(std::move(rows))}, "request"));
         parameter_names({answer_rows({{"Report Date"}, {"Ledger"}, {"Currency"}})});
     }
     static Row request_row(bool multi_org) {
         Row row{"John Smith"};
         if (multi_org) row.push_back("Vision Operations");
-        for (Cell c : std::vector<Cell>{"System Administrator", "SYSADMIN", "FND", "FNDSCURS", "Active Users",
-                                        "20250314093000", "NULL", "PORTRAIT", 1, "NULL", Cell(), Cell(), "Standard",
-                                        "P001", Cell(), "P003"})
+        for (Cell c :
+             std::vector<Cell>{"System Administrator", "SYSADMIN", "FND", "FNDSCURS", "Active Users", "20250314093000",
+                               "NULL", "PORTRAIT", 1, "NULL", Cell(), Cell(), "Standard", "P001", Cell(), "P003"})
             row.push_back(c);
         return row;
     }
@@ -55,8 +56,8 @@ protected:
 };
 
 const std::vector<std::string> kRunOptions = {
-    "%%DUZ-PARAM_VALIDATION=Y", "%%DUZ-PARAM_AS_STORED=Y", "%%DUZ-DISPLAY_LOGFILE=Y", "%%DUZ-DISPLAY_OUTPUT=N",
-    "%%DUZ-CONVERT_WARNING2OK=N", "%%DUZ-WAITCHILD=Y",     "%%DUZ-SUBSTATUS=N"};
+    "%%DUZ-PARAM_VALIDATION=Y",   "%%DUZ-PARAM_AS_STORED=Y", "%%DUZ-DISPLAY_LOGFILE=Y", "%%DUZ-DISPLAY_OUTPUT=N",
+    "%%DUZ-CONVERT_WARNING2OK=N", "%%DUZ-WAITCHILD=Y",       "%%DUZ-SUBSTATUS=N"};
 
 std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> parts) {
     std::vector<std::string> all;
@@ -73,10 +74,10 @@ TEST_F(JobDefinitionTest, ProgramRequestBecomesTheWholeOrderedDefinition) {
         {"%%DUZ-USERNAME=John Smith", "%%DUZ-FORM_VERSION=9.0.21", "%%DUZ-RESPNAME=System Administrator",
          "%%DUZ-RESPAPP=SYSADMIN", "%%DUZ-APPNAME=FND", "%%DUZ-PROGNAME=FNDSCURS", "%%DUZ-PROGDESP=Active Users"},
         kRunOptions,
-        {"%%DUZ-PARMS-P001-VALUE=P001", "%%DUZ-PARMS-P003-VALUE=P003", "OWNER=\"John Smith\"",
-         "%%DUZ-TASKTYPE=REQUEST", "TIMEFROM=0930", "DAYS=14", "MONTH=ALL N", "MONTH=MAR Y",
-         "%%DUZ-SECURITY_GROUPNAME=Standard", "%%DUZ-PARMS-P001-NAME=Report Date", "%%DUZ-PARMS-P002-NAME=Ledger",
-         "%%DUZ-PARMS-P003-NAME=Currency", "APPLTYPE=DUZ", "APPLVER=12.2", "CMVER=9.0.21", "APPLFORM=DUZ11I"},
+        {"%%DUZ-PARMS-P001-VALUE=P001", "%%DUZ-PARMS-P003-VALUE=P003", "OWNER=\"John Smith\"", "%%DUZ-TASKTYPE=REQUEST",
+         "TIMEFROM=0930", "DAYS=14", "MONTH=ALL N", "MONTH=MAR Y", "%%DUZ-SECURITY_GROUPNAME=Standard",
+         "%%DUZ-PARMS-P001-NAME=Report Date", "%%DUZ-PARMS-P002-NAME=Ledger", "%%DUZ-PARMS-P003-NAME=Currency",
+         "APPLTYPE=DUZ", "APPLVER=12.2", "CMVER=9.0.21", "APPLFORM=DUZ11I"},
     });
     EXPECT_EQ(lines_of(out), expected);
     EXPECT_EQ(bound("fnd_conc_request_arguments", "REQ_ID"), Cell(1234));
@@ -121,7 +122,8 @@ TEST_F(JobDefinitionTest, GoneRequestAppendsNothing) {
     none.columns = 114;
     oci_standin::add_rule(substring_rule("fnd_conc_request_arguments arg", {none}));
     program_request(0, {});
-    EXPECT_EQ(BE_DUZ_JOBDATA_extract_request_read(&connection, "1234", "FNDSCURS", session, in.list(), &out, &error), 0);
+    EXPECT_EQ(BE_DUZ_JOBDATA_extract_request_read(&connection, "1234", "FNDSCURS", session, in.list(), &out, &error),
+              0);
     EXPECT_EQ(out.Count, 0);
     EXPECT_EQ(out.Attributes, nullptr);
 }
@@ -134,7 +136,8 @@ TEST_F(JobDefinitionTest, FailuresLeaveTheOutputAsItWas) {
         const char* text;
     };
     const Case cases[] = {
-        {"detail query", "fnd_conc_request_arguments arg", failure_at(Step::Execute, 942, "table or view does not exist"),
+        {"detail query", "fnd_conc_request_arguments arg",
+         failure_at(Step::Execute, 942, "table or view does not exist"),
          "CM for OEBS: ORA-00942: table or view does not exist\n"},
         {"detail fetch", "fnd_conc_request_arguments arg", failure_at(Step::Fetch, 1013, "user requested cancel"),
          "CM for OEBS: ORA-01013: user requested cancel\n"},
@@ -146,8 +149,8 @@ TEST_F(JobDefinitionTest, FailuresLeaveTheOutputAsItWas) {
         oci_standin::add_rule(substring_rule(c.rule, {answer_failure(c.failure, {request_row(false)})}));
         program_request(0, {request_row(false)});
         error = ZPAError{};
-        EXPECT_EQ(BE_DUZ_JOBDATA_extract_request_read(&connection, "1234", "FNDSCURS", session, in.list(), &out, &error),
-                  1)
+        EXPECT_EQ(
+            BE_DUZ_JOBDATA_extract_request_read(&connection, "1234", "FNDSCURS", session, in.list(), &out, &error), 1)
             << c.what;
         EXPECT_STREQ(error.text, c.text) << c.what;
         EXPECT_EQ(out.Count, 0) << c.what;
@@ -156,17 +159,16 @@ TEST_F(JobDefinitionTest, FailuresLeaveTheOutputAsItWas) {
 
 TEST_F(JobDefinitionTest, RequestSetListsItsProgramsWithArgumentsThenTheirNames) {
     setenv("TZ", "UTC", 1);
-    oci_standin::add_rule(substring_rule(
-        "fnd_request_sets_vl", {answer_rows({{"SYSADMIN", "System Administrator", "SYSADMIN", "FND", "FNDRSSET",
-                                              "Users Set", "20250314093000", "NULL", "NULL", 0, "NULL", "P",
-                                              "1:D:S", "Standard"}})}));
+    oci_standin::add_rule(
+        substring_rule("fnd_request_sets_vl",
+                       {answer_rows({{"SYSADMIN", "System Administrator", "SYSADMIN", "FND", "FNDRSSET", "Users Set",
+                                      "20250314093000", "NULL", "NULL", 0, "NULL", "P", "1:D:S", "Standard"}})}));
     oci_standin::add_rule(substring_rule(
         "fnd_run_requests run", {answer_rows({{"Users", 10, "FNDSCURS", "Active Users", "FND", "A1", Cell(), "A3"},
                                               {"Users", 20, "FNDSCRSP", "Responsibilities", "FND"},
                                               {"Aging", 10, "ARXAGE", "Aging", "AR", "X"}})}));
     // The second program's names cannot be read: only logged.
-    parameter_names({answer_rows({{"Day"}}),
-                     answer_failure(failure_at(Step::Execute, 904, "invalid identifier")),
+    parameter_names({answer_rows({{"Day"}}), answer_failure(failure_at(Step::Execute, 904, "invalid identifier")),
                      answer_rows({{"As of"}, {"Level"}})});
     ASSERT_EQ(BE_DUZ_JOBDATA_extract_request_set_read(&connection, "555", session, in.list(), &out, &error), 0)
         << error.text;

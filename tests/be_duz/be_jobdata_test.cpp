@@ -34,7 +34,6 @@ constexpr const char* kIntercept = "req_cls.request_class_id (+)";
 constexpr const char* kHold = "select hold_flag";
 constexpr const char* kCancel = "connect by prior request_id";
 
-
 bool has(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
@@ -118,8 +117,21 @@ protected:
         oci_standin::add_rule(substring_rule(kCancel, {Answer{}}));
     }
     static Row detail(const char* program) {
-        return Row{"SYSADMIN", "System Administrator", "SYSADMIN", "FND", program, "Program", "20250314093000",
-                   "NULL", "NULL", 0, "NULL", Cell(), Cell(), "Standard", "A1"};
+        return Row{"SYSADMIN",
+                   "System Administrator",
+                   "SYSADMIN",
+                   "FND",
+                   program,
+                   "Program",
+                   "20250314093000",
+                   "NULL",
+                   "NULL",
+                   0,
+                   "NULL",
+                   Cell(),
+                   Cell(),
+                   "Standard",
+                   "A1"};
     }
     ZPARC write(std::initializer_list<std::pair<const char*, const char*>> items) {
         error = ZPAError{};
@@ -220,9 +232,17 @@ TEST_F(DefineModeTest, WriteHoldsAndCancelsAsAsked) {
         {"cancel by default", {}, 0, 0, {kCancel}, ""},
         {"nothing to do", {{"CANCEL_JOB", "N"}}, 0, 0, {}, ""},
         {"hold only", {{"HOLD_JOB", "Y"}, {"CANCEL_JOB", "N"}}, 0, 0, {kHold}, ""},
-        {"failed hold without cancel", {{"HOLD_JOB", "Y"}, {"CANCEL_JOB", "N"}}, 2, 1, {kHold},
+        {"failed hold without cancel",
+         {{"HOLD_JOB", "Y"}, {"CANCEL_JOB", "N"}},
+         2,
+         1,
+         {kHold},
          "CM for OEBS: Fail to hold request. Request is not pending!"},
-        {"failed hold, then the cancel decides", {{"HOLD_JOB", "Y"}}, 3, 0, {kHold, kCancel},
+        {"failed hold, then the cancel decides",
+         {{"HOLD_JOB", "Y"}},
+         3,
+         0,
+         {kHold, kCancel},
          "CM for OEBS: Fail to hold request. Can't find request with request_id '101'."},
     };
     for (const Case& c : cases) {
@@ -297,7 +317,8 @@ TEST_F(DefineModeTest, RefusalsOfTheEntryPoints) {
     EXPECT_STREQ(error.text, "CM for OEBS: File Handle is Null");
 
     oci_standin::reset();
-    oci_standin::add_rule(substring_rule(kDefineProgram, {answer_failure(failure_at(Step::Prepare, 911, "invalid character"))}));
+    oci_standin::add_rule(
+        substring_rule(kDefineProgram, {answer_failure(failure_at(Step::Prepare, 911, "invalid character"))}));
     error = ZPAError{};
     EXPECT_EQ(open(in), 1);
     EXPECT_EQ(error.code, 911u);
@@ -356,9 +377,9 @@ TEST_F(MonitorModeTest, ReportsEachRequestOnceADayAndRecordsItFirst) {
     for (const char* id : {"12", "13"}) {
         ASSERT_EQ(read(in), 0) << error.text;
         const auto lines = lines_of(out);
-        EXPECT_EQ(lines, (std::vector<std::string>{std::string("%%DUZ-REQUEST_ID=") + id, "%%DUZ-APPID=0", "%%DUZ-PROGID=31",
-                                                   "%%DUZ-TASKTYPE=MONITOR", std::string("JOBNAME=DUZ_") + id,
-                                                   "%%DUZ-INSTANCE=VIS"}));
+        EXPECT_EQ(lines, (std::vector<std::string>{std::string("%%DUZ-REQUEST_ID=") + id, "%%DUZ-APPID=0",
+                                                   "%%DUZ-PROGID=31", "%%DUZ-TASKTYPE=MONITOR",
+                                                   std::string("JOBNAME=DUZ_") + id, "%%DUZ-INSTANCE=VIS"}));
     }
     EXPECT_EQ(read(in), 2);
     EXPECT_EQ(close(in), 0);
@@ -394,7 +415,9 @@ TEST_F(MonitorModeTest, TwoMonitorsPollingAtOnceReportEachRequestOnce) {
     Poll polls[2] = {{open_session()}, {open_session()}};
     std::vector<std::thread> threads;
     for (Poll& poll : polls)
-        threads.emplace_back([&poll] { poll.rc = BE_DUZ_JOB_monitor(nullptr, &poll.handle, poll.session, poll.in.list(), &poll.error); });
+        threads.emplace_back([&poll] {
+            poll.rc = BE_DUZ_JOB_monitor(nullptr, &poll.handle, poll.session, poll.in.list(), &poll.error);
+        });
     for (std::thread& thread : threads) thread.join();
     std::vector<std::string> reported;
     for (Poll& poll : polls) {
@@ -458,7 +481,8 @@ TEST_F(MonitorModeTest, ReplacementIsCutToTheValuesRoomAndAPlainJobNameDoesNotCo
 }
 
 TEST_F(MonitorModeTest, FailuresLeaveNoHandle) {
-    oci_standin::add_rule(substring_rule(kMonitor, {answer_failure(failure_at(Step::Execute, 942, "table or view does not exist"))}));
+    oci_standin::add_rule(
+        substring_rule(kMonitor, {answer_failure(failure_at(Step::Execute, 942, "table or view does not exist"))}));
     ASSERT_EQ(open(in), 1);
     EXPECT_STREQ(error.text, "CM for OEBS: Failed to retrieve requests: ORA-00942: table or view does not exist\n");
     EXPECT_EQ(handle, nullptr);

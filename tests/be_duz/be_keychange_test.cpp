@@ -38,7 +38,9 @@ TEST_F(KeyChangeTest, DeployReencryptsEveryPasswordUnderTheNewKey) {
     EXPECT_EQ(home.read_file("data/DUZ_inst_bkp.dat"), home.read_file("data/DUZ_inst.dat"));
 
     // Announced lengths longer than the values are clamped to them.
-    Attrs keys{{"NEW_KEY", kNewKey}, {"NEW_KEY_LEN", "500"}, {"OLD_KEY", pwtest::kLocalKey},
+    Attrs keys{{"NEW_KEY", kNewKey},
+               {"NEW_KEY_LEN", "500"},
+               {"OLD_KEY", pwtest::kLocalKey},
                {"OLD_KEY_LEN", std::to_string(std::strlen(pwtest::kLocalKey))}};
     ASSERT_EQ(action("Deploy", &keys.list), 0) << err.text;
     Sections file;
@@ -57,12 +59,14 @@ TEST_F(KeyChangeTest, DeployReencryptsEveryPasswordUnderTheNewKey) {
 TEST_F(KeyChangeTest, PasswordTheOldKeyCannotReadKeepsItsTextAndTheBackupRestoresTheFile) {
     const std::string good = encrypted("good", LOCAL);
     const std::string foreign = encrypted("foreign", GLOBAL);
-    home.write_file("data/DUZ_inst.dat", "[A]\nDB_PASSWD " + good + "\n[B]\nDB_PASSWD " + foreign +
-                                             "\n[C]\nDB_PASSWD " + good + "\n");
+    home.write_file("data/DUZ_inst.dat",
+                    "[A]\nDB_PASSWD " + good + "\n[B]\nDB_PASSWD " + foreign + "\n[C]\nDB_PASSWD " + good + "\n");
     const std::string original = home.read_file("data/DUZ_inst.dat");
     ASSERT_EQ(action("BackUp"), 0);
-    Attrs keys{{"NEW_KEY", kNewKey}, {"NEW_KEY_LEN", std::to_string(std::strlen(kNewKey))},
-               {"OLD_KEY", pwtest::kLocalKey}, {"OLD_KEY_LEN", std::to_string(std::strlen(pwtest::kLocalKey))}};
+    Attrs keys{{"NEW_KEY", kNewKey},
+               {"NEW_KEY_LEN", std::to_string(std::strlen(kNewKey))},
+               {"OLD_KEY", pwtest::kLocalKey},
+               {"OLD_KEY_LEN", std::to_string(std::strlen(pwtest::kLocalKey))}};
     EXPECT_EQ(action("Deploy", &keys.list), 1);
     Sections file;
     ASSERT_TRUE(file.load("./data/DUZ_inst.dat"));

@@ -36,9 +36,11 @@ protected:
             "VIS", "LOCKED", "apps",
             oci_standin::failure_at(oci_standin::Step::SessionBegin, 28000, "the account is locked")));
         cm_dir_ = home.path() + "/cm";
-        connection_attrs_.emplace(std::initializer_list<std::pair<const char*, const char*>>{
-            {"CM_LIB_NAME", "DUZ"}, {"CM_DIR", cm_dir_.c_str()}, {"ORACLE_HOME", "/opt/oracle/client"},
-            {"TNS_ADMIN", "/opt/oracle/tns"}});
+        connection_attrs_.emplace(
+            std::initializer_list<std::pair<const char*, const char*>>{{"CM_LIB_NAME", "DUZ"},
+                                                                       {"CM_DIR", cm_dir_.c_str()},
+                                                                       {"ORACLE_HOME", "/opt/oracle/client"},
+                                                                       {"TNS_ADMIN", "/opt/oracle/tns"}});
         connection_.Attributes = *connection_attrs_->list();
     }
     void TearDown() override {
@@ -76,7 +78,8 @@ TEST_F(Lifecycle, RequestsThatNeedNoSessionOpenNone) {
         {"watcher request", OwnedList{{"TEXT", watcher}, {"REQTYPE", "LIST"}}},
         {"housekeeping", OwnedList{{"REQTYPE", "SYSHND"}, {"DUZ-INSTANCE", "VIS"}}},
         {"new day", OwnedList{{"REQTYPE", "NEWDAY"}, {"ORDERNO", "A1"}, {"RUNNO", "1"}}},
-        {"ended job's sysout", OwnedList{{"REQTYPE", "DWNSYS"}, {"ORDERNO", "A1"}, {"RUNNO", "1"}, {"DUZ-INSTANCE", "VIS"}}},
+        {"ended job's sysout",
+         OwnedList{{"REQTYPE", "DWNSYS"}, {"ORDERNO", "A1"}, {"RUNNO", "1"}, {"DUZ-INSTANCE", "VIS"}}},
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -128,7 +131,8 @@ TEST_F(Lifecycle, ThreadsConnectingToAccountsWithDifferentNlsLangEachGetTheirOwn
         ZPAAttrList* list = request.list();
         for (int i = 0; i < kConnects; ++i) {
             ZPAError error{};
-            if (ZPAAPI_Connect(&backend_, &connection, list, &error) != 0 || connection.UserData == nullptr) *ok = false;
+            if (ZPAAPI_Connect(&backend_, &connection, list, &error) != 0 || connection.UserData == nullptr)
+                *ok = false;
             ZPAAPI_Disconnect(&connection, &error);
         }
     };

@@ -36,9 +36,7 @@ protected:
                         "[VIS]\nDB_SID VIS\nDUZ-CONFIG_DISPLAYLOG N\nDUZ-CONFIG_DISPLAYOUTPUT Y\n"
                         "CONVERT_WARNING2OK Y\nDUZ-DEPENDCHILD Y\n[PROD]\nDB_SID PROD\nDUZ-WAITCHILD N\n");
     }
-    static std::string account(const std::string& name) {
-        return question("GetAccountData", {{"DUZ-INSTANCE", name}});
-    }
+    static std::string account(const std::string& name) { return question("GetAccountData", {{"DUZ-INSTANCE", name}}); }
 };
 
 TEST_F(AccountDataTest, SettingsOfTheSectionWithDefaultsForWhatItLacks) {
@@ -137,8 +135,8 @@ protected:
 
 TEST_F(ProgramDataTest, BuildersInOrderParametersNumberedFromZeroAndEveryQueryReadToItsEnd) {
     database({parameter_row("P_FROM", "A"), parameter_row("P_TO", "Calculated During Submission")});
-    EXPECT_EQ(program_data(), answer(parameter_xml(0, "P_FROM", "A") +
-                                     parameter_xml(1, "P_TO", "Calculated During Submission")));
+    EXPECT_EQ(program_data(),
+              answer(parameter_xml(0, "P_FROM", "A") + parameter_xml(1, "P_TO", "Calculated During Submission")));
     std::vector<std::string> order;
     for (auto& e : oci_standin::journal().executions)
         for (const char* part : {kParmList, kOperatingUnit, kLayouts, kProfileParms})
@@ -174,17 +172,18 @@ TEST_F(ProgramDataTest, HiddenProfileBlockFollowsTheConnectionsSetting) {
 // definitions, so a default may refer to a parameter that comes after a hidden one.
 TEST_F(ProgramDataTest, SqlDefaultsAreWorkedOutAndAFailingOneBecomesEmpty) {
     const std::string long_result(300, 'r');
-    oci_standin::Answer failing = oci_standin::answer_failure(oci_standin::failure_at(oci_standin::Step::Execute, 942,
-                                                                                     "table or view does not exist"));
+    oci_standin::Answer failing = oci_standin::answer_failure(
+        oci_standin::failure_at(oci_standin::Step::Execute, 942, "table or view does not exist"));
     database({parameter_row("P_LONG", "SELECT long_value FROM xx_defaults;"),
-              parameter_row("P_BAD", "select x from xx_missing"), parameter_row("P_AFTER", "SELECT :$FLEX$.P_BAD || 'z' FROM xx_after")},
+              parameter_row("P_BAD", "select x from xx_missing"),
+              parameter_row("P_AFTER", "SELECT :$FLEX$.P_BAD || 'z' FROM xx_after")},
              {betest::program_parameter("P_LONG"), betest::program_parameter("P_HIDDEN"),
               betest::program_parameter("P_BAD"), betest::program_parameter("P_AFTER")},
              {substring_rule("long_value FROM xx_defaults", {answer_rows({{long_result}})}, "long"),
               substring_rule("xx_missing", {failing}, "missing"),
               substring_rule("FROM xx_after", {answer_rows({{"z"}})}, "after")});
-    EXPECT_EQ(program_data(), answer(parameter_xml(0, "P_LONG", std::string(240, 'r')) +
-                                     parameter_xml(1, "P_BAD", "") + parameter_xml(2, "P_AFTER", "z")));
+    EXPECT_EQ(program_data(), answer(parameter_xml(0, "P_LONG", std::string(240, 'r')) + parameter_xml(1, "P_BAD", "") +
+                                     parameter_xml(2, "P_AFTER", "z")));
     const auto runs = executions_of("long_value FROM xx_defaults");
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].text.find(';'), std::string::npos) << runs[0].text;
@@ -209,9 +208,10 @@ TEST_F(ProgramDataTest, MoreParametersThanRecordsFailClearly) {
 }
 
 TEST_F(ProgramDataTest, BuilderFailureEndsTheListWithItsError) {
-    database({}, {}, {substring_rule(kOperatingUnit, {answer_rows({})}),
-                      substring_rule(kLayouts, {oci_standin::answer_failure(oci_standin::failure_at(
-                                                   oci_standin::Step::Execute, 904, "invalid identifier"))})});
+    database({}, {},
+             {substring_rule(kOperatingUnit, {answer_rows({})}),
+              substring_rule(kLayouts, {oci_standin::answer_failure(oci_standin::failure_at(
+                                           oci_standin::Step::Execute, 904, "invalid identifier"))})});
     void* handle = nullptr;
     EXPECT_EQ(open(question("GetProgramData", {{"DUZ-PROGNAME", "XXREP"}, {"DUZ-APPNAME", "FND"}, {"DUZ-AMOUNT", "*"}}),
                    &handle),
@@ -230,14 +230,14 @@ protected:
     static void set_database(int parameters, const std::string& value, std::vector<oci_standin::Rule> more = {}) {
         std::vector<Row> definitions;
         for (int i = 1; i <= parameters; ++i)
-            definitions.push_back({"N", Cell(), Cell(), "P" + std::to_string(i), "Prompt " + std::to_string(i),
-                                   Cell(), 1000, "VS", 2000, "N", "C", "C", value, "N", "Y", Cell()});
-        more.push_back(substring_rule(
-            "fnd_request_set_stages_vl RSS",
-            {answer_rows({{"XXA", "Program A", "FND", "Foundation", "10", "Stage 1", "1"},
-                          {"XXB", "Program B & more", "SQLGL", "General Ledger", "20", "Stage 1", "1"},
-                          {"XXC", "Program C", "FND", "Foundation", "10", "Stage 2", "2"}})},
-            "set programs"));
+            definitions.push_back({"N", Cell(), Cell(), "P" + std::to_string(i), "Prompt " + std::to_string(i), Cell(),
+                                   1000, "VS", 2000, "N", "C", "C", value, "N", "Y", Cell()});
+        more.push_back(
+            substring_rule("fnd_request_set_stages_vl RSS",
+                           {answer_rows({{"XXA", "Program A", "FND", "Foundation", "10", "Stage 1", "1"},
+                                         {"XXB", "Program B & more", "SQLGL", "General Ledger", "20", "Stage 1", "1"},
+                                         {"XXC", "Program C", "FND", "Foundation", "10", "Stage 2", "2"}})},
+                           "set programs"));
         more.push_back(substring_rule("SELECT setprog.set_application_id", {answer_rows({{222, 90, 801}})}));
         more.push_back(substring_rule("FROM FND_REQUEST_SET_PROGRAM_ARGS", {answer_rows(definitions)}, "set parms"));
         database({}, {}, std::move(more));
@@ -256,7 +256,8 @@ protected:
                "<DUZ-HASOPUNIT><DUZ-VALUE>0</DUZ-VALUE></DUZ-HASOPUNIT></" + tag + ">";
     }
     static std::string set_question() {
-        return question("GetReqsetProgramsData", {{"DUZ-SETNAME", "XXSET"}, {"DUZ-APPNAME", "FND"}, {"DUZ-AMOUNT", "1"}});
+        return question("GetReqsetProgramsData",
+                        {{"DUZ-SETNAME", "XXSET"}, {"DUZ-APPNAME", "FND"}, {"DUZ-AMOUNT", "1"}});
     }
 };
 
@@ -267,8 +268,8 @@ TEST_F(SetProgramsDataTest, EveryProgramHasItsBlocksAndTheGrowingAnswerComesInPi
     for (int i = 1; i <= 6; ++i) {
         const std::string n = std::to_string(i);
         parameters += "<DUZ-P00" + n + "><DUZ-NAME>P" + n + "</DUZ-NAME><DUZ-VALUE>" + value +
-                      "</DUZ-VALUE><DUZ-VALSETTYP>N</DUZ-VALSETTYP><DUZ-DISPLAY>Prompt " + n + "</DUZ-DISPLAY></DUZ-P00" +
-                      n + ">";
+                      "</DUZ-VALUE><DUZ-VALSETTYP>N</DUZ-VALSETTYP><DUZ-DISPLAY>Prompt " + n +
+                      "</DUZ-DISPLAY></DUZ-P00" + n + ">";
     }
     const std::string expected =
         prologue(header("GetReqsetProgramsData")) + "<DUZ-SETPROG>" +
@@ -331,8 +332,9 @@ TEST_F(SetProgramsDataTest, FailuresEndTheListWithTheStepThatFailed) {
         {kProfileParms, "BE_DUZ_get_reqparmprofiles_list failed. ORA-00942"},
     };
     for (const Case& c : cases) {
-        set_database(1, "v", {substring_rule(c.match, {oci_standin::answer_failure(oci_standin::failure_at(
-                                                          oci_standin::Step::Execute, 942, "table or view does not exist"))})});
+        set_database(1, "v",
+                     {substring_rule(c.match, {oci_standin::answer_failure(oci_standin::failure_at(
+                                                  oci_standin::Step::Execute, 942, "table or view does not exist"))})});
         void* handle = nullptr;
         error = ZPAError{};
         EXPECT_EQ(open(set_question(), &handle), ZPA_FAIL) << c.match;
@@ -343,8 +345,9 @@ TEST_F(SetProgramsDataTest, FailuresEndTheListWithTheStepThatFailed) {
 
 // A set program whose row cannot be kept fails the list instead of answering with fewer programs.
 TEST_F(SetProgramsDataTest, ProgramRowThatCannotBeKeptFailsTheList) {
-    set_database(0, "", {substring_rule("fnd_request_set_stages_vl RSS",
-                                        {answer_rows({{"XXA", std::string(241, 'd'), "FND", "F", "10", "S", "1"}})})});
+    set_database(0, "",
+                 {substring_rule("fnd_request_set_stages_vl RSS",
+                                 {answer_rows({{"XXA", std::string(241, 'd'), "FND", "F", "10", "S", "1"}})})});
     void* handle = nullptr;
     EXPECT_EQ(open(set_question(), &handle), ZPA_FAIL);
     EXPECT_EQ(handle, nullptr);
@@ -378,8 +381,10 @@ TEST(ChosenValues, ItemsNumbersAndContinuations) {
         std::vector<std::string> values;
         std::string bad;
         ASSERT_EQ(be_list::parse_chosen_values(c.text, c.count, 10, values, bad), c.ok) << c.text;
-        if (c.ok) EXPECT_EQ(values, c.values) << c.text;
-        else EXPECT_EQ(bad, c.values[0]) << c.text;
+        if (c.ok)
+            EXPECT_EQ(values, c.values) << c.text;
+        else
+            EXPECT_EQ(bad, c.values[0]) << c.text;
     }
 }
 
@@ -389,13 +394,13 @@ constexpr const char* kSetPrograms = "FROM fnd_request_sets RS";
 // A parameter definition row (13 columns): validation type, displayed flag, default type and value.
 Row parameter(const std::string& name, const char* type, const char* displayed = "Y", Cell default_type = Cell(),
               Cell default_value = Cell()) {
-    return {"N", default_type, default_value, name, name, 1000, "VS_" + name, "VS_" + name, 240, type, "C", "N",
-            displayed};
+    return {"N",          default_type, default_value, name, name, 1000,     "VS_" + name,
+            "VS_" + name, 240,          type,          "C",  "N",  displayed};
 }
 // The same parameter as a request-set program's definition (16 columns).
 Row set_parameter(const std::string& name, const char* type) {
-    return {"N", Cell(), Cell(), name, "Prompt " + name, Cell(), 1000, "VS_" + name, 240, type, "C", Cell(), Cell(),
-            "N", "Y", Cell()};
+    return {"N", Cell(), Cell(), name,   "Prompt " + name, Cell(), 1000, "VS_" + name,
+            240, type,   "C",    Cell(), Cell(),           "N",    "Y",  Cell()};
 }
 
 class ValueSetListTest : public ListTest {
@@ -404,22 +409,25 @@ protected:
     // M) whose checks find every value, and the values of the asked parameter.
     static void database(std::vector<Row> parameters, std::vector<Row> values = {{"A1", "First"}, {"A2", "Second"}}) {
         submission_database({}, std::move(parameters));
-        oci_standin::add_rule(substring_rule("FROM FND_FLEX_VALIDATION_TABLES",
-                                             {answer_rows({{"T", Cell(), Cell(), 10, "V", "C", 20, Cell(), Cell(), "M",
-                                                            "C", Cell()}})}));
+        oci_standin::add_rule(
+            substring_rule("FROM FND_FLEX_VALIDATION_TABLES",
+                           {answer_rows({{"T", Cell(), Cell(), 10, "V", "C", 20, Cell(), Cell(), "M", "C", Cell()}})}));
         oci_standin::add_rule(substring_rule("select * from (", {answer_rows({{Cell(), "First", "A1"}})}));
         oci_standin::add_rule(substring_rule(kValueQuery, {answer_rows(std::move(values))}, "values"));
     }
-    static std::vector<std::pair<std::string, std::string>> inputs(const std::string& asked,
-                                                                   std::vector<std::pair<std::string, std::string>> more) {
+    static std::vector<std::pair<std::string, std::string>> inputs(
+        const std::string& asked, std::vector<std::pair<std::string, std::string>> more) {
         std::vector<std::pair<std::string, std::string>> all = {
-            {"DUZ-USERNAME", "SYSADMIN"},        {"DUZ-RESPNAME", "System Administrator"}, {"DUZ-RESPAPP", "SYSADMIN"},
-            {"DUZ-SECURITY_GROUPNAME", "Standard"}, {"DUZ-PROGNAME", "XXREP"},            {"DUZ-APPNAME", "FND"},
-            {"DUZ-PARMINX", asked},              {"DUZ-PARMVAL", ""}};
+            {"DUZ-USERNAME", "SYSADMIN"}, {"DUZ-RESPNAME", "System Administrator"},
+            {"DUZ-RESPAPP", "SYSADMIN"},  {"DUZ-SECURITY_GROUPNAME", "Standard"},
+            {"DUZ-PROGNAME", "XXREP"},    {"DUZ-APPNAME", "FND"},
+            {"DUZ-PARMINX", asked},       {"DUZ-PARMVAL", ""}};
         for (auto& [name, value] : more) {
             auto it = std::find_if(all.begin(), all.end(), [&](auto& p) { return p.first == name; });
-            if (it != all.end()) it->second = value;
-            else all.emplace_back(name, value);
+            if (it != all.end())
+                it->second = value;
+            else
+                all.emplace_back(name, value);
         }
         return all;
     }

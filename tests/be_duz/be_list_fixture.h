@@ -19,8 +19,9 @@ using oci_standin::Row;
 inline constexpr const char* kDeclaration = "<?xml version='1.0' encoding='iso-8859-1'?>";
 
 // A question of the form: ACTION in the HEADER, the inputs in the BODY.
-inline std::string question(const std::string& action, const std::vector<std::pair<std::string, std::string>>& inputs = {},
-                     const std::string& header_extra = "") {
+inline std::string question(const std::string& action,
+                            const std::vector<std::pair<std::string, std::string>>& inputs = {},
+                            const std::string& header_extra = "") {
     std::string text = "<UVSCM><HEADER><ACTION>" + action + "</ACTION>" + header_extra + "</HEADER><BODY>";
     for (auto& [name, value] : inputs) text += "<" + name + ">" + value + "</" + name + ">";
     return text + "</BODY></UVSCM>";

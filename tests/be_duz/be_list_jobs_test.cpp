@@ -58,13 +58,25 @@ TEST_F(JobListTest, ProgramsOrSetsByRequestGroupOrByMenu) {
         Binds binds;
     };
     const Case cases[] = {
-        {"REQUEST", nullptr, "from FND_CONCURRENT_PROGRAMS_VL P", {"DUZ-PROGDESP", "DUZ-PROGNAME"},
+        {"REQUEST",
+         nullptr,
+         "from FND_CONCURRENT_PROGRAMS_VL P",
+         {"DUZ-PROGDESP", "DUZ-PROGNAME"},
          {{"GRP_APP_ID", "101"}, {"GRP_ID", "55"}}},
-        {"REQUEST_SET", "N", "from FND_REQUEST_SETS_VL S", {"DUZ-SETDESP", "DUZ-SETNAME"},
+        {"REQUEST_SET",
+         "N",
+         "from FND_REQUEST_SETS_VL S",
+         {"DUZ-SETDESP", "DUZ-SETNAME"},
          {{"GRP_APP_ID", "101"}, {"GRP_ID", "55"}, {"USER_ID", "1318"}}},
-        {"REQUEST", "Y", "from fnd_concurrent_programs_vl P, fnd_application_vl A where",
-         {"DUZ-PROGDESP", "DUZ-PROGNAME"}, {{"RESP_NAME", "General Ledger Super User"}}},
-        {"SET", "Y", "from fnd_request_sets_vl S, fnd_application_vl A where", {"DUZ-SETDESP", "DUZ-SETNAME"},
+        {"REQUEST",
+         "Y",
+         "from fnd_concurrent_programs_vl P, fnd_application_vl A where",
+         {"DUZ-PROGDESP", "DUZ-PROGNAME"},
+         {{"RESP_NAME", "General Ledger Super User"}}},
+        {"SET",
+         "Y",
+         "from fnd_request_sets_vl S, fnd_application_vl A where",
+         {"DUZ-SETDESP", "DUZ-SETNAME"},
          {{"RESP_NAME", "General Ledger Super User"}}},
     };
     for (const Case& c : cases) {
@@ -119,7 +131,8 @@ TEST_F(JobListTest, NameFilterIsBoundOnceAndServesBothHalvesOfTheMenuUnion) {
             continue;
         }
         std::size_t uses = 0;
-        for (std::size_t at = text.find(c.condition); at != std::string::npos; at = text.find(c.condition, at + 1)) ++uses;
+        for (std::size_t at = text.find(c.condition); at != std::string::npos; at = text.find(c.condition, at + 1))
+            ++uses;
         EXPECT_EQ(uses, c.uses) << c.filter << ": " << text;
         EXPECT_EQ(bound("P.CONCURRENT_PROGRAM_NAME", "BV1"), Cell(c.bound));
     }
@@ -127,11 +140,13 @@ TEST_F(JobListTest, NameFilterIsBoundOnceAndServesBothHalvesOfTheMenuUnion) {
 
 TEST_F(JobListTest, UnknownUserOrResponsibilityFailsTheList) {
     oci_standin::add_rule(oci_standin::substring_rule(
-        kIdsBlock, {oci_standin::answer_failure(oci_standin::failure_at(oci_standin::Step::Execute, 1403, "no data found"))}));
+        kIdsBlock,
+        {oci_standin::answer_failure(oci_standin::failure_at(oci_standin::Step::Execute, 1403, "no data found"))}));
     void* handle = nullptr;
     EXPECT_EQ(open(question("GetJob", inputs("REQUEST", nullptr)), &handle), ZPA_FAIL);
     EXPECT_EQ(handle, nullptr);
-    EXPECT_EQ(std::string(error.text).rfind("CM for OEBS: Failed to get user id. ORA-01403: no data found", 0), 0u) << error.text;
+    EXPECT_EQ(std::string(error.text).rfind("CM for OEBS: Failed to get user id. ORA-01403: no data found", 0), 0u)
+        << error.text;
     EXPECT_EQ(error.code, 1403u);
     EXPECT_EQ(last_text("P.CONCURRENT_PROGRAM_NAME"), "");
 

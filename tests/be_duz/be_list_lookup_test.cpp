@@ -45,9 +45,9 @@ const Inputs kUnitInputs = {{"DUZ-USERNAME", "OPERATIONS"},
 // One list with a name filter: how to call it and where its condition stands.
 struct FilteredList {
     const char* action;
-    Inputs inputs;               // besides the filter
+    Inputs inputs;  // besides the filter
     const char* filter_key;
-    const char* match;           // a part of the list's statement
+    const char* match;                 // a part of the list's statement
     std::vector<std::string> columns;  // the compared expressions, in the statement's order
     void (*setup)();
 };
@@ -72,28 +72,45 @@ protected:
 
 TEST_F(LookupListTest, EveryNameFilterIsBoundAndComparedWithLikeOnlyForAWildcard) {
     const std::vector<FilteredList> lists = {
-        {"GetPrinter", {{"DUZ-PRINTSTYLE", "LANDSCAPE"}}, "DUZ-PRINTERNAME", "fnd_printer_vl prt,",
-         {"prt.printer_name"}, nullptr},
-        {"GetPrinterStyle", {}, "DUZ-PRINTSTYLE", "select distinct sty.user_printer_style_name",
-         {"sty.user_printer_style_name", "sty.printer_style_name"}, nullptr},
+        {"GetPrinter",
+         {{"DUZ-PRINTSTYLE", "LANDSCAPE"}},
+         "DUZ-PRINTERNAME",
+         "fnd_printer_vl prt,",
+         {"prt.printer_name"},
+         nullptr},
+        {"GetPrinterStyle",
+         {},
+         "DUZ-PRINTSTYLE",
+         "select distinct sty.user_printer_style_name",
+         {"sty.user_printer_style_name", "sty.printer_style_name"},
+         nullptr},
         {"GetLanguage", {}, "DUZ-LANGUAGE", "FROM FND_LANGUAGES", {"NLS_LANGUAGE"}, nullptr},
-        {"GetLayout", {{"DUZ-PROGNAME", "XXREPORT"}, {"DUZ-APPNAME", "XXCUST"}, {"DUZ-AMOUNT", "*"}},
-         "DUZ-LAYOUT_NAME", kLayoutMatch, {"template.template_name"}, [] { entity_exists(true); }},
-        {"GetLayoutLang", {{"DUZ-APPNAME", "XXCUST"}, {"DUZ-LAYOUT_NAME", "Invoice"}}, "DUZ-LAYOUT_LANG",
+        {"GetLayout",
+         {{"DUZ-PROGNAME", "XXREPORT"}, {"DUZ-APPNAME", "XXCUST"}, {"DUZ-AMOUNT", "*"}},
+         "DUZ-LAYOUT_NAME",
+         kLayoutMatch,
+         {"template.template_name"},
+         [] { entity_exists(true); }},
+        {"GetLayoutLang",
+         {{"DUZ-APPNAME", "XXCUST"}, {"DUZ-LAYOUT_NAME", "Invoice"}},
+         "DUZ-LAYOUT_LANG",
          "from xdo_lobs template",
-         {"nvl(lang.name,' ')||': '||nvl(terr.territory_short_name,' ')", "nvl(lang.name,' ')"}, nullptr},
+         {"nvl(lang.name,' ')||': '||nvl(terr.territory_short_name,' ')", "nvl(lang.name,' ')"},
+         nullptr},
         {"GetOperatingUnit", kUnitInputs, "DUZ-OPERATING_NAME", kUnitsMatch, {"NAME", "NAME"}, user_found},
     };
     struct Filter {
-        const char* value;  // nullptr: absent
+        const char* value;    // nullptr: absent
         const char* compare;  // "": no condition
         const char* bound;
     };
-    const std::vector<Filter> filters = {{nullptr, "", ""},       {"", "", ""},          {"*", "", ""},
-                                         {"AB*", " LIKE ", "AB%"}, {"ABC", " = ", "ABC"}, {kHostile.c_str(), " = ", kHostile.c_str()}};
+    const std::vector<Filter> filters = {{nullptr, "", ""},     {"", "", ""},
+                                         {"*", "", ""},         {"AB*", " LIKE ", "AB%"},
+                                         {"ABC", " = ", "ABC"}, {kHostile.c_str(), " = ", kHostile.c_str()}};
     for (const FilteredList& l : lists) {
         for (const Filter& f : filters) {
-            const std::string what = std::string(l.action) + " with " + (f.value ? "'" + std::string(f.value) + "'" : "none");
+            const std::string what =
+                std::string(l.action) + " with " + (f.value ? "'" + std::string(f.value) + "'" : "none");
             oci_standin::reset();
             if (l.setup != nullptr) l.setup();
             rows_for(l.match, {{"R1", "R2", "R3"}});
@@ -130,8 +147,8 @@ TEST_F(LookupListTest, NotificationRolesMatchTheFilterWithQuotesAsWildcardsInEit
         const char* filter;  // nullptr: absent
         const char* bound;
     };
-    const Case cases[] = {{true, nullptr, "%"},   {false, "", "%"},           {true, "*", "%"},
-                          {false, "AB*", "AB%"}, {true, "ABC", "ABC"},        {false, kHostile.c_str(), "x% or %a%=%a"}};
+    const Case cases[] = {{true, nullptr, "%"},  {false, "", "%"},     {true, "*", "%"},
+                          {false, "AB*", "AB%"}, {true, "ABC", "ABC"}, {false, kHostile.c_str(), "x% or %a%=%a"}};
     for (const Case& c : cases) {
         oci_standin::reset();
         entity_exists(c.role_view);
@@ -146,8 +163,8 @@ TEST_F(LookupListTest, NotificationRolesMatchTheFilterWithQuotesAsWildcardsInEit
                           "<DUZ-NOTIFY_SHORT_NAME>FND_RESP|AR|SM</DUZ-NOTIFY_SHORT_NAME>"
                         : "<DUZ-NOTIFY_NAME>Sales Managers</DUZ-NOTIFY_NAME><DUZ-NOTIFY_DESCRIPTION>Responsibilities"
                           "</DUZ-NOTIFY_DESCRIPTION><DUZ-NOTIFY_SHORT_NAME>All sales managers</DUZ-NOTIFY_SHORT_NAME>";
-        EXPECT_EQ(answer, prologue(header("GetNotification")) + "<DUZ-NOTIFICATIONS>" + fields + "</DUZ-NOTIFICATIONS>" +
-                              kEpilogue);
+        EXPECT_EQ(answer, prologue(header("GetNotification")) + "<DUZ-NOTIFICATIONS>" + fields +
+                              "</DUZ-NOTIFICATIONS>" + kEpilogue);
         const oci_standin::ExecutionRecord e = last_execution(match);
         EXPECT_NE(e.text.find("LIKE UPPER(:bv1)"), std::string::npos) << e.text;
         EXPECT_EQ(numbered_bind_values(e), std::vector<std::string>{c.bound}) << (c.filter ? c.filter : "none");
@@ -201,7 +218,8 @@ TEST_F(LookupListTest, LayoutRowLimitIsABoundWholeNumberAndAnythingElseIsRefused
         inputs.emplace_back("DUZ-AMOUNT", amount);
         void* handle = nullptr;
         EXPECT_EQ(open(question("GetLayout", inputs), &handle), ZPA_FAIL) << amount;
-        EXPECT_EQ(std::string(error.text), std::string("CM for OEBS: Value ") + amount + " is invalid for key DUZ-AMOUNT");
+        EXPECT_EQ(std::string(error.text),
+                  std::string("CM for OEBS: Value ") + amount + " is invalid for key DUZ-AMOUNT");
         EXPECT_EQ(last_text(kLayoutMatch), "") << amount;
     }
 
@@ -230,9 +248,10 @@ TEST_F(LookupListTest, LayoutsWithoutXmlPublisherAreAnEmptyListEvenAfterAnotherL
 
     entity_exists(false);
     void* handle = nullptr;
-    ASSERT_EQ(open(question("GetLayout", {{"DUZ-PROGNAME", "XXREPORT"}, {"DUZ-APPNAME", "XXCUST"}, {"DUZ-AMOUNT", "1"}}),
-                   &handle),
-              ZPA_SUCCESS)
+    ASSERT_EQ(
+        open(question("GetLayout", {{"DUZ-PROGNAME", "XXREPORT"}, {"DUZ-APPNAME", "XXCUST"}, {"DUZ-AMOUNT", "1"}}),
+             &handle),
+        ZPA_SUCCESS)
         << error.text;
     const Reads reads = read(handle);
     EXPECT_EQ(reads.results, std::vector<ZPARC>{ZPA_EOS});
@@ -242,7 +261,8 @@ TEST_F(LookupListTest, LayoutsWithoutXmlPublisherAreAnEmptyListEvenAfterAnotherL
 
     oci_standin::reset();
     oci_standin::add_rule(oci_standin::substring_rule(
-        kEntityCheck, {oci_standin::answer_failure(oci_standin::failure_at(oci_standin::Step::Execute, 942, "no table"))}));
+        kEntityCheck,
+        {oci_standin::answer_failure(oci_standin::failure_at(oci_standin::Step::Execute, 942, "no table"))}));
     EXPECT_EQ(open(question("GetLayout", {{"DUZ-AMOUNT", "1"}}), &handle), ZPA_FAIL);
     EXPECT_STREQ(error.text, "CM for OEBS: Unable to check if XML Publisher is installed");
 }
@@ -251,8 +271,8 @@ TEST_F(LookupListTest, OperatingUnitsSetTheSessionContextFirstAndNameAMissingInp
     user_found();
     rows_for(kUnitsMatch, {{"Vision Operations"}});
     const std::string answer = list(question("GetOperatingUnit", kUnitInputs));
-    EXPECT_EQ(answer, prologue(header("GetOperatingUnit")) + "<DUZ-OPERATING_NAME>Vision Operations</DUZ-OPERATING_NAME>" +
-                          kEpilogue);
+    EXPECT_EQ(answer, prologue(header("GetOperatingUnit")) +
+                          "<DUZ-OPERATING_NAME>Vision Operations</DUZ-OPERATING_NAME>" + kEpilogue);
     const auto texts = prepared();
     auto position = [&](const std::string& part) {
         for (std::size_t i = 0; i < texts.size(); ++i)
@@ -301,9 +321,10 @@ TEST_F(LookupListTest, TerritoryCheckCountsTheProgramsLayoutsWithADefaultTerrito
     EXPECT_EQ(bound("select count(template.template_name)", "PROG_NAME"), Cell("XXREPORT"));
 
     oci_standin::reset();
-    oci_standin::add_rule(oci_standin::substring_rule(
-        "select count(template.template_name)",
-        {oci_standin::answer_failure(oci_standin::failure_at(oci_standin::Step::Execute, 942, "table or view does not exist"))}));
+    oci_standin::add_rule(
+        oci_standin::substring_rule("select count(template.template_name)",
+                                    {oci_standin::answer_failure(oci_standin::failure_at(
+                                        oci_standin::Step::Execute, 942, "table or view does not exist"))}));
     EXPECT_NE(BE_DUZ_check_if_territory_exist(prog, app, &has_territory, session, &error), ZPA_SUCCESS);
     EXPECT_NE(std::string(error.text).find("ORA-00942"), std::string::npos) << error.text;
 }

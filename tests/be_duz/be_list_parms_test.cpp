@@ -32,8 +32,8 @@ class ParmListTest : public ListTest {
 protected:
     // A set program's parameter as the set's display query gives it (16 columns).
     static Row set_parameter(const std::string& name, const std::string& shown_default, const char* validation = "F") {
-        return {"N", Cell(), Cell(), name, "Prompt " + name, Cell(), 1000, "VS_" + name, 20, validation, "C", "C",
-                shown_default, "N", "Y", Cell()};
+        return {"N", Cell(),     Cell(), name, "Prompt " + name, Cell(), 1000, "VS_" + name,
+                20,  validation, "C",    "C",  shown_default,    "N",    "Y",  Cell()};
     }
     static void set_program(std::vector<Row> parameters) {
         oci_standin::add_rule(oci_standin::substring_rule("fnd_request_set_programs setprog",
@@ -42,10 +42,11 @@ protected:
         oci_standin::add_rule(block_rule("FND_PROFILE.PUT"));
     }
     static std::string set_param_question(const std::string& profile_text = "") {
-        std::vector<std::pair<std::string, std::string>> inputs = {
-            {"DUZ-SETNAME", "MONTH_END"},         {"DUZ-APPNAME", "XXCUST"},
-            {"DUZ-SETPROG_PROGNAME", "XXREPORT"}, {"DUZ-SETPROG_PROGSEQ", "2"},
-            {"DUZ-SETPROG_STAGENAME", "Stage 1"}};
+        std::vector<std::pair<std::string, std::string>> inputs = {{"DUZ-SETNAME", "MONTH_END"},
+                                                                   {"DUZ-APPNAME", "XXCUST"},
+                                                                   {"DUZ-SETPROG_PROGNAME", "XXREPORT"},
+                                                                   {"DUZ-SETPROG_PROGSEQ", "2"},
+                                                                   {"DUZ-SETPROG_STAGENAME", "Stage 1"}};
         if (!profile_text.empty()) inputs.emplace_back("DUZ-PROFILETEXT", profile_text);
         return question("GetSetPARAM", inputs);
     }
@@ -59,7 +60,8 @@ TEST_F(ParmListTest, ProgramParametersAreNumberedRowsAndHiddenOnesFollowTheAgent
     for (const Case& c : {Case{nullptr, true}, Case{"N", true}, Case{"Y", false}}) {
         oci_standin::reset();
         GM_PARAM_clear();
-        home.write_file("data/OEBS.dat", c.key ? std::string("GET_PARMS_INCLUDING_HIDDEN ") + c.key + "\n" : "CM_DIR /x\n");
+        home.write_file("data/OEBS.dat",
+                        c.key ? std::string("GET_PARMS_INCLUDING_HIDDEN ") + c.key + "\n" : "CM_DIR /x\n");
         rows_for(kParmMatch, {{"P_FROM", "Calculated During Submission", "F", "From", "Y"},
                               {"P_TO", "select sysdate from dual", "N", "To", "Y"},
                               {"P_MODE", " ", "I", "Mode", "N"}});
@@ -118,15 +120,14 @@ TEST_F(ParmListTest, SetProgramParametersComeFromMemoryAfterTheProfileTextIsAppl
         const auto texts = prepared();
         ASSERT_FALSE(texts.empty());
         EXPECT_NE(texts.back().find("DECODE(U.DEFAULT_TYPE"), std::string::npos);
-        EXPECT_EQ(answer,
-                  prologue(header("GetSetPARAM")) +
-                      "<DUZ-PARMS><DUZ-P001><DUZ-NAME>P_FROM</DUZ-NAME><DUZ-VALUE>JAN-24</DUZ-VALUE>"
-                      "<DUZ-VALSETTYP>F</DUZ-VALSETTYP><DUZ-DISPLAY>Prompt P_FROM</DUZ-DISPLAY></DUZ-P001>"
-                      "<DUZ-P002><DUZ-NAME>P_LONG</DUZ-NAME><DUZ-VALUE>" +
-                      std::string(1023, 'd') +
-                      "</DUZ-VALUE><DUZ-VALSETTYP>N</DUZ-VALSETTYP><DUZ-DISPLAY>Prompt P_LONG</DUZ-DISPLAY>"
-                      "</DUZ-P002></DUZ-PARMS>" +
-                      kEpilogue)
+        EXPECT_EQ(answer, prologue(header("GetSetPARAM")) +
+                              "<DUZ-PARMS><DUZ-P001><DUZ-NAME>P_FROM</DUZ-NAME><DUZ-VALUE>JAN-24</DUZ-VALUE>"
+                              "<DUZ-VALSETTYP>F</DUZ-VALSETTYP><DUZ-DISPLAY>Prompt P_FROM</DUZ-DISPLAY></DUZ-P001>"
+                              "<DUZ-P002><DUZ-NAME>P_LONG</DUZ-NAME><DUZ-VALUE>" +
+                              std::string(1023, 'd') +
+                              "</DUZ-VALUE><DUZ-VALSETTYP>N</DUZ-VALSETTYP><DUZ-DISPLAY>Prompt P_LONG</DUZ-DISPLAY>"
+                              "</DUZ-P002></DUZ-PARMS>" +
+                              kEpilogue)
             << c.profile_text;
     }
 }
@@ -139,8 +140,10 @@ TEST_F(ParmListTest, SetProgramWithoutParametersGivesTheEmptyList) {
 TEST_F(ParmListTest, SetProgramBuilderReplacesTheRowsOfAnEarlierUseOfTheHandle) {
     auto* handle = static_cast<BE_DUZ_xmldata_handle*>(std::calloc(1, sizeof(BE_DUZ_xmldata_handle)));
     ZPALIST_init(&handle->datalist);
-    OwnedList in{{"DUZ-SETNAME", "MONTH_END"},         {"DUZ-APPNAME", "XXCUST"},
-                 {"DUZ-SETPROG_PROGNAME", "XXREPORT"}, {"DUZ-SETPROG_PROGSEQ", "2"},
+    OwnedList in{{"DUZ-SETNAME", "MONTH_END"},
+                 {"DUZ-APPNAME", "XXCUST"},
+                 {"DUZ-SETPROG_PROGNAME", "XXREPORT"},
+                 {"DUZ-SETPROG_PROGSEQ", "2"},
                  {"DUZ-SETPROG_STAGENAME", "Stage 1"}};
     set_program({set_parameter("A", "1"), set_parameter("B", "2"), set_parameter("C", "3")});
     ASSERT_EQ(BE_DUZ_get_ReqSetParm_list(session, handle, in.list(), &error), ZPA_SUCCESS) << error.text;
@@ -172,8 +175,8 @@ TEST_F(ParmListTest, OperatingUnitFlagReadsZeroWhenProgramsHaveNoMultiOrgCategor
         ZPALIST_init(&handle->datalist);
         OwnedList in{{"DUZ-PROGNAME", "XXREPORT"}};
         ASSERT_EQ(BE_DUZ_check_if_operating_unit_exist(session, handle, in.list(), &error), ZPA_SUCCESS) << error.text;
-        EXPECT_EQ(read(handle).whole(), prologue("") + "<DUZ-HASOPUNIT><DUZ-VALUE>" + c.flag +
-                                            "</DUZ-VALUE></DUZ-HASOPUNIT>" + kEpilogue);
+        EXPECT_EQ(read(handle).whole(),
+                  prologue("") + "<DUZ-HASOPUNIT><DUZ-VALUE>" + c.flag + "</DUZ-VALUE></DUZ-HASOPUNIT>" + kEpilogue);
         EXPECT_EQ(bound("count(MULTI_ORG_CATEGORY)", "PROG_NAME"), Cell("XXREPORT"));
         EXPECT_EQ(close(handle), ZPA_SUCCESS);
     }
@@ -192,16 +195,16 @@ TEST_F(ParmListTest, HiddenProfileParametersAndSetParameterNames) {
     EXPECT_EQ(bound("a.default_type = 'P'", "PROG"), Cell("XXREPORT"));
 
     rows_for(kDisplayedOnly, {{"P_FROM"}, {"P_TO"}});
-    OwnedList set_in{{"DUZ-SETPROG_SEQUENCE", "20"}, {"DUZ-SETPROG_APPNAME", "XXCUST"},
-                     {"DUZ-SETPROG_PROGNAME", "XXREPORT"}};
+    OwnedList set_in{
+        {"DUZ-SETPROG_SEQUENCE", "20"}, {"DUZ-SETPROG_APPNAME", "XXCUST"}, {"DUZ-SETPROG_PROGNAME", "XXREPORT"}};
     ASSERT_EQ(BE_DUZ_get_setparam_list(session, handle, set_in.list(), &error), ZPA_SUCCESS) << error.text;
     EXPECT_EQ(read(handle).whole(), prologue("") +
                                         "<DUZ-SETPROG><DUZ-20><DUZ-PARMS><DUZ-PARM001><DUZ-NAME>P_FROM</DUZ-NAME>"
                                         "</DUZ-PARM001><DUZ-PARM002><DUZ-NAME>P_TO</DUZ-NAME></DUZ-PARM002>"
                                         "</DUZ-PARMS></DUZ-20></DUZ-SETPROG>" +
                                         kEpilogue);
-    OwnedList bad_sequence{{"DUZ-SETPROG_SEQUENCE", "2><x"}, {"DUZ-SETPROG_APPNAME", "XXCUST"},
-                           {"DUZ-SETPROG_PROGNAME", "XXREPORT"}};
+    OwnedList bad_sequence{
+        {"DUZ-SETPROG_SEQUENCE", "2><x"}, {"DUZ-SETPROG_APPNAME", "XXCUST"}, {"DUZ-SETPROG_PROGNAME", "XXREPORT"}};
     EXPECT_EQ(BE_DUZ_get_setparam_list(session, handle, bad_sequence.list(), &error), ZPA_FAIL);
     EXPECT_STREQ(error.text, "CM for OEBS: Value 2><x is invalid for key DUZ-SETPROG_SEQUENCE");
     EXPECT_EQ(close(handle), ZPA_SUCCESS);
@@ -216,8 +219,9 @@ TEST_F(ParmListTest, MissingInputsAreNamed) {
         {question("GetREQPARAM", {{"DUZ-APPNAME", "XXCUST"}}), "DUZ-PROGNAME"},
         {question("GetREQPARAM", {{"DUZ-PROGNAME", "XXREPORT"}}), "DUZ-APPNAME"},
         {question("GetSetPROG", {{"DUZ-APPNAME", "XXCUST"}}), "DUZ-SETNAME"},
-        {question("GetSetPARAM", {{"DUZ-SETNAME", "S"}, {"DUZ-APPNAME", "A"}, {"DUZ-SETPROG_PROGNAME", "P"},
-                                  {"DUZ-SETPROG_PROGSEQ", "1"}}),
+        {question(
+             "GetSetPARAM",
+             {{"DUZ-SETNAME", "S"}, {"DUZ-APPNAME", "A"}, {"DUZ-SETPROG_PROGNAME", "P"}, {"DUZ-SETPROG_PROGSEQ", "1"}}),
          "DUZ-SETPROG_STAGENAME"},
     };
     for (const Case& c : cases) {

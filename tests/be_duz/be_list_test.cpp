@@ -261,8 +261,7 @@ TEST_F(ListTest, ListActionAnswersMessageAndResultForEveryOutcome) {
         oci_standin::add_rule(oci_standin::substring_rule(c.update, {answer}));
         error = ZPAError{};
         ZPARC rc = ZPA_FAIL;
-        const std::string text =
-            action(question(c.action, {{"DUZ-REQUEST_ID", "4711"}, {"DUZ-PRIORITY", "40"}}), &rc);
+        const std::string text = action(question(c.action, {{"DUZ-REQUEST_ID", "4711"}, {"DUZ-PRIORITY", "40"}}), &rc);
         EXPECT_EQ(rc, ZPA_SUCCESS) << c.action << " " << c.rc_code;
         const std::string message = c.rc_code == 0 ? c.message : std::string("CM for OEBS: ") + c.message;
         EXPECT_EQ(text, prologue(header(c.action)) + "<DUZ-MESSAGE>" + message + "</DUZ-MESSAGE><DUZ-RESULT>" +
@@ -295,8 +294,8 @@ TEST_F(ListTest, ListActionFailuresBecomeNotOkAnswers) {
     }
     // A long Oracle error is cut to 499 characters in the answer; the record keeps it.
     oci_standin::add_rule(oci_standin::substring_rule(
-        "set hold_flag = 'Y'",
-        {oci_standin::answer_failure(oci_standin::failure_at(oci_standin::Step::Execute, 6550, std::string(600, 'x')))}));
+        "set hold_flag = 'Y'", {oci_standin::answer_failure(
+                                   oci_standin::failure_at(oci_standin::Step::Execute, 6550, std::string(600, 'x')))}));
     const std::string text = action(question("HOLDJOB", {{"DUZ-REQUEST_ID", "1"}}));
     const std::size_t start = text.find("<DUZ-MESSAGE>") + 13;
     EXPECT_EQ(text.find("</DUZ-MESSAGE>") - start, 499u) << text;
@@ -318,7 +317,8 @@ TEST_F(ListTest, ListActionWithoutOutputSlotOrSessionFailsWithOne) {
 // Accounts, responsibilities, profiles
 
 TEST_F(ListTest, AccountListMatchesThePatternWithoutASessionAndLivesOnTheConnectionUntilClose) {
-    home.write_file("data/DUZ_inst.dat", "[PROD1]\nDB_SID P1\n[TEST]\nDB_SID T\n[PRODUCTION]\nDB_SID P\n[prod1]\nX 1\n");
+    home.write_file("data/DUZ_inst.dat",
+                    "[PROD1]\nDB_SID P1\n[TEST]\nDB_SID T\n[PRODUCTION]\nDB_SID P\n[prod1]\nX 1\n");
     ZPAConnHandle bare{};
     OwnedList attributes{{"CM_VERSION", "9.0.21"}};
     bare.Attributes = *attributes.list();
@@ -334,7 +334,8 @@ TEST_F(ListTest, AccountListMatchesThePatternWithoutASessionAndLivesOnTheConnect
     const Reads reads = read(handle);
     std::swap(connection, bare);
     EXPECT_EQ(reads.whole(), prologue(header("GetCMInstance")) +
-                                 "<DUZ-INSTANCE>PROD1</DUZ-INSTANCE><DUZ-INSTANCE>PRODUCTION</DUZ-INSTANCE>" + kEpilogue);
+                                 "<DUZ-INSTANCE>PROD1</DUZ-INSTANCE><DUZ-INSTANCE>PRODUCTION</DUZ-INSTANCE>" +
+                                 kEpilogue);
     EXPECT_EQ(ZPAAPI_LIST_DATA_CLOSE(&bare, handle, nullptr, &error), ZPA_SUCCESS);
     EXPECT_EQ(bare.UserData, nullptr);
 
@@ -353,9 +354,11 @@ TEST_F(ListTest, AccountListInputs) {
         const char* message;
     };
     const std::vector<Case> cases = {
-        {"", {{"DUZ-FORM_VERSION", "1"}, {"APPLICATION_TYPE", "OEBS"}},
+        {"",
+         {{"DUZ-FORM_VERSION", "1"}, {"APPLICATION_TYPE", "OEBS"}},
          "CM for OEBS: CM_VERSION attribute not found. Check configuration file"},
-        {"9.0.21", {{"APPLICATION_TYPE", "OEBS"}},
+        {"9.0.21",
+         {{"APPLICATION_TYPE", "OEBS"}},
          "CM for OEBS: 9.0.21 version. Forms version not found. Check Ovik forms version."},
         {"9.0.21", {{"DUZ-FORM_VERSION", "1"}}, "CM for OEBS: keyword APPLICATION_TYPE not found"},
     };
@@ -451,7 +454,9 @@ protected:
     std::string answer_for(const char* request_id = "4711") {
         return list(question("ViewOutputUrl", {{"DUZ-REQUEST_ID", request_id}}));
     }
-    static std::string body(const std::string& element) { return prologue(header("ViewOutputUrl")) + element + kEpilogue; }
+    static std::string body(const std::string& element) {
+        return prologue(header("ViewOutputUrl")) + element + kEpilogue;
+    }
 };
 
 TEST_F(OutputUrlTest, PdfOutputIsRegisteredAndTheAddressKeepsOnlySchemeHostAndPort) {
@@ -472,7 +477,8 @@ TEST_F(OutputUrlTest, XmlPublisherRequestRegistersItsFinalDocument) {
     web_agent("https://ebs:443");
     out_file({"/u01/out/o4711.xml", "APPNODE", "XML", "100"});
     rows_for("SELECT COUNT(1) FROM FND_CONC_REQ_OUTPUTS", {{"1"}});
-    rows_for("FROM FND_CONC_REQ_OUTPUTS WHERE CONCURRENT_REQUEST_ID", {{"/u01/out/o4711_1.pdf", "PUBNODE", "PDF", "9"}});
+    rows_for("FROM FND_CONC_REQ_OUTPUTS WHERE CONCURRENT_REQUEST_ID",
+             {{"/u01/out/o4711_1.pdf", "PUBNODE", "PDF", "9"}});
     registration();
     EXPECT_EQ(answer_for(), body("<DUZ-OUTURL>https://ebs:443/OA_CGI/FNDWRR.exe?temp_id=88421</DUZ-OUTURL>"));
     EXPECT_EQ(bound("CREATE_ID", "OUT_FILE"), Cell("/u01/out/o4711_1.pdf"));
@@ -488,9 +494,11 @@ TEST_F(OutputUrlTest, LookupFailuresAnswerWithTheReason) {
     };
     const std::vector<Case> cases = {
         {"http://ebs:8000", {"/o.out", "N", "PDF", "0"}, "<DUZ-ERROR>Output File is empty</DUZ-ERROR>"},
-        {"http://ebs:8000", {"/o.out", "N", "PDF", Cell()},
+        {"http://ebs:8000",
+         {"/o.out", "N", "PDF", Cell()},
          "<DUZ-ERROR>The concurrent request did not create an output file.</DUZ-ERROR>"},
-        {"ebs:8000", {"/o.out", "N", "PDF", "1"},
+        {"ebs:8000",
+         {"/o.out", "N", "PDF", "1"},
          "<DUZ-ERROR>CM for OEBS: The profile APPS_WEB_AGENT value 'ebs:8000' is not a web address</DUZ-ERROR>"},
     };
     for (const Case& c : cases) {

@@ -95,7 +95,7 @@ TEST_F(OciSessionTest, FailedLogonKeepsTheOracleErrorThroughTheCleanUpClose) {
         const char* ora;
     };
     const Case cases[] = {
-        {"VIS", "wrong", 1017, "ORA-01017"},     // wrong password: refused at the session begin
+        {"VIS", "wrong", 1017, "ORA-01017"},      // wrong password: refused at the session begin
         {"NOWHERE", "apps", 12154, "ORA-12154"},  // unknown connect string: refused at the attach
     };
     for (const Case& c : cases) {
@@ -159,7 +159,8 @@ TEST_F(OciSessionTest, ConnectionListReusesTheSessionOfASidAndFindsNoneForAnothe
 
     // The second account's SID has no session yet: the caller opens one and adds it.
     OwnedList hr_job{{"DUZ-INSTANCE", "HR"}};
-    EXPECT_EQ(BE_DUZ_find_connection_from_list(&connection, hr_job.list(), const_cast<char*>("TRACK"), &error), nullptr);
+    EXPECT_EQ(BE_DUZ_find_connection_from_list(&connection, hr_job.list(), const_cast<char*>("TRACK"), &error),
+              nullptr);
     BE_DUZ_Handles* prod = open_session("PROD", "APPS", "prodpw");
     ASSERT_EQ(BE_DUZ_insert_connection_list_item(list, prod, const_cast<char*>("PROD")), CM_RC_OK);
     EXPECT_EQ(BE_DUZ_find_connection_from_list(&connection, hr_job.list(), const_cast<char*>("TRACK"), &error), prod);
@@ -188,7 +189,8 @@ TEST_F(OciSessionTest, ConnectionListLookupRefusesUserDataOfAnotherKind) {
         ZPAConnHandle connection{};
         connection.UserData = data;
         ZPAError error{};
-        EXPECT_EQ(BE_DUZ_find_connection_from_list(&connection, job.list(), const_cast<char*>("TRACK"), &error), nullptr);
+        EXPECT_EQ(BE_DUZ_find_connection_from_list(&connection, job.list(), const_cast<char*>("TRACK"), &error),
+                  nullptr);
         EXPECT_EQ(error.code, 1u);
     }
 }
@@ -210,7 +212,8 @@ TEST_F(OciSessionTest, ConnectionListLookupReportsAMissingAccountOrSid) {
     for (const Case& c : cases) {
         OwnedList job{{"DUZ-INSTANCE", c.account}};
         ZPAError error{};
-        EXPECT_EQ(BE_DUZ_find_connection_from_list(&connection, job.list(), const_cast<char*>("TRACK"), &error), nullptr);
+        EXPECT_EQ(BE_DUZ_find_connection_from_list(&connection, job.list(), const_cast<char*>("TRACK"), &error),
+                  nullptr);
         EXPECT_NE(std::string(error.text).find(c.text_part), std::string::npos) << error.text;
         EXPECT_EQ(error.code, c.code) << c.account;
     }

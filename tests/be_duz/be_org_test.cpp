@@ -31,11 +31,10 @@ protected:
         oci_standin::add_rule(substring_rule("MULTI_ORG_CATEGORY = 'M'", {answer_rows({{multi_count}})}));
         oci_standin::add_rule(substring_rule("MULTI_ORG_CATEGORY = 'S'", {answer_rows({{single_count}})}));
         oci_standin::add_rule(substring_rule("FND_GLOBAL.ORG_ID()", {answer_rows({{204}})}));
-        oci_standin::add_rule(oci_standin::regex_rule("otl\\.name = :ou_name",
-                                                      {answer_rows({})}, "unit by name"));
+        oci_standin::add_rule(oci_standin::regex_rule("otl\\.name = :ou_name", {answer_rows({})}, "unit by name"));
         oci_standin::add_rule(substring_rule("otl.name from", {answer_rows({{"Vision Operations"}})}));
-        for (const char* block : {"APPS_INITIALIZE", "mo_global.init", "set_policy_context", "MO_GLOB_ORG_ACCESS_TMP",
-                                  "set_org_id"})
+        for (const char* block :
+             {"APPS_INITIALIZE", "mo_global.init", "set_policy_context", "MO_GLOB_ORG_ACCESS_TMP", "set_org_id"})
             oci_standin::add_rule(betest::block_rule(block));
     }
     static void unit_exists() {

@@ -32,7 +32,7 @@ struct Harness {
     int pass = 0;
     int rules_loads = 0;
     int account_passes = 0;
-    std::vector<int> rules_seen;  // rules in the list when the account pass ran
+    std::vector<int> rules_seen;     // rules in the list when the account pass ran
     std::vector<int> rules_results;  // of each rules load (1: read and failed)
     int queue_loads = 0;
     std::function<void(int next_pass)> between;  // runs in each sleep that a pass follows
@@ -138,7 +138,9 @@ TEST_F(TestClockTest, EachStageOnTheRulesReportsItsOwnFailureAndShoutsItOnceADay
         {"Failed loading event watcher rules file.",
          "ORVANTA OEBS Watcher: Failed loading event watcher rules file. check the logs for more details.", CM_RC_FAIL,
          [&](ow::Stages& s, const Harness& h) {
-             s.load_rules = [&](ZPALIST_handle_typ*, ZPALIST_handle_typ*, char*, ZPAError*) { return fails(h) ? 1 : 0; };
+             s.load_rules = [&](ZPALIST_handle_typ*, ZPALIST_handle_typ*, char*, ZPAError*) {
+                 return fails(h) ? 1 : 0;
+             };
          }},
         {"ORVANTA OEBS Watcher: Failure occurred inside EW_event_watcher_loop.", kLoopShout, CM_RC_FAIL,
          [&](ow::Stages& s, const Harness& h) {
@@ -223,8 +225,9 @@ TEST_F(TestClockTest, NotActivatedWatcherShoutsOnceADayTouchesNothingAndSleeps) 
     h.activated = false;
     h.days = {"20261208120000", "20261208130000", "20261209120000"};
     h.run();
-    EXPECT_EQ(h.shouts, std::vector<std::string>(2, "ORVANTA OEBS Watcher is running, but the Event Watcher is not "
-                                                    "activated."));
+    EXPECT_EQ(h.shouts, std::vector<std::string>(2,
+                                                 "ORVANTA OEBS Watcher is running, but the Event Watcher is not "
+                                                 "activated."));
     EXPECT_EQ(h.rules_loads, 0);
     EXPECT_EQ(h.account_passes, 0);
     EXPECT_EQ(h.queue_loads, 0);
@@ -252,20 +255,23 @@ TEST_F(TestClockTest, MissingDebugLevelSetsLevelZeroReportsAndThePassGoesOn) {
 
 TEST_F(TestClockTest, SleepGoesInSixSecondSlicesAndEndsAtAnExitRequest) {
     OS_PROC_exit_request_set(0);
-    for (const auto& [total, slices] : std::vector<std::pair<int, int>>{{120, 20}, {125, 20}, {0, 1}, {5, 1}, {11, 1}}) {
+    for (const auto& [total, slices] :
+         std::vector<std::pair<int, int>>{{120, 20}, {125, 20}, {0, 1}, {5, 1}, {11, 1}}) {
         SCOPED_TRACE(total);
         int naps = 0;
-        EXPECT_EQ(ow::sleep_in_slices(total, [&](int seconds) {
-                      EXPECT_EQ(seconds, 6);
-                      ++naps;
-                  }),
+        EXPECT_EQ(ow::sleep_in_slices(total,
+                                      [&](int seconds) {
+                                          EXPECT_EQ(seconds, 6);
+                                          ++naps;
+                                      }),
                   0);
         EXPECT_EQ(naps, slices);
     }
     int naps = 0;
-    EXPECT_EQ(ow::sleep_in_slices(120, [&](int) {
-                  if (++naps == 3) OS_PROC_exit_request_set(1);
-              }),
+    EXPECT_EQ(ow::sleep_in_slices(120,
+                                  [&](int) {
+                                      if (++naps == 3) OS_PROC_exit_request_set(1);
+                                  }),
               1);
     EXPECT_EQ(naps, 3);
 }

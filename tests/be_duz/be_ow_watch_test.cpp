@@ -58,9 +58,10 @@ protected:
     }
     void start_peer() {
         peer = std::make_unique<agent_peer::Peer>(agent_peer::Options{});
-        home.write_file("data/CONFIG.dat", "PROTOCOL_VERSION 10\nLOGICAL_AGENT_NAME agt1\nDBGLVL 0\nUTTIMEOUT 2\n"
-                                           "COMMRETSLP 0\nORVSHOST 127.0.0.1\nUTCMNDATA " +
-                                               std::to_string(peer->port()) + "\n");
+        home.write_file("data/CONFIG.dat",
+                        "PROTOCOL_VERSION 10\nLOGICAL_AGENT_NAME agt1\nDBGLVL 0\nUTTIMEOUT 2\n"
+                        "COMMRETSLP 0\nORVSHOST 127.0.0.1\nUTCMNDATA " +
+                            std::to_string(peer->port()) + "\n");
         GM_PARAM_clear();
     }
     static void database(const std::string& now, std::vector<Row> alerts, std::vector<Row> outputs = {}) {
@@ -146,22 +147,35 @@ TEST_F(PassTest, AlertsMatchTheFirstRuleAndTheRulesRightAfterItThatShareItsCondi
         {"rules 1 and 2 share the condition, rule 3 does not match, rule 4 matches",
          cond("General*", "Big*", "E") + order("j1") + order("j2") + cond("Payables", "*", "E") + order("j3") +
              cond("General*", "Big*", "E") + order("j4"),
-         kBigJournal, {"ORD j1", "ORD j2"}},
-        {"two matching rules with different conditions", cond("General*", "Big*", "E") + order("j1") +
-                                                             cond("Gen*", "Big*", "E") + order("j2"),
-         kBigJournal, {"ORD j1"}},
-        {"a pattern with $ matches nothing", cond("GL$", "*", "E") + order("j1") + cond("G*", "*", "E") + order("j2"),
-         {"X", "GL", 1, 1, 0, "20261210120050"}, {"ORD j2"}},
-        {"G* matches GMS", cond("G*", "*", "E") + order("j1"), {"X", "GMS", 1, 1, 0, "20261210120050"}, {"ORD j1"}},
-        {"O: actions performed alone", cond("*", "*", "O") + order("j1"), {"X", "GL", 1, 0, 2, "20261210120050"},
+         kBigJournal,
+         {"ORD j1", "ORD j2"}},
+        {"two matching rules with different conditions",
+         cond("General*", "Big*", "E") + order("j1") + cond("Gen*", "Big*", "E") + order("j2"),
+         kBigJournal,
          {"ORD j1"}},
-        {"N: exceptions without actions", cond("*", "*", "N") + order("j1"), {"X", "GL", 1, 1, 0, "20261210120050"}, {}},
-        {"another account", "[CONDITION]\nOEBS_ACCOUNT HR\nOEBS_DO_ACTION E\nOEBS_APP_NAME *\nOEBS_ALERT_NAME *\n" +
-                                order("j1"),
-         kBigJournal, {}},
-        {"derived condition name", cond("*", "*", "E") + "[ORVCONTB]\nCOND_DATE ODAT\nCOND_ACTION ADD\n", kBigJournal,
+        {"a pattern with $ matches nothing",
+         cond("GL$", "*", "E") + order("j1") + cond("G*", "*", "E") + order("j2"),
+         {"X", "GL", 1, 1, 0, "20261210120050"},
+         {"ORD j2"}},
+        {"G* matches GMS", cond("G*", "*", "E") + order("j1"), {"X", "GMS", 1, 1, 0, "20261210120050"}, {"ORD j1"}},
+        {"O: actions performed alone",
+         cond("*", "*", "O") + order("j1"),
+         {"X", "GL", 1, 0, 2, "20261210120050"},
+         {"ORD j1"}},
+        {"N: exceptions without actions",
+         cond("*", "*", "N") + order("j1"),
+         {"X", "GL", 1, 1, 0, "20261210120050"},
+         {}},
+        {"another account",
+         "[CONDITION]\nOEBS_ACCOUNT HR\nOEBS_DO_ACTION E\nOEBS_APP_NAME *\nOEBS_ALERT_NAME *\n" + order("j1"),
+         kBigJournal,
+         {}},
+        {"derived condition name",
+         cond("*", "*", "E") + "[ORVCONTB]\nCOND_DATE ODAT\nCOND_ACTION ADD\n",
+         kBigJournal,
          {"CND OEBS_General_Ledger_Big_Journal"}},
-        {"derived condition name cut at 255", cond("*", "*", "E") + "[ORVCONTB]\nCOND_ACTION ADD\n",
+        {"derived condition name cut at 255",
+         cond("*", "*", "E") + "[ORVCONTB]\nCOND_ACTION ADD\n",
          {"Big Journal", long_app, 101, 1, 0, "20261210120050"},
          {"CND OEBS_" + long_app + "_" + std::string("Big_Journal").substr(0, 255 - 6 - 240)}},
     };
@@ -183,8 +197,8 @@ TEST_F(PassTest, AlertsMatchTheFirstRuleAndTheRulesRightAfterItThatShareItsCondi
         ZPALIST_handle_typ alerts{}, actions{};
         ZPALIST_append(&alerts, &alert, sizeof alert);
         ZPAError error{};
-        ASSERT_EQ(EW_create_actions_to_excute_list(&rules, &alerts, const_cast<char*>("VIS"), &actions, session, &config,
-                                                   &error),
+        ASSERT_EQ(EW_create_actions_to_excute_list(&rules, &alerts, const_cast<char*>("VIS"), &actions, session,
+                                                   &config, &error),
                   0)
             << error.text;
         std::vector<std::string> got;
@@ -194,7 +208,8 @@ TEST_F(PassTest, AlertsMatchTheFirstRuleAndTheRulesRightAfterItThatShareItsCondi
         unsigned size = 0;
         while (ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK) {
             const auto* a = static_cast<EW_actions_to_excute_type*>(element);
-            got.push_back(std::string(a->action_type) + " " + (a->action_type[0] == 'O' ? a->orv_jobname : a->orv_cond_name));
+            got.push_back(std::string(a->action_type) + " " +
+                          (a->action_type[0] == 'O' ? a->orv_jobname : a->orv_cond_name));
         }
         EXPECT_EQ(got, c.actions);
         EW_clean_event_watcher_loop_lists(&alerts, &actions, &error);
@@ -206,14 +221,15 @@ TEST_F(PassTest, UnreachableDatabaseShoutsEveryPassAndKeepsTheWatchingTime) {
     start_peer();
     use_rules(kRules);
     home.write_file(kTimes, "[VIS]\nLAST_WATCHING_TIME 20261210110000\nSTART_WATCHING_TIME 20261210110000\n");
-    oci_standin::add_logon(oci_standin::logon("VIS", "APPS", "apps",
-                                              oci_standin::failure_at(oci_standin::Step::Attach, 12541, "TNS:no listener")));
+    oci_standin::add_logon(oci_standin::logon(
+        "VIS", "APPS", "apps", oci_standin::failure_at(oci_standin::Step::Attach, 12541, "TNS:no listener")));
     for (int i = 0; i < 2; ++i) EXPECT_EQ(pass(), 0);
     EXPECT_EQ(times("VIS", "LAST_WATCHING_TIME"), "20261210110000");
     ASSERT_EQ(peer->journal().size(), 2u);
     for (const auto& entry : peer->journal())
-        EXPECT_EQ(entry["args"].back(), "Agent name: agt1. ORVANTA OEBS Watcher: Event Watcher was unable to connect to "
-                                        "OEBS server, check the logs for more details.");
+        EXPECT_EQ(entry["args"].back(),
+                  "Agent name: agt1. ORVANTA OEBS Watcher: Event Watcher was unable to connect to "
+                  "OEBS server, check the logs for more details.");
     oci_standin::reset();
     database("20261210120100", {kBigJournal});
     EXPECT_EQ(pass(), 0);

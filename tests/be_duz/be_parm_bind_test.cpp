@@ -19,10 +19,10 @@ protected:
     // and without an id column), an empty value, and a value that is itself a reference.
     void earlier_parameters() {
         parm(0, "P_LEDGER", "VS", "I", "abc");
-        row(parm(1, "P_ITEM", "ITEMS", "F", "Widget"), {{"HAS_ID", "YES"}, {"ID", "42"}, {"VALUE", "Widget"},
-                                                         {"MEANING", "A widget"}});
-        row(parm(2, "P_CAT", "CATS", "F", "Tools"), {{"HAS_ID", "NO"}, {"ID", ""}, {"VALUE", "Tools"},
-                                                      {"MEANING", "Hand tools"}});
+        row(parm(1, "P_ITEM", "ITEMS", "F", "Widget"),
+            {{"HAS_ID", "YES"}, {"ID", "42"}, {"VALUE", "Widget"}, {"MEANING", "A widget"}});
+        row(parm(2, "P_CAT", "CATS", "F", "Tools"),
+            {{"HAS_ID", "NO"}, {"ID", ""}, {"VALUE", "Tools"}, {"MEANING", "Hand tools"}});
         parm(3, "P_EMPTY", "EMPTYVS", "N", "");
         parm(4, "P_SELF", "SELFVS", "I", ":$FLEX$.SELFVS");
         row(parm(5, "P_ROW", "ROWS", "F", ""), {{"HAS_ID", "YES"}});
@@ -33,7 +33,8 @@ protected:
     ZPARC resolve(const char* mode, const std::string& text, std::string& out, Binds& values, ZPAError& error) {
         char buffer[BE_DUZ_SQL_TEXT_SIZE] = "unchanged";
         be_sql::BindValues binds;
-        ZPARC rc = BE_DUZ_resolve_bind_vars(session, mode, text.c_str(), buffer, recs, kCurrent, kCurrent, &binds, &error);
+        ZPARC rc =
+            BE_DUZ_resolve_bind_vars(session, mode, text.c_str(), buffer, recs, kCurrent, kCurrent, &binds, &error);
         out = buffer;
         values.clear();
         for (std::size_t i = 0; i < binds.size(); ++i) {
@@ -51,13 +52,17 @@ TEST_F(BindResolutionTest, ReferencesBecomePlaceholdersWithTheirValuesBeside) {
         const char* text;
         const char* resolved;
         Binds bound;
-        const char* required;  // of the current record afterwards
-        bool planning = false; // the database has a planning instance (12)
+        const char* required;   // of the current record afterwards
+        bool planning = false;  // the database has a planning instance (12)
     };
     const Case cases[] = {
         {"no reference", "SQL", "select 1 from dual", "select 1 from dual", {}, ""},
-        {"value in a pad function", "SQL", "select rpad(:$FLEX$.VS, 10) from dual",
-         "select rpad(nvl(:bv1 ,' '), 10) from dual", {"abc"}, ""},
+        {"value in a pad function",
+         "SQL",
+         "select rpad(:$FLEX$.VS, 10) from dual",
+         "select rpad(nvl(:bv1 ,' '), 10) from dual",
+         {"abc"},
+         ""},
         {"unknown value set with :NULL", "SQL", "where x = :$FLEX$.NOSUCH:NULL", "where x = NULL ", {}, ""},
         {"field MEANING", "SQL", "where m = :$FLEX$.ITEMS.MEANING", "where m = :bv1 ", {"A widget"}, ""},
         {"id column: ID", "SQL", "where i = :$FLEX$.ITEMS", "where i = :bv1 ", {"42"}, ""},
@@ -66,16 +71,28 @@ TEST_F(BindResolutionTest, ReferencesBecomePlaceholdersWithTheirValuesBeside) {
         {"empty value in a value set", "VALUE_SET", "where v = :$FLEX$.EMPTYVS", "where v = :bv1 ", {""}, "D"},
         {"empty value in SQL", "SQL", "where v = :$FLEX$.EMPTYVS", "where v = :bv1 ", {""}, ""},
         {"missing row column in a value set", "VALUE_SET", "where v = :$FLEX$.ROWS", "where v = NULL ", {}, "D"},
-        {"one profile twice", "SQL", "where a = :$PROFILES$.GL_SET_OF_BKS_ID and b = :$PROFILES$.gl_set_of_bks_id",
-         "where a = :bv1  and b = :bv2 ", {"1", "1"}, ""},
+        {"one profile twice",
+         "SQL",
+         "where a = :$PROFILES$.GL_SET_OF_BKS_ID and b = :$PROFILES$.gl_set_of_bks_id",
+         "where a = :bv1  and b = :bv2 ",
+         {"1", "1"},
+         ""},
         {"profile with suffix", "SQL", "where a = :$PROFILES$.ORG_ID:NULL", "where a = :bv1 ", {"204"}, ""},
         {"profile not set", "SQL", "where a = :$PROFILES$.XX_UNSET", "where a = NULL ", {}, ""},
         {"global as profile", "SQL", "where o = :GLOBAL.ORG_ID", "where o = :bv1 ", {"204"}, ""},
         {"planning instance", "SQL", "where s = :GLOBAL.MSC_INSTANCE_ID", "where s = :bv1 ", {"12"}, "", true},
-        {"planning instance from its profile", "SQL", "where s = :GLOBAL.MSC_INSTANCE_ID", "where s = :bv1 ", {"7"},
+        {"planning instance from its profile",
+         "SQL",
+         "where s = :GLOBAL.MSC_INSTANCE_ID",
+         "where s = :bv1 ",
+         {"7"},
          ""},
-        {"profiles first", "SQL", "x = :$FLEX$.VS and y = :$PROFILES$.ORG_ID", "x = :bv2  and y = :bv1 ",
-         {"204", "abc"}, ""},
+        {"profiles first",
+         "SQL",
+         "x = :$FLEX$.VS and y = :$PROFILES$.ORG_ID",
+         "x = :bv2  and y = :bv1 ",
+         {"204", "abc"},
+         ""},
         {"self reference", "SQL", "v = :$FLEX$.SELFVS", "v = :bv1 ", {":$FLEX$.SELFVS"}, ""},
         {"profile naming itself", "SQL", "v = :$PROFILES$.XX_REF", "v = :bv1 ", {":$PROFILES$.XX_REF"}, ""},
     };
@@ -83,10 +100,11 @@ TEST_F(BindResolutionTest, ReferencesBecomePlaceholdersWithTheirValuesBeside) {
         oci_standin::reset();
         earlier_parameters();
         recs[kCurrent]->required[0] = '\0';
-        profiles({{"GL_SET_OF_BKS_ID", "1"}, {"ORG_ID", "204"}, {"MSC_INSTANCE_ID", "7"}, {"XX_REF", ":$PROFILES$.XX_REF"}});
+        profiles(
+            {{"GL_SET_OF_BKS_ID", "1"}, {"ORG_ID", "204"}, {"MSC_INSTANCE_ID", "7"}, {"XX_REF", ":$PROFILES$.XX_REF"}});
         oci_standin::add_rule(oci_standin::substring_rule(
             "FROM MSC_ORG_ACCESS", {oci_standin::answer_rows(c.planning ? std::vector<oci_standin::Row>{{12}}
-                                                                         : std::vector<oci_standin::Row>{})}));
+                                                                        : std::vector<oci_standin::Row>{})}));
         std::string out;
         Binds values;
         ZPAError error{};
@@ -171,8 +189,8 @@ TEST_F(BindResolutionTest, HostileValuesNeverEnterTheStatementText) {
     oci_standin::add_rule(oci_standin::substring_rule("from people", {oci_standin::answer_rows({{"found"}})}));
     char value[BE_DUZ_PARM_VALUE_SIZE] = "";
     ZPAError error{};
-    ASSERT_EQ(BE_DUZ_reslove_sql(session, "select x from people where a = :$FLEX$.VS and b = :$PROFILES$.XX_NAME",
-                                 recs, kCurrent, kCurrent, value, &error),
+    ASSERT_EQ(BE_DUZ_reslove_sql(session, "select x from people where a = :$FLEX$.VS and b = :$PROFILES$.XX_NAME", recs,
+                                 kCurrent, kCurrent, value, &error),
               0)
         << error.text;
     EXPECT_STREQ(value, "found");
@@ -185,7 +203,8 @@ TEST_F(BindResolutionTest, HostileValuesNeverEnterTheStatementText) {
 
 TEST_F(BindResolutionTest, DefaultStatementGivesItsFirstColumnOrFails) {
     earlier_parameters();
-    oci_standin::add_rule(oci_standin::substring_rule("from items where id", {oci_standin::answer_rows({{"Widget name", "x"}})}));
+    oci_standin::add_rule(
+        oci_standin::substring_rule("from items where id", {oci_standin::answer_rows({{"Widget name", "x"}})}));
     oci_standin::add_rule(oci_standin::substring_rule("from nothing", {oci_standin::answer_rows({})}));
     char value[BE_DUZ_PARM_VALUE_SIZE] = "stale";
     ZPAError error{};
@@ -220,8 +239,12 @@ TEST_F(BindResolutionTest, SessionRowIsInsertedOnlyWhenMissingAndAFailureIsRepor
     const Case cases[] = {
         {"no row", oci_standin::answer_rows({}), 0, 1},
         {"row", oci_standin::answer_rows({{"4711", "15-JAN-24"}}), 0, 0},
-        {"failed query", oci_standin::answer_failure(oci_standin::failure_at(Step::Execute, 942, "table or view does not exist")), 1, 0},
-        {"failed fetch", oci_standin::answer_failure(oci_standin::failure_at(Step::Fetch, 1013, "user requested cancel"), {{"1", "x"}}), 1, 0},
+        {"failed query",
+         oci_standin::answer_failure(oci_standin::failure_at(Step::Execute, 942, "table or view does not exist")), 1,
+         0},
+        {"failed fetch",
+         oci_standin::answer_failure(oci_standin::failure_at(Step::Fetch, 1013, "user requested cancel"), {{"1", "x"}}),
+         1, 0},
     };
     for (const Case& c : cases) {
         oci_standin::reset();

@@ -24,7 +24,8 @@ protected:
         return BE_DUZ_format_default_value(session, p, recs, 0, 0, &error);
     }
     static void release(const char* name) {
-        oci_standin::add_rule(oci_standin::substring_rule("FROM FND_PRODUCT_GROUPS", {oci_standin::answer_rows({{name}})}));
+        oci_standin::add_rule(
+            oci_standin::substring_rule("FROM FND_PRODUCT_GROUPS", {oci_standin::answer_rows({{name}})}));
     }
 };
 
@@ -82,8 +83,8 @@ TEST_F(ParmFormatTest, ValuesTakeTheFormOfTheirFormatTypeWithoutTheDatabase) {
 
 TEST_F(ParmFormatTest, StandardDatesFollowTheReleaseUnlessTheConfigurationSaysOtherwise) {
     struct Case {
-        const char* release;  // nullptr: the release query fails
-        const char* skip_key; // nullptr: no key in the OEBS table
+        const char* release;   // nullptr: the release query fails
+        const char* skip_key;  // nullptr: no key in the OEBS table
         const char* in;
         const char* out;
         bool through_database;
@@ -101,10 +102,12 @@ TEST_F(ParmFormatTest, StandardDatesFollowTheReleaseUnlessTheConfigurationSaysOt
     for (const Case& c : cases) {
         oci_standin::reset();
         GM_PARAM_clear();
-        home.write_file("data/OEBS.dat", c.skip_key ? std::string("SKIP_CONVERT_DFLT_DATETIME_FORMAT ") + c.skip_key + "\n"
-                                                    : std::string("CM_DIR /x\n"));
+        home.write_file("data/OEBS.dat", c.skip_key
+                                             ? std::string("SKIP_CONVERT_DFLT_DATETIME_FORMAT ") + c.skip_key + "\n"
+                                             : std::string("CM_DIR /x\n"));
         if (c.release) release(c.release);
-        oci_standin::add_rule(oci_standin::substring_rule("to_date(:str, :infmt)", {oci_standin::answer_rows({{c.out}})}));
+        oci_standin::add_rule(
+            oci_standin::substring_rule("to_date(:str, :infmt)", {oci_standin::answer_rows({{c.out}})}));
         BE_DUZ_report_parm* p = value_of("Y", 20, c.in);
         ZPAError error{};
         EXPECT_EQ(format(p, error), 0) << c.in;
@@ -133,8 +136,10 @@ TEST_F(ParmFormatTest, FailedDateConversionKeepsTheValueAndFails) {
 TEST_F(ParmFormatTest, DefaultsAreWorkedOutByTheirType) {
     row(parm(0, "P_ITEM", "VS1", "F", "Widget"), {{"HAS_ID", "YES"}, {"ID", "42"}, {"MEANING", "A widget"}});
     profiles({{"XX_COPIES", "3"}});
-    oci_standin::add_rule(oci_standin::substring_rule("to_char(SYSDATE, :fmt)", {oci_standin::answer_rows({{"15-JAN-2024"}})}));
-    oci_standin::add_rule(oci_standin::substring_rule("from items where id", {oci_standin::answer_rows({{"Widget name"}})}));
+    oci_standin::add_rule(
+        oci_standin::substring_rule("to_char(SYSDATE, :fmt)", {oci_standin::answer_rows({{"15-JAN-2024"}})}));
+    oci_standin::add_rule(
+        oci_standin::substring_rule("from items where id", {oci_standin::answer_rows({{"Widget name"}})}));
     oci_standin::add_rule(oci_standin::substring_rule("from nothing", {oci_standin::answer_rows({})}));
     struct Case {
         const char* type;
@@ -187,7 +192,7 @@ TEST_F(ParmFormatTest, ReportValueIsTheChosenRowsIdOrTheValue) {
         const char* report;
     };
     const Case cases[] = {
-        {"F", "YES", 0, "42"}, {"F", "NO", 0, "Widget"}, {"F", nullptr, 0, "Widget"},
+        {"F", "YES", 0, "42"},  {"F", "NO", 0, "Widget"},  {"F", nullptr, 0, "Widget"},
         {"F", "YES", 1, "old"}, {"I", "YES", 0, "Widget"},
     };
     for (const Case& c : cases) {

@@ -28,8 +28,19 @@ struct Parameter {
 
     Row row() const {
         auto text = [](const char* t) { return *t ? Cell(t) : Cell(); };
-        return {text(required), text(default_type), text(default_value), name, name, 1000, std::string("VS_") + name,
-                std::string("VS_") + name, size, validation, format, "N", displayed};
+        return {text(required),
+                text(default_type),
+                text(default_value),
+                name,
+                name,
+                1000,
+                std::string("VS_") + name,
+                std::string("VS_") + name,
+                size,
+                validation,
+                format,
+                "N",
+                displayed};
     }
 };
 
@@ -65,7 +76,8 @@ TEST_F(ProgramParmTest, ValidationOffPassesTheJobValuesAsGivenWithoutTheDatabase
           {"DUZ-PARMS-P005-VALUE", "e"}},
          4,
          {"a", "b", "", "", "e"}},
-        {{{"DUZ-PARAM_VALIDATION", "N"}, {"DUZ-PARMS-P003-VALUE", "Calculated During Submission"},
+        {{{"DUZ-PARAM_VALIDATION", "N"},
+          {"DUZ-PARMS-P003-VALUE", "Calculated During Submission"},
           {"DUZ-PARMS-P004-VALUE", "   "}},
          2,
          {"", "", ""}},
@@ -103,7 +115,9 @@ TEST_F(ProgramParmTest, HiddenParameterTakesAJobNumberOnlyWhenTheJobListsIt) {
         oci_standin::reset();
         program({{"A"}, b, {"C"}});
         OwnedList connection{};
-        OwnedList job{{"DUZ-PARMS-P001-VALUE", "v1"}, {"DUZ-PARMS-P002-VALUE", "v2"}, {"DUZ-PARMS-P003-VALUE", "v3"},
+        OwnedList job{{"DUZ-PARMS-P001-VALUE", "v1"},
+                      {"DUZ-PARMS-P002-VALUE", "v2"},
+                      {"DUZ-PARMS-P003-VALUE", "v3"},
                       {"DUZ-PARMS-P002-NAME", c.name_at_2 ? c.name_at_2 : ""}};
         int count = 0;
         ZPAError error{};
@@ -137,8 +151,10 @@ TEST_F(ProgramParmTest, EmptyDefaultRequestAndSqlValuesFollowTheOldFormsOption) 
     for (const Case& c : cases) {
         oci_standin::reset();
         program({constant, today});
-        oci_standin::add_rule(oci_standin::substring_rule("to_char(SYSDATE, :fmt)", {oci_standin::answer_rows({{"15-JAN-2024"}})}));
-        oci_standin::add_rule(oci_standin::regex_rule("^select x from dual$", {oci_standin::answer_rows({{"from-sql"}})}));
+        oci_standin::add_rule(
+            oci_standin::substring_rule("to_char(SYSDATE, :fmt)", {oci_standin::answer_rows({{"15-JAN-2024"}})}));
+        oci_standin::add_rule(
+            oci_standin::regex_rule("^select x from dual$", {oci_standin::answer_rows({{"from-sql"}})}));
         OwnedList with{{"ENABLE_OLD_FORMS_PARAM", c.old_forms ? c.old_forms : ""}};
         OwnedList without{};
         OwnedList job{{"DUZ-PARMS-P001-VALUE", c.job_value}, {"DUZ-PARMS-P002-VALUE", c.job_value}};
@@ -160,11 +176,12 @@ TEST_F(ProgramParmTest, FailedValueSetCheckWarnsAndEmptiesOrKeepsTheJobsValue) {
     for (const char* use_job_value : {"", "Y"}) {
         oci_standin::reset();
         program({vendor});
-        oci_standin::add_rule(oci_standin::substring_rule(
-            "FROM FND_FLEX_VALIDATION_TABLES",
-            {oci_standin::answer_rows({{"PO_VENDORS", Cell(), Cell(), 0, "VENDOR_NAME", "C", 240, Cell(), Cell(), Cell(),
-                                        Cell(), Cell()}})}));
-        oci_standin::add_rule(oci_standin::substring_rule("FROM FND_SESSIONS", {oci_standin::answer_rows({{"1", "x"}})}));
+        oci_standin::add_rule(
+            oci_standin::substring_rule("FROM FND_FLEX_VALIDATION_TABLES",
+                                        {oci_standin::answer_rows({{"PO_VENDORS", Cell(), Cell(), 0, "VENDOR_NAME", "C",
+                                                                    240, Cell(), Cell(), Cell(), Cell(), Cell()}})}));
+        oci_standin::add_rule(
+            oci_standin::substring_rule("FROM FND_SESSIONS", {oci_standin::answer_rows({{"1", "x"}})}));
         oci_standin::add_rule(oci_standin::substring_rule("select * from (", {oci_standin::answer_rows({})}));
         OwnedList connection{{"USE_AE_VALUE_IF_VALIDATION_FAILED", use_job_value}};
         OwnedList job{{"DUZ-PARMS-P001-VALUE", "O'Brien"}, {"DUZ-PARMS-P001-MEANING", "Mr O'Brien"}};
@@ -179,8 +196,8 @@ TEST_F(ProgramParmTest, FailedValueSetCheckWarnsAndEmptiesOrKeepsTheJobsValue) {
         EXPECT_EQ(std::string(recs[0]->report_value), kept);
         const auto check = last_execution("select * from (");
         EXPECT_EQ(check.text.find("O'B"), std::string::npos);
-        EXPECT_EQ(binds_of(check), (std::vector<std::pair<std::string, std::string>>{{"BV1", "O'Brien"},
-                                                                                     {"BV2", "Mr O'Brien"}}));
+        EXPECT_EQ(binds_of(check),
+                  (std::vector<std::pair<std::string, std::string>>{{"BV1", "O'Brien"}, {"BV2", "Mr O'Brien"}}));
     }
 }
 
@@ -244,9 +261,19 @@ TEST_F(ProgramParmTest, StoredValueIsCheckedByItsIdAndNeverEmptied) {
     const Case cases[] = {
         {"Y", "204", {vision}, {}, "204", 1, ""},
         {"Y", "Vision Operations", {}, {vision}, "204", 2, ""},
-        {"Y", "999", {}, {}, "999", 2,
+        {"Y",
+         "999",
+         {},
+         {},
+         "999",
+         2,
          "Warning: Fail to validate parameter 'P_ORG' in value_set\nPARM1 'P_ORG' keeps its stored value\n"},
-        {"", "204", {vision}, {}, "", 1,
+        {"",
+         "204",
+         {vision},
+         {},
+         "",
+         1,
          "Warning: Fail to validate parameter 'P_ORG' in value_set\nPARM1 'P_ORG' value is NULL\n"},
         {"", "Vision Operations", {}, {vision}, "204", 1, ""},
     };
@@ -291,11 +318,15 @@ TEST_F(ProgramParmTest, DefinitionsAreReadWholeOrNotAtAll) {
     at_row_2.row = 2;
     Case cases[] = {
         {"none", oci_standin::answer_rows({}), 0, -1},
-        {"two, one with NULL columns", oci_standin::answer_rows({Parameter{"A"}.row(), {Cell(), Cell(), Cell(), "B"}}), 0, 1},
+        {"two, one with NULL columns", oci_standin::answer_rows({Parameter{"A"}.row(), {Cell(), Cell(), Cell(), "B"}}),
+         0, 1},
         {"a hundred", oci_standin::answer_rows(hundred), 0, 99},
         {"a hundred and one", oci_standin::answer_rows(many), 1, 77},
-        {"fetch fails at row 2", oci_standin::answer_failure(at_row_2, {Parameter{"A"}.row(), Parameter{"B"}.row()}), 1, 77},
-        {"query fails", oci_standin::answer_failure(oci_standin::failure_at(Step::Execute, 942, "table or view does not exist")), 1, 77},
+        {"fetch fails at row 2", oci_standin::answer_failure(at_row_2, {Parameter{"A"}.row(), Parameter{"B"}.row()}), 1,
+         77},
+        {"query fails",
+         oci_standin::answer_failure(oci_standin::failure_at(Step::Execute, 942, "table or view does not exist")), 1,
+         77},
     };
     for (Case& c : cases) {
         oci_standin::reset();
@@ -323,7 +354,8 @@ TEST_F(ProgramParmTest, DefinitionsAreReadWholeOrNotAtAll) {
     }
     const auto run = last_execution(kDefinitions);
     EXPECT_EQ(run.iters, 0u);
-    EXPECT_EQ(binds_of(run), (std::vector<std::pair<std::string, std::string>>{{"APP_ID", "20003"}, {"PROG_NAME", "XXREPORT"}}));
+    EXPECT_EQ(binds_of(run),
+              (std::vector<std::pair<std::string, std::string>>{{"APP_ID", "20003"}, {"PROG_NAME", "XXREPORT"}}));
 }
 
 TEST_F(ProgramParmTest, ParameterListByApplicationNameComputesEachDefault) {
@@ -333,8 +365,9 @@ TEST_F(ProgramParmTest, ParameterListByApplicationNameComputesEachDefault) {
     Parameter unset{"P_PROFILE"};
     unset.default_type = "P";
     unset.default_value = "XX_UNSET";
-    oci_standin::add_rule(oci_standin::substring_rule("FROM fnd_descr_flex_column_usages a",
-                                                      {oci_standin::answer_rows({constant.row(), Parameter{"P_NONE"}.row(), unset.row()})}));
+    oci_standin::add_rule(oci_standin::substring_rule(
+        "FROM fnd_descr_flex_column_usages a",
+        {oci_standin::answer_rows({constant.row(), Parameter{"P_NONE"}.row(), unset.row()})}));
     profiles({});
     int count = 0;
     ZPAError error{};
@@ -343,7 +376,8 @@ TEST_F(ProgramParmTest, ParameterListByApplicationNameComputesEachDefault) {
     EXPECT_STREQ(recs[0]->value, "ten");
     EXPECT_STREQ(recs[1]->value, "");
     const auto run = last_execution("fnd_application app");
-    EXPECT_EQ(binds_of(run), (std::vector<std::pair<std::string, std::string>>{{"APP_NAME", "XXCUST"}, {"PROG_NAME", "XXREPORT"}}));
+    EXPECT_EQ(binds_of(run),
+              (std::vector<std::pair<std::string, std::string>>{{"APP_NAME", "XXCUST"}, {"PROG_NAME", "XXREPORT"}}));
 
     const std::string long_name(32, 'X');
     EXPECT_EQ(BE_DUZ_retrieve_ReqParmList(session, "XXCUST", long_name.c_str(), recs, &count, &error), 1);

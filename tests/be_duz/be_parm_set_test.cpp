@@ -30,9 +30,22 @@ struct SetParameter {
 
     Row row() const {
         auto text = [](const char* t) { return *t ? Cell(t) : Cell(); };
-        return {"N", text(set_default_type), text(set_default_value), name, std::string("Prompt ") + name, text(shared),
-                1000, std::string("VS_") + name, 20, validation, "C", text(default_type), text(default_value), "N",
-                displayed, text(set_displayed)};
+        return {"N",
+                text(set_default_type),
+                text(set_default_value),
+                name,
+                std::string("Prompt ") + name,
+                text(shared),
+                1000,
+                std::string("VS_") + name,
+                20,
+                validation,
+                "C",
+                text(default_type),
+                text(default_value),
+                "N",
+                displayed,
+                text(set_displayed)};
     }
 };
 
@@ -80,7 +93,7 @@ TEST_F(SetParmTest, SharedParameterCarriesTheFirstProgramsValueToTheNext) {
     SetParameter second{"P_GL_PERIOD"};
     second.shared = "PERIOD";
     struct Case {
-        const char* first_value;   // nullptr: the job gives none
+        const char* first_value;  // nullptr: the job gives none
         const char* second_value;
         const char* second_gets;
         const char* stored;
@@ -97,10 +110,12 @@ TEST_F(SetParmTest, SharedParameterCarriesTheFirstProgramsValueToTheNext) {
         programs({{first}, {second}});
         OwnedList connection{};
         OwnedList job{};
-        ZPALIST_handle_typ values1 = values_list(c.first_value ? std::vector<std::pair<std::string, std::string>>{{"PARM1", c.first_value}}
-                                                               : std::vector<std::pair<std::string, std::string>>{});
-        ZPALIST_handle_typ values2 = values_list(c.second_value ? std::vector<std::pair<std::string, std::string>>{{"PARM1", c.second_value}}
-                                                                : std::vector<std::pair<std::string, std::string>>{});
+        ZPALIST_handle_typ values1 =
+            values_list(c.first_value ? std::vector<std::pair<std::string, std::string>>{{"PARM1", c.first_value}}
+                                      : std::vector<std::pair<std::string, std::string>>{});
+        ZPALIST_handle_typ values2 =
+            values_list(c.second_value ? std::vector<std::pair<std::string, std::string>>{{"PARM1", c.second_value}}
+                                       : std::vector<std::pair<std::string, std::string>>{});
         int count = 0;
         ZPAError error{};
         ASSERT_EQ(program_values(0, &values1, connection, job, count, error), 0) << error.text;
@@ -139,13 +154,14 @@ TEST_F(SetParmTest, SetOverridesTheDefaultAndTheDisplayOfItsProgram) {
     for (const Case& c : cases) {
         oci_standin::reset();
         GM_PARAM_clear();
-        home.write_file("data/OEBS.dat", c.including_hidden ? std::string("GET_PARMS_INCLUDING_HIDDEN ") + c.including_hidden + "\n"
-                                                            : std::string("CM_DIR /x\n"));
+        home.write_file("data/OEBS.dat", c.including_hidden
+                                             ? std::string("GET_PARMS_INCLUDING_HIDDEN ") + c.including_hidden + "\n"
+                                             : std::string("CM_DIR /x\n"));
         programs({{overridden, plain, shown_by_set, hidden_by_set, hidden}});
         int count = 0;
         ZPAError error{};
-        ASSERT_EQ(BE_DUZ_SET_retrieve_default_parms(session, c.sql, 5001, 20003, "XXREPORT", 7001, recs, &count, &error),
-                  0)
+        ASSERT_EQ(
+            BE_DUZ_SET_retrieve_default_parms(session, c.sql, 5001, 20003, "XXREPORT", 7001, recs, &count, &error), 0)
             << error.text;
         std::vector<std::string> names;
         for (int i = 0; i <= count; ++i) {
@@ -191,10 +207,8 @@ TEST_F(SetParmTest, EmptyJobValueTakesTheDefaultOnlyWhenTheOptionSaysSo) {
         std::vector<std::string> values;
     };
     const Case cases[] = {
-        {nullptr, "", {"", "hidden-dflt", ""}},
-        {nullptr, nullptr, {"", "hidden-dflt", ""}},
-        {"Y", "  ", {"dflt", "hidden-dflt", ""}},
-        {"Y", nullptr, {"dflt", "hidden-dflt", ""}},
+        {nullptr, "", {"", "hidden-dflt", ""}},           {nullptr, nullptr, {"", "hidden-dflt", ""}},
+        {"Y", "  ", {"dflt", "hidden-dflt", ""}},         {"Y", nullptr, {"dflt", "hidden-dflt", ""}},
         {nullptr, "given", {"given", "hidden-dflt", ""}},
     };
     for (const Case& c : cases) {
@@ -203,8 +217,9 @@ TEST_F(SetParmTest, EmptyJobValueTakesTheDefaultOnlyWhenTheOptionSaysSo) {
         OwnedList with{{"USE_DEFAULT_WHEN_AE_IS_EMPTY", c.option ? c.option : ""}};
         OwnedList without{};
         OwnedList job{};
-        ZPALIST_handle_typ values = values_list(c.value ? std::vector<std::pair<std::string, std::string>>{{"PARM1", c.value}}
-                                                        : std::vector<std::pair<std::string, std::string>>{});
+        ZPALIST_handle_typ values =
+            values_list(c.value ? std::vector<std::pair<std::string, std::string>>{{"PARM1", c.value}}
+                                : std::vector<std::pair<std::string, std::string>>{});
         int count = 0;
         ZPAError error{};
         ASSERT_EQ(program_values(0, &values, c.option ? with : without, job, count, error), 0) << error.text;
@@ -237,9 +252,9 @@ TEST_F(SetParmTest, OrgIdParameterSetsTheOperatingUnitByIdOrName) {
     org.validation = "F";
     struct Case {
         const char* value;
-        const char* option;      // NO_OU_OVER_DFLT, nullptr: absent
-        bool unit_known;         // an organisation has the id
-        const char* unit_name;   // the name the operating unit is set with, nullptr: not set
+        const char* option;     // NO_OU_OVER_DFLT, nullptr: absent
+        bool unit_known;        // an organisation has the id
+        const char* unit_name;  // the name the operating unit is set with, nullptr: not set
         bool id_looked_up;
     };
     const Case cases[] = {
@@ -262,11 +277,11 @@ TEST_F(SetParmTest, OrgIdParameterSetsTheOperatingUnitByIdOrName) {
         for (const char* block : {"MO_GLOB_ORG_ACCESS_TMP", "set_policy_context", "set_org_id"})
             oci_standin::add_rule(betest::block_rule(block));
         oci_standin::add_rule(oci_standin::substring_rule(
-            "FROM FND_FLEX_VALIDATION_TABLES",
-            {answer_rows({{"HR_OPERATING_UNITS", "ORGANIZATION_ID", "N", 15, "NAME", "C", 240, Cell(), Cell(), Cell(),
-                           Cell(), Cell()}})}));
+            "FROM FND_FLEX_VALIDATION_TABLES", {answer_rows({{"HR_OPERATING_UNITS", "ORGANIZATION_ID", "N", 15, "NAME",
+                                                              "C", 240, Cell(), Cell(), Cell(), Cell(), Cell()}})}));
         oci_standin::add_rule(oci_standin::substring_rule("FROM FND_SESSIONS", {answer_rows({{"1", "x"}})}));
-        oci_standin::add_rule(oci_standin::substring_rule("select * from (", {answer_rows({{"204", Cell(), c.value}})}));
+        oci_standin::add_rule(
+            oci_standin::substring_rule("select * from (", {answer_rows({{"204", Cell(), c.value}})}));
         OwnedList with{{"NO_OU_OVER_DFLT", c.option ? c.option : ""}};
         OwnedList without{};
         OwnedList job{};
@@ -278,7 +293,8 @@ TEST_F(SetParmTest, OrgIdParameterSetsTheOperatingUnitByIdOrName) {
 
         const auto texts = prepared();
         auto position = [&](const char* part) {
-            return std::find_if(texts.begin(), texts.end(), [&](const std::string& t) { return t.find(part) != std::string::npos; }) -
+            return std::find_if(texts.begin(), texts.end(),
+                                [&](const std::string& t) { return t.find(part) != std::string::npos; }) -
                    texts.begin();
         };
         EXPECT_EQ(count_prepared("o.organization_id = :org_id"), c.id_looked_up ? 1 : 0) << c.value;
@@ -300,8 +316,9 @@ TEST_F(SetParmTest, OrgIdParameterSetsTheOperatingUnitByIdOrName) {
 }
 
 TEST_F(SetParmTest, SetProgramIsFoundByItsNamesAndItsParametersShownAsTheSetShowsThem) {
-    oci_standin::add_rule(oci_standin::substring_rule("fnd_request_set_programs setprog",
-                                                      {oci_standin::answer_rows({{20003, 5001, 7009}}), oci_standin::answer_rows({})}));
+    oci_standin::add_rule(
+        oci_standin::substring_rule("fnd_request_set_programs setprog",
+                                    {oci_standin::answer_rows({{20003, 5001, 7009}}), oci_standin::answer_rows({})}));
     SetParameter a{"A", "C", "program-default"};
     oci_standin::add_rule(oci_standin::substring_rule("DECODE(U.DEFAULT_TYPE", {oci_standin::answer_rows({a.row()})}));
     std::snprintf(recs[0]->value, sizeof recs[0]->value, "stale");

@@ -77,14 +77,15 @@ TEST_F(ValueSetTest, CheckedRowWithQuickPickColumnsIsKeptInTheParametersList) {
     database(d, {{"0", "System administrator", "SYSADMIN", "Sys desc", "a1"}});
     ZPAError error{};
     ASSERT_EQ(check("SYSADMIN", nullptr, 0, error), 0) << error.text;
-    EXPECT_EQ(last_prepared(),
-              "select * from ( SELECT TO_CHAR(USER_ID) ID, DESCRIPTION MEANING, USER_NAME VALUE, description,  attribute1 "
-              "FROM  FND_USER where end_date is null  ) where upper(VALUE) = upper(:bv1)");
+    EXPECT_EQ(
+        last_prepared(),
+        "select * from ( SELECT TO_CHAR(USER_ID) ID, DESCRIPTION MEANING, USER_NAME VALUE, description,  attribute1 "
+        "FROM  FND_USER where end_date is null  ) where upper(VALUE) = upper(:bv1)");
     EXPECT_EQ(bound(kDefinitionTable, "VALSETID"), Cell(1001));
     EXPECT_EQ(last_execution(kDefinitionTable).iters, 0u);
     const std::vector<std::pair<const char*, const char*>> expected = {
-        {"HAS_ID", "YES"}, {"ID", "0"}, {"MEANING", "System administrator"}, {"VALUE", "SYSADMIN"},
-        {"DESC", "Sys desc"}, {"ATTR1", "a1"}};
+        {"HAS_ID", "YES"},     {"ID", "0"},          {"MEANING", "System administrator"},
+        {"VALUE", "SYSADMIN"}, {"DESC", "Sys desc"}, {"ATTR1", "a1"}};
     for (auto& [key, value] : expected) EXPECT_EQ(list_value(current, key), value) << key;
     EXPECT_EQ(ZPALIST_count(&current->list), 6);
 }
@@ -101,8 +102,12 @@ TEST_F(ValueSetTest, CheckComparesTheIdOrTheValueAndMeaningAsBinds) {
     const Case cases[] = {
         {"ID_COL", 1, nullptr, "ID = :bv1", {{"BV1", "O'Brien"}}, "YES"},
         {"", 1, nullptr, "upper(VALUE) = upper(:bv1)", {{"BV1", "O'Brien"}}, "NO"},
-        {"ID_COL", 0, "O'Brien & Sons", "upper(VALUE) = upper(:bv1) and upper(MEANING) = upper(:bv2)",
-         {{"BV1", "O'Brien"}, {"BV2", "O'Brien & Sons"}}, "YES"},
+        {"ID_COL",
+         0,
+         "O'Brien & Sons",
+         "upper(VALUE) = upper(:bv1) and upper(MEANING) = upper(:bv2)",
+         {{"BV1", "O'Brien"}, {"BV2", "O'Brien & Sons"}},
+         "YES"},
         {"ID_COL", 0, "", "upper(VALUE) = upper(:bv1)", {{"BV1", "O'Brien"}}, "YES"},
     };
     for (const Case& c : cases) {
@@ -155,7 +160,8 @@ TEST_F(ValueSetTest, CheckOfAValueNotInTheSetFailsWithTheReason) {
     database(Definition{}, {});
     ZPAError error{};
     EXPECT_EQ(check("nobody", nullptr, 0, error), 1);
-    EXPECT_STREQ(error.text, "CM for OEBS: For parameter 'P_USER', fail to find value 'nobody' in value_set 'XX_USERS'");
+    EXPECT_STREQ(error.text,
+                 "CM for OEBS: For parameter 'P_USER', fail to find value 'nobody' in value_set 'XX_USERS'");
     EXPECT_EQ(ZPALIST_count(&current->list), 0);
 }
 
@@ -188,9 +194,10 @@ TEST_F(ValueSetTest, ReferencesOfTheClauseAreBoundAndAnOverlongOneStopsTheCheck)
     ZPAError error{};
     ASSERT_EQ(check("a", nullptr, 0, error), 0) << error.text;
     const auto run = last_execution("select * from");
-    EXPECT_EQ(run.text,
-              "select * from ( SELECT NULL ID, NULL MEANING, V VALUE FROM  T where org = :bv1    ) where upper(VALUE) = "
-              "upper(:bv3)");
+    EXPECT_EQ(
+        run.text,
+        "select * from ( SELECT NULL ID, NULL MEANING, V VALUE FROM  T where org = :bv1    ) where upper(VALUE) = "
+        "upper(:bv3)");
     EXPECT_EQ(binds_of(run), (std::vector<std::pair<std::string, std::string>>{{"BV1", "O'Hare"}, {"BV3", "a"}}));
 
     oci_standin::reset();
@@ -215,11 +222,14 @@ TEST_F(ValueSetTest, ValuesQueryIsLeftOpenForTheListWithItsFilterBound) {
     };
     const Case cases[] = {
         {"", " SELECT V VALUE , M MEANING FROM  T  WHERE  enabled_flag = 'Y' order by 1 ", nullptr, ""},
-        {"A*", "SELECT VALUE, MEANING FROM (SELECT V VALUE , M MEANING FROM  T  WHERE  enabled_flag = 'Y'  ) where VALUE like :bv1",
+        {"A*",
+         "SELECT VALUE, MEANING FROM (SELECT V VALUE , M MEANING FROM  T  WHERE  enabled_flag = 'Y'  ) where VALUE like :bv1",
          "A%", "A%"},
-        {"O'B*", "SELECT VALUE, MEANING FROM (SELECT V VALUE , M MEANING FROM  T  WHERE  enabled_flag = 'Y'  ) where VALUE like :bv1",
+        {"O'B*",
+         "SELECT VALUE, MEANING FROM (SELECT V VALUE , M MEANING FROM  T  WHERE  enabled_flag = 'Y'  ) where VALUE like :bv1",
          "O'B%", "O'B%"},
-        {"O'Brien", "SELECT VALUE, MEANING FROM (SELECT V VALUE , M MEANING FROM  T  WHERE  enabled_flag = 'Y'  ) where VALUE = :bv1",
+        {"O'Brien",
+         "SELECT VALUE, MEANING FROM (SELECT V VALUE , M MEANING FROM  T  WHERE  enabled_flag = 'Y'  ) where VALUE = :bv1",
          "O'Brien", "O'Brien"},
     };
     for (const Case& c : cases) {
@@ -229,7 +239,8 @@ TEST_F(ValueSetTest, ValuesQueryIsLeftOpenForTheListWithItsFilterBound) {
         char filter[32];
         std::snprintf(filter, sizeof filter, "%s", c.filter);
         ZPAError error{};
-        ASSERT_EQ(BE_DUZ_retrieve_valuset_values(session, nullptr, current, recs, handle.get(), 1, 1, 0, filter, &error), 0)
+        ASSERT_EQ(
+            BE_DUZ_retrieve_valuset_values(session, nullptr, current, recs, handle.get(), 1, 1, 0, filter, &error), 0)
             << error.text;
         EXPECT_EQ(last_prepared(), c.statement);
         EXPECT_STREQ(filter, c.changed);
@@ -247,7 +258,8 @@ TEST_F(ValueSetTest, ValuesQueryIsLeftOpenForTheListWithItsFilterBound) {
         reader.follow_text(handle->row_data[1], BE_DUZ_PARM_VALUE_SIZE, &handle->DUZ_ind[1]);
         std::vector<std::pair<std::string, std::string>> rows;
         while (reader.fetch() == be_sql::Fetch::Row) rows.emplace_back(handle->row_data[0], handle->row_data[1]);
-        EXPECT_EQ(rows, (std::vector<std::pair<std::string, std::string>>{{"A1", "First"}, {"A2", ""}, {"A3", "Third"}}));
+        EXPECT_EQ(rows,
+                  (std::vector<std::pair<std::string, std::string>>{{"A1", "First"}, {"A2", ""}, {"A3", "Third"}}));
         EXPECT_NE(handle->DUZ_def[0], nullptr);
         EXPECT_NE(handle->DUZ_def[1], nullptr);
     }

@@ -52,7 +52,7 @@ protected:
         home.write_file(kTimesPath, "");
         home.write_file("data/CONFIG.dat", "AGENT_DIR " + home.path() + "\n");
         home.write_file("data/OEBS.dat", "CM_DIR " + home.path() + "/cm/DUZ/bin\nORACLE_HOME " + home.path() +
-                                              "/oracle\nTNS_ADMIN /opt/tns\n");
+                                             "/oracle\nTNS_ADMIN /opt/tns\n");
     }
     void TearDown() override {
         PasswordsTest::TearDown();
@@ -111,7 +111,8 @@ protected:
 
 TEST_F(PkmTest, NamesAreComparedExactlyAndAnswerFormsFollowTheErrorRecord) {
     ZPARC rc = ZPA_SUCCESS;
-    EXPECT_EQ(ask("orvcm_get_accounts_request", "", &rc), "<open failed: CM for OEBS: Unknown request: orvcm_get_accounts_request >");
+    EXPECT_EQ(ask("orvcm_get_accounts_request", "", &rc),
+              "<open failed: CM for OEBS: Unknown request: orvcm_get_accounts_request >");
     EXPECT_EQ(rc, ZPA_FAIL);
 
     char response[BE_DUZ_PKM_NAME_SIZE] = "";
@@ -145,10 +146,10 @@ TEST_F(PkmTest, PluginVersionCheck) {
     const std::vector<Case> cases = {
         {"<x><PluginVersion>9021</PluginVersion></x>", 1, ""},
         {"<PLUGINVERSION>9100.5</PLUGINVERSION>", 1, ""},
-        {"<PLUGINVERSION>9000.5</PLUGINVERSION>",
-         0, "CM for OEBS: PKM CM for OEBS Plugin version, 9000.500, is not compatible with CM for OEBS version, 9021.000."},
-        {"<PLUGINVERSION>abc</PLUGINVERSION>",
-         0, "CM for OEBS: PKM CM for OEBS Plugin version, 6401.000, is not compatible with CM for OEBS version, 9021.000."},
+        {"<PLUGINVERSION>9000.5</PLUGINVERSION>", 0,
+         "CM for OEBS: PKM CM for OEBS Plugin version, 9000.500, is not compatible with CM for OEBS version, 9021.000."},
+        {"<PLUGINVERSION>abc</PLUGINVERSION>", 0,
+         "CM for OEBS: PKM CM for OEBS Plugin version, 6401.000, is not compatible with CM for OEBS version, 9021.000."},
         {"<NONE/>", 0,
          "CM for OEBS: PKM CM for OEBS Plugin version, 6401.000, is not compatible with CM for OEBS version, 9021.000."},
     };
@@ -215,8 +216,11 @@ TEST_F(PkmTest, RequestManagerRunsDirectlyWhenNotRoot) {
         const std::string killed = home.path() + "/killed/pkmreqmanager";
         const std::string killed_response = home.path() + "/proclog/killed.xml";
         char failure[BE_DUZ_PKM_ERROR_SIZE] = "";
-        int outcome = BE_DUZ_PKM_handle_java_process(const_cast<char*>(script.c_str()), const_cast<char*>(request.c_str()),
-                                                     const_cast<char*>(response.c_str()), failure) == 0 ? 0 : 1;
+        int outcome =
+            BE_DUZ_PKM_handle_java_process(const_cast<char*>(script.c_str()), const_cast<char*>(request.c_str()),
+                                           const_cast<char*>(response.c_str()), failure) == 0
+                ? 0
+                : 1;
         if (BE_DUZ_PKM_handle_java_process(const_cast<char*>(killed.c_str()), const_cast<char*>(request.c_str()),
                                            const_cast<char*>(killed_response.c_str()), failure) != 1)
             outcome |= 2;
@@ -319,17 +323,19 @@ TEST_F(PkmTest, AddStoresTheLocalKeyAndTheListAnswersTheGlobalKeyWithoutPrefix) 
                         "</DBServiceName><APPSLoginName>APPS</APPSLoginName>"),
               std::string::npos)
         << list;
-    EXPECT_NE(list.find("<NLSLanguage>AMERICAN</NLSLanguage><NLSChar></NLSChar><EnableLogOutput>N</EnableLogOutput>"
-                        "<AppendLog>Y</AppendLog><AppendOutput>N</AppendOutput><ConvertWarningToOK>N</ConvertWarningToOK>"
-                        "<MonitorChildReq>Y</MonitorChildReq><JobCompDependChild>N</JobCompDependChild></Accounts>"
-                        "<CMVersion>9021.000</CMVersion><SecureAlg>aes</SecureAlg></Orvcm_get_accounts_response>"),
-              std::string::npos)
+    EXPECT_NE(
+        list.find("<NLSLanguage>AMERICAN</NLSLanguage><NLSChar></NLSChar><EnableLogOutput>N</EnableLogOutput>"
+                  "<AppendLog>Y</AppendLog><AppendOutput>N</AppendOutput><ConvertWarningToOK>N</ConvertWarningToOK>"
+                  "<MonitorChildReq>Y</MonitorChildReq><JobCompDependChild>N</JobCompDependChild></Accounts>"
+                  "<CMVersion>9021.000</CMVersion><SecureAlg>aes</SecureAlg></Orvcm_get_accounts_response>"),
+        std::string::npos)
         << list;
     // Neither the password nor its forms reach the diagnostic log, even at debug level 6.
     const std::string log = testbed::read_diag_log("Oebs_CM");
     EXPECT_NE(log.find("Orvcm_get_accounts_request"), std::string::npos);
     for (const std::string& secret : {std::string("s3cret"), sent, stored, password})
-        EXPECT_EQ(log.find(secret), std::string::npos) << secret << log.substr(log.find(secret) > 300 ? log.find(secret) - 300 : 0, 400);
+        EXPECT_EQ(log.find(secret), std::string::npos)
+            << secret << log.substr(log.find(secret) > 300 ? log.find(secret) - 300 : 0, 400);
 }
 
 TEST_F(PkmTest, AccountRequestFailuresAnswerTheFailureForm) {
@@ -446,9 +452,9 @@ TEST_F(PkmTest, ValidateOpensASessionWithTheStoredOrTheSentAccount) {
     const std::string refused = ask("Orvcm_validate_account_request", "<AccountName>BAD</AccountName>");
     EXPECT_EQ(inner(refused, "Code"), "OEBS7014");
     EXPECT_NE(inner(refused, "ExtendedMessage").find("ORA-01017"), std::string::npos) << refused;
-    const std::string sent = ask("Orvcm_validate_account_request",
-                                 "<AccountName>NEW</AccountName><AccountDetails>" +
-                                     account_body("NEW", sent_password("good")) + "</AccountDetails>");
+    const std::string sent =
+        ask("Orvcm_validate_account_request", "<AccountName>NEW</AccountName><AccountDetails>" +
+                                                  account_body("NEW", sent_password("good")) + "</AccountDetails>");
     EXPECT_NE(sent.find("completed successfully"), std::string::npos) << sent;
     EXPECT_EQ(oci_standin::live_handles(), 0u);
 }
@@ -462,19 +468,22 @@ TEST_F(PkmTest, SettingsRequests) {
                     "WATCHING_INTERVAL_TIME 30\n");
     const std::string failed = ask("Orvoebs_get_ew_config_request", "");
     EXPECT_EQ(inner(failed, "Code"), "OEBS7016");
-    EXPECT_EQ(inner(failed, "ExtendedMessage"),
-              "CM for OEBS: Could not load event watcher configuration parameters. Cannot find ALERT_MAX_OUTPUT parameter");
+    EXPECT_EQ(
+        inner(failed, "ExtendedMessage"),
+        "CM for OEBS: Could not load event watcher configuration parameters. Cannot find ALERT_MAX_OUTPUT parameter");
 
     home.write_file(kSettingsPath,
                     "[GEN_EVENT_PARAMS]\nACTIVATE_EVENT_WATCHER N\nACTION_MAX_RETRY 3\nACTION_LOG Y\n"
                     "WATCHING_INTERVAL_TIME 30\nALERT_MAX_OUTPUT 5\n");
-    EXPECT_EQ(ask("Orvoebs_update_ew_config_request",
-                  "<ACTIVATE_EVENT_WATCHER>Y</ACTIVATE_EVENT_WATCHER><WATCHING_INTERVAL_TIME>60</WATCHING_INTERVAL_TIME>"),
-              "<Orvoebs_update_ew_config_response></Orvoebs_update_ew_config_response>");
-    EXPECT_EQ(ask("Orvoebs_get_ew_config_request", ""),
-              "<Orvoebs_get_ew_config_response><ConfigurationParameters><ACTIVATE_EVENT_WATCHER>Y"
-              "</ACTIVATE_EVENT_WATCHER><WATCHING_INTERVAL_TIME>60</WATCHING_INTERVAL_TIME><ACTION_MAX_RETRY>3"
-              "</ACTION_MAX_RETRY><ACTION_LOG>Y</ACTION_LOG></ConfigurationParameters></Orvoebs_get_ew_config_response>");
+    EXPECT_EQ(
+        ask("Orvoebs_update_ew_config_request",
+            "<ACTIVATE_EVENT_WATCHER>Y</ACTIVATE_EVENT_WATCHER><WATCHING_INTERVAL_TIME>60</WATCHING_INTERVAL_TIME>"),
+        "<Orvoebs_update_ew_config_response></Orvoebs_update_ew_config_response>");
+    EXPECT_EQ(
+        ask("Orvoebs_get_ew_config_request", ""),
+        "<Orvoebs_get_ew_config_response><ConfigurationParameters><ACTIVATE_EVENT_WATCHER>Y"
+        "</ACTIVATE_EVENT_WATCHER><WATCHING_INTERVAL_TIME>60</WATCHING_INTERVAL_TIME><ACTION_MAX_RETRY>3"
+        "</ACTION_MAX_RETRY><ACTION_LOG>Y</ACTION_LOG></ConfigurationParameters></Orvoebs_get_ew_config_response>");
     EW_cfg_file_params_type settings{};
     ZPAError error{};
     ASSERT_EQ(EW_load_new_event_config(&settings, &error), 0);
@@ -519,8 +528,8 @@ TEST_F(PkmTest, SettingsRequests) {
 
 TEST_F(PkmTest, NameListsOpenASessionForTheAccount) {
     oci_standin::add_logon(oci_standin::logon("VIS", "APPS", "good"));
-    oci_standin::add_rule(oci_standin::substring_rule("from FND_APPLICATION_TL where",
-                                                      {oci_standin::answer_rows({{"General Ledger"}})}));
+    oci_standin::add_rule(
+        oci_standin::substring_rule("from FND_APPLICATION_TL where", {oci_standin::answer_rows({{"General Ledger"}})}));
     oci_standin::add_rule(
         oci_standin::substring_rule("from ALR_ALERTS alr", {oci_standin::answer_rows({{"LOW_STOCK"}})}));
     home.write_file("data/DUZ_inst.dat", "");
@@ -534,8 +543,8 @@ TEST_F(PkmTest, NameListsOpenASessionForTheAccount) {
                   "<AccountName>PROD</AccountName><Application>Inventory</Application><AlertFilter>*</AlertFilter>"),
               "<Orvoebs_get_alerts_list_response><AlertsList><Name>LOW_STOCK</Name></AlertsList>"
               "</Orvoebs_get_alerts_list_response>");
-    const std::string refused =
-        ask("Orvoebs_get_applications_list_request", "<AccountName>BAD</AccountName><ApplicationFilter>*</ApplicationFilter>");
+    const std::string refused = ask("Orvoebs_get_applications_list_request",
+                                    "<AccountName>BAD</AccountName><ApplicationFilter>*</ApplicationFilter>");
     EXPECT_EQ(inner(refused, "Code"), "OEBS7018");
     EXPECT_EQ(inner(refused, "ExtendedMessage"),
               "CM for OEBS: Unable to connect to OEBS using account BAD, please validate the account.");

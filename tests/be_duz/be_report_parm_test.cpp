@@ -14,9 +14,9 @@ TEST(ReportParm, InitEmptiesTheRecordButKeepsMeaningAndDisplayFlag) {
     std::strcpy(parm.report_meaning, "Meaning");
     std::strcpy(parm.displayed, "N");
     EXPECT_EQ(BE_DUZ_init_report_parm(&parm), 0);
-    for (const char* text : {parm.parm_name, parm.parm_display, parm.parm_type, parm.required, parm.value_set_name,
-                             parm.value_set_type, parm.dft_value, parm.formatype, parm.report_value, parm.value,
-                             parm.uppercase, parm.sharedparm_name})
+    for (const char* text :
+         {parm.parm_name, parm.parm_display, parm.parm_type, parm.required, parm.value_set_name, parm.value_set_type,
+          parm.dft_value, parm.formatype, parm.report_value, parm.value, parm.uppercase, parm.sharedparm_name})
         EXPECT_STREQ(text, "");
     EXPECT_EQ(parm.value_set_id, 0);
     EXPECT_EQ(parm.seq_number, 0);
@@ -32,8 +32,14 @@ TEST(PkmRequest, ConfigurationManagerNamesAreRecognisedInAnyCase) {
         const char* action;
         int expected;
     } cases[] = {
-        {"Orvcm_get_accounts_request", 1}, {"ORVCM", 1}, {"orvoebs_save_rules", 1}, {"ORVOEBSX", 1},
-        {"GetCMInstance", 0},              {"ORVC", 0},  {"xORVCM", 0},           {"", 0},
+        {"Orvcm_get_accounts_request", 1},
+        {"ORVCM", 1},
+        {"orvoebs_save_rules", 1},
+        {"ORVOEBSX", 1},
+        {"GetCMInstance", 0},
+        {"ORVC", 0},
+        {"xORVCM", 0},
+        {"", 0},
     };
     for (const Case& c : cases) EXPECT_EQ(BE_DUZ_PKM_isPKMrequest(c.action), c.expected) << c.action;
     EXPECT_EQ(BE_DUZ_PKM_isPKMrequest(nullptr), 0);

@@ -62,12 +62,17 @@ TEST_F(RequestsFileTest, ReaderKeepsEachLineFromItsFirstDigit) {
         {"no digits here\n12 5\n", CM_RC_OK, {{"12", "5"}}},
         {"12 5\nlast line without newline 7", CM_RC_OK, {{"12", "5"}}},
         {"1[2] 5\n", CM_RC_FAIL, {}},
-        {std::string(63, '1') + " 1\n", CM_RC_OK, {{"111111111111111111111111111111111111111111111111111111111111111", "1"}}},
+        {std::string(63, '1') + " 1\n",
+         CM_RC_OK,
+         {{"111111111111111111111111111111111111111111111111111111111111111", "1"}}},
         {std::string(64, '1') + " 1\n", CM_RC_FAIL, {}},
         {"7 " + std::string(3000, 'v') + "\n", CM_RC_OK, {{"7", nullptr}}},
         {"12\t \t  \t            5\n12ab=6\n", CM_RC_OK, {{"12", "5"}, {"12AB", "6"}}},
         // A NUL ends the line's text; one before the first digit is dropped with the other characters.
-        {"12 5\0 7\n\0" "34 6\n56 7\0\n78 8\n"s, CM_RC_OK, {{"12", "5"}, {"34", "6"}, {"56", "7"}, {"78", "8"}}},
+        {"12 5\0 7\n\0"
+         "34 6\n56 7\0\n78 8\n"s,
+         CM_RC_OK,
+         {{"12", "5"}, {"34", "6"}, {"56", "7"}, {"78", "8"}}},
     };
     for (const Case& c : cases) {
         home.write_file("data/DUZ_reqs.dat", c.content);
@@ -77,8 +82,10 @@ TEST_F(RequestsFileTest, ReaderKeepsEachLineFromItsFirstDigit) {
         if (c.rc == CM_RC_OK) {
             EXPECT_EQ(ZPALIST_count(&list), static_cast<int>(c.rows.size()));
             for (auto& [key, value] : c.rows) {
-                if (value) EXPECT_EQ(value_of(&list, key), value);
-                else EXPECT_EQ(value_of(&list, key).size(), static_cast<std::size_t>(BE_DUZ_REQS_LINE_MAX - 1 - 2));
+                if (value)
+                    EXPECT_EQ(value_of(&list, key), value);
+                else
+                    EXPECT_EQ(value_of(&list, key).size(), static_cast<std::size_t>(BE_DUZ_REQS_LINE_MAX - 1 - 2));
             }
         } else {
             EXPECT_EQ(error.code, 1u);
@@ -110,12 +117,24 @@ TEST_F(RequestsFileTest, AgeReadsTheValueAsStrtollDoes) {
     const long long now = static_cast<long long>(std::time(nullptr));
     const std::string day = std::to_string(now - 86400), older = std::to_string(now - 86401);
     const std::pair<std::string, bool> cases[] = {
-        {std::to_string(now), true},         {std::to_string(now) + "x", true},   {"+" + std::to_string(now), true},
-        {"abc", false},                      {"-5", false},                       {"0012345", false},
-        {"99999999999999999999999", true},   {"1000000000000000000", true},       {older, false},
-        {day, true},                         {day + " 7", true},                  {older + "9", true},
-        {older + "x", false},                {"0" + day, true},                   {"0" + older, false},
-        {"999999999", false},                {"10000000000", true},               {" " + day, true},
+        {std::to_string(now), true},
+        {std::to_string(now) + "x", true},
+        {"+" + std::to_string(now), true},
+        {"abc", false},
+        {"-5", false},
+        {"0012345", false},
+        {"99999999999999999999999", true},
+        {"1000000000000000000", true},
+        {older, false},
+        {day, true},
+        {day + " 7", true},
+        {older + "9", true},
+        {older + "x", false},
+        {"0" + day, true},
+        {"0" + older, false},
+        {"999999999", false},
+        {"10000000000", true},
+        {" " + day, true},
     };
     ZPALIST_handle_typ list{};
     for (std::size_t i = 0; i < std::size(cases); ++i)
@@ -191,9 +210,13 @@ TEST_F(RequestsFileTest, TenThousandRowsReadInOrderAndOneSubmissionKeepsThemAll)
         ASSERT_STREQ(static_cast<char*>(e->ptr), std::to_string(100000 + i).c_str());
     GM_PARAM_list_clear(&list);
 
-    ASSERT_EQ(be_reqs_update(kReqs, [&](ZPALIST_handle_typ* rows) {
-        return GM_PARAM_list_set(rows, "999999", std::to_string(now).c_str()) == CM_RC_OK;
-    }, &error), CM_RC_OK);
+    ASSERT_EQ(be_reqs_update(
+                  kReqs,
+                  [&](ZPALIST_handle_typ* rows) {
+                      return GM_PARAM_list_set(rows, "999999", std::to_string(now).c_str()) == CM_RC_OK;
+                  },
+                  &error),
+              CM_RC_OK);
     ASSERT_EQ(BE_DUZ_read_reqs_file(kReqs, &list, &error), CM_RC_OK);
     EXPECT_EQ(list.count, kRows + 1);
     EXPECT_EQ(value_of(&list, "999999"), std::to_string(now));
@@ -213,16 +236,20 @@ TEST_F(RequestsFileTest, RecordingARowWritesWhatTheListCycleWrites) {
     const Case cases[] = {
         {"", "42"},
         {"1  " + fresh + "\n\n2  " + old + "\n\n3  " + fresh + "\n\n", "9"},
-        {"5  " + fresh + "\n\n5  " + fresh + "x\n\n", "5"},                 // first row of the key takes it
-        {"5  " + old + "\n\n5  " + fresh + "\n\n", "5"},                    // an old row of the key is dropped first
-        {"# comment\n  \n7a  " + fresh + "   \n\n", "7A"},                  // keys are stored upper case
-        {"7a  " + fresh + "\n\n", "7a"},                                      // ... the given key as given
-        {"x8\tvalue with  blanks  \n8=" + fresh + "\n\n", "8"},              // from the first digit; tab and '='
-        {"9  " + long_value + "\n\n", "10"},                                  // values cut to 2048 when written
-        {"11  " + fresh + "\n12  " + fresh, "13"},                             // a last line without newline
-        {"14  " + fresh + "\n\xff" "15  " + fresh + "\n", "16"},              // 0xFF ends the file
+        {"5  " + fresh + "\n\n5  " + fresh + "x\n\n", "5"},      // first row of the key takes it
+        {"5  " + old + "\n\n5  " + fresh + "\n\n", "5"},         // an old row of the key is dropped first
+        {"# comment\n  \n7a  " + fresh + "   \n\n", "7A"},       // keys are stored upper case
+        {"7a  " + fresh + "\n\n", "7a"},                         // ... the given key as given
+        {"x8\tvalue with  blanks  \n8=" + fresh + "\n\n", "8"},  // from the first digit; tab and '='
+        {"9  " + long_value + "\n\n", "10"},                     // values cut to 2048 when written
+        {"11  " + fresh + "\n12  " + fresh, "13"},               // a last line without newline
+        {"14  " + fresh +
+             "\n\xff"
+             "15  " +
+             fresh + "\n",
+         "16"},                                                              // 0xFF ends the file
         {"17  "s + fresh + '\0' + "junk\n\n", "18"},                         // a NUL ends the line
-        {"19  " + fresh + "\n\n" + std::string(70, '1') + "  1\n\n", "20"},   // a key too long fails
+        {"19  " + fresh + "\n\n" + std::string(70, '1') + "  1\n\n", "20"},  // a key too long fails
         {"21  " + fresh + "\n\n1[a]  2\n\n", "22"},                          // a section line fails
         {"23  " + fresh + "\n\n", std::string(80, '4')},                     // the new key cut to 63
     };

@@ -22,7 +22,8 @@ protected:
     }
 
     // Opens a session for user/password on connect; fails the test when it does not open.
-    BE_DUZ_Handles* open_session(const char* connect = "VIS", const char* user = "APPS", const char* password = "apps") {
+    BE_DUZ_Handles* open_session(const char* connect = "VIS", const char* user = "APPS",
+                                 const char* password = "apps") {
         OwnedList account{{"DB_LOGIN", user}, {"DB_PASSWD", password}, {"DB_SID", connect}};
         auto* handle = static_cast<BE_DUZ_Handles*>(std::malloc(sizeof(BE_DUZ_Handles)));
         BE_DUZ_OCI_Init_Handle(handle);

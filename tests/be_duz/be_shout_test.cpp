@@ -28,7 +28,8 @@ protected:
     }
     static Pairs shout_of(const char* destination, const char* urgency = "R", const char* type = "U",
                           const char* message = "Job ended") {
-        return {{"MESSAGE", message}, {"SHOUT_TYPE", type}, {"SHOUT_DESTINATION", destination}, {"SHOUT_URGENCY", urgency}};
+        return {
+            {"MESSAGE", message}, {"SHOUT_TYPE", type}, {"SHOUT_DESTINATION", destination}, {"SHOUT_URGENCY", urgency}};
     }
     ZPAConnHandle connection_{};
 };
@@ -43,16 +44,23 @@ TEST_F(Shout, BadInputIsRefusedBeforeTheDatabase) {
         ZPARC rc;
         const char* error;
     } cases[] = {
-        {"a tracking connection's list", shout_of("PROD:sysadmin"), "SEND", list, 1, "CM for OEBS: UserData pointer is NULL"},
-        {"another action", shout_of("PROD:sysadmin"), "SENDX", nullptr, 4, "CM for OEBS: Action SENDX is not supported"},
+        {"a tracking connection's list", shout_of("PROD:sysadmin"), "SEND", list, 1,
+         "CM for OEBS: UserData pointer is NULL"},
+        {"another action", shout_of("PROD:sysadmin"), "SENDX", nullptr, 4,
+         "CM for OEBS: Action SENDX is not supported"},
         {"no message", {{"SHOUT_TYPE", "U"}}, "SEND", nullptr, 1, "CM for OEBS: the attribute 'MESSAGE' is mandatory"},
-        {"no urgency", {{"MESSAGE", "m"}, {"SHOUT_TYPE", "U"}, {"SHOUT_DESTINATION", "P:u"}}, "SEND", nullptr, 1,
+        {"no urgency",
+         {{"MESSAGE", "m"}, {"SHOUT_TYPE", "U"}, {"SHOUT_DESTINATION", "P:u"}},
+         "SEND",
+         nullptr,
+         1,
          "CM for OEBS: the attribute 'SHOUT_URGENCY' is mandatory"},
         {"no colon", shout_of("PROD"), "SEND", nullptr, 1,
          "CM for OEBS: SHOUT Destination format must be <DUZ-INSTANCE name>:<DUZ USER NAME>"},
         {"nothing after the colon", shout_of("PROD:"), "SEND", nullptr, 1,
          "CM for OEBS: SHOUT Destination format must be <DUZ-INSTANCE name>:<DUZ USER NAME>"},
-        {"a group", shout_of("PROD:sysadmin", "R", "G"), "SEND", nullptr, 1, "CM for OEBS: Invalid Destination Type 'G'."},
+        {"a group", shout_of("PROD:sysadmin", "R", "G"), "SEND", nullptr, 1,
+         "CM for OEBS: Invalid Destination Type 'G'."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -72,8 +80,9 @@ TEST_F(Shout, FirstShoutCreatesTheMessageThenSends) {
     ZPAError error{};
     ASSERT_EQ(shout(shout_of("PROD:sysadmin", "R", "U", message), error), 0) << error.text;
     ASSERT_EQ(executions_of(kCreate).size(), 1u);
-    for (const char* part : {"WF_MESSAGES_TL", "WF_MESSAGE_ATTRIBUTES ", "WF_MESSAGE_ATTRIBUTES_TL", "INSTALLED_FLAG = 'Y'",
-                             "'Orvanta Shout Message'", "'&'||'BODY'", "'QEL:MSG_Attribute'", "COMMIT"})
+    for (const char* part :
+         {"WF_MESSAGES_TL", "WF_MESSAGE_ATTRIBUTES ", "WF_MESSAGE_ATTRIBUTES_TL", "INSTALLED_FLAG = 'Y'",
+          "'Orvanta Shout Message'", "'&'||'BODY'", "'QEL:MSG_Attribute'", "COMMIT"})
         EXPECT_NE(executions_of(kCreate)[0].text.find(part), std::string::npos) << part;
     const auto sent = executions_of(kSend);
     ASSERT_EQ(sent.size(), 1u);
@@ -90,7 +99,8 @@ TEST_F(Shout, FirstShoutCreatesTheMessageThenSends) {
 
 TEST_F(Shout, AnswersOfTheSendBlock) {
     oci_standin::add_rule(substring_rule(kExists, {answer_rows({{1}})}));
-    oci_standin::add_rule(substring_rule(kSend, {outs({{"rc_code", 1}}), outs({{"rc_code", 2}}), outs({{"rc_code", 9}})}));
+    oci_standin::add_rule(
+        substring_rule(kSend, {outs({{"rc_code", 1}}), outs({{"rc_code", 2}}), outs({{"rc_code", 9}})}));
     for (const char* expected : {"CM for OEBS: The destination 'NOBODY' is invalide.",
                                  "CM for OEBS: Fail to send a notification.", "CM for OEBS: Unknown error"}) {
         ZPAError error{};

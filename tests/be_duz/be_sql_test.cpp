@@ -46,11 +46,9 @@ TEST_F(SqlHelperTest, NlsValuesThatAreNoPlainWordNeverReachTheDatabase) {
         const char* value;
     };
     const Case refused[] = {
-        {"PARM_NLS_LANG", "AMERICAN X=BINARY_AMERICA"},         // '=' would set a second parameter
-        {"PARM_NLS_LANG", "AMERICAN;DROP TABLE X_Y"},
-        {"PARM_NLS_LANG", "AMERICAN'_AMERICA"},
-        {"NLS_DATE_LANGUAGE", "GERMAN CURRENT_SCHEMA=SYS"},
-        {"NLS_DATE_LANGUAGE", ""},
+        {"PARM_NLS_LANG", "AMERICAN X=BINARY_AMERICA"},  // '=' would set a second parameter
+        {"PARM_NLS_LANG", "AMERICAN;DROP TABLE X_Y"},       {"PARM_NLS_LANG", "AMERICAN'_AMERICA"},
+        {"NLS_DATE_LANGUAGE", "GERMAN CURRENT_SCHEMA=SYS"}, {"NLS_DATE_LANGUAGE", ""},
     };
     for (const Case& c : refused) {
         OwnedList job{{c.name, c.value}};
@@ -168,9 +166,9 @@ TEST_F(SqlHelperTest, EntityCheckExecutionFailureRestoresTheRecordTextWithASecon
         "INTO :is_exist", {oci_standin::answer_failure(oci_standin::failure_at(Step::Execute, 942, "no table"))}));
     int flag = -1;
     ZPAError error{};
-    EXPECT_EQ(BE_DUZ_check_entity_exist(session, const_cast<char*>("T"), TABLE_ENTITY_TYPE, ALL_SEARCH_SCOPE, &flag,
-                                        &error),
-              1);
+    EXPECT_EQ(
+        BE_DUZ_check_entity_exist(session, const_cast<char*>("T"), TABLE_ENTITY_TYPE, ALL_SEARCH_SCOPE, &flag, &error),
+        1);
     EXPECT_EQ(error.code, 1u);
     EXPECT_EQ(std::string(error.text).rfind("CM for OEBS: CM for OEBS: ORA-00942", 0), 0u) << error.text;
 }
@@ -192,7 +190,7 @@ TEST(SqlTextHelpers, NumberTestAcceptsPlainDecimalsOnly) {
         const char* text;
         CM_RC rc;
     };
-    const Case cases[] = {{"12.5", CM_RC_OK}, {"-3", CM_RC_OK}, {"+", CM_RC_OK},   {".", CM_RC_OK},
+    const Case cases[] = {{"12.5", CM_RC_OK}, {"-3", CM_RC_OK},      {"+", CM_RC_OK},     {".", CM_RC_OK},
                           {".5", CM_RC_OK},   {"1.2.3", CM_RC_FAIL}, {"12a", CM_RC_FAIL}, {" 1", CM_RC_FAIL},
                           {"", CM_RC_FAIL},   {"..", CM_RC_FAIL}};
     testbed::StderrCapture capture;

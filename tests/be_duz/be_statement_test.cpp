@@ -39,7 +39,8 @@ TEST_F(StatementTest, QueryWithoutFetchGivesEveryRowThroughFetchAndManyColumns) 
     std::vector<oci_standin::Row> rows;
     for (int r = 0; r < 3; ++r) {
         oci_standin::Row row;
-        for (int c = 0; c < kColumns; ++c) row.push_back(c == 5 && r == 1 ? Cell() : Cell("r" + std::to_string(r) + "c" + std::to_string(c)));
+        for (int c = 0; c < kColumns; ++c)
+            row.push_back(c == 5 && r == 1 ? Cell() : Cell("r" + std::to_string(r) + "c" + std::to_string(c)));
         rows.push_back(row);
     }
     oci_standin::add_rule(oci_standin::substring_rule("select_wide", {oci_standin::answer_rows(rows)}));
@@ -67,7 +68,8 @@ TEST_F(StatementTest, CutValueIsStillARowAndAFailingFetchIsAFailure) {
     oci_standin::Failure failure = oci_standin::failure_at(Step::Fetch, 1013, "user requested cancel");
     failure.row = 3;
     oci_standin::add_rule(oci_standin::substring_rule(
-        "select_rows", {oci_standin::answer_failure(failure, {{Cell("a much longer value")}, {Cell("b")}, {Cell("c")}})}));
+        "select_rows",
+        {oci_standin::answer_failure(failure, {{Cell("a much longer value")}, {Cell("b")}, {Cell("c")}})}));
     ZPAError error{};
     be_sql::Statement stmt(session, &error);
     char value[6] = "";

@@ -61,18 +61,21 @@ protected:
     // The statistics query answers rows; the output's tree answers one row without files.
     static void database(std::vector<Row> rows) {
         oci_standin::add_rule(substring_rule(kStats, {answer_rows(std::move(rows))}));
-        oci_standin::add_rule(substring_rule(
-            kOutputTree, {answer_rows({{1000, "PARENT:", "C", "C", "MSG:done", "NULL=", "NULL=", "FND", "Report",
-                                        "NULL=", "NULL=", "N", ""}})}));
+        oci_standin::add_rule(
+            substring_rule(kOutputTree, {answer_rows({{1000, "PARENT:", "C", "C", "MSG:done", "NULL=", "NULL=", "FND",
+                                                       "Report", "NULL=", "NULL=", "N", ""}})}));
     }
     // STATISTICS with the job's attributes; the result slots as the agent reads them.
     ZPARC stats(const Pairs& extra, std::map<std::string, std::string>& out, ZPAError& error) {
         Pairs in{{"ORDERNO", "ORD5"}, {"RUNNO", "1"}, {"PROCID", "1000"}, {"DUZ-INSTANCE", "VIS"}};
         in.insert(in.end(), extra.begin(), extra.end());
         betest::OwnedList job(in.begin(), in.end());
-        betest::OwnedList slots{{"EXITSTATUS", "  "},       {"EXITCODE", "          "},
-                                {"EXITMSG", std::string(200, ' ').c_str()}, {"END_TIME", "                "},
-                                {"ELAPSEDTIME", "                    "}, {"SYSOUTSIZE", "          "}};
+        betest::OwnedList slots{{"EXITSTATUS", "  "},
+                                {"EXITCODE", "          "},
+                                {"EXITMSG", std::string(200, ' ').c_str()},
+                                {"END_TIME", "                "},
+                                {"ELAPSEDTIME", "                    "},
+                                {"SYSOUTSIZE", "          "}};
         ZPAAttrList* list = slots.list();
         const ZPARC rc = BE_action_stats(&connection_, session_, job.list(), list, &error);
         out.clear();
@@ -95,29 +98,47 @@ TEST_F(Statistics, ExitStatusByTheTreeAndTheWarningRule) {
         const char* code;
     } cases[] = {
         {"normal root, warning child", {request(1000, "C"), request(1001, "G")}, {}, "", "N", "1"},
-        {"warnings convert by the job", {request(1000, "C"), request(1001, "G")},
-         {{"DUZ-CONVERT_WARNING2OK", "y"}}, "", "Y", "0"},
-        {"warnings convert by the account", {request(1000, "C"), request(1001, "G")}, {}, "Y", "Y", "0"},
-        {"the job's empty value leaves it to the account", {request(1000, "C"), request(1001, "G")},
-         {{"DUZ-CONVERT_WARNING2OK", ""}}, "yes", "Y", "0"},
-        {"a child in error, children waited for", {request(1000, "C"), request(1001, "E")}, {}, "", "N", "1"},
-        {"a child in error, root only", {request(1000, "C"), request(1001, "E")}, {{"DUZ-WAITCHILD", "N"}}, "", "Y",
+        {"warnings convert by the job",
+         {request(1000, "C"), request(1001, "G")},
+         {{"DUZ-CONVERT_WARNING2OK", "y"}},
+         "",
+         "Y",
          "0"},
-        {"a child in error, no substatus", {request(1000, "C"), request(1001, "E")}, {{"DUZ-SUBSTATUS", "no"}}, "",
-         "Y", "0"},
+        {"warnings convert by the account", {request(1000, "C"), request(1001, "G")}, {}, "Y", "Y", "0"},
+        {"the job's empty value leaves it to the account",
+         {request(1000, "C"), request(1001, "G")},
+         {{"DUZ-CONVERT_WARNING2OK", ""}},
+         "yes",
+         "Y",
+         "0"},
+        {"a child in error, children waited for", {request(1000, "C"), request(1001, "E")}, {}, "", "N", "1"},
+        {"a child in error, root only",
+         {request(1000, "C"), request(1001, "E")},
+         {{"DUZ-WAITCHILD", "N"}},
+         "",
+         "Y",
+         "0"},
+        {"a child in error, no substatus",
+         {request(1000, "C"), request(1001, "E")},
+         {{"DUZ-SUBSTATUS", "no"}},
+         "",
+         "Y",
+         "0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         oci_standin::reset();
         database(c.rows);
-        home->write_file("data/DUZ_inst.dat", std::string("[VIS]\nDB_SID VIS\nDB_LOGIN APPS\nDB_PASSWD apps\n") +
-                                                  (*c.account_key ? std::string("CONVERT_WARNING2OK ") + c.account_key + "\n" : ""));
+        home->write_file("data/DUZ_inst.dat",
+                         std::string("[VIS]\nDB_SID VIS\nDB_LOGIN APPS\nDB_PASSWD apps\n") +
+                             (*c.account_key ? std::string("CONVERT_WARNING2OK ") + c.account_key + "\n" : ""));
         std::map<std::string, std::string> out;
         ZPAError error{};
         ASSERT_EQ(stats(c.extra, out, error), 0) << error.text;
         EXPECT_EQ(out["EXITSTATUS"], c.status);
         EXPECT_EQ(out["EXITCODE"], c.code);
-        EXPECT_EQ(out["EXITMSG"], *c.status == 'Y' ? "Normal Completion" : "Job or child job completed with Warning or Error");
+        EXPECT_EQ(out["EXITMSG"],
+                  *c.status == 'Y' ? "Normal Completion" : "Job or child job completed with Warning or Error");
     }
 }
 
@@ -129,10 +150,14 @@ TEST_F(Statistics, ElapsedTimeCountsOnlyRowsWithBothDates) {
         const char* end;
     } cases[] = {
         {"ninety seconds", {request(1000, "C", "20250201100000", "20250201100130")}, "9000", "20250201100130"},
-        {"a first row without dates", {request(1000, "C"), request(1001, "C", "20250201100000", "20250201100010")},
-         "1000", "20250201100010"},
+        {"a first row without dates",
+         {request(1000, "C"), request(1001, "C", "20250201100000", "20250201100010")},
+         "1000",
+         "20250201100010"},
         {"no row with dates", {request(1000, "C", "20250201100000"), request(1001, "C")}, "0", kNow},
-        {"a year does not overflow", {request(1000, "C", "20240101000000", "20250101000000")}, "3162240000",
+        {"a year does not overflow",
+         {request(1000, "C", "20240101000000", "20250101000000")},
+         "3162240000",
          "20250101000000"},
         {"a cancelled root", {request(1000, "D")}, "1", kNow},
     };
@@ -199,14 +224,17 @@ TEST_F(Statistics, FailuresOfTheQueryAndOfTheOutput) {
     // The output's tree query fails with an Oracle error: the exit status stands, the sysout
     // holds the download's notice.
     oci_standin::reset();
-    oci_standin::add_rule(substring_rule(kStats, {answer_rows({request(1000, "C", "20250201100000", "20250201100130")})}));
-    oci_standin::add_rule(substring_rule(kOutputTree, {answer_failure(failure_at(Step::Execute, 942, "table or view does not exist"))}));
+    oci_standin::add_rule(
+        substring_rule(kStats, {answer_rows({request(1000, "C", "20250201100000", "20250201100130")})}));
+    oci_standin::add_rule(
+        substring_rule(kOutputTree, {answer_failure(failure_at(Step::Execute, 942, "table or view does not exist"))}));
     error = ZPAError{};
     ASSERT_EQ(stats({}, out, error), 0);
     EXPECT_EQ(out["EXITSTATUS"], "Y");
     EXPECT_EQ(out["ELAPSEDTIME"], "9000");
     const std::string sysout = home->read_file("sysout/ORD5_1.DAT");
-    EXPECT_NE(sysout.find("Failed to download job's Sysout. ORA-00942: table or view does not exist"), std::string::npos)
+    EXPECT_NE(sysout.find("Failed to download job's Sysout. ORA-00942: table or view does not exist"),
+              std::string::npos)
         << sysout;
     EXPECT_EQ(out["SYSOUTSIZE"], std::to_string(sysout.size()));
 }
@@ -218,8 +246,8 @@ TEST_F(Statistics, TreeOfFortyFiveRequestsComesInAFewRoundTrips) {
     std::vector<Row> output_rows;
     for (int id = 1000; id < 1045; ++id) {
         stats_rows.push_back(request(id, "C", "20250201100000", "20250201100130"));
-        output_rows.push_back({id, "PARENT:1000", "C", "C", "MSG:done", "NULL=", "NULL=", "FND", "Report", "NULL=",
-                               "NULL=", "N", ""});
+        output_rows.push_back(
+            {id, "PARENT:1000", "C", "C", "MSG:done", "NULL=", "NULL=", "FND", "Report", "NULL=", "NULL=", "N", ""});
     }
     oci_standin::add_rule(substring_rule(kStats, {answer_rows(stats_rows)}));
     oci_standin::add_rule(substring_rule(kOutputTree, {answer_rows(output_rows)}));
@@ -238,9 +266,10 @@ TEST_F(Statistics, TreeOfFortyFiveRequestsComesInAFewRoundTrips) {
 TEST_F(Statistics, FetchErrorInsideTheTreeFailsTheQueryItBelongsTo) {
     oci_standin::Failure snapshot = failure_at(Step::Fetch, 1555, "snapshot too old");
     snapshot.row = 2;
-    const Row output_root = {1000, "PARENT:", "C", "C", "MSG:done", "NULL=", "NULL=", "FND", "Report", "NULL=", "NULL=", "N", ""};
-    const Row output_child = {1001, "PARENT:1000", "C", "E", "MSG:failed", "NULL=", "NULL=", "FND", "Posting", "NULL=",
-                              "NULL=", "N", ""};
+    const Row output_root = {
+        1000, "PARENT:", "C", "C", "MSG:done", "NULL=", "NULL=", "FND", "Report", "NULL=", "NULL=", "N", ""};
+    const Row output_child = {
+        1001, "PARENT:1000", "C", "E", "MSG:failed", "NULL=", "NULL=", "FND", "Posting", "NULL=", "NULL=", "N", ""};
     struct Case {
         const char* name;
         bool statistics_fail;  // else the output's tree fails
@@ -249,7 +278,8 @@ TEST_F(Statistics, FetchErrorInsideTheTreeFailsTheQueryItBelongsTo) {
         SCOPED_TRACE(c.name);
         oci_standin::reset();
         std::remove("sysout/ORD5_1.DAT");
-        const std::vector<Row> stats_rows = {request(1000, "C", "20250201100000", "20250201100130"), request(1001, "E")};
+        const std::vector<Row> stats_rows = {request(1000, "C", "20250201100000", "20250201100130"),
+                                             request(1001, "E")};
         oci_standin::add_rule(substring_rule(
             kStats, {c.statistics_fail ? answer_failure(snapshot, stats_rows) : answer_rows({stats_rows[0]})}));
         oci_standin::add_rule(substring_rule(kOutputTree, {answer_failure(snapshot, {output_root, output_child})}));

@@ -45,9 +45,11 @@ protected:
     }
     // The job of a single request by names.
     static Pairs request_job(Pairs extra = {}) {
-        Pairs pairs{{"ORDERNO", "ORD5"}, {"RUNNO", "1"}, {"DUZ-INSTANCE", "VIS"}, {"DUZ-TASKTYPE", "REQUEST"},
-                    {"DUZ-USERNAME", "SYSADMIN"}, {"DUZ-RESPNAME", "System Administrator"}, {"DUZ-RESPAPP", "SYSADMIN"},
-                    {"DUZ-PROGNAME", "XXREPORT"}, {"DUZ-APPNAME", "XXCUST"}};
+        Pairs pairs{{"ORDERNO", "ORD5"},          {"RUNNO", "1"},
+                    {"DUZ-INSTANCE", "VIS"},      {"DUZ-TASKTYPE", "REQUEST"},
+                    {"DUZ-USERNAME", "SYSADMIN"}, {"DUZ-RESPNAME", "System Administrator"},
+                    {"DUZ-RESPAPP", "SYSADMIN"},  {"DUZ-PROGNAME", "XXREPORT"},
+                    {"DUZ-APPNAME", "XXCUST"}};
         for (auto& [name, value] : extra) {
             bool replaced = false;
             for (auto& pair : pairs)
@@ -57,8 +59,8 @@ protected:
         return pairs;
     }
     ZPARC submit(const Pairs& in, ZPAError& error, const Pairs& connection_attrs = {}) {
-        out_ = std::make_unique<betest::OwnedList>(std::initializer_list<std::pair<const char*, const char*>>{
-            {"PROCID", "                "}});
+        out_ = std::make_unique<betest::OwnedList>(
+            std::initializer_list<std::pair<const char*, const char*>>{{"PROCID", "                "}});
         return BE_action_submit(session, job(connection_attrs), job(in), out_->list(), &error);
     }
     std::string procid_out() { return out_->list()->Attributes[0].Value; }
@@ -79,8 +81,10 @@ protected:
 TEST_F(Submission, ProgramWithThreeParametersEndsItsArgumentsWithTheMarker) {
     database({}, {program_parameter("P1"), program_parameter("P2"), program_parameter("P3")});
     ZPAError error{};
-    ASSERT_EQ(submit(request_job({{"DUZ-PARMS-P001-VALUE", "a"}, {"DUZ-PARMS-P002-VALUE", "b'; drop table x; --"},
-                                  {"DUZ-PARMS-P003-VALUE", "c"}, {"DUZ-DESCRIPTION", "'; drop table x; --"}}),
+    ASSERT_EQ(submit(request_job({{"DUZ-PARMS-P001-VALUE", "a"},
+                                  {"DUZ-PARMS-P002-VALUE", "b'; drop table x; --"},
+                                  {"DUZ-PARMS-P003-VALUE", "c"},
+                                  {"DUZ-DESCRIPTION", "'; drop table x; --"}}),
                      error),
               0)
         << error.text;
@@ -104,9 +108,11 @@ TEST_F(Submission, ProgramWithThreeParametersEndsItsArgumentsWithTheMarker) {
     }
     for (const std::string& text : prepared()) EXPECT_EQ(text.find("drop table"), std::string::npos) << text;
     // The procid file and the submitted-requests file.
-    EXPECT_EQ(rows_of(kProcid), (std::vector<std::pair<std::string, std::string>>{
-                                    {"PROCID", "4711"}, {"DUZ-INSTANCE", "VIS"}, {"DUZ-TASKTYPE", "REQUEST"},
-                                    {"DUZ-PROGID", "31"}, {"DUZ-APPID", "222"}}));
+    EXPECT_EQ(rows_of(kProcid), (std::vector<std::pair<std::string, std::string>>{{"PROCID", "4711"},
+                                                                                  {"DUZ-INSTANCE", "VIS"},
+                                                                                  {"DUZ-TASKTYPE", "REQUEST"},
+                                                                                  {"DUZ-PROGID", "31"},
+                                                                                  {"DUZ-APPID", "222"}}));
     EXPECT_EQ(rows_of(kReqs).at(0).first, "4711");
 }
 
@@ -131,9 +137,11 @@ TEST_F(Submission, HumanResourcesProgramGetsItsSessionRowBeforeTheBlock) {
                                     [](const std::string& t) { return t.find("submit_request") != std::string::npos; });
     EXPECT_LT(insert - texts.begin(), block - texts.begin());
 
-    database({substring_rule("insert into FND_SESSIONS", {answer_failure(failure_at(Step::Execute, 1031, "insufficient privileges"))})});
+    database({substring_rule("insert into FND_SESSIONS",
+                             {answer_failure(failure_at(Step::Execute, 1031, "insufficient privileges"))})});
     EXPECT_EQ(submit(request_job({{"DUZ-APPNAME", "PAY"}}), error), 1);
-    EXPECT_STREQ(error.text, "CM for OEBS: Fail to insert into FND_SESSIONS table. ORA-01031: insufficient privileges\n");
+    EXPECT_STREQ(error.text,
+                 "CM for OEBS: Fail to insert into FND_SESSIONS table. ORA-01031: insufficient privileges\n");
     EXPECT_TRUE(executions_of("submit_request").empty());
 }
 
@@ -142,19 +150,29 @@ TEST_F(Submission, FailingPrintOptionIsAWarningAndTheRequestIsSubmitted) {
     ZPAError error{};
     testbed::StderrCapture capture;
     ASSERT_EQ(submit(request_job({{"DUZ-PRINTERNAME", "LP01"}, {"DUZ-PRINTSTYLE", "Nonesuch"}}), error), 0);
-    EXPECT_EQ(capture.text(), "Warning: Fail to set print options.\nCheck printer name, printer style and print copies are valid\n");
+    EXPECT_EQ(capture.text(),
+              "Warning: Fail to set print options.\nCheck printer name, printer style and print copies are valid\n");
     EXPECT_EQ(procid_out(), "4711");
-    EXPECT_STREQ(error.text,
-                 "CM for OEBS: Fail to set print options. Check printer name, printer style and print copies are valid");
+    EXPECT_STREQ(
+        error.text,
+        "CM for OEBS: Fail to set print options. Check printer name, printer style and print copies are valid");
 }
 
 TEST_F(Submission, IdentityByIdsOrByNames) {
     ZPAError error{};
     // All four ids: no name query, no responsibility names needed.
     database();
-    ASSERT_EQ(submit({{"ORDERNO", "ORD5"}, {"RUNNO", "1"}, {"DUZ-INSTANCE", "VIS"}, {"DUZ-TASKTYPE", "REQUEST"},
-                      {"DUZ-USERNAME", "SYSADMIN"}, {"DUZ-USERID", "7"}, {"DUZ-RESPID", "8"}, {"DUZ-RESPAPPID", "9"},
-                      {"DUZ-SECURITY_GROUPID", "0"}, {"DUZ-PROGNAME", "XXREPORT"}, {"DUZ-APPNAME", "XXCUST"}},
+    ASSERT_EQ(submit({{"ORDERNO", "ORD5"},
+                      {"RUNNO", "1"},
+                      {"DUZ-INSTANCE", "VIS"},
+                      {"DUZ-TASKTYPE", "REQUEST"},
+                      {"DUZ-USERNAME", "SYSADMIN"},
+                      {"DUZ-USERID", "7"},
+                      {"DUZ-RESPID", "8"},
+                      {"DUZ-RESPAPPID", "9"},
+                      {"DUZ-SECURITY_GROUPID", "0"},
+                      {"DUZ-PROGNAME", "XXREPORT"},
+                      {"DUZ-APPNAME", "XXCUST"}},
                      error),
               0)
         << error.text;
@@ -166,9 +184,14 @@ TEST_F(Submission, IdentityByIdsOrByNames) {
     ASSERT_EQ(submit(request_job(), error), 0) << error.text;
     auto run = executions_of("fnd_user_resp_groups").at(0);
     // Out-binds show what went in (0); the ids that came back reach the applications context.
-    EXPECT_EQ(binds_of(run), (Pairs{{"USERID", "0"}, {"RESPID", "0"}, {"RESP_APPID", "0"},
-                                    {"USER_NAME", "SYSADMIN"}, {"RESP_NAME", "System Administrator"},
-                                    {"RESP_APP_NAME", "SYSADMIN"}, {"GROUPID", "0"}, {"GROUP_NAME", "Standard"}}));
+    EXPECT_EQ(binds_of(run), (Pairs{{"USERID", "0"},
+                                    {"RESPID", "0"},
+                                    {"RESP_APPID", "0"},
+                                    {"USER_NAME", "SYSADMIN"},
+                                    {"RESP_NAME", "System Administrator"},
+                                    {"RESP_APP_NAME", "SYSADMIN"},
+                                    {"GROUPID", "0"},
+                                    {"GROUP_NAME", "Standard"}}));
     EXPECT_EQ(bound("APPS_INITIALIZE", "RESP_ID"), Cell(50559));
 
     // Names missing when they are needed.
@@ -181,7 +204,8 @@ TEST_F(Submission, IdentityByIdsOrByNames) {
 }
 
 TEST_F(Submission, WrongCombinationIsRecordedAsAFailedSubmissionThroughTheDispatch) {
-    database({substring_rule("fnd_user_resp_groups", {answer_failure(failure_at(Step::Execute, 1403, "no data found"))})});
+    database(
+        {substring_rule("fnd_user_resp_groups", {answer_failure(failure_at(Step::Execute, 1403, "no data found"))})});
     betest::OwnedList out{{"PROCID", "                "}};
     ZPAConnHandle connection{};
     connection.UserData = session;
@@ -208,9 +232,11 @@ TEST_F(Submission, TakenOverAndWatchedRequests) {
                               "BEGIN update FND_CONCURRENT_REQUESTS set HOLD_FLAG = 'N' where REQUEST_ID = :req_id; "
                               "commit; END;"});
     EXPECT_EQ(bound("HOLD_FLAG", "REQ_ID"), Cell(9001));
-    EXPECT_EQ(rows_of(kProcid), (std::vector<std::pair<std::string, std::string>>{
-                                    {"PROCID", "9001"}, {"DUZ-INSTANCE", "VIS"}, {"DUZ-TASKTYPE", "REQUEST"},
-                                    {"DUZ-PROGID", "1"}, {"DUZ-APPID", "0"}}));
+    EXPECT_EQ(rows_of(kProcid), (std::vector<std::pair<std::string, std::string>>{{"PROCID", "9001"},
+                                                                                  {"DUZ-INSTANCE", "VIS"},
+                                                                                  {"DUZ-TASKTYPE", "REQUEST"},
+                                                                                  {"DUZ-PROGID", "1"},
+                                                                                  {"DUZ-APPID", "0"}}));
     EXPECT_EQ(rows_of(kReqs).at(0).first, "9001");
 
     for (const char* bad : {"0", "abc", "12abc", "-4"}) {
@@ -278,10 +304,11 @@ protected:
     // A set of two programs: stage "Aging" (display sequence 1) with ARXAGE (sequence 10) and
     // ARXCOL (sequence 20), each with two parameters.
     static std::vector<Rule> two_programs() {
-        return {substring_rule("FROM fnd_request_sets RS", {answer_rows({{"AR", 222, "ARXAGE", 7001, 10, "Aging", 1},
-                                                                          {"AR", 222, "ARXCOL", 7002, 20, "Aging", 1}})}),
-                substring_rule("FROM FND_REQUEST_SET_PROGRAM_ARGS",
-                               {answer_rows({set_parameter("P1"), set_parameter("P2")})})};
+        return {
+            substring_rule("FROM fnd_request_sets RS", {answer_rows({{"AR", 222, "ARXAGE", 7001, 10, "Aging", 1},
+                                                                     {"AR", 222, "ARXCOL", 7002, 20, "Aging", 1}})}),
+            substring_rule("FROM FND_REQUEST_SET_PROGRAM_ARGS",
+                           {answer_rows({set_parameter("P1"), set_parameter("P2")})})};
     }
     static Pairs set_job(Pairs extra = {}) {
         Pairs pairs = request_job({{"DUZ-TASKTYPE", "REQUEST_SET"}, {"DUZ-SETNAME", "XXAGING"}, {"DUZ-APPNAME", "AR"}});
@@ -302,18 +329,21 @@ protected:
 TEST_F(SetSubmission, ProgramAttributesByStageNameAndSequenceReachTheirProgram) {
     database(two_programs());
     ZPAError error{};
-    ASSERT_EQ(submit(set_job({{"DUZ-SETPROG-P001-STAGENAME", "Aging"}, {"DUZ-SETPROG-P001-PROGSEQ", "10"},
+    ASSERT_EQ(submit(set_job({{"DUZ-SETPROG-P001-STAGENAME", "Aging"},
+                              {"DUZ-SETPROG-P001-PROGSEQ", "10"},
                               {"DUZ-SETPROG-P001-PARMS-P001-VALUE", "first"},
-                              {"DUZ-SETPROG-P004-STAGENAME", "Aging"}, {"DUZ-SETPROG-P004-PROGSEQ", "10"},
+                              {"DUZ-SETPROG-P004-STAGENAME", "Aging"},
+                              {"DUZ-SETPROG-P004-PROGSEQ", "10"},
                               {"DUZ-SETPROG-P004-PARMS-P002-VALUE", "later"},
-                              {"DUZ-SETPROG-P002-STAGENAME", "Aging"}, {"DUZ-SETPROG-P002-PROGNAME", "ARXCOL"},
+                              {"DUZ-SETPROG-P002-STAGENAME", "Aging"},
+                              {"DUZ-SETPROG-P002-PROGNAME", "ARXCOL"},
                               {"DUZ-SETPROG-P002-PARMS-P001-VALUE", "never"}}),
                      error),
               0)
         << error.text;
     EXPECT_EQ(procid_out(), "5000");
     EXPECT_EQ(program_arguments(), (std::vector<Pairs>{{{"PROG", "ARXAGE"}, {"ARG1", "first"}, {"ARG2", "later"}},
-                                                      {{"PROG", "ARXCOL"}, {"ARG1", ""}, {"ARG2", ""}}}));
+                                                       {{"PROG", "ARXCOL"}, {"ARG1", ""}, {"ARG2", ""}}}));
     // Arguments are bound before the named placeholders.
     auto run = executions_of("FND_SUBMIT.submit_program").at(0);
     EXPECT_EQ(run.binds.at(0).name, "ARG1");
@@ -387,8 +417,10 @@ TEST_F(SetSubmission, HostileSetAndProgramValuesAreOnlyBound) {
     auto rules = two_programs();
     database(rules);
     ZPAError error{};
-    ASSERT_EQ(submit(set_job({{"DUZ-SETNAME", hostile}, {"DUZ-SETPROG-P001-STAGENAME", "Aging"},
-                              {"DUZ-SETPROG-P001-PROGSEQ", "10"}, {"DUZ-SETPROG-P001-PARMS-P001-VALUE", hostile}}),
+    ASSERT_EQ(submit(set_job({{"DUZ-SETNAME", hostile},
+                              {"DUZ-SETPROG-P001-STAGENAME", "Aging"},
+                              {"DUZ-SETPROG-P001-PROGSEQ", "10"},
+                              {"DUZ-SETPROG-P001-PARMS-P001-VALUE", hostile}}),
                      error),
               0)
         << error.text;
@@ -464,10 +496,10 @@ TEST_F(DiscoveredJob, RequestIsSubmittedWithItsStoredArgumentsWhileAnAuthorsStat
     auto rules = organisations();
     rules.push_back(
         substring_rule("(prog.concurrent_program_name <> 'FNDRSSUB') and", {answer_rows({{101, "XXREPORT"}})}));
-    rules.push_back(substring_rule("fnd_conc_request_arguments arg",
-                                   {answer_rows({{"SYSADMIN", "System Administrator", "SYSADMIN", "XXCUST", "XXREPORT",
-                                                  "Report", "20250314093000", "NULL", "NULL", 0, "NULL", Cell(), Cell(),
-                                                  "Standard", kHarvest, "204", kFreeText}})}));
+    rules.push_back(substring_rule(
+        "fnd_conc_request_arguments arg",
+        {answer_rows({{"SYSADMIN", "System Administrator", "SYSADMIN", "XXCUST", "XXREPORT", "Report", "20250314093000",
+                       "NULL", "NULL", 0, "NULL", Cell(), Cell(), "Standard", kHarvest, "204", kFreeText}})}));
     rules.push_back(parameter_names({{"P_NOTE"}, {"P_ORG"}, {"P_TEXT"}}));
     rules.push_back(substring_rule("'x' FROM dual", {answer_rows({{"from-sql"}})}));
     database(rules, {program_parameter("P_NOTE"), org, program_parameter("P_TEXT")});
@@ -489,21 +521,20 @@ TEST_F(DiscoveredJob, RequestIsSubmittedWithItsStoredArgumentsWhileAnAuthorsStat
 TEST_F(DiscoveredJob, RequestSetProgramsAreSubmittedWithTheirStoredArguments) {
     auto rules = organisations();
     rules.push_back(substring_rule("req.argument1 = to_char(reqs.application_id) and", {answer_rows({{201}})}));
-    rules.push_back(substring_rule("fnd_request_sets_vl",
-                                   {answer_rows({{"SYSADMIN", "System Administrator", "SYSADMIN", "AR", "XXAGING",
-                                                  "Aging set", "20250314093000", "NULL", "NULL", 0, "NULL", Cell(),
-                                                  Cell(), "Standard"}})}));
+    rules.push_back(
+        substring_rule("fnd_request_sets_vl",
+                       {answer_rows({{"SYSADMIN", "System Administrator", "SYSADMIN", "AR", "XXAGING", "Aging set",
+                                      "20250314093000", "NULL", "NULL", 0, "NULL", Cell(), Cell(), "Standard"}})}));
     oci_standin::Answer set_programs = answer_rows({{"Aging", 10, "ARXAGE", "Aging report", "AR", kHarvest, "204"}});
     set_programs.columns = 105;
     rules.push_back(substring_rule("fnd_run_requests run", {set_programs}));
     rules.push_back(parameter_names({{"P_NOTE"}, {"P_ORG"}}));
     rules.push_back(
         substring_rule("FROM fnd_request_sets RS", {answer_rows({{"AR", 222, "ARXAGE", 7001, 10, "Aging", 1}})}));
-    rules.push_back(substring_rule(
-        "FROM FND_REQUEST_SET_PROGRAM_ARGS",
-        {answer_rows({set_parameter("P_NOTE"),
-                      {"N", Cell(), Cell(), "P_ORG", "P_ORG", Cell(), 1000, "VS", 240, "F", "C", Cell(), Cell(), "N",
-                       "Y", Cell()}})}));
+    rules.push_back(substring_rule("FROM FND_REQUEST_SET_PROGRAM_ARGS",
+                                   {answer_rows({set_parameter("P_NOTE"),
+                                                 {"N", Cell(), Cell(), "P_ORG", "P_ORG", Cell(), 1000, "VS", 240, "F",
+                                                  "C", Cell(), Cell(), "N", "Y", Cell()}})}));
     database(rules);
 
     EXPECT_EQ(submit_job(discovered("DUZ-SETNAME")), "5000");

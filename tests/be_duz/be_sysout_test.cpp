@@ -42,9 +42,19 @@ constexpr const char* kBalance =
 // A tree row of the output query (13 columns).
 Row output_row(int id, const char* parent, const char* status, const char* message, const char* start, const char* end,
                const char* program, const char* out_file, const char* log_file, const char* node = "apphost1") {
-    return {id, std::string("PARENT:") + parent, "C", status, std::string("MSG:") + message, std::string("NULL=") + start,
-            std::string("NULL=") + end, "SQLGL", program, std::string("NULL=") + out_file,
-            std::string("NULL=") + log_file, "N", node};
+    return {id,
+            std::string("PARENT:") + parent,
+            "C",
+            status,
+            std::string("MSG:") + message,
+            std::string("NULL=") + start,
+            std::string("NULL=") + end,
+            "SQLGL",
+            program,
+            std::string("NULL=") + out_file,
+            std::string("NULL=") + log_file,
+            "N",
+            node};
 }
 
 Answer line(int rc, const char* value = nullptr) {
@@ -96,7 +106,8 @@ protected:
         oci_standin::add_rule(substring_rule(
             "QEL_file.read_line", {line(0, "log line one"), line(3), line(7), line(0, std::string(1000, 'x').c_str()),
                                    line(1), line(0, "output line"), line(2)}));
-        for (const char* block : {"QEL_FILE.close", "DECLARE v_exist"}) oci_standin::add_rule(betest::block_rule(block));
+        for (const char* block : {"QEL_FILE.close", "DECLARE v_exist"})
+            oci_standin::add_rule(betest::block_rule(block));
     }
     ZPARC open(const Pairs& extra, ZPAError& error, void** handle) {
         Pairs pairs{{"ORDERNO", "ORDX"}, {"RUNNO", "1"}};
@@ -229,12 +240,14 @@ TEST_F(Sysout, FilesThatCannotBeReadLeaveTheirHeaderOnly) {
 TEST_F(Sysout, QuoteInALogDirectoryIsReportedWithTheFile) {
     database({}, "/u01/lo'g/l2000.req");
     build({});
-    EXPECT_EQ(last_error_, "CM for OEBS: The directory of file '/u01/lo'g/l2000.req' holds a quote: the file is not read");
+    EXPECT_EQ(last_error_,
+              "CM for OEBS: The directory of file '/u01/lo'g/l2000.req' holds a quote: the file is not read");
 }
 
 TEST_F(Sysout, FailedBuildLeavesNoFile) {
-    database({substring_rule("FROM fnd_concurrent_requests WHERE",
-                             {oci_standin::answer_failure(oci_standin::failure_at(oci_standin::Step::Execute, 942, "no table"))})});
+    database({substring_rule(
+        "FROM fnd_concurrent_requests WHERE",
+        {oci_standin::answer_failure(oci_standin::failure_at(oci_standin::Step::Execute, 942, "no table"))})});
     ZPAError error{};
     void* handle = nullptr;
     EXPECT_NE(open({}, error, &handle), 0);
@@ -266,7 +279,8 @@ TEST_F(Sysout, FetchErrorInTheTreeFailsTheBuildAndTheNextOpenBuildsAgain) {
     snapshot.row = 2;
     const Row root = output_row(2000, "", "C", "Normal completion", "2025/01/01 10:00", "2025/01/01 10:05",
                                 "Month End Close", "/u01/out/o2000.out", "/u01/log/l2000.req");
-    database({substring_rule("FROM fnd_concurrent_requests WHERE", {oci_standin::answer_failure(snapshot, {root, root})})});
+    database(
+        {substring_rule("FROM fnd_concurrent_requests WHERE", {oci_standin::answer_failure(snapshot, {root, root})})});
     ZPAError error{};
     void* handle = nullptr;
     EXPECT_NE(open({}, error, &handle), 0);
@@ -302,7 +316,8 @@ TEST_F(Sysout, ReadersNeverSeeABuildInProgress) {
     seen.clear();
     database({watched("second")});
     void* rebuilt = nullptr;
-    ASSERT_EQ(BE_DUZ_HndlSysoutWhenDone(&connection_, &rebuilt, job({{"ORDERNO", "ORDX"}, {"RUNNO", "1"}}), 1, &error), 0)
+    ASSERT_EQ(BE_DUZ_HndlSysoutWhenDone(&connection_, &rebuilt, job({{"ORDERNO", "ORDX"}, {"RUNNO", "1"}}), 1, &error),
+              0)
         << error.text;
     EXPECT_EQ(seen, std::vector<std::string>{first});
     const std::string second = home.read_file(kSysout);
@@ -371,7 +386,8 @@ protected:
     }
     ZPARC read(void* handle, betest::OwnedList& out, const char* navigate = "NEXT") {
         ZPAError error{};
-        const ZPARC rc = ZPAAPI_SYSOUT_DATA_READ(&connection_, handle, job({{"NAVIGATE", navigate}}), out.list(), &error);
+        const ZPARC rc =
+            ZPAAPI_SYSOUT_DATA_READ(&connection_, handle, job({{"NAVIGATE", navigate}}), out.list(), &error);
         last_error_ = error.text;
         return rc;
     }

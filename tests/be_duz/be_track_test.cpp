@@ -32,15 +32,24 @@ TEST(StatusWords, PhaseAndStatusWithTheHoldFlagAndTheEndedRule) {
         const char* phase_word;
         const char* status_word;
     } cases[] = {
-        {"P", "I", "Y", "INACTIVE", "ON_HOLD"},   {"R", "R", "Y", "INACTIVE", "SUSPENDED"},
-        {"R", "Q", "N", "RUNNING", "RESUMING"},   {"R", "I", "N", "RUNNING", "RESUMING"},
-        {"P", "Q", "N", "PENDING", "STANDBY"},    {"P", "M", "N", "INACTIVE", "NO_MANAGER"},
-        {"I", "U", "N", "INACTIVE", "DISABLED"},  {"C", "C", "N", "COMPLETE", "NORMAL"},
-        {"C", "G", "N", "COMPLETE", "WARNING"},   {"C", "E", "N", "COMPLETE", "ERROR"},
-        {"C", "X", "N", "COMPLETE", "TERMINATED"}, {"C", "D", "N", "COMPLETE", "DELETED"},
-        {"R", "T", "N", "RUNNING", "TERMINATING"}, {"R", "W", "N", "RUNNING", "PAUSED"},
-        {"P", "F", "N", "PENDING", "SCHEDULED"},  {"P", "A", "N", "PENDING", "WAITING"},
-        {"Z", "Z", "N", "", ""},                  {"RX", "RY", "N", "RUNNING", "NORMAL"},
+        {"P", "I", "Y", "INACTIVE", "ON_HOLD"},
+        {"R", "R", "Y", "INACTIVE", "SUSPENDED"},
+        {"R", "Q", "N", "RUNNING", "RESUMING"},
+        {"R", "I", "N", "RUNNING", "RESUMING"},
+        {"P", "Q", "N", "PENDING", "STANDBY"},
+        {"P", "M", "N", "INACTIVE", "NO_MANAGER"},
+        {"I", "U", "N", "INACTIVE", "DISABLED"},
+        {"C", "C", "N", "COMPLETE", "NORMAL"},
+        {"C", "G", "N", "COMPLETE", "WARNING"},
+        {"C", "E", "N", "COMPLETE", "ERROR"},
+        {"C", "X", "N", "COMPLETE", "TERMINATED"},
+        {"C", "D", "N", "COMPLETE", "DELETED"},
+        {"R", "T", "N", "RUNNING", "TERMINATING"},
+        {"R", "W", "N", "RUNNING", "PAUSED"},
+        {"P", "F", "N", "PENDING", "SCHEDULED"},
+        {"P", "A", "N", "PENDING", "WAITING"},
+        {"Z", "Z", "N", "", ""},
+        {"RX", "RY", "N", "RUNNING", "NORMAL"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.phase) + "/" + c.status + "/" + c.hold);
@@ -147,7 +156,8 @@ TEST_F(Tracking, TreeOfFortyFiveRequestsReportsFortyAndWaitsForAll) {
 }
 
 TEST_F(Tracking, SetStageChildIsReportedUnderTheRoot) {
-    oci_standin::add_rule(substring_rule(kTree, {answer_rows({request(1000, 0, "R", "R"), request(1001, 999, "P", "I", "NA", "P")})}));
+    oci_standin::add_rule(
+        substring_rule(kTree, {answer_rows({request(1000, 0, "R", "R"), request(1001, 999, "P", "I", "NA", "P")})}));
     std::map<std::string, std::string> out;
     ZPAError error{};
     ASSERT_EQ(track(job_of(), out, error), 0);
@@ -158,10 +168,11 @@ TEST_F(Tracking, SetStageChildIsReportedUnderTheRoot) {
 
 TEST_F(Tracking, RerunBlanksTheEarlierRunsRowsOnce) {
     home.write_file("procid/ORD9_2.DAT", "PROCID  1000\nDUZ-INSTANCE  VIS\nCLEAR_ACTIVE  Y\n");
-    oci_standin::add_rule(substring_rule(
-        kTree, {answer_rows({request(1000, 0, "R", "R"), request(1001, 1000, "P", "Q"), request(1002, 1000, "P", "Q")})}));
+    oci_standin::add_rule(substring_rule(kTree, {answer_rows({request(1000, 0, "R", "R"), request(1001, 1000, "P", "Q"),
+                                                              request(1002, 1000, "P", "Q")})}));
     Pairs in{{"ORDERNO", "ORD9"}, {"RUNNO", "2"}, {"PROCID", "1000"}};
-    for (int row = 1; row <= 5; ++row) in.emplace_back("%%DUZ-ACTIVE-ATTR00" + std::to_string(row) + "-REQUEST_ID", "1");
+    for (int row = 1; row <= 5; ++row)
+        in.emplace_back("%%DUZ-ACTIVE-ATTR00" + std::to_string(row) + "-REQUEST_ID", "1");
     std::map<std::string, std::string> out;
     ZPAError error{};
     ASSERT_EQ(track(in, out, error), 0) << error.text;
@@ -186,13 +197,25 @@ TEST_F(Tracking, ProcidPairsFollowTheActiveRowsOrTheCallSaysWhyNot) {
         const char* error;  // the start of the error text, "" for none set
     } cases[] = {
         {"own file", job_of(), 0, true, ""},
-        {"MEMLIB and MEMNAME", {{"ORDERNO", "X"}, {"RUNNO", "0"}, {"PROCID", "1000"}, {"MEMLIB", "ORD9"}, {"MEMNAME", "1"}},
-         0, true, ""},
-        {"no MEMNAME", {{"ORDERNO", "X"}, {"RUNNO", "0"}, {"PROCID", "1000"}, {"MEMLIB", "ORD9"}}, 1, false,
+        {"MEMLIB and MEMNAME",
+         {{"ORDERNO", "X"}, {"RUNNO", "0"}, {"PROCID", "1000"}, {"MEMLIB", "ORD9"}, {"MEMNAME", "1"}},
+         0,
+         true,
+         ""},
+        {"no MEMNAME",
+         {{"ORDERNO", "X"}, {"RUNNO", "0"}, {"PROCID", "1000"}, {"MEMLIB", "ORD9"}},
+         1,
+         false,
          "CM for OEBS: the attribute 'MEMNAME' is mandatory"},
-        {"MEMNAME 0", {{"ORDERNO", "X"}, {"RUNNO", "0"}, {"PROCID", "1000"}, {"MEMLIB", "ORD9"}, {"MEMNAME", "0"}}, 0,
-         false, "CM for OEBS: No valid orderno and runno are found. JCL won't be available"},
-        {"no procid file", {{"ORDERNO", "ORD8"}, {"RUNNO", "1"}, {"PROCID", "1000"}}, 1, false,
+        {"MEMNAME 0",
+         {{"ORDERNO", "X"}, {"RUNNO", "0"}, {"PROCID", "1000"}, {"MEMLIB", "ORD9"}, {"MEMNAME", "0"}},
+         0,
+         false,
+         "CM for OEBS: No valid orderno and runno are found. JCL won't be available"},
+        {"no procid file",
+         {{"ORDERNO", "ORD8"}, {"RUNNO", "1"}, {"PROCID", "1000"}},
+         1,
+         false,
          "CM for OEBS: Fail to load file "},
     };
     for (const Case& c : cases) {
@@ -210,7 +233,8 @@ TEST_F(Tracking, ProcidPairsFollowTheActiveRowsOrTheCallSaysWhyNot) {
         }
     }
     // A procid file without CLEAR_ACTIVE is only read, never written.
-    struct stat before {}, after {};
+    struct stat before {
+    }, after{};
     ASSERT_EQ(stat("procid/ORD9_1.DAT", &before), 0);
     std::map<std::string, std::string> out;
     ZPAError error{};
@@ -243,7 +267,8 @@ TEST_F(Tracking, QueryFailureEndsTheJobAndRecordsIt) {
     // A fetch that fails after a completed root is no end of the tree: the job is not finished well.
     oci_standin::Failure at_row_2 = failure_at(Step::Fetch, 1555, "snapshot too old");
     at_row_2.row = 2;
-    const std::vector<Row> tree = {request(1000, 0, "C", "C", "01/02/2025"), request(1001, 1000, "C", "E", "01/02/2025")};
+    const std::vector<Row> tree = {request(1000, 0, "C", "C", "01/02/2025"),
+                                   request(1001, 1000, "C", "E", "01/02/2025")};
     struct Case {
         const char* name;
         oci_standin::Answer answer;

@@ -152,11 +152,8 @@ TEST(XmlText, ReplaceWritesEveryOccurrenceWithoutOverlap) {
         const char* to;
         const char* result;
     } cases[] = {
-        {"a-b-c", "-", "--", "a--b--c"},
-        {"aaaa", "aa", "b", "bb"},
-        {"abc", "", "x", "abc"},
-        {"abc", "z", "x", "abc"},
-        {"", "a", "b", ""},
+        {"a-b-c", "-", "--", "a--b--c"}, {"aaaa", "aa", "b", "bb"}, {"abc", "", "x", "abc"},
+        {"abc", "z", "x", "abc"},        {"", "a", "b", ""},
     };
     for (const Case& c : cases) {
         char dest[64] = "";

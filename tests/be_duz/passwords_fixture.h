@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "agent_utilities.h"
 #include "be_def.h"
 #include "gm_param.h"
-#include "agent_utilities.h"
 #include "testbed.h"
 
 namespace pwtest {
@@ -29,8 +29,8 @@ public:
             values_.push_back(v);
         }
         for (std::size_t i = 0; i < names_.size(); ++i)
-            attrs_.push_back(ZPAAttr{names_[i].data(), static_cast<unsigned short>(values_[i].size() + 1),
-                                     values_[i].data()});
+            attrs_.push_back(
+                ZPAAttr{names_[i].data(), static_cast<unsigned short>(values_[i].size() + 1), values_[i].data()});
         list.Count = static_cast<int>(attrs_.size());
         list.Attributes = attrs_.data();
         list.Curr = 0;
@@ -79,8 +79,9 @@ protected:
 
     // The agent's answers: its encryption type, plus any further fixture sections.
     void use_agent(const std::string& type, const std::string& more = "") {
-        std::string fixture = "[orvagcpk]\nout: Encryption type : " + type + "\nout: Key aliases file name : " +
-                              home.path() + "/keys/aliases.txt\n\n" + more + "\n[orvagenv SaaS]\nout: SaaS : off\n";
+        std::string fixture = "[orvagcpk]\nout: Encryption type : " + type +
+                              "\nout: Key aliases file name : " + home.path() + "/keys/aliases.txt\n\n" + more +
+                              "\n[orvagenv SaaS]\nout: SaaS : off\n";
         testbed::use_agent_fixture(home, fixture);
     }
 

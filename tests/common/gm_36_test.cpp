@@ -33,16 +33,24 @@ TEST(Gm36, Base36FieldsKeepTheLowestDigitsRightAligned) {
         const char* want;
     };
     const Case cases[] = {
-        {35, 4, 0, "000z"},  {35, 4, 1, "AAA9"}, {0, 4, 1, "AAAA"},   {0, 4, 0, "0000"},
-        {-35, 4, 0, "000z"}, {36, 4, 0, "0010"}, {36, 4, 1, "AAba"},  {1679615, 4, 0, "zzzz"},
+        {35, 4, 0, "000z"},
+        {35, 4, 1, "AAA9"},
+        {0, 4, 1, "AAAA"},
+        {0, 4, 0, "0000"},
+        {-35, 4, 0, "000z"},
+        {36, 4, 0, "0010"},
+        {36, 4, 1, "AAba"},
+        {1679615, 4, 0, "zzzz"},
         {1679616, 4, 0, "0000"},  // 36^4: only the four lowest digits remain
         {46655 + 36 * 36 * 36 * 10, 3, 0, "zzz"},
         {INT_MIN, 7, 0, "0zik0zk"},
     };
     for (const auto& c : cases) {
         if (c.n >= INT_MIN && c.n <= INT_MAX) {
-            EXPECT_EQ(field_of(c.width, [&](char* b) { return GM_36_int_to_base_36(static_cast<int>(c.n), b, c.width, c.reverse); }),
-                      c.want)
+            EXPECT_EQ(
+                field_of(c.width,
+                         [&](char* b) { return GM_36_int_to_base_36(static_cast<int>(c.n), b, c.width, c.reverse); }),
+                c.want)
                 << c.n;
         }
         EXPECT_EQ(field_of(c.width, [&](char* b) { return GM_36_long_to_base_36(c.n, b, c.width, c.reverse); }), c.want)
@@ -60,7 +68,7 @@ TEST(Gm36, Base36TextsReadBackSkippingBlanksInEitherCase) {
     };
     const Case cases[] = {
         {"000z", 4, 0, 35}, {"AAA9", 4, 1, 35}, {"AAAA", 4, 1, 0}, {"00Z0", 4, 0, 35 * 36},
-        {" 1 0", 4, 0, 36}, {"10zz", 2, 0, 36}, {"1", 4, 0, 1},     {"AAba", 4, 1, 36},
+        {" 1 0", 4, 0, 36}, {"10zz", 2, 0, 36}, {"1", 4, 0, 1},    {"AAba", 4, 1, 36},
     };
     for (const auto& c : cases) {
         int n = -1;
@@ -93,8 +101,13 @@ TEST(Gm36, Base26AndBase10Fields) {
         const char* want;
     };
     const Case cases[] = {
-        {-42, 5, "-0042"}, {-42, 2, "42"}, {-42, 3, "-42"}, {42, 5, "00042"},
-        {0, 3, "000"},     {12345, 3, "345"}, {LONG_MIN, 20, "-9223372036854775808"},
+        {-42, 5, "-0042"},
+        {-42, 2, "42"},
+        {-42, 3, "-42"},
+        {42, 5, "00042"},
+        {0, 3, "000"},
+        {12345, 3, "345"},
+        {LONG_MIN, 20, "-9223372036854775808"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(field_of(c.width, [&](char* b) { return GM_36_int_to_base_10(c.n, b, c.width); }), c.want) << c.n;

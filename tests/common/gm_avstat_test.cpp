@@ -111,8 +111,8 @@ TEST_F(AvailabilityTest, UnavailableTypesAreListedOnceEachByWholeName) {
 }
 
 TEST_F(AvailabilityTest, UnavailableAccountsByTypeWithOrWithoutDetails) {
-    for (const auto& [type, name] : std::vector<std::pair<const char*, const char*>>{
-             {"OEBS", "prod_eu"}, {"OEBS", "test"}, {"OEBSX", "other"}}) {
+    for (const auto& [type, name] :
+         std::vector<std::pair<const char*, const char*>>{{"OEBS", "prod_eu"}, {"OEBS", "test"}, {"OEBSX", "other"}}) {
         auto info = account(type, name, "-28000", "account is locked");
         ASSERT_EQ(GM_AVSTAT_set_account_status(&info, GM_ACCOUNT_UNAVAILABLE), CM_RC_OK);
     }
@@ -137,7 +137,11 @@ TEST_F(AvailabilityTest, UnavailableAccountsByTypeWithOrWithoutDetails) {
 }
 
 TEST_F(AvailabilityTest, IntervalsOutsideTheirRangeFallBackToDefaults) {
-    struct Case { const char* config; int available; int unavailable; };
+    struct Case {
+        const char* config;
+        int available;
+        int unavailable;
+    };
     const Case cases[] = {
         {"", 3600, 90},
         {"CMACC_AV_INTERVAL 600\nCMACC_UNAV_INTERVAL 5\n", 600, 90},

@@ -51,7 +51,8 @@ std::string through_contexts(const std::string& value, const unsigned char* key)
     blowfish_ssh1_encrypt_blk(pair, bytes.data(), static_cast<int>(bytes.size()));
     blowfish_free_context(pair);
     std::vector<char> text(4 * bytes.size() + 1, '\0');
-    EXPECT_EQ(blowfish_tostr(bytes.data(), static_cast<int>(bytes.size()), text.data(), static_cast<int>(text.size())), 0);
+    EXPECT_EQ(blowfish_tostr(bytes.data(), static_cast<int>(bytes.size()), text.data(), static_cast<int>(text.size())),
+              0);
     return text.data();
 }
 
@@ -64,7 +65,11 @@ struct KeyBuffer {
 
 // Published test vectors: key, plain block, cipher block (each block as two big-endian words).
 TEST(BlowfishCipher, EncryptsThePublishedVectors) {
-    struct Vector { const char* key; const char* plain; const char* cipher; };
+    struct Vector {
+        const char* key;
+        const char* plain;
+        const char* cipher;
+    };
     const Vector vectors[] = {
         {"0000000000000000", "0000000000000000", "4EF997456198DD78"},
         {"FFFFFFFFFFFFFFFF", "FFFFFFFFFFFFFFFF", "51866FD5B85ECB8A"},
@@ -141,7 +146,8 @@ TEST(BlowfishCipher, LittleEndianCbcIsBigEndianCbcOverByteReversedWords) {
     blowfish_lsb_encrypt_cbc(a.data(), 64, &lsb);
     blowfish_msb_encrypt_cbc(b.data(), 64, &msb);
     EXPECT_EQ(a, swapped(b));
-    EXPECT_NE(std::vector<unsigned char>(a.begin(), a.begin() + 8), std::vector<unsigned char>(a.begin() + 8, a.begin() + 16));
+    EXPECT_NE(std::vector<unsigned char>(a.begin(), a.begin() + 8),
+              std::vector<unsigned char>(a.begin() + 8, a.begin() + 16));
 
     void* pair = blowfish_ssh1_make_context();
     blowfish_sesskey(pair, key.data());
@@ -174,8 +180,13 @@ TEST(BlowfishText, RefusesOutputsThatAreTooSmall) {
 }
 
 TEST(BlowfishValue, RoundTripsValuesOfEveryLengthClass) {
-    const std::string values[] = {"", "a", "12345678", "123456789", "pass word with blanks & ; $HOME",
-                                  std::string(200, 'x'), std::string(511, 'y')};
+    const std::string values[] = {"",
+                                  "a",
+                                  "12345678",
+                                  "123456789",
+                                  "pass word with blanks & ; $HOME",
+                                  std::string(200, 'x'),
+                                  std::string(511, 'y')};
     for (const auto& value : values) {
         std::vector<char> buf(4096, '\0');
         std::memcpy(buf.data(), value.c_str(), value.size() + 1);
@@ -197,12 +208,16 @@ TEST(BlowfishValue, SameValueGivesSameTextAndDefaultKeyTextIsStable) {
 }
 
 TEST(BlowfishValue, EncryptLimitsFollowTheBufferSize) {
-    struct Case { std::size_t length; int max_len; CM_RC rc; };
+    struct Case {
+        std::size_t length;
+        int max_len;
+        CM_RC rc;
+    };
     const Case cases[] = {
-        {0, 2048, CM_RC_OK}, {0, 64, CM_RC_FAIL},     // marker: 64 characters and the terminator
-        {16, 64, CM_RC_FAIL}, {16, 65, CM_RC_OK},     // 64 characters fit only with room for the end
-        {17, 64, CM_RC_FAIL}, {17, 68, CM_RC_FAIL},   // longer than max_len / 4; then 96 characters
-        {512, 4096, CM_RC_OK}, {513, 4096, CM_RC_FAIL},  // 2048 characters is the most text made
+        {0, 2048, CM_RC_OK},      {0, 64, CM_RC_FAIL},      // marker: 64 characters and the terminator
+        {16, 64, CM_RC_FAIL},     {16, 65, CM_RC_OK},       // 64 characters fit only with room for the end
+        {17, 64, CM_RC_FAIL},     {17, 68, CM_RC_FAIL},     // longer than max_len / 4; then 96 characters
+        {512, 4096, CM_RC_OK},    {513, 4096, CM_RC_FAIL},  // 2048 characters is the most text made
         {1500, 8192, CM_RC_FAIL},
     };
     for (const auto& c : cases) {
@@ -224,7 +239,11 @@ TEST(BlowfishValue, FailedEncryptOfEmptyValueLeavesItEmpty) {
 
 TEST(BlowfishValue, TextThatDoesNotDecryptLeavesTheBufferUnchanged) {
     const std::string good = encrypted("0123456789abcdefXY");  // 24 bytes, 96 characters
-    struct Case { std::string text; int size; const char* why; };
+    struct Case {
+        std::string text;
+        int size;
+        const char* why;
+    };
     const Case cases[] = {
         {std::string(40, '1'), 128, "ten bytes are not whole blocks"},
         {good.substr(0, 95), 128, "a character short"},
@@ -348,7 +367,8 @@ TEST(BlowfishKey, LoadedKeyReplacesTheDefaultForPasswords) {
 using BlowfishFileTest = testbed::AgentHomeTest;
 
 TEST_F(BlowfishFileTest, EncryptedFileIsReadLineByLine) {
-    home.write_file("data/secrets.dat", encrypted("first") + "\n" + encrypted("") + "\n" + encrypted("third value") + "\n");
+    home.write_file("data/secrets.dat",
+                    encrypted("first") + "\n" + encrypted("") + "\n" + encrypted("third value") + "\n");
     char out[256] = {};
     ASSERT_EQ(GM_BLOWF_readEncryptedFile("data/secrets.dat", out, sizeof out), CM_RC_OK);
     EXPECT_STREQ(out, "first\n\nthird value\n");
@@ -360,7 +380,8 @@ TEST_F(BlowfishFileTest, EncryptedFileIsReadLineByLine) {
     char exact[24] = {};
     EXPECT_EQ(GM_BLOWF_readEncryptedFile("data/secrets.dat", exact, sizeof exact), CM_RC_OK);
 
-    home.write_file("data/broken.dat", encrypted("ok") + "\n" + std::string(40, '1') + "\n" + encrypted("never") + "\n");
+    home.write_file("data/broken.dat",
+                    encrypted("ok") + "\n" + std::string(40, '1') + "\n" + encrypted("never") + "\n");
     char out2[256] = {};
     EXPECT_EQ(GM_BLOWF_readEncryptedFile("data/broken.dat", out2, sizeof out2), CM_RC_FAIL);
     EXPECT_STREQ(out2, "ok\n");

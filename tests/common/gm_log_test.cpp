@@ -34,15 +34,20 @@ TEST_F(DailyLogTest, LineHoldsDateTimeIdAndFormattedText) {
     const std::string mmdd = file[1];
     const auto lines = testbed::lines_of(content);
     ASSERT_EQ(lines.size(), 2u) << content;
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(mmdd + R"( \d{6}   7 Job PAYROLL ended with code 3)"))) << lines[0];
-    EXPECT_TRUE(std::regex_match(lines[1], std::regex(mmdd + R"( \d{6}   7 Job BILLING ended with code 0)"))) << lines[1];
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(mmdd + R"( \d{6}   7 Job PAYROLL ended with code 3)")))
+        << lines[0];
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex(mmdd + R"( \d{6}   7 Job BILLING ended with code 0)")))
+        << lines[1];
 }
 
 TEST_F(DailyLogTest, NumericIdsAreRightAlignedOthersWrittenAsGiven) {
     home.write_file("data/MSGTBL.dat", "7 seven\nABC letters\n0041 upgrade\n1234 wide\n");
-    struct Case { const char* id; const char* written; };
-    for (const Case c : {Case{"7", "  7 seven"}, Case{"ABC", "ABC letters"}, Case{"0041", " 41 upgrade"},
-                         Case{"1234", "1234 wide"}}) {
+    struct Case {
+        const char* id;
+        const char* written;
+    };
+    for (const Case c :
+         {Case{"7", "  7 seven"}, Case{"ABC", "ABC letters"}, Case{"0041", " 41 upgrade"}, Case{"1234", "1234 wide"}}) {
         ASSERT_EQ(GM_LOG_write_msg(c.id), CM_RC_OK) << c.id;
         const std::string last = testbed::lines_of(daily_log().second).back();
         EXPECT_EQ(last.substr(12), c.written) << c.id;

@@ -64,9 +64,11 @@ TEST_F(SectionedTableTest, ReaderOpensSectionsAndKeepsRowKeysAsWritten) {
         std::string content;
         Sections sections;
     } cases[] = {
-        {"rows before the first header are dropped", "x 1\n[acc1]\nDB_SID ORCL\n[Acc2]\ndb_sid TEST\n",
+        {"rows before the first header are dropped",
+         "x 1\n[acc1]\nDB_SID ORCL\n[Acc2]\ndb_sid TEST\n",
          {{"ACC1", {{"DB_SID", "ORCL"}}}, {"ACC2", {{"db_sid", "TEST"}}}}},
-        {"comments, empty lines, separators", "# c\n\n[a]\n\tk1=v 1  \nk2 = x\n",
+        {"comments, empty lines, separators",
+         "# c\n\n[a]\n\tk1=v 1  \nk2 = x\n",
          {{"A", {{"k1", "v 1"}, {"k2", "= x"}}}}},
         {"repeated and empty sections", "[s]\n[s]\nk v\n", {{"S", {}}, {"S", {{"k", "v"}}}}},
         {"a header word ends at a blank", "[s]\n[my acc]\n", {{"S", {{"[my", "acc]"}}}}},
@@ -99,12 +101,14 @@ TEST_F(SectionedTableTest, WriterGoldenOutputAndRoundTripWithLongestValue) {
     ASSERT_EQ(GM_PARAM_subtable_list_save(&list.h, "./data/S.dat"), CM_RC_OK);
     EXPECT_EQ(home.read_file("data/S.dat"), "[acc3]\n\n" + ("DB_SID" + std::string(58, ' ')) + "  ORCL\n\n" +
                                                 ("DB_PASSWD" + std::string(55, ' ')) + "  " + value2048 + "\n\n" +
-                                                ("TOOLONG" + std::string(57, ' ')) + "  " + std::string(2048, 'q') + "\n\n");
+                                                ("TOOLONG" + std::string(57, ' ')) + "  " + std::string(2048, 'q') +
+                                                "\n\n");
 
     SectionList back;
     ASSERT_EQ(GM_PARAM_subtable_load_file(&back.h, "./data/S.dat"), CM_RC_OK);
-    EXPECT_EQ(back.sections(),
-              (Sections{{"ACC3", {{"DB_SID", "ORCL"}, {"DB_PASSWD", value2048}, {"TOOLONG", std::string(2048, 'q')}}}}));
+    EXPECT_EQ(
+        back.sections(),
+        (Sections{{"ACC3", {{"DB_SID", "ORCL"}, {"DB_PASSWD", value2048}, {"TOOLONG", std::string(2048, 'q')}}}}));
 }
 
 TEST_F(SectionedTableTest, WriterRefusesSectionsThatWouldNotReadBackAndLeavesTheFile) {
@@ -147,7 +151,8 @@ TEST_F(SectionedTableTest, WriterRoundTripsWhatAFileCanHold) {
     ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, "acc-1.x", "db_sid", "a=b [S] #c"), CM_RC_OK);
     ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, "acc-1.x", "%%ALERT-NAME", "  low stock  "), CM_RC_OK);
     ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, "ORVORDER", "A]B", "tab\t"), CM_RC_OK);
-    ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, std::string(61, 'n').c_str(), std::string(63, 'k').c_str(), "v"), CM_RC_OK);
+    ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, std::string(61, 'n').c_str(), std::string(63, 'k').c_str(), "v"),
+              CM_RC_OK);
     ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, "a]b[c\r", "k", "cr\r"), CM_RC_OK);
     ASSERT_EQ(GM_PARAM_subtable_list_save(&list.h, "./data/S.dat"), CM_RC_OK);
     SectionList back;

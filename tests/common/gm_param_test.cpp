@@ -168,16 +168,26 @@ TEST_F(ParamTableTest, WriterRefusesARowThatWouldNotReadBackAndLeavesTheFile) {
 TEST_F(ParamTableTest, WriterRoundTripsWhatAFileCanHold) {
     // Keys come back upper-cased; a value loses the blanks and tabs before it and the blanks after
     // it. A carriage return is an ordinary character: a line ends at its line feed.
-    const Rows saved = {{"alpha", "two words"}, {"%%VAR-1.X", "a=b # not a comment [S]"}, {"[OPEN", "x"},
-                        {"A]B", "tail tab\t"},   {"EMPTY", ""},                               {"PADDED", " \t padded  "},
-                        {"C", "\x01\x7f\xc3\xa9"},  {"CR\r", "a\rb\r"}};
+    const Rows saved = {{"alpha", "two words"},
+                        {"%%VAR-1.X", "a=b # not a comment [S]"},
+                        {"[OPEN", "x"},
+                        {"A]B", "tail tab\t"},
+                        {"EMPTY", ""},
+                        {"PADDED", " \t padded  "},
+                        {"C", "\x01\x7f\xc3\xa9"},
+                        {"CR\r", "a\rb\r"}};
     KeyList list;
     for (const auto& [key, value] : saved) GM_PARAM_list_append(&list.h, key.c_str(), value.c_str());
     ASSERT_EQ(GM_PARAM_list_save(&list.h, "./data/W.dat"), CM_RC_OK);
     KeyList back;
     ASSERT_EQ(GM_PARAM_load_file(&back.h, "./data/W.dat"), CM_RC_OK);
-    EXPECT_EQ(back.rows(), (Rows{{"ALPHA", "two words"}, {"%%VAR-1.X", "a=b # not a comment [S]"}, {"[OPEN", "x"},
-                                 {"A]B", "tail tab\t"}, {"EMPTY", ""}, {"PADDED", "padded"}, {"C", "\x01\x7f\xc3\xa9"},
+    EXPECT_EQ(back.rows(), (Rows{{"ALPHA", "two words"},
+                                 {"%%VAR-1.X", "a=b # not a comment [S]"},
+                                 {"[OPEN", "x"},
+                                 {"A]B", "tail tab\t"},
+                                 {"EMPTY", ""},
+                                 {"PADDED", "padded"},
+                                 {"C", "\x01\x7f\xc3\xa9"},
                                  {"CR\r", "a\rb\r"}}));
 }
 
@@ -230,13 +240,34 @@ TEST_F(ParamTableTest, SetReplacesInPlaceOrAppendsAndCutsKeyAndValue) {
 // of a password, a token or key material in any case.
 TEST(ParamSecrets, NamesOfPasswordsTokensAndKeysAreSecretInAnyCase) {
     const std::pair<const char*, bool> cases[] = {
-        {"PASSWORD", true},        {"DB_PASSWD", true},      {"APPSPassword", true},     {"pAsSw", true},
-        {"PASS", false},           {"PASSPORT", false},      {"KEY_PASSPHRASE", true},   {"INSTREAM_SCRIPT", true},
-        {"instream_script", false}, {"KEY", true},           {"key", true},              {"NEW_KEY", true},
-        {"old_Key", true},         {"_KEY", false},          {"KEYS", false},            {"MONKEY", false},
-        {"CP_DATA", true},         {"cp_data", true},        {"CP_DATA2", false},        {"api_token", true},
-        {"TOKE", false},           {"\xf0" "ASSW", false},   {"", false},                {"P", false},
-        {"%%DUZ-ACTIVE-ATTR012-PRIORITY", false},             {"%%DUZ-ACTIVE-ATTR012-STATUS", false},
+        {"PASSWORD", true},
+        {"DB_PASSWD", true},
+        {"APPSPassword", true},
+        {"pAsSw", true},
+        {"PASS", false},
+        {"PASSPORT", false},
+        {"KEY_PASSPHRASE", true},
+        {"INSTREAM_SCRIPT", true},
+        {"instream_script", false},
+        {"KEY", true},
+        {"key", true},
+        {"NEW_KEY", true},
+        {"old_Key", true},
+        {"_KEY", false},
+        {"KEYS", false},
+        {"MONKEY", false},
+        {"CP_DATA", true},
+        {"cp_data", true},
+        {"CP_DATA2", false},
+        {"api_token", true},
+        {"TOKE", false},
+        {"\xf0"
+         "ASSW",
+         false},
+        {"", false},
+        {"P", false},
+        {"%%DUZ-ACTIVE-ATTR012-PRIORITY", false},
+        {"%%DUZ-ACTIVE-ATTR012-STATUS", false},
     };
     for (const auto& [name, secret] : cases) EXPECT_EQ(gm_param::is_secret_key(name), secret) << name;
     EXPECT_FALSE(gm_param::is_secret_key(nullptr));
@@ -360,7 +391,8 @@ TEST_F(ParamTableTest, SaveWithoutForeignChangesWritesTheCachedCopyAsItIs) {
     GM_PARAM_set("T", "A", "2");
     ASSERT_EQ(GM_PARAM_save("T"), CM_RC_OK);
     EXPECT_EQ(get("T", "lower"), "x");  // keys set from code keep their case until reloaded
-    EXPECT_EQ(home.read_file("data/T.dat"), "A" + std::string(34, ' ') + " 2\n\n" + "lower" + std::string(30, ' ') + " x\n\n");
+    EXPECT_EQ(home.read_file("data/T.dat"),
+              "A" + std::string(34, ' ') + " 2\n\n" + "lower" + std::string(30, ' ') + " x\n\n");
 }
 
 TEST_F(ParamTableTest, IntAndAgentVersionReadConfig) {

@@ -18,8 +18,8 @@ TEST(GmStr, IsNumberAcceptsAnOptionalSignFollowedByDigits) {
         CM_RC rc;
     };
     const Case cases[] = {
-        {"123", 1}, {"+7", 1}, {"-0042", 1}, {"-", 1}, {"+", 1},
-        {"", 2},    {" 1", 2}, {"1.5", 2},   {"12a", 2}, {"1 ", 2}, {"--1", 2},
+        {"123", 1}, {"+7", 1},  {"-0042", 1}, {"-", 1},  {"+", 1},   {"", 2},
+        {" 1", 2},  {"1.5", 2}, {"12a", 2},   {"1 ", 2}, {"--1", 2},
     };
     for (const auto& c : cases) {
         StderrCapture err;
@@ -62,24 +62,18 @@ TEST(GmStr, NthFieldTreatsARunOfDelimitersAsOne) {
         const char* want;
     };
     const Case cases[] = {
-        {"a,,b", 2, ',', 10, 1, "b"},
-        {",a", 1, ',', 10, 1, ""},
-        {",a", 2, ',', 10, 1, "a"},
-        {"a,b", 3, ',', 10, 2, ""},
+        {"a,,b", 2, ',', 10, 1, "b"},   {",a", 1, ',', 10, 1, ""},
+        {",a", 2, ',', 10, 1, "a"},     {"a,b", 3, ',', 10, 2, ""},
         {"a,", 2, ',', 10, 1, ""},  // a trailing delimiter leaves an empty last field
-        {"", 1, ',', 10, 1, ""},
-        {"one\\two\\three", 3, '\\', 10, 1, "three"},
+        {"", 1, ',', 10, 1, ""},        {"one\\two\\three", 3, '\\', 10, 1, "three"},
         {"abcd,e", 1, ',', 4, 2, ""},  // a field as long as the room does not fit its terminator
-        {"abc,e", 1, ',', 4, 1, "abc"},
-        {"a,b", 0, ',', 10, 2, ""},
-        {"a,b", -1, ',', 10, 2, ""},
-        {"a,b", 1, '\0', 10, 1, "a,b"},
+        {"abc,e", 1, ',', 4, 1, "abc"}, {"a,b", 0, ',', 10, 2, ""},
+        {"a,b", -1, ',', 10, 2, ""},    {"a,b", 1, '\0', 10, 1, "a,b"},
         {"a,b", 2, '\0', 10, 2, ""},
     };
     for (const auto& c : cases) {
         char out[16] = "garbage";
-        EXPECT_EQ(GM_STR_get_nth_field(c.line, c.field, c.delimiter, out, c.room), c.rc)
-            << c.line << " #" << c.field;
+        EXPECT_EQ(GM_STR_get_nth_field(c.line, c.field, c.delimiter, out, c.room), c.rc) << c.line << " #" << c.field;
         EXPECT_STREQ(out, c.want) << c.line << " #" << c.field;
     }
     char out[4];
@@ -112,9 +106,9 @@ TEST(GmStr, MathReplacesTheTextByTheResult) {
         {"2 * 1e19", "OVER FLOW"},
         {"1e300 + 1", "OVER FLOW"},  // its digits would not fit the text's room
         {"1e19 + 1", "10000000000000000000.000000"},
-        {"1 % 2", "1 % 2"},          // unknown operator: the text stays
-        {"7", "7"},                  // not three words: the text stays
-        {"4 +plus 4", "8"},          // the operator's first character selects it
+        {"1 % 2", "1 % 2"},  // unknown operator: the text stays
+        {"7", "7"},          // not three words: the text stays
+        {"4 +plus 4", "8"},  // the operator's first character selects it
     };
     for (const auto& c : cases) {
         char text[GM_STR_MATH_MAX + 1];
@@ -174,8 +168,12 @@ TEST(GmStr, SubstrCutsBetweenIndexesUpTo290Characters) {
     };
     const std::string long_text(400, 'x');
     const Case cases[] = {
-        {"abcdef", 1, 3, "bc"},  {"abcdef", 2, 100, "cdef"}, {"abcdef", 6, 9, ""},
-        {"abcdef", 7, 9, ""},    {"abcdef", 4, 2, ""},       {"abcdef", 0, 6, "abcdef"},
+        {"abcdef", 1, 3, "bc"},
+        {"abcdef", 2, 100, "cdef"},
+        {"abcdef", 6, 9, ""},
+        {"abcdef", 7, 9, ""},
+        {"abcdef", 4, 2, ""},
+        {"abcdef", 0, 6, "abcdef"},
         {long_text.c_str(), 0, 400, std::string(290, 'x')},
     };
     for (const auto& c : cases) EXPECT_EQ(GM_STR_substr(c.source, c.start, c.end), c.want) << c.start << ".." << c.end;
@@ -196,7 +194,8 @@ TEST(GmStr, GetWordSkipsEmptyWordsAndGivesEmptyTextBeyondTheLast) {
         {"one", 0, " ", ""},
         {"one two", 1, "", "one two"},
     };
-    for (const auto& c : cases) EXPECT_EQ(GM_STR_get_word(c.text, c.count, c.seps), c.want) << c.text << " #" << c.count;
+    for (const auto& c : cases)
+        EXPECT_EQ(GM_STR_get_word(c.text, c.count, c.seps), c.want) << c.text << " #" << c.count;
     // Only the first 999 characters of the text are split.
     std::string text = std::string(997, 'a') + " bcdef";
     EXPECT_STREQ(GM_STR_get_word(text.c_str(), 2, " "), "b");
@@ -221,8 +220,7 @@ TEST(GmStr, ExtensionIsCutToTheBufferSize) {
         const char* want;
     };
     const Case cases[] = {
-        {"job.script.sh", 10, "sh"}, {"report.text", 3, "te"}, {"noext", 10, ""},
-        {"trailing.", 10, ""},       {"a.b", 1, ""},
+        {"job.script.sh", 10, "sh"}, {"report.text", 3, "te"}, {"noext", 10, ""}, {"trailing.", 10, ""}, {"a.b", 1, ""},
     };
     for (const auto& c : cases) {
         char ext[16] = "untouched";

@@ -175,12 +175,9 @@ TEST_F(GmTimeTest, DayOfWeekRefusesDaysThatDoNotExist) {
         const char* name;
         const char* month;
     } cases[] = {
-        {"20240229", CM_RC_OK, 5, "THU", "FEB"},
-        {"20260308", CM_RC_OK, 1, "SUN", "MAR"},
-        {"20260314", CM_RC_OK, 7, "SAT", "MAR"},
-        {"20230229", CM_RC_FAIL, -1, "", "FEB"},
-        {"20250431", CM_RC_FAIL, -1, "", "APR"},
-        {"19691231", CM_RC_FAIL, -1, "", "DEC"},
+        {"20240229", CM_RC_OK, 5, "THU", "FEB"}, {"20260308", CM_RC_OK, 1, "SUN", "MAR"},
+        {"20260314", CM_RC_OK, 7, "SAT", "MAR"}, {"20230229", CM_RC_FAIL, -1, "", "FEB"},
+        {"20250431", CM_RC_FAIL, -1, "", "APR"}, {"19691231", CM_RC_FAIL, -1, "", "DEC"},
         {"20251315", CM_RC_OK, 5, "THU", "   "},  // the month itself is not tested
     };
     for (const Case& c : cases) {
@@ -203,10 +200,8 @@ TEST_F(GmTimeTest, DateNumbersCountDaysBetweenDates) {
         const char* date2;
         long days;
     } cases[] = {
-        {"UTC", "20250301", "20250228", 1},
-        {"UTC", "20250228", "20250301", -1},
-        {"UTC", "20250101", "20241231", 1},
-        {"UTC", "20250301", "20240301", 365},
+        {"UTC", "20250301", "20250228", 1},           {"UTC", "20250228", "20250301", -1},
+        {"UTC", "20250101", "20241231", 1},           {"UTC", "20250301", "20240301", 365},
         {"Europe/Berlin", "20250331", "20250330", 1},
     };
     for (const Case& c : cases) {

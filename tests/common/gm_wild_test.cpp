@@ -47,11 +47,17 @@ TEST(GmWild, MatchesWholeNamesAgainstWholePatterns) {
         CM_RC rc;
     };
     const Case cases[] = {
-        {"abc", "abc", 1}, {"abc", "a*", 1},  {"abc", "*c", 1},    {"abc", "a?c", 1},   {"abc", "a$c", 1},
-        {"abc", "*", 1},   {"abc", "*b*", 1}, {"abc", "", 1},      {"abcde", "a*c*e", 1}, {"ace", "a*c*e", 1},
-        {"abc", "ab", 2},  {"abc", "abcd", 2}, {"abc", "a?", 2},   {"abc", "*b", 2},    {"abc", "??", 2},
-        {"abc", "ABC", 2}, {"", "*", 1},      {"", "?", 2},        {"", "", 1},         {"abab", "*ab", 1},
-        {"aXbXb", "a*b", 1}, {"ORVCM_X", "ORV*_?", 1},
+        {"abc", "abc", 1},     {"abc", "a*", 1},
+        {"abc", "*c", 1},      {"abc", "a?c", 1},
+        {"abc", "a$c", 1},     {"abc", "*", 1},
+        {"abc", "*b*", 1},     {"abc", "", 1},
+        {"abcde", "a*c*e", 1}, {"ace", "a*c*e", 1},
+        {"abc", "ab", 2},      {"abc", "abcd", 2},
+        {"abc", "a?", 2},      {"abc", "*b", 2},
+        {"abc", "??", 2},      {"abc", "ABC", 2},
+        {"", "*", 1},          {"", "?", 2},
+        {"", "", 1},           {"abab", "*ab", 1},
+        {"aXbXb", "a*b", 1},   {"ORVCM_X", "ORV*_?", 1},
     };
     for (const auto& c : cases) EXPECT_EQ(GM_WILD_match(c.source, c.pattern), c.rc) << c.source << " ~ " << c.pattern;
     EXPECT_EQ(GM_WILD_match(nullptr, "*"), CM_RC_FAIL);
@@ -82,10 +88,8 @@ TEST(GmWild, TranslatesPatternsToAndFromSqlInPlace) {
         const char* out;
     };
     const Case cases[] = {
-        {GM_WILD_translate_to_sql, "a*b?c", 1, "a%b_c"},
-        {GM_WILD_translate_to_sql, "abc", 2, "abc"},
-        {GM_WILD_translate_to_sql, "a$c", 2, "a$c"},
-        {GM_WILD_translate_from_sql, "a%b_c", 1, "a*b?c"},
+        {GM_WILD_translate_to_sql, "a*b?c", 1, "a%b_c"}, {GM_WILD_translate_to_sql, "abc", 2, "abc"},
+        {GM_WILD_translate_to_sql, "a$c", 2, "a$c"},     {GM_WILD_translate_from_sql, "a%b_c", 1, "a*b?c"},
         {GM_WILD_translate_from_sql, "abc", 2, "abc"},
     };
     for (const auto& c : cases) {

@@ -76,11 +76,12 @@ TEST(XmlWriter, GoldenTextsOfElementsAttributesAndEscapes) {
         {"ready-made attribute text keeps its quotes",
          [](char* b) { GM_XML_WriteElement(b, "ROW", "v", "id=\"1\" name='a&b'\t"); },
          "<ROW id=\"1\" name='a&amp;b'&#9;>v</ROW>"},
-        {"ready-made attribute text ends at byte 1",
-         [](char* b) { GM_XML_StartParentElement(b, "P", "x='1'\1y='2'"); }, "<P x='1'>"},
+        {"ready-made attribute text ends at byte 1", [](char* b) { GM_XML_StartParentElement(b, "P", "x='1'\1y='2'"); },
+         "<P x='1'>"},
         {"attribute pairs quoted and escaped, value ends at byte 1",
          [&pairs](char* b) { GM_xml_writeStartElem(b, "E", pairs); }, "<E k='v&apos;1&quot;&lt;&amp;' n='cut'>"},
-        {"parent open and close", [](char* b) {
+        {"parent open and close",
+         [](char* b) {
              GM_XML_StartParentElement(b, "BODY", nullptr);
              GM_XML_WriteElement(b, "EMPTY", "", nullptr);
              GM_XML_CloseParentElement(b, "BODY");
@@ -168,8 +169,8 @@ TEST(XmlReader, OutputsAreCutAtTheirSizes) {
 TEST(XmlReader, WantedNamesAreCutAt31Characters) {
     const std::string name31(31, 'e');
     const std::string name40(40, 'e');
-    const std::string xml = "<UVSCM><BODY><" + name31 + ">short</" + name31 + "><" + name40 + ">long</" + name40 +
-                            "></BODY></UVSCM>";
+    const std::string xml =
+        "<UVSCM><BODY><" + name31 + ">short</" + name31 + "><" + name40 + ">long</" + name40 + "></BODY></UVSCM>";
     Outputs out;
     ASSERT_EQ(GM_XML_ParseBody(xml.c_str(), name40.c_str(), out.value, sizeof out.value, out.att_name,
                                sizeof out.att_name, out.att_value, sizeof out.att_value),
@@ -182,8 +183,8 @@ TEST_F(AgentHomeTest, MalformedTextFailsWithItsLineInTheLog) {
     DIAG_set_debug_level(1);
     Outputs out;
     const char* xml = "<UVSCM>\n<BODY>\n<ID>1</NAME>\n</BODY></UVSCM>";
-    EXPECT_EQ(GM_XML_ParseBody(xml, "ID", out.value, sizeof out.value, out.att_name, sizeof out.att_name,
-                               out.att_value, sizeof out.att_value),
+    EXPECT_EQ(GM_XML_ParseBody(xml, "ID", out.value, sizeof out.value, out.att_name, sizeof out.att_name, out.att_value,
+                               sizeof out.att_value),
               2);
     EXPECT_NE(testbed::read_diag_log("Oebs_CM").find("Parse error at line 3:\nmismatched tag\n"), std::string::npos);
 }
@@ -282,10 +283,10 @@ TEST(XmlReader, EachReadOfASeriesGivesItsOwnText) {
             }
             ZPALIST_clear(&list);
             Outputs out;
-            EXPECT_EQ(GM_XML_ParseByParentElement("<R><P><x>v</x></P></R>", "x", "P", out.value, sizeof out.value,
-                                                  out.att_name, sizeof out.att_name, out.att_value,
-                                                  sizeof out.att_value),
-                      1);
+            EXPECT_EQ(
+                GM_XML_ParseByParentElement("<R><P><x>v</x></P></R>", "x", "P", out.value, sizeof out.value,
+                                            out.att_name, sizeof out.att_name, out.att_value, sizeof out.att_value),
+                1);
             EXPECT_STREQ(out.value, "v");
         }
     }

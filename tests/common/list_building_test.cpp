@@ -39,10 +39,12 @@ std::vector<std::string> first_fields(const ZPALIST_handle_typ& list) {
 ::testing::AssertionResult built_in_order(const char* what, const ZPALIST_handle_typ& list) {
     if (list.count != kRows || ZPALIST_count(const_cast<ZPALIST_handle_typ*>(&list)) != kRows)
         return ::testing::AssertionFailure() << what << ": " << list.count << " rows";
-    if (list.curr != nullptr) return ::testing::AssertionFailure() << what << ": the cursor is not before the first row";
+    if (list.curr != nullptr)
+        return ::testing::AssertionFailure() << what << ": the cursor is not before the first row";
     const std::vector<std::string> fields = first_fields(list);
     for (int i = 0; i < kRows; ++i)
-        if (fields[i] != key_of(i)) return ::testing::AssertionFailure() << what << ": row " << i << " is " << fields[i];
+        if (fields[i] != key_of(i))
+            return ::testing::AssertionFailure() << what << ": row " << i << " is " << fields[i];
     return ::testing::AssertionSuccess();
 }
 
@@ -164,14 +166,19 @@ TEST(RowBuilder, PassesOverRowsOtherCallsAppended) {
 std::vector<std::string> elements(const ZPALIST_handle_typ& list) {
     std::vector<std::string> out;
     for (const ZPALIST_entry_typ* e = list.first; e != nullptr; e = e->next)
-        out.emplace_back(static_cast<const char*>(e->ptr), static_cast<std::size_t>(e->size) + 1);  // with the zero byte behind
+        out.emplace_back(static_cast<const char*>(e->ptr),
+                         static_cast<std::size_t>(e->size) + 1);  // with the zero byte behind
     return out;
 }
 
 // An element given in pieces is the element of their bytes joined, zero byte behind included.
 TEST(RowBuilder, PiecesMakeTheElementOfTheirJoinedBytes) {
-    const std::vector<std::vector<std::string>> cases = {
-        {}, {""}, {"a"}, {"ab", "", "cd"}, {std::string("k\0\0", 3), "value", std::string(1, '\0')}, {std::string(5000, 'x'), "y"}};
+    const std::vector<std::vector<std::string>> cases = {{},
+                                                         {""},
+                                                         {"a"},
+                                                         {"ab", "", "cd"},
+                                                         {std::string("k\0\0", 3), "value", std::string(1, '\0')},
+                                                         {std::string(5000, 'x'), "y"}};
     ZPALIST_handle_typ pieced{}, joined{};
     zpalist::Builder rows(&pieced);
     for (const auto& pieces : cases) {
@@ -194,9 +201,12 @@ TEST(RowBuilder, PiecesMakeTheElementOfTheirJoinedBytes) {
 // The builder's rows are those of GM_PARAM_list_append: key cut to 63 characters in its 64-byte
 // field, value cut to 4095 characters.
 TEST(RowBuilder, RowsAreThoseOfTheListAppend) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"KEY", "value"}, {"", ""}, {std::string(63, 'k'), "v"}, {std::string(70, 'k'), "v"},
-        {"LONG", std::string(4095, 'v')}, {"LONGER", std::string(5000, 'v')}};
+    const std::vector<std::pair<std::string, std::string>> cases = {{"KEY", "value"},
+                                                                    {"", ""},
+                                                                    {std::string(63, 'k'), "v"},
+                                                                    {std::string(70, 'k'), "v"},
+                                                                    {"LONG", std::string(4095, 'v')},
+                                                                    {"LONGER", std::string(5000, 'v')}};
     ZPALIST_handle_typ built{}, appended{};
     gm_param::RowBuilder rows(&built);
     for (const auto& [key, value] : cases) {
@@ -226,19 +236,35 @@ TEST(KeyedRows, AnswersAsGetSetAndAppendDo) {
     } cases[] = {
         {"sets in place and at the end",
          {{"A", "1"}, {"B", "2"}, {"A", "3"}},
-         {{Op::set, "A", "x"}, {Op::set, "C", "y"}, {Op::set, "B", "z"}, {Op::find, "A", nullptr}, {Op::find, "Q", nullptr}}},
+         {{Op::set, "A", "x"},
+          {Op::set, "C", "y"},
+          {Op::set, "B", "z"},
+          {Op::find, "A", nullptr},
+          {Op::find, "Q", nullptr}}},
         {"the last DEFAULT row answers for a missing key",
          {{"DEFAULT", "d1"}, {"A", "1"}},
-         {{Op::find, "Z", nullptr}, {Op::append, "DEFAULT", "d2"}, {Op::find, "Z", nullptr}, {Op::set, "DEFAULT", "d3"},
-          {Op::find, "Z", nullptr}, {Op::find, "DEFAULT", nullptr}}},
+         {{Op::find, "Z", nullptr},
+          {Op::append, "DEFAULT", "d2"},
+          {Op::find, "Z", nullptr},
+          {Op::set, "DEFAULT", "d3"},
+          {Op::find, "Z", nullptr},
+          {Op::find, "DEFAULT", nullptr}}},
         {"appends keep the first row of a key",
          {},
-         {{Op::find, "K", nullptr}, {Op::append, "K", "1"}, {Op::append, "K", "2"}, {Op::find, "K", nullptr},
-          {Op::set, "K", "3"}, {Op::set, "K", "4"}, {Op::find, "K", nullptr}}},
+         {{Op::find, "K", nullptr},
+          {Op::append, "K", "1"},
+          {Op::append, "K", "2"},
+          {Op::find, "K", nullptr},
+          {Op::set, "K", "3"},
+          {Op::set, "K", "4"},
+          {Op::find, "K", nullptr}}},
         {"keys cut to 63 characters as the calls cut them",
          {},
-         {{Op::set, long_key, "1"}, {Op::set, long_key, "2"}, {Op::find, long_key, nullptr},
-          {Op::find, long_key.substr(0, 63), nullptr}, {Op::append, long_key, "3"}}},
+         {{Op::set, long_key, "1"},
+          {Op::set, long_key, "2"},
+          {Op::find, long_key, nullptr},
+          {Op::find, long_key.substr(0, 63), nullptr},
+          {Op::append, long_key, "3"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -260,7 +286,8 @@ TEST(KeyedRows, AnswersAsGetSetAndAppendDo) {
                     EXPECT_STREQ(got, want);
                 }
             } else if (step.op == Op::set) {
-                EXPECT_EQ(rows.set(step.key.c_str(), step.value), GM_PARAM_list_set(&expected, step.key.c_str(), step.value));
+                EXPECT_EQ(rows.set(step.key.c_str(), step.value),
+                          GM_PARAM_list_set(&expected, step.key.c_str(), step.value));
             } else {
                 EXPECT_EQ(rows.append(step.key.c_str(), step.value),
                           GM_PARAM_list_append(&expected, step.key.c_str(), step.value));

@@ -190,7 +190,7 @@ TEST(Zpalist, CursorLeftOnAnElementFreedThroughAnotherHandleIsNeitherFreedNorLin
     l.step();
     l.step();  // owner's cursor on "b"
     ZPALIST_entry_typ* freed = l.h.curr;
-    ZPALIST_handle_typ walker = l.h;  // second cursor over the same elements
+    ZPALIST_handle_typ walker = l.h;               // second cursor over the same elements
     ASSERT_EQ(ZPALIST_delete(&walker), CM_RC_OK);  // frees "b" through the copy
     // The owner's cursor still names the freed element; it is compared, never followed.
     ASSERT_EQ(l.h.curr, freed);

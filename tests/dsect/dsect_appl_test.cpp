@@ -35,11 +35,12 @@ struct Rows {
 };
 
 Rows job_end_rows() {
-    return Rows{{"DSECT_TYPE", "7"},  {"PROCID", "12345"},   {"TASKTYPE", "J"},        {"ORDERNO", "0000a"},
-                {"RUNNO", "1"},       {"JOBSTATUS", "E"},    {"EXITSTATUS", "Y"},      {"EXITCODE", "3"},
-                {"EXITMSG", "done"},  {"SYSOUTSIZE", "100"}, {"CPUUSED", "7"},         {"ELAPSEDTIME", "12"},
-                {"%%A", "1"},         {"%%B", ""},           {"END_TIME", "20260102030405"},
-                {"%%C", "three"},     {"CM_STATUS", "OK"}};
+    return Rows{{"DSECT_TYPE", "7"},   {"PROCID", "12345"}, {"TASKTYPE", "J"},
+                {"ORDERNO", "0000a"},  {"RUNNO", "1"},      {"JOBSTATUS", "E"},
+                {"EXITSTATUS", "Y"},   {"EXITCODE", "3"},   {"EXITMSG", "done"},
+                {"SYSOUTSIZE", "100"}, {"CPUUSED", "7"},    {"ELAPSEDTIME", "12"},
+                {"%%A", "1"},          {"%%B", ""},         {"END_TIME", "20260102030405"},
+                {"%%C", "three"},      {"CM_STATUS", "OK"}};
 }
 
 std::string packed(DSECT_ONE_handle_typ& rec) {
@@ -68,7 +69,11 @@ std::string fields_of(DSECT_ONE_handle_typ& rec) {
 TEST_F(AgentHomeTest, JobEndRecordByVersion) {
     const std::string head01 = "12345 J0000a00001EY13";
     const std::string head = "0512345J0000a00001EY13";
-    const std::string tail = "3100" "17" "212" "0000";
+    const std::string tail =
+        "3100"
+        "17"
+        "212"
+        "0000";
     const std::string vars06 = "002" + record(14, var3("%%A") + var3("1")) + record(14, var3("%%C") + var3("three"));
     const std::string vars08 = "002" + record(14, var3("%%A") + var4("1")) + record(14, var3("%%C") + var4("three"));
     const std::string vars10 = "0" + vars08;
@@ -120,9 +125,12 @@ TEST_F(AgentHomeTest, JobEndAndStartRecordsNeedTheirMandatoryRows) {
         const char* message;
         const char* version;
     } cases[] = {
-        {"7", "TASKTYPE", "TASKTYPE not found.", "06"}, {"7", "ORDERNO", "ORDERNO not found.", "06"},
-        {"7", "RUNNO", "RUNNO not found", "06"},        {"7", "JOBSTATUS", "JOBSTATUS not found.", "06"},
-        {"7", "END_TIME", "END_TIME not found.", "02"}, {"11", "PROCID", "PROCID not found.", "06"},
+        {"7", "TASKTYPE", "TASKTYPE not found.", "06"},
+        {"7", "ORDERNO", "ORDERNO not found.", "06"},
+        {"7", "RUNNO", "RUNNO not found", "06"},
+        {"7", "JOBSTATUS", "JOBSTATUS not found.", "06"},
+        {"7", "END_TIME", "END_TIME not found.", "02"},
+        {"11", "PROCID", "PROCID not found.", "06"},
         {"11", "START_TIME", "START_TIME not found.", "06"},
     };
     for (const auto& c : cases) {
@@ -155,20 +163,35 @@ TEST_F(AgentHomeTest, NumbersTooWideForTheirFieldsAreCappedOrRefused) {
     rows.set("ELAPSEDTIME", "-123456789");
     DSECT_ONE_handle_typ rec;
     ASSERT_EQ(DSECT_APPL_create("05", &rows.list, &rec), CM_RC_OK);
-    EXPECT_EQ(packed(rec), record(7, "0512345J0000a00001EY" "9999999999" "04done" "9999999999" "10" "10" "0000"
-                                     "20260102030405"));
+    EXPECT_EQ(packed(rec), record(7,
+                                  "0512345J0000a00001EY"
+                                  "9999999999"
+                                  "04done"
+                                  "9999999999"
+                                  "10"
+                                  "10"
+                                  "0000"
+                                  "20260102030405"));
     DSECT_ONE_delete(&rec);
     rows.set("RUNNO", "123456");
     EXPECT_EQ(DSECT_APPL_create("05", &rows.list, &rec), CM_RC_FAIL);
 }
 
 TEST_F(AgentHomeTest, JobStartRecordCarriesItsStartTimeAndVariables) {
-    Rows rows{{"DSECT_TYPE", "11"}, {"PROCID", "77"},   {"TASKTYPE", "J"}, {"ORDERNO", "0000a"},
-              {"RUNNO", "2"},       {"JOBSTATUS", "R"}, {"START_TIME", "20260102030000"}, {"%%X", "y"}};
+    Rows rows{{"DSECT_TYPE", "11"},
+              {"PROCID", "77"},
+              {"TASKTYPE", "J"},
+              {"ORDERNO", "0000a"},
+              {"RUNNO", "2"},
+              {"JOBSTATUS", "R"},
+              {"START_TIME", "20260102030000"},
+              {"%%X", "y"}};
     DSECT_ONE_handle_typ rec;
     ASSERT_EQ(DSECT_APPL_create("09", &rows.list, &rec), CM_RC_OK);
-    EXPECT_EQ(packed(rec), record(11, "0277J0000a00002R20260102030000" "001" + record(14, var3("%%X") + var4("y")) +
-                                          "00"));
+    EXPECT_EQ(packed(rec), record(11,
+                                  "0277J0000a00002R20260102030000"
+                                  "001" +
+                                      record(14, var3("%%X") + var4("y")) + "00"));
     DSECT_ONE_delete(&rec);
 }
 
@@ -241,8 +264,9 @@ TEST_F(AgentHomeTest, AdminRecordTakesItsParameters) {
     DSECT_HEADER_typ header;
     DSECT_ONE_handle_typ rec;
     ASSERT_EQ(DSECT_LIST_msg_get_dsect(&msg.msg, &header, &rec), CM_RC_OK);
-    EXPECT_EQ(fields_of(rec), "DSECT_OBJECT_TYPE=PARAM;DSECT_BE_NAME=be1;DSECT_OBJECT_MODE=ACTION;"
-                              "DSECT_OBJECT_ACTION=DISPLAY;K1=V1;");
+    EXPECT_EQ(fields_of(rec),
+              "DSECT_OBJECT_TYPE=PARAM;DSECT_BE_NAME=be1;DSECT_OBJECT_MODE=ACTION;"
+              "DSECT_OBJECT_ACTION=DISPLAY;K1=V1;");
     DSECT_ONE_delete(&rec);
 
     DSECT_ONE_handle_typ written;
@@ -279,7 +303,13 @@ TEST_F(AgentHomeTest, WritersOfTheRepliesMatchTheirLayouts) {
              DSECT_ONE_delete(&r);
              return t;
          }(),
-         record(22, "2026" "0304" "or" "0000a" "MSG1" + var3("hello"))},
+         record(22,
+                "2026"
+                "0304"
+                "or"
+                "0000a"
+                "MSG1" +
+                    var3("hello"))},
         {[] {
              DSECT_ONE_handle_typ r;
              DSECT_APPL_create_general_response("10", &r, 1, "bad", 0);
@@ -302,7 +332,12 @@ TEST_F(AgentHomeTest, WritersOfTheRepliesMatchTheirLayouts) {
 
 TEST_F(AgentHomeTest, LyingInputIsRefusedOrStoppedAtTheEnd) {
     const std::string setvar = record(14, var3("%%V") + var4("vv"));
-    const std::string job_end_08 = "0512345J0000a00001EY13" + var3("done") + "3100" "17" "212" "0000" "20260102030405";
+    const std::string job_end_08 = "0512345J0000a00001EY13" + var3("done") +
+                                   "3100"
+                                   "17"
+                                   "212"
+                                   "0000"
+                                   "20260102030405";
     const struct {
         const char* what;
         std::string text;

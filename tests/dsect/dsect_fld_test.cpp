@@ -85,10 +85,9 @@ TEST(DsectField, NumberWriterTable) {
         int value;
         std::string wire;
     } cases[] = {
-        {DF_B5, 36, "00010"},    {DF_B5, -36, "00010"},      {DF_B5, 60466176, "00000"},
-        {DF_I4, 7, "0007"},      {DF_I6, -12, "-00012"},     {DF_IVAR1, -5, "2-5"},
-        {DF_IVAR1, 0, "10"},     {DF_I2, 100, ""},           {DF_IVAR1, 1234567890, ""},
-        {DF_C4, 1, ""},          {DF_VAR2, 1, ""},
+        {DF_B5, 36, "00010"},       {DF_B5, -36, "00010"}, {DF_B5, 60466176, "00000"}, {DF_I4, 7, "0007"},
+        {DF_I6, -12, "-00012"},     {DF_IVAR1, -5, "2-5"}, {DF_IVAR1, 0, "10"},        {DF_I2, 100, ""},
+        {DF_IVAR1, 1234567890, ""}, {DF_C4, 1, ""},        {DF_VAR2, 1, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.type) + " " + std::to_string(c.value));
@@ -148,8 +147,7 @@ TEST(DsectField, ReadersStopAtTheTerminatingNul) {
         {"0x03abc", DF_VAR4},  // prefix not a number
         {"-003abc", DF_VAR4},  // negative count
         {"abc", DF_C6},        // fixed field past the end
-        {"12", DF_I5},
-        {"9123", DF_IVAR1},
+        {"12", DF_I5},        {"9123", DF_IVAR1},
     };
     for (const auto& c : lying) {
         SCOPED_TRACE(c.wire);

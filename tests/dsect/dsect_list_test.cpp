@@ -19,9 +19,9 @@ std::string text_of(const DSECT_MSG_typ& msg) { return std::string(msg.message, 
 
 DSECT_LIST_handle_typ started(const char* agent = "agent1", const char* host = "server1", int new_siid = 0) {
     DSECT_LIST_handle_typ list;
-    EXPECT_EQ(DSECT_LIST_create(&list, new_siid, "10", "CM", "U ", "R", "T", "100000100001", 1, agent, host, "", "",
-                                ""),
-              CM_RC_OK);
+    EXPECT_EQ(
+        DSECT_LIST_create(&list, new_siid, "10", "CM", "U ", "R", "T", "100000100001", 1, agent, host, "", "", ""),
+        CM_RC_OK);
     std::memcpy(list.header.timestmp, "20260102030405", 15);
     return list;
 }
@@ -126,8 +126,8 @@ TEST_F(AgentHomeTest, OneStrayByteAfterTheLastRecordParsesMoreDoNot) {
 }
 
 TEST_F(AgentHomeTest, ARecordSizePastTheEndFailsTheParse) {
-    for (const std::string& last : {std::string("170099") + "00005abc", std::string("17aaaz00005abc"),
-                                    std::string("17-00100005abc")}) {
+    for (const std::string& last :
+         {std::string("170099") + "00005abc", std::string("17aaaz00005abc"), std::string("17-00100005abc")}) {
         wire::Msg msg(wire::header("06") + last);
         DSECT_LIST_handle_typ list;
         EXPECT_EQ(DSECT_LIST_mk_from_msg(&list, &msg.msg), CM_RC_FAIL) << last;
@@ -158,9 +158,9 @@ TEST_F(AgentHomeTest, ServerHostFallsBackToTheAgentName) {
         GM_PARAM_clear();
         home.write_file("data/CONFIG.dat", c.config);
         DSECT_LIST_handle_typ list;
-        ASSERT_EQ(DSECT_LIST_create(&list, c.new_siid, "06", "CM", "U ", "R", "T", "OLDSIID", 1, c.agent, "", "", "",
-                                    ""),
-                  CM_RC_OK);
+        ASSERT_EQ(
+            DSECT_LIST_create(&list, c.new_siid, "06", "CM", "U ", "R", "T", "OLDSIID", 1, c.agent, "", "", "", ""),
+            CM_RC_OK);
         EXPECT_EQ(list.header.agent_name, c.agent_name);
         EXPECT_EQ(list.header.orvhost, c.host);
         EXPECT_EQ(std::string(list.header.siid) == "OLDSIID", c.new_siid == 0);

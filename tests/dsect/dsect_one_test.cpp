@@ -48,9 +48,9 @@ TEST_F(AgentHomeTest, SizeFieldIsDecimalUpTo9999ThenBase26) {
         if (c.fields > 0) {
             // A track list is taken whole: its length is the record's field length.
             const std::string list(static_cast<std::size_t>(c.fields), 'L');
-            ASSERT_EQ(DSECT_ONE_append_dsect_var_size(&record, "DSECT_TRACK_LIST", list.data(), c.fields,
-                                                      DF_DSECT_LIST),
-                      CM_RC_OK);
+            ASSERT_EQ(
+                DSECT_ONE_append_dsect_var_size(&record, "DSECT_TRACK_LIST", list.data(), c.fields, DF_DSECT_LIST),
+                CM_RC_OK);
         }
         const std::string packed = pack(record);
         EXPECT_EQ(packed.substr(0, 6), "16" + c.size);
@@ -159,8 +159,8 @@ TEST_F(AgentHomeTest, HeaderLayoutByVersion) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.version);
         DSECT_HEADER_typ header;
-        ASSERT_EQ(DSECT_ONE_init_header(&header, c.version.c_str(), "CM", "U ", "R", "T", "100000100001", 1,
-                                        "agent1", "server1", "TC", "AT", "AV"),
+        ASSERT_EQ(DSECT_ONE_init_header(&header, c.version.c_str(), "CM", "U ", "R", "T", "100000100001", 1, "agent1",
+                                        "server1", "TC", "AT", "AV"),
                   CM_RC_OK);
         std::memcpy(header.timestmp, "20260102030405", 15);
         EXPECT_EQ(packed_header(header), c.wire);

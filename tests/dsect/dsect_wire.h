@@ -35,8 +35,7 @@ inline std::string header(const std::string& version, const std::string& mid = "
                           const std::string& task_class = "", const std::string& appl_type = "",
                           const std::string& appl_version = "", const std::string& sid = "U ",
                           const std::string& siid = "100000100001", const std::string& seq = "000001") {
-    std::string body = "20260102030405" + version + "CM" + sid + mid + last + siid + seq +
-                       var2(agent) + var2(host);
+    std::string body = "20260102030405" + version + "CM" + sid + mid + last + siid + seq + var2(agent) + var2(host);
     if (version == "04" || version == "05") body += var2(task_class);
     if (version >= "06") body += var2(appl_type) + var2(appl_version);
     return record(1, body);

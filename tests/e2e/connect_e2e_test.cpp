@@ -37,23 +37,25 @@ protected:
                         "[LOCKED]\nDB_SID VIS\nDB_LOGIN LOCKED\nDB_PASSWD apps\n");
         home.write_file("oci/script.json", kScript);
         std::filesystem::copy_file(APPBRIDGE_QELOS_LIBRARY, home.path() + "/cm/lib_DUZ.so");
-        home.write_file("host/connection.txt", "CM_LIB_NAME=DUZ\nCM_DIR=" + home.path() +
-                                                   "/cm\nORACLE_HOME=/opt/oracle/client\n");
+        home.write_file("host/connection.txt",
+                        "CM_LIB_NAME=DUZ\nCM_DIR=" + home.path() + "/cm\nORACLE_HOME=/opt/oracle/client\n");
     }
 
     // Runs zpahost with the given steps in the agent home; returns its standard output.
     std::string run(const std::vector<std::string>& steps, int* status = nullptr) {
         std::string command = std::string("ORV_OCI_STANDIN_SCRIPT='") + home.path() + "/oci/script.json' " +
-                              "ORV_OCI_STANDIN_JOURNAL='" + home.path() + "/oci/journal.jsonl' '" +
-                              APPBRIDGE_ZPAHOST + "' -l '" + APPBRIDGE_LIBRARY + "' -c host/connection.txt";
+                              "ORV_OCI_STANDIN_JOURNAL='" + home.path() + "/oci/journal.jsonl' '" + APPBRIDGE_ZPAHOST +
+                              "' -l '" + APPBRIDGE_LIBRARY + "' -c host/connection.txt";
         for (const std::string& step : steps) command += " '" + step + "'";
         FILE* pipe = popen(command.c_str(), "r");
         std::string out;
         char buffer[4096];
         for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
         const int rc = pclose(pipe);
-        if (status) *status = rc;
-        else EXPECT_EQ(rc, 0) << out;
+        if (status)
+            *status = rc;
+        else
+            EXPECT_EQ(rc, 0) << out;
         return out;
     }
 
@@ -83,8 +85,7 @@ TEST_F(AgentHostRun, JobOnALocalAccountConnectsAndDisconnectsCleanly) {
 TEST_F(AgentHostRun, TrackingConnectionGrowsByReconnection) {
     home.write_file("host/vis.txt", "REQTYPE=TRACK\nDUZ-INSTANCE=VIS\n");
     home.write_file("host/prod.txt", "REQTYPE=TRACK\nDUZ-INSTANCE=PROD\n");
-    const std::string out =
-        run({"connect", "host/vis.txt", "reconnect", "host/prod.txt", "reconnect", "host/vis.txt"});
+    const std::string out = run({"connect", "host/vis.txt", "reconnect", "host/prod.txt", "reconnect", "host/vis.txt"});
     EXPECT_NE(out.find("ZPAAPI_Connect rc=0 userdata=session list\n"
                        "ZPAAPI_Connect (reconnect) rc=0 userdata=session list\n"
                        "ZPAAPI_Connect (reconnect) rc=0 userdata=session list\n"
@@ -98,8 +99,10 @@ TEST_F(AgentHostRun, TrackingConnectionGrowsByReconnection) {
 TEST_F(AgentHostRun, RefusedLogonSucceedsAndIsRecordedForTheJob) {
     home.write_file("host/job.txt", "REQTYPE=SUBMIT\nDUZ-INSTANCE=LOCKED\nORDERNO=0001a\nRUNNO=26\n");
     const std::string out = run({"connect", "host/job.txt"});
-    EXPECT_NE(out.find("ZPAAPI_Connect rc=0 userdata=none\n  error: code=28000 text=CM for OEBS: ORA-28000: the account is locked"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find(
+            "ZPAAPI_Connect rc=0 userdata=none\n  error: code=28000 text=CM for OEBS: ORA-28000: the account is locked"),
+        std::string::npos)
         << out;
     const std::string table = home.read_file("cm/DUZ/data/jobs_failure_table.dat");
     EXPECT_EQ(table.rfind("0001A_1A ", 0), 0u) << table;
@@ -110,9 +113,10 @@ TEST_F(AgentHostRun, RefusedLogonSucceedsAndIsRecordedForTheJob) {
 TEST_F(AgentHostRun, UnknownAccountFailsTheConnection) {
     home.write_file("host/job.txt", "DUZ-INSTANCE=NOPE\n");
     const std::string out = run({"connect", "host/job.txt"});
-    EXPECT_NE(out.find("ZPAAPI_Connect rc=1 userdata=none\n"
-                       "  error: code=1 text=CM for OEBS: Failed to load account 'NOPE' from file ./data/DUZ_inst.dat\n"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find("ZPAAPI_Connect rc=1 userdata=none\n"
+                 "  error: code=1 text=CM for OEBS: Failed to load account 'NOPE' from file ./data/DUZ_inst.dat\n"),
+        std::string::npos)
         << out;
     EXPECT_TRUE(logons().empty());
 }
@@ -125,9 +129,9 @@ TEST_F(AgentHostRun, ActionStepHandsOverItsListsAndPrintsTheSlots) {
     // The key-change entry point answers an unknown action through the error record: enough to show
     // that an action's input, output slots and error record reach the plug-in and come back.
     int status = 0;
-    const std::string out =
-        run({"connect", "host/job.txt", "action", "ZPAAPI_PASSWORDKEY_ACTION", "Unknown", "host/in.txt", "host/out.txt"},
-            &status);
+    const std::string out = run(
+        {"connect", "host/job.txt", "action", "ZPAAPI_PASSWORDKEY_ACTION", "Unknown", "host/in.txt", "host/out.txt"},
+        &status);
     EXPECT_NE(out.find("ZPAAPI_PASSWORDKEY_ACTION(Unknown) rc="), std::string::npos) << out;
     EXPECT_NE(out.find("  out SYSOUTSIZE=\n"), std::string::npos) << out;
     EXPECT_NE(out.find("ZPAAPI_Term rc=0\n"), std::string::npos) << out;

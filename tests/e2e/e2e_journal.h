@@ -39,8 +39,10 @@ inline std::string texts_after(const std::string& out, const std::string& entry)
     std::string text;
     bool after = false;
     for (const std::string& line : testbed::lines_of(out)) {
-        if (line.rfind(entry, 0) == 0) after = true;
-        else if (line.rfind("  ", 0) != 0) after = false;
+        if (line.rfind(entry, 0) == 0)
+            after = true;
+        else if (line.rfind("  ", 0) != 0)
+            after = false;
         if (after && line.rfind("  out TEXT=", 0) == 0) text += line.substr(11);
     }
     return text;

@@ -79,12 +79,11 @@ TEST_F(JobScriptRun, RequestSetFromTheBackupFileListsEachStageOnce) {
     // No procid file: run 2 is "02" in the backup file's two base-36 digits.
     home.write_file("backup/ORD1_02.dsect", "DUZ-TASKTYPE REQUEST_SET\nDUZ-APPID 0\nDUZ-REQSETID 90\n");
     const std::string out = run();
-    const std::string expected = "STAGE NAME  = Users\n" +
-                                 program_lines("FNDSCURS", "FND", "FNDSCURS", "Oracle Reports", "FNDSCURS", "") +
-                                 program_lines("FNDSCRSP", "FND", "FNDSCRSP", "Oracle Reports", "FNDSCRSP", "") +
-                                 "STAGE NAME  = Aging\n" +
-                                 program_lines("ARXAGE", "AR", "ARXAGE", "Oracle Reports", "ARXAGE", "") +
-                                 program_lines("ARXCOL", "AR", "ARXCOL", "PL/SQL Stored Procedure", "", "AR_COLL.RUN");
+    const std::string expected =
+        "STAGE NAME  = Users\n" + program_lines("FNDSCURS", "FND", "FNDSCURS", "Oracle Reports", "FNDSCURS", "") +
+        program_lines("FNDSCRSP", "FND", "FNDSCRSP", "Oracle Reports", "FNDSCRSP", "") + "STAGE NAME  = Aging\n" +
+        program_lines("ARXAGE", "AR", "ARXAGE", "Oracle Reports", "ARXAGE", "") +
+        program_lines("ARXCOL", "AR", "ARXCOL", "PL/SQL Stored Procedure", "", "AR_COLL.RUN");
     EXPECT_EQ(reads_of(out).text, printable(expected)) << out;
     EXPECT_TRUE(unfreed().empty());
 }

@@ -25,8 +25,9 @@ protected:
 
 TEST_F(JobActionRun, AccountRefusedAtConnectIsAnsweredFromTheFailureTable) {
     account("wrong");
-    const std::string out = run("connect host/job.txt action ZPAAPI_JOB_ACTION SUBMIT host/in.txt host/out.txt "
-                                "action ZPAAPI_JOB_ACTION KILL host/in.txt host/out.txt");
+    const std::string out =
+        run("connect host/job.txt action ZPAAPI_JOB_ACTION SUBMIT host/in.txt host/out.txt "
+            "action ZPAAPI_JOB_ACTION KILL host/in.txt host/out.txt");
     EXPECT_TRUE(holds(out, "ZPAAPI_Connect rc=0 userdata=none\n")) << out;
     EXPECT_TRUE(holds(out, "ZPAAPI_JOB_ACTION(SUBMIT) rc=0\n  out PROCID=0\n")) << out;
     EXPECT_TRUE(holds(out, "ZPAAPI_JOB_ACTION(KILL) rc=0\n")) << out;
@@ -42,7 +43,8 @@ TEST_F(JobActionRun, UnknownActionIsRefusedWithItsNoticeInTheSysout) {
     EXPECT_TRUE(holds(out, "ZPAAPI_JOB_ACTION(RESUBMIT) rc=4\n")) << out;
     EXPECT_TRUE(holds(out, "error: code=4 text=CM for OEBS: Unsupported Action:'RESUBMIT'")) << out;
     const std::string sysout = home.read_file("sysout/ORD1_1.DAT");
-    EXPECT_TRUE(holds(sysout, "Error message: CM for OEBS: Unsupported Action:'RESUBMIT'\n\nError code: 4\n")) << sysout;
+    EXPECT_TRUE(holds(sysout, "Error message: CM for OEBS: Unsupported Action:'RESUBMIT'\n\nError code: 4\n"))
+        << sysout;
     EXPECT_TRUE(holds(out, "out SYSOUTSIZE=" + std::to_string(sysout.size()) + "\n")) << out;
 }
 
@@ -51,8 +53,9 @@ TEST_F(JobActionRun, EventActionWaitsOrNamesTheMissingTimeout) {
     home.write_file("host/event.txt", "EVENT_TIMEOUT=0\n");
     home.write_file("host/no-event.txt", "ORDERNO=ORD1\n");
     home.write_file("host/event-out.txt", "X=\n");
-    const std::string out = run("action ZPAAPI_EVENT_ACTION WAIT host/event.txt host/event-out.txt "
-                                "action ZPAAPI_EVENT_ACTION WAIT host/no-event.txt host/event-out.txt");
+    const std::string out =
+        run("action ZPAAPI_EVENT_ACTION WAIT host/event.txt host/event-out.txt "
+            "action ZPAAPI_EVENT_ACTION WAIT host/no-event.txt host/event-out.txt");
     EXPECT_TRUE(holds(out, "ZPAAPI_EVENT_ACTION(WAIT) rc=0\n")) << out;
     EXPECT_TRUE(holds(out, "ZPAAPI_EVENT_ACTION(WAIT) rc=1\n")) << out;
 }

@@ -80,15 +80,14 @@ TEST_F(JobDataRun, DefineModeHandsOverEachRequestAndHoldsAndCancelsIt) {
     home.write_file("host/in.txt", "EXTRACT_MODE=ORVDEFINE\nDUZ-INSTANCE=VIS\nDUZ-PROGNAME=FNDSC*\n");
     home.write_file("host/write.txt", "EXTRACT_MODE=ORVDEFINE\nHOLD_JOB=Y\n");
     const std::string out = run("ORVAGENT", "datawrite ZPAAPI_JOB_DATA host/in.txt host/out.txt host/write.txt");
-    for (const char* expected : {
-             "ZPAAPI_JOB_DATA_OPEN rc=0\nZPAAPI_JOB_DATA_READ rc=0\n  out %%DUZ-USERNAME=SYSADMIN\n",
-             "  out %%DUZ-PROGNAME=FNDSCURS\n",
-             "  out %%DUZ-PARMS-P001-VALUE=A1\n",
-             "  out OWNER=SYSADMIN\n  out %%DUZ-TASKTYPE=REQUEST\n  out TIMEFROM=0930\n",
-             "  out CMVER=9.0.21\n  out APPLFORM=DUZ11I\n  out %%DUZ-INSTANCE=VIS\nZPAAPI_JOB_DATA_WRITE rc=0\n",
-             "  out %%DUZ-PROGNAME=FNDSCRSP\n",
-             "  out TIMEFROM=1000\n  out CYCLIC=Y\n  out INTERVALFROM=START\n  out INTERVAL=1D\n",
-             "ZPAAPI_JOB_DATA_WRITE rc=0\nZPAAPI_JOB_DATA_READ rc=2\nZPAAPI_JOB_DATA_CLOSE rc=0\n"}) {
+    for (const char* expected :
+         {"ZPAAPI_JOB_DATA_OPEN rc=0\nZPAAPI_JOB_DATA_READ rc=0\n  out %%DUZ-USERNAME=SYSADMIN\n",
+          "  out %%DUZ-PROGNAME=FNDSCURS\n", "  out %%DUZ-PARMS-P001-VALUE=A1\n",
+          "  out OWNER=SYSADMIN\n  out %%DUZ-TASKTYPE=REQUEST\n  out TIMEFROM=0930\n",
+          "  out CMVER=9.0.21\n  out APPLFORM=DUZ11I\n  out %%DUZ-INSTANCE=VIS\nZPAAPI_JOB_DATA_WRITE rc=0\n",
+          "  out %%DUZ-PROGNAME=FNDSCRSP\n",
+          "  out TIMEFROM=1000\n  out CYCLIC=Y\n  out INTERVALFROM=START\n  out INTERVAL=1D\n",
+          "ZPAAPI_JOB_DATA_WRITE rc=0\nZPAAPI_JOB_DATA_READ rc=2\nZPAAPI_JOB_DATA_CLOSE rc=0\n"}) {
         EXPECT_NE(out.find(expected), std::string::npos) << expected << "\n---\n" << out;
     }
     EXPECT_EQ(bound_ids("hold"), (std::vector<long long>{101, 102}));
@@ -96,7 +95,8 @@ TEST_F(JobDataRun, DefineModeHandsOverEachRequestAndHoldsAndCancelsIt) {
     // Each request is held before it is cancelled.
     std::vector<std::string> blocks;
     for (const auto& call : e2e::journal_calls(home.path() + "/oci/journal.jsonl"))
-        if (call["call"] == "OCIStmtExecute" && (call.value("rule", "") == "hold" || call.value("rule", "") == "cancel"))
+        if (call["call"] == "OCIStmtExecute" &&
+            (call.value("rule", "") == "hold" || call.value("rule", "") == "cancel"))
             blocks.push_back(call["rule"]);
     EXPECT_EQ(blocks, (std::vector<std::string>{"hold", "cancel", "hold", "cancel"}));
     EXPECT_TRUE(unfreed().empty());
@@ -107,12 +107,12 @@ TEST_F(JobDataRun, MonitorModeReportsARequestOnceAcrossTwoProcesses) {
     home.write_file("host/in.txt", "EXTRACT_MODE=ORVCREATE\nDUZ-INSTANCE=VIS\n");
     home.write_file("host/out.txt", "DUZ-OUT_RESP:64=resp $DUZ-RESPNAME$\n");
     const std::string first = run("ORVEXTRACT", "data ZPAAPI_JOB_DATA host/in.txt host/out.txt");
-    for (const char* expected : {"ZPAAPI_JOB_DATA_OPEN rc=0\n",
-                                 "  out DUZ-OUT_RESP=resp R&D Managers\n  out %%DUZ-REQUEST_ID=11\n",
-                                 "  out JOBNAME=DUZ_11\n  out %%DUZ-INSTANCE=VIS\n",
-                                 "  out DUZ-OUT_RESP=resp System Administrator\n  out %%DUZ-REQUEST_ID=12\n",
-                                 "ZPAAPI_JOB_DATA_READ rc=2\n  out DUZ-OUT_RESP=resp $DUZ-RESPNAME$\n"
-                                 "ZPAAPI_JOB_DATA_CLOSE rc=0\n"}) {
+    for (const char* expected :
+         {"ZPAAPI_JOB_DATA_OPEN rc=0\n", "  out DUZ-OUT_RESP=resp R&D Managers\n  out %%DUZ-REQUEST_ID=11\n",
+          "  out JOBNAME=DUZ_11\n  out %%DUZ-INSTANCE=VIS\n",
+          "  out DUZ-OUT_RESP=resp System Administrator\n  out %%DUZ-REQUEST_ID=12\n",
+          "ZPAAPI_JOB_DATA_READ rc=2\n  out DUZ-OUT_RESP=resp $DUZ-RESPNAME$\n"
+          "ZPAAPI_JOB_DATA_CLOSE rc=0\n"}) {
         EXPECT_NE(first.find(expected), std::string::npos) << expected << "\n---\n" << first;
     }
     const std::string seen = home.read_file("data/DUZ_reqs.dat");
@@ -120,9 +120,10 @@ TEST_F(JobDataRun, MonitorModeReportsARequestOnceAcrossTwoProcesses) {
     EXPECT_NE(seen.find("12"), std::string::npos) << seen;
 
     const std::string second = run("ORVEXTRACT", "data ZPAAPI_JOB_DATA host/in.txt host/out.txt");
-    EXPECT_NE(second.find("ZPAAPI_JOB_DATA_OPEN rc=2\nZPAAPI_JOB_DATA_READ rc=2\n  out DUZ-OUT_RESP=resp $DUZ-RESPNAME$\n"
-                          "ZPAAPI_JOB_DATA_CLOSE rc=0\n"),
-              std::string::npos)
+    EXPECT_NE(
+        second.find("ZPAAPI_JOB_DATA_OPEN rc=2\nZPAAPI_JOB_DATA_READ rc=2\n  out DUZ-OUT_RESP=resp $DUZ-RESPNAME$\n"
+                    "ZPAAPI_JOB_DATA_CLOSE rc=0\n"),
+        std::string::npos)
         << second;
     EXPECT_TRUE(unfreed().empty());
 }

@@ -50,12 +50,11 @@ protected:
 };
 
 TEST_F(ListDataRun, ProgramDataAndValueSetReadToTheirEndWithEveryHandleFreed) {
-    home.write_file("host/program.txt",
-                    "TEXT=" +
-                        question("GetProgramData",
-                                 "<DUZ-PROGNAME>XXREP</DUZ-PROGNAME><DUZ-APPNAME>FND</DUZ-APPNAME>"
-                                 "<DUZ-AMOUNT>*</DUZ-AMOUNT>") +
-                        "\nNAVIGATE=NEXT\n");
+    home.write_file("host/program.txt", "TEXT=" +
+                                            question("GetProgramData",
+                                                     "<DUZ-PROGNAME>XXREP</DUZ-PROGNAME><DUZ-APPNAME>FND</DUZ-APPNAME>"
+                                                     "<DUZ-AMOUNT>*</DUZ-AMOUNT>") +
+                                            "\nNAVIGATE=NEXT\n");
     home.write_file("host/values.txt",
                     "TEXT=" +
                         question("GetValueSet",
@@ -64,9 +63,9 @@ TEST_F(ListDataRun, ProgramDataAndValueSetReadToTheirEndWithEveryHandleFreed) {
                                  "</DUZ-SECURITY_GROUPNAME><DUZ-PROGNAME>XXREP</DUZ-PROGNAME><DUZ-APPNAME>FND"
                                  "</DUZ-APPNAME><DUZ-PARMINX>1</DUZ-PARMINX><DUZ-PARMVAL></DUZ-PARMVAL>") +
                         "\nNAVIGATE=NEXT\n");
-    const std::string out = run(
-        "connect host/request.txt data ZPAAPI_LIST_DATA host/program.txt host/out.txt "
-        "data ZPAAPI_LIST_DATA host/values.txt host/out.txt");
+    const std::string out =
+        run("connect host/request.txt data ZPAAPI_LIST_DATA host/program.txt host/out.txt "
+            "data ZPAAPI_LIST_DATA host/values.txt host/out.txt");
     ASSERT_TRUE(holds(out, "ZPAAPI_Connect rc=0 userdata=session\n")) << out;
 
     const std::size_t values_at = out.find("ZPAAPI_LIST_DATA_OPEN", out.find("ZPAAPI_LIST_DATA_CLOSE"));

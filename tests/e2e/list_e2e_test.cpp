@@ -74,19 +74,22 @@ protected:
 };
 
 TEST_F(ListRun, AccountListNeedsNoSessionAndIsGoneAfterClose) {
-    const std::string text =
-        question("GetCMInstance", "<DUZ-FORM_VERSION>1</DUZ-FORM_VERSION><APPLICATION_TYPE>OEBS</APPLICATION_TYPE>"
-                                  "<DUZ-INSTANCE>*</DUZ-INSTANCE>");
+    const std::string text = question("GetCMInstance",
+                                      "<DUZ-FORM_VERSION>1</DUZ-FORM_VERSION><APPLICATION_TYPE>OEBS</APPLICATION_TYPE>"
+                                      "<DUZ-INSTANCE>*</DUZ-INSTANCE>");
     home.write_file("host/request.txt", "TEXT=" + text + "\n");
     home.write_file("host/in.txt", "TEXT=" + text + "\nNAVIGATE=NEXT\n");
-    const std::string out = run({"connect", "host/request.txt", "data", "ZPAAPI_LIST_DATA", "host/in.txt", "host/out.txt"});
+    const std::string out =
+        run({"connect", "host/request.txt", "data", "ZPAAPI_LIST_DATA", "host/in.txt", "host/out.txt"});
     EXPECT_NE(out.find("ZPAAPI_Connect rc=0 userdata=none\nZPAAPI_LIST_DATA_OPEN rc=0\n"), std::string::npos) << out;
     EXPECT_EQ(texts_after(out, "ZPAAPI_LIST_DATA_READ"),
-              std::string(kPrologue) + "<HEADER><ACTION>GetCMInstance</ACTION></HEADER><BODY>"
-                                       "<DUZ-INSTANCE>VIS</DUZ-INSTANCE><DUZ-INSTANCE>PROD</DUZ-INSTANCE>"
-                                       "<DUZ-INSTANCE>TEST</DUZ-INSTANCE></BODY></UVSCM>")
+              std::string(kPrologue) +
+                  "<HEADER><ACTION>GetCMInstance</ACTION></HEADER><BODY>"
+                  "<DUZ-INSTANCE>VIS</DUZ-INSTANCE><DUZ-INSTANCE>PROD</DUZ-INSTANCE>"
+                  "<DUZ-INSTANCE>TEST</DUZ-INSTANCE></BODY></UVSCM>")
         << out;
-    EXPECT_NE(out.find("ZPAAPI_LIST_DATA_CLOSE rc=0\nZPAAPI_Disconnect rc=0 userdata=none\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("ZPAAPI_LIST_DATA_CLOSE rc=0\nZPAAPI_Disconnect rc=0 userdata=none\n"), std::string::npos)
+        << out;
 }
 
 TEST_F(ListRun, ResponsibilitiesHoldAndOutputAddressOnOneSession) {
@@ -127,15 +130,15 @@ TEST_F(ListRun, ResponsibilitiesHoldAndOutputAddressOnOneSession) {
 TEST_F(ListRun, ProgramListAndParameterListReadToTheirEnd) {
     home.write_file("host/request.txt", "DUZ-INSTANCE=VIS\n");
     home.write_file("host/jobs.txt", "TEXT=" +
-                                         question("GetJob", "<DUZ-USERNAME>operations</DUZ-USERNAME><DUZ-RESPNAME>GL "
-                                                            "Super User</DUZ-RESPNAME><DUZ-RESPAPP>SQLGL</DUZ-RESPAPP>"
-                                                            "<DUZ-TASKTYPE>REQUEST</DUZ-TASKTYPE>") +
+                                         question("GetJob",
+                                                  "<DUZ-USERNAME>operations</DUZ-USERNAME><DUZ-RESPNAME>GL "
+                                                  "Super User</DUZ-RESPNAME><DUZ-RESPAPP>SQLGL</DUZ-RESPAPP>"
+                                                  "<DUZ-TASKTYPE>REQUEST</DUZ-TASKTYPE>") +
                                          "\nNAVIGATE=NEXT\n");
-    home.write_file("host/parms.txt",
-                    "TEXT=" +
-                        question("GetREQPARAM",
-                                 "<DUZ-PROGNAME>GLTRBAL</DUZ-PROGNAME><DUZ-APPNAME>SQLGL</DUZ-APPNAME>") +
-                        "\nNAVIGATE=NEXT\n");
+    home.write_file(
+        "host/parms.txt",
+        "TEXT=" + question("GetREQPARAM", "<DUZ-PROGNAME>GLTRBAL</DUZ-PROGNAME><DUZ-APPNAME>SQLGL</DUZ-APPNAME>") +
+            "\nNAVIGATE=NEXT\n");
     const std::string out = run({"connect", "host/request.txt", "data", "ZPAAPI_LIST_DATA", "host/jobs.txt",
                                  "host/out.txt", "data", "ZPAAPI_LIST_DATA", "host/parms.txt", "host/out.txt"});
     const std::size_t second = out.find("ZPAAPI_LIST_DATA_OPEN", out.find("ZPAAPI_LIST_DATA_CLOSE"));
@@ -158,7 +161,8 @@ TEST_F(ListRun, ProgramListAndParameterListReadToTheirEnd) {
         << out;
     EXPECT_EQ(binds_of("ids").at("USER_NAME"), "\"OPERATIONS\"");
     EXPECT_EQ(binds_of("programs"), (std::map<std::string, std::string>{{"GRP_APP_ID", "101"}, {"GRP_ID", "55"}}));
-    EXPECT_EQ(binds_of("parameters"), (std::map<std::string, std::string>{{"APP", "\"SQLGL\""}, {"PROG", "\"GLTRBAL\""}}));
+    EXPECT_EQ(binds_of("parameters"),
+              (std::map<std::string, std::string>{{"APP", "\"SQLGL\""}, {"PROG", "\"GLTRBAL\""}}));
     EXPECT_NE(out.find("ZPAAPI_Disconnect rc=0 userdata=none\n"), std::string::npos) << out;
     EXPECT_TRUE(e2e::unfreed_handles(home.path() + "/oci/journal.jsonl").empty());
 }

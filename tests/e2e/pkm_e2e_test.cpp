@@ -16,9 +16,11 @@ protected:
     void SetUp() override {
         home.write_file("data/DUZ_inst.dat", "");
         home.write_file("cm/DUZ/data/event_watch_times.dat", "");
-        home.write_file("host/fixture.txt", "[orvagcpk]\nout: Encryption type : blowfish\n\n[orvagenv SaaS]\nout: SaaS : off\n");
+        home.write_file("host/fixture.txt",
+                        "[orvagcpk]\nout: Encryption type : blowfish\n\n[orvagenv SaaS]\nout: SaaS : off\n");
         std::filesystem::copy_file(APPBRIDGE_QELOS_LIBRARY, home.path() + "/cm/lib_DUZ.so");
-        home.write_file("host/connection.txt", "CM_LIB_NAME=DUZ\nCM_DIR=" + home.path() + "/cm\nORACLE_HOME=/opt/oracle\n");
+        home.write_file("host/connection.txt",
+                        "CM_LIB_NAME=DUZ\nCM_DIR=" + home.path() + "/cm\nORACLE_HOME=/opt/oracle\n");
         home.write_file("host/out.txt", "TEXT:1001=\n");
     }
 
@@ -29,10 +31,10 @@ protected:
     // environment: extra NAME='value' words for the host.
     std::string run(const std::vector<std::string>& steps, const std::string& environment = "") {
         int status = 0;
-        const std::string out = e2e::run_zpahost(environment + " PATH='" + std::string(APPBRIDGE_AGENT_UTIL_DIR) +
-                                                     "':\"$PATH\" APPBRIDGE_AGENT_FIXTURE='" + home.path() +
-                                                     "/host/fixture.txt'",
-                                                 steps, &status);
+        const std::string out =
+            e2e::run_zpahost(environment + " PATH='" + std::string(APPBRIDGE_AGENT_UTIL_DIR) +
+                                 "':\"$PATH\" APPBRIDGE_AGENT_FIXTURE='" + home.path() + "/host/fixture.txt'",
+                             steps, &status);
         EXPECT_EQ(status, 0) << out;
         return out;
     }
@@ -68,8 +70,9 @@ TEST_F(ConfigurationRun, TablesReadByAConnectionAreFreedWhenTheProcessEnds) {
     home.write_file("data/CONFIG.dat", "AGENT_DIR " + home.path() + "\nDBGLVL 0\n");
     home.write_file("data/OEBS.dat", "ORACLE_HOME /opt/oracle\nTNS_ADMIN /opt/tns\n");
     home.write_file("host/list.txt", "TEXT=" + request("Orvcm_get_accounts_request", "") + "\nNAVIGATE=NEXT\n");
-    const std::string out = run({"connect", "host/list.txt", "data", "ZPAAPI_LIST_DATA", "host/list.txt", "host/out.txt"},
-                                "ASAN_OPTIONS=detect_leaks=1");
+    const std::string out =
+        run({"connect", "host/list.txt", "data", "ZPAAPI_LIST_DATA", "host/list.txt", "host/out.txt"},
+            "ASAN_OPTIONS=detect_leaks=1");
     EXPECT_NE(out.find("<CMVersion>9021.000</CMVersion>"), std::string::npos) << out;
 }
 

@@ -87,10 +87,11 @@ TEST_F(JobRoad, SubmitTrackStatisticsOutputKillAndDelete) {
     std::string out = on_job("ROAD", action("SUBMIT", "ROAD", "submit-out.txt"));
     ASSERT_TRUE(holds(out, "ZPAAPI_JOB_ACTION(SUBMIT) rc=0\n  out PROCID=4711\n")) << out;
 
-    out = run("connect host/track.txt " + action("TRACK", "ROAD", "track-out.txt") +
-                  action("TRACK", "ROAD", "track-out.txt") + action("TRACK", "ROAD", "track-out.txt") +
-                  action("STATISTICS", "ROAD", "stats-out.txt") + "data ZPAAPI_SYSOUT_DATA host/ROAD.txt host/lines.txt",
-              state());
+    out =
+        run("connect host/track.txt " + action("TRACK", "ROAD", "track-out.txt") +
+                action("TRACK", "ROAD", "track-out.txt") + action("TRACK", "ROAD", "track-out.txt") +
+                action("STATISTICS", "ROAD", "stats-out.txt") + "data ZPAAPI_SYSOUT_DATA host/ROAD.txt host/lines.txt",
+            state());
     const std::vector<std::string> statuses{"JOBSTATUS=4", "JOBSTATUS=4", "JOBSTATUS=5"};
     std::size_t at = 0;
     for (const std::string& status : statuses) {
@@ -99,9 +100,11 @@ TEST_F(JobRoad, SubmitTrackStatisticsOutputKillAndDelete) {
         ++at;
     }
     const std::string sysout = home.read_file("sysout/ROAD_1.DAT");
-    EXPECT_TRUE(holds(out, "ZPAAPI_JOB_ACTION(STATISTICS) rc=0\n  out EXITSTATUS=Y\n  out EXITCODE=0\n"
-                           "  out EXITMSG=Normal Completion\n  out END_TIME=20250101100500\n  out ELAPSEDTIME=30000\n"
-                           "  out SYSOUTSIZE=" + std::to_string(sysout.size()) + "\n"))
+    EXPECT_TRUE(holds(out,
+                      "ZPAAPI_JOB_ACTION(STATISTICS) rc=0\n  out EXITSTATUS=Y\n  out EXITCODE=0\n"
+                      "  out EXITMSG=Normal Completion\n  out END_TIME=20250101100500\n  out ELAPSEDTIME=30000\n"
+                      "  out SYSOUTSIZE=" +
+                          std::to_string(sysout.size()) + "\n"))
         << out;
     EXPECT_TRUE(holds(out, "  out ONSTMT=Report         \n")) << out;
     EXPECT_TRUE(holds(out, "  out ONCODE=>>>>>>>>>>/u01/log/l4711.req\n")) << out;

@@ -35,8 +35,8 @@ protected:
         home.write_file("ccp_cache/.keep", "");
         agent_fixture("");
         std::filesystem::copy_file(APPBRIDGE_QELOS_LIBRARY, home.path() + "/cm/lib_DUZ.so");
-        home.write_file("host/connection.txt", "CM_LIB_NAME=DUZ\nCM_DIR=" + home.path() +
-                                                   "/cm\nORACLE_HOME=/opt/oracle/client\n");
+        home.write_file("host/connection.txt",
+                        "CM_LIB_NAME=DUZ\nCM_DIR=" + home.path() + "/cm\nORACLE_HOME=/opt/oracle/client\n");
     }
     void TearDown() override {
         ZPAError error{};
@@ -44,8 +44,9 @@ protected:
     }
 
     void agent_fixture(const std::string& more) {
-        testbed::use_agent_fixture(home, "[orvagcpk]\nout: Encryption type : aes\nout: Key aliases file name : " +
-                                             home.path() + "/keys/aliases.txt\n[orvagenv SaaS]\nout: SaaS : off\n" + more);
+        testbed::use_agent_fixture(
+            home, "[orvagcpk]\nout: Encryption type : aes\nout: Key aliases file name : " + home.path() +
+                      "/keys/aliases.txt\n[orvagenv SaaS]\nout: SaaS : off\n" + more);
     }
 
     // Runs zpahost; returns what it printed (standard output and error).
@@ -107,22 +108,23 @@ TEST_F(SecretsRun, NoPasswordOrKeyReachesALogTheJournalOrAnErrorText) {
                                              "\n[OLDFORM]\nDB_SID OLDDB\nDB_LOGIN APPS\nDB_PASSWD " + old_form + "\n");
     home.write_file("data/DUZ_enc_ind.dat", "");
     home.write_file("data/CONFIG.dat", "DBGLVL 6\n");
-    home.write_file("oci/script.json", std::string(R"({"logons": [)") +
-                                           R"({"connect": "VIS", "user": "APPS", "password": ")" + kLocalPassword + R"("},)" +
-                                           R"({"connect": "OLDDB", "user": "APPS", "password": ")" + kOldFormPassword + R"("},)" +
-                                           R"({"connect": "CCPDB", "user": "APPS", "password": ")" + kCentralPassword + R"("}],)" +
-                                           R"("rules": []})");
+    home.write_file("oci/script.json",
+                    std::string(R"({"logons": [)") + R"({"connect": "VIS", "user": "APPS", "password": ")" +
+                        kLocalPassword + R"("},)" + R"({"connect": "OLDDB", "user": "APPS", "password": ")" +
+                        kOldFormPassword + R"("},)" + R"({"connect": "CCPDB", "user": "APPS", "password": ")" +
+                        kCentralPassword + R"("}],)" + R"("rules": []})");
     home.write_file("host/vis.txt", "REQTYPE=SUBMIT\nDUZ-INSTANCE=VIS\nORDERNO=0001A\nRUNNO=1\n");
     home.write_file("host/old.txt", "DUZ-INSTANCE=OLDFORM\n");
     home.write_file("host/central.txt", "DUZ-INSTANCE=CENTRAL\n");
     home.write_file("host/none.txt", "REQTYPE=SYSHND\n");
-    home.write_file("host/keys.txt", std::string("NEW_KEY=") + kNewKey + "\nNEW_KEY_LEN=" +
-                                         std::to_string(std::strlen(kNewKey)) + "\nOLD_KEY=" + kLocalKey +
-                                         "\nOLD_KEY_LEN=" + std::to_string(std::strlen(kLocalKey)) + "\n");
+    home.write_file("host/keys.txt",
+                    std::string("NEW_KEY=") + kNewKey + "\nNEW_KEY_LEN=" + std::to_string(std::strlen(kNewKey)) +
+                        "\nOLD_KEY=" + kLocalKey + "\nOLD_KEY_LEN=" + std::to_string(std::strlen(kLocalKey)) + "\n");
     home.write_file("host/out.txt", "RESULT=\n");
 
     std::string printed;
-    for (const char* in : {"host/vis.txt", "host/old.txt", "host/central.txt"}) printed += run(std::string("connect ") + in);
+    for (const char* in : {"host/vis.txt", "host/old.txt", "host/central.txt"})
+        printed += run(std::string("connect ") + in);
     const std::string converted = home.read_file("data/DUZ_inst.dat");
     const std::string cached = home.read_file("ccp_cache/CENTRAL_cache.dat");
     printed += run("connect host/none.txt action ZPAAPI_PASSWORDKEY_ACTION Deploy host/keys.txt host/out.txt");
@@ -142,8 +144,8 @@ TEST_F(SecretsRun, NoPasswordOrKeyReachesALogTheJournalOrAnErrorText) {
     EXPECT_EQ(deployed.find(local_stored), std::string::npos) << "the key change did not run";
 
     // The stored forms: whatever the accounts file and the profile cache held, and the profile data.
-    std::vector<std::string> secrets = {kLocalPassword, kOldFormPassword, kCentralPassword, kLocalKey, kNewKey,
-                                        old_form, profile_data.substr(0, 40)};
+    std::vector<std::string> secrets = {kLocalPassword, kOldFormPassword, kCentralPassword,          kLocalKey,
+                                        kNewKey,        old_form,         profile_data.substr(0, 40)};
     for (const std::string& file : {converted, cached, deployed})
         for (const std::string& line : testbed::lines_of(file))
             if (line.rfind("DB_PASSWD", 0) == 0) {

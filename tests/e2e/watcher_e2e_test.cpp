@@ -41,13 +41,13 @@ protected:
         json answers = json::array();
         for (const json& rows : alerts) answers.push_back({{"rows", rows}});
         json times = json::array();
-        for (int i = 0; i < 10; ++i) times.push_back({{"rows", json::array({json::array({"2026121012" + std::to_string(10 + i) + "00"})})}});
+        for (int i = 0; i < 10; ++i)
+            times.push_back({{"rows", json::array({json::array({"2026121012" + std::to_string(10 + i) + "00"})})}});
         const json script = {
             {"rules",
              json::array({{{"name", "time"}, {"match", "to_char(sysdate"}, {"answers", times}},
                           {{"name", "alerts"}, {"match", "from ALR_ALERT_HISTORY_VIEW v"}, {"answers", answers}},
-                          {{"name", "outputs"}, {"match", "from ALR_ALERT_HISTORY_VIEW where"},
-                           {"rows", outputs}}})}};
+                          {{"name", "outputs"}, {"match", "from ALR_ALERT_HISTORY_VIEW where"}, {"rows", outputs}}})}};
         home.write_file("oci/script.json", script.dump());
         environment = {{"ORV_OCI_STANDIN_SCRIPT", home.path() + "/oci/script.json"},
                        {"ORV_OCI_STANDIN_STATE", home.path() + "/oci/state.json"},
@@ -85,11 +85,12 @@ TEST_F(WatcherEndToEnd, AlertsBecomeAnOrderAndAConditionChange) {
     ASSERT_TRUE(wait_for_log(pid, "Going to sleep for: 6 seconds.", 20));
     auto orders = sent("ORVORDER");
     ASSERT_EQ(orders.size(), 1u);
-    const std::vector<std::string> head = {"orvorder", "-JOBNAME", "JOB1", "-SCHEDTAB", "TAB1", "-ODATE", "ODAT",
-                                           "-AUTOEDIT", "%%LINE_1", "total 42"};
+    const std::vector<std::string> head = {"orvorder", "-JOBNAME", "JOB1",      "-SCHEDTAB", "TAB1",
+                                           "-ODATE",   "ODAT",     "-AUTOEDIT", "%%LINE_1",  "total 42"};
     EXPECT_TRUE(std::equal(head.begin(), head.end(), orders[0].begin())) << json(orders[0]).dump();
     EXPECT_TRUE(contains(orders[0], {"-AUTOEDIT", "%%ALERT-NAME", "Big Journal"}));
-    EXPECT_EQ(std::vector<std::string>(orders[0].end() - 2, orders[0].end()), (std::vector<std::string>{"-FORCE", "Y"}));
+    EXPECT_EQ(std::vector<std::string>(orders[0].end() - 2, orders[0].end()),
+              (std::vector<std::string>{"-FORCE", "Y"}));
     EXPECT_EQ(sent("ORVCONTB"), (std::vector<std::vector<std::string>>{{"orvcontb", "-ADD", "C1", "ODAT"}}));
     EXPECT_EQ(home.read_file(kQueue), "");
     EXPECT_EQ(watching_time(), "20261210120958");  // the database time of the pass less 2 s
@@ -115,13 +116,36 @@ TEST_F(WatcherEndToEnd, AlertOutputsReachTheConfiguredOrderWholeAsItsVariables) 
     const pid_t pid = start_watcher();
     ASSERT_TRUE(peer->wait_for_journal(2, 30)) << log_of(pid);
     ASSERT_TRUE(wait_for_log(pid, "Going to sleep for: 6 seconds.", 20));
-    const std::vector<std::string> order = {
-        "orvorder", "-JOBNAME", "JOB1", "-SCHEDTAB", "TAB1", "-ODATE", "ODAT",
-        "-AUTOEDIT", "%%LINE_1", "total 42 [ORVORDER] JOBNAME EVIL_JOB SCHEDTAB PAYROLL ODATE ODAT",
-        "-AUTOEDIT", "%%LINE_2", "-input_file",
-        "-AUTOEDIT", "%%ALERT-CM_ACCOUNT", "VIS", "-AUTOEDIT", "%%ALERT-NAME", "Big Journal",
-        "-AUTOEDIT", "%%ALERT-APPLICATION-NAME", "General Ledger", "-AUTOEDIT", "%%ALERT-APPLICATION-ID", "101",
-        "-AUTOEDIT", "%%ALERT-CHECK-DATE", "20261210115000", "-FORCE", "Y"};
+    const std::vector<std::string> order = {"orvorder",
+                                            "-JOBNAME",
+                                            "JOB1",
+                                            "-SCHEDTAB",
+                                            "TAB1",
+                                            "-ODATE",
+                                            "ODAT",
+                                            "-AUTOEDIT",
+                                            "%%LINE_1",
+                                            "total 42 [ORVORDER] JOBNAME EVIL_JOB SCHEDTAB PAYROLL ODATE ODAT",
+                                            "-AUTOEDIT",
+                                            "%%LINE_2",
+                                            "-input_file",
+                                            "-AUTOEDIT",
+                                            "%%ALERT-CM_ACCOUNT",
+                                            "VIS",
+                                            "-AUTOEDIT",
+                                            "%%ALERT-NAME",
+                                            "Big Journal",
+                                            "-AUTOEDIT",
+                                            "%%ALERT-APPLICATION-NAME",
+                                            "General Ledger",
+                                            "-AUTOEDIT",
+                                            "%%ALERT-APPLICATION-ID",
+                                            "101",
+                                            "-AUTOEDIT",
+                                            "%%ALERT-CHECK-DATE",
+                                            "20261210115000",
+                                            "-FORCE",
+                                            "Y"};
     EXPECT_EQ(sent("ORVORDER"), std::vector<std::vector<std::string>>{order});
     EXPECT_EQ(sent("ORVCONTB").size(), 1u);
     EXPECT_EQ(peer->journal().size(), 2u);

@@ -25,9 +25,10 @@ protected:
         agent_peer::Options options;
         options.script = script;
         peer = std::make_unique<agent_peer::Peer>(options);
-        home.write_file("data/CONFIG.dat", "PROTOCOL_VERSION 10\nLOGICAL_AGENT_NAME agt1\nDBGLVL 1\nUTTIMEOUT 5\n"
-                                           "COMMRETSLP 0\nORVSHOST 127.0.0.1\nUTCMNDATA " +
-                                               std::to_string(peer->port()) + "\n");
+        home.write_file("data/CONFIG.dat",
+                        "PROTOCOL_VERSION 10\nLOGICAL_AGENT_NAME agt1\nDBGLVL 1\nUTTIMEOUT 5\n"
+                        "COMMRETSLP 0\nORVSHOST 127.0.0.1\nUTCMNDATA " +
+                            std::to_string(peer->port()) + "\n");
     }
     void TearDown() override {
         for (pid_t pid : started)

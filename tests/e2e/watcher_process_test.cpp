@@ -91,10 +91,10 @@ TEST_F(WatcherProcessTest, MissingSettingsFileIsShoutedToTheServer) {
     const auto journal = peer->journal();
     ASSERT_GE(journal.size(), 1u);
     EXPECT_EQ(journal[0]["utility"], "ORVSHOUT");
-    EXPECT_EQ(journal[0]["args"], nlohmann::json::array(
-                                      {"orvshout", "-dest", "UVS", "-message",
-                                       "Agent name: agt1. ORVANTA OEBS Watcher: Failed loading event watcher "
-                                       "configuration file. Using default values. Check the logs for more details."}));
+    EXPECT_EQ(journal[0]["args"],
+              nlohmann::json::array({"orvshout", "-dest", "UVS", "-message",
+                                     "Agent name: agt1. ORVANTA OEBS Watcher: Failed loading event watcher "
+                                     "configuration file. Using default values. Check the logs for more details."}));
     kill(pid, SIGTERM);
     EXPECT_EQ(wait_exit(pid, 10), 0);
 }

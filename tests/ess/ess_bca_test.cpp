@@ -56,7 +56,9 @@ protected:
         EXPECT_EQ(status, 0);
         return p;
     }
-    std::vector<std::string> journal() { return testbed::lines_of(home.exists("journal") ? home.read_file("journal") : ""); }
+    std::vector<std::string> journal() {
+        return testbed::lines_of(home.exists("journal") ? home.read_file("journal") : "");
+    }
     void clear_journal() { std::remove((home.path() + "/journal").c_str()); }
 
     ESS_ModuleHandle* module = nullptr;
@@ -88,10 +90,13 @@ TEST_F(BcaTest, ArgumentChecksNeverReachTheProvider) {
     const std::vector<Case> cases = {
         {"Write of length 0", [&] { return (long)BCA_Write(profile, h, buf, 0); }, -1},
         {"Read without a buffer", [&] { return (long)BCA_Read(profile, h, nullptr, 4); }, -1},
-        {"Connect without cname", [&] { return (long)BCA_Connect(profile, 0, h, nullptr, nullptr, nullptr, name); }, -1},
-        {"Connect without sname", [&] { return (long)BCA_Connect(profile, 0, h, nullptr, nullptr, name, nullptr); }, -1},
+        {"Connect without cname", [&] { return (long)BCA_Connect(profile, 0, h, nullptr, nullptr, nullptr, name); },
+         -1},
+        {"Connect without sname", [&] { return (long)BCA_Connect(profile, 0, h, nullptr, nullptr, name, nullptr); },
+         -1},
         {"Accept without a handle", [&] { return (long)BCA_Accept(profile, 0, nullptr, nullptr, nullptr, name); }, -1},
-        {"SessionWrite without its entry", [&] { return (long)BCA_SessionWrite(&sparse_profile, fake_session, buf, 1); }, -1},
+        {"SessionWrite without its entry",
+         [&] { return (long)BCA_SessionWrite(&sparse_profile, fake_session, buf, 1); }, -1},
         {"SessionWrite of length 0", [&] { return (long)BCA_SessionWrite(profile, fake_session, buf, 0); }, -1},
         {"Option without output", [&] { return (long)BCA_Option(profile, &in, nullptr); }, -1},
         {"GetPassword without a label", [&] { return (long)BCA_GetPassword(profile, nullptr, nullptr, nullptr); }, -1},
@@ -105,7 +110,12 @@ TEST_F(BcaTest, ArgumentChecksNeverReachTheProvider) {
         {"Write(NULL)", [&] { return (long)BCA_Write(nullptr, h, buf, 1); }, -1},
         {"Read(NULL)", [&] { return (long)BCA_Read(nullptr, h, buf, 1); }, -1},
         {"PeerEvent(NULL)", [&] { return (long)BCA_PeerEvent(nullptr, h, buf, 1); }, -1},
-        {"LoginUser(NULL)", [&] { char* pw = name; return (long)BCA_LoginUser(nullptr, name, &pw); }, -1},
+        {"LoginUser(NULL)",
+         [&] {
+             char* pw = name;
+             return (long)BCA_LoginUser(nullptr, name, &pw);
+         },
+         -1},
         {"Option(NULL)", [&] { return (long)BCA_Option(nullptr, &in, &out); }, -1},
         {"SessionOption(NULL)", [&] { return (long)BCA_SessionOption(nullptr, h, &in, &out); }, -1},
         {"GetProtocol(NULL)", [&] { return (long)BCA_GetProtocol(nullptr); }, -1},
@@ -120,18 +130,38 @@ TEST_F(BcaTest, ArgumentChecksNeverReachTheProvider) {
         {"GetLogLevel(NULL)", [&] { return (long)BCA_GetLogLevel(nullptr); }, -1},
         {"StorePassword(NULL)", [&] { return (long)BCA_StorePassword(nullptr, "d", 1, "l"); }, -1},
         {"DeletePassword(NULL)", [&] { return (long)BCA_DeletePassword(nullptr, "l"); }, -1},
-        {"GetClientName(NULL)", [&] { int s = 0; return (long)(BCA_GetClientName(nullptr, &s) == nullptr && s == -1); }, 1},
+        {"GetClientName(NULL)",
+         [&] {
+             int s = 0;
+             return (long)(BCA_GetClientName(nullptr, &s) == nullptr && s == -1);
+         },
+         1},
         {"ErrList(NULL)", [&] { return (long)(BCA_ErrList(nullptr, 1) == nullptr); }, 1},
         {"Log(NULL)", [&] { return (long)(BCA_Log(nullptr, 1, name) == nullptr); }, 1},
         {"Log without text", [&] { return (long)(BCA_Log(profile, 1, nullptr) == nullptr); }, 1},
         {"ReadEvent(NULL)", [&] { return (long)(BCA_ReadEvent(nullptr, h, &len) == nullptr); }, 1},
         {"PacketBuffer(NULL)", [&] { return (long)(BCA_PacketBuffer(nullptr, h, buf, &len) == nullptr); }, 1},
-        {"SessionCreate(NULL)", [&] { return (long)(BCA_SessionCreate(nullptr, 0, 0, h, nullptr, nullptr, name, name) == nullptr); }, 1},
+        {"SessionCreate(NULL)",
+         [&] { return (long)(BCA_SessionCreate(nullptr, 0, 0, h, nullptr, nullptr, name, name) == nullptr); }, 1},
         {"GetLastProfileError(NULL)", [&] { return (long)(BCA_GetLastProfileError(nullptr) == nullptr); }, 1},
         {"Caps(NULL)", [&] { return (long)(BCA_Caps(nullptr) == nullptr && BCA_Version(nullptr) == nullptr); }, 1},
-        {"CreateClientProfile(NULL)", [&] { int s = 0; return (long)(BCA_CreateClientProfile(nullptr, name, 0, name, name, &s) == nullptr && s == -1); }, 1},
-        {"DumpProfile(NULL) and friends", [&] { BCA_DumpProfile(nullptr); BCA_SetClientName(nullptr, name); BCA_SetClientName(profile, nullptr);
-             BCA_AddAppCallback(nullptr, h, nullptr); BCA_AddHandler(profile, nullptr, nullptr); BCA_SessionTerminate(nullptr, fake_session); return 0L; }, 0},
+        {"CreateClientProfile(NULL)",
+         [&] {
+             int s = 0;
+             return (long)(BCA_CreateClientProfile(nullptr, name, 0, name, name, &s) == nullptr && s == -1);
+         },
+         1},
+        {"DumpProfile(NULL) and friends",
+         [&] {
+             BCA_DumpProfile(nullptr);
+             BCA_SetClientName(nullptr, name);
+             BCA_SetClientName(profile, nullptr);
+             BCA_AddAppCallback(nullptr, h, nullptr);
+             BCA_AddHandler(profile, nullptr, nullptr);
+             BCA_SessionTerminate(nullptr, fake_session);
+             return 0L;
+         },
+         0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.call(), c.expected) << c.what;
@@ -190,10 +220,16 @@ TEST_F(BcaTest, EachOperationReachesItsOwnEntryWithTheProvidersProfile) {
         {"Option 7", [&] { BCA_SetLogHandler(profile, nullptr, nullptr); }},
         {"Option 8", [&] { BCA_SetLogLevel(profile, 5); }},
         {"Option 9", [&] { EXPECT_EQ(BCA_GetLogLevel(profile), 5); }},
-        {"Option 11", [&] { BCA_SetProfileAttributeChar(profile, const_cast<char*>("color"), const_cast<char*>("blue")); }},
+        {"Option 11",
+         [&] { BCA_SetProfileAttributeChar(profile, const_cast<char*>("color"), const_cast<char*>("blue")); }},
         {"Option 10", [&] { EXPECT_STREQ(BCA_GetProfileAttributeChar(profile, const_cast<char*>("color")), "blue"); }},
         {"Option 11", [&] { BCA_SetProfileAttributeInt(profile, const_cast<char*>("retries"), 0); }},
-        {"Option 10", [&] { int v = -1; BCA_GetProfileAttributeInt(profile, const_cast<char*>("retries"), &v); EXPECT_EQ(v, 0); }},
+        {"Option 10",
+         [&] {
+             int v = -1;
+             BCA_GetProfileAttributeInt(profile, const_cast<char*>("retries"), &v);
+             EXPECT_EQ(v, 0);
+         }},
         {"Option 12", [&] { BCA_GetLastProfileError(profile); }},
         {"Option 33", [&] { BCA_SetAuthorizationCB(profile, 33, nullptr); }},
     };
@@ -228,7 +264,8 @@ TEST_F(BcaTest, PasswordStoreKeepsAnyBytesAcrossProcesses) {
         BCA_PRF* other = make_profile("");
         char* d = nullptr;
         int l = 0;
-        const bool same = other && BCA_GetPassword(other, &d, &l, "") == 0 && std::string(d, static_cast<size_t>(l)) == secret;
+        const bool same =
+            other && BCA_GetPassword(other, &d, &l, "") == 0 && std::string(d, static_cast<size_t>(l)) == secret;
         _exit(same ? 0 : 1);
     }
     int status = 0;
@@ -258,7 +295,7 @@ TEST_F(BcaTest, ErrorTexts) {
               true)
         << refused;
     EXPECT_EQ(QEL_VerifyModuleSignature("lib/libqelbca.so", 0), 0);  // clears the loader's own text
-    EXPECT_EQ(BCA_LoadError(), refused);                               // the interface keeps its copy
+    EXPECT_EQ(BCA_LoadError(), refused);                             // the interface keeps its copy
     EXPECT_EQ(BCA_LoadModule(nullptr, &rc, 0), nullptr);
     EXPECT_STREQ(BCA_LoadError(), "Error loading shared lib: (missing), error (missing)\n\n");
 }

@@ -39,7 +39,8 @@ Attributes attributes(ESS_Config_Context* ctx) {
     Attributes out;
     char* name = nullptr;
     char* value = nullptr;
-    for (int rc = ESS_Config_GetFirstAttribute(ctx, &name, &value); rc == 0; rc = ESS_Config_GetNextAttribute(ctx, &name, &value)) {
+    for (int rc = ESS_Config_GetFirstAttribute(ctx, &name, &value); rc == 0;
+         rc = ESS_Config_GetNextAttribute(ctx, &name, &value)) {
         out.emplace_back(name ? name : "(null)", value ? value : "(null)");
         std::free(name);
         std::free(value);
@@ -73,7 +74,9 @@ TEST_F(ConfigTest, LineShapes) {
         {"[s]\r\nk = v\r\n", "s", {{"k", "v"}}, ""},
         {"[s]\n\r=2\n", "s", {{"\r", "2"}}, ""},  // a name keeps what is not a blank or a tab
         {"[s]\nk=1\n[s]\nk=2\n", "s", {{"k", "1"}}, ""},
-        {"[s]\nk=" + long_value + "\n", "s", {{"k", std::string(16381, 'x')}},
+        {"[s]\nk=" + long_value + "\n",
+         "s",
+         {{"k", std::string(16381, 'x')}},
          "Syntax error f.ini/" + std::string(20000 - 16381, 'x') + "\n"},
     };
     for (const auto& c : cases) {
@@ -146,7 +149,8 @@ TEST_F(ConfigTest, AttributesChangeAndDeleteByWildcard) {
 
 TEST_F(ConfigTest, SaveWritesThePreambleAndSectionsOnly) {
     home.write_file("f.ini", "; a comment that goes\n[a]\nx=1\n[b]\n# another\ny = 2\n");
-    ESS_Config_Context* ctx = ESS_Config_NewBySubkey(ESS_CONFIG_TYPE_INI, "f.ini", "a", ";my preamble\n", ESS_CONFIG_MODE_UPDATE);
+    ESS_Config_Context* ctx =
+        ESS_Config_NewBySubkey(ESS_CONFIG_TYPE_INI, "f.ini", "a", ";my preamble\n", ESS_CONFIG_MODE_UPDATE);
     ASSERT_NE(ctx, nullptr);
     ASSERT_EQ(ESS_Config_Save(ctx), 0);
     EXPECT_EQ(home.read_file("f.ini"), ";my preamble\n\n[a]\nx = 1\n\n[b]\ny = 2\n");

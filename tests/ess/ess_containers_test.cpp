@@ -24,12 +24,11 @@ TEST(EssWild, MatchesByStarsAndSingleCharacters) {
         int rc;
     };
     const Case cases[] = {
-        {"", "*", 0},          {"abc", "a?c", 0},     {"abc", "a$c", 0},     {"axc", "a?c", 0},
-        {"a", "ab*", -1},      {"ab", "ab*", 0},      {"aXb", "a**b", 0},    {"aXb", "a*b", 0},
-        {"ab", "a**b", 0},     {"a", "a*a", -1},      {"aa", "a*a", 0},      {"abab", "*ab*ab", 0},
-        {"ab", "*ab*ab", -1},  {"abc", "ABC", -1},    {"abc", "abc", 0},     {"abcd", "abc", -1},
-        {"xabyabz", "*ab*ab*", 0}, {"abc", "*c", 0},  {"abc", "*b", -1},     {"", "", 0},
-        {"", "?", -1},         {"aab", "*ab", 0},
+        {"", "*", 0},        {"abc", "a?c", 0},         {"abc", "a$c", 0},    {"axc", "a?c", 0},  {"a", "ab*", -1},
+        {"ab", "ab*", 0},    {"aXb", "a**b", 0},        {"aXb", "a*b", 0},    {"ab", "a**b", 0},  {"a", "a*a", -1},
+        {"aa", "a*a", 0},    {"abab", "*ab*ab", 0},     {"ab", "*ab*ab", -1}, {"abc", "ABC", -1}, {"abc", "abc", 0},
+        {"abcd", "abc", -1}, {"xabyabz", "*ab*ab*", 0}, {"abc", "*c", 0},     {"abc", "*b", -1},  {"", "", 0},
+        {"", "?", -1},       {"aab", "*ab", 0},
     };
     for (const auto& c : cases) EXPECT_EQ(ESS_WILD_match(c.text, c.pattern), c.rc) << c.text << " ~ " << c.pattern;
     EXPECT_EQ(ESS_WILD_match(nullptr, "*"), -1);
@@ -120,7 +119,9 @@ TEST(EssParamList, WalkCutsIntoShortBuffersAndEnds) {
 }
 
 // A set of C strings, for the set's own operations.
-int str_cmp(const void* a, const void* b) { return std::strcmp(static_cast<const char*>(a), static_cast<const char*>(b)); }
+int str_cmp(const void* a, const void* b) {
+    return std::strcmp(static_cast<const char*>(a), static_cast<const char*>(b));
+}
 void* str_cpy(const void* e) { return strdup(static_cast<const char*>(e)); }
 char* str_lbl(const void* e) { return strdup(static_cast<const char*>(e)); }
 void str_fre(void* e) { std::free(e); }
@@ -305,12 +306,9 @@ TEST(EssStrUtils, BoundedCopiesAndReplacements) {
         const char* out;
     };
     const Case cases[] = {
-        {"a-b-c", "-", "+-", 16, 0, "a+-b+-c"},
-        {"a-b-c", "-", "", 16, 0, "a-b-c"},
-        {"a-b-c", "-", nullptr, 16, 0, "a-b-c"},
-        {"a-b-c", "-", "+++", 8, -1, "a+++b++"},
-        {"abcdefgh", "x", "y", 8, -1, "abcdefg"},
-        {"abcdefg", "x", "y", 8, 0, "abcdefg"},
+        {"a-b-c", "-", "+-", 16, 0, "a+-b+-c"},   {"a-b-c", "-", "", 16, 0, "a-b-c"},
+        {"a-b-c", "-", nullptr, 16, 0, "a-b-c"},  {"a-b-c", "-", "+++", 8, -1, "a+++b++"},
+        {"abcdefgh", "x", "y", 8, -1, "abcdefg"}, {"abcdefg", "x", "y", 8, 0, "abcdefg"},
     };
     for (const auto& c : cases) {
         char buf[16];

@@ -11,8 +11,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ess.h"
@@ -141,9 +141,9 @@ TEST_F(LoaderTest, SignatureChecksRefuseAlteredFiles) {
     const std::string good = testbed::read_whole_file(signed_module("libqeltest_full.so"));
     const std::string body = testbed::read_whole_file(unsigned_module("libqeltest_full.so"));
     ASSERT_EQ(run(std::string(APPBRIDGE_QELSIGN) + " keygen other.der other.inc"), 0);
-    ASSERT_EQ(run(std::string(APPBRIDGE_QELSIGN) + " sign other.der " + unsigned_module("libqeltest_full.so") +
-                  " other.so"),
-              0);
+    ASSERT_EQ(
+        run(std::string(APPBRIDGE_QELSIGN) + " sign other.der " + unsigned_module("libqeltest_full.so") + " other.so"),
+        0);
     std::string flipped = good;
     flipped[flipped.size() / 3] ^= 0x01;
     std::string beyond = good;

@@ -138,8 +138,8 @@ TEST_F(BcmLogTest, PermissionsOfANewFile) {
         const char* spec;
         mode_t mode;
     };
-    const Case cases[] = {{"a.log,640", 0640}, {"b.log,9", 0664}, {"c.log,6 4", 0664}, {"d.log,6", 0600},
-                          {"e.log", 0664},     {"f.log, 600", 0600}, {"g.log,", 0664}, {"h.log  ,644", 0644}};
+    const Case cases[] = {{"a.log,640", 0640}, {"b.log,9", 0664},    {"c.log,6 4", 0664}, {"d.log,6", 0600},
+                          {"e.log", 0664},     {"f.log, 600", 0600}, {"g.log,", 0664},    {"h.log  ,644", 0644}};
     const mode_t old = umask(077);
     for (const auto& c : cases) {
         std::string spec = c.spec;
@@ -185,9 +185,10 @@ TEST_F(BcmLogTest, LinesCarryNumberTimePidLevelAndSource) {
     const std::string pid = std::to_string(getpid());
     const char* names[] = {"ERR", "UKN", "TRC"};
     for (size_t i = 0; i < lines.size(); ++i)
-        EXPECT_TRUE(std::regex_match(lines[i], std::regex(std::to_string(i + 1) + ":[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]{2} "
-                                                          "[0-9:]{8} [0-9]{4}:pid=" + pid + ":" + names[i] +
-                                                          ":src.c:12:text")))
+        EXPECT_TRUE(std::regex_match(lines[i], std::regex(std::to_string(i + 1) +
+                                                          ":[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]{2} "
+                                                          "[0-9:]{8} [0-9]{4}:pid=" +
+                                                          pid + ":" + names[i] + ":src.c:12:text")))
             << lines[i];
     Free_BCM_Log(log);
 }
@@ -197,11 +198,14 @@ TEST_F(BcmLogTest, AHookTakesTheLinesInsteadOfTheFile) {
     BCM_Log* log = New_BCM_Log(spec, "a");
     BCM_Log_SetLogLevel(log, ESS_LOG_ERR | ESS_LOG_WRN);
     static std::vector<std::string> seen;
-    BCM_Log_SetHook(log, [](void* ctx, const char* file, int line, int level, const char* msg) {
-        seen.push_back(std::string(static_cast<const char*>(ctx)) + file + std::to_string(line) + ":" +
-                       std::to_string(level) + msg);
-        return 0;
-    }, const_cast<char*>("ctx:"));
+    BCM_Log_SetHook(
+        log,
+        [](void* ctx, const char* file, int line, int level, const char* msg) {
+            seen.push_back(std::string(static_cast<const char*>(ctx)) + file + std::to_string(line) + ":" +
+                           std::to_string(level) + msg);
+            return 0;
+        },
+        const_cast<char*>("ctx:"));
     BCM_Log_Write(log, "f", 1, ESS_LOG_WRN, "kept");
     BCM_Log_Write(log, "f", 2, ESS_LOG_INF, "dropped");
     EXPECT_EQ(seen, (std::vector<std::string>{"ctx:f1:2kept"}));
@@ -222,7 +226,8 @@ TEST_F(BcmLogTest, ConcurrentWritersGiveWholeLinesNumberedOnce) {
     for (auto& t : threads) t.join();
     std::set<int> numbers;
     for (const auto& line : testbed::lines_of(home.read_file("busy.log"))) {
-        ASSERT_TRUE(std::regex_match(line, std::regex("[0-9]+:.*:INF:t.c:[0-5]:a line of some length to write"))) << line;
+        ASSERT_TRUE(std::regex_match(line, std::regex("[0-9]+:.*:INF:t.c:[0-5]:a line of some length to write")))
+            << line;
         EXPECT_TRUE(numbers.insert(std::stoi(line)).second);
     }
     EXPECT_EQ(numbers.size(), 300u);

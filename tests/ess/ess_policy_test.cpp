@@ -55,7 +55,9 @@ protected:
         fs::create_directories("lib");
         fs::copy_file(signed_module(name), "lib/" + (as.empty() ? name : as), fs::copy_options::overwrite_existing);
     }
-    std::vector<std::string> journal() { return testbed::lines_of(home.exists("journal") ? home.read_file("journal") : ""); }
+    std::vector<std::string> journal() {
+        return testbed::lines_of(home.exists("journal") ? home.read_file("journal") : "");
+    }
     bool journal_has(const std::string& line) {
         for (const auto& l : journal())
             if (l == line) return true;
@@ -78,7 +80,8 @@ protected:
 TEST_F(PolicyTest, RolesByIndex) {
     EXPECT_EQ(ESS_Policy_New(kSite, kApps, -1), nullptr);
     EXPECT_EQ(ESS_Policy_New(kSite, kApps, 8), nullptr);
-    const char* names[] = {"client", "server", "signer", "verifier", "keystore", "authenticator", "authorizer", "encryptor"};
+    const char* names[] = {"client",   "server",        "signer",     "verifier",
+                           "keystore", "authenticator", "authorizer", "encryptor"};
     for (int role = 0; role < 8; ++role) {
         PolicyPtr p = initialised(kSite, nullptr, role);
         EXPECT_TRUE(journal_has(std::string("SecurityPolicyNew ") + names[role])) << names[role];
@@ -87,9 +90,11 @@ TEST_F(PolicyTest, RolesByIndex) {
 }
 
 TEST_F(PolicyTest, LaterStanzasWinAndBothLocationsArePassed) {
-    home.write_file(kSite, "[common]\nbindir64 = ./lib\na = site-common\nb = site-common\n"
-                           "[server]\nb = site-role\nc = site-role\n");
-    home.write_file(kApps, "[common]\nc = app-common\nd = app-common\n[server]\nd = app-role\n[client]\nd = other-role\n");
+    home.write_file(kSite,
+                    "[common]\nbindir64 = ./lib\na = site-common\nb = site-common\n"
+                    "[server]\nb = site-role\nc = site-role\n");
+    home.write_file(kApps,
+                    "[common]\nc = app-common\nd = app-common\n[server]\nd = app-role\n[client]\nd = other-role\n");
     PolicyPtr p = initialised(kSite, kApps, ESS_POLICY_ROLE_SERVER);
     EXPECT_EQ(value(p.get(), "a"), "site-common");
     EXPECT_EQ(value(p.get(), "b"), "site-role");
@@ -134,8 +139,9 @@ TEST_F(PolicyTest, RequiredEntryAndReadableStanzas) {
 
     testbed::StdoutCapture out;
     PolicyPtr q = initialised("./nowhere/site.plc", "./nowhere/ag.plc", ESS_POLICY_ROLE_CLIENT, ESS_POLICY_UNREADABLE);
-    const std::string expected = "Security policy is either missing or unreadable: ./nowhere/site.plc/common "
-                                 "./nowhere/site.plc/client ./nowhere/ag.plc/common ./nowhere/ag.plc/client";
+    const std::string expected =
+        "Security policy is either missing or unreadable: ./nowhere/site.plc/common "
+        "./nowhere/site.plc/client ./nowhere/ag.plc/common ./nowhere/ag.plc/client";
     EXPECT_STREQ(ESS_Policy_GetLastError(q.get()), expected.c_str());
     EXPECT_EQ(out.text(), expected + "\n");
 
@@ -160,11 +166,13 @@ TEST_F(PolicyTest, AnUnsignedOrAlteredProviderIsNeverRun) {
     std::string good = testbed::read_whole_file("lib/libqelcfg.so");
     std::string altered = good;
     altered[altered.size() / 2] ^= 0x20;
-    const std::string unsigned_file = testbed::read_whole_file(std::string(APPBRIDGE_ESS_UNSIGNED_DIR) + "/libqelcfg.so");
+    const std::string unsigned_file =
+        testbed::read_whole_file(std::string(APPBRIDGE_ESS_UNSIGNED_DIR) + "/libqelcfg.so");
     for (const std::string& content : {altered, unsigned_file}) {
         testbed::write_whole_file("lib/libqelcfg.so", content);
         PolicyPtr p = initialised(kSite, nullptr, ESS_POLICY_ROLE_CLIENT, ESS_POLICY_MODULE_FAILED);
-        EXPECT_EQ(std::string(ESS_Policy_GetLastError(p.get())).rfind("Unable to load module './lib/libqelcfg.so',", 0), 0u);
+        EXPECT_EQ(std::string(ESS_Policy_GetLastError(p.get())).rfind("Unable to load module './lib/libqelcfg.so',", 0),
+                  0u);
         EXPECT_FALSE(home.exists("marker"));
         EXPECT_TRUE(journal().empty());
     }
@@ -188,12 +196,18 @@ TEST_F(PolicyTest, ForwardersWithoutAProvider) {
         int expected;
     };
     const IntCase ints[] = {
-        {"Load", ESS_Policy_Load(q), -1},           {"Open", ESS_Policy_Open(q), -1},
-        {"Close", ESS_Policy_Close(q), -1},         {"Unload", ESS_Policy_Unload(q), -1},
-        {"Shutdown", ESS_Policy_Shutdown(q), -1},   {"BootStrapEE", ESS_Policy_BootStrapEE(q, name), -1},
-        {"SetSecurityLevel", ESS_Policy_SetSecurityLevel(q, 2), -1}, {"BindEE", ESS_Policy_BindEE(q, name), -1},
-        {"BindEE_Ex", ESS_Policy_BindEE_Ex(q, name, 0), -1},        {"SetPassword", ESS_Policy_SetPassword(q, name), -1},
-        {"GetRole", ESS_Policy_GetRole(q), -1},     {"GetLevel", ESS_Policy_GetLevel(q), 0},
+        {"Load", ESS_Policy_Load(q), -1},
+        {"Open", ESS_Policy_Open(q), -1},
+        {"Close", ESS_Policy_Close(q), -1},
+        {"Unload", ESS_Policy_Unload(q), -1},
+        {"Shutdown", ESS_Policy_Shutdown(q), -1},
+        {"BootStrapEE", ESS_Policy_BootStrapEE(q, name), -1},
+        {"SetSecurityLevel", ESS_Policy_SetSecurityLevel(q, 2), -1},
+        {"BindEE", ESS_Policy_BindEE(q, name), -1},
+        {"BindEE_Ex", ESS_Policy_BindEE_Ex(q, name, 0), -1},
+        {"SetPassword", ESS_Policy_SetPassword(q, name), -1},
+        {"GetRole", ESS_Policy_GetRole(q), -1},
+        {"GetLevel", ESS_Policy_GetLevel(q), 0},
         {"GetLevel(NULL)", ESS_Policy_GetLevel(nullptr), -1},
         {"GetPassword", ESS_Policy_GetPassword(q, buf, sizeof buf), -1},
         {"SetNameValue", ESS_Policy_SetNameValue(q, "other", "v"), -1},
@@ -207,13 +221,20 @@ TEST_F(PolicyTest, ForwardersWithoutAProvider) {
         const void* result;
     };
     const PtrCase ptrs[] = {
-        {"GetModule", ESS_Policy_GetModule(q)},     {"GetBCA", ESS_Policy_GetBCA(q)},
-        {"GetBPW", ESS_Policy_GetBPW(q)},           {"GetBAA", ESS_Policy_GetBAA(q)},
-        {"GetBAZ", ESS_Policy_GetBAZ(q)},           {"GetLog", ESS_Policy_GetLog(q)},
-        {"GetKeyIdentity", ESS_Policy_GetKeyIdentity(q)}, {"GetService", ESS_Policy_GetService(q)},
-        {"GetKeyFile", ESS_Policy_GetKeyFile(q)},   {"GetValueByName", ESS_Policy_GetValueByName(q, "a")},
-        {"GetSecurityPath", ESS_Policy_GetSecurityPath(q)}, {"GetArgvTab", ESS_Policy_GetArgvTab(q)},
-        {"GetSKSPath", ESS_Policy_GetSKSPath(q)},   {"GetLastError(NULL)", ESS_Policy_GetLastError(nullptr)},
+        {"GetModule", ESS_Policy_GetModule(q)},
+        {"GetBCA", ESS_Policy_GetBCA(q)},
+        {"GetBPW", ESS_Policy_GetBPW(q)},
+        {"GetBAA", ESS_Policy_GetBAA(q)},
+        {"GetBAZ", ESS_Policy_GetBAZ(q)},
+        {"GetLog", ESS_Policy_GetLog(q)},
+        {"GetKeyIdentity", ESS_Policy_GetKeyIdentity(q)},
+        {"GetService", ESS_Policy_GetService(q)},
+        {"GetKeyFile", ESS_Policy_GetKeyFile(q)},
+        {"GetValueByName", ESS_Policy_GetValueByName(q, "a")},
+        {"GetSecurityPath", ESS_Policy_GetSecurityPath(q)},
+        {"GetArgvTab", ESS_Policy_GetArgvTab(q)},
+        {"GetSKSPath", ESS_Policy_GetSKSPath(q)},
+        {"GetLastError(NULL)", ESS_Policy_GetLastError(nullptr)},
     };
     for (const auto& c : ptrs) EXPECT_EQ(c.result, nullptr) << c.what;
     EXPECT_STREQ(ESS_Policy_GetLastError(q), "");
@@ -279,7 +300,8 @@ TEST_F(PolicyTest, ARefusedPasswordIsShownAsPrivateData) {
     home.write_file(kApps, "[client]\ndb_password = standin_refuse\n");
     testbed::StdoutCapture out;
     PolicyPtr p = initialised(kSite, kApps, ESS_POLICY_ROLE_CLIENT, -1);
-    EXPECT_STREQ(p->m_strLastError, "pBCFG_SecurityPolicyParamListSet failed for name='db_password' value='Private Data'");
+    EXPECT_STREQ(p->m_strLastError,
+                 "pBCFG_SecurityPolicyParamListSet failed for name='db_password' value='Private Data'");
     EXPECT_EQ(out.text().find("standin_refuse"), std::string::npos);
 }
 

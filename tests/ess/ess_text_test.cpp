@@ -38,7 +38,8 @@ TEST(EssUtf, Utf16ToUtf8) {
         char buf[16] = {};
         const int n = UTF16_to_UTF8(buf, sizeof buf, c.in.data(), static_cast<int>(c.in.size()));
         EXPECT_EQ(Bytes(buf, static_cast<size_t>(n)), c.out);
-        EXPECT_EQ(UTF16_to_UTF8(nullptr, 0, c.in.data(), static_cast<int>(c.in.size())), static_cast<int>(c.out.size()));
+        EXPECT_EQ(UTF16_to_UTF8(nullptr, 0, c.in.data(), static_cast<int>(c.in.size())),
+                  static_cast<int>(c.out.size()));
     }
     const GCUchar euro[] = {0x20AC, 0};
     char small[3];
@@ -62,7 +63,10 @@ TEST(EssUtf, Utf8ToUtf16) {
     const Case cases[] = {
         {"A\xC3\xA9", {0x41, 0xE9}, ""},
         {"\xE2\x82\xAC", {0x20AC}, ""},
-        {"\xF0\x9F\x98\x80" "A", {'?', 'A'}, "WARNING: got surrogate pair; ignoring"},
+        {"\xF0\x9F\x98\x80"
+         "A",
+         {'?', 'A'},
+         "WARNING: got surrogate pair; ignoring"},
         {"a\x80z", {'a', 'z'}, "WARNING: invalid byte value 0x80 in UTF-8 sequence, ignoring it!\n"},
     };
     for (const auto& c : cases) {
@@ -89,12 +93,8 @@ TEST(EssUtf, CutShortSequencesReadNothingPastTheEnd) {
         Units out;
     };
     const Case cases[] = {
-        {{'a', 0xC3, 0}, -1, {'a', 0}},
-        {{0xE2, 0x82, 0}, -1, {0}},
-        {{'x', 0xF0, 0x9F}, 3, {'x'}},
-        {{0xF0, 0x9F}, 2, {}},
-        {{0xFF, 'a'}, 2, {}},
-        {{0xC3, 0xA9}, 2, {0xE9}},
+        {{'a', 0xC3, 0}, -1, {'a', 0}}, {{0xE2, 0x82, 0}, -1, {0}}, {{'x', 0xF0, 0x9F}, 3, {'x'}},
+        {{0xF0, 0x9F}, 2, {}},          {{0xFF, 'a'}, 2, {}},       {{0xC3, 0xA9}, 2, {0xE9}},
     };
     for (const auto& c : cases) {
         auto* in = static_cast<char*>(std::malloc(c.bytes.size()));
@@ -145,7 +145,9 @@ public:
         close(slave_);
         close(master_);
     }
-    void type(const std::string& keys) { ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
+    void type(const std::string& keys) {
+        ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
     bool echo_on() {
         termios t{};
         tcgetattr(slave_, &t);
@@ -216,7 +218,9 @@ struct FakeGlobalc {
             std::snprintf(buf, static_cast<size_t>(size), "%s", it->second.c_str());
             return static_cast<int>(it->second.size());
         };
-        t.pGCOpenStream = [](void*, void*, EssGlobalcStreamProc, unsigned int) -> void* { return ++streams_open, &written; };
+        t.pGCOpenStream = [](void*, void*, EssGlobalcStreamProc, unsigned int) -> void* {
+            return ++streams_open, &written;
+        };
         t.pGCCloseStream = [](void*) { return --streams_open, 0; };
         t.pGCByteLength = [](void*, const char*) { return 1; };
         t.pGCWriteChar = [](void* s, const char* ch, int len) {
@@ -248,8 +252,8 @@ TEST(EssGlobalcTable, MessagesComeFromTheCatalogUnlessTheIdIsNegative) {
     EssGlobalcSetFunctionPtrs(&t);
     ASSERT_EQ(EssGlobalcInit(), 0);
     ASSERT_NE(EssGetCatalog(), nullptr);
-    for (auto [id, expected] : std::vector<std::pair<int, std::string>>{
-             {157, "catalog text"}, {158, "default"}, {-1, "default"}}) {
+    for (auto [id, expected] :
+         std::vector<std::pair<int, std::string>>{{157, "catalog text"}, {158, "default"}, {-1, "default"}}) {
         char* text = EssGetUtf8String(id, "default");
         EXPECT_EQ(text, expected) << id;
         std::free(text);

@@ -249,8 +249,8 @@ TEST_F(KeyStoreTest, AgentStartUpLoadsTheCurrentKey) {
                       if (OS_PROC_init(const_cast<char*>("AG"), 0, nullptr) != CM_RC_OK) return 1;
                       if (std::strcmp(OS_PROC_getCpuSpecsBuffer(), "echo specs\n") != 0) return 2;
                       if (os_blowf_is_key_loaded() != (stored ? 1 : 0)) return 3;
-                      const std::string expected = stored ? std::string(reinterpret_cast<char*>(full_key), GM_BLOWF_KEY_LEN)
-                                                          : default_key();
+                      const std::string expected =
+                          stored ? std::string(reinterpret_cast<char*>(full_key), GM_BLOWF_KEY_LEN) : default_key();
                       return current_key() == expected ? 0 : 4;
                   }),
                   0);

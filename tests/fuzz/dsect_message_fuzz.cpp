@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         DSECT_ONE_init(&record);
         for (int i = 0; i < 64; ++i) {
             const CM_RC rc = DSECT_LIST_getnext(&list, &record);
-            DSECT_ONE_delete(&record);  /* a failed read keeps what it read */
+            DSECT_ONE_delete(&record); /* a failed read keeps what it read */
             if (rc != CM_RC_OK) break;
         }
     }

@@ -68,29 +68,28 @@ void read_texts_and_weights(const GCObjEntry* e) {
     uint16_t r2 = 0;
     uint32_t sum = 0;
     switch (e->type) {
-        case GC_OBJ_LANGUAGE:
-            for (uint32_t item = 44; item <= 45; ++item) sum += GCLangGetSpecial(e, 0x69, 0, &r1, &r2, item);
-            for (size_t w = 0; w < 60; ++w) sum += gc::section_word(e, w);
-            break;
-        case GC_OBJ_TERRITORY:
-            for (unsigned t = 0; t <= 10; ++t) sum += static_cast<uint32_t>(gc::territory_text(e, t).size());
-            break;
-        case GC_OBJ_SORT: {
-            static std::vector<GCUchar> chars(0x10000);
-            static std::vector<GCUchar> combs(3 * 0x10000);
-            GCWeightSet a{};
-            GCWeightSet b{};
-            uint8_t cls = 0;
-            for (uint32_t c = 0; c < 0x10000; c += 251) sum += GCSortGetWeights(e, static_cast<uint16_t>(c), &a, &b, &cls);
-            sum += GCSortGetCombination(e, 'c', 'h', &a, &cls);
-            GCSortGetAllCombinations(e, combs.data());
-            uint16_t ncomb = 0;
-            sum += GCSortGetSamePrimaryWeight(e, 'a', 0, chars.data(), &ncomb, combs.data());
-            sum += GCSortGetSamePrimaryWeight(e, 0xAC00, 0, chars.data(), &ncomb, combs.data());
-            break;
-        }
-        default:
-            break;
+    case GC_OBJ_LANGUAGE:
+        for (uint32_t item = 44; item <= 45; ++item) sum += GCLangGetSpecial(e, 0x69, 0, &r1, &r2, item);
+        for (size_t w = 0; w < 60; ++w) sum += gc::section_word(e, w);
+        break;
+    case GC_OBJ_TERRITORY:
+        for (unsigned t = 0; t <= 10; ++t) sum += static_cast<uint32_t>(gc::territory_text(e, t).size());
+        break;
+    case GC_OBJ_SORT: {
+        static std::vector<GCUchar> chars(0x10000);
+        static std::vector<GCUchar> combs(3 * 0x10000);
+        GCWeightSet a{};
+        GCWeightSet b{};
+        uint8_t cls = 0;
+        for (uint32_t c = 0; c < 0x10000; c += 251) sum += GCSortGetWeights(e, static_cast<uint16_t>(c), &a, &b, &cls);
+        sum += GCSortGetCombination(e, 'c', 'h', &a, &cls);
+        GCSortGetAllCombinations(e, combs.data());
+        uint16_t ncomb = 0;
+        sum += GCSortGetSamePrimaryWeight(e, 'a', 0, chars.data(), &ncomb, combs.data());
+        sum += GCSortGetSamePrimaryWeight(e, 0xAC00, 0, chars.data(), &ncomb, combs.data());
+        break;
+    }
+    default: break;
     }
     sink = sum;
 }
@@ -159,8 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     static const char* prefix[4] = {"la", "te", "cp", "so"};
-    for (int type = 0; type < 4; ++type)
-        write_file(object_dir() + "/" + prefix[type] + "_0001.nls", data, size);
+    for (int type = 0; type < 4; ++type) write_file(object_dir() + "/" + prefix[type] + "_0001.nls", data, size);
     for (uint32_t options : {GC_INIT_STRICT, 0u}) {
         GCObjManager* m = GCInitObjManager(object_dir().c_str(), options, &rc);
         if (!m) std::abort();

@@ -15,7 +15,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (buf.empty()) return 0;
     std::memcpy(buf.data(), data + 1, size - 1);
     const std::vector<char> before = buf;
-    if (GM_BLOWF_decrypt(buf.data(), static_cast<int>(buf.size())) != CM_RC_OK && buf != before)
-        __builtin_trap();
+    if (GM_BLOWF_decrypt(buf.data(), static_cast<int>(buf.size())) != CM_RC_OK && buf != before) __builtin_trap();
     return 0;
 }

@@ -23,8 +23,10 @@ constexpr const char* kBefore = "[KEPT]\nOLD 1\n";
 std::vector<std::string> texts_of(const uint8_t* data, size_t size) {
     std::vector<std::string> texts(1);
     for (size_t i = 0; i < size; ++i) {
-        if (data[i] == 0) texts.emplace_back();
-        else texts.back() += static_cast<char>(data[i]);
+        if (data[i] == 0)
+            texts.emplace_back();
+        else
+            texts.back() += static_cast<char>(data[i]);
     }
     return texts;
 }
@@ -45,7 +47,8 @@ Rows as_read(Rows rows, bool upper_keys) {
 void flat(const std::vector<std::string>& texts) {
     ZPALIST_handle_typ list{};
     ZPALIST_init(&list);
-    for (size_t i = 0; i + 1 < texts.size(); i += 2) GM_PARAM_list_append(&list, texts[i].c_str(), texts[i + 1].c_str());
+    for (size_t i = 0; i + 1 < texts.size(); i += 2)
+        GM_PARAM_list_append(&list, texts[i].c_str(), texts[i + 1].c_str());
     const Rows rows = fuzz_param::rows_of(list);
     const CM_RC saved = GM_PARAM_list_save(&list, kPath);
     ZPALIST_clear(&list);
@@ -83,7 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     fuzz_param::write_bytes(kPath, reinterpret_cast<const uint8_t*>(kBefore), std::strlen(kBefore));
     const std::vector<std::string> texts = texts_of(data + 1, size - 1);
-    if (data[0] % 2 == 0) flat(texts);
-    else sectioned(texts);
+    if (data[0] % 2 == 0)
+        flat(texts);
+    else
+        sectioned(texts);
     return 0;
 }

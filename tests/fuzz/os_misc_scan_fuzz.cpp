@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         int start = -1;
         function_status = OS_MISC_in_ksh_func(line.c_str(), function_status, &start);
-        if (function_status == OS_MISC_INSIDE && (start < 0 || static_cast<size_t>(start) >= line.size() ||
-                                                  line[static_cast<size_t>(start)] != '{'))
+        if (function_status == OS_MISC_INSIDE &&
+            (start < 0 || static_cast<size_t>(start) >= line.size() || line[static_cast<size_t>(start)] != '{'))
             std::abort();
         if (function_status != OS_MISC_NEXT_LINE) function_status = OS_MISC_NOT_FOUND;
 

@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             // The value is the piece's tail: no leading blank or colon, no newline.
             const std::string body = piece.back() == '\n' ? piece.substr(0, piece.size() - 1) : piece;
             if (!std::strchr(piece.c_str(), ':') && !value.empty()) std::abort();
-            if (value.size() > body.size() || body.compare(body.size() - value.size(), value.size(), value) != 0) std::abort();
+            if (value.size() > body.size() || body.compare(body.size() - value.size(), value.size(), value) != 0)
+                std::abort();
             if (!value.empty() && (value.front() == ' ' || value.front() == ':' || value.back() == '\n')) std::abort();
         }
         if (be_utility_output_loggable("orvgetccp", piece.c_str())) std::abort();

@@ -133,7 +133,10 @@ TEST_F(Conversion, FullOutputKeepsTheRestOfACharacterForTheNextCall) {
 TEST_F(Conversion, StatefulTargetGetsShiftCodesAsIconvWritesThem) {
     GCLocale utf8 = gctest::locale_of(codepage("UTF-8"));
     GCLocale ibm = gctest::locale_of(codepage("IBM939"));
-    const std::string text = "AB\xE6\x97\xA5\xE6\x9C\xAC" "C\xE8\xAA\x9E" "D";  // AB日本C語D
+    const std::string text =
+        "AB\xE6\x97\xA5\xE6\x9C\xAC"
+        "C\xE8\xAA\x9E"
+        "D";  // AB日本C語D
     gctest::Iconv iconv("IBM939", "UTF-8");
     const std::string want = iconv.run(text.data(), text.size()).value();
     GCCnvDesc* h = GCOpenConversion(&ibm, &utf8);
@@ -189,11 +192,11 @@ TEST_F(Conversion, CaseOfEveryCharacterEachPageHoldsFollowsIcu) {
                     wn = n;
                 }
                 unsigned char got[4];
-                const uint32_t gn =
-                    n == 1 && cp.cp().maxlen == 1
-                        ? (got[0] = dir == 0 ? cp.cp().upper[bytes[0]] : cp.cp().lower[bytes[0]], 1)
-                        : cp.stateful() && n == 2 ? GCCpMbCaseConvS(e, bytes, got, dir == 0 ? GC_CT_LOWER : GC_CT_UPPER)
-                                                   : GCCpMbCaseConv(e, bytes, got, dir == 0 ? GC_CT_LOWER : GC_CT_UPPER);
+                const uint32_t gn = n == 1 && cp.cp().maxlen == 1
+                                        ? (got[0] = dir == 0 ? cp.cp().upper[bytes[0]] : cp.cp().lower[bytes[0]], 1)
+                                    : cp.stateful() && n == 2
+                                        ? GCCpMbCaseConvS(e, bytes, got, dir == 0 ? GC_CT_LOWER : GC_CT_UPPER)
+                                        : GCCpMbCaseConv(e, bytes, got, dir == 0 ? GC_CT_LOWER : GC_CT_UPPER);
                 if (std::string(reinterpret_cast<char*>(got), gn) != std::string(reinterpret_cast<char*>(want), wn)) {
                     if (!differences) {
                         std::ostringstream o;
@@ -253,7 +256,7 @@ TEST_F(Conversion, HalfAndFullWidthFormsOfShiftJis) {
     GCObjEntry* sjis = codepage("Shift_JIS");
     EXPECT_EQ(GCCpMbHalfToFullW(sjis, 0xB1), 0x8341u);  // ｱ -> ア
     EXPECT_EQ(GCCpFullToHalfW(sjis, 0x8341), 0xB1u);
-    EXPECT_EQ(GCCpMbHalfToFullW(sjis, 'A'), 0x8260u);   // U+FF21
+    EXPECT_EQ(GCCpMbHalfToFullW(sjis, 'A'), 0x8260u);  // U+FF21
     EXPECT_EQ(GCCpFullToHalfW(sjis, 0x8260), static_cast<uint32_t>('A'));
     EXPECT_EQ(GCCpMbHalfToFullW(sjis, 0x8341), 0u);
 }
@@ -371,25 +374,25 @@ TEST_P(DamagedPage, IndexesOutsideTheirSectionGiveReplacementsAndNoType) {
 
 INSTANTIATE_TEST_SUITE_P(
     Indexes, DamagedPage,
-    ::testing::Values(
-        BadIndex{"NodeBase",
-                 [](std::string&, std::string& s2) {
-                     // Every node's base far beyond the section.
-                     for (size_t at = 0; at + 6 <= 6 * 300; at += 6) gctest::put16(s2, at + 4, 0xFFF0);
-                 }},
-        BadIndex{"RowOffsets",
-                 [](std::string& s1, std::string&) {
-                     for (size_t row = 0; row < 256; ++row) {
-                         const size_t at = offsetof(GCCp, enc) + 8 * row;
-                         if (static_cast<uint8_t>(s1[at + 2]) <= static_cast<uint8_t>(s1[at + 3])) {
-                             gctest::put16(s1, at + 4, 0xFFF0);
-                             gctest::put16(s1, at + 6, 0xFFF0);
-                         }
-                     }
-                 }},
-        BadIndex{"TypeRecords",
-                 [](std::string& s1, std::string&) {
-                     gctest::put32(s1, offsetof(GCCp, recoff), static_cast<uint32_t>(s1.size() - 8));
-                 }},
-        BadIndex{"ZeroLength", [](std::string& s1, std::string&) { s1[offsetof(GCCp, len) + 0x81] = 0; }}),
+    ::testing::Values(BadIndex{"NodeBase",
+                               [](std::string&, std::string& s2) {
+                                   // Every node's base far beyond the section.
+                                   for (size_t at = 0; at + 6 <= 6 * 300; at += 6) gctest::put16(s2, at + 4, 0xFFF0);
+                               }},
+                      BadIndex{"RowOffsets",
+                               [](std::string& s1, std::string&) {
+                                   for (size_t row = 0; row < 256; ++row) {
+                                       const size_t at = offsetof(GCCp, enc) + 8 * row;
+                                       if (static_cast<uint8_t>(s1[at + 2]) <= static_cast<uint8_t>(s1[at + 3])) {
+                                           gctest::put16(s1, at + 4, 0xFFF0);
+                                           gctest::put16(s1, at + 6, 0xFFF0);
+                                       }
+                                   }
+                               }},
+                      BadIndex{"TypeRecords",
+                               [](std::string& s1, std::string&) {
+                                   gctest::put32(s1, offsetof(GCCp, recoff), static_cast<uint32_t>(s1.size() - 8));
+                               }},
+                      BadIndex{"ZeroLength",
+                               [](std::string& s1, std::string&) { s1[offsetof(GCCp, len) + 0x81] = 0; }}),
     [](const ::testing::TestParamInfo<BadIndex>& info) { return std::string(info.param.label); });

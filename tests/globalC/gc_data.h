@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -112,7 +112,8 @@ protected:
 public:
     static GCObjEntry* codepage(const char* name) {
         uint32_t rc = 0;
-        GCObjEntry* e = GCGetObjFromName(gc::state().ocx, GC_OBJ_CODEPAGE, name, static_cast<uint32_t>(strlen(name)), 0, &rc);
+        GCObjEntry* e =
+            GCGetObjFromName(gc::state().ocx, GC_OBJ_CODEPAGE, name, static_cast<uint32_t>(strlen(name)), 0, &rc);
         EXPECT_NE(e, nullptr) << name << " rc " << rc;
         return e;
     }

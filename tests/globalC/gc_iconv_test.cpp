@@ -56,7 +56,8 @@ protected:
             uint32_t rc = 0;
             GCObjManager* m = GCInitObjManager(data.path.c_str(), GC_INIT_STRICT, &rc);
             ASSERT_NE(m, nullptr);
-            const GCObjEntry* e = GCGetObjFromName(m, GC_OBJ_CODEPAGE, p.name, static_cast<uint32_t>(strlen(p.name)), 1, &rc);
+            const GCObjEntry* e =
+                GCGetObjFromName(m, GC_OBJ_CODEPAGE, p.name, static_cast<uint32_t>(strlen(p.name)), 1, &rc);
             ASSERT_NE(e, nullptr);
             char stem[16];
             std::snprintf(stem, sizeof stem, "cp_%04d", e->id);
@@ -65,7 +66,8 @@ protected:
         }
         ASSERT_EQ(GCInit(data.path.c_str(), nullptr, nullptr, nullptr, GC_INIT_STRICT), GC_OK);
         uint32_t rc = 0;
-        entry = GCGetObjFromName(gc::state().ocx, GC_OBJ_CODEPAGE, p.name, static_cast<uint32_t>(strlen(p.name)), 0, &rc);
+        entry =
+            GCGetObjFromName(gc::state().ocx, GC_OBJ_CODEPAGE, p.name, static_cast<uint32_t>(strlen(p.name)), 0, &rc);
         ASSERT_NE(entry, nullptr) << rc;
         if (*p.version) {
             ASSERT_TRUE(entry->flags & GC_OBJ_HEAP(1));
@@ -110,7 +112,8 @@ TEST_P(PageAgainstIconv, DecodesEveryByteAndSequenceAndEncodesEveryBmpCharacterA
         auto want = gctest::iconv_encode(from_utf16, static_cast<uint16_t>(u), stateful);
         if (want)
             for (size_t i = 1; i < want->size(); ++i) {
-                auto [it, fresh] = ranges.emplace(std::make_pair((*want)[0], i), std::make_pair((*want)[i], (*want)[i]));
+                auto [it, fresh] =
+                    ranges.emplace(std::make_pair((*want)[0], i), std::make_pair((*want)[i], (*want)[i]));
                 if (!fresh) {
                     it->second.first = std::min(it->second.first, (*want)[i]);
                     it->second.second = std::max(it->second.second, (*want)[i]);
@@ -120,7 +123,8 @@ TEST_P(PageAgainstIconv, DecodesEveryByteAndSequenceAndEncodesEveryBmpCharacterA
         unsigned char out[4];
         const uint32_t n = GCCpUnicodeToChar(entry, u, out, cp.repl());
         const Seq got(out, out + n);
-        if (got != *want) diffs.add("encode U+" + hex(Seq{uint8_t(u >> 8), uint8_t(u)}) + ": " + hex(got) + " want " + hex(*want));
+        if (got != *want)
+            diffs.add("encode U+" + hex(Seq{uint8_t(u >> 8), uint8_t(u)}) + ": " + hex(got) + " want " + hex(*want));
     }
 
     auto check = [&](const Seq& seq) {
@@ -187,30 +191,30 @@ TEST_P(PageAgainstIconv, DecodesEveryByteAndSequenceAndEncodesEveryBmpCharacterA
     EXPECT_TRUE(diffs.empty()) << diffs.report();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Generated, PageAgainstIconv,
-    ::testing::Values(Page{"US-ASCII", "ASCII", ""}, Page{"Latin1", "ISO-8859-1", ""},
-                      Page{"ISO-8859-2", "ISO-8859-2", ""}, Page{"ISO-8859-4", "ISO-8859-4", ""},
-                      Page{"ISO-8859-5", "ISO-8859-5", ""}, Page{"ISO-8859-6", "ISO-8859-6", ""},
-                      Page{"ISO-8859-7", "ISO-8859-7", ""}, Page{"ISO-8859-8", "ISO-8859-8", ""},
-                      Page{"ISO-8859-9", "ISO-8859-9", ""}, Page{"ISO-8859-14", "ISO-8859-14", ""},
-                      Page{"ISO-8859-15", "ISO-8859-15", ""}, Page{"KOI8-R", "KOI8-R", ""},
-                      Page{"MS1251", "CP1251", ""}, Page{"MS874", "CP874", ""}, Page{"BALTIC", "BALTIC", ""},
-                      Page{"JapanEUC", "EUC-JP", ""}, Page{"Shift_JIS", "SHIFT_JIS", ""},
-                      Page{"MS936", "CP936", ""}, Page{"MS949", "CP949", ""}, Page{"MS950", "CP950", ""},
-                      Page{"EUC-TW", "EUC-TW", ""}, Page{"UTF-8", "UTF-8", ""}, Page{"GB938", "GB18030", ""},
-                      Page{"IBM939", "IBM939", ""}),
-    [](const ::testing::TestParamInfo<Page>& info) {
-        std::string n = info.param.name;
-        for (char& c : n)
-            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-        return n;
-    });
+INSTANTIATE_TEST_SUITE_P(Generated, PageAgainstIconv,
+                         ::testing::Values(Page{"US-ASCII", "ASCII", ""}, Page{"Latin1", "ISO-8859-1", ""},
+                                           Page{"ISO-8859-2", "ISO-8859-2", ""}, Page{"ISO-8859-4", "ISO-8859-4", ""},
+                                           Page{"ISO-8859-5", "ISO-8859-5", ""}, Page{"ISO-8859-6", "ISO-8859-6", ""},
+                                           Page{"ISO-8859-7", "ISO-8859-7", ""}, Page{"ISO-8859-8", "ISO-8859-8", ""},
+                                           Page{"ISO-8859-9", "ISO-8859-9", ""}, Page{"ISO-8859-14", "ISO-8859-14", ""},
+                                           Page{"ISO-8859-15", "ISO-8859-15", ""}, Page{"KOI8-R", "KOI8-R", ""},
+                                           Page{"MS1251", "CP1251", ""}, Page{"MS874", "CP874", ""},
+                                           Page{"BALTIC", "BALTIC", ""}, Page{"JapanEUC", "EUC-JP", ""},
+                                           Page{"Shift_JIS", "SHIFT_JIS", ""}, Page{"MS936", "CP936", ""},
+                                           Page{"MS949", "CP949", ""}, Page{"MS950", "CP950", ""},
+                                           Page{"EUC-TW", "EUC-TW", ""}, Page{"UTF-8", "UTF-8", ""},
+                                           Page{"GB938", "GB18030", ""}, Page{"IBM939", "IBM939", ""}),
+                         [](const ::testing::TestParamInfo<Page>& info) {
+                             std::string n = info.param.name;
+                             for (char& c : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return n;
+                         });
 
-INSTANTIATE_TEST_SUITE_P(
-    OlderVersions, PageAgainstIconv,
-    ::testing::Values(Page{"Latin1", "ISO-8859-1", "1"}, Page{"Latin1", "ISO-8859-1", "2"},
-                      Page{"Shift_JIS", "SHIFT_JIS", "1"}, Page{"Shift_JIS", "SHIFT_JIS", "2"}),
-    [](const ::testing::TestParamInfo<Page>& info) {
-        return std::string(info.param.name[0] == 'L' ? "Latin1" : "ShiftJis") + "V" + info.param.version;
-    });
+INSTANTIATE_TEST_SUITE_P(OlderVersions, PageAgainstIconv,
+                         ::testing::Values(Page{"Latin1", "ISO-8859-1", "1"}, Page{"Latin1", "ISO-8859-1", "2"},
+                                           Page{"Shift_JIS", "SHIFT_JIS", "1"}, Page{"Shift_JIS", "SHIFT_JIS", "2"}),
+                         [](const ::testing::TestParamInfo<Page>& info) {
+                             return std::string(info.param.name[0] == 'L' ? "Latin1" : "ShiftJis") + "V" +
+                                    info.param.version;
+                         });

@@ -112,7 +112,8 @@ TEST_F(LibraryStart, Utf16DirectoryIsUsedAsUtf8) {
     const std::string utf8_dir = data.path + "/loc-\xC3\xA9-\xF0\x9F\x98\x80";
     gctest::fs::create_directory(utf8_dir);
     for (const auto& entry : gctest::fs::directory_iterator(data.path))
-        if (entry.is_regular_file()) gctest::fs::copy_file(entry.path(), utf8_dir + "/" + entry.path().filename().string());
+        if (entry.is_regular_file())
+            gctest::fs::copy_file(entry.path(), utf8_dir + "/" + entry.path().filename().string());
     std::vector<GCUchar> dir(data.path.begin(), data.path.end());
     for (GCUchar u : {u'/', u'l', u'o', u'c', u'-', u'\u00E9', u'-', static_cast<char16_t>(0xD83D),
                       static_cast<char16_t>(0xDE00), u'\0'})

@@ -156,7 +156,11 @@ TEST(OlderFormats, Version1MultiBytePageGetsRangedNodesAndMovedValues) {
     old->flags = 0x4;
     s1[sizeof(GCCpV1)] = '\x77';  // first full-width value
     // Two nodes, then three values.
-    const std::string s2("\x00\xFF\x01\x00" "\x01\x7F\x00\x00" "\x41\x00\x42\x00\x43\x00", 14);
+    const std::string s2(
+        "\x00\xFF\x01\x00"
+        "\x01\x7F\x00\x00"
+        "\x41\x00\x42\x00\x43\x00",
+        14);
     void* new2 = nullptr;
     void* v3 = GCCpV1toV3(s1.data(), static_cast<uint32_t>(s1.size()), s2.data(), 14, &new2);
     ASSERT_NE(v3, nullptr);
@@ -173,7 +177,9 @@ TEST(OlderFormats, Version1MultiBytePageGetsRangedNodesAndMovedValues) {
     EXPECT_EQ(cp->valoff, 24u);
     EXPECT_EQ(gc::cp_v1_section2_size(14, 8), 14u - 8 + 24);
     const std::string nodes(static_cast<const char*>(new2), 30);
-    EXPECT_EQ(nodes.substr(0, 12), std::string("\x00\xFF\x00\xFF\x01\x00" "\x01\x7F\x00\xFF\x00\x00", 12));
+    EXPECT_EQ(nodes.substr(0, 12), std::string("\x00\xFF\x00\xFF\x01\x00"
+                                               "\x01\x7F\x00\xFF\x00\x00",
+                                               12));
     EXPECT_EQ(nodes.substr(24, 6), s2.substr(8));
     gc::release(v3);
     gc::release(new2);
@@ -253,7 +259,11 @@ TEST_P(DamagedFile, IsRefusedWithItsCodeAndReplacedByTheBuiltInUnlessStrict) {
 INSTANTIATE_TEST_SUITE_P(
     Files, DamagedFile,
     ::testing::Values(
-        Damage{"BadMagic", "cp_0002.nls", GC_OBJ_CODEPAGE, [](std::string f) { f[0] = 'X'; return f; },
+        Damage{"BadMagic", "cp_0002.nls", GC_OBJ_CODEPAGE,
+               [](std::string f) {
+                   f[0] = 'X';
+                   return f;
+               },
                GC_ERR_NOTLOCALE},
         Damage{"TruncatedSection", "cp_0002.nls", GC_OBJ_CODEPAGE,
                [](const std::string& f) { return f.substr(0, f.size() - 100); }, GC_ERR_IO},

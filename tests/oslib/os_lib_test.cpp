@@ -65,9 +65,11 @@ TEST(OsLogical, SetThenGetAndTheRefusals) {
     ASSERT_EQ(OS_LOGICAL_get("APPBRIDGE_TEST_VAR", "", value), CM_RC_OK);
     EXPECT_STREQ(value, "a value");
 
-    struct Case { const char* name; const char* value; };
-    for (const Case c : {Case{"", "v"}, Case{nullptr, "v"}, Case{"APPBRIDGE_TEST_VAR", ""},
-                         Case{"A=B", "v"}})
+    struct Case {
+        const char* name;
+        const char* value;
+    };
+    for (const Case c : {Case{"", "v"}, Case{nullptr, "v"}, Case{"APPBRIDGE_TEST_VAR", ""}, Case{"A=B", "v"}})
         EXPECT_EQ(OS_LOGICAL_set(c.name, c.value, text), CM_RC_FAIL) << (c.name ? c.name : "null");
 
     std::strcpy(value, "untouched");

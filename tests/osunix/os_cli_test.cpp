@@ -154,13 +154,11 @@ TEST_F(CommandTest, ShellCommandsFiredOffOrWaitedFor) {
         const char* command;
         CM_RC waited;
     } cases[] = {
-        {"true", CM_RC_OK},
-        {"exit 1", CM_RC_FAIL},
-        {"kill -9 $$", CM_RC_FAIL},  // ended by a signal: no success
-        {"", CM_RC_FAIL},
-        {nullptr, CM_RC_FAIL},
+        {"true", CM_RC_OK}, {"exit 1", CM_RC_FAIL}, {"kill -9 $$", CM_RC_FAIL},  // ended by a signal: no success
+        {"", CM_RC_FAIL},   {nullptr, CM_RC_FAIL},
     };
-    for (const Case& c : cases) EXPECT_EQ(OS_CLI_exec_wait(c.command, "node"), c.waited) << (c.command ? c.command : "(null)");
+    for (const Case& c : cases)
+        EXPECT_EQ(OS_CLI_exec_wait(c.command, "node"), c.waited) << (c.command ? c.command : "(null)");
 
     EXPECT_EQ(OS_CLI_exec_nowait("", "node"), CM_RC_FAIL);
     EXPECT_EQ(OS_CLI_exec_nowait(nullptr, "node"), CM_RC_FAIL);

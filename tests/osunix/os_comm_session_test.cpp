@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <clocale>
 #include <chrono>
+#include <clocale>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -66,9 +66,7 @@ struct Client {
     }
 };
 
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 TEST_F(AgentHomeTest, TimeOutOfALineComesFromItsKeyOrIs60) {
     Listener peer;
@@ -77,9 +75,12 @@ TEST_F(AgentHomeTest, TimeOutOfALineComesFromItsKeyOrIs60) {
         std::string config;
         int seconds;
     } cases[] = {
-        {OS_COMM_PROC_UT, "UTTIMEOUT 0\nTCP_IP_TIMEOUT 7\n", 60}, {OS_COMM_PROC_UT, "UTTIMEOUT x\n", 60},
-        {OS_COMM_PROC_UT, "UTTIMEOUT 5\nTCP_IP_TIMEOUT 7\n", 5},  {OS_COMM_PROC_AG, "UTTIMEOUT 5\nTCP_IP_TIMEOUT 0\n", 60},
-        {OS_COMM_PROC_AG, "TCP_IP_TIMEOUT x\n", 60},               {OS_COMM_PROC_AG, "UTTIMEOUT 5\nTCP_IP_TIMEOUT 5\n", 5},
+        {OS_COMM_PROC_UT, "UTTIMEOUT 0\nTCP_IP_TIMEOUT 7\n", 60},
+        {OS_COMM_PROC_UT, "UTTIMEOUT x\n", 60},
+        {OS_COMM_PROC_UT, "UTTIMEOUT 5\nTCP_IP_TIMEOUT 7\n", 5},
+        {OS_COMM_PROC_AG, "UTTIMEOUT 5\nTCP_IP_TIMEOUT 0\n", 60},
+        {OS_COMM_PROC_AG, "TCP_IP_TIMEOUT x\n", 60},
+        {OS_COMM_PROC_AG, "UTTIMEOUT 5\nTCP_IP_TIMEOUT 5\n", 5},
         {OS_COMM_PROC_AG, "X 1\n", 60},
     };
     for (const auto& c : cases) {
@@ -331,12 +332,13 @@ TEST_F(AgentHomeTest, ChildOfForkRunsTheFunctionAndEnds) {
     OS_COMM_sess_typ sess{};
     sess.fd = 42;
     static const char* marker = "data/child_ran";
-    ASSERT_EQ(OS_COMM_fork([](OS_COMM_sess_typ* s) {
-                  FILE* f = std::fopen(marker, "w");
-                  std::fprintf(f, "%d", s->fd);
-                  std::fclose(f);
-              },
-                           &line, &sess, nullptr),
+    ASSERT_EQ(OS_COMM_fork(
+                  [](OS_COMM_sess_typ* s) {
+                      FILE* f = std::fopen(marker, "w");
+                      std::fprintf(f, "%d", s->fd);
+                      std::fclose(f);
+                  },
+                  &line, &sess, nullptr),
               CM_RC_OK);
     int status = -1;
     ASSERT_GT(wait(&status), 0);
@@ -371,8 +373,11 @@ TEST_F(AgentHomeTest, SslDecisionByKindOfPeerAndConfiguration) {
         const char* key;
         const char* value;
         CM_RC rc;
-    } commopt[] = {{"COMMOPT", "SSL=Y", CM_RC_OK}, {"COMMOPT", "A=1,SSL=N", CM_RC_OK}, {"COMMOPT", "SSL=y", CM_RC_FAIL},
-                   {"COMMOPT", "SSL", CM_RC_FAIL},  {"OTHER", "SSL=Y", CM_RC_FAIL}};
+    } commopt[] = {{"COMMOPT", "SSL=Y", CM_RC_OK},
+                   {"COMMOPT", "A=1,SSL=N", CM_RC_OK},
+                   {"COMMOPT", "SSL=y", CM_RC_FAIL},
+                   {"COMMOPT", "SSL", CM_RC_FAIL},
+                   {"OTHER", "SSL=Y", CM_RC_FAIL}};
     for (const auto& c : commopt) {
         std::string key = c.key, value = c.value;
         EXPECT_EQ(OS_COMM_validate_commopt(key.data(), value.data()), c.rc) << c.key << " " << c.value;
@@ -420,8 +425,8 @@ TEST_F(AgentHomeTest, ConfigurationValuesAreCheckedByType) {
          "Failed to set Orvanta/Agent configuration parameter. Verify that the port: " + busy_port + " is free.",
          "AGT7906"},
         {"11", "MIN_FREE_SPACE", "0", CM_RC_OK, "", ""},
-        {"11", "MIN_FREE_SPACE", "999999999999", CM_RC_FAIL, "Failed to set Orvanta/Agent configuration parameter. Free disk space is ",
-         "AGT7907"},
+        {"11", "MIN_FREE_SPACE", "999999999999", CM_RC_FAIL,
+         "Failed to set Orvanta/Agent configuration parameter. Free disk space is ", "AGT7907"},
         {"3", "ANYTHING", "x", CM_RC_OK, "", ""},
     };
     for (const auto& c : cases) {

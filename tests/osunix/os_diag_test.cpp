@@ -6,13 +6,13 @@
 
 #include <dirent.h>
 
+#include <utime.h>
 #include <chrono>
 #include <cstring>
 #include <ctime>
 #include <regex>
 #include <string>
 #include <thread>
-#include <utime.h>
 #include <vector>
 
 #include "testbed.h"
@@ -43,9 +43,7 @@ size_t count_of(const std::string& text, const std::string& what) {
     return n;
 }
 
-void grow_to_rotation_size(const std::string& path) {
-    ASSERT_EQ(truncate(path.c_str(), 10485760 + 1), 0) << path;
-}
+void grow_to_rotation_size(const std::string& path) { ASSERT_EQ(truncate(path.c_str(), 10485760 + 1), 0) << path; }
 
 }  // namespace
 
@@ -63,8 +61,7 @@ TEST_F(AgentHomeTest, OutOfRangeDebugLevelWarnsOnStandardErrorAndBecomesZero) {
     testbed::StderrCapture err;
     DIAG_set_debug_level(7);
     EXPECT_EQ(DIAG_debug_level(), 0);
-    EXPECT_EQ(err.text(),
-              "Warning: debug level 7 is not in the range of 0-6.\nIt will be set to 0 by default.\n");
+    EXPECT_EQ(err.text(), "Warning: debug level 7 is not in the range of 0-6.\nIt will be set to 0 by default.\n");
 }
 
 TEST_F(AgentHomeTest, EachLevelSetterNamesItsLevelWhenRefusingAValue) {
@@ -75,7 +72,8 @@ TEST_F(AgentHomeTest, EachLevelSetterNamesItsLevelWhenRefusingAValue) {
         const char* warning;
     } cases[] = {
         {DIAG_set_active_level, DIAG_active_level, -1, "Warning: active debug level -1 is not in the range of 0-6.\n"},
-        {DIAG_set_buffered_level, DIAG_buffered_level, 9, "Warning: buffered debug level 9 is not in the range of 0-6.\n"},
+        {DIAG_set_buffered_level, DIAG_buffered_level, 9,
+         "Warning: buffered debug level 9 is not in the range of 0-6.\n"},
         {DIAG_set_debug_level, DIAG_debug_level, 6, ""},
         {DIAG_set_buffered_level, DIAG_buffered_level, 0, ""},
     };
@@ -143,7 +141,7 @@ TEST_F(AgentHomeTest, LineOfANewSecondCarriesItsTime) {
     // time() reads the coarse clock, which can stay on the last second for a few milliseconds after the
     // line's clock has moved on: read the clock the line reads.
     auto now = [] {
-        timespec spec {};
+        timespec spec{};
         clock_gettime(CLOCK_REALTIME, &spec);
         return spec.tv_sec;
     };
@@ -198,8 +196,9 @@ TEST_F(AgentHomeTest, RingIsWrittenOutOnFirstErrorLine) {
               "Oebs_CM:trace at 5\nOebs_CM:boom 1\n");
     EXPECT_EQ(other_half(log), "");
     EXPECT_NE(log.find("\nFull debug log containing the error:\n\n"), std::string::npos);
-    EXPECT_TRUE(log.ends_with(">>> End dump active buffer\n\nContinue generating debug information. "
-                              "Debug level will reset in 600 seconds.\n\n"))
+    EXPECT_TRUE(
+        log.ends_with(">>> End dump active buffer\n\nContinue generating debug information. "
+                      "Debug level will reset in 600 seconds.\n\n"))
         << log;
     EXPECT_EQ(DIAG_debug_level(), 5);
 
@@ -370,8 +369,8 @@ TEST_F(AgentHomeTest, OnlyAgentProcessesRotateTheirLog) {
     struct Case {
         const char* name;
         bool rotates;
-    } cases[] = {{"AG", true},      {"AT", true},   {"AR", true},       {"WK", true},  {"ATW7x", true},
-                 {"Oebs_CM", false}, {"ATW", false}, {"ATWx", false},    {"ag", false}, {"RL", false}};
+    } cases[] = {{"AG", true},       {"AT", true},   {"AR", true},    {"WK", true},  {"ATW7x", true},
+                 {"Oebs_CM", false}, {"ATW", false}, {"ATWx", false}, {"ag", false}, {"RL", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         OS_DIAG_initialize(nullptr, c.name);
@@ -413,8 +412,8 @@ TEST_F(AgentHomeTest, DumpMessageNamesTheLogAndWritesTheReport) {
     OS_DIAG_initialize(nullptr, "Oebs_CM");
     DIAG_set_debug_level(0);
     const char* msg = OS_DIAG_dump_msg();
-    EXPECT_EQ(std::string(msg), "For more information, see Agent diagnostics dump file " +
-                                    testbed::diag_log_path("Oebs_CM"));
+    EXPECT_EQ(std::string(msg),
+              "For more information, see Agent diagnostics dump file " + testbed::diag_log_path("Oebs_CM"));
     const std::string log = testbed::read_diag_log_texts("Oebs_CM");
     EXPECT_EQ(active_half(log), "Oebs_CM:*** QEL Orvanta/Agent diagnostic messages dump ***\n");
 }

@@ -173,7 +173,8 @@ TEST_F(DiskSpace, MeasuresTheFileOrTheWorkingDirectoryWhenItIsMissing) {
 }
 
 TEST_F(DiskSpace, AmountsComeFromTheConfigTable) {
-    home.write_file("data/CONFIG.dat", "MIN_FREE_SPACE                      200\n\nMIN_FREE_SPACE_WARN                 300\n\n");
+    home.write_file("data/CONFIG.dat",
+                    "MIN_FREE_SPACE                      200\n\nMIN_FREE_SPACE_WARN                 300\n\n");
     os_file::DiskProbe probe = os_file::current_disk_probe();  // the fixture's measures and waits
     os_file::reset_disk_probe();
     probe.config = os_file::current_disk_probe().config;  // the real CONFIG table

@@ -141,9 +141,9 @@ TEST_F(AgentHomeTest, SetPermissionBuildsBitsFromThreeSets) {
         EXPECT_EQ(OS_FILE_set_permission("temp/f", c.owner, c.group, c.general), CM_RC_OK);
         EXPECT_EQ(bits_of("temp/f"), c.bits);
     }
-    EXPECT_EQ(OS_FILE_set_permission("temp/none", OS_FILE_READ_PERMISSION, OS_FILE_NO_PERMISSION,
-                                     OS_FILE_NO_PERMISSION),
-              CM_RC_FAIL);
+    EXPECT_EQ(
+        OS_FILE_set_permission("temp/none", OS_FILE_READ_PERMISSION, OS_FILE_NO_PERMISSION, OS_FILE_NO_PERMISSION),
+        CM_RC_FAIL);
     int refused = file_probe::as_nobody([] {
         return OS_FILE_set_permission("temp/f", OS_FILE_READ_WRITE_EXEC_PERMISSION, OS_FILE_NO_PERMISSION,
                                       OS_FILE_NO_PERMISSION);

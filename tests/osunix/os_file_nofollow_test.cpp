@@ -184,8 +184,8 @@ protected:
         home.write_file("victim/file", "root's own text\n");
         ASSERT_EQ(chmod("victim/file", 0600), 0);
         ASSERT_EQ(mkdir("victim/folder", 0555), 0);
-        for (const char* dir : {"locks", "proclog", "temp", "runtime", "pid", "data/SSL/cert", "data/av_status", "sysout",
-                                "dailylog", "cm/DUZ/data"})
+        for (const char* dir : {"locks", "proclog", "temp", "runtime", "pid", "data/SSL/cert", "data/av_status",
+                                "sysout", "dailylog", "cm/DUZ/data"})
             std::filesystem::create_directories(dir);
         home.write_file("data/SSL/cert/site.plc", "loglevel=WARNING\n");
     }
@@ -220,8 +220,8 @@ TEST_F(PlantedLinkTest, NoCallChangesWhatALinkAtItsNamePointsAt) {
          [] { return static_cast<int>(dsect_appl_instream2file("echo hi\n", "4711", 2, 8)); }, CM_RC_OK, true},
         {"pid file", [] { return "pid/xx_" + pid_text(); }, false,
          [] { return static_cast<int>(OS_SPV_write_pid_to_dir("xx", getpid(), 2)); }, CM_RC_OK, true},
-        {"watcher lock", [] { return std::string("temp/OW.lock"); }, false, [] { return anoter_OEBS_Watcher_running(); },
-         1},
+        {"watcher lock", [] { return std::string("temp/OW.lock"); }, false,
+         [] { return anoter_OEBS_Watcher_running(); }, 1},
         {"pid folder", [] { return std::string("pid"); }, true,
          [] { return static_cast<int>(OS_SPV_write_pid_to_dir("xx", getpid(), 2)); }, CM_RC_FAIL},
         {"semaphore name file", [] { return "locks/sem_P_" + owner_name(); }, false,
@@ -243,8 +243,8 @@ TEST_F(PlantedLinkTest, NoCallChangesWhatALinkAtItsNamePointsAt) {
          CM_RC_OK},
         {"ssl policy copy", [] { return std::string("data/SSL/cert/site.plc.temp"); }, false,
          [] { return static_cast<int>(OS_DIAG_set_ssl_debug(3)); }, CM_RC_OK},
-        {"watcher pid file", [] { return std::string("cm/DUZ/data/ow_pid.dat"); }, false, [] { return OW_MAIN_save_PID(); },
-         0, true},
+        {"watcher pid file", [] { return std::string("cm/DUZ/data/ow_pid.dat"); }, false,
+         [] { return OW_MAIN_save_PID(); }, 0, true},
         {"watcher action log", [] { return "proclog/oebs_watcher_actions_" + today() + ".log"; }, false,
          write_action_log, 1},
         {"sysout failure notice", [] { return std::string(kSysout); }, false,
@@ -266,10 +266,14 @@ TEST_F(PlantedLinkTest, NoCallChangesWhatALinkAtItsNamePointsAt) {
          },
          CM_RC_OPEN_FAILED},
         {"shared file under a lock file", [] { return std::string("data/shared.dat"); }, false,
-         [] { return static_cast<int>(os_shared::write_file("data/shared.dat", "new", {0644, 0, false, "locks/s.lock"})); },
+         [] {
+             return static_cast<int>(os_shared::write_file("data/shared.dat", "new", {0644, 0, false, "locks/s.lock"}));
+         },
          CM_RC_OPEN_FAILED},
         {"shared lock file", [] { return std::string("locks/s.lock"); }, false,
-         [] { return static_cast<int>(os_shared::write_file("data/other.dat", "new", {0644, 0, false, "locks/s.lock"})); },
+         [] {
+             return static_cast<int>(os_shared::write_file("data/other.dat", "new", {0644, 0, false, "locks/s.lock"}));
+         },
          CM_RC_CREATE_FAILED},
         {"requests file opened to append", [] { return std::string("data/DUZ_reqs.dat"); }, false,
          [] {
@@ -280,8 +284,7 @@ TEST_F(PlantedLinkTest, NoCallChangesWhatALinkAtItsNamePointsAt) {
          },
          CM_RC_OPEN_FAILED},
         {"jobs failure table", [] { return std::string("cm/DUZ/data/jobs_failure_table.dat"); }, false,
-         [] { return static_cast<int>(BE_JOB_write_jobs_failure_file("A1", "1", "failed")); },
-         1},
+         [] { return static_cast<int>(BE_JOB_write_jobs_failure_file("A1", "1", "failed")); }, 1},
         {"diagnostic log", [] { return testbed::diag_log_path("Linked"); }, false,
          [] {
              OS_DIAG_initialize(nullptr, "Linked");

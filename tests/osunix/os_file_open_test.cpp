@@ -26,12 +26,12 @@ constexpr int kUntouched = -1;  // permission bits of an existing file stay as t
 struct ModeCase {
     OS_FILE_MODE_typ mode;
     const char* name;
-    CM_RC on_missing;        // result when the file does not exist
-    int bits_when_created;   // bits of a file the mode created
-    CM_RC on_existing;       // result on an existing file holding "old content", bits 0640
-    int bits_on_existing;    // kUntouched or the bits it gets
+    CM_RC on_missing;       // result when the file does not exist
+    int bits_when_created;  // bits of a file the mode created
+    CM_RC on_existing;      // result on an existing file holding "old content", bits 0640
+    int bits_on_existing;   // kUntouched or the bits it gets
     bool truncates;
-    int lock;                // F_UNLCK, F_RDLCK or F_WRLCK as another process sees it
+    int lock;  // F_UNLCK, F_RDLCK or F_WRLCK as another process sees it
 };
 
 const ModeCase kModes[] = {

@@ -1,8 +1,8 @@
 // Shell-script scanning: interpreter lines, tokens, the zone scan that keeps replacements out of
 // awk programs, ksh function starts; and the small system utilities beside them.
+#include "os_misc.h"
 #include "os_diag.h"
 #include "os_file.h"
-#include "os_misc.h"
 #include "testbed.h"
 
 #include <sys/mman.h>
@@ -71,16 +71,12 @@ TEST(ShellToken, FoundAnywhereOrAsTheFirstTokenWithAnOptionalCaseSwap) {
         int first_token;
         CM_RC found;
     } cases[] = {
-        {"  exit 1", "exit", 0, 1, CM_RC_OK},
-        {"\t\r\f\n exit", "exit", 0, 1, CM_RC_OK},
-        {"echo exit", "exit", 0, 1, CM_RC_FAIL},
-        {"echo exit", "exit", 0, 0, CM_RC_OK},
-        {"  EXIT 1", "exit", 1, 1, CM_RC_OK},    // the swapped line reads "  exit 1"
-        {"  Exit 1", "exit", 1, 1, CM_RC_FAIL},  // ... but this one "  eXIT 1"
-        {"  EXIT 1", "exit", 0, 1, CM_RC_FAIL},
-        {"echo", "", 1, 0, CM_RC_FAIL},  // an empty token is never found
-        {nullptr, "exit", 1, 0, CM_RC_FAIL},
-        {"exit", nullptr, 1, 0, CM_RC_FAIL},
+        {"  exit 1", "exit", 0, 1, CM_RC_OK},    {"\t\r\f\n exit", "exit", 0, 1, CM_RC_OK},
+        {"echo exit", "exit", 0, 1, CM_RC_FAIL}, {"echo exit", "exit", 0, 0, CM_RC_OK},
+        {"  EXIT 1", "exit", 1, 1, CM_RC_OK},                                     // the swapped line reads "  exit 1"
+        {"  Exit 1", "exit", 1, 1, CM_RC_FAIL},                                   // ... but this one "  eXIT 1"
+        {"  EXIT 1", "exit", 0, 1, CM_RC_FAIL},  {"echo", "", 1, 0, CM_RC_FAIL},  // an empty token is never found
+        {nullptr, "exit", 1, 0, CM_RC_FAIL},     {"exit", nullptr, 1, 0, CM_RC_FAIL},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(OS_MISC_find_token(c.line, c.token, c.switch_case, c.first_token), c.found)
@@ -108,12 +104,8 @@ TEST(ShellToken, LastAndFirstOccurrenceAroundALimit) {
         int first;
     } cases[] = {
         {"abcabc", "abc", 6, 3, -5},  // first: from 6, past the end
-        {"abcabc", "abc", 5, 3, -5},
-        {"abcabc", "abc", 4, 0, -5},
-        {"abcabc", "abc", 2, 0, 3},
-        {"abcabc", "abc", 1, -5, 3},
-        {"abcabc", "abc", 0, -5, 0},
-        {"abcabc", "", 6, -5, -5},
+        {"abcabc", "abc", 5, 3, -5},   {"abcabc", "abc", 4, 0, -5}, {"abcabc", "abc", 2, 0, 3},
+        {"abcabc", "abc", 1, -5, 3},   {"abcabc", "abc", 0, -5, 0}, {"abcabc", "", 6, -5, -5},
         {"abcabc", "abc", -1, -5, -5},
     };
     for (const Case& c : cases) {
@@ -140,11 +132,11 @@ std::vector<std::string> replaced(const std::vector<std::string>& script, const 
 
 TEST(ShellZone, ReplacementsStayOutOfAwkProgramsAcrossLines) {
     const std::vector<std::string> script = {
-        "echo $1 $1$1",             // every occurrence, also side by side
-        "awk '{print $1}' $1",      // the zone runs from the first quote to the last
-        "awk '{",                   // a program over three lines
+        "echo $1 $1$1",         // every occurrence, also side by side
+        "awk '{print $1}' $1",  // the zone runs from the first quote to the last
+        "awk '{",               // a program over three lines
         "  print $1",
-        "  }",                      // the closing quote comes on the next line
+        "  }",  // the closing quote comes on the next line
         "' $1",
         "echo \"$1\" >&2",
     };
@@ -274,8 +266,8 @@ TEST(ShellLine, LineEndsAndBlankLines) {
         int newline;
         int empty;
     } cases[] = {
-        {"\n", 1, 1}, {"", 1, 1}, {"\\\n", 1, 1}, {"\\", 1, 1},  {" \t\r\f", 2, 1},
-        {"a", 2, 2},  {"\\a", 2, 2}, {" a ", 2, 2}, {" \\ x", 2, 2},
+        {"\n", 1, 1}, {"", 1, 1},    {"\\\n", 1, 1}, {"\\", 1, 1},    {" \t\r\f", 2, 1},
+        {"a", 2, 2},  {"\\a", 2, 2}, {" a ", 2, 2},  {" \\ x", 2, 2},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(OS_MISC_is_newline(c.text), c.newline) << '"' << c.text << '"';
@@ -330,7 +322,8 @@ TEST_F(MiscUtilityTest, SystemErrorLineAndText) {
     errno = 9999;
     OS_MISC_sys_err("f", "kill");
     const std::string log = testbed::read_diag_log_texts("misc");
-    EXPECT_NE(log.find("misc:OS_SPV_run_params: access - errno = 2, msg = No such file or directory\n"), std::string::npos);
+    EXPECT_NE(log.find("misc:OS_SPV_run_params: access - errno = 2, msg = No such file or directory\n"),
+              std::string::npos);
     EXPECT_NE(log.find("misc:f: kill - errno = 9999\n"), std::string::npos);
 
     char text[OS_MISC_SYS_ERR_STR_ROOM] = "stale";

@@ -109,8 +109,8 @@ TEST_F(StartupTest, DebugLevelIsTheLargerOfEnvironmentAndTableAndBufferedLevelDe
         EXPECT_EQ(told(outcome, "debug"), std::to_string(c.debug));
         EXPECT_EQ(told(outcome, "buffered"), std::to_string(c.buffered));
         if (c.logged) {
-            EXPECT_NE(log_of("lvl", outcome.pid).find(std::string("lvl:Log file for lvl Initialized with debug level ") +
-                                                      c.logged + "\n"),
+            EXPECT_NE(log_of("lvl", outcome.pid)
+                          .find(std::string("lvl:Log file for lvl Initialized with debug level ") + c.logged + "\n"),
                       std::string::npos);
         }
     }
@@ -139,12 +139,9 @@ TEST_F(StartupTest, NameDecidesSignalsLimitAndRegistration) {
         const char* stem;  // pid-file stem, null for none
         bool chld_ignored_before = false;
     } cases[] = {
-        {"orvoebs", false, false, nullptr, nullptr},
-        {"AB", true, false, nullptr, nullptr},
-        {"AT", true, true, "TRACKER", "at"},
-        {"ATW7x", true, true, "ATW7x", "ATW7x"},
-        {"ATW", false, false, nullptr, nullptr},
-        {"ATWx", false, false, nullptr, nullptr},
+        {"orvoebs", false, false, nullptr, nullptr}, {"AB", true, false, nullptr, nullptr},
+        {"AT", true, true, "TRACKER", "at"},         {"ATW7x", true, true, "ATW7x", "ATW7x"},
+        {"ATW", false, false, nullptr, nullptr},     {"ATWx", false, false, nullptr, nullptr},
         {"WK", true, false, "WKLOAD", "wk", true},
     };
     for (const Case& c : cases) {
@@ -158,7 +155,8 @@ TEST_F(StartupTest, NameDecidesSignalsLimitAndRegistration) {
             if (c.chld_ignored_before) signal(SIGCHLD, SIG_IGN);
             tell(out, "rc=" + std::to_string(OS_PROC_init(const_cast<char*>(c.name), 0, nullptr)));
             std::string dispositions;
-            for (const auto& [number, label] : kWatched) dispositions += std::string(label) + "=" + disposition(number) + " ";
+            for (const auto& [number, label] : kWatched)
+                dispositions += std::string(label) + "=" + disposition(number) + " ";
             tell(out, "dispositions=" + dispositions);
             getrlimit(RLIMIT_NOFILE, &files);
             tell(out, "soft=" + std::to_string(files.rlim_cur));
@@ -179,7 +177,8 @@ TEST_F(StartupTest, NameDecidesSignalsLimitAndRegistration) {
         for (const auto& [number, label] : kWatched) {
             std::string state = "dfl";
             if (number == SIGPIPE) state = "ign";
-            if (c.quiet && (number == SIGHUP || number == SIGTTIN || number == SIGTTOU || number == SIGTSTP)) state = "ign";
+            if (c.quiet && (number == SIGHUP || number == SIGTTIN || number == SIGTTOU || number == SIGTSTP))
+                state = "ign";
             if (c.agent && (number == SIGINT || number == SIGTERM)) state = "shutdown";
             if (c.agent && number == SIGCHLD) state = "other";
             expected += std::string(label) + "=" + state + " ";
@@ -187,7 +186,9 @@ TEST_F(StartupTest, NameDecidesSignalsLimitAndRegistration) {
         EXPECT_EQ(told(outcome, "dispositions"), expected);
         EXPECT_EQ(told(outcome, "soft"), c.agent ? "1024" : "256");
         EXPECT_EQ(told(outcome, "argc"), "-1");
-        if (c.agent) { EXPECT_EQ(told(outcome, "reaped"), "yes"); }
+        if (c.agent) {
+            EXPECT_EQ(told(outcome, "reaped"), "yes");
+        }
         if (c.lock) {
             EXPECT_TRUE(exists(std::string("locks/") + c.lock + ".lock"));
             EXPECT_TRUE(exists(std::string("pid/") + c.stem + "_" + std::to_string(outcome.pid)));
@@ -300,7 +301,9 @@ TEST_F(StartupTest, RegistrationReplacesTheStemsPidFilesWhereThePidFileGoes) {
         for (const std::string& file : c.removed) EXPECT_FALSE(exists(dir + "/" + file)) << file;
         for (const std::string& file : c.kept) EXPECT_TRUE(exists(dir + "/" + file)) << file;
         EXPECT_TRUE(exists(dir + "/" + c.stem + "_" + std::to_string(outcome.pid)));
-        if (c.proc_dir) { EXPECT_TRUE(exists("pid/ag_1")); }  // another directory is not touched
+        if (c.proc_dir) {
+            EXPECT_TRUE(exists("pid/ag_1"));
+        }  // another directory is not touched
         std::filesystem::remove_all(path(dir));
     }
 }
@@ -388,7 +391,8 @@ TEST_F(StartupTest, MissingConfigurationFailsStartUpExceptForTheFileWatcher) {
         EXPECT_EQ(told(outcome, "rc"), c.rc);
         if (std::string(c.rc) == "2") {
             EXPECT_NE(log_of(c.name, outcome.pid)
-                          .find(std::string(c.name) + ":OS_PROC_init: Cannot load " + (c.table ? c.table : "CONFIG") + " [2]\n"),
+                          .find(std::string(c.name) + ":OS_PROC_init: Cannot load " + (c.table ? c.table : "CONFIG") +
+                                " [2]\n"),
                       std::string::npos);
         }
     }
@@ -485,9 +489,15 @@ TEST_F(StartupTest, LocaleFollowsI18NAndLocaleOfTheConfiguration) {
         });
         ASSERT_TRUE(outcome.exited);
         EXPECT_EQ(told(outcome, "rc"), "1");
-        if (c.after) { EXPECT_EQ(told(outcome, "ctype"), c.after); }
-        if (c.logged) { EXPECT_NE(log_of("loc", outcome.pid).find(std::string("loc:") + c.logged), std::string::npos); }
-        if (c.then_set_locale) { EXPECT_EQ(told(outcome, "ctype_set"), c.after_set); }
+        if (c.after) {
+            EXPECT_EQ(told(outcome, "ctype"), c.after);
+        }
+        if (c.logged) {
+            EXPECT_NE(log_of("loc", outcome.pid).find(std::string("loc:") + c.logged), std::string::npos);
+        }
+        if (c.then_set_locale) {
+            EXPECT_EQ(told(outcome, "ctype_set"), c.after_set);
+        }
     }
 }
 
@@ -496,16 +506,16 @@ TEST_F(StartupTest, GlobalizationLibraryStartsFromTheHomesLocaleDataOrStartUpGoe
         SCOPED_TRACE(installed ? "with locale data" : "without");
         if (installed) home.install_locale_data();
         config("DBGLVL 4\n");
-        const ChildOutcome outcome = in_child([](int out) {
-            tell(out, "rc=" + std::to_string(OS_PROC_init(const_cast<char*>("gc"), 0, nullptr)));
-        });
+        const ChildOutcome outcome = in_child(
+            [](int out) { tell(out, "rc=" + std::to_string(OS_PROC_init(const_cast<char*>("gc"), 0, nullptr))); });
         if (installed) std::filesystem::remove_all(path("exe"));
         ASSERT_TRUE(outcome.exited);
         EXPECT_EQ(told(outcome, "rc"), "1");
         const std::string log = log_of("gc", outcome.pid);
         EXPECT_EQ(log.find("gc:GC_init: GC library was initialized\n") != std::string::npos, installed) << log;
-        EXPECT_EQ(log.find("gc:GC_init: Failed to initialize GC library. searched for locales at: '") != std::string::npos,
-                  !installed);
+        EXPECT_EQ(
+            log.find("gc:GC_init: Failed to initialize GC library. searched for locales at: '") != std::string::npos,
+            !installed);
     }
 }
 
@@ -596,8 +606,8 @@ TEST_F(StartupTest, AccessorsAfterStartUpGiveTheRecordedProcess) {
         for (int index : {-2, 0, 4, 38, 39}) {
             PARAM_D_typ arg = "junk";
             const CM_RC rc = OS_PROC_get_arg(index, arg);
-            tell(out, "arg" + std::to_string(index) + "=" + std::to_string(rc) + ":" + std::to_string(std::strlen(arg)) +
-                          ":" + std::string(arg).substr(0, 4));
+            tell(out, "arg" + std::to_string(index) + "=" + std::to_string(rc) + ":" +
+                          std::to_string(std::strlen(arg)) + ":" + std::string(arg).substr(0, 4));
         }
         PARAM_D_typ params[OS_SPV_MAX_PARAMS + 1];
         std::strcpy(params[OS_SPV_MAX_PARAMS], "untouched");
@@ -658,7 +668,7 @@ TEST(ProcessState, TrackWorkerNames) {
         int worker;
         int number;  // -1: left as it was
     } cases[] = {
-        {"ATW7x", 1, 7}, {"ATW12", 1, 12}, {"ATW0", 1, 0}, {"ATW", 0, -1},
+        {"ATW7x", 1, 7}, {"ATW12", 1, 12}, {"ATW0", 1, 0},  {"ATW", 0, -1},
         {"ATWx", 0, -1}, {"ATWx7", 0, -1}, {"atw1", 0, -1}, {nullptr, 0, -1},
     };
     for (const Case& c : cases) {

@@ -1,6 +1,6 @@
-// The process state before start-up, and child processes and commands: utility runs through a generated script, starts of the agent's
-// processes and tracker workers, the lock check, restarts through the agent's scripts, forked
-// workers, machine details, processor load from sar, the locale list and the core housekeeping.
+// The process state before start-up, and child processes and commands: utility runs through a generated script, starts
+// of the agent's processes and tracker workers, the lock check, restarts through the agent's scripts, forked workers,
+// machine details, processor load from sar, the locale list and the core housekeeping.
 #include "os_proc.h"
 
 #include <dirent.h>
@@ -126,8 +126,8 @@ TEST_F(UtilityRunTest, ValuesArriveAsTheirWordsWithOutputErrorsAndExitCode) {
     EXPECT_STREQ(err, "err-text\n");
     EXPECT_STREQ(code, "3");
     EXPECT_EQ(process_probe::recorded(path("bin/util")),
-              (std::vector<std::string>{"13", "a", "$(touch", "x)", "|", "y", "&", "z", ">", "f", "it's", "`touch", "y`",
-                                        "last"}));
+              (std::vector<std::string>{"13", "a", "$(touch", "x)", "|", "y", "&", "z", ">", "f", "it's", "`touch",
+                                        "y`", "last"}));
     EXPECT_EQ(home.read_file("bin/util.stdin"), "line one\nline two\n");
     for (const char* made : {"x", "y", "f", "runtime/x", "runtime/f"}) EXPECT_FALSE(home.exists(made)) << made;
     EXPECT_TRUE(temp_files().empty());
@@ -152,16 +152,19 @@ TEST_F(UtilityRunTest, RefusedValuesLongLinesAndTimeOutsFailAndLeaveNoFiles) {
     char out[OS_PROC_OUTPUT_ROOM] = "untouched", err[OS_PROC_OUTPUT_ROOM] = "", code[OS_PROC_EXIT_CODE_ROOM] = "";
     {
         Rows params{{"P1", "a"}, {"P2", "b;c"}};
-        EXPECT_EQ(OS_PROC_exec_util_with_params("act", &attrs.list, &params.list, "in", nullptr, out, err, code), CM_RC_FAIL);
+        EXPECT_EQ(OS_PROC_exec_util_with_params("act", &attrs.list, &params.list, "in", nullptr, out, err, code),
+                  CM_RC_FAIL);
         Rows extra{{"A1", ";"}};
         Rows fine{{"P1", "a"}};
-        EXPECT_EQ(OS_PROC_exec_util_with_params("act", &attrs.list, &fine.list, "in", &extra.list, out, err, code), CM_RC_FAIL);
+        EXPECT_EQ(OS_PROC_exec_util_with_params("act", &attrs.list, &fine.list, "in", &extra.list, out, err, code),
+                  CM_RC_FAIL);
         EXPECT_FALSE(home.exists("runtime"));  // refused before any file
         EXPECT_NE(log().find("ERROR: Invalid character was found in parameters list"), std::string::npos);
     }
     {
         Rows params{{"P1", std::string(1100, 'v')}};
-        EXPECT_EQ(OS_PROC_exec_util_with_params("act", &attrs.list, &params.list, "in", nullptr, out, err, code), CM_RC_FAIL);
+        EXPECT_EQ(OS_PROC_exec_util_with_params("act", &attrs.list, &params.list, "in", nullptr, out, err, code),
+                  CM_RC_FAIL);
         EXPECT_TRUE(temp_files().empty());
         EXPECT_FALSE(home.exists("bin/util.args"));
     }
@@ -170,7 +173,8 @@ TEST_F(UtilityRunTest, RefusedValuesLongLinesAndTimeOutsFailAndLeaveNoFiles) {
         Rows params{{"P1", "a"}};
         home.write_file("bin/util.sleep", "");
         const auto start = Clock::now();
-        EXPECT_EQ(OS_PROC_exec_util_with_params("act", &timed.list, &params.list, "in", nullptr, out, err, code), CM_RC_FAIL);
+        EXPECT_EQ(OS_PROC_exec_util_with_params("act", &timed.list, &params.list, "in", nullptr, out, err, code),
+                  CM_RC_FAIL);
         EXPECT_LT(seconds_since(start), 4.0);  // not the 30 seconds of the program
         EXPECT_TRUE(temp_files().empty());
         EXPECT_STREQ(out, "untouched");
@@ -196,10 +200,11 @@ TEST_F(ProcessLayerTest, LockCheckTakesTestsAndKeepsTheLock) {
         const char* name;
         CM_RC rc;
     } cases[] = {
-        {0, nullptr, CM_RC_OK}, {1, nullptr, CM_RC_NO_LOCK_TYPE}, {3, nullptr, CM_RC_NO_LOCK_TYPE},
-        {7, nullptr, CM_RC_FAIL}, {0, "", CM_RC_LOCK_HELD},      {0, "../x", CM_RC_LOCK_HELD},
+        {0, nullptr, CM_RC_OK},   {1, nullptr, CM_RC_NO_LOCK_TYPE}, {3, nullptr, CM_RC_NO_LOCK_TYPE},
+        {7, nullptr, CM_RC_FAIL}, {0, "", CM_RC_LOCK_HELD},         {0, "../x", CM_RC_LOCK_HELD},
     };
-    for (const Case& c : cases) EXPECT_EQ(OS_PROC_check_lock(c.type, 1, 0, c.name), c.rc) << c.type << (c.name ? c.name : "");
+    for (const Case& c : cases)
+        EXPECT_EQ(OS_PROC_check_lock(c.type, 1, 0, c.name), c.rc) << c.type << (c.name ? c.name : "");
     EXPECT_FALSE(home.exists("x.lock"));
 
     EXPECT_EQ(OS_PROC_check_lock(OS_PROC_TYPE_AG, 1, 0, nullptr), CM_RC_LOCK_FREE);  // taken now
@@ -215,7 +220,8 @@ TEST_F(ProcessLayerTest, LockCheckTakesTestsAndKeepsTheLock) {
 TEST_F(ProcessLayerTest, AgentProcessesStartOnlyWhileTheirLockIsFree) {
     home.write_file("data/CONFIG.dat", "AGENT_DIR " + home.path() + "\n");
     mkdir(path("exe").c_str(), 0755);
-    for (const char* program : {"p_orvag", "p_orvru", "p_orvatw"}) process_probe::write_recorder(path("exe/") + program);
+    for (const char* program : {"p_orvag", "p_orvru", "p_orvatw"})
+        process_probe::write_recorder(path("exe/") + program);
 
     home.write_file("locks/AGENT.lock", "");
     {
@@ -269,7 +275,8 @@ TEST_F(ProcessLayerTest, AgentScriptsGetUserAndCodeAsWords) {
     // A stop shuts the tracker, then the agent, as the owner of the home.
     unlink(path("scripts/shut-ag.args").c_str());
     EXPECT_EQ(OS_PROC_autorestart(0, nullptr), CM_RC_OK);
-    EXPECT_EQ(process_probe::recorded(path("scripts/shut-ag")), (std::vector<std::string>{"4", "-u", "root", "-p", "AG"}));
+    EXPECT_EQ(process_probe::recorded(path("scripts/shut-ag")),
+              (std::vector<std::string>{"4", "-u", "root", "-p", "AG"}));
     home.write_file("scripts/shut-ag.status", "1\n");
     EXPECT_EQ(OS_PROC_autorestart(0, nullptr), CM_RC_FAIL);
     EXPECT_EQ(OS_PROC_autorestart(1, nullptr), CM_RC_FAIL);  // the router does not stop: no start
@@ -302,10 +309,11 @@ TEST_F(ProcessLayerTest, MachineDetailsFromTheCpuSpecsScript) {
     char* specs = OS_PROC_getCpuSpecsBuffer();
     ASSERT_NE(specs, nullptr);
     EXPECT_STREQ(specs, "");  // empty until start-up fills it
-    std::snprintf(specs, OS_PROC_CPU_SPECS_ROOM, "%s",
-                  ("echo 'OS = Linux'\necho 'VERSION = 6.1 " + std::string(200, 'v') +
-                   "'\necho 'CPU = x86_64'\necho 'Number of CPUs = 8'\necho 'Number of CPU Sockets = 2'\necho 'Other = 1'\n")
-                      .c_str());
+    std::snprintf(
+        specs, OS_PROC_CPU_SPECS_ROOM, "%s",
+        ("echo 'OS = Linux'\necho 'VERSION = 6.1 " + std::string(200, 'v') +
+         "'\necho 'CPU = x86_64'\necho 'Number of CPUs = 8'\necho 'Number of CPU Sockets = 2'\necho 'Other = 1'\n")
+            .c_str());
     home.write_file("data/CONFIG.dat", "LOGICAL_AGENT_NAME agent-one\n");
     ORV_MACHINE_INFO_typ info = {};
     ASSERT_EQ(OS_PROC_gather_machine_details(&info), CM_RC_OK);
@@ -325,11 +333,13 @@ TEST_F(ProcessLayerTest, OwnerLocalesAndCoreFiles) {
     OS_PROC_getAgentOwner(owner);
     EXPECT_STREQ(owner, "root");
 
-    process_probe::write_program(path("bin/locale"), "#!/bin/sh\nprintf 'C.UTF-8\\nen_US.iso88591\\nfrench\\nPOSIX\\nxx_YY\\n'\n");
+    process_probe::write_program(path("bin/locale"),
+                                 "#!/bin/sh\nprintf 'C.UTF-8\\nen_US.iso88591\\nfrench\\nPOSIX\\nxx_YY\\n'\n");
     char xml[OS_PROC_OUTPUT_ROOM] = "<list>";
     ASSERT_EQ(OS_PROC_get_locale_list(xml), CM_RC_OK);
-    EXPECT_STREQ(xml, "<list><locale>C</locale><locale>en_US.iso88591</locale><locale>french</locale>"
-                      "<locale>POSIX</locale>");
+    EXPECT_STREQ(xml,
+                 "<list><locale>C</locale><locale>en_US.iso88591</locale><locale>french</locale>"
+                 "<locale>POSIX</locale>");
     // Elements that would not fit whole into the buffer are left out.
     std::string nearly_full(OS_PROC_OUTPUT_ROOM - 40, 'f');
     std::snprintf(xml, sizeof xml, "%s", nearly_full.c_str());
@@ -357,28 +367,38 @@ TEST_F(ProcessLayerTest, ProcessorLoadFromSarSummary) {
         CM_RC rc;
         int usage;
     } cases[] = {
-        {"normal", std::string(kSarHeading) + "12:00:02 AM     all      1.00      0.00      0.50      0.00      0.00     98.50\n\n"
-                   "Average:        all      0.75      0.00      0.25      0.00      0.00     99.00\n", "exit 0", CM_RC_OK, 1},
-        {"busy", std::string(kSarHeading) + "Average:        all     95.00      0.00      0.00      0.00      0.00      5.00\n",
+        {"normal",
+         std::string(kSarHeading) +
+             "12:00:02 AM     all      1.00      0.00      0.50      0.00      0.00     98.50\n\n"
+             "Average:        all      0.75      0.00      0.25      0.00      0.00     99.00\n",
+         "exit 0", CM_RC_OK, 1},
+        {"busy",
+         std::string(kSarHeading) + "Average:        all     95.00      0.00      0.00      0.00      0.00      5.00\n",
          "exit 0", CM_RC_OK, 95},
-        {"no average", std::string(kSarHeading) + "12:00:02 AM     all      1.00      0.00      0.50      0.00      0.00     98.50\n",
+        {"no average",
+         std::string(kSarHeading) + "12:00:02 AM     all      1.00      0.00      0.50      0.00      0.00     98.50\n",
          "exit 0", CM_RC_FAIL, -1},
-        {"idle 101", std::string(kSarHeading) + "Average:        all      0.00      0.00      0.00      0.00      0.00    101.00\n",
+        {"idle 101",
+         std::string(kSarHeading) + "Average:        all      0.00      0.00      0.00      0.00      0.00    101.00\n",
          "exit 0", CM_RC_FAIL, -1},
         {"short average", std::string(kSarHeading) + "Average:        all\n", "exit 0", CM_RC_FAIL, -1},
-        {"no digit", std::string(kSarHeading) + "Average:        all      0.75      0.00      0.25      0.00      0.00        -\n",
+        {"no digit",
+         std::string(kSarHeading) + "Average:        all      0.75      0.00      0.25      0.00      0.00        -\n",
          "exit 0", CM_RC_FAIL, -1},
-        {"no heading", "Average:        all      0.75      0.00      0.25      0.00      0.00     99.00\n", "exit 0", CM_RC_FAIL, -1},
-        {"exit 1", std::string(kSarHeading) + "Average:        all      0.75      0.00      0.25      0.00      0.00     99.00\n",
+        {"no heading", "Average:        all      0.75      0.00      0.25      0.00      0.00     99.00\n", "exit 0",
+         CM_RC_FAIL, -1},
+        {"exit 1",
+         std::string(kSarHeading) + "Average:        all      0.75      0.00      0.25      0.00      0.00     99.00\n",
          "exit 1", CM_RC_FAIL, -1},
-        {"killed", std::string(kSarHeading) + "Average:        all      0.75      0.00      0.25      0.00      0.00     99.00\n",
+        {"killed",
+         std::string(kSarHeading) + "Average:        all      0.75      0.00      0.25      0.00      0.00     99.00\n",
          "kill -9 $$", CM_RC_FAIL, -1},
     };
     for (const Case& c : cases) {
         home.write_file("bin/sar.out", c.output);
-        process_probe::write_program(path("bin/sar"),
-                                     "#!/bin/sh\necho \"$@\" > \"$0.args\"\ncat \"$0.out\"\necho 'a warning' >&2\n" +
-                                         std::string(c.end) + "\n");
+        process_probe::write_program(
+            path("bin/sar"),
+            "#!/bin/sh\necho \"$@\" > \"$0.args\"\ncat \"$0.out\"\necho 'a warning' >&2\n" + std::string(c.end) + "\n");
         int usage = -1;
         EXPECT_EQ(OS_PROC_collect_cpu_sar(&usage, 1, 2, 0), c.rc) << c.name;
         EXPECT_EQ(usage, c.usage) << c.name;
@@ -397,13 +417,15 @@ TEST_F(ProcessLayerTest, ProcessorLoadFromSarSummary) {
 }
 
 TEST_F(ProcessLayerTest, InteractiveSarRunPrintsItsLines) {
-    home.write_file("bin/sar.out", std::string(kSarHeading) +
-                                       "Average:        all      0.75      0.00      0.25      0.00      0.00     99.00\n");
+    home.write_file(
+        "bin/sar.out",
+        std::string(kSarHeading) + "Average:        all      0.75      0.00      0.25      0.00      0.00     99.00\n");
     process_probe::write_program(path("bin/sar"), "#!/bin/sh\ncat \"$0.out\"\n");
     testing::internal::CaptureStdout();
     int usage = -1;
     EXPECT_EQ(OS_PROC_collect_cpu_sar(&usage, 1, 1, 1), CM_RC_OK);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Idle cpu numeric value: 99\nSuccessfully calculated CPU usage = 1\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Idle cpu numeric value: 99\nSuccessfully calculated CPU usage = 1\n");
 }
 
 }  // namespace

@@ -153,7 +153,9 @@ TEST_F(SharedFile, NextWriterRemovesTheOldTemporaryFilesOfKilledWriters) {
         // write their temporary file.
         for (int writer = 0; writer < 3; ++writer)
             ASSERT_EQ(in_child([&] {
-                          struct rlimit no_core {0, 0}, limit{1000, 1000};
+                          struct rlimit no_core {
+                              0, 0
+                          }, limit{1000, 1000};
                           if (setrlimit(RLIMIT_CORE, &no_core) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0) return 100;
                           return os_shared::write_file(path, std::string(5000, 'n'), options);
                       }),
@@ -168,7 +170,8 @@ TEST_F(SharedFile, NextWriterRemovesTheOldTemporaryFilesOfKilledWriters) {
         for (const std::string& old : {"data/" + left[0], "data/" + left[1], others}) age_by_minutes(old, 10);
         ASSERT_EQ(os_shared::write_file(path, "new", options), CM_RC_OK) << c.name;
         EXPECT_EQ(home.read_file(path), "new") << c.name;
-        EXPECT_EQ(entries_named_from("data", os_shared::temp_prefix(path)), std::vector<std::string>{left[2]}) << c.name;
+        EXPECT_EQ(entries_named_from("data", os_shared::temp_prefix(path)), std::vector<std::string>{left[2]})
+            << c.name;
         EXPECT_TRUE(home.exists(others)) << c.name;
     }
 }
@@ -226,7 +229,9 @@ TEST_F(SharedFile, WriteCutShortKeepsTheOldFileAndLeavesNoTemporaryFile) {
     // A file-size limit makes the write fail part-way, as a full disk does.
     EXPECT_EQ(in_child([&] {
                   signal(SIGXFSZ, SIG_IGN);
-                  struct rlimit limit {1000, 1000};
+                  struct rlimit limit {
+                      1000, 1000
+                  };
                   if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 100;
                   return os_shared::write_file(path, std::string(5000, 'n'));
               }),

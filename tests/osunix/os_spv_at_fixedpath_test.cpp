@@ -48,7 +48,8 @@ protected:
 
 TEST_F(AtSchedulerTest, ParametersReachTheJobAsTheirWordsAndNothingRunsOnTheWay) {
     PARAM_D_typ params[3] = {" $(touch x) ", "`touch y` it's", "a|b;c>z"};
-    ASSERT_EQ(OS_SPV_run_params_at_time((bin() + "  ").c_str(), "ORV", " show ", "now + 1 minute", 3, params), CM_RC_OK);
+    ASSERT_EQ(OS_SPV_run_params_at_time((bin() + "  ").c_str(), "ORV", " show ", "now + 1 minute", 3, params),
+              CM_RC_OK);
     EXPECT_EQ(testbed::lines_of(testbed::read_whole_file(bin() + "/at.args")),
               (std::vector<std::string>{"now", "+", "1", "minute"}));
 
@@ -66,14 +67,16 @@ TEST_F(AtSchedulerTest, ParametersReachTheJobAsTheirWordsAndNothingRunsOnTheWay)
     EXPECT_TRUE(S_ISREG(status.st_mode));
     EXPECT_EQ(status.st_mode & 0777, 0700u);
     EXPECT_EQ(testbed::read_whole_file(script_), "at now + 1 minute <<'EOF_EOF'\n" + words + "\nEOF_EOF\n");
-    EXPECT_NE(testbed::read_diag_log("at").find("Submitting job '" + bin() + "/show $(touch x) `touch y` it's a|b;c>z' at"),
-              std::string::npos);
+    EXPECT_NE(
+        testbed::read_diag_log("at").find("Submitting job '" + bin() + "/show $(touch x) `touch y` it's a|b;c>z' at"),
+        std::string::npos);
 }
 
 TEST_F(AtSchedulerTest, BadTimeLongLineOrFailingSubmissionGiveFailure) {
     PARAM_D_typ params[1] = {"p"};
     for (const char* time : {"now; touch x", "$(touch x)", "noon\n", "", static_cast<const char*>(nullptr)}) {
-        EXPECT_EQ(OS_SPV_run_params_at_time(bin().c_str(), "", "show", time, 1, params), CM_RC_FAIL) << (time ? time : "");
+        EXPECT_EQ(OS_SPV_run_params_at_time(bin().c_str(), "", "show", time, 1, params), CM_RC_FAIL)
+            << (time ? time : "");
     }
     EXPECT_FALSE(home.exists("bin/at.args"));
     EXPECT_FALSE(home.exists("x"));

@@ -68,8 +68,9 @@ TEST(SupervisionCheck, ProcessIdTextsTheirLifeAndPrivilege) {
         const char* id;
         CM_RC rc;
     } cases[] = {
-        {"abc", CM_RC_LOCK_FREE}, {"0", CM_RC_LOCK_FREE},  {"-1", CM_RC_LOCK_FREE},        {" 12x", CM_RC_LOCK_FREE},
-        {"", CM_RC_LOCK_FREE},    {nullptr, CM_RC_LOCK_FREE}, {"99999999999", CM_RC_LOCK_FREE},
+        {"abc", CM_RC_LOCK_FREE},         {"0", CM_RC_LOCK_FREE}, {"-1", CM_RC_LOCK_FREE},
+        {" 12x", CM_RC_LOCK_FREE},        {"", CM_RC_LOCK_FREE},  {nullptr, CM_RC_LOCK_FREE},
+        {"99999999999", CM_RC_LOCK_FREE},
     };
     for (const Case& c : cases) EXPECT_EQ(OS_SPV_check("job", "user", c.id), c.rc) << (c.id ? c.id : "(null)");
     EXPECT_EQ(OS_SPV_check("", "", id_text(getpid()).c_str()), CM_RC_LOCK_HELD);
@@ -315,8 +316,9 @@ TEST_F(RunProgramTest, PidFilesByStemInTheirDirectory) {
     unsetenv("ORVANTA");
     EXPECT_EQ(OS_SPV_get_full_dir_nm(dir), CM_RC_FAIL);
     EXPECT_EQ(OS_SPV_write_pid_to_dir("ar", 8, 2), CM_RC_FAIL);
-    EXPECT_NE(testbed::read_diag_log("spv").find("OS_SPV_get_dir_from_env: failed reading LOGICAL_ORVANTA env variable"),
-              std::string::npos);
+    EXPECT_NE(
+        testbed::read_diag_log("spv").find("OS_SPV_get_dir_from_env: failed reading LOGICAL_ORVANTA env variable"),
+        std::string::npos);
 }
 
 void count_sigchld(int) {}

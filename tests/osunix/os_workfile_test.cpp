@@ -29,7 +29,13 @@ protected:
 }  // namespace
 
 TEST_F(AgentHomeTest, WorkFileNamesFollowTypeOrderAndRunNumber) {
-    struct Case { OS_FILE_FILETYPE type; const char* order; int run; const char* file; std::string full; };
+    struct Case {
+        OS_FILE_FILETYPE type;
+        const char* order;
+        int run;
+        const char* file;
+        std::string full;
+    };
     const std::string procid = home.path() + "/./procid/";
     const Case cases[] = {
         {OS_FILE_PROCID, "0001A", 3, "0001A_3.dat", procid + "0001A_3.dat"},
@@ -50,11 +56,14 @@ TEST_F(AgentHomeTest, WorkFileNamesFollowTypeOrderAndRunNumber) {
 }
 
 TEST_F(AgentHomeTest, WorkFileTypesWithoutANameLeaveTheOutputsAlone) {
-    struct Case { OS_FILE_FILETYPE type; CM_RC rc; };
-    for (const Case c : {Case{OS_FILE_SYSOUT, CM_RC_OK}, Case{OS_FILE_LOG, CM_RC_OK}, Case{OS_FILE_PID, CM_RC_OK},
-                         Case{OS_FILE_DATAFILE, CM_RC_OK}, Case{OS_FILE_TMP, CM_RC_OK},
-                         Case{OS_FILE_BKFILE, CM_RC_FAIL}, Case{OS_FILE_ONSTMT, CM_RC_FAIL},
-                         Case{static_cast<OS_FILE_FILETYPE>(12), CM_RC_FAIL}}) {
+    struct Case {
+        OS_FILE_FILETYPE type;
+        CM_RC rc;
+    };
+    for (const Case c :
+         {Case{OS_FILE_SYSOUT, CM_RC_OK}, Case{OS_FILE_LOG, CM_RC_OK}, Case{OS_FILE_PID, CM_RC_OK},
+          Case{OS_FILE_DATAFILE, CM_RC_OK}, Case{OS_FILE_TMP, CM_RC_OK}, Case{OS_FILE_BKFILE, CM_RC_FAIL},
+          Case{OS_FILE_ONSTMT, CM_RC_FAIL}, Case{static_cast<OS_FILE_FILETYPE>(12), CM_RC_FAIL}}) {
         PATHNAME_D_typ full = "full", file = "file";
         EXPECT_EQ(OS_FILE_build_filetype("0001A", 1, full, file, c.type), c.rc) << c.type;
         EXPECT_STREQ(full, "full");
@@ -78,7 +87,10 @@ TEST_F(AgentHomeTest, WorkFileNameFailures) {
 TEST_F(AgentHomeTest, PathTranslationExpandsHomeReferences) {
     const std::string user = current_user(), h = current_home();
     const std::string slash = (!h.empty() && h.back() == '/') ? "" : "/";
-    struct Case { std::string in; std::string out; };
+    struct Case {
+        std::string in;
+        std::string out;
+    };
     const Case cases[] = {
         {"$HOME", h},
         {"$HOME/logs/a.log", h + slash + "logs/a.log"},
@@ -137,7 +149,12 @@ TEST_F(AgentHomeTest, TemporaryNamesCountUpWithinTheProcess) {
 
 TEST_F(AgentHomeTest, OverrideLibraryIsChosenOnlyWhenItHoldsTheMember) {
     home.write_file("over/job.sh", "echo\n");
-    struct Case { const char* over; const char* member; const char* lib; const char* path; };
+    struct Case {
+        const char* over;
+        const char* member;
+        const char* lib;
+        const char* path;
+    };
     const Case cases[] = {
         {"over/", "job.sh", "over/", "over//job.sh"},
         {"over", "job.sh  ", "lib", "lib/job.sh"},  // the member as given is not in the override

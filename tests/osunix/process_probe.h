@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -101,10 +101,10 @@ inline void tell(int out, const std::string& line) {
 
 struct ChildOutcome {
     pid_t pid = -1;
-    bool exited = false;   // ended by itself within the limit
-    int status = -1;       // exit status when exited
-    int signal = 0;        // the killing signal otherwise
-    double seconds = 0;    // from the fork to its end
+    bool exited = false;  // ended by itself within the limit
+    int status = -1;      // exit status when exited
+    int signal = 0;       // the killing signal otherwise
+    double seconds = 0;   // from the fork to its end
     Clock::time_point ended;
     std::vector<std::string> lines;  // what it told, in order
 };

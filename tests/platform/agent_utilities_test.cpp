@@ -22,9 +22,7 @@ struct PipeResult {
 
 class AgentUtilitiesTest : public testbed::AgentHomeTest {
 protected:
-    void SetUp() override {
-        testbed::use_agent_utilities(home);
-    }
+    void SetUp() override { testbed::use_agent_utilities(home); }
 
     void use_fixture(const std::string& content) { testbed::use_agent_fixture(home, content); }
 
@@ -69,9 +67,9 @@ TEST_F(AgentUtilitiesTest, UtilitiesAnswerFromTheFixtureSectionOfTheirArguments)
     const Case cases[] = {
         {"orvagcpk -p 2>& 1",
          "Encryption type :   aes\nwarning: read from the fixture\n"
-         "Key aliases file name : /agent/keys/aliases.txt\n", 0},
-        {"orvagcpk -p 2>/dev/null",
-         "Encryption type :   aes\nKey aliases file name : /agent/keys/aliases.txt\n", 0},
+         "Key aliases file name : /agent/keys/aliases.txt\n",
+         0},
+        {"orvagcpk -p 2>/dev/null", "Encryption type :   aes\nKey aliases file name : /agent/keys/aliases.txt\n", 0},
         {"orvgetccp -name ACC1 -type OEBS -TOKEN '!AES256GCM@local!abc'",
          "\"name\" : \"ACC1\",\n\"data\" : \"QUJDRA==\",\n", 0},
         {"orvgetccp -name ACC10 -type OEBS 2>&1", "profile not found\n", 4},
@@ -92,8 +90,7 @@ TEST_F(AgentUtilitiesTest, EveryCallIsLoggedEvenWhenItFails) {
     use_fixture(kFixture);
     run("orvgetccp -name ACC1 -type OEBS");
     run("orvagenv SaaS");
-    EXPECT_EQ(home.read_file("temp/calls.log"),
-              "orvagcpk -p\norvgetccp -name ACC1 -type OEBS\norvagenv SaaS\n");
+    EXPECT_EQ(home.read_file("temp/calls.log"), "orvagcpk -p\norvgetccp -name ACC1 -type OEBS\norvagenv SaaS\n");
 }
 
 TEST_F(AgentUtilitiesTest, MissingOrBrokenFixtureFailsLoudly) {

@@ -47,12 +47,15 @@ struct Session {
         EXPECT_EQ(OCIHandleAlloc(envhp, reinterpret_cast<dvoid**>(&srvhp), OCI_HTYPE_SERVER, 0, nullptr), OCI_SUCCESS);
         attach_status = OCIServerAttach(srvhp, errhp, sql_text(connect), static_cast<sb4>(connect.size()), OCI_DEFAULT);
         EXPECT_EQ(OCIHandleAlloc(envhp, reinterpret_cast<dvoid**>(&svchp), OCI_HTYPE_SVCCTX, 0, nullptr), OCI_SUCCESS);
-        EXPECT_EQ(OCIHandleAlloc(envhp, reinterpret_cast<dvoid**>(&userhp), OCI_HTYPE_SESSION, 0, nullptr), OCI_SUCCESS);
+        EXPECT_EQ(OCIHandleAlloc(envhp, reinterpret_cast<dvoid**>(&userhp), OCI_HTYPE_SESSION, 0, nullptr),
+                  OCI_SUCCESS);
         EXPECT_EQ(OCIAttrSet(svchp, OCI_HTYPE_SVCCTX, srvhp, 0, OCI_ATTR_SERVER, errhp), OCI_SUCCESS);
-        EXPECT_EQ(OCIAttrSet(userhp, OCI_HTYPE_SESSION, const_cast<char*>(user.c_str()),
-                             static_cast<ub4>(user.size()), OCI_ATTR_USERNAME, errhp), OCI_SUCCESS);
+        EXPECT_EQ(OCIAttrSet(userhp, OCI_HTYPE_SESSION, const_cast<char*>(user.c_str()), static_cast<ub4>(user.size()),
+                             OCI_ATTR_USERNAME, errhp),
+                  OCI_SUCCESS);
         EXPECT_EQ(OCIAttrSet(userhp, OCI_HTYPE_SESSION, const_cast<char*>(password.c_str()),
-                             static_cast<ub4>(password.size()), OCI_ATTR_PASSWORD, errhp), OCI_SUCCESS);
+                             static_cast<ub4>(password.size()), OCI_ATTR_PASSWORD, errhp),
+                  OCI_SUCCESS);
         logon_status = OCISessionBegin(svchp, errhp, userhp, OCI_CRED_RDBMS, OCI_DEFAULT);
         logon_error = error().second;
         EXPECT_EQ(OCIAttrSet(svchp, OCI_HTYPE_SVCCTX, userhp, 0, OCI_ATTR_SESSION, errhp), OCI_SUCCESS);
@@ -76,13 +79,13 @@ struct Session {
     }
     sword bind_str(const char* name, char* value, sb4 size, sb2* ind = nullptr) {
         OCIBind* bind = nullptr;
-        return OCIBindByName(stmthp, &bind, errhp, sql_text(name), -1, value, size, SQLT_STR, ind, nullptr, nullptr,
-                             0, nullptr, OCI_DEFAULT);
+        return OCIBindByName(stmthp, &bind, errhp, sql_text(name), -1, value, size, SQLT_STR, ind, nullptr, nullptr, 0,
+                             nullptr, OCI_DEFAULT);
     }
     sword bind_int(const char* name, int* value) {
         OCIBind* bind = nullptr;
-        return OCIBindByName(stmthp, &bind, errhp, sql_text(name), -1, value, sizeof *value, SQLT_INT, nullptr,
-                             nullptr, nullptr, 0, nullptr, OCI_DEFAULT);
+        return OCIBindByName(stmthp, &bind, errhp, sql_text(name), -1, value, sizeof *value, SQLT_INT, nullptr, nullptr,
+                             nullptr, 0, nullptr, OCI_DEFAULT);
     }
     sword define(ub4 position, void* value, sb4 size, ub2 type, sb2* ind = nullptr, ub2* rlen = nullptr) {
         OCIDefine* def = nullptr;
@@ -101,7 +104,8 @@ struct Session {
     std::pair<sb4, std::string> error() {
         sb4 code = 0;
         OraText buffer[512] = {0};
-        if (OCIErrorGet(errhp, 1, nullptr, &code, buffer, sizeof buffer, OCI_HTYPE_ERROR) != OCI_SUCCESS) return {0, ""};
+        if (OCIErrorGet(errhp, 1, nullptr, &code, buffer, sizeof buffer, OCI_HTYPE_ERROR) != OCI_SUCCESS)
+            return {0, ""};
         return {code, reinterpret_cast<char*>(buffer)};
     }
 };
@@ -147,18 +151,22 @@ TEST_F(OciStandinTest, SessionStartAndCloseAreJournalledAndFreeEveryHandle) {
     ASSERT_EQ(j.logons.size(), 1u);
     EXPECT_EQ(j.logons[0].user, "apps");
     EXPECT_EQ(j.logons[0].password, "s3cret");
-    for (ub4 type : {OCI_HTYPE_ENV, OCI_HTYPE_ERROR, OCI_HTYPE_SERVER, OCI_HTYPE_SVCCTX, OCI_HTYPE_SESSION, OCI_HTYPE_STMT}) {
+    for (ub4 type :
+         {OCI_HTYPE_ENV, OCI_HTYPE_ERROR, OCI_HTYPE_SERVER, OCI_HTYPE_SVCCTX, OCI_HTYPE_SESSION, OCI_HTYPE_STMT}) {
         EXPECT_EQ(j.allocated[type], 1u) << "type " << type;
         EXPECT_EQ(j.freed[type], 1u) << "type " << type;
     }
     // Every call succeeded; the error look-up after the logon found no error.
-    for (const auto& call : j.calls) EXPECT_EQ(call.status, call.name == "OCIErrorGet" ? OCI_NO_DATA : OCI_SUCCESS) << call.name;
+    for (const auto& call : j.calls)
+        EXPECT_EQ(call.status, call.name == "OCIErrorGet" ? OCI_NO_DATA : OCI_SUCCESS) << call.name;
 }
 
 TEST_F(OciStandinTest, LogonRulesDecideAttachAndSessionBegin) {
     oci_standin::add_logon(oci_standin::logon("VIS", "APPS", "apps"));
-    oci_standin::add_logon(oci_standin::logon("VIS", "LOCKED", "x", failure_at(Step::SessionBegin, 28000, "the account is locked")));
-    oci_standin::add_logon(oci_standin::logon("DOWN", "APPS", "apps", failure_at(Step::Attach, 12541, "TNS:no listener")));
+    oci_standin::add_logon(
+        oci_standin::logon("VIS", "LOCKED", "x", failure_at(Step::SessionBegin, 28000, "the account is locked")));
+    oci_standin::add_logon(
+        oci_standin::logon("DOWN", "APPS", "apps", failure_at(Step::Attach, 12541, "TNS:no listener")));
     struct Case {
         const char* connect;
         const char* user;
@@ -189,7 +197,8 @@ TEST_F(OciStandinTest, LogonRulesDecideAttachAndSessionBegin) {
 
 TEST_F(OciStandinTest, AttachErrorsNameTheirCause) {
     oci_standin::add_logon(oci_standin::logon("VIS", "APPS", "apps"));
-    oci_standin::add_logon(oci_standin::logon("DOWN", "APPS", "apps", failure_at(Step::Attach, 12541, "TNS:no listener")));
+    oci_standin::add_logon(
+        oci_standin::logon("DOWN", "APPS", "apps", failure_at(Step::Attach, 12541, "TNS:no listener")));
     OCIEnv* env = nullptr;
     OCIError* err = nullptr;
     OCIServer* srv = nullptr;
@@ -201,7 +210,8 @@ TEST_F(OciStandinTest, AttachErrorsNameTheirCause) {
         {"DOWN", "ORA-12541: TNS:no listener\n"},
     };
     for (const auto& [connect, text] : cases) {
-        EXPECT_EQ(OCIServerAttach(srv, err, sql_text(connect), static_cast<sb4>(connect.size()), OCI_DEFAULT), OCI_ERROR);
+        EXPECT_EQ(OCIServerAttach(srv, err, sql_text(connect), static_cast<sb4>(connect.size()), OCI_DEFAULT),
+                  OCI_ERROR);
         OraText buffer[512];
         sb4 code = 0;
         ASSERT_EQ(OCIErrorGet(err, 1, nullptr, &code, buffer, sizeof buffer, OCI_HTYPE_ERROR), OCI_SUCCESS);
@@ -231,8 +241,10 @@ TEST_F(OciStandinTest, WrongNullOrFreedHandlesAreInvalid) {
         {"statement as error handle", prepare_on(s.stmthp, reinterpret_cast<OCIError*>(s.stmthp))},
         {"freed statement", prepare_on(freed, s.errhp)},
         {"free with the wrong type", OCIHandleFree(s.stmthp, OCI_HTYPE_SERVER)},
-        {"alloc under a non-environment", OCIHandleAlloc(s.errhp, reinterpret_cast<dvoid**>(&freed), OCI_HTYPE_STMT, 0, nullptr)},
-        {"execute on a statement as service", OCIStmtExecute(reinterpret_cast<OCISvcCtx*>(s.stmthp), s.stmthp, s.errhp, 1, 0, nullptr, nullptr, OCI_DEFAULT)},
+        {"alloc under a non-environment",
+         OCIHandleAlloc(s.errhp, reinterpret_cast<dvoid**>(&freed), OCI_HTYPE_STMT, 0, nullptr)},
+        {"execute on a statement as service", OCIStmtExecute(reinterpret_cast<OCISvcCtx*>(s.stmthp), s.stmthp, s.errhp,
+                                                             1, 0, nullptr, nullptr, OCI_DEFAULT)},
         {"error get on a statement", OCIErrorGet(s.stmthp, 1, nullptr, nullptr, nullptr, 0, OCI_HTYPE_ERROR)},
         {"fetch on null", OCIStmtFetch(nullptr, s.errhp, 1, OCI_FETCH_NEXT, OCI_DEFAULT)},
     };
@@ -261,7 +273,7 @@ TEST_F(OciStandinTest, ExecuteOnceFetchesTheFirstRowAndReportsNoDataWhenThereIsN
 
 TEST_F(OciStandinTest, ListQueryExecutesWithoutFetchingThenFetchesOneRowPerCall) {
     oci_standin::add_rule(rows_rule("from fnd_responsibility_vl", {{"System Administrator", "SYSADMIN", "Standard"},
-                                                                     {"Payables Manager", "SQLAP", "Standard"}}));
+                                                                   {"Payables Manager", "SQLAP", "Standard"}}));
     Session s;
     char user[64] = "SYSADMIN";
     char cols[3][1024];
@@ -278,7 +290,8 @@ TEST_F(OciStandinTest, ListQueryExecutesWithoutFetchingThenFetchesOneRowPerCall)
 
     std::vector<std::string> got;
     while (s.fetch() == OCI_SUCCESS) got.push_back(std::string(cols[0]) + "|" + cols[1] + "|" + cols[2]);
-    EXPECT_EQ(got, (std::vector<std::string>{"System Administrator|SYSADMIN|Standard", "Payables Manager|SQLAP|Standard"}));
+    EXPECT_EQ(got,
+              (std::vector<std::string>{"System Administrator|SYSADMIN|Standard", "Payables Manager|SQLAP|Standard"}));
     EXPECT_EQ(s.attr(OCI_ATTR_ROW_COUNT), 2u);
 
     auto j = oci_standin::journal();
@@ -304,7 +317,8 @@ TEST_F(OciStandinTest, OneBindServesEveryOccurrenceWhateverItsCaseAndOutBindsAre
     oci_standin::add_rule(substring_rule("FND_PROFILE.PUT", {answer}, "profile"));
     Session s;
     char pname[82] = "CONC_COPIES", pvalue[241] = "2", new_value[241] = "";
-    ASSERT_EQ(s.prepare("BEGIN FND_PROFILE.PUT(:pname, :pvalue); FND_PROFILE.GET(:pname, :new_value); END;"), OCI_SUCCESS);
+    ASSERT_EQ(s.prepare("BEGIN FND_PROFILE.PUT(:pname, :pvalue); FND_PROFILE.GET(:pname, :new_value); END;"),
+              OCI_SUCCESS);
     ASSERT_EQ(s.bind_str(":PNAME", pname, sizeof pname), OCI_SUCCESS);
     ASSERT_EQ(s.bind_str(":pvalue", pvalue, sizeof pvalue), OCI_SUCCESS);
     ASSERT_EQ(s.bind_str(":New_Value", new_value, sizeof new_value), OCI_SUCCESS);
@@ -351,7 +365,8 @@ TEST_F(OciStandinTest, FetchedValuesAreConvertedCutAndFlaggedLikeTheClient) {
     };
     const Case cases[] = {
         {"text that fits", 1, SQLT_STR, 10, true, OCI_SUCCESS, 0, std::string("12.2.9\0", 7), 0},
-        {"text cut to size - 1 plus NUL", 1, SQLT_STR, 5, true, OCI_SUCCESS_WITH_INFO, 1406, std::string("12.2\0", 5), 6},
+        {"text cut to size - 1 plus NUL", 1, SQLT_STR, 5, true, OCI_SUCCESS_WITH_INFO, 1406, std::string("12.2\0", 5),
+         6},
         {"fixed characters without terminator", 1, SQLT_CHR, 4, false, OCI_SUCCESS_WITH_INFO, 1406, "12.2", 0},
         {"NULL with an indicator", 2, SQLT_STR, 10, true, OCI_SUCCESS, 0, "", -1},
         {"NULL without an indicator", 2, SQLT_STR, 10, false, OCI_ERROR, 1405, "", 0},
@@ -435,7 +450,8 @@ TEST_F(OciStandinTest, PrepareDropsThePreviousBindsDefinesAndCursor) {
     ASSERT_EQ(j.executions.size(), 2u);
     EXPECT_TRUE(j.executions[1].binds.empty());
     EXPECT_TRUE(j.executions[1].defines.empty());
-    EXPECT_EQ(j.prepared, (std::vector<std::string>{"select v from first_table where id = :id", "select w from second_table"}));
+    EXPECT_EQ(j.prepared,
+              (std::vector<std::string>{"select v from first_table where id = :id", "select w from second_table"}));
 }
 
 TEST_F(OciStandinTest, ProgrammedErrorsArriveAtTheirStep) {
@@ -445,20 +461,20 @@ TEST_F(OciStandinTest, ProgrammedErrorsArriveAtTheirStep) {
         sword prepare, bind, define, execute, fetch;
     };
     const Case cases[] = {
-        {"prepare", failure_at(Step::Prepare, 900, "invalid SQL statement"),
-         OCI_ERROR, OCI_ERROR, OCI_ERROR, OCI_ERROR, OCI_ERROR},
-        {"bind of another name", failure_with(failure_at(Step::Bind, 1036, "bad"), "other", 0, 1),
-         OCI_SUCCESS, OCI_SUCCESS, OCI_SUCCESS, OCI_SUCCESS, OCI_SUCCESS},
-        {"bind of :id", failure_with(failure_at(Step::Bind, 1036, "bad"), ":ID", 0, 1),
-         OCI_SUCCESS, OCI_ERROR, OCI_SUCCESS, OCI_ERROR, OCI_ERROR},
-        {"define", failure_with(failure_at(Step::Define, 1007, "bad"), "", 1, 1),
-         OCI_SUCCESS, OCI_SUCCESS, OCI_ERROR, OCI_SUCCESS, OCI_SUCCESS},
-        {"execute", failure_at(Step::Execute, 942, "table or view does not exist"),
-         OCI_SUCCESS, OCI_SUCCESS, OCI_SUCCESS, OCI_ERROR, OCI_ERROR},
-        {"fetch of row 2", failure_with(failure_at(Step::Fetch, 1555, "snapshot too old"), "", 0, 2),
-         OCI_SUCCESS, OCI_SUCCESS, OCI_SUCCESS, OCI_SUCCESS, OCI_ERROR},
-        {"fetch of row 1", failure_at(Step::Fetch, 1555, "snapshot too old"),
-         OCI_SUCCESS, OCI_SUCCESS, OCI_SUCCESS, OCI_ERROR, OCI_ERROR},
+        {"prepare", failure_at(Step::Prepare, 900, "invalid SQL statement"), OCI_ERROR, OCI_ERROR, OCI_ERROR, OCI_ERROR,
+         OCI_ERROR},
+        {"bind of another name", failure_with(failure_at(Step::Bind, 1036, "bad"), "other", 0, 1), OCI_SUCCESS,
+         OCI_SUCCESS, OCI_SUCCESS, OCI_SUCCESS, OCI_SUCCESS},
+        {"bind of :id", failure_with(failure_at(Step::Bind, 1036, "bad"), ":ID", 0, 1), OCI_SUCCESS, OCI_ERROR,
+         OCI_SUCCESS, OCI_ERROR, OCI_ERROR},
+        {"define", failure_with(failure_at(Step::Define, 1007, "bad"), "", 1, 1), OCI_SUCCESS, OCI_SUCCESS, OCI_ERROR,
+         OCI_SUCCESS, OCI_SUCCESS},
+        {"execute", failure_at(Step::Execute, 942, "table or view does not exist"), OCI_SUCCESS, OCI_SUCCESS,
+         OCI_SUCCESS, OCI_ERROR, OCI_ERROR},
+        {"fetch of row 2", failure_with(failure_at(Step::Fetch, 1555, "snapshot too old"), "", 0, 2), OCI_SUCCESS,
+         OCI_SUCCESS, OCI_SUCCESS, OCI_SUCCESS, OCI_ERROR},
+        {"fetch of row 1", failure_at(Step::Fetch, 1555, "snapshot too old"), OCI_SUCCESS, OCI_SUCCESS, OCI_SUCCESS,
+         OCI_ERROR, OCI_ERROR},
     };
     for (const Case& c : cases) {
         oci_standin::reset();
@@ -508,8 +524,9 @@ TEST_F(OciStandinTest, RulesMatchOnFoldedTextBySubstringOrRegexIgnoringCase) {
 }
 
 TEST_F(OciStandinTest, AnswerSequenceMovesOnPerExecutionAndRepeatsItsLast) {
-    oci_standin::add_rule(substring_rule("from fnd_concurrent_requests",
-                                         {answer_rows({{"P", "I"}}), answer_rows({{"R", "R"}}), answer_rows({{"C", "C"}})}));
+    oci_standin::add_rule(
+        substring_rule("from fnd_concurrent_requests",
+                       {answer_rows({{"P", "I"}}), answer_rows({{"R", "R"}}), answer_rows({{"C", "C"}})}));
     Session s;
     std::vector<std::string> seen;
     for (int call = 0; call < 4; ++call) {
@@ -535,9 +552,9 @@ TEST_F(OciStandinTest, RoundTripsFollowThePrefetch) {
         ub4 iters;
         unsigned round_trips;
     } cases[] = {
-        {0, 0, 1, 1},  {0, 1, 1, 2},  {0, 45, 1, 46},  {1, 0, 1, 1},  {1, 1, 1, 2},  {1, 45, 1, 46},
-        {20, 0, 1, 1}, {20, 1, 1, 1}, {20, 45, 1, 3},  {0, 0, 0, 2},  {0, 1, 0, 3},  {0, 45, 0, 47},
-        {1, 0, 0, 1},  {1, 1, 0, 2},  {1, 45, 0, 46},  {20, 0, 0, 1}, {20, 1, 0, 1}, {20, 45, 0, 3},
+        {0, 0, 1, 1},  {0, 1, 1, 2},  {0, 45, 1, 46}, {1, 0, 1, 1},  {1, 1, 1, 2},  {1, 45, 1, 46},
+        {20, 0, 1, 1}, {20, 1, 1, 1}, {20, 45, 1, 3}, {0, 0, 0, 2},  {0, 1, 0, 3},  {0, 45, 0, 47},
+        {1, 0, 0, 1},  {1, 1, 0, 2},  {1, 45, 0, 46}, {20, 0, 0, 1}, {20, 1, 0, 1}, {20, 45, 0, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("prefetch " + std::to_string(c.prefetch) + ", rows " + std::to_string(c.rows) + ", iters " +
@@ -549,8 +566,9 @@ TEST_F(OciStandinTest, RoundTripsFollowThePrefetch) {
         Session s;
         int id = 0;
         ASSERT_EQ(s.prepare("select request_id from fnd_concurrent_requests"), OCI_SUCCESS);
-        ASSERT_EQ(OCIAttrSet(s.stmthp, OCI_HTYPE_STMT, const_cast<ub4*>(&c.prefetch), 0, OCI_ATTR_PREFETCH_ROWS, s.errhp),
-                  OCI_SUCCESS);
+        ASSERT_EQ(
+            OCIAttrSet(s.stmthp, OCI_HTYPE_STMT, const_cast<ub4*>(&c.prefetch), 0, OCI_ATTR_PREFETCH_ROWS, s.errhp),
+            OCI_SUCCESS);
         ASSERT_EQ(s.define(1, &id, sizeof id, SQLT_INT), OCI_SUCCESS);
         int got = 0;
         sword status = s.execute(c.iters);
@@ -567,8 +585,9 @@ TEST_F(OciStandinTest, RoundTripsFollowThePrefetch) {
     // the error with the next round trip.
     oci_standin::reset();
     std::vector<Row> rows(45, Row{7});
-    oci_standin::add_rule(substring_rule("from fnd_concurrent_requests",
-                                         {answer_failure(failure_with(failure_at(Step::Fetch, 1555, "snapshot too old"), "", 0, 30), rows)}));
+    oci_standin::add_rule(substring_rule(
+        "from fnd_concurrent_requests",
+        {answer_failure(failure_with(failure_at(Step::Fetch, 1555, "snapshot too old"), "", 0, 30), rows)}));
     Session s;
     int id = 0;
     ub4 prefetch = 20;

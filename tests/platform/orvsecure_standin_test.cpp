@@ -20,8 +20,7 @@ protected:
     }
 
     // Writes a key-aliases file whose aliases name key files holding the given materials.
-    std::string write_keys(const std::string& name,
-                           const std::vector<std::pair<std::string, std::string>>& keys) {
+    std::string write_keys(const std::string& name, const std::vector<std::pair<std::string, std::string>>& keys) {
         std::string aliases = "# alias = key file\n\n";
         for (const auto& [alias, material] : keys) {
             home.write_file(name + "/" + alias + ".key", material + "\n");
@@ -43,24 +42,24 @@ protected:
         return context(write_keys("keys", {{"local", "local material"}, {"global", "global material"}}));
     }
 
-    static std::string encrypt(ORVSECU_ctx* ctx, const std::string& plain, const char* cipher,
-                               const char* key, int with_prefix = 1) {
+    static std::string encrypt(ORVSECU_ctx* ctx, const std::string& plain, const char* cipher, const char* key,
+                               int with_prefix = 1) {
         std::vector<char> out(4096);
         int len = static_cast<int>(out.size());
-        int rc = OrvStringEncryptors_encrypt(ctx, plain.data(), static_cast<int>(plain.size()),
-                                             cipher, key, out.data(), &len, with_prefix);
+        int rc = OrvStringEncryptors_encrypt(ctx, plain.data(), static_cast<int>(plain.size()), cipher, key, out.data(),
+                                             &len, with_prefix);
         EXPECT_EQ(rc, 0) << ctx->error_msg;
         EXPECT_EQ(std::strlen(out.data()), static_cast<size_t>(len));
         return std::string(out.data(), static_cast<size_t>(len));
     }
 
     // Decrypts; returns the result code and puts the plain text into plain.
-    static int decrypt(ORVSECU_ctx* ctx, const std::string& text, const char* cipher,
-                       const char* key, std::string& plain) {
+    static int decrypt(ORVSECU_ctx* ctx, const std::string& text, const char* cipher, const char* key,
+                       std::string& plain) {
         std::vector<char> out(4096);
         int len = static_cast<int>(out.size());
-        int rc = OrvStringEncryptors_decrypt(ctx, text.data(), static_cast<int>(text.size()),
-                                             out.data(), &len, cipher, key);
+        int rc =
+            OrvStringEncryptors_decrypt(ctx, text.data(), static_cast<int>(text.size()), out.data(), &len, cipher, key);
         plain = rc == 0 ? std::string(out.data(), static_cast<size_t>(len)) : std::string();
         return rc;
     }
@@ -97,8 +96,7 @@ TEST_F(OrvsecureTest, TextsRoundTripWithTheirKeyPrefixAndStayPrintable) {
         const char* key;
         const char* prefix;
     };
-    const Case cases[] = {{"AES256GCM", "local", "!AES256GCM@local!"},
-                          {"AES256CBC", "global", "!AES256CBC@global!"}};
+    const Case cases[] = {{"AES256GCM", "local", "!AES256GCM@local!"}, {"AES256CBC", "global", "!AES256CBC@global!"}};
     const std::string plains[] = {"", "x", "sixteen chars!!!", "p@ss w0rd! with = and \"quotes\"",
                                   std::string(1500, 'L')};
     for (const Case& c : cases) {
@@ -123,21 +121,21 @@ TEST_F(OrvsecureTest, EncryptAndDecryptWorkInPlaceInOneBuffer) {
     ORVSECU_ctx* ctx = standard_context();
     char buf[2048] = "secret password";
     int len = sizeof buf;
-    ASSERT_EQ(OrvStringEncryptors_encrypt(ctx, buf, static_cast<int>(std::strlen(buf)), "AES256GCM",
-                                          "local", buf, &len, 1), 0) << ctx->error_msg;
+    ASSERT_EQ(
+        OrvStringEncryptors_encrypt(ctx, buf, static_cast<int>(std::strlen(buf)), "AES256GCM", "local", buf, &len, 1),
+        0)
+        << ctx->error_msg;
     EXPECT_EQ(std::string(buf, 17), "!AES256GCM@local!");
     int text_len = len;
     len = sizeof buf;
-    ASSERT_EQ(OrvStringEncryptors_decrypt(ctx, buf, text_len, buf, &len, "AES256GCM", "local"), 0)
-        << ctx->error_msg;
+    ASSERT_EQ(OrvStringEncryptors_decrypt(ctx, buf, text_len, buf, &len, "AES256GCM", "local"), 0) << ctx->error_msg;
     EXPECT_EQ(len, 15);
     EXPECT_STREQ(buf, "secret password");
 }
 
 TEST_F(OrvsecureTest, TextMadeUnderOneKeyDoesNotDecryptUnderAnother) {
     ORVSECU_ctx* ctx = standard_context();
-    ORVSECU_ctx* other = context(write_keys("other", {{"local", "another local"},
-                                                      {"global", "another global"}}));
+    ORVSECU_ctx* other = context(write_keys("other", {{"local", "another local"}, {"global", "another global"}}));
     struct Case {
         const char* name;
         ORVSECU_ctx* decrypting;
@@ -210,25 +208,27 @@ TEST_F(OrvsecureTest, OutputsNeverPassTheirBuffer) {
     // Encryption needs the text and its terminator; one byte less fails untouched.
     std::vector<char> out(text.size() + 8, canary);
     int len = static_cast<int>(text.size());
-    EXPECT_EQ(OrvStringEncryptors_encrypt(ctx, plain.data(), static_cast<int>(plain.size()),
-                                          "AES256GCM", "local", out.data(), &len, 1),
+    EXPECT_EQ(OrvStringEncryptors_encrypt(ctx, plain.data(), static_cast<int>(plain.size()), "AES256GCM", "local",
+                                          out.data(), &len, 1),
               ORVSECU_ERR_BUFFER);
     EXPECT_EQ(out[0], canary);
     len = static_cast<int>(text.size()) + 1;
-    EXPECT_EQ(OrvStringEncryptors_encrypt(ctx, plain.data(), static_cast<int>(plain.size()),
-                                          "AES256GCM", "local", out.data(), &len, 1), 0);
+    EXPECT_EQ(OrvStringEncryptors_encrypt(ctx, plain.data(), static_cast<int>(plain.size()), "AES256GCM", "local",
+                                          out.data(), &len, 1),
+              0);
     EXPECT_EQ(out[text.size() + 1], canary);
 
     // Decryption needs room for the plain bytes and a terminator.
     std::vector<char> back(plain.size() + 8, canary);
     len = static_cast<int>(plain.size());
-    EXPECT_EQ(OrvStringEncryptors_decrypt(ctx, text.data(), static_cast<int>(text.size()),
-                                          back.data(), &len, "AES256GCM", "local"),
+    EXPECT_EQ(OrvStringEncryptors_decrypt(ctx, text.data(), static_cast<int>(text.size()), back.data(), &len,
+                                          "AES256GCM", "local"),
               ORVSECU_ERR_BUFFER);
     EXPECT_EQ(back[0], canary);
     len = static_cast<int>(plain.size()) + 1;
-    ASSERT_EQ(OrvStringEncryptors_decrypt(ctx, text.data(), static_cast<int>(text.size()),
-                                          back.data(), &len, "AES256GCM", "local"), 0);
+    ASSERT_EQ(OrvStringEncryptors_decrypt(ctx, text.data(), static_cast<int>(text.size()), back.data(), &len,
+                                          "AES256GCM", "local"),
+              0);
     EXPECT_EQ(std::string(back.data()), plain);
     EXPECT_EQ(back[plain.size() + 1], canary);
 }
@@ -276,8 +276,7 @@ TEST_F(OrvsecureTest, ProvokedFailuresAffectOnlyTheNamedOperations) {
     ASSERT_EQ(OrvStringEncryptors_init(&ctx, 0, aliases.c_str()), 0);
     char out[512];
     int len = sizeof out;
-    EXPECT_EQ(OrvStringEncryptors_encrypt(ctx, "pw", 2, "AES256GCM", "local", out, &len, 1),
-              ORVSECU_ERR_PROVOKED);
+    EXPECT_EQ(OrvStringEncryptors_encrypt(ctx, "pw", 2, "AES256GCM", "local", out, &len, 1), ORVSECU_ERR_PROVOKED);
     EXPECT_NE(std::string(ctx->error_msg).find("APPBRIDGE_ORVSECURE_FAIL"), std::string::npos);
     unsetenv("APPBRIDGE_ORVSECURE_FAIL");
     std::string text = encrypt(ctx, "pw", "AES256GCM", "local");
@@ -309,17 +308,18 @@ TEST_F(OrvsecureTest, KeyChangeMovesATextFromTheOldKeyMaterialToTheNew) {
     char plain[2048] = {};
     int plain_len = sizeof plain;
     ASSERT_EQ(OrvStringEncryptors_decrypt_with_iv_and_key(
-                  before, stored.data(), static_cast<int>(stored.size()), plain, &plain_len,
-                  nullptr, 0, "AES256GCM", old_key.data(), static_cast<int>(old_key.size()),
-                  old_key.data(), static_cast<int>(old_key.size())), 0)
+                  before, stored.data(), static_cast<int>(stored.size()), plain, &plain_len, nullptr, 0, "AES256GCM",
+                  old_key.data(), static_cast<int>(old_key.size()), old_key.data(), static_cast<int>(old_key.size())),
+              0)
         << before->error_msg;
     EXPECT_EQ(std::string(plain, static_cast<size_t>(plain_len)), "db password");
 
     char text[2048] = {};
     int text_len = sizeof text;
-    ASSERT_EQ(OrvStringEncryptors_encrypt_with_iv_and_key(
-                  before, plain, plain_len, "AES256GCM", new_key.data(),
-                  static_cast<int>(new_key.size()), text, &text_len, nullptr, 0, "local"), 0)
+    ASSERT_EQ(OrvStringEncryptors_encrypt_with_iv_and_key(before, plain, plain_len, "AES256GCM", new_key.data(),
+                                                          static_cast<int>(new_key.size()), text, &text_len, nullptr, 0,
+                                                          "local"),
+              0)
         << before->error_msg;
     EXPECT_EQ(std::string(text).rfind("!AES256GCM@local!", 0), 0u);
     std::string back;
@@ -330,18 +330,19 @@ TEST_F(OrvsecureTest, KeyChangeMovesATextFromTheOldKeyMaterialToTheNew) {
     // The wrong old key, or CBC text checked with another integrity key, is refused.
     plain_len = sizeof plain;
     EXPECT_EQ(OrvStringEncryptors_decrypt_with_iv_and_key(
-                  before, stored.data(), static_cast<int>(stored.size()), plain, &plain_len,
-                  nullptr, 0, "AES256GCM", new_key.data(), static_cast<int>(new_key.size()),
-                  new_key.data(), static_cast<int>(new_key.size())), ORVSECU_ERR_AUTH);
+                  before, stored.data(), static_cast<int>(stored.size()), plain, &plain_len, nullptr, 0, "AES256GCM",
+                  new_key.data(), static_cast<int>(new_key.size()), new_key.data(), static_cast<int>(new_key.size())),
+              ORVSECU_ERR_AUTH);
     text_len = sizeof text;
-    ASSERT_EQ(OrvStringEncryptors_encrypt_with_iv_and_key(
-                  before, "pw", 2, "AES256CBC", old_key.data(), static_cast<int>(old_key.size()),
-                  text, &text_len, nullptr, 0, "global"), 0);
+    ASSERT_EQ(OrvStringEncryptors_encrypt_with_iv_and_key(before, "pw", 2, "AES256CBC", old_key.data(),
+                                                          static_cast<int>(old_key.size()), text, &text_len, nullptr, 0,
+                                                          "global"),
+              0);
     plain_len = sizeof plain;
-    EXPECT_EQ(OrvStringEncryptors_decrypt_with_iv_and_key(
-                  before, text, text_len, plain, &plain_len, nullptr, 0, "AES256CBC",
-                  old_key.data(), static_cast<int>(old_key.size()), new_key.data(),
-                  static_cast<int>(new_key.size())), ORVSECU_ERR_AUTH);
+    EXPECT_EQ(OrvStringEncryptors_decrypt_with_iv_and_key(before, text, text_len, plain, &plain_len, nullptr, 0,
+                                                          "AES256CBC", old_key.data(), static_cast<int>(old_key.size()),
+                                                          new_key.data(), static_cast<int>(new_key.size())),
+              ORVSECU_ERR_AUTH);
 }
 
 TEST_F(OrvsecureTest, GivenIvIsUsedAndChecked) {
@@ -350,22 +351,23 @@ TEST_F(OrvsecureTest, GivenIvIsUsedAndChecked) {
     const char iv[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     char text[512];
     int text_len = sizeof text;
-    ASSERT_EQ(OrvStringEncryptors_encrypt_with_iv_and_key(ctx, "pw", 2, "AES256GCM", key.data(), 1,
-                                                          text, &text_len, iv, 12, "local"), 0);
+    ASSERT_EQ(OrvStringEncryptors_encrypt_with_iv_and_key(ctx, "pw", 2, "AES256GCM", key.data(), 1, text, &text_len, iv,
+                                                          12, "local"),
+              0);
     EXPECT_STREQ(ctx->last_iv, "0102030405060708090a0b0c");
     char plain[64];
     int plain_len = sizeof plain;
-    EXPECT_EQ(OrvStringEncryptors_decrypt_with_iv_and_key(ctx, text, text_len, plain, &plain_len,
-                                                          iv, 12, "AES256GCM", key.data(), 1,
-                                                          key.data(), 1), 0);
+    EXPECT_EQ(OrvStringEncryptors_decrypt_with_iv_and_key(ctx, text, text_len, plain, &plain_len, iv, 12, "AES256GCM",
+                                                          key.data(), 1, key.data(), 1),
+              0);
     const char other_iv[12] = {};
     plain_len = sizeof plain;
-    EXPECT_NE(OrvStringEncryptors_decrypt_with_iv_and_key(ctx, text, text_len, plain, &plain_len,
-                                                          other_iv, 12, "AES256GCM", key.data(), 1,
-                                                          key.data(), 1), 0);
+    EXPECT_NE(OrvStringEncryptors_decrypt_with_iv_and_key(ctx, text, text_len, plain, &plain_len, other_iv, 12,
+                                                          "AES256GCM", key.data(), 1, key.data(), 1),
+              0);
     text_len = sizeof text;
-    EXPECT_EQ(OrvStringEncryptors_encrypt_with_iv_and_key(ctx, "pw", 2, "AES256GCM", key.data(), 1,
-                                                          text, &text_len, iv, 8, "local"),
+    EXPECT_EQ(OrvStringEncryptors_encrypt_with_iv_and_key(ctx, "pw", 2, "AES256GCM", key.data(), 1, text, &text_len, iv,
+                                                          8, "local"),
               ORVSECU_ERR_ARGUMENT);
 }
 

@@ -40,8 +40,6 @@ void TestClockTest::TearDown() {
     unsetenv("ORVANTA_TIME_ACC");
 }
 
-void TestClockTest::write_clock_file(const std::string& path, const std::string& text) {
-    write_whole_file(path, text);
-}
+void TestClockTest::write_clock_file(const std::string& path, const std::string& text) { write_whole_file(path, text); }
 
 }  // namespace testbed

@@ -71,8 +71,8 @@ struct LookupCase {
     const char* wanted;
     int curr_before;
     ZPARC rc;
-    const char* value;     // expected value on a hit
-    const char* name;      // expected stored name (members that return it), else null
+    const char* value;  // expected value on a hit
+    const char* name;   // expected stored name (members that return it), else null
     int curr_after;
 };
 
@@ -80,20 +80,23 @@ struct LookupCase {
 
 TEST(AttrListLookup, FollowTheJobVariableRuleScanDirectionAndCursorTable) {
     AgentList agent;
-    agent.add("%%JOBNAME", "A");    // 0
-    agent.add("ORDERNO", "1");      // 1
-    agent.add("NODEID", "n1");      // 2
-    agent.add("%%PARM1", "p1");     // 3
-    agent.add("%%PARM2", "p2");     // 4
-    agent.add("ORDERNO", "2");      // 5
-    agent.add("NODE_GROUP", "g");   // 6
-    agent.add(nullptr, "nameless"); // 7: never matches
+    agent.add("%%JOBNAME", "A");     // 0
+    agent.add("ORDERNO", "1");       // 1
+    agent.add("NODEID", "n1");       // 2
+    agent.add("%%PARM1", "p1");      // 3
+    agent.add("%%PARM2", "p2");      // 4
+    agent.add("ORDERNO", "2");       // 5
+    agent.add("NODE_GROUP", "g");    // 6
+    agent.add(nullptr, "nameless");  // 7: never matches
     const std::vector<LookupCase> cases = {
         {"plain name finds job variable", plain(ZPAAPI_UTILS_AttrListValueGet), "JOBNAME", 5, 0, "A", nullptr, 5},
         {"prefixed name finds job variable", plain(ZPAAPI_UTILS_AttrListValueGet), "%%JOBNAME", 5, 0, "A", nullptr, 5},
-        {"prefixed name misses plain name", plain(ZPAAPI_UTILS_AttrListValueGet), "%%ORDERNO", 5, 2, nullptr, nullptr, 5},
-        {"no-autoedits misses job variable", plain(ZPAAPI_UTILS_AttrListValueGetNoAutoedits), "JOBNAME", 0, 2, nullptr, nullptr, 0},
-        {"no-autoedits exact prefixed", plain(ZPAAPI_UTILS_AttrListValueGetNoAutoedits), "%%JOBNAME", 0, 0, "A", nullptr, 0},
+        {"prefixed name misses plain name", plain(ZPAAPI_UTILS_AttrListValueGet), "%%ORDERNO", 5, 2, nullptr, nullptr,
+         5},
+        {"no-autoedits misses job variable", plain(ZPAAPI_UTILS_AttrListValueGetNoAutoedits), "JOBNAME", 0, 2, nullptr,
+         nullptr, 0},
+        {"no-autoedits exact prefixed", plain(ZPAAPI_UTILS_AttrListValueGetNoAutoedits), "%%JOBNAME", 0, 0, "A",
+         nullptr, 0},
         {"first occurrence wins", plain(ZPAAPI_UTILS_AttrListValueGet), "ORDERNO", 0, 0, "1", nullptr, 0},
         {"last scans downward", plain(ZPAAPI_UTILS_AttrListValueGetLast), "ORDERNO", 3, 0, "2", nullptr, 3},
         {"reset index hit", plain(ZPAAPI_UTILS_AttrListResetIndex), "ORDERNO", 4, 0, "1", nullptr, 1},

@@ -45,9 +45,7 @@ bool list_usable(const ZPAAttrList* list) {
 
 int count_of(const ZPAAttrList* list) { return list->Count > 0 ? list->Count : 0; }
 
-bool has_prefix(const char* text, const char* prefix) {
-    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
+bool has_prefix(const char* text, const char* prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
 
 // The stored name as a wanted name sees it: without a leading "%%" unless the wanted name has one.
 const char* as_seen_by(const char* stored, const char* wanted) {
@@ -69,11 +67,11 @@ bool matches(const char* stored, const char* wanted, Match how) {
 }
 
 enum class Scan {
-    FromStart,      // index 0 upward, cursor untouched
-    FromEnd,        // last index downward, cursor untouched
-    ResetThenStart, // cursor := 0, then index 0 upward, cursor := index found
-    AfterCursor,    // cursor + 1 upward, cursor := index found
-    BeforeCursor,   // cursor - 1 downward, cursor := index found
+    FromStart,       // index 0 upward, cursor untouched
+    FromEnd,         // last index downward, cursor untouched
+    ResetThenStart,  // cursor := 0, then index 0 upward, cursor := index found
+    AfterCursor,     // cursor + 1 upward, cursor := index found
+    BeforeCursor,    // cursor - 1 downward, cursor := index found
 };
 
 // The one lookup behind every member of the family; 0 found, 1 invalid, 2 not found.
@@ -87,9 +85,7 @@ ZPARC lookup(ZPAAttrList* list, const char* wanted, Match how, Scan scan, char**
     case Scan::ResetThenStart: list->Curr = 0; break;
     case Scan::FromEnd: from = count - 1, to = -1, step = -1; break;
     case Scan::AfterCursor: from = std::max(0LL, static_cast<long long>(list->Curr) + 1); break;
-    case Scan::BeforeCursor:
-        from = std::min(count, static_cast<long long>(list->Curr)) - 1, to = -1, step = -1;
-        break;
+    case Scan::BeforeCursor: from = std::min(count, static_cast<long long>(list->Curr)) - 1, to = -1, step = -1; break;
     }
     for (long long i = from; i != to && i >= 0 && i < count; i += step) {
         const ZPAAttr& attr = list->Attributes[i];
@@ -104,8 +100,7 @@ ZPARC lookup(ZPAAttrList* list, const char* wanted, Match how, Scan scan, char**
 }
 
 // The same for the members that return the stored name too.
-ZPARC lookup_named(ZPAAttrList* list, const char* wanted, Match how, Scan scan, char** name_out,
-                   char** value_out) {
+ZPARC lookup_named(ZPAAttrList* list, const char* wanted, Match how, Scan scan, char** name_out, char** value_out) {
     if (!list_usable(list)) return ZPA_FAIL;
     if (!name_out) return ZPA_FAIL;
     return lookup(list, wanted, how, scan, name_out, value_out);
@@ -236,7 +231,6 @@ void print_at_level_4(ZPAAttrList* list) {
     ZPAAPI_utils_print_attr(list);
     DIAG_set_active_level(0);
 }
-
 
 // Drops a partly read list: its attributes and its array, even when no attribute was stored yet.
 void abandon_read_list(ZPAAttrList* list) {
@@ -419,7 +413,8 @@ ZPARC ZPAAPI_UTILS_list2attr(ZPALIST_handle_typ* param_list, ZPAAttrList* AttrLi
         }
     }
     bool block_failed = false;
-    const int done = rows > 0 ? rows_to_attributes(&walk, rows, attrs, &block_failed, "ZPAAPI_UTILS_list2attr", true) : 0;
+    const int done =
+        rows > 0 ? rows_to_attributes(&walk, rows, attrs, &block_failed, "ZPAAPI_UTILS_list2attr", true) : 0;
     AttrList->Attributes = attrs;
     AttrList->Count = done;
     if (block_failed) {
@@ -644,7 +639,8 @@ ZPARC ZPAPI_UTILS_deserialize_attr_list(char* buffer, ZPAAttrList* AttrList) {
             return ZPA_FAIL;
         }
         const std::string_view name = piece.substr(0, std::min(split, kSerializedNameMax));
-        const std::string_view value = piece.substr(split + std::strlen(kNameValueDelim)).substr(0, kSerializedValueMax);
+        const std::string_view value =
+            piece.substr(split + std::strlen(kNameValueDelim)).substr(0, kSerializedValueMax);
         ZPAAttr& attr = AttrList->Attributes[AttrList->Count];
         attr.Name = copy_text(name);
         attr.Value = copy_text(value);
@@ -703,4 +699,6 @@ void ZPA_version(char* ver, int size) {
 
 }  // extern "C"
 
-ZPARC zpaapi::append_moving(ZPAAttrList* source, ZPAAttrList* target) { return append_attributes(source, target, true); }
+ZPARC zpaapi::append_moving(ZPAAttrList* source, ZPAAttrList* target) {
+    return append_attributes(source, target, true);
+}

@@ -24,8 +24,7 @@ int main(void) {
     if (ZPAAPI_UTILS_AttrListValueGet(&list, "ORDERNO", &value) != ZPA_SUCCESS || value == NULL ||
         strcmp(value, "0001A") != 0)
         return fail("the attribute was not read back");
-    if (ZPAAPI_utils_release_attr(&list) != ZPA_SUCCESS || list.Count != 0)
-        return fail("the list was not released");
+    if (ZPAAPI_utils_release_attr(&list) != ZPA_SUCCESS || list.Count != 0) return fail("the list was not released");
 
     printf("consumer: %s\n", version);
     return 0;

@@ -225,6 +225,8 @@ bool is_secret_key(const char* key) {
     if (!key) return false;
     if (in_name_list(key, keys_to_remove)) return true;
     const std::string_view name(key);
+    // A passphrase is a password whatever the case of its name.
+    if (equals_word(name, "KEY_PASSPHRASE")) return true;
     // Key material by name: "NEW_KEY", "OLD_KEY", or a name that is just "KEY".
     if (equals_word(name, "KEY") || (name.size() > 4 && equals_word(name.substr(name.size() - 4), "_KEY"))) return true;
     // A central profile's data (CP_DATA) is an account with its password.

@@ -52,9 +52,10 @@ struct ParsedLine {
 ParsedLine split_line(std::string_view line);
 
 // The one rule for values that never reach a log line or an error text, whatever the debug
-// level: the agent's key list (GM_PARAM_get_keysToRemove_list), any name that speaks of a password
-// ("DB_PASSWD", "APPSPassword") or a token, key material ("NEW_KEY", "OLD_KEY": a name ending in
-// "_KEY") and a central profile's data ("CP_DATA"). Names compare without regard to case.
+// level: the agent's key list (GM_PARAM_get_keysToRemove_list, by exact name), and in any case of
+// their letters: any name that speaks of a password ("DB_PASSWD", "APPSPassword", "KEY_PASSPHRASE")
+// or a token, key material ("KEY", "NEW_KEY", "OLD_KEY": a name ending in "_KEY") and a central
+// profile's data ("CP_DATA").
 bool is_secret_key(const char* key);
 // The value as the diagnostic log may show it: "Private Data" in place of a secret's value.
 const char* loggable_value(const char* key, const char* value);

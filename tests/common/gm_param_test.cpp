@@ -237,7 +237,7 @@ TEST_F(ParamTableTest, SetReplacesInPlaceOrAppendsAndCutsKeyAndValue) {
 }
 
 // Values of these names never reach the log: the agent's list by exact name, and names that speak
-// of a password, a token or key material in any case.
+// of a password, a passphrase, a token or key material in any case.
 TEST(ParamSecrets, NamesOfPasswordsTokensAndKeysAreSecretInAnyCase) {
     const std::pair<const char*, bool> cases[] = {
         {"PASSWORD", true},
@@ -247,6 +247,7 @@ TEST(ParamSecrets, NamesOfPasswordsTokensAndKeysAreSecretInAnyCase) {
         {"PASS", false},
         {"PASSPORT", false},
         {"KEY_PASSPHRASE", true},
+        {"key_Passphrase", true},
         {"INSTREAM_SCRIPT", true},
         {"instream_script", false},
         {"KEY", true},

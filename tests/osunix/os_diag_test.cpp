@@ -141,9 +141,9 @@ TEST_F(AgentHomeTest, LineOfANewSecondCarriesItsTime) {
     // time() reads the coarse clock, which can stay on the last second for a few milliseconds after the
     // line's clock has moved on: read the clock the line reads.
     auto now = [] {
-        timespec spec{};
-        clock_gettime(CLOCK_REALTIME, &spec);
-        return spec.tv_sec;
+        timespec reading{};
+        clock_gettime(CLOCK_REALTIME, &reading);
+        return reading.tv_sec;
     };
     std::vector<std::string> allowed;
     for (int line = 0; line < 2; ++line) {

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/types.h>
 
+#include <string>
 #include <string_view>
 
 namespace os_file {
@@ -35,5 +36,23 @@ bool give_to_agent_owner(int fd);
 // process that is not root). False when the folder cannot be made (errno EEXIST when the name is
 // taken, by anything) or its mode cannot be set.
 bool make_dir(const char* path, mode_t mode, uid_t owner);
+
+// Opens a folder in which this process reads or makes files at foreseeable names. Inside the agent
+// home (a relative path, taken from the working directory, which is the home) the path is walked one
+// folder at a time, and a link on the way is followed only when the folder it leads to belongs to
+// the home's owner, or when the home is root's own: a folder linked on purpose to a bigger disk keeps
+// working, a link to someone else's folder is refused. An absolute path is opened as it stands.
+// Returns an O_DIRECTORY descriptor, or -1 with errno (ELOOP for a refused link, ENOTDIR for a name
+// that is no folder).
+int open_home_folder(const char* path);
+
+// Opens the folder that holds `path` as open_home_folder does and gives the last name in `name`; the
+// file is then reached with openat(folder, name, ...). -1 with errno as above, EINVAL for an empty
+// path or one that ends in a slash.
+int open_parent_folder(const char* path, std::string& name);
+
+// Why a call of open_home_folder or open_parent_folder failed, for a message: the errno's text, or
+// for a refused link "a link to a folder that is not the agent owner's".
+const char* folder_failure_text(int error);
 
 }  // namespace os_file

@@ -31,6 +31,7 @@ constexpr char kInputFileOption[] = "INPUT_FILE";
 constexpr std::size_t kLongLineHint = 1000;
 
 constexpr char kNoResults[] = "Can not retrieve results from the server";
+constexpr char kNotSentAtExit[] = "The request was not sent: the process is ending.";
 constexpr char kTimeoutHint[] =
     "\nTimeout occured before Server responded.\n Check if Server performed the request.\n If so, use utility "
     "ORVAGCFG to increase 'Timeout for Agent utilities'.\n\n";
@@ -412,6 +413,12 @@ CM_RC exchange(DSECT_MSG_typ* out_msg, ag_util::Reply& reply, const std::string&
             std::vector<char> node = writable(hosts[h]);
             std::vector<char> port_text = writable(port);
             const bool last_try = h + 1 == hosts.size() && attempt == attempts;
+            if (OS_PROC_exit_request_get()) {
+                /* A process on its way out starts no exchange it would not wait for. */
+                reply.text.clear();
+                reply.append(kNotSentAtExit);
+                return CM_RC_FAIL;
+            }
             if (OS_COMM_init(OS_COMM_CLIENT, OS_COMM_PROC_UT, node.data(), port_text.data(), &line) != CM_RC_OK) {
                 reply.text.clear();
                 reply.append("Failed to initialize communication.");

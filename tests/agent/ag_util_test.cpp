@@ -10,6 +10,7 @@
 #include "ag_util.h"
 #include "agent_peer.h"
 #include "gm_param.h"
+#include "os_proc.h"
 #include "testbed.h"
 
 namespace {
@@ -112,6 +113,16 @@ TEST_F(AgentUtilityTest, CommandLineFillingItsRoomGoesWholeAndNothingIsDroppedPa
             EXPECT_EQ(peer->journal().size(), before);
         }
     }
+}
+
+TEST_F(AgentUtilityTest, ProcessAskedToExitSendsNothing) {
+    start();
+    OS_PROC_exit_request_set(1);
+    const Outcome outcome = run({"orvorder", "-jobname", "J"});
+    OS_PROC_exit_request_set(0);
+    EXPECT_EQ(outcome.rc, CM_RC_FAIL);
+    EXPECT_EQ(outcome.text, "The request was not sent: the process is ending.");
+    EXPECT_TRUE(peer->journal().empty());
 }
 
 TEST_F(AgentUtilityTest, InputFileGoesInChunksUnderTheFirstRequestsInstance) {

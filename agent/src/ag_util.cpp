@@ -31,6 +31,7 @@ constexpr char kInputFileOption[] = "INPUT_FILE";
 constexpr std::size_t kLongLineHint = 1000;
 
 constexpr char kNoResults[] = "Can not retrieve results from the server";
+constexpr char kNotSentAtExit[] = "The request was not sent: the process is ending.";
 constexpr char kTimeoutHint[] =
     "\nTimeout occured before Server responded.\n Check if Server performed the request.\n If so, use utility "
     "ORVAGCFG to increase 'Timeout for Agent utilities'.\n\n";
@@ -412,6 +413,12 @@ CM_RC exchange(DSECT_MSG_typ* out_msg, ag_util::Reply& reply, const std::string&
             std::vector<char> node = writable(hosts[h]);
             std::vector<char> port_text = writable(port);
             const bool last_try = h + 1 == hosts.size() && attempt == attempts;
+            if (OS_PROC_exit_request_get()) {
+                /* A process on its way out starts no exchange it would not wait for. */
+                reply.text.clear();
+                reply.append(kNotSentAtExit);
+                return CM_RC_FAIL;
+            }
             if (OS_COMM_init(OS_COMM_CLIENT, OS_COMM_PROC_UT, node.data(), port_text.data(), &line) != CM_RC_OK) {
                 reply.text.clear();
                 reply.append("Failed to initialize communication.");
@@ -500,16 +507,24 @@ int values_of(AG_UTIL_PARAM_TYPE code, const std::string& keyword) {
     return code == AG_CONTB || upper(keyword) == "-AUTOEDIT" ? 2 : 1;
 }
 
+// A command line over its room is refused whole; false for the caller to return.
+bool refuse_long_line(ag_util::Reply& reply) {
+    reply.append("The length of arguments exceeds " + std::to_string(AG_UTIL_LINE_MAX + 1) + " bytes\n");
+    return false;
+}
+
 // The command line of an argument vector, or the short line with the input file it names. A
 // keyword stands first and after the values of the keyword before it; an argument in a value's
 // place is a value whatever it holds, so only a keyword "-INPUT_FILE" switches to the file. False
 // (the reply text saying why) when the line would be too long or the input file does not open:
-// nothing is sent then, rather than a line cut short.
+// nothing is sent then, rather than a line cut short. Every argument is walked, so a line that
+// reaches its limit exactly with arguments still to come is refused, not sent without them.
 bool command_line(int argc, char** argv, AG_UTIL_PARAM_TYPE code, std::string& line, std::string& stream_file,
                   ag_util::Reply& reply) {
-    line = std::string(argv[0]).substr(0, AG_UTIL_LINE_MAX);
+    line = argv[0];
+    if (line.size() > AG_UTIL_LINE_MAX) return refuse_long_line(reply);
     int values_due = 0;
-    for (int i = 1; i < argc && line.size() < AG_UTIL_LINE_MAX; ++i) {
+    for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i] ? argv[i] : "";
         const bool keyword = values_due == 0 && argument.size() > 1 && argument[0] == '-';
         if (values_due > 0) {
@@ -533,10 +548,7 @@ bool command_line(int argc, char** argv, AG_UTIL_PARAM_TYPE code, std::string& l
                          " bytes\n");
             return false;
         }
-        if (text.size() + line.size() + 3 > AG_UTIL_LINE_MAX) {
-            reply.append("The length of arguments exceeds " + std::to_string(AG_UTIL_LINE_MAX + 1) + " bytes\n");
-            return false;
-        }
+        if (text.size() + line.size() + 3 > AG_UTIL_LINE_MAX) return refuse_long_line(reply);
         line += " \"" + text + "\"";
     }
     return true;

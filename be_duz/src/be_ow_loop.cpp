@@ -32,8 +32,8 @@ constexpr mode_t kPidFileMode = 0744;
 
 /* A stage's failure: the error text into the record, the shout once per day and stage, the rule
  * and account lists emptied. A failure that empties rules that had loaded (a later stage, or a
- * rules file gone for a pass) also forgets the rules file's mark, so that a later pass reads them
- * again; rules that failed to parse wait for the file to change. */
+ * rules file gone or unreadable for a pass) also forgets the rules file's mark, so that a later
+ * pass reads them again; rules that failed to parse wait for the file to change. */
 void stage_failed(const ow::Stages& stages, ZPALIST_handle_typ* accounts, ZPALIST_handle_typ* rules,
                   const char* error_msg, const char* shout_msg, char* shout_date, CM_RC rc, ZPAError* Error,
                   char* rules_mark) {
@@ -153,8 +153,9 @@ CM_RC watching_loop(int ow_debug_level, ZPAError* Error, const Stages& stages) {
             const std::string mark_before = s.rules_mark;
             const CM_RC loaded =
                 stages.load_rules ? stage_rc(stages.load_rules(&s.rules, &s.accounts, s.rules_mark, Error)) : CM_RC_OK;
-            /* A rules file that was not read (gone for a while) is read again when it is back, even
-             * unchanged; one that was read and failed keeps its new mark. */
+            /* The mark moves only when the text was read: a rules file that was not read (gone or
+             * unreadable for a while) is read again when it can be, even unchanged; one that was
+             * read and failed keeps its new mark. */
             const bool read = mark_before != s.rules_mark;
             const bool rules_loaded = rules_stage_done(
                 stages, s, loaded, "Failed loading event watcher rules file.",

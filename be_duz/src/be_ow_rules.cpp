@@ -9,8 +9,10 @@
 
 #include "be_ow.h"
 #include "be_ow_internal.h"
+#include "gm_param_internal.h"
 #include "os_diag.h"
 #include "os_file.h"
+#include "os_file_internal.h"
 
 namespace {
 
@@ -104,6 +106,95 @@ bool modification_mark(const char* path, DATETIME_D_typ mark) {
     DATETIME_D_typ created = "";
     mark[0] = '\0';
     return OS_FILE_stat(path, nullptr, nullptr, created, mark) == CM_RC_OK;
+}
+
+/* The sections of a rules file's text; false with the reason in Error, as EW_load_rules_list gives it. */
+bool sections_of(const std::string& text, ZPALIST_handle_typ* sections, ZPAError* Error) {
+    try {
+        if (gm_param::parse_sectioned(sections, text) == CM_RC_OK) return true;
+    } catch (...) {
+    }
+    BE_DUZ_UpdateErrorSet(Error, 1, "Could not load rulefile '%s'", EW_RULES_FILE_NAME);
+    return false;
+}
+
+/* Reads a whole file and gives the mark of the text read: the modification time of the file that
+ * was read, as OS_FILE_stat prints it. False when it cannot be read: missing, a link at its name,
+ * anything but a regular file. */
+bool read_with_mark(const char* path, std::string& text, DATETIME_D_typ mark) {
+    gm_param::FileImage image;
+    if (gm_param::read_file(path, image) != CM_RC_OK) return false;
+    os_file::format_date14(image.status.st_mtime, mark);
+    text.swap(image.content);
+    return true;
+}
+
+/* Parses the rules file into the two lists: its text when the caller read it, else the file as
+ * EW_load_rules_list loads it. 0, or 1 with the reason in Error. */
+int load_rules(ZPALIST_handle_typ* rules_list, ZPALIST_handle_typ* acc_list, const std::string* text, ZPAError* Error) {
+    if (rules_list == nullptr || acc_list == nullptr) return 1;
+    ZPALIST_handle_typ sections{};
+    ZPALIST_init(&sections);
+    const bool loaded = text != nullptr
+                            ? sections_of(*text, &sections, Error)
+                            : EW_load_rules_list(&sections, const_cast<char*>(EW_RULES_FILE_NAME), Error) == 0;
+    if (!loaded) {
+        GM_PARAM_subtable_list_clear(&sections);
+        return parse_failed(Error, "Failed to load file to rule table. " + own_text(Error));
+    }
+    EW_cond_action_typ working{};
+    int count = 0;
+    int rc = 0;
+    std::string message;
+    ZPALIST_handle_typ walker = sections;
+    ZPALIST_reset(&walker);
+    void* element = nullptr;
+    unsigned int size = 0;
+    CM_RC walked;
+    while ((walked = ZPALIST_next_ptr(&walker, &element, &size)) == CM_RC_OK) {
+        auto* section = static_cast<GM_PARAM_subtable_row*>(element);
+        const std::string name = section->key;
+        if (name.find("CONDITION") != std::string::npos) {
+            if (EW_fill_CONDITION_section(&section->list, &working, Error) != 0) {
+                message = "Processing event rule file failed in section " + name +
+                          ", the rule file is not well formatted. " + own_text(Error);
+                rc = 1;
+                break;
+            }
+            continue;
+        }
+        if (name.find("ORVORDER") != std::string::npos) {
+            if (EW_fill_ORVORDER_action(&section->list, &working, Error) != 0) {
+                message = "Processing event rule file failed in section " + name + ". " + own_text(Error);
+                rc = 1;
+                break;
+            }
+        } else if (EW_fill_ORVCONTB_action(&section->list, &working, Error) != 0) {
+            message = "Processing event rule file failed in section " + name + ", the rule file is not well formatted.";
+            rc = 1;
+            break;
+        }
+        /* The list's copy owns the job variables from here on. */
+        if (ZPALIST_append(rules_list, &working, sizeof working) != CM_RC_OK) {
+            message = "Failed to append order to rules list.";
+            rc = 1;
+            break;
+        }
+        working.autoedits = nullptr;
+        ++count;
+        BE_TRACE(4, "Rule #%d added to rules list.", count);
+        if (EW_add_to_acc_list(acc_list, working.account_name) != 0) {
+            message = std::string("Failed to append account ") + working.account_name + " to events account list.";
+            rc = 1;
+            break;
+        }
+    }
+    ow::free_attrs(working.autoedits);
+    GM_PARAM_subtable_list_clear(&sections);
+    if (rc != 0) return parse_failed(Error, message);
+    if (walked != CM_RC_END) return parse_failed(Error, "Failed to process temp_rules_list.");
+    if (count == 0) return parse_failed(Error, "No rules were found in event_rules.dat file .");
+    return 0;
 }
 
 }  // namespace
@@ -248,66 +339,7 @@ int EW_list_append_value(ZPALIST_handle_typ* List, char* key, char* value, ZPAEr
 }
 
 int EW_load_new_event_watcher_rules(ZPALIST_handle_typ* rules_list, ZPALIST_handle_typ* acc_list, ZPAError* Error) {
-    if (rules_list == nullptr || acc_list == nullptr) return 1;
-    ZPALIST_handle_typ sections{};
-    ZPALIST_init(&sections);
-    if (EW_load_rules_list(&sections, const_cast<char*>(EW_RULES_FILE_NAME), Error) != 0) {
-        GM_PARAM_subtable_list_clear(&sections);
-        return parse_failed(Error, "Failed to load file to rule table. " + own_text(Error));
-    }
-    EW_cond_action_typ working{};
-    int count = 0;
-    int rc = 0;
-    std::string message;
-    ZPALIST_handle_typ walker = sections;
-    ZPALIST_reset(&walker);
-    void* element = nullptr;
-    unsigned int size = 0;
-    CM_RC walked;
-    while ((walked = ZPALIST_next_ptr(&walker, &element, &size)) == CM_RC_OK) {
-        auto* section = static_cast<GM_PARAM_subtable_row*>(element);
-        const std::string name = section->key;
-        if (name.find("CONDITION") != std::string::npos) {
-            if (EW_fill_CONDITION_section(&section->list, &working, Error) != 0) {
-                message = "Processing event rule file failed in section " + name +
-                          ", the rule file is not well formatted. " + own_text(Error);
-                rc = 1;
-                break;
-            }
-            continue;
-        }
-        if (name.find("ORVORDER") != std::string::npos) {
-            if (EW_fill_ORVORDER_action(&section->list, &working, Error) != 0) {
-                message = "Processing event rule file failed in section " + name + ". " + own_text(Error);
-                rc = 1;
-                break;
-            }
-        } else if (EW_fill_ORVCONTB_action(&section->list, &working, Error) != 0) {
-            message = "Processing event rule file failed in section " + name + ", the rule file is not well formatted.";
-            rc = 1;
-            break;
-        }
-        /* The list's copy owns the job variables from here on. */
-        if (ZPALIST_append(rules_list, &working, sizeof working) != CM_RC_OK) {
-            message = "Failed to append order to rules list.";
-            rc = 1;
-            break;
-        }
-        working.autoedits = nullptr;
-        ++count;
-        BE_TRACE(4, "Rule #%d added to rules list.", count);
-        if (EW_add_to_acc_list(acc_list, working.account_name) != 0) {
-            message = std::string("Failed to append account ") + working.account_name + " to events account list.";
-            rc = 1;
-            break;
-        }
-    }
-    ow::free_attrs(working.autoedits);
-    GM_PARAM_subtable_list_clear(&sections);
-    if (rc != 0) return parse_failed(Error, message);
-    if (walked != CM_RC_END) return parse_failed(Error, "Failed to process temp_rules_list.");
-    if (count == 0) return parse_failed(Error, "No rules were found in event_rules.dat file .");
-    return 0;
+    return load_rules(rules_list, acc_list, nullptr, Error);
 }
 
 int EW_load_event_watcher_rules(ZPALIST_handle_typ* event_rules_list, ZPALIST_handle_typ* event_rules_account_list,
@@ -324,6 +356,13 @@ int EW_load_event_watcher_rules(ZPALIST_handle_typ* event_rules_list, ZPALIST_ha
         return 1;
     }
     if (std::strcmp(mark, event_rules_file_last_modify_time) == 0) return 0;
+    /* A file that cannot be read counts as missing: lists and mark stay as they are, so it is read
+     * as soon as it can be, whether or not its time changes meanwhile. */
+    std::string text;
+    if (!read_with_mark(path, text, mark)) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "Could not read %s", path);
+        return 1;
+    }
     if (event_rules_file_last_modify_time[0] != '\0') {
         EW_clean_event_rule_list(event_rules_list);
         const CM_RC cleared = ZPALIST_clear(event_rules_account_list);
@@ -332,13 +371,14 @@ int EW_load_event_watcher_rules(ZPALIST_handle_typ* event_rules_list, ZPALIST_ha
             return 1;
         }
     }
-    /* The mark moves before the parse: a file that fails to parse is read again only once it changes. */
+    /* The mark moves once the text is read, before the parse: a file that fails to parse is read
+     * again only once it changes. */
     std::snprintf(event_rules_file_last_modify_time, sizeof(DATETIME_D_typ), "%s", mark);
     if (ZPALIST_init(event_rules_list) != CM_RC_OK) {
         DIAG_ERROR(">>> Critical Error: Failed to initialize event rules list");
         return 1;
     }
-    if (EW_load_new_event_watcher_rules(event_rules_list, event_rules_account_list, Error) != 0) {
+    if (load_rules(event_rules_list, event_rules_account_list, &text, Error) != 0) {
         const std::string why = own_text(Error);
         BE_DUZ_UpdateErrorSet(Error, Error != nullptr && Error->code != 0 ? Error->code : 1, "Could not load %s. %s",
                               path, why.c_str());

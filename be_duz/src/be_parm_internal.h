@@ -56,8 +56,9 @@ bool validation_off(ZPAAttrList* job);
 /* Where a job's parameter values come from: its author wrote them, or discovery copied them from
  * the request's stored arguments (the job's BE_DUZ_PARAM_AS_STORED is "Y"). A stored value is
  * what the E-Business Suite keeps and hands to the program: it is never run as a statement or
- * read as a default request, a table value set finds it in its ID column first, and a value that
- * fails its check keeps its stored text rather than being emptied. */
+ * read as a default request, a table value set looks it up in its ID column only (in the VALUE
+ * column when the set has none), and a value that fails its check keeps its stored text rather
+ * than being emptied. */
 enum class Values { Written, Stored };
 Values values_of(ZPAAttrList* job);
 std::string without_trailing_blanks(const char* text);

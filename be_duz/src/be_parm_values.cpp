@@ -19,18 +19,18 @@ void set_text(char* field, std::size_t room, const std::string& text) {
 }
 
 /* Checks record i's value against its table value set. The E-Business Suite keeps a value set's
- * ID where it has an ID column, so a stored value is looked up there first; a written value, and
- * a stored one that the ID column does not hold (a value changed since discovery), is looked up
- * in the VALUE column (with the meaning the job gave). 0 when a row holds it. */
+ * ID where it has an ID column, so a stored value is looked up there and only there (in the VALUE
+ * column when the set has no ID column): a stored ID that no row holds any more must not turn
+ * into the ID of another row whose VALUE happens to read like it. A written value is looked up in
+ * the VALUE column (with the meaning the job gave). 0 when a row holds it. */
 ZPARC check_in_value_set(BE_DUZ_Handles* session, BE_DUZ_report_parm** recs, int last, int i, const char* meaning,
                          Values source, ZPAError* Error) {
     BE_DUZ_report_parm* p = recs[i];
     std::string checked_meaning = meaning != nullptr ? meaning : "";
     char* given_meaning = meaning != nullptr ? checked_meaning.data() : nullptr;
-    if (source == Values::Stored &&
-        BE_DUZ_retrieve_valuset_fields(session, &p->list, p, recs, last, i, 1, p->value, given_meaning, Error) == 0)
-        return 0;
-    return BE_DUZ_retrieve_valuset_fields(session, &p->list, p, recs, last, i, 0, p->value, given_meaning, Error);
+    const int check_id = source == Values::Stored ? 1 : 0;
+    return BE_DUZ_retrieve_valuset_fields(session, &p->list, p, recs, last, i, check_id, p->value, given_meaning,
+                                          Error);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "ag_util.h"
 #include "agent_peer.h"
 #include "gm_param.h"
+#include "os_proc.h"
 #include "testbed.h"
 
 namespace {
@@ -67,6 +68,61 @@ TEST_F(AgentUtilityTest, CommandLineLongerThanItsRoomIsRefusedUnsent) {
     EXPECT_EQ(wide.rc, CM_RC_FAIL);
     EXPECT_EQ(wide.text, "The length of argument 1 exceeds 2047 bytes\n");
     EXPECT_EQ(peer->journal().size(), 1u);
+}
+
+// A line that reaches its room of 32767 characters exactly goes out whole; an argument still to
+// come after it, or one character more, refuses the whole order: it is never sent without them.
+TEST_F(AgentUtilityTest, CommandLineFillingItsRoomGoesWholeAndNothingIsDroppedPastIt) {
+    start();
+    // "orvorder" and fifteen arguments of 2047 characters and one of 2006, each with its blank and
+    // its two quotes: 8 + 15 * 2050 + 2009 = 32767.
+    std::vector<std::string> full{"orvorder"};
+    for (int i = 0; i < 15; ++i) full.push_back(std::string(2047, 'x'));
+    full.push_back(std::string(2006, 'y'));
+    auto with = [&full](std::initializer_list<std::string> more, int change_last = 0) {
+        std::vector<std::string> args = full;
+        args.back().resize(args.back().size() + change_last, 'y');
+        args.insert(args.end(), more);
+        return args;
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        bool sent;
+    };
+    const std::vector<Case> cases = {
+        {"exactly full", full, true},
+        {"exactly full, then an option", with({"-FORCE", "Y"}), false},
+        {"one short, then an option", with({"-FORCE", "Y"}, -1), false},
+        {"one character over", with({}, 1), false},
+        {"a name over the room alone", {std::string(32768, 'o')}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t before = peer->journal().size();
+        const Outcome outcome = run(c.args);
+        if (c.sent) {
+            EXPECT_EQ(outcome.rc, CM_RC_OK) << outcome.text;
+            ASSERT_EQ(peer->journal().size(), before + 1);
+            const json entry = peer->journal().back();
+            EXPECT_EQ(entry["command"].get<std::string>().size(), 32767u);
+            EXPECT_EQ(entry["args"].get<std::vector<std::string>>(), c.args);
+        } else {
+            EXPECT_EQ(outcome.rc, CM_RC_FAIL);
+            EXPECT_EQ(outcome.text, "The length of arguments exceeds 32768 bytes\n");
+            EXPECT_EQ(peer->journal().size(), before);
+        }
+    }
+}
+
+TEST_F(AgentUtilityTest, ProcessAskedToExitSendsNothing) {
+    start();
+    OS_PROC_exit_request_set(1);
+    const Outcome outcome = run({"orvorder", "-jobname", "J"});
+    OS_PROC_exit_request_set(0);
+    EXPECT_EQ(outcome.rc, CM_RC_FAIL);
+    EXPECT_EQ(outcome.text, "The request was not sent: the process is ending.");
+    EXPECT_TRUE(peer->journal().empty());
 }
 
 TEST_F(AgentUtilityTest, InputFileGoesInChunksUnderTheFirstRequestsInstance) {

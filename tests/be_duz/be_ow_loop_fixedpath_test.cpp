@@ -1,7 +1,10 @@
 // The watcher's main loop run in-process over stages of the test's own: once-a-day shouts per
 // stage (days from the frozen test clock), the rules read again after a failed account pass and
-// after a pass without the rules file, the not-activated pass, a missing debug level, and the
-// slices of the sleep.
+// after a pass without the rules file or with one the reader refuses, the not-activated pass, a
+// missing debug level, and the slices of the sleep.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -216,6 +219,39 @@ TEST_F(TestClockTest, RulesFileAwayForAPassIsReadAgainWhenItComesBackUnchanged) 
     h.run(true);
     EXPECT_EQ(h.rules_results, (std::vector<int>{0, 1, 0, 0}));
     EXPECT_EQ(h.rules_seen, (std::vector<int>{1, 1, 1}));  // the pass without the file runs no account pass
+    EXPECT_EQ(h.shouts.size(), 1u);
+}
+
+// A new rules file that the reader refuses for a pass (here a FIFO; a file it cannot read) and then
+// stands readable with the same modification time is read: the watcher does not go on with no rules.
+TEST_F(TestClockTest, RulesFileUnreadableForAPassIsReadWhenItCanBeAtTheSameTime) {
+    const std::string rules = home->path() + "/cm/DUZ/data/event_rules.dat";
+    const auto set_time = [&rules](time_t when) {
+        struct timespec times[2] = {{when, 0}, {when, 0}};
+        utimensat(AT_FDCWD, rules.c_str(), times, 0);
+    };
+    home->write_file("cm/DUZ/data/event_rules.dat",
+                     "[CONDITION]\nOEBS_ACCOUNT acc1\nOEBS_DO_ACTION E\n[ORVORDER]\nJOBNAME j\n");
+    set_time(1700000000);
+    Harness h;
+    h.passes = 4;
+    h.between = [&](int next_pass) {
+        if (next_pass == 1) {  // the new file arrives, but the reader refuses it
+            std::remove(rules.c_str());
+            mkfifo(rules.c_str(), 0644);
+            set_time(1700000100);
+        }
+        if (next_pass == 2) {  // the same file made readable: its time stays
+            std::remove(rules.c_str());
+            home->write_file("cm/DUZ/data/event_rules.dat",
+                             "[CONDITION]\nOEBS_ACCOUNT acc1\nOEBS_DO_ACTION E\n[ORVORDER]\nJOBNAME k\n"
+                             "[ORVORDER]\nJOBNAME l\n");
+            set_time(1700000100);
+        }
+    };
+    h.run(true);
+    EXPECT_EQ(h.rules_results, (std::vector<int>{0, 1, 0, 0}));
+    EXPECT_EQ(h.rules_seen, (std::vector<int>{1, 2, 2}));  // the pass without readable rules runs no account pass
     EXPECT_EQ(h.shouts.size(), 1u);
 }
 

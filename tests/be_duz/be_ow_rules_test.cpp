@@ -1,8 +1,12 @@
 // The watcher's rules file read into rules and accounts (one table of files), the change test of
 // its modification time, and the settings reload with the action-log switch.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -187,6 +191,58 @@ TEST_F(RulesTest, FileIsReadAgainOnlyWhenItsModificationTimeChanges) {
     EXPECT_EQ(EW_load_event_watcher_rules(&rules, &accounts, mark, &error), 1);
     EXPECT_NE(std::string(error.text).find("Could not find cm/DUZ/data/event_rules.dat"), std::string::npos);
     EXPECT_EQ(ZPALIST_count(&rules), 1);
+}
+
+// The reader takes only a regular file opened at its name (root reads any mode, so "unreadable"
+// here is what the reader refuses): such a file counts as missing and moves no mark, so the file is
+// read once it can be, although its time never changes.
+TEST_F(RulesTest, UnreadableFileMovesNoMarkAndIsReadOnceItCanBeAtTheSameTime) {
+    const std::string path = home.path() + "/" + kRules;
+    const struct {
+        const char* name;
+        std::function<void()> plant;
+    } cases[] = {
+        {"a FIFO", [&] { ASSERT_EQ(mkfifo(path.c_str(), 0644), 0); }},
+        {"a link to a readable file",
+         [&] {
+             home.write_file("temp/other_rules.dat", kCondition + "[ORVORDER]\nJOBNAME linked\n");
+             ASSERT_EQ(symlink((home.path() + "/temp/other_rules.dat").c_str(), path.c_str()), 0);
+         }},
+        {"a folder", [&] { ASSERT_EQ(mkdir(path.c_str(), 0755), 0); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EW_clean_event_rule_list(&rules);
+        ZPALIST_clear(&accounts);
+        mark[0] = '\0';
+        home.write_file(kRules, kCondition + "[ORVORDER]\nJOBNAME first\n");
+        touch(1700000000);
+        ASSERT_EQ(load().rc, 0);
+        const std::string loaded_mark = mark;
+
+        std::filesystem::remove(path);
+        c.plant();
+        struct timespec times[2] = {{1700000100, 0}, {1700000100, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        for (int pass = 0; pass < 2; ++pass) {
+            const Loaded got = load();
+            EXPECT_EQ(got.rc, 1);
+            EXPECT_NE(got.error.find("Could not read cm/DUZ/data/event_rules.dat"), std::string::npos) << got.error;
+            EXPECT_EQ(std::string(mark), loaded_mark);
+            EXPECT_EQ(got.rules.size(), 1u);  // as for a missing file: the loop empties the lists
+        }
+
+        std::filesystem::remove(path);
+        home.write_file(kRules, kCondition + "[ORVORDER]\nJOBNAME second\n");
+        touch(1700000100);
+        const Loaded got = load();
+        EXPECT_EQ(got.rc, 0) << got.error;
+        ASSERT_EQ(got.rules.size(), 1u);
+        EXPECT_NE(got.rules[0].find("|second|"), std::string::npos);
+        EXPECT_NE(std::string(mark), loaded_mark);
+        EXPECT_EQ(load().rc, 0);  // and then unchanged
+        std::filesystem::remove(path);
+    }
 }
 
 TEST_F(RulesTest, SettingsLoadSetsTheActionLogSwitchUnreadableSettingsLeaveIt) {

@@ -244,47 +244,51 @@ TEST_F(ProgramParmTest, StoredValuesAreTextWrittenOnesMayBeStatementsOrDefaultRe
 }
 
 // The E-Business Suite stores a table value set's ID where the set has an ID column: a stored
-// value is found there first, and one that no row holds keeps its text instead of being emptied.
-TEST_F(ProgramParmTest, StoredValueIsCheckedByItsIdAndNeverEmptied) {
+// value is looked up there only, never traded for the ID of a row whose VALUE reads like it, and
+// one that no row holds keeps its text instead of being emptied. A written value is looked up by
+// VALUE. A set without an ID column looks any value up by VALUE.
+TEST_F(ProgramParmTest, StoredValueIsCheckedByItsIdOnlyAndNeverEmptied) {
     Parameter org{"P_ORG"};
     org.validation = "F";
     const Row vision{"204", Cell(), "Vision Operations"};
+    const Row reads_like_204{"999", Cell(), "204"};  // another row, whose VALUE is the stored ID's text
+    const Row without_id{Cell(), Cell(), "VISION OPERATIONS"};
+    const std::string kept =
+        "Warning: Fail to validate parameter 'P_ORG' in value_set\nPARM1 'P_ORG' keeps its stored value\n";
     struct Case {
         const char* as_stored;
         const char* job_value;
+        bool id_column;
         std::vector<Row> by_id;
         std::vector<Row> by_value;
         const char* report_value;
-        int checks;
-        const char* warning;
+        const char* checked;  // the comparison of the one check: "ID" or "VALUE"
+        std::string warning;
     };
     const Case cases[] = {
-        {"Y", "204", {vision}, {}, "204", 1, ""},
-        {"Y", "Vision Operations", {}, {vision}, "204", 2, ""},
-        {"Y",
-         "999",
-         {},
-         {},
-         "999",
-         2,
-         "Warning: Fail to validate parameter 'P_ORG' in value_set\nPARM1 'P_ORG' keeps its stored value\n"},
+        {"Y", "204", true, {vision}, {}, "204", "ID", ""},
+        {"Y", "204", true, {}, {reads_like_204}, "204", "ID", kept},
+        {"Y", "Vision Operations", true, {}, {vision}, "Vision Operations", "ID", kept},
+        {"Y", "999", true, {}, {}, "999", "ID", kept},
+        {"Y", "Vision Operations", false, {}, {without_id}, "Vision Operations", "VALUE", ""},
         {"",
          "204",
+         true,
          {vision},
          {},
          "",
-         1,
+         "VALUE",
          "Warning: Fail to validate parameter 'P_ORG' in value_set\nPARM1 'P_ORG' value is NULL\n"},
-        {"", "Vision Operations", {}, {vision}, "204", 1, ""},
+        {"", "Vision Operations", true, {}, {vision}, "204", "VALUE", ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.job_value) + " " + c.as_stored);
+        SCOPED_TRACE(std::string(c.job_value) + " " + c.as_stored + (c.id_column ? "" : " without ID column"));
         oci_standin::reset();
         program({org});
         oci_standin::add_rule(oci_standin::substring_rule(
             "FROM FND_FLEX_VALIDATION_TABLES",
-            {oci_standin::answer_rows({{"HR_OPERATING_UNITS", "ORGANIZATION_ID", "N", 15, "NAME", "C", 240, Cell(),
-                                        Cell(), Cell(), Cell(), Cell()}})}));
+            {oci_standin::answer_rows({{"HR_OPERATING_UNITS", c.id_column ? Cell("ORGANIZATION_ID") : Cell(), "N", 15,
+                                        "NAME", "C", 240, Cell(), Cell(), Cell(), Cell(), Cell()}})}));
         oci_standin::add_rule(
             oci_standin::substring_rule("FROM FND_SESSIONS", {oci_standin::answer_rows({{"1", "x"}})}));
         oci_standin::add_rule(oci_standin::substring_rule("where ID = :bv1", {oci_standin::answer_rows(c.by_id)}));
@@ -297,7 +301,8 @@ TEST_F(ProgramParmTest, StoredValueIsCheckedByItsIdAndNeverEmptied) {
         testbed::StderrCapture capture;
         ASSERT_EQ(submit_values(connection, job, count, error), 0) << error.text;
         EXPECT_EQ(values(count), std::vector<std::string>{c.report_value});
-        EXPECT_EQ(count_prepared("select * from ("), c.checks);
+        EXPECT_EQ(count_prepared("select * from ("), 1);
+        EXPECT_EQ(count_prepared(std::string(c.checked) == "ID" ? "where ID = :bv1" : "where upper(VALUE)"), 1);
         EXPECT_EQ(capture.text(), c.warning);
         EXPECT_EQ(binds_of(last_execution("select * from (")),
                   (std::vector<std::pair<std::string, std::string>>{{"BV1", c.job_value}}));

@@ -438,16 +438,18 @@ constexpr const char* kFreeText = "Select all open items";
 class DiscoveredJob : public SetSubmission {
 protected:
     // Programs that are not multi-org, and the organisations' value set: ID column
-    // ORGANIZATION_ID, VALUE column NAME. 204 is the ID of "Vision Operations"; no organisation
-    // is named "204".
-    static std::vector<Rule> organisations() {
+    // ORGANIZATION_ID, VALUE column NAME, answering a look-up by ID with by_id and one by VALUE
+    // with by_value. By default 204 is the ID of "Vision Operations" and no organisation is
+    // named "204".
+    static std::vector<Rule> organisations(std::vector<Row> by_id = {{"204", Cell(), "Vision Operations"}},
+                                           std::vector<Row> by_value = {}) {
         return {substring_rule("MULTI_ORG_CATEGORY = 'S'", {answer_rows({{0}})}),
                 substring_rule("FROM FND_FLEX_VALIDATION_TABLES",
                                {answer_rows({{"HR_OPERATING_UNITS", "ORGANIZATION_ID", "N", 15, "NAME", "C", 240,
                                               Cell(), Cell(), Cell(), Cell(), Cell()}})}),
                 substring_rule("FROM FND_SESSIONS", {answer_rows({{"1", "x"}})}),
-                substring_rule("where ID = :bv1", {answer_rows({{"204", Cell(), "Vision Operations"}})}),
-                substring_rule("where upper(VALUE)", {answer_rows({})})};
+                substring_rule("where ID = :bv1", {answer_rows(std::move(by_id))}),
+                substring_rule("where upper(VALUE)", {answer_rows(std::move(by_value))})};
     }
     static Rule parameter_names(std::vector<Row> names) {
         return substring_rule("a.end_user_column_name name", {answer_rows(std::move(names))});
@@ -516,6 +518,31 @@ TEST_F(DiscoveredJob, RequestIsSubmittedWithItsStoredArgumentsWhileAnAuthorsStat
     EXPECT_EQ(bind_named(runs[1], "ARG1")->value, Cell("from-sql"));
     expect_no_typed_statement();
     EXPECT_EQ(executions_of("'x' FROM dual").size(), 1u);
+}
+
+// The stored ID 204 is no longer in the value set's ID column (its row removed, disabled or
+// filtered out since), and another organisation, ID 999, is named "204": the request gets 204 as
+// stored, never 999.
+TEST_F(DiscoveredJob, StoredIdGoneFromItsValueSetIsSubmittedAsStoredNotAsAnotherRowsId) {
+    const Row org{Cell(), Cell(), Cell(), "P_ORG", "P_ORG", 1000, "VS", "VS", 240, "F", "C", "N", "Y"};
+    auto rules = organisations({}, {{"999", Cell(), "204"}});
+    rules.push_back(
+        substring_rule("(prog.concurrent_program_name <> 'FNDRSSUB') and", {answer_rows({{101, "XXREPORT"}})}));
+    rules.push_back(substring_rule(
+        "fnd_conc_request_arguments arg",
+        {answer_rows({{"SYSADMIN", "System Administrator", "SYSADMIN", "XXCUST", "XXREPORT", "Report", "20250314093000",
+                       "NULL", "NULL", 0, "NULL", Cell(), Cell(), "Standard", "204"}})}));
+    rules.push_back(parameter_names({{"P_ORG"}}));
+    database(rules, {org});
+
+    testbed::StderrCapture capture;
+    EXPECT_EQ(submit_job(discovered("DUZ-PROGNAME")), "4711");
+    const auto runs = executions_of("FND_REQUEST.submit_request");
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(bind_named(runs[0], "ARG1")->value, Cell("204"));
+    EXPECT_EQ(executions_of("where ID = :bv1").size(), 1u);
+    EXPECT_TRUE(executions_of("where upper(VALUE)").empty());
+    EXPECT_NE(capture.text().find("PARM1 'P_ORG' keeps its stored value"), std::string::npos) << capture.text();
 }
 
 TEST_F(DiscoveredJob, RequestSetProgramsAreSubmittedWithTheirStoredArguments) {

@@ -1,8 +1,9 @@
 // The whole watcher as a process: alerts in the stand-in database become a job order and a
 // condition change at the agent peer, with the action log, an empty queue and the watching time
 // moved to the database time less 2 seconds; an order in flight when the watcher is killed arrives
-// again after the restart; a queue file missing for a pass keeps the alerts for the next one; alert
-// outputs that look like rows or options reach the order as its variables.
+// again after the restart, and one in flight at SIGTERM stays queued while the watcher leaves; a
+// queue file missing for a pass keeps the alerts for the next one; alert outputs that look like
+// rows or options reach the order as its variables.
 #include <algorithm>
 #include <filesystem>
 
@@ -178,6 +179,30 @@ TEST_F(WatcherEndToEnd, OrderInFlightAtAKillArrivesAgainAfterTheRestart) {
     EXPECT_EQ(home.read_file(kQueue), "");
     kill(second, SIGTERM);
     EXPECT_EQ(wait_exit(second, 15), 0);
+}
+
+// SIGTERM while an order waits on a peer that never answers, at the default utility time-out of
+// 60 seconds: the wait ends at the exit request and the watcher leaves within 10 seconds; the
+// order stays queued, and the condition change after it is not sent but queued too.
+TEST_F(WatcherEndToEnd, TermWithAnOrderInFlightAtASilentPeerEndsWithinTenSecondsAndKeepsTheQueue) {
+    prepare({json::array({alert_row("Big Journal", "20261210115000")}), json::array()},
+            R"({"ORVORDER":[{"hold":true}]})");
+    std::string config = home.read_file("data/CONFIG.dat");
+    config.erase(config.find("UTTIMEOUT 5\n"), 12);
+    home.write_file("data/CONFIG.dat", config);
+    const pid_t pid = start_watcher();
+    ASSERT_TRUE(peer->wait_for_journal(1, 30)) << log_of(pid);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the watcher waits on the reply
+    const auto signalled = std::chrono::steady_clock::now();
+    kill(pid, SIGTERM);
+    EXPECT_EQ(wait_exit(pid, 30), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(10));
+    peer->release();
+    const std::string queue = home.read_file(kQueue);
+    EXPECT_NE(queue.find("[ORVORDER]"), std::string::npos) << queue;
+    EXPECT_NE(queue.find("[ORVCONTB]"), std::string::npos) << queue;
+    EXPECT_EQ(peer->journal().size(), 1u);
+    EXPECT_NE(log_of(pid).find(">>> ORVANTA OEBS Watcher ended with rc = "), std::string::npos);
 }
 
 TEST_F(WatcherEndToEnd, QueueFileMissingForAPassKeepsTheAlertsForTheNext) {

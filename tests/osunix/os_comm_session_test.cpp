@@ -1,9 +1,12 @@
 // TCP lines and sessions on 127.0.0.1: time-outs by kind of line, reads from silent and closing
-// peers, whole writes to slow, closed and stalled readers, refused connections, the IP allow-list,
-// finding a free port, the trace file, descriptors after close, and the SSL decision.
+// peers, waits that signals interrupt or an exit request ends, whole writes to slow, closed and
+// stalled readers, refused connections, the IP allow-list, finding a free port, the trace file,
+// descriptors after close, and the SSL decision.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +24,7 @@
 #include "gm_param.h"
 #include "os_comm.h"
 #include "os_diag.h"
+#include "os_proc.h"
 #include "testbed.h"
 
 namespace {
@@ -117,6 +121,59 @@ TEST_F(AgentHomeTest, ReadFromASilentPeerGivesThePartAndATimeOut) {
     close(other);
     EXPECT_EQ(OS_COMM_sess_read(&client.sess, buffer, 10), 0);
     EXPECT_EQ(OS_COMM_sess_active(&client.sess), CM_RC_FAIL);
+}
+
+// A wait that signals keep interrupting goes on for the time that remains instead of starting
+// over; a wait in a process asked to exit ends within about a second as an unfinished wait (47),
+// and one that begins after the request ends at once.
+TEST_F(AgentHomeTest, InterruptedWaitGoesOnForTheRestAndAnExitRequestEndsIt) {
+    home.write_file("data/CONFIG.dat", "UTTIMEOUT 2\n");
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no restart: each signal interrupts the wait
+    ASSERT_EQ(sigaction(SIGUSR1, &action, nullptr), 0);
+    Listener peer;
+    Client client(peer.port);
+    ASSERT_EQ(client.open_rc, CM_RC_OK);
+    const int other = peer.accept_one();
+    char buffer[16] = {};
+
+    const pthread_t reader = pthread_self();
+    std::atomic<bool> done{false};
+    std::thread interrupter([&] {
+        const auto until = Clock::now() + std::chrono::seconds(8);
+        while (!done && Clock::now() < until) {
+            pthread_kill(reader, SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        }
+    });
+    auto start = Clock::now();
+    EXPECT_EQ(OS_COMM_sess_read(&client.sess, buffer, 10), 0);
+    double waited = seconds_since(start);
+    done = true;
+    interrupter.join();
+    EXPECT_GE(waited, 1.9);
+    EXPECT_LT(waited, 5.0);  // starting over at each signal, it would last as long as the signals
+    EXPECT_EQ(OS_COMM_sess_error(&client.sess), 46);
+
+    client.sess.timeout_interval = 30;
+    std::thread asker([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        OS_PROC_exit_request_set(1);
+    });
+    start = Clock::now();
+    EXPECT_EQ(OS_COMM_sess_read(&client.sess, buffer, 10), 0);
+    waited = seconds_since(start);
+    asker.join();
+    EXPECT_LT(waited, 5.0);  // not the 30 seconds of the time-out
+    EXPECT_EQ(OS_COMM_sess_error(&client.sess), 47);
+    start = Clock::now();
+    EXPECT_LT(OS_COMM_sess_read_all(&client.sess, buffer, 10), 0);
+    EXPECT_LT(seconds_since(start), 2.0);
+    EXPECT_EQ(OS_COMM_sess_error(&client.sess), 47);
+    OS_PROC_exit_request_set(0);
+    close(other);
 }
 
 TEST_F(AgentHomeTest, WholeWritesReachASlowReaderAndFailOnClosedOrStalledOnes) {

@@ -398,6 +398,14 @@ int EW_load_event_config(EW_cfg_file_params_type* ew_config_params, char* event_
         return 1;
     }
     if (std::strcmp(mark, event_cfg_file_last_modify_time) == 0) return 0;
+    /* As for the rules: a file that cannot be read counts as missing and keeps the mark where it
+     * was, so that it is read as soon as it can be; one that is read but does not load keeps the
+     * defaults until it changes. */
+    std::string text;
+    if (!read_with_mark(path, text, mark)) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "Could not read %s", path);
+        return 1;
+    }
     std::snprintf(event_cfg_file_last_modify_time, sizeof(DATETIME_D_typ), "%s", mark);
     if (EW_load_new_event_config(ew_config_params, Error) != ZPA_SUCCESS) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Could not load %s", path);

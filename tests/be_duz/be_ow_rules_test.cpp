@@ -273,4 +273,25 @@ TEST_F(RulesTest, SettingsLoadSetsTheActionLogSwitchUnreadableSettingsLeaveIt) {
     EXPECT_EQ(EW_load_event_config(&config, cfg_mark, &error), 0);  // same file: not read again
 }
 
+TEST_F(RulesTest, UnreadableSettingsAreReadAgainOnceTheyCanBeWhateverTheirTime) {
+    const std::string cfg = "cm/DUZ/data/event_cfg.dat";
+    const std::string whole = home.path() + "/" + cfg;
+    EW_cfg_file_params_type config{};
+    DATETIME_D_typ cfg_mark = "";
+    ZPAError error{};
+    ASSERT_EQ(mkfifo(whole.c_str(), 0644), 0);  // unreadable even for root, and never blocks the watcher
+    const utimbuf same{1800000000, 1800000000};
+    utime(whole.c_str(), &same);
+    EXPECT_EQ(EW_load_event_config(&config, cfg_mark, &error), 1);
+    EXPECT_EQ(EW_load_event_config(&config, cfg_mark, &error), 1);  // still unreadable: still a failure
+    EXPECT_STREQ(cfg_mark, "");
+    std::filesystem::remove(whole);
+    home.write_file(cfg,
+                    "[GEN_EVENT_PARAMS]\nACTIVATE_EVENT_WATCHER Y\nACTION_MAX_RETRY 2\nACTION_LOG N\n"
+                    "WATCHING_INTERVAL_TIME 45\nALERT_MAX_OUTPUT 5\n");
+    utime(whole.c_str(), &same);
+    ASSERT_EQ(EW_load_event_config(&config, cfg_mark, &error), 0);
+    EXPECT_EQ(config.watching_interval_time, 45);
+}
+
 }  // namespace

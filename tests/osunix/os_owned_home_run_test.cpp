@@ -17,6 +17,7 @@
 
 #include "gm_param.h"
 #include "os_diag.h"
+#include "os_ipc.h"
 #include "os_proc.h"
 #include "os_workfile.h"
 #include "owned_home.h"
@@ -242,6 +243,18 @@ TEST_F(OwnedHomeRunTest, PlantedLinksFifosAndLinkedFoldersAreRefusedOrHarmless) 
         {"cpu-specs script run as the home's owner",
          [] { snprintf(OS_PROC_getCpuSpecsBuffer(), OS_PROC_CPU_SPECS_ROOM, "%s", "echo \"OS = $(id -u)\"\n"); },
          [](int) { return machine_os(); }, ("rc=1 os=" + std::to_string(kHomeOwnerUid))},
+        {"lock files in a lock folder linked to root's folder",
+         [&] {
+             testbed::write_whole_file(root_tree() + "/kept.lck", "");
+             age(root_tree() + "/kept.lck", 1);
+             link_folder("locks", root_tree());
+         },
+         [](int) {
+             return "lock=" + std::to_string(OS_IPC_lock("locks/new.lck", 0)) +
+                    " unlock=" + std::to_string(OS_IPC_unlock("locks/kept.lck")) +
+                    " old=" + std::to_string(OS_IPC_old("locks/kept.lck"));
+         },
+         "lock=2 unlock=2 old=0"},
         {"core moved into a log folder linked to root's folder",
          [&] {
              home.write_file("core", "a core\n");

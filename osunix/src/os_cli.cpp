@@ -2,6 +2,7 @@
  * without a time-out, and the command layer's temporary scripts. Owns the process-wide state of
  * the fork-and-exec call in progress (one at a time) and the alarm flag. */
 #include "os_cli.h"
+#include "os_cli_internal.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -49,29 +50,40 @@ int run_shell(const std::string& text) {
     return OS_SPV_run_cmd(argv, -1);
 }
 
-// The program path without trailing blanks, then up to 32 argument texts, then a null.
+// The program path, then its argument texts, then a null.
 struct ArgumentVector {
     std::vector<std::string> texts;
     std::vector<char*> pointers;
 
+    // The path without trailing blanks and up to 32 texts of an argument array.
     ArgumentVector(const std::string& path, CMDLINE_D_typ* args, int count) {
         texts.push_back(path);
         for (int i = 0; args && i < count && i < OS_CLI_MAX_ARGS; ++i)
             texts.emplace_back(args[i], strnlen(args[i], sizeof(CMDLINE_D_typ) - 1));
+        point();
+    }
+    explicit ArgumentVector(const std::vector<std::string>& argv) : texts(argv) { point(); }
+
+private:
+    void point() {
         for (std::string& text : texts) pointers.push_back(text.data());
         pointers.push_back(nullptr);
     }
 };
 
-[[noreturn]] void exec_child(const char* fn, ArgumentVector& vector) {
+// A descriptor moved above standard error, so that placing one stream cannot close another.
+int above_standard_streams(int fd) { return fd < 0 || fd > STDERR_FILENO ? fd : fcntl(fd, F_DUPFD_CLOEXEC, 3); }
+
+[[noreturn]] void exec_child(const char* fn, ArgumentVector& vector, const os_cli::Streams& streams) {
     os_spv::reset_child_signals();
     if (setpgid(0, 0) != 0) DIAG_ERROR("%s: Failed in setpgid %d", fn, errno);
-    const int null_fd = open("/dev/null", O_WRONLY);
-    if (null_fd >= 0) {
-        dup2(null_fd, STDOUT_FILENO);
-        dup2(null_fd, STDERR_FILENO);
-        if (null_fd > STDERR_FILENO) close(null_fd);
-    }
+    const int null_fd = above_standard_streams(open("/dev/null", O_WRONLY | O_CLOEXEC));
+    const int input = above_standard_streams(streams.input);
+    const int output = above_standard_streams(streams.output >= 0 ? streams.output : null_fd);
+    const int error = above_standard_streams(streams.error >= 0 ? streams.error : null_fd);
+    if (input >= 0) dup2(input, STDIN_FILENO);
+    if (output >= 0) dup2(output, STDOUT_FILENO);
+    if (error >= 0) dup2(error, STDERR_FILENO);
     execvp(vector.pointers[0], vector.pointers.data());
     const int err = errno;
     DIAG_ERROR("%s: ERROR: execvp failed, rc: %d, error: '%s'", fn, -1, std::strerror(err));
@@ -121,14 +133,16 @@ void end_timed_out_child(const char* fn, pid_t pid) {
     }
 }
 
-int run_program(const char* fn, const char* fullpath, CMDLINE_D_typ* p_cmd, int timeout, int param_num,
-                int* p_exit_code) {
+// The program path without trailing blanks, or "" when it is not executable.
+std::string executable_path(const char* fn, const char* fullpath) {
     DIAG_TRACE(3, ">>> %s, executing '%s'", fn, fullpath ? fullpath : "");
     std::string path = fullpath ? fullpath : "";
     while (!path.empty() && (path.back() == ' ' || path.back() == '\t')) path.pop_back();
-    if (path.empty() || access(path.c_str(), X_OK) != 0) return OS_CLI_NOT_EXECUTABLE;
-    ArgumentVector vector(path, p_cmd, param_num);
+    if (path.empty() || access(path.c_str(), X_OK) != 0) return "";
+    return path;
+}
 
+int run_vector(const char* fn, ArgumentVector& vector, int timeout, const os_cli::Streams& streams, int* p_exit_code) {
     std::lock_guard<std::mutex> one_call(cli_mutex);
     const bool timed = timeout > 0;
     if (timed) {
@@ -144,7 +158,7 @@ int run_program(const char* fn, const char* fullpath, CMDLINE_D_typ* p_cmd, int 
     const pid_t pid = fork();
     // The child goes straight to its exec: nothing on its way allocates (a lock of the memory
     // allocator held by another thread at the fork would stop it).
-    if (pid == 0) exec_child(fn, vector);
+    if (pid == 0) exec_child(fn, vector, streams);
     DIAG_TRACE(4, "%s: %s - fork return: %d. errno: %d", fn, "parent", static_cast<int>(pid), pid < 0 ? errno : 0);
     if (pid < 0) {
         DIAG_ERROR("%s: ERROR: fork failed", fn);
@@ -195,6 +209,14 @@ int run_program(const char* fn, const char* fullpath, CMDLINE_D_typ* p_cmd, int 
     return rc;
 }
 
+int run_program(const char* fn, const char* fullpath, CMDLINE_D_typ* p_cmd, int timeout, int param_num,
+                int* p_exit_code) {
+    const std::string path = executable_path(fn, fullpath);
+    if (path.empty()) return OS_CLI_NOT_EXECUTABLE;
+    ArgumentVector vector(path, p_cmd, param_num);
+    return run_vector(fn, vector, timeout, {}, p_exit_code);
+}
+
 // /tmp/orv as a directory of its own: made when missing; one that is a link, no directory, or
 // open to others' writes is not used.
 bool prepare_tmp_dir(const char* fn) {
@@ -214,6 +236,17 @@ bool prepare_tmp_dir(const char* fn) {
 }
 
 }  // namespace
+
+namespace os_cli {
+
+int run_with_streams(const char* fn, const std::vector<std::string>& argv, int timeout, const Streams& streams,
+                     int* exit_code) {
+    if (argv.empty() || executable_path(fn, argv[0].c_str()) != argv[0]) return OS_CLI_NOT_EXECUTABLE;
+    ArgumentVector vector(argv);
+    return run_vector(fn, vector, timeout, streams, exit_code);
+}
+
+}  // namespace os_cli
 
 extern "C" {
 

@@ -1,55 +1,138 @@
-/* File layer, directories and disk space: listing a directory, deleting its entries (all, by
- * pattern, by age, or the whole tree) and checking that the file system has room before writing. */
+/* File layer, directories: listing a directory and deleting its entries (all, by pattern, by
+ * age, or the whole tree).
+ * Deletions walk by descriptor from a folder opened as an agent folder, so they never leave the
+ * folder they were given, not even through a link swapped in while they run. */
+#include <fcntl.h>
 #include <fnmatch.h>
-#include <sys/statvfs.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "gm_time.h"
 #include "os_diag.h"
 #include "os_file.h"
-#include "os_file_internal.h"
+#include "os_file_dir_internal.h"
+#include "os_file_nofollow.h"
 
 namespace {
 
+using os_file::Descriptor;
+
 bool is_dot_entry(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
 
-// Calls `each` with the name of every entry of an open directory except "." and "..".
-template <typename Each>
-void for_each_entry(DIR* dir, Each each) {
-    while (struct dirent* entry = readdir(dir))
-        if (!is_dot_entry(entry->d_name)) each(entry->d_name);
+std::string without_trailing_slashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
 }
 
-CM_RC delete_tree(const std::string& dir_name) {
-    DIR* dir = opendir(dir_name.c_str());
-    if (!dir) return CM_RC_FAIL;
+// Calls `each` with the name of every entry of the folder open at dir_fd except "." and ".."
+// (the listing has a descriptor of its own; dir_fd stays open). False when it cannot be listed.
+template <typename Each>
+bool for_each_entry_at(int dir_fd, Each each) {
+    const int listing_fd = openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* listing = listing_fd < 0 ? nullptr : fdopendir(listing_fd);
+    if (!listing) {
+        if (listing_fd >= 0) close(listing_fd);
+        return false;
+    }
+    while (struct dirent* entry = readdir(listing))
+        if (!is_dot_entry(entry->d_name)) each(entry->d_name);
+    closedir(listing);
+    return true;
+}
+
+// Empties the folder open at dir_fd: files and links are removed as names, subfolders emptied
+// and removed, none of them ever followed. The first failure stops, with its errno.
+CM_RC delete_tree_at(int dir_fd) {
     CM_RC rc = CM_RC_OK;
-    while (struct dirent* entry = readdir(dir)) {
-        if (is_dot_entry(entry->d_name)) continue;
-        std::string path = os_file::join_path(dir_name, entry->d_name);
+    const bool listed = for_each_entry_at(dir_fd, [&](const char* name) {
+        if (rc != CM_RC_OK) return;
         struct stat status;
-        // lstat: a link to a directory is removed as a link, never followed out of the tree.
-        if (lstat(path.c_str(), &status) != 0) {
+        if (fstatat(dir_fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
             rc = CM_RC_FAIL;
         } else if (S_ISDIR(status.st_mode)) {
-            rc = delete_tree(path);
-        } else if (unlink(path.c_str()) != 0) {
+            // A folder swapped for a link meanwhile is refused here, never entered.
+            const Descriptor sub(openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (sub.fd < 0 || delete_tree_at(sub.fd) != CM_RC_OK || unlinkat(dir_fd, name, AT_REMOVEDIR) != 0)
+                rc = CM_RC_FAIL;
+        } else if (unlinkat(dir_fd, name, 0) != 0) {
             rc = CM_RC_FAIL;
         }
-        if (rc != CM_RC_OK) break;
-    }
-    closedir(dir);
-    if (rc == CM_RC_OK && rmdir(dir_name.c_str()) != 0) rc = CM_RC_FAIL;
-    return rc;
+    });
+    return listed ? rc : CM_RC_FAIL;
+}
+
+// The folder that holds `path` (its last name stripped), as an agent folder.
+int open_holding_folder(const std::string& path, std::string& name) {
+    const size_t slash = path.rfind('/');
+    name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    const std::string holder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    return os_file::open_agent_folder(holder, true);
+}
+
+// Removes every entry of a folder opened as an agent folder that `wanted` accepts (given the
+// folder's descriptor and the entry's name), as a name: a link goes, never what it points at.
+// False when the folder cannot be opened or listed.
+template <typename Wanted>
+bool unlink_entries(const char* dir_name, Wanted wanted) {
+    if (!dir_name || !*dir_name) return false;
+    const Descriptor dir(os_file::open_agent_folder(dir_name, false));
+    if (dir.fd < 0) return false;
+    return for_each_entry_at(dir.fd, [&](const char* name) {
+        if (wanted(dir.fd, name)) unlinkat(dir.fd, name, 0);
+    });
 }
 
 }  // namespace
+
+namespace os_file {
+
+int open_agent_folder(const std::string& given, bool follow_last_link) {
+    const std::string path = without_trailing_slashes(given);
+    if (path.empty()) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (path[0] != '/') return open_home_folder(path.c_str());
+    const char* home_variable = std::getenv("ORVANTA");
+    const std::string home = without_trailing_slashes(home_variable ? home_variable : "");
+    const bool below_home = home.size() > 1 && home[0] == '/' && path.compare(0, home.size(), home) == 0 &&
+                            (path.size() == home.size() || path[home.size()] == '/');
+    struct stat home_status, working_status;
+    if (below_home && stat(home.c_str(), &home_status) == 0 && stat(".", &working_status) == 0 &&
+        home_status.st_dev == working_status.st_dev && home_status.st_ino == working_status.st_ino) {
+        const std::string rest = path.size() == home.size() ? "." : path.substr(home.size() + 1);
+        return open_home_folder(rest.c_str());
+    }
+    return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow_last_link ? 0 : O_NOFOLLOW));
+}
+
+int open_regular_at(int dir_fd, const char* name, int flags, mode_t mode) {
+    if (!name || !*name) {
+        errno = EINVAL;
+        return -1;
+    }
+    const int fd = openat(dir_fd, name, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+    if (fd < 0) return -1;
+    struct stat status;
+    int refusal = 0;
+    if (fstat(fd, &status) != 0)
+        refusal = errno;
+    else if (!S_ISREG(status.st_mode))
+        refusal = EINVAL;
+    else if (status.st_nlink > 1)
+        refusal = EMLINK;
+    if (refusal == 0) return fd;
+    close(fd);
+    errno = refusal;
+    return -1;
+}
+
+}  // namespace os_file
 
 CM_EXTERN_C_BEGIN
 
@@ -93,51 +176,47 @@ CM_RC OS_FILE_dir_seekdir(OS_FILE_LIST_typ* list, long position) {
 
 // Deletes the entries of the listed directory itself ("dir/" and "dir" alike).
 CM_RC OS_FILE_delete_files(const char* path) {
-    if (!path) return CM_RC_OK;
-    DIR* dir = opendir(path);
-    if (!dir) return CM_RC_OK;
-    std::string base = path;
-    for_each_entry(dir, [&](const char* name) { unlink(os_file::join_path(base, name).c_str()); });
-    closedir(dir);
+    unlink_entries(path, [](int, const char*) { return true; });
     return CM_RC_OK;
 }
 
 CM_RC OS_FILE_delete_pattern(const char* dir_name, const char* pattern) {
-    if (!dir_name || !pattern) return CM_RC_OK;
-    DIR* dir = opendir(dir_name);
-    if (!dir) return CM_RC_OK;
-    std::string base = dir_name;
-    for_each_entry(dir, [&](const char* name) {
-        if (fnmatch(pattern, name, 0) != 0) return;
+    if (!pattern) return CM_RC_OK;
+    unlink_entries(dir_name, [&](int, const char* name) {
+        if (fnmatch(pattern, name, 0) != 0) return false;
         DIAG_TRACE(4, "OS_FILE_delete_pattern: file '%s' matches pattern '%s'", name, pattern);
-        unlink(os_file::join_path(base, name).c_str());
+        return true;
     });
-    closedir(dir);
     return CM_RC_OK;
 }
 
 CM_RC OS_FILE_dir_rm_old_files(const char* dir_name, int keep_days) {
-    if (!dir_name) return CM_RC_FAIL;
-    DIR* dir = opendir(dir_name);
-    if (!dir) return CM_RC_FAIL;
-    std::string base = dir_name;
     DATETIME_D_typ today;
     GM_TIME_fmt_get_time(GM_TIME_FMT_YYYYMMDD, today);
-    for_each_entry(dir, [&](const char* name) {
-        std::string path = os_file::join_path(base, name);
+    const bool listed = unlink_entries(dir_name, [&](int dir_fd, const char* name) {
         struct stat status;
-        if (stat(path.c_str(), &status) != 0) return;
+        if (fstatat(dir_fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
         DATETIME_D_typ modified;
         GM_TIME_fmt_to_ascii(GM_TIME_FMT_YYYYMMDD, status.st_mtime, modified);
-        if (GM_TIME_fmt_compare_dates(today, modified) > keep_days) unlink(path.c_str());
+        return GM_TIME_fmt_compare_dates(today, modified) > keep_days;
     });
-    closedir(dir);
-    return CM_RC_OK;
+    return listed ? CM_RC_OK : CM_RC_FAIL;
 }
 
+// The tree is emptied through descriptors, then its own name removed from the folder holding it
+// (a link that led to a folder of the home's owner is removed as the link).
 CM_RC OS_FILE_dir_delete(const char* dir_name) {
     if (!dir_name || !*dir_name) return CM_RC_FAIL;
-    return delete_tree(dir_name);
+    const std::string path = without_trailing_slashes(dir_name);
+    {
+        const Descriptor top(os_file::open_agent_folder(path, false));
+        if (top.fd < 0 || delete_tree_at(top.fd) != CM_RC_OK) return CM_RC_FAIL;
+    }
+    std::string name;
+    const Descriptor holder(open_holding_folder(path, name));
+    struct stat status;
+    if (holder.fd < 0 || fstatat(holder.fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return CM_RC_FAIL;
+    return unlinkat(holder.fd, name.c_str(), S_ISLNK(status.st_mode) ? 0 : AT_REMOVEDIR) == 0 ? CM_RC_OK : CM_RC_FAIL;
 }
 
 CM_EXTERN_C_END

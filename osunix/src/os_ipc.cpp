@@ -1,8 +1,10 @@
 /* Semaphores and lock files: the empty named-semaphore operations that the parameter caches call,
  * System V semaphore sets keyed by a file (ftok), and lock files created exclusively. The files
- * at foreseeable names are never opened, changed or given away through a link. */
+ * at foreseeable names are never opened, changed or given away through a link, and lock files are
+ * made and removed by name in their folder as walked for the agent home. */
 #include "os_ipc.h"
 #include "os_diag.h"
+#include "os_file_dir_internal.h"
 #include "os_file_nofollow.h"
 
 #include <fcntl.h>
@@ -47,11 +49,28 @@ void give_key_file_away(const char* op, const char* filename) {
     if (fd >= 0) ::close(fd);
 }
 
+// Runs step(folder, name) in the folder that holds `filename`, walked as a folder of the agent home
+// (a link on the way leads only to a folder of the home's owner); -1 with errno when that folder
+// cannot be opened.
+template <typename Step>
+int in_holding_folder(const char* filename, Step step) {
+    std::string name;
+    const os_file::Descriptor folder(os_file::open_parent_folder(filename, name));
+    return folder.fd < 0 ? -1 : step(folder.fd, name.c_str());
+}
+
 CM_RC create_exclusive(const char* filename) {
-    const int fd = ::open(filename, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kLockFileMode);
+    const int fd = in_holding_folder(filename, [](int folder, const char* name) {
+        return ::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kLockFileMode);
+    });
     if (fd < 0) return CM_RC_FAIL;
     ::close(fd);
     return CM_RC_OK;
+}
+
+// Removes the file's name (a link itself, never what it points at) from its folder.
+int remove_name(const char* filename) {
+    return in_holding_folder(filename, [](int folder, const char* name) { return ::unlinkat(folder, name, 0); });
 }
 
 }  // namespace
@@ -186,7 +205,7 @@ CM_RC OS_IPC_sem_remove(OSSemObject sem_id, const char* filename) {
         return CM_RC_FAIL;
     }
     DIAG_TRACE(4, "%s: syncronization semaphore deleted successfuly", op);
-    if (!filename || ::unlink(filename) != 0) {
+    if (!filename || remove_name(filename) != 0) {
         DIAG_ERROR("%s: syncronization semaphore file delete failed", op);
         return CM_RC_FAIL;
     }
@@ -195,14 +214,15 @@ CM_RC OS_IPC_sem_remove(OSSemObject sem_id, const char* filename) {
 }
 
 int OS_IPC_old(const char* filename) {
-    struct stat status {};
-    if (!filename || ::stat(filename, &status) != 0) return 0;
-    if (std::time(nullptr) - status.st_atime < kStaleSeconds) return 0;
-    if (::unlink(filename) != 0) {
-        DIAG_ERROR("OS_IPC_old : unlink : %s", std::strerror(errno));
-        return 0;
-    }
-    return 1;
+    if (!filename) return 0;
+    const int rc = in_holding_folder(filename, [](int folder, const char* name) {
+        struct stat status {};
+        if (::fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+        if (std::time(nullptr) - status.st_atime < kStaleSeconds) return 0;
+        return ::unlinkat(folder, name, 0) == 0 ? 1 : -1;
+    });
+    if (rc < 0) DIAG_ERROR("OS_IPC_old : unlink : %s", std::strerror(errno));
+    return rc > 0 ? 1 : 0;
 }
 
 CM_RC OS_IPC_lock(const char* filename, int timeout) {
@@ -226,6 +246,6 @@ CM_RC OS_IPC_trylock(const char* filename) {
     return filename && create_exclusive(filename) == CM_RC_OK ? CM_RC_OK : CM_RC_FAIL;
 }
 
-CM_RC OS_IPC_unlock(const char* filename) { return filename && ::unlink(filename) == 0 ? CM_RC_OK : CM_RC_FAIL; }
+CM_RC OS_IPC_unlock(const char* filename) { return filename && remove_name(filename) == 0 ? CM_RC_OK : CM_RC_FAIL; }
 
 }  // extern "C"

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "os_comm.h"
 #include "os_diag.h"
 #include "os_file.h"
+#include "os_file_dir_internal.h"
 #include "os_file_nofollow.h"
 #include "os_proc.h"
 #include "os_proc_internal.h"
@@ -73,22 +75,57 @@ void put_text(char* out, std::string_view text) {
     out[n] = '\0';
 }
 
-// Name of the owner of the agent home ("."): false when it cannot be told.
-bool home_owner(const char* fn, std::string& name) {
+// The owner of the agent home ("."): name, user and primary group from the user database;
+// nothing when it cannot be told (both failures logged).
+struct HomeOwner {
+    std::string name;
+    uid_t uid;
+    gid_t gid;
+};
+std::optional<HomeOwner> home_owner(const char* fn) {
     struct stat status;
     if (stat(".", &status) != 0) {
         DIAG_ERROR("%s: stat failed. errno: %d.", fn, errno);
-        return false;
+        return std::nullopt;
     }
     std::vector<char> buffer(16384);
     struct passwd entry;
     struct passwd* found = nullptr;
     if (getpwuid_r(status.st_uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) {
         DIAG_ERROR("%s: getpwuid has failed errno=%d", fn, errno);
-        return false;
+        return std::nullopt;
     }
-    name = found->pw_name;
-    return true;
+    return HomeOwner{found->pw_name, found->pw_uid, found->pw_gid};
+}
+
+// The cpu-specs script is written into ./temp and run by its path: text that the home's owner can
+// write (it comes from the data folder), so when this process is root in a home of another user,
+// the script is given to that user and runs with that user's rights only.
+struct CpuSpecsRun {
+    std::optional<os_spv::Identity> as;
+    bool ready = true;
+
+    explicit CpuSpecsRun(const char* fn) {
+        if (geteuid() != 0) return;
+        const std::optional<HomeOwner> owner = home_owner(fn);
+        if (!owner)
+            ready = false;
+        else if (owner->uid != 0)
+            as = os_spv::Identity{owner->uid, owner->gid};
+    }
+};
+
+// Writes the script into the folder open at dir_fd, for the one who runs it; false when it cannot
+// be written whole (nothing is left then).
+bool write_cpu_specs_script(int dir_fd, const std::string& name, const CpuSpecsRun& run) {
+    const char* specs = OS_PROC_getCpuSpecsBuffer();
+    const int fd = os_file::create_fresh(name.c_str(), 0700, dir_fd);
+    if (fd < 0) return false;
+    bool written = os_spv::write_all(fd, std::string_view(specs, strnlen(specs, OS_PROC_CPU_SPECS_ROOM)));
+    if (written && run.as) written = fchown(fd, run.as->uid, run.as->gid) == 0;
+    if (close(fd) == 0 && written) return true;
+    unlinkat(dir_fd, name.c_str(), 0);
+    return false;
 }
 
 }  // namespace
@@ -172,7 +209,8 @@ CM_RC OS_PROC_autorestart(int start, void*) {
     static const char* const fn = "OS_PROC_autorestart";
     std::string user;
     CM_RC rc = CM_RC_FAIL;
-    if (home_owner(fn, user)) {
+    if (const std::optional<HomeOwner> owner = home_owner(fn)) {
+        user = owner->name;
         if (start) {
             if (os_proc_shut_by_name("AR", user.c_str()) == CM_RC_OK) {
                 OS_TIME_sleep(kRestartPause);
@@ -225,14 +263,16 @@ CM_RC OS_PROC_gather_machine_details(ORV_MACHINE_INFO_typ* info) {
     put_text(info->platform, "Unix");
     char script[128];
     std::snprintf(script, sizeof script, "%s/get_cpu_specs_%d.sh", "./temp", static_cast<int>(getpid()));
-    const char* specs = OS_PROC_getCpuSpecsBuffer();
-    if (!os_file::write_fresh(script, std::string_view(specs, strnlen(specs, OS_PROC_CPU_SPECS_ROOM)), 0700)) {
+    const std::string script_name = std::strrchr(script, '/') + 1;
+    const CpuSpecsRun run(fn);
+    const os_file::Descriptor temp(run.ready ? os_file::open_agent_folder("./temp", true) : -1);
+    if (temp.fd < 0 || !write_cpu_specs_script(temp.fd, script_name, run)) {
         DIAG_ERROR("%s: Failed to write script %s", fn, script);
         return CM_RC_FAIL;
     }
     std::string output;
-    const std::optional<int> status = os_spv::run_capture({"/bin/sh", "-c", script}, false, output);
-    unlink(script);
+    const std::optional<int> status = os_spv::run_capture({"/bin/sh", "-c", script}, false, output, run.as);
+    unlinkat(temp.fd, script_name.c_str(), 0);
     if (!status) {
         DIAG_ERROR("%s: Failed to open pipe", fn);
         return CM_RC_FAIL;
@@ -268,7 +308,8 @@ void OS_PROC_getAgentOwner(char* owner) {
     std::string name;
     if (getuid() == 0) {
         name = "root";
-    } else if (home_owner(fn, name)) {
+    } else if (const std::optional<HomeOwner> found = home_owner(fn)) {
+        name = found->name;
         DIAG_TRACE(4, "%s: agent owner - '%s'", fn, name.c_str());
     } else {
         name = "Unknown";
@@ -303,6 +344,8 @@ CM_RC OS_PROC_get_locale_list(char* xml_outbuf) {
     return CM_RC_OK;
 }
 
+// The core file is moved by descriptors: into the log folder as walked for the home (a link there
+// leads only to a folder of the home's owner), never through a link to another user's folder.
 void OS_PROC_housekeeping(void) {
     const std::string dir = agent_dir_with_slash();
     if (dir.empty()) return;
@@ -311,8 +354,11 @@ void OS_PROC_housekeeping(void) {
     DATETIME_D_typ stamp = "";
     GM_TIME_fmt_get_time(GM_TIME_FMT_YYYYMMDDHHMMSS, stamp);
     const std::string moved = dir + "proclog/core_" + stamp;
-    if (OS_FILE_rename(core.c_str(), moved.c_str()) != CM_RC_OK)
-        DIAG_ERROR("%s: failed to move %s to %s", "OS_PROC_housekeeping", core.c_str(), moved.c_str());
+    const os_file::Descriptor from(os_file::open_agent_folder(dir, true));
+    const os_file::Descriptor to(os_file::open_agent_folder(dir + "proclog", true));
+    if (from.fd < 0 || to.fd < 0 || renameat(from.fd, "core", to.fd, moved.substr(moved.rfind('/') + 1).c_str()) != 0)
+        DIAG_ERROR("%s: failed to move %s to %s: %s", "OS_PROC_housekeeping", core.c_str(), moved.c_str(),
+                   os_file::folder_failure_text(errno));
 }
 
 void OS_PROC_newday_clean_up(void) { DIAG_TRACE(4, "%s exit with: %d", "OS_PROC_newday_clean_up", CM_RC_FAIL); }

@@ -24,6 +24,7 @@
 #include "os_blowf.h"
 #include "os_diag.h"
 #include "os_file.h"
+#include "os_file_nofollow.h"
 #include "os_lib.h"
 #include "os_logical_internal.h"
 #include "os_proc.h"
@@ -161,10 +162,11 @@ void choose_locale(const char* table) {
     DIAG_TRACE(4, "The locale is now : 'C'");
 }
 
-// The enciphered machine details (cpu specs) of the agent process, as it lies in its file.
+// The enciphered machine details (cpu specs) of the agent process, as it lies in its file. The file
+// is read without waiting and only as a regular file: a FIFO or a link planted there is unreadable.
 void read_cpu_specs() {
     char* buffer = OS_PROC_getCpuSpecsBuffer();
-    const int fd = open(kCpuSpecsFile, O_RDONLY | O_CLOEXEC);
+    const int fd = os_file::open_regular(kCpuSpecsFile, O_RDONLY);
     if (fd < 0) {
         DIAG_TRACE(4, "OS_PROC_init: cannot read %s: %s", kCpuSpecsFile, std::strerror(errno));
         return;
@@ -337,11 +339,16 @@ CM_RC OS_PROC_register(int proc_type, const char* proc_name) {
     static const char* const fn = "OS_PROC_register";
     DIAG_TRACE(3, "%s entered", fn);
     errno = 0;
-    const CM_RC locked = OS_PROC_check_lock(proc_type, 1, 0, proc_name);
+    std::string refusal;
+    const CM_RC locked = os_proc::check_lock(proc_type, true, proc_name, &refusal);
     const int lock_errno = errno;
     if (locked != CM_RC_LOCK_FREE) {
         if (locked != CM_RC_LOCK_HELD) return locked;
-        report_lock_held(proc_type, proc_name, lock_errno);
+        // A lock file that cannot be used says so; it is no sign of another process.
+        if (!refusal.empty())
+            DIAG_ERROR("%s: %s, exiting", fn, refusal.c_str());
+        else
+            report_lock_held(proc_type, proc_name, lock_errno);
         return CM_RC_FAIL;
     }
     const std::string stem = proc_name ? proc_name : os_proc::process_type(proc_type)->pid_stem;

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cmpltfrm.h"
+
 namespace os_proc {
 
 // The process name that start-up records: the first "%s" of p_proc (if any) replaced by the
@@ -30,6 +32,11 @@ struct ProcessType {
     const char* pid_stem;
 };
 const ProcessType* process_type(int proc_type);
+
+// OS_PROC_check_lock. When the lock file itself cannot be used (its folder reached through a
+// refused link, a link, FIFO or other kind of file at its name, an invalid name), the result is
+// 24 as for a lock held elsewhere, and `refusal` (when given) says what was refused.
+CM_RC check_lock(int proc_type, bool create_lock, const char* proc_name, std::string* refusal);
 
 // The lines of a command's output as a reader with a buffer of max_chars + 1 bytes gets them: a
 // line longer than max_chars characters comes in pieces. Each is given without its line end.

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "os_diag.h"
+#include "os_file_dir_internal.h"
 #include "os_file_nofollow.h"
 #include "os_fork_internal.h"
 #include "os_proc.h"
@@ -44,11 +45,27 @@ constexpr os_proc::ProcessType kProcessTypes[] = {
     {OS_PROC_TYPE_WK, "WKLOAD", "wk"}, {OS_PROC_TYPE_RL, "RUTIL", "ru"},
 };
 
-// The lock file, never through a link planted at its name; its mode and owner are set on the
-// descriptor.
-int open_lock_file(const char* fn, const std::string& path) {
-    const int fd = os_file::open_regular(path.c_str(), O_WRONLY | O_CREAT, 0644);
-    if (fd < 0) return -1;
+// Why a lock file could not be opened: the folder walk's reason, or what stands at the name.
+std::string refusal_of(const std::string& path, bool folder_refused, int error) {
+    const char* why = folder_refused                      ? os_file::folder_failure_text(error)
+                      : error == ELOOP                    ? "a link stands at its name"
+                      : error == EINVAL || error == ENXIO ? "it is not a regular file"
+                      : error == EMLINK                   ? "it has more than one name"
+                                                          : std::strerror(error);
+    return "the lock file " + path + " is refused: " + why;
+}
+
+// The lock file in the locks folder as walked for the home (a link there leads only to a folder of
+// the home's owner), never through a link, FIFO or other kind of file planted at its name; its mode
+// and owner are set on the descriptor. -1 with `refusal` saying why it cannot be used.
+int open_lock_file(const char* fn, const std::string& path, std::string& refusal) {
+    const os_file::Descriptor folder(os_file::open_agent_folder(kLockDir, true));
+    const std::string name = path.substr(sizeof kLockDir - 1);
+    const int fd = folder.fd < 0 ? -1 : os_file::open_regular_at(folder.fd, name.c_str(), O_WRONLY | O_CREAT, 0644);
+    if (fd < 0) {
+        refusal = refusal_of(path, folder.fd < 0, errno);
+        return -1;
+    }
     if (fchmod(fd, 0644) != 0)
         DIAG_ERROR("%s: fchmod '%s' to 0644 failed : %s", fn, path.c_str(), std::strerror(errno));
     if (geteuid() == 0) {
@@ -58,14 +75,15 @@ int open_lock_file(const char* fn, const std::string& path) {
     return fd;
 }
 
-CM_RC check(const char* fn, const std::string& path, bool create_lock) {
+CM_RC check(const char* fn, const std::string& path, bool create_lock, std::string& refusal) {
     std::lock_guard<std::mutex> lock(held_mutex);
     auto& mine = held();
     const auto already = mine.find(path);
     const bool own = already != mine.end();
-    const int fd = own ? already->second : open_lock_file(fn, path);
+    const int fd = own ? already->second : open_lock_file(fn, path, refusal);
     if (fd < 0) {
         DIAG_ERROR("%s: failed to open lock file %s", fn, path.c_str());
+        DIAG_TRACE(4, "%s: %s", fn, refusal.c_str());
         return CM_RC_LOCK_HELD;
     }
     CM_RC rc;
@@ -114,11 +132,7 @@ const ProcessType* process_type(int proc_type) {
     return nullptr;
 }
 
-}  // namespace os_proc
-
-extern "C" {
-
-CM_RC OS_PROC_check_lock(int proc_type, orv_boolean create_lock, int, const char* proc_name) {
+CM_RC check_lock(int proc_type, bool create_lock, const char* proc_name, std::string* refusal) {
     static const char* const fn = "OS_PROC_check_lock";
     DIAG_TRACE(4, "%s", fn);
     std::string path;
@@ -126,6 +140,7 @@ CM_RC OS_PROC_check_lock(int proc_type, orv_boolean create_lock, int, const char
         // A name is a file name inside ./locks, never a path elsewhere.
         if (!*proc_name || std::strchr(proc_name, '/')) {
             DIAG_ERROR("%s: invalid process name '%s'", fn, proc_name);
+            if (refusal) *refusal = std::string("invalid process name '") + proc_name + "'";
             return CM_RC_LOCK_HELD;
         }
         path = std::string(kLockDir) + proc_name + ".lock";
@@ -139,11 +154,21 @@ CM_RC OS_PROC_check_lock(int proc_type, orv_boolean create_lock, int, const char
         return CM_RC_FAIL;
     }
     DIAG_TRACE(4, "%s: checking %s", fn, path.c_str());
-    const CM_RC rc = check(fn, path, create_lock != 0);
+    std::string why;
+    const CM_RC rc = check(fn, path, create_lock, why);
     const int err = errno;
+    if (refusal) *refusal = why;
     DIAG_TRACE(4, "%s: exiting", fn);
     errno = err;
     return rc;
+}
+
+}  // namespace os_proc
+
+extern "C" {
+
+CM_RC OS_PROC_check_lock(int proc_type, orv_boolean create_lock, int, const char* proc_name) {
+    return os_proc::check_lock(proc_type, create_lock != 0, proc_name, nullptr);
 }
 
 char* OS_PROC_getCpuSpecsBuffer(void) { return cpu_specs; }

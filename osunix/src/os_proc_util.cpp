@@ -1,7 +1,9 @@
-/* Agent utilities run through a generated /bin/sh script whose standard streams go to temporary
- * files (<dir>/PKM_<pid>.tmp.CMD, .STDIN, .STDOUT, .STDERR). Parameter values reach the script
- * as shell words; one run at a time per process, as the names depend only on the process id.
- * The names are foreseeable: each file is made anew, never written or read through a link. */
+/* Agent utilities run through /bin/sh with their standard streams in temporary files
+ * (<dir>/PKM_<pid>.tmp.CMD, .STDIN, .STDOUT, .STDERR). Parameter values reach the command as shell
+ * words; one run at a time per process, as the names depend only on the process id. The folder
+ * may belong to the agent home's owner: each file is made anew, and the command runs with the
+ * files opened here as its streams, so no name there is ever run, read or redirected through. */
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,8 +18,10 @@
 
 #include "gm_param.h"
 #include "os_cli.h"
+#include "os_cli_internal.h"
 #include "os_diag.h"
 #include "os_file.h"
+#include "os_file_dir_internal.h"
 #include "os_file_nofollow.h"
 #include "os_fork_internal.h"
 #include "os_proc.h"
@@ -29,15 +33,32 @@ constexpr int kExeMax = 511;
 constexpr int kCmdlineMax = static_cast<int>(sizeof(CMDLINE_D_typ)) - 1;
 constexpr const char* kExeKeys[] = {"EXE_DEFAULT", "EXE_DEFAULT_UNIX", "EXE_LINUX"};
 constexpr mode_t kTempFileMode = 0644;  // input and output files, as a writing stream makes them
+constexpr char kShell[] = "/bin/sh";
 
 // The run holds it across its fork; the child only gets a fresh one.
 std::mutex util_mutex;
 [[maybe_unused]] const bool util_fork_safe = os_fork::renew_in_child(util_mutex);
 
+// The run's four files in their folder, by name; the folder is held open by descriptor.
 struct TempFiles {
-    std::string script, in, out, err;
-    std::vector<const std::string*> all() const { return {&script, &in, &out, &err}; }
+    std::string directory;  // as the script and the log name it
+    std::string stem;       // PKM_<pid>.tmp.
+    int folder = -1;
+    std::string name(const char* kind) const { return stem + kind; }
+    std::string path(const char* kind) const { return directory + "/" + stem + kind; }
+    TempFiles() = default;
+    TempFiles(const TempFiles&) = delete;
+    TempFiles& operator=(const TempFiles&) = delete;
+    ~TempFiles() {
+        if (folder >= 0) close(folder);
+    }
 };
+
+constexpr const char* kScript = "CMD";
+constexpr const char* kInput = "STDIN";
+constexpr const char* kOutput = "STDOUT";
+constexpr const char* kErrors = "STDERR";
+constexpr const char* kKinds[] = {kScript, kInput, kOutput, kErrors};
 
 // The values of a list of GM_PARAM_table_row rows, in list order (the caller's cursor is kept).
 std::vector<std::string> values_of(ZPALIST_handle_typ* list) {
@@ -63,77 +84,87 @@ std::string executable_of(const char* fn, const char* action, ZPALIST_handle_typ
 
 // Makes the folder, root's and 0755. A name taken meanwhile will do only when it is a folder
 // now; owner and mode are never changed through a link.
-bool make_directory(const char* fn, const std::string& dir) {
+void make_directory(const char* fn, const std::string& dir) {
     DIAG_TRACE(4, "%s: creating directory '%s' with system command '%s'", fn, dir.c_str(),
                "mkdir, chown root, chmod 755");
-    if (os_file::make_dir(dir.c_str(), 0755, 0)) return true;
-    return errno == EEXIST && OS_FILE_is_dir(dir.c_str());
+    os_file::make_dir(dir.c_str(), 0755, 0);
 }
 
+// The folder of the run's files, opened as an agent folder (a folder of the home reached through a
+// link only when it leads to a folder of the home's owner) and made when missing, and the names.
 bool temp_names(const char* fn, TempFiles& files) {
     GM_PARAM_VALUE_typ dir = "";
-    std::string directory;
     if (GM_PARAM_get("OS", "CM_TEMP_SCRIPTS_DIR", dir) == CM_RC_OK && *dir) {
-        directory = dir;
+        files.directory = dir;
     } else {
         const char* home = std::getenv("ORVANTA");
         if (!home || !*home) {
             DIAG_ERROR("%s: ERROR: Attribute '%s' is mandatory", fn, "ORVANTA");
             return false;
         }
-        directory = std::string(home) + "/" + "runtime";
+        files.directory = std::string(home) + "/" + "runtime";
     }
-    if (!OS_FILE_is_dir(directory.c_str()) && !make_directory(fn, directory)) {
+    files.folder = os_file::open_agent_folder(files.directory, true);
+    if (files.folder < 0 && errno == ENOENT) {
+        make_directory(fn, files.directory);
+        files.folder = os_file::open_agent_folder(files.directory, true);
+    }
+    if (files.folder < 0) {
+        const int err = errno;
         DIAG_ERROR("%s: ERROR: Failed to create temporary scripts file names", fn);
+        DIAG_ERROR("%s: %s: %s", fn, files.directory.c_str(), os_file::folder_failure_text(err));
         return false;
     }
-    const std::string stem = directory + "/PKM_" + std::to_string(getpid()) + ".tmp.";
-    files = {stem + "CMD", stem + "STDIN", stem + "STDOUT", stem + "STDERR"};
+    files.stem = "PKM_" + std::to_string(getpid()) + ".tmp.";
     return true;
 }
 
 void delete_temp_files(const char* fn, const TempFiles& files) {
     GM_PARAM_VALUE_typ keep = "";
-    if (GM_PARAM_get("CONFIG", "EXE_UTIL_TEMP_FILES", keep) == CM_RC_OK) return;
-    for (const std::string* file : files.all()) {
-        if (access(file->c_str(), F_OK) != 0) continue;
-        if (unlink(file->c_str()) != 0)
-            DIAG_ERROR("%s: Failed to delete file '%s', error: '%s'", fn, file->c_str(), std::strerror(errno));
+    if (files.folder < 0 || GM_PARAM_get("CONFIG", "EXE_UTIL_TEMP_FILES", keep) == CM_RC_OK) return;
+    for (const char* kind : kKinds) {
+        if (unlinkat(files.folder, files.name(kind).c_str(), 0) != 0 && errno != ENOENT)
+            DIAG_ERROR("%s: Failed to delete file '%s', error: '%s'", fn, files.path(kind).c_str(),
+                       std::strerror(errno));
     }
 }
 
-// The script's output file made empty and the process's own before the shell's redirection
-// opens it, so that a link planted at its name is gone.
-bool prepare_output(const char* fn, const std::string& path) {
-    const int fd = os_file::create_fresh(path.c_str(), kTempFileMode);
-    if (fd < 0) {
-        DIAG_ERROR("%s: ERROR: Failed to create file '%s'", fn, path.c_str());
-        return false;
+// A file of the run, made anew in the run's folder (whatever stood at the name is removed, never
+// written through) with its content, and when asked opened a second time for reading: only when
+// the name still leads to that very file, so that what is read or handed to the utility is never
+// a file that the folder's owner put in its place.
+struct RunFile {
+    int written = -1;
+    int reading = -1;
+    RunFile() = default;
+    RunFile(const RunFile&) = delete;
+    RunFile& operator=(const RunFile&) = delete;
+    ~RunFile() {
+        for (int fd : {written, reading})
+            if (fd >= 0) close(fd);
     }
-    close(fd);
-    return true;
-}
 
-// Reads a whole output file into a buffer of OS_PROC_OUTPUT_ROOM bytes; a missing file leaves the
-// buffer as it was. A link at the name is not read through.
-bool read_output(const char* fn, const std::string& path, char* buffer) {
+    bool make(const TempFiles& files, const char* kind, mode_t mode, std::string_view content, bool for_reading) {
+        const std::string name = files.name(kind);
+        written = os_file::create_fresh(name.c_str(), mode, files.folder);
+        if (written < 0 || !os_spv::write_all(written, content)) return false;
+        if (!for_reading) return true;
+        reading = os_file::open_regular_at(files.folder, name.c_str(), O_RDONLY);
+        struct stat made, found;
+        return reading >= 0 && fstat(written, &made) == 0 && fstat(reading, &found) == 0 &&
+               made.st_dev == found.st_dev && made.st_ino == found.st_ino;
+    }
+};
+
+// Reads a whole output file into a buffer of OS_PROC_OUTPUT_ROOM bytes.
+bool read_output(const char* fn, const std::string& path, int fd, char* buffer) {
     if (!buffer) return true;
-    const int fd = os_file::open_regular(path.c_str(), O_RDONLY);
-    if (fd < 0 && errno == ENOENT) {
-        DIAG_TRACE(4, "%s: file %s doesn't exist", fn, path.c_str());
-        return true;
-    }
-    if (fd < 0) {
-        DIAG_ERROR("%s: ERROR: Failed to open '%s' for read", fn, path.c_str());
-        return false;
-    }
     std::string content;
     char piece[OS_PROC_OUTPUT_ROOM];
     for (;;) {
         const ssize_t n = read(fd, piece, sizeof piece);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            OS_FILE_close(fd);
             DIAG_ERROR("%s: ERROR: Failed to read file '%s'", fn, path.c_str());
             return false;
         }
@@ -141,7 +172,6 @@ bool read_output(const char* fn, const std::string& path, char* buffer) {
         content.append(piece, static_cast<size_t>(n));
         if (content.size() >= OS_PROC_OUTPUT_ROOM - 1) break;
     }
-    OS_FILE_close(fd);
     const size_t length = std::min(content.size(), static_cast<size_t>(OS_PROC_OUTPUT_ROOM - 1));
     std::memcpy(buffer, content.data(), length);
     buffer[length] = '\0';
@@ -149,64 +179,87 @@ bool read_output(const char* fn, const std::string& path, char* buffer) {
 }
 
 struct Run {
-    const char* fn;
-    const char* action;
-    ZPALIST_handle_typ* attrs;
-    std::string words;       // the arguments as shell words ("" for none)
-    std::string plain;       // the same arguments as the plain text, for the length limit
-    const char* stdin_text;  // null: no input file
-    bool with_stderr;
+    const char* fn = "";
+    const char* action = nullptr;
+    ZPALIST_handle_typ* attrs = nullptr;
+    std::string words = "";            // the arguments as shell words ("" for none)
+    std::string plain = "";            // the same arguments as the plain text, for the length limit
+    const char* stdin_text = nullptr;  // null: no input file
+    bool with_stderr = false;
+    char* stdout_buf = nullptr;
+    char* stderr_buf = nullptr;
+    char* exit_code = nullptr;  // the child's exit status as text, when given
 };
 
-// Builds and runs the script; the temporary files are gone afterwards unless kept by
-// configuration. exit_code receives the child's exit status.
-bool run_script(const Run& run, const TempFiles& files, int& exit_code) {
+// Writes the script and the files of the run and runs the utility; the caller removes the files.
+// The script records the command with its redirections; what runs is the command itself, through
+// /bin/sh, with the input and output files as its standard streams, opened here: no script and no
+// redirection is ever run or opened by its name in a folder that another user may write.
+bool run_script(const Run& run, const TempFiles& files) {
     const std::string exe = executable_of(run.fn, run.action, run.attrs);
+    const bool with_input = run.stdin_text != nullptr;
     std::string plain = exe + run.plain;
     std::string line = exe + run.words;
-    const bool with_input = run.stdin_text && *run.stdin_text;
     if (with_input) {
-        plain += " <" + files.in;
-        line += " <" + os_spv::shell_quote(files.in);
+        plain += " <" + files.path(kInput);
+        line += " <" + os_spv::shell_quote(files.path(kInput));
     }
-    plain += " 1>" + files.out;
-    line += " 1>" + os_spv::shell_quote(files.out);
+    plain += " 1>" + files.path(kOutput);
+    line += " 1>" + os_spv::shell_quote(files.path(kOutput));
     if (run.with_stderr) {
-        plain += " 2>" + files.err;
-        line += " 2>" + os_spv::shell_quote(files.err);
+        plain += " 2>" + files.path(kErrors);
+        line += " 2>" + os_spv::shell_quote(files.path(kErrors));
     }
     if (static_cast<int>(plain.size()) > kCmdlineMax) {
         DIAG_ERROR("%s: ERROR: command line longer than %d characters", run.fn, kCmdlineMax);
         return false;
     }
-    if (with_input && !os_file::write_fresh(files.in.c_str(), run.stdin_text, kTempFileMode)) {
-        DIAG_ERROR("%s: ERROR: Failed to create file '%s'", run.fn, files.in.c_str());
+    RunFile input, output, errors, script;
+    if (with_input && !input.make(files, kInput, kTempFileMode, run.stdin_text, true)) {
+        DIAG_ERROR("%s: ERROR: Failed to create file '%s'", run.fn, files.path(kInput).c_str());
         return false;
     }
-    if (!prepare_output(run.fn, files.out) || (run.with_stderr && !prepare_output(run.fn, files.err))) return false;
-    if (!os_file::write_fresh(files.script.c_str(), "#!/bin/sh\n" + line + "\n", 0755)) {
-        DIAG_ERROR("%s: ERROR: Failed to create script file '%s'", run.fn, files.script.c_str());
+    const auto make_output = [&](RunFile& file, const char* kind) {
+        if (file.make(files, kind, kTempFileMode, "", true)) return true;
+        DIAG_ERROR("%s: ERROR: Failed to create file '%s'", run.fn, files.path(kind).c_str());
+        return false;
+    };
+    if (!make_output(output, kOutput) || (run.with_stderr && !make_output(errors, kErrors))) return false;
+    if (!script.make(files, kScript, 0755, "#!/bin/sh\n" + line + "\n", false)) {
+        DIAG_ERROR("%s: ERROR: Failed to create script file '%s'", run.fn, files.path(kScript).c_str());
         return false;
     }
+    int exit_code = 0;
     char timeout_text[64] = "";
     const int timeout =
         run.attrs && GM_PARAM_list_get(run.attrs, "TIMEOUT", timeout_text, sizeof timeout_text) == CM_RC_OK
             ? std::atoi(timeout_text)
             : 0;
-    int rc;
-    if (timeout != 0) {
+    if (timeout != 0)
         DIAG_TRACE(4, "%s: time out set to %d seconds", run.fn, timeout);
-        rc = OS_CLI_exec_wait_timeout(files.script.c_str(), nullptr, timeout, 0, &exit_code);
-    } else {
+    else
         DIAG_TRACE(4, "%s: Script is executed with no time out", run.fn);
-        rc = OS_CLI_exec_wait_rc(files.script.c_str(), nullptr, 0, &exit_code);
-    }
+    const int rc = os_cli::run_with_streams(timeout != 0 ? "OS_CLI_exec_wait_timeout" : "OS_CLI_exec_wait_rc",
+                                            {kShell, "-c", exe + run.words}, std::max(timeout, 0),
+                                            {input.reading, output.written, errors.written}, &exit_code);
     if (rc != CM_RC_OK) {
         DIAG_ERROR("%s: ERROR: Script execution failed, rc = %d", run.fn, rc);
         return false;
     }
     DIAG_TRACE(4, "%s: Script execution completed, exit code is %d", run.fn, exit_code);
-    return true;
+    if (run.exit_code) std::snprintf(run.exit_code, OS_PROC_EXIT_CODE_ROOM, "%d", exit_code);
+    return read_output(run.fn, files.path(kOutput), output.reading, run.stdout_buf) &&
+           (!run.with_stderr || read_output(run.fn, files.path(kErrors), errors.reading, run.stderr_buf));
+}
+
+// One run at a time per process: the folder and the names, the run, the files removed.
+CM_RC run_utility(const Run& run) {
+    std::lock_guard<std::mutex> one_run(util_mutex);
+    TempFiles files;
+    const bool ok = temp_names(run.fn, files) && run_script(run, files);
+    delete_temp_files(run.fn, files);
+    DIAG_TRACE(3, "<<< %s, rc = %d", run.fn, ok ? CM_RC_OK : CM_RC_FAIL);
+    return ok ? CM_RC_OK : CM_RC_FAIL;
 }
 
 }  // namespace
@@ -228,47 +281,34 @@ CM_RC OS_PROC_exec_util_with_params(const char* action_name, ZPALIST_handle_typ*
             return CM_RC_FAIL;
         }
     }
-    Run run{fn, action_name, action_attrs, "", "", stdin_text, true};
+    const char* input = stdin_text && *stdin_text ? stdin_text : nullptr;
+    Run run{.fn = fn,
+            .action = action_name,
+            .attrs = action_attrs,
+            .stdin_text = input,
+            .with_stderr = true,
+            .stdout_buf = stdout_buf,
+            .stderr_buf = stderr_buf,
+            .exit_code = exit_code};
     for (const std::string& value : values) {
         run.plain += " " + value;
         const std::string words = os_spv::shell_words(value);
         if (!words.empty()) run.words += " " + words;
     }
-
-    std::lock_guard<std::mutex> one_run(util_mutex);
-    TempFiles files;
-    if (!temp_names(fn, files)) return CM_RC_FAIL;
-    int code = 0;
-    bool ok = run_script(run, files, code);
-    if (ok) {
-        if (exit_code) std::snprintf(exit_code, OS_PROC_EXIT_CODE_ROOM, "%d", code);
-        ok = read_output(fn, files.out, stdout_buf) && read_output(fn, files.err, stderr_buf);
-    }
-    delete_temp_files(fn, files);
-    DIAG_TRACE(3, "<<< %s, rc = %d", fn, ok ? CM_RC_OK : CM_RC_FAIL);
-    return ok ? CM_RC_OK : CM_RC_FAIL;
+    return run_utility(run);
 }
 
 CM_RC OS_PROC_exec_util_with_xml(const char* action_name, ZPALIST_handle_typ* action_attrs, const char* xml_in,
                                  char* out_buf) {
-    static const char* const fn = "OS_PROC_exec_util_with_xml";
-    DIAG_TRACE(3, ">>> %s", fn);
-    std::lock_guard<std::mutex> one_run(util_mutex);
-    TempFiles files;
-    if (!temp_names(fn, files)) return CM_RC_FAIL;
     // The input file is always written and redirected, even for an empty text.
-    Run run{fn, action_name, action_attrs, "", "", nullptr, false};
-    bool ok = os_file::write_fresh(files.in.c_str(), xml_in ? xml_in : "", kTempFileMode);
-    if (!ok) DIAG_ERROR("%s: ERROR: Failed to create file '%s'", fn, files.in.c_str());
-    int code = 0;
-    if (ok) {
-        run.words = " <" + os_spv::shell_quote(files.in);
-        run.plain = " <" + files.in;
-        ok = run_script(run, files, code) && read_output(fn, files.out, out_buf);
-    }
-    delete_temp_files(fn, files);
-    DIAG_TRACE(3, "<<< %s, rc = %d", fn, ok ? CM_RC_OK : CM_RC_FAIL);
-    return ok ? CM_RC_OK : CM_RC_FAIL;
+    const Run run{.fn = "OS_PROC_exec_util_with_xml",
+                  .action = action_name,
+                  .attrs = action_attrs,
+                  .stdin_text = xml_in ? xml_in : "",
+                  .with_stderr = false,
+                  .stdout_buf = out_buf};
+    DIAG_TRACE(3, ">>> %s", run.fn);
+    return run_utility(run);
 }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #include "os_spv.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -138,7 +139,8 @@ pid_t wait_child(pid_t pid, int* status, int options) {
     return done;
 }
 
-std::optional<int> run_capture(const std::vector<std::string>& argv, bool with_stderr, std::string& output) {
+std::optional<int> run_capture(const std::vector<std::string>& argv, bool with_stderr, std::string& output,
+                               const std::optional<Identity>& as) {
     output.clear();
     if (argv.empty()) return std::nullopt;
     std::vector<std::string> texts = argv;
@@ -160,6 +162,8 @@ std::optional<int> run_capture(const std::vector<std::string>& argv, bool with_s
         reset_child_signals();
         dup2(ends[1], STDOUT_FILENO);
         if (with_stderr) dup2(ends[1], STDERR_FILENO);
+        // The group first, while the rights to change it are still there.
+        if (as && (setgroups(1, &as->gid) != 0 || setgid(as->gid) != 0 || setuid(as->uid) != 0)) _exit(127);
         execvp(pointers[0], pointers.data());
         _exit(127);
     }

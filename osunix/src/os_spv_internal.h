@@ -46,9 +46,17 @@ void close_fds_except(int keep);
 // Waits for one child, resuming interrupted waits; the result of waitpid.
 pid_t wait_child(pid_t pid, int* status, int options);
 
+// A user and group that a child takes (its only group) before it runs its program.
+struct Identity {
+    uid_t uid;
+    gid_t gid;
+};
+
 // Runs a program (PATH searched) with its standard output, and standard error when asked, read
 // through a pipe into `output`, and waits for it: its wait status, or nothing when the pipe or
-// the fork failed (errno tells why). A program that cannot be executed ends with status 127.
-std::optional<int> run_capture(const std::vector<std::string>& argv, bool with_stderr, std::string& output);
+// the fork failed (errno tells why). With `as`, the program runs with that user's and group's
+// rights. A program that cannot be executed, or whose rights cannot be taken, ends with status 127.
+std::optional<int> run_capture(const std::vector<std::string>& argv, bool with_stderr, std::string& output,
+                               const std::optional<Identity>& as = std::nullopt);
 
 }  // namespace os_spv

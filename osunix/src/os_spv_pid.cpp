@@ -1,6 +1,7 @@
 /* Pid files of registered processes: the pid directory (ORV_PROC_DIR, else the agent home's
  * "pid" folder), made or repaired on demand, and the empty file <stem>_<pid> in it. Neither is
- * ever changed or written through a link at its name. */
+ * ever changed or written through a link at its name, nor through a linked folder of the home
+ * that leads to another user's folder. */
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 
 #include "os_diag.h"
 #include "os_file.h"
+#include "os_file_dir_internal.h"
 #include "os_file_nofollow.h"
 #include "os_spv.h"
 #include "os_spv_internal.h"
@@ -30,21 +32,23 @@ CM_RC put_dir(char* out, const std::string& dir) {
 }
 
 // The pid directory as a folder its owner may read, write and enter, open for making the pid file
-// in it: made when missing; a link at its name or anything but a folder is refused, never
-// changed. -1 on failure.
+// in it: made when missing. Inside the agent home it is walked as a folder of the home (a link on
+// the way leads only to a folder of the home's owner); elsewhere a link at its name is refused.
+// Anything but a folder is refused, never changed. -1 on failure.
 int open_pid_dir(const char* fn, const std::string& dir) {
-    // A trailing '/' would have a link at the last name followed.
+    int fd = os_file::open_agent_folder(dir, false);
+    // A trailing '/' would have mkdir follow a link at the last name.
     std::string folder = dir;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    const auto open_folder = [&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); };
-    int fd = open_folder();
     if (fd < 0 && errno == ENOENT && os_file::make_dir(folder.c_str(), 0700, static_cast<uid_t>(-1)))
-        fd = open_folder();
+        fd = os_file::open_agent_folder(dir, false);
     if (fd < 0) {
-        if (errno == ENOTDIR || errno == ELOOP)
+        const int err = errno;
+        if (err == ENOTDIR || err == ELOOP)
             DIAG_ERROR("%s: %s is not a directory - can't create files .", fn, dir.c_str());
         else
             DIAG_ERROR("%s: failed to mkdir %s .", fn, dir.c_str());
+        DIAG_TRACE(1, "%s: %s: %s", fn, dir.c_str(), os_file::folder_failure_text(err));
         return -1;
     }
     struct stat status;

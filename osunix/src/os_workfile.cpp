@@ -3,6 +3,7 @@
  * housekeeping of configuration backups and upgrade leftovers. */
 #include "os_workfile.h"
 
+#include <fcntl.h>
 #include <glob.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -21,6 +22,7 @@
 #include "gm_param.h"
 #include "gm_time.h"
 #include "os_diag.h"
+#include "os_file_dir_internal.h"
 #include "os_file_internal.h"
 #include "os_file_nofollow.h"
 
@@ -72,10 +74,11 @@ std::string join_home(const std::string& home, const std::string& rest, bool alw
     return out;
 }
 
-// Time of a file's last modification as "YYYY-MM-DD HH:MM:SS"; "" when it cannot be read.
-std::string modification_time(const char* path) {
+// Time of the last modification of the file open at fd as "YYYY-MM-DD HH:MM:SS"; "" when it
+// cannot be read.
+std::string modification_time(int fd) {
     struct stat status;
-    if (stat(path, &status) != 0) return "";
+    if (fstat(fd, &status) != 0) return "";
     char text[32] = {};
     GM_TIME_fmt_to_ascii(GM_TIME_FMT_YYYY_MM_DD_HH_MM_SS, status.st_mtime, text);
     return text;
@@ -289,13 +292,25 @@ CM_RC OS_FILE_clean_upgrade_files(void) {
     static const char fn[] = "OS_FILE_clean_upgrade_files";
     char list_path[kPathRoom];
     std::snprintf(list_path, sizeof list_path, "./data/%s.dat", kUpgradeListName);
-    if (access(list_path, F_OK) != 0) {
+    const std::string list_name = std::string(kUpgradeListName) + ".dat";
+    // Read in the data folder as walked for the home, without waiting and only as a regular file:
+    // a FIFO, a device or a link planted there is refused.
+    const os_file::Descriptor data(os_file::open_agent_folder("./data", true));
+    const int list_fd = data.fd < 0 ? -1 : os_file::open_regular_at(data.fd, list_name.c_str(), O_RDONLY);
+    const int open_errno = errno;
+    if (list_fd < 0 && open_errno == ENOENT) {
         DIAG_TRACE(4, "%s: Failed to find file '%s'. not upgrade scenario", fn, list_path);
         return CM_RC_FAIL;
     }
-    FILE* list = nullptr;
-    if (OS_FILE_fopen(list_path, &list, OS_FILE_READ) != CM_RC_OK || !list) return CM_RC_FAIL;
-    const std::string stamp = modification_time(list_path);
+    FILE* list = list_fd < 0 ? nullptr : fdopen(list_fd, "r");
+    if (!list) {
+        const int err = list_fd < 0 ? open_errno : errno;
+        DIAG_ERROR("%s: cannot read '%s': %s", fn, list_path,
+                   data.fd < 0 ? os_file::folder_failure_text(err) : std::strerror(err));
+        if (list_fd >= 0) close(list_fd);
+        return CM_RC_FAIL;
+    }
+    const std::string stamp = modification_time(list_fd);
 
     char line[kPathRoom];
     bool still_running = false;
@@ -308,7 +323,13 @@ CM_RC OS_FILE_clean_upgrade_files(void) {
             break;
         }
     }
-    OS_FILE_fclose(list);
+    // A read that fails midway is no end of the list: nothing is deleted after a partial reading.
+    const bool read_whole = still_running || !std::ferror(list);
+    std::fclose(list);
+    if (!read_whole) {
+        DIAG_ERROR("%s: cannot read '%s': %s", fn, list_path, std::strerror(EIO));
+        return CM_RC_FAIL;
+    }
 
     if (still_running) {
         GM_LOG_write_msg(kUpgradeMsgId, stamp.c_str(), "WAS NOT PERFORMED. OLD JOBS ARE STILL RUNNING.");
@@ -322,7 +343,7 @@ CM_RC OS_FILE_clean_upgrade_files(void) {
         return CM_RC_FAIL;
     }
     GM_LOG_write_msg(kUpgradeMsgId, stamp.c_str(), "HAS COMPLETED SUCCESSFULY.");
-    OS_FILE_delete(list_path);
+    unlinkat(data.fd, list_name.c_str(), 0);
     return CM_RC_OK;
 }
 

@@ -90,6 +90,11 @@ int run_utility() {
     return rc == CM_RC_OK && std::string(out) == "input" ? CM_RC_OK : rc == CM_RC_OK ? -1 : rc;
 }
 
+int gather_machine_details() {
+    ORV_MACHINE_INFO_typ info{};
+    return static_cast<int>(OS_PROC_gather_machine_details(&info));
+}
+
 std::string utility_file(const char* kind) { return "runtime/PKM_" + pid_text() + ".tmp." + kind; }
 
 std::string owner_name() {
@@ -205,17 +210,13 @@ TEST_F(PlantedLinkTest, NoCallChangesWhatALinkAtItsNamePointsAt) {
              return 0;
          },
          0},
-        {"cpu-specs script", [] { return "temp/get_cpu_specs_" + pid_text() + ".sh"; }, false,
-         [] {
-             ORV_MACHINE_INFO_typ info{};
-             return static_cast<int>(OS_PROC_gather_machine_details(&info));
-         },
+        {"cpu-specs script", [] { return "temp/get_cpu_specs_" + pid_text() + ".sh"; }, false, gather_machine_details,
          CM_RC_OK},
         {"utility script", [] { return utility_file("CMD"); }, false, run_utility, CM_RC_OK},
         {"utility input", [] { return utility_file("STDIN"); }, false, run_utility, CM_RC_OK},
         {"utility output", [] { return utility_file("STDOUT"); }, false, run_utility, CM_RC_OK},
         {"utility errors", [] { return utility_file("STDERR"); }, false, run_utility, CM_RC_OK},
-        {"utility folder", [] { return std::string("runtime"); }, false, run_utility, CM_RC_FAIL},
+        {"utility folder", [] { return std::string("runtime"); }, true, run_utility, CM_RC_FAIL},
         {"in-stream script", instream_name, false,
          [] { return static_cast<int>(dsect_appl_instream2file("echo hi\n", "4711", 2, 8)); }, CM_RC_OK, true},
         {"pid file", [] { return "pid/xx_" + pid_text(); }, false,
@@ -292,6 +293,8 @@ TEST_F(PlantedLinkTest, NoCallChangesWhatALinkAtItsNamePointsAt) {
              return 0;
          },
          0},
+        // Folders of the home that lead to another user's folder are not used (last: they go).
+        {"cpu-specs folder", [] { return std::string("temp"); }, true, gather_machine_details, CM_RC_FAIL},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

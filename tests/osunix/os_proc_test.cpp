@@ -27,6 +27,7 @@
 namespace {
 
 using process_probe::Clock;
+using process_probe::Rows;
 using process_probe::seconds_since;
 
 TEST(ProcessState, AccessorsAnswerBeforeStartUp) {
@@ -87,16 +88,6 @@ void write_utility(const std::string& program) {
                                  "[ -f \"$0.status\" ] && exit \"$(cat \"$0.status\")\"\n"
                                  "exit 0\n");
 }
-
-struct Rows {
-    ZPALIST_handle_typ list = {};
-    Rows(std::initializer_list<std::pair<const char*, std::string>> rows) {
-        for (const auto& row : rows) GM_PARAM_list_append(&list, row.first, row.second.c_str());
-    }
-    ~Rows() { GM_PARAM_list_clear(&list); }
-    Rows(const Rows&) = delete;
-    Rows& operator=(const Rows&) = delete;
-};
 
 class UtilityRunTest : public ProcessLayerTest {
 protected:

@@ -1,4 +1,4 @@
-// Helpers for the process-layer tests: recording programs, collecting orphans, waiting for files,
+// Helpers for the process-layer tests: parameter rows, recording programs, collecting orphans, waiting for files,
 // checks that a test leaves no child behind, and bodies run in a forked child that reports back.
 #pragma once
 
@@ -12,11 +12,14 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "gm_param.h"
 #include "testbed.h"
 
 namespace process_probe {
@@ -47,6 +50,17 @@ inline void clean_up_group(pid_t pgid) {
         if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
+
+// A list of parameter rows (name, value) for a call that takes one, such as an action's attributes.
+struct Rows {
+    ZPALIST_handle_typ list = {};
+    Rows(std::initializer_list<std::pair<const char*, std::string>> rows) {
+        for (const auto& row : rows) GM_PARAM_list_append(&list, row.first, row.second.c_str());
+    }
+    ~Rows() { GM_PARAM_list_clear(&list); }
+    Rows(const Rows&) = delete;
+    Rows& operator=(const Rows&) = delete;
+};
 
 inline void write_program(const std::string& path, const std::string& body, mode_t mode = 0755) {
     testbed::write_whole_file(path, body);

@@ -6,6 +6,7 @@
 #include "be_def.h"
 #include "be_internal.h"
 #include "be_job_internal.h"
+#include "gm_log_internal.h"
 #include "gm_param.h"
 #include "gm_str.h"
 #include "gm_time.h"
@@ -585,9 +586,9 @@ ZPARC BE_SYSOUT_ORA_Err_Msg(const char* message, const char* file_path) {
     const int fd = be_open_for_append(file_path);
     if (fd < 0) return 1;
     const std::string line = std::string(message) + "\n";
-    OS_FILE_write(fd, line.c_str(), static_cast<int>(line.size()));
+    const CM_RC written = gm_log::append_whole(fd, line);
     OS_FILE_close(fd);
-    return 0;
+    return written == CM_RC_OK ? 0 : 1;
 }
 
 CM_EXTERN_C_END

@@ -1,5 +1,6 @@
 /* The agent daily log: reads message texts from table MSGTBL, formats them, and appends one line
- * per message to the day's file under its append lock, never through a link at the file's name. */
+ * per message to the day's file under its append lock, never through a link at the file's name.
+ * Owns the whole-or-nothing append that every log file of the product uses. */
 #include "gm_log.h"
 
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "gm_log_internal.h"
 #include "gm_param.h"
 #include "gm_str.h"
 #include "gm_time.h"
@@ -67,6 +69,30 @@ CM_RC open_daily_log(const char* path, OS_FD_typ* out) {
 }
 
 }  // namespace
+
+namespace gm_log {
+
+CM_RC append_whole(int fd, std::string_view entry) {
+    struct stat before {};
+    if (::fstat(fd, &before) != 0) return CM_RC_FAIL;
+    std::size_t done = 0;
+    while (done < entry.size()) {
+        const ssize_t n = ::write(fd, entry.data() + done, entry.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int why = n < 0 ? errno : EIO;
+            // The piece that went in is taken out again, so the next entry starts a line of its own.
+            if (done > 0 && ::ftruncate(fd, before.st_size) != 0)
+                DIAG_ERROR("append: a cut entry stays at the end of the file: %s", std::strerror(errno));
+            errno = why;
+            return CM_RC_FAIL;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return CM_RC_OK;
+}
+
+}  // namespace gm_log
 
 extern "C" {
 
@@ -133,10 +159,12 @@ CM_RC GM_LOG_write_msg(const char* msg_id, ...) {
         length = static_cast<int>(sizeof line) - 1;
         line[length - 1] = '\n';  // a cut line still ends the line
     }
-    const CM_RC written = OS_FILE_write(fd, line, length);
+    const CM_RC written = gm_log::append_whole(fd, std::string_view(line, static_cast<std::size_t>(length)));
+    const int why = errno;
     OS_FILE_close(fd);
     if (written != CM_RC_OK) {
         DIAG_TRACE(1, "%s: Failed to write log message '%s'", fn, text);
+        DIAG_TRACE(1, "%s: Failed to write file %s: %s", fn, path, std::strerror(why));
         return CM_RC_FAIL;
     }
     return CM_RC_OK;

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "gm_log_internal.h"
 #include "gm_param.h"
@@ -22,6 +23,7 @@
 #include "os_diag.h"
 #include "os_file.h"
 #include "os_file_nofollow.h"
+#include "os_fork_internal.h"
 
 namespace {
 
@@ -32,6 +34,12 @@ constexpr int kTextRoom = 4096;    // formatted message
 constexpr int kLineRoom = 5000;    // the whole line
 constexpr int kOpenAttempts = 3;
 constexpr mode_t kLogMode = 0764;
+
+// The caller's lockf lock keeps other processes out of a file, but not the other threads of this
+// one: an append's size read, write and cut back are one step among the process's appenders, so a
+// cut back never takes away an entry another thread wrote meanwhile. A forked child gets it fresh.
+std::mutex appending;
+[[maybe_unused]] const bool appending_fork_safe = os_fork::renew_in_child(appending);
 
 // Whether the daily log is on: CONFIG AG_LOG_ON, default "Y"; off when it begins with "N".
 bool log_is_on() {
@@ -73,6 +81,7 @@ CM_RC open_daily_log(const char* path, OS_FD_typ* out) {
 namespace gm_log {
 
 CM_RC append_whole(int fd, std::string_view entry) {
+    const std::lock_guard<std::mutex> one_at_a_time(appending);
     struct stat before {};
     if (::fstat(fd, &before) != 0) return CM_RC_FAIL;
     std::size_t done = 0;

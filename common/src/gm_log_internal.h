@@ -10,7 +10,8 @@
 
 namespace gm_log {
 
-// Appends `entry` to the file open at fd for appending, whose lock the caller holds. A write that
+// Appends `entry` to the file open at fd for appending, whose lock the caller holds (the lock that
+// keeps other processes out; the threads of this process append one at a time here). A write that
 // fails or stops short is undone: the file is cut back to the size it had. CM_RC_OK when the entry
 // went in whole; CM_RC_FAIL otherwise (errno says why), the file then as it was.
 CM_RC append_whole(int fd, std::string_view entry);

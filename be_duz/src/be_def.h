@@ -1270,7 +1270,7 @@ ZPARC BE_DUZ_Submit_request_set(int user_id, int resp_id, int resp_app_id, int g
                                 int app_id, int set_id, char* description, int sub_request, BE_DUZ_Handles* JOB_handle,
                                 ZPAAttrList* ConnectionAttributes, ZPAAttrList* AttributesIn,
                                 ZPAAttrList* AttributesOut, ZPAError* Error);
-/* Appends the message and a line feed to the file. 0, or 1. */
+/* Appends the message and a line feed to the file, whole or not at all. 0, or 1. */
 ZPARC BE_SYSOUT_ORA_Err_Msg(const char* message, const char* file_path);
 
 /* Request options; req_type is BE_DUZ_REQUEST_TYPE (the job's attributes, FND_REQUEST) or

@@ -149,23 +149,25 @@ bool be_utility_output_loggable(const char* program, const char* piece);
 // its first digit on, a section line or a key of more than 63 characters fails the read, a byte
 // 0xFF or a last line without newline ends it). 1, or 2 with the line that failed.
 CM_RC be_reqs_parse(const std::string& content, ZPALIST_handle_typ* list, std::string* failed_line);
+// As be_reqs_parse for a rewrite of the file: a line that fails the read is dropped (and logged)
+// instead. 1, or 2 when a row cannot be appended.
+CM_RC be_reqs_parse_readable(const std::string& content, ZPALIST_handle_typ* list);
 // The requests file's text of a list of rows (key padded to 64 columns, two blanks, the value cut
 // to 2048 characters, a newline and an empty line).
 std::string be_reqs_text(ZPALIST_handle_typ* list);
 // Removes the rows older than a day at `now` (BE_DUZ_remove_old_req at a given time).
 CM_RC be_reqs_drop_old(ZPALIST_handle_typ* list, std::time_t now);
-// The text a submission writes: the content's rows (be_reqs_parse) without those older than a day
-// at `now`, the given row set in them as GM_PARAM_list_set sets it (in place of the first row of
-// its key, else last), in the file's format (be_reqs_text); rows are read and written one by one,
-// without a list. 1, or 2 with the line that failed (text unchanged).
-CM_RC be_reqs_record_text(const std::string& content, const char* key, const char* value, std::time_t now,
-                          std::string& text, std::string* failed_line);
+// The text a submission writes: the content's rows (be_reqs_parse_readable) without those older
+// than a day at `now`, the given row set in them as GM_PARAM_list_set sets it (in place of the
+// first row of its key, else last), in the file's format (be_reqs_text); rows are read and written
+// one by one, without a list.
+std::string be_reqs_record_text(const std::string& content, const char* key, const char* value, std::time_t now);
 // A submission's turn on a requests file under its locks: be_reqs_update with GM_PARAM_list_set of
 // the row, at the cost of a read and a write of the text. 1, or 2 with the reason in Error (the file
 // left as it was).
 CM_RC be_reqs_record(const char* path, const char* key, const char* value, ZPAError* Error);
 // One user's whole turn on a requests file, under the file's locks from start to end: the file is
-// read (created when missing), rows older than a day removed, change(rows) called and, when it
+// read (created when missing; be_reqs_parse_readable), rows older than a day removed, change(rows) called and, when it
 // returns true, the rows written back. 1, or 2 with the reason in Error (the file left as it was).
 CM_RC be_reqs_update(const char* path, const std::function<bool(ZPALIST_handle_typ*)>& change, ZPAError* Error);
 

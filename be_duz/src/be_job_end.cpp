@@ -107,7 +107,11 @@ ZPARC action_dequeue(ZPAAttrList* AttributesOut, ZPAError* Error) {
         return 0;
     }
     GM_PARAM_list_delete(&rows.list, request_id);
-    GM_PARAM_list_save(&rows.list, path.c_str());
+    if (GM_PARAM_list_save(&rows.list, path.c_str()) != CM_RC_OK) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "Failed to save file '%s': request %s is not dequeued", path.c_str(),
+                              request_id);
+        return 1;
+    }
     return 0;
 }
 

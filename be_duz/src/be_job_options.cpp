@@ -49,12 +49,14 @@ constexpr const char* kSetLangCharsSql =
     "END;";
 constexpr const char* kSetLangSql =
     "BEGIN IF (FND_SUBMIT.SET_NLS_OPTIONS(:lang, :terr)) THEN :rc_code :=0;ELSE   :rc_code := 1; END IF; END;";
+/* The delivery option takes nine arguments before the language: the language is passed by name, or
+ * it would land in the fifth argument and the mail would go out for every language. */
 constexpr const char* kRequestDeliverySql =
-    "BEGIN IF (FND_REQUEST.add_delivery_option(:option_type, :arg1, :arg2, :arg3, :arg4, :nls_lang)) THEN "
-    ":rc_code :=0;ELSE   :rc_code := 1; END IF; END;";
+    "BEGIN IF (FND_REQUEST.add_delivery_option(:option_type, :arg1, :arg2, :arg3, :arg4, nls_language => "
+    ":nls_lang)) THEN :rc_code :=0;ELSE   :rc_code := 1; END IF; END;";
 constexpr const char* kSetDeliverySql =
-    "BEGIN IF (FND_SUBMIT.add_delivery_option(:option_type, :arg1, :arg2, :arg3, :arg4, :nls_lang)) THEN "
-    ":rc_code :=0;ELSE   :rc_code := 1; END IF; END;";
+    "BEGIN IF (FND_SUBMIT.add_delivery_option(:option_type, :arg1, :arg2, :arg3, :arg4, nls_language => "
+    ":nls_lang)) THEN :rc_code :=0;ELSE   :rc_code := 1; END IF; END;";
 
 /* Lengths at which the option texts are cut, and the rooms they are bound in. */
 constexpr std::size_t kProfileNameMax = 80;

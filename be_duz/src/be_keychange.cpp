@@ -67,6 +67,14 @@ ZPARC deploy(ZPAAttrList* AttributesIn, ZPAError* Error) {
         BE_TRACE(4, " %s LCP file is empty, no encryption action neccessery.", BE_POS);
         return ZPA_SUCCESS;
     }
+    // A list that counts attributes it does not hold is refused before anything reads it.
+    if (AttributesIn != nullptr &&
+        (AttributesIn->Count < 0 || (AttributesIn->Count > 0 && !AttributesIn->Attributes))) {
+        BE_DUZ_UpdateErrorSet(Error, 1, "%s Invalid attribute list: it counts %d attributes but does not hold them.",
+                              BE_POS, AttributesIn->Count);
+        BE_DUZ_subtable_list_clear(&sections);
+        return ZPA_FAIL;
+    }
     // The input holds the key material: only the names of its attributes are traced.
     if (DIAG_debug_level() >= 4 && AttributesIn) {
         for (int i = 0; i < AttributesIn->Count; ++i)

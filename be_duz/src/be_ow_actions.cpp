@@ -4,6 +4,7 @@
  * proclog/oebs_watcher_actions_<YYYYMMDD>.log, and the action queue cm/DUZ/data/ew_actions_to_execute.dat
  * (actions appended by the account pass, run in order at each pass, kept with a raised attempt
  * counter after a failure until the configured maximum). */
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include "be_internal.h"
 #include "be_ow.h"
 #include "be_ow_internal.h"
+#include "gm_log_internal.h"
 #include "os_diag.h"
 #include "os_file.h"
 #include "os_shared_file_internal.h"
@@ -170,8 +172,14 @@ int EW_write_log(const char* format, ...) {
         DIAG_ERROR("Open file '%s' failed", path);
         return 1;
     }
-    OS_FILE_write(fd, entry, static_cast<int>(std::strlen(entry)));
+    /* The entry goes in whole or not at all: a cut one would run into the next. */
+    const CM_RC written = gm_log::append_whole(fd, entry);
+    const int why = errno;
     OS_FILE_close(fd);
+    if (written != CM_RC_OK) {
+        DIAG_ERROR("Write to file '%s' failed, the entry is lost: %s", path, std::strerror(why));
+        return 1;
+    }
     return 0;
 }
 

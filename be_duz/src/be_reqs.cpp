@@ -9,6 +9,7 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -82,9 +83,11 @@ long long seconds_of(std::string_view value) {
 // Whether a row's value, its epoch second, is more than a day before `now`.
 class AgeLimit {
 public:
-    explicit AgeLimit(std::time_t now) : now_(static_cast<long long>(now)) {
-        const long long limit = now_ - BE_DUZ_REQS_MAX_AGE;
-        if (limit > 0) digits_ = static_cast<std::size_t>(std::snprintf(limit_, sizeof limit_, "%lld", limit));
+    explicit AgeLimit(std::time_t now)
+        : dated_(static_cast<long long>(now) >= LLONG_MIN + BE_DUZ_REQS_MAX_AGE),
+          limit_(dated_ ? static_cast<long long>(now) - BE_DUZ_REQS_MAX_AGE : LLONG_MIN) {
+        if (limit_ > 0)
+            digits_ = static_cast<std::size_t>(std::snprintf(limit_text_, sizeof limit_text_, "%lld", limit_));
     }
 
     bool old(std::string_view value) const {
@@ -94,14 +97,17 @@ public:
             (value.size() == digits_ || !is_digit(value[digits_]))) {
             bool digits = true;
             for (std::size_t i = 0; i < digits_; ++i) digits &= is_digit(value[i]);
-            if (digits) return std::memcmp(value.data(), limit_, digits_) < 0;
+            if (digits) return std::memcmp(value.data(), limit_text_, digits_) < 0;
         }
-        return now_ - seconds_of(value) > BE_DUZ_REQS_MAX_AGE;
+        // now - seconds > the age, compared without the subtraction that a value such as
+        // -9223372036854775808 would overflow.
+        return dated_ && seconds_of(value) < limit_;
     }
 
 private:
-    long long now_;
-    char limit_[24] = "";
+    bool dated_;       // false: now is so early that no value is older
+    long long limit_;  // now less the age: a value before it is older
+    char limit_text_[24] = "";
     std::size_t digits_ = 0;  // 0: every value is read as a number
 };
 
@@ -211,11 +217,25 @@ void put_req_key(char* out, const ReqRow& row) {
     }
 }
 
+// What a reader does with a line that holds no row it can read (a section line, a key of more than
+// 63 characters): fail the read (the file's own reader), or drop it (a rewrite of the file).
+enum class Unreadable { Fail, Drop };
+
+// A rewrite leaves out a line it cannot read, and the log says so: one damaged row never stops
+// the users of the file that come after it.
+CM_RC unreadable_line(std::string_view line, CM_RC rc, Unreadable unreadable) {
+    if (rc == CM_RC_OK || unreadable == Unreadable::Fail) return rc;
+    constexpr std::size_t kLogged = 128;
+    DIAG_printf("Unreadable line dropped from the requests file: %.*s",
+                static_cast<int>(std::min(line.size(), kLogged)), line.data());
+    return CM_RC_OK;
+}
+
 // A line as its row, appended through the builder straight into the list's element: the key in
 // its zero-filled 64-byte field, the value and its terminator.
-CM_RC parse_req_row(zpalist::Builder& rows, std::string_view text) {
+CM_RC parse_req_row(zpalist::Builder& rows, std::string_view text, Unreadable unreadable = Unreadable::Fail) {
     ReqRow row;
-    const CM_RC rc = read_req_row(text, row);
+    const CM_RC rc = unreadable_line(text, read_req_row(text, row), unreadable);
     if (rc != CM_RC_OK || row.key.empty()) return rc;
     return rows.append_filled(sizeof(GM_PARAM_KEY_typ) + row.value.size() + 1, [&](char* element) {
         std::memset(element, 0, sizeof(GM_PARAM_KEY_typ));
@@ -305,7 +325,7 @@ void collect_missing_rows(const std::string& content, ZPALIST_handle_typ* currLi
         known.insert(static_cast<GM_PARAM_table_row*>(element)->key);
 
     ZPALIST_handle_typ on_disk{};
-    be_reqs_parse(content, &on_disk, nullptr);  // unreadable lines are skipped
+    be_reqs_parse_readable(content, &on_disk);
     const AgeLimit age(std::time(nullptr));
     zpalist::Builder kept(missing);
     ZPALIST_reset(&on_disk);
@@ -525,6 +545,13 @@ CM_RC be_reqs_parse(const std::string& content, ZPALIST_handle_typ* list, std::s
     return rc == CM_RC_OK ? CM_RC_OK : CM_RC_FAIL;
 }
 
+CM_RC be_reqs_parse_readable(const std::string& content, ZPALIST_handle_typ* list) {
+    zpalist::Builder rows(list);
+    const CM_RC rc = for_each_req_line(
+        content, nullptr, [&](std::string_view line) { return parse_req_row(rows, line, Unreadable::Drop); });
+    return rc == CM_RC_OK ? CM_RC_OK : CM_RC_FAIL;
+}
+
 CM_RC be_reqs_drop_old(ZPALIST_handle_typ* list, std::time_t now) {
     // The walk of ZPALIST_next_ptr from the list's start, its cursor kept here and left where that
     // walk leaves it: on the last row, or on an element without a copy (2).
@@ -556,8 +583,7 @@ std::string be_reqs_text(ZPALIST_handle_typ* list) {
     return text.take();
 }
 
-CM_RC be_reqs_record_text(const std::string& content, const char* key, const char* value, std::time_t now,
-                          std::string& text, std::string* failed_line) {
+std::string be_reqs_record_text(const std::string& content, const char* key, const char* value, std::time_t now) {
     // The new row as GM_PARAM_list_set stores it: the key cut to 63 characters, as it is given.
     const std::string_view new_key(key ? key : "", key ? strnlen(key, kKeyMax) : 0);
     const std::string_view new_value(value ? value : "", value ? strnlen(value, BE_DUZ_REQS_VALUE_MAX) : 0);
@@ -565,9 +591,9 @@ CM_RC be_reqs_record_text(const std::string& content, const char* key, const cha
     RowText out(content.size() / (kKeyColumns + 12) + 1);
     const AgeLimit age(now);
     bool placed = false;
-    const CM_RC rc = for_each_req_line(content, failed_line, [&](std::string_view line) -> CM_RC {
+    for_each_req_line(content, nullptr, [&](std::string_view line) -> CM_RC {
         ReqRow row;
-        const CM_RC read = read_req_row(line, row);
+        const CM_RC read = unreadable_line(line, read_req_row(line, row), Unreadable::Drop);
         if (read != CM_RC_OK || row.key.empty()) return read;
         char stored[sizeof(GM_PARAM_KEY_typ)] = {};
         put_req_key(stored, row);
@@ -585,21 +611,16 @@ CM_RC be_reqs_record_text(const std::string& content, const char* key, const cha
         }
         return CM_RC_OK;
     });
-    if (rc != CM_RC_OK) return CM_RC_FAIL;
     if (!placed) out.add(new_key, new_value);
-    text = out.take();
-    return CM_RC_OK;
+    return out.take();
 }
 
 CM_RC be_reqs_record(const char* path, const char* key, const char* value, ZPAError* Error) {
     if (!path) return CM_RC_FAIL;
     try {
         return rewrite_reqs_file(path, Error, [&](const std::string& content, std::string& text) {
-            std::string failed_line;
-            if (be_reqs_record_text(content, key, value, std::time(nullptr), text, &failed_line) == CM_RC_OK)
-                return CM_RC_OK;
-            BE_DUZ_UpdateErrorSet(Error, 1, "Failed adding line %s to reqs list", failed_line.c_str());
-            return CM_RC_FAIL;
+            text = be_reqs_record_text(content, key, value, std::time(nullptr));
+            return CM_RC_OK;
         });
     } catch (...) {
         BE_DUZ_UpdateErrorSet(Error, 1, "Failed to append new request to %s", path);
@@ -612,9 +633,8 @@ CM_RC be_reqs_update(const char* path, const std::function<bool(ZPALIST_handle_t
     ZPALIST_handle_typ rows{};
     try {
         const CM_RC rc = rewrite_reqs_file(path, Error, [&](const std::string& content, std::string& text) {
-            std::string failed_line;
-            if (be_reqs_parse(content, &rows, &failed_line) != CM_RC_OK) {
-                BE_DUZ_UpdateErrorSet(Error, 1, "Failed adding line %s to reqs list", failed_line.c_str());
+            if (be_reqs_parse_readable(content, &rows) != CM_RC_OK) {
+                BE_DUZ_UpdateErrorSet(Error, 1, "%s: out of memory", "be_reqs_update");
                 return CM_RC_FAIL;
             }
             if (BE_DUZ_remove_old_req(&rows) != CM_RC_OK || !change(&rows)) return CM_RC_FAIL;

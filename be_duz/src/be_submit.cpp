@@ -6,6 +6,7 @@
 #include "be_def.h"
 #include "be_internal.h"
 #include "be_job_internal.h"
+#include "gm_log_internal.h"
 #include "gm_param.h"
 #include "gm_str.h"
 #include "gm_time.h"
@@ -142,15 +143,20 @@ ZPARC write_procid_file(const char* procid_path, ZPAAttrList* AttributesIn, ZPAA
 }
 
 /* The request joins the submitted-requests file (rows older than a day leave it), so that request
- * discovery does not take it for a new request. */
-ZPARC record_request(ZPAAttrList* AttributesOut, ZPAError* Error) {
+ * discovery does not take it for a new request. The request runs whatever becomes of this
+ * bookkeeping: a failure is logged, never answered as a failed submission (the job would end
+ * failed while its request runs, and a rerun would submit it again). */
+void record_request(ZPAAttrList* AttributesOut) {
     const char* procid = attr(AttributesOut, "PROCID");
     char path[64];
     std::snprintf(path, sizeof path, "./data/%s.dat", BE_DUZ_REQS_FILE_NAME);
     time_t now = 0;
     GM_TIME_bin_get_timer(&now);
     const std::string seen = std::to_string(static_cast<long long>(now));
-    return be_reqs_record(path, procid != nullptr ? procid : "0", seen.c_str(), Error) == CM_RC_OK ? 0 : 1;
+    ZPAError error{};
+    if (be_reqs_record(path, procid != nullptr ? procid : "0", seen.c_str(), &error) != CM_RC_OK)
+        DIAG_printf("Request %s is submitted but not recorded in %s: %s", procid != nullptr ? procid : "0", path,
+                    error.text);
 }
 
 /* "INTERCEPT" and "MONITOR": the request exists already. */
@@ -290,11 +296,11 @@ ZPARC action_submit(BE_DUZ_Handles* session, ZPAAttrList* ConnectionAttributes, 
     }
     if (rc != 0) return rc;
 
-    /* The request is submitted: a later file step that fails says so, and nothing is undone. */
+    /* The request is submitted: a procid file that cannot be written says so, and nothing is undone. */
     if ((rc = write_procid_file(procid_path, AttributesIn, AttributesOut, instance, runno, done, Error)) != 0)
         return rc;
-    if (task_type == "MONITOR") return 0;
-    return record_request(AttributesOut, Error);
+    if (task_type != "MONITOR") record_request(AttributesOut);
+    return 0;
 }
 
 }  // namespace
@@ -585,9 +591,9 @@ ZPARC BE_SYSOUT_ORA_Err_Msg(const char* message, const char* file_path) {
     const int fd = be_open_for_append(file_path);
     if (fd < 0) return 1;
     const std::string line = std::string(message) + "\n";
-    OS_FILE_write(fd, line.c_str(), static_cast<int>(line.size()));
+    const CM_RC written = gm_log::append_whole(fd, line);
     OS_FILE_close(fd);
-    return 0;
+    return written == CM_RC_OK ? 0 : 1;
 }
 
 CM_EXTERN_C_END

@@ -66,7 +66,10 @@ ZPARC write_sysout(os_shared::FileLock& lock, const char* sysout_path, BE_DUZ_Ha
             return false;
         }
         rc = BE_sysout_db_to_file(session, root_id, out, Connection, Attributes, account, Error);
-        return std::fclose(out) == 0 && rc == 0;
+        /* Every write is checked: one that failed while the stream flushed on its own shows only
+         * in its error flag, not in the close. */
+        const bool whole = std::fflush(out) == 0 && !std::ferror(out);
+        return std::fclose(out) == 0 && whole && rc == 0;
     });
     if (placed != CM_RC_OK && rc == 0) {
         BE_DUZ_UpdateErrorSet(Error, 1, "failed to write sysout file '%s'.", sysout_path);

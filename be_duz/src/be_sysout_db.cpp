@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -101,7 +102,16 @@ ZPARC logged(ZPARC rc, const char* what, ZPAError* Error) {
     return rc;
 }
 
-/* The lines of one file of the concurrent-processing node, opened in the package. */
+/* A write the sysout refused (a full disk, the file-size limit; `why` is its errno) fails the
+ * build as a failed fetch does: an output cut short is never kept as the job's output. */
+ZPARC write_failed(int why, ZPAError* Error) {
+    BE_DUZ_UpdateErrorSet(Error, 1, "Failed to write the sysout file: %s", std::strerror(why));
+    return logged(1, "Error writing to sysout.", Error);
+}
+
+/* The lines of one file of the concurrent-processing node, opened in the package. A write the
+ * sysout refuses ends the copy and fails it (the error record says why); the stream's error flag
+ * tells the callers. */
 void copy_file(BE_DUZ_Handles* session, const char* object, const std::string& name, FILE* sysout, ZPAError* Error) {
     be_sql::Statement stmt(session, Error);
     int rc_value = -1;
@@ -125,6 +135,7 @@ void copy_file(BE_DUZ_Handles* session, const char* object, const std::string& n
     }
     char line[kLineRoom] = "";
     sb2 line_indicator = 0;
+    int refused = 0;  // errno of the write the sysout refused
     if (stmt.prepare(kReadLineSql) != 0) {
         logged(1, "Failed to OCIStmtPrepare", Error);
     } else if (stmt.bind_int(":rc", &rc_value) != 0 ||
@@ -153,10 +164,15 @@ void copy_file(BE_DUZ_Handles* session, const char* object, const std::string& n
             else
                 std::fputs("......\n", sysout);
             if ((lines + 1) % kFlushEvery == 0) std::fflush(sysout);
+            if (std::ferror(sysout)) {
+                refused = errno != 0 ? errno : EIO;
+                break;
+            }
         }
     }
     if (stmt.prepare(kCloseFileSql) != 0 || stmt.execute() != 0)
         DIAG_printf("Failed to close output file in Oracle via OCIStmtExecute");
+    if (refused != 0) write_failed(refused, Error);
 }
 
 }  // namespace
@@ -228,7 +244,8 @@ ZPARC BE_sysout_output_to_file(BE_DUZ_Handles* SYSOUT_handle, ZPALIST_handle_typ
         void* value = nullptr;
         while (GM_PARAM_list_next(filelist, &key, &value) == CM_RC_OK) {
             const std::string path = static_cast<const char*>(value);
-            std::fprintf(sysout_file, kFileHeader, path.c_str());
+            if (std::fprintf(sysout_file, kFileHeader, path.c_str()) < 0 || std::ferror(sysout_file))
+                return write_failed(errno, Error);
             std::size_t split = path.rfind('/');
             const bool windows = split == std::string::npos;
             if (windows) split = path.rfind('\\');
@@ -275,8 +292,9 @@ ZPARC BE_sysout_output_to_file(BE_DUZ_Handles* SYSOUT_handle, ZPALIST_handle_typ
                     DIAG_printf("Failed in create temp sysout dir. %s", Error != nullptr ? Error->text : "");
             }
             copy_file(SYSOUT_handle, object, name, sysout_file, Error);
+            if (std::ferror(sysout_file)) return 1;
         }
-        std::fflush(sysout_file);
+        if (std::fflush(sysout_file) != 0) return write_failed(errno, Error);
         return 0;
     } catch (...) {
         BE_DUZ_UpdateErrorSet(Error, 1, "%s: out of memory", "BE_sysout_output_to_file");
@@ -333,6 +351,7 @@ ZPARC BE_sysout_db_to_file(BE_DUZ_Handles* DUZ_handle, int root_req_id, FILE* sy
 
         std::fprintf(sysout_file, kHeaderFormat, " PROGRAM NAME  ", "   APP NAME    ", "  REQUEST ID   ",
                      "PARENT REQUEST ", "   START TIME  ", "    END TIME   ", "    STATUS     ", "MESSAGE");
+        if (std::ferror(sysout_file)) return write_failed(errno, Error);
         be_param_list outputs;
         be_param_list logs;
         gm_param::RowBuilder output_rows(&outputs.list);
@@ -354,15 +373,17 @@ ZPARC BE_sysout_db_to_file(BE_DUZ_Handles* DUZ_handle, int root_req_id, FILE* sy
                          parent > 0 ? parent : row.request_id, after(row.start, '='), after(row.end, '='), row.status,
                          after(row.message, ':'));
             if ((rows + 1) % kFlushEvery == 0) std::fflush(sysout_file);
+            if (std::ferror(sysout_file)) return write_failed(errno, Error);
             if (root_only) break;
         }
 
         const char* display_log = attr(Attributes, "DUZ-DISPLAY_LOGFILE");
         if (non_empty(display_log) && upper(display_log) == "N") {
-            std::fputs(kNoLogText, sysout_file);
+            if (std::fputs(kNoLogText, sysout_file) < 0) return write_failed(errno, Error);
         } else if (!apphost.empty()) {
             BE_sysout_output_to_file(DUZ_handle, inst_list, sysout_file, 0, &logs.list, apphost.c_str(), LOG_FILE,
                                      Error);
+            if (std::ferror(sysout_file)) return 1;  // the error record says why
         } else {
             BE_TRACE(2, "Application host name for log file has empty value.");
         }
@@ -377,7 +398,8 @@ ZPARC BE_sysout_db_to_file(BE_DUZ_Handles* DUZ_handle, int root_req_id, FILE* sy
         if (outputs_wanted)
             BE_sysout_output_to_file(DUZ_handle, inst_list, sysout_file, 0, &outputs.list, apphost.c_str(), OUT_FILE,
                                      Error);
-        std::fflush(sysout_file);
+        if (std::ferror(sysout_file)) return 1;
+        if (std::fflush(sysout_file) != 0) return write_failed(errno, Error);
         return 0;
     } catch (...) {
         BE_DUZ_UpdateErrorSet(Error, 1, "%s: out of memory", "BE_sysout_db_to_file");

@@ -1,5 +1,6 @@
 /* The agent daily log: reads message texts from table MSGTBL, formats them, and appends one line
- * per message to the day's file under its append lock, never through a link at the file's name. */
+ * per message to the day's file under its append lock, never through a link at the file's name.
+ * Owns the whole-or-nothing append that every log file of the product uses. */
 #include "gm_log.h"
 
 #include <fcntl.h>
@@ -13,13 +14,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
+#include "gm_log_internal.h"
 #include "gm_param.h"
 #include "gm_str.h"
 #include "gm_time.h"
 #include "os_diag.h"
 #include "os_file.h"
 #include "os_file_nofollow.h"
+#include "os_fork_internal.h"
 
 namespace {
 
@@ -30,6 +34,12 @@ constexpr int kTextRoom = 4096;    // formatted message
 constexpr int kLineRoom = 5000;    // the whole line
 constexpr int kOpenAttempts = 3;
 constexpr mode_t kLogMode = 0764;
+
+// The caller's lockf lock keeps other processes out of a file, but not the other threads of this
+// one: an append's size read, write and cut back are one step among the process's appenders, so a
+// cut back never takes away an entry another thread wrote meanwhile. A forked child gets it fresh.
+std::mutex appending;
+[[maybe_unused]] const bool appending_fork_safe = os_fork::renew_in_child(appending);
 
 // Whether the daily log is on: CONFIG AG_LOG_ON, default "Y"; off when it begins with "N".
 bool log_is_on() {
@@ -67,6 +77,31 @@ CM_RC open_daily_log(const char* path, OS_FD_typ* out) {
 }
 
 }  // namespace
+
+namespace gm_log {
+
+CM_RC append_whole(int fd, std::string_view entry) {
+    const std::lock_guard<std::mutex> one_at_a_time(appending);
+    struct stat before {};
+    if (::fstat(fd, &before) != 0) return CM_RC_FAIL;
+    std::size_t done = 0;
+    while (done < entry.size()) {
+        const ssize_t n = ::write(fd, entry.data() + done, entry.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int why = n < 0 ? errno : EIO;
+            // The piece that went in is taken out again, so the next entry starts a line of its own.
+            if (done > 0 && ::ftruncate(fd, before.st_size) != 0)
+                DIAG_ERROR("append: a cut entry stays at the end of the file: %s", std::strerror(errno));
+            errno = why;
+            return CM_RC_FAIL;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return CM_RC_OK;
+}
+
+}  // namespace gm_log
 
 extern "C" {
 
@@ -133,10 +168,12 @@ CM_RC GM_LOG_write_msg(const char* msg_id, ...) {
         length = static_cast<int>(sizeof line) - 1;
         line[length - 1] = '\n';  // a cut line still ends the line
     }
-    const CM_RC written = OS_FILE_write(fd, line, length);
+    const CM_RC written = gm_log::append_whole(fd, std::string_view(line, static_cast<std::size_t>(length)));
+    const int why = errno;
     OS_FILE_close(fd);
     if (written != CM_RC_OK) {
         DIAG_TRACE(1, "%s: Failed to write log message '%s'", fn, text);
+        DIAG_TRACE(1, "%s: Failed to write file %s: %s", fn, path, std::strerror(why));
         return CM_RC_FAIL;
     }
     return CM_RC_OK;

@@ -1,10 +1,15 @@
 // KILL, DELETE and DEQUEUE in-process: the cancel block with its binds and result, the checks that
 // run no statement, the removal of the job's work files, and the calling process's temp file
-// losing one request and keeping the others.
+// losing one request and keeping the others (a failed save reported).
 #include "be_job_fixture.h"
 #include "os_proc.h"
 #include "testbed.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -140,6 +145,22 @@ TEST_F(JobEnd, DequeueRemovesOneRequestFromTheProcessTempFile) {
     EXPECT_FALSE(home.exists(temp_file()));
     EXPECT_EQ(dequeue(nullptr, error), 1);
     EXPECT_STREQ(error.text, "CM for OEBS: the attribute 'PROCID' is mandatory");
+    // A save that fails (under a file-size limit, in a child process with a temp file of its own)
+    // is reported, and the file stays as it was.
+    const pid_t child = fork();
+    if (child == 0) {
+        const std::string rows = "4711 A\n4712 B\n";
+        home.write_file(temp_file(), rows);
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{4, 4};
+        ZPAError failed{};
+        const bool reported = setrlimit(RLIMIT_FSIZE, &small) == 0 && dequeue("4711", failed) == 1 &&
+                              std::string(failed.text).find("Failed to save file") != std::string::npos;
+        _exit(reported && home.read_file(temp_file()) == rows ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     // Without the agent's home directory.
     const std::string orvanta = std::getenv("ORVANTA");
     unsetenv("ORVANTA");

@@ -44,9 +44,14 @@ constexpr const char* kSetLangChars =
     "END;";
 constexpr const char* kSetLang =
     "BEGIN IF (FND_SUBMIT.SET_NLS_OPTIONS(:lang, :terr)) THEN :rc_code :=0;ELSE   :rc_code := 1; END IF; END;";
+// The recipient's language is passed by name: by position it would land in the fifth argument of
+// the delivery option, and the mail would go out for every language.
 constexpr const char* kRequestDelivery =
-    "BEGIN IF (FND_REQUEST.add_delivery_option(:option_type, :arg1, :arg2, :arg3, :arg4, :nls_lang)) THEN "
-    ":rc_code :=0;ELSE   :rc_code := 1; END IF; END;";
+    "BEGIN IF (FND_REQUEST.add_delivery_option(:option_type, :arg1, :arg2, :arg3, :arg4, nls_language => "
+    ":nls_lang)) THEN :rc_code :=0;ELSE   :rc_code := 1; END IF; END;";
+constexpr const char* kSetDelivery =
+    "BEGIN IF (FND_SUBMIT.add_delivery_option(:option_type, :arg1, :arg2, :arg3, :arg4, nls_language => "
+    ":nls_lang)) THEN :rc_code :=0;ELSE   :rc_code := 1; END IF; END;";
 constexpr const char* kRequestPrinter =
     "BEGIN IF (FND_REQUEST.ADD_PRINTER(:printer,:copies)) THEN     :rc_code := 0; ELSE     :rc_code := 1; END IF; "
     "END;";
@@ -347,6 +352,7 @@ TEST_F(RequestOptions, DeliveryStopsAtTheFirstRecipientWithoutAnAddress) {
               0);
     auto set_runs = executions_of("FND_SUBMIT.add_delivery_option");
     ASSERT_EQ(set_runs.size(), 1u);
+    EXPECT_EQ(set_runs[0].text, kSetDelivery);
     EXPECT_EQ(bind_named(set_runs[0], "ARG1")->value, Cell("Aging"));
     EXPECT_EQ(bind_named(set_runs[0], "NLS_LANG")->value, Cell("US"));
 }

@@ -95,6 +95,25 @@ TEST_F(KeyChangeTest, DeployWithoutWorkOrWithoutKeysChangesNothing) {
     EXPECT_FALSE(home.exists("data/DUZ_inst_bkp.dat"));
 }
 
+// A list that counts attributes it does not hold is an invalid argument: refused before anything
+// reads it, also where the debug level traces the input's names.
+TEST_F(KeyChangeTest, DeployRefusesAListThatCountsAttributesItDoesNotHold) {
+    home.write_file("data/DUZ_inst.dat", "[A]\nDB_PASSWD " + encrypted("pw", LOCAL) + "\n");
+    const std::string before = home.read_file("data/DUZ_inst.dat");
+    for (const int level : {0, 4}) {
+        for (const int count : {3, -1}) {
+            SCOPED_TRACE("debug level " + std::to_string(level) + ", count " + std::to_string(count));
+            DIAG_set_debug_level(level);
+            ZPAAttrList broken{count, nullptr, 0};
+            err = ZPAError{};
+            EXPECT_EQ(action("Deploy", &broken), 1);
+            EXPECT_NE(std::string(err.text).find("Invalid attribute list"), std::string::npos) << err.text;
+            EXPECT_EQ(home.read_file("data/DUZ_inst.dat"), before);
+        }
+    }
+    DIAG_set_debug_level(0);
+}
+
 TEST_F(KeyChangeTest, KeyLengthsAreClampedToTheirValues) {
     Attrs keys{{"NEW_KEY", "abc"}, {"NEW_KEY_LEN", "9999"}, {"OLD_KEY", "xy"}, {"OLD_KEY_LEN", "-4"}};
     char* nk = nullptr;

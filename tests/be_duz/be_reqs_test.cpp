@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -13,6 +15,7 @@
 #include "be_fixture.h"
 #include "be_internal.h"
 #include "gm_param.h"
+#include "os_diag.h"
 
 namespace {
 
@@ -135,6 +138,8 @@ TEST_F(RequestsFileTest, AgeReadsTheValueAsStrtollDoes) {
         {"999999999", false},
         {"10000000000", true},
         {" " + day, true},
+        {"-9223372036854775808", false},  // the smallest number: no overflow, the oldest row
+        {"-99999999999999999999999", false},
     };
     ZPALIST_handle_typ list{};
     for (std::size_t i = 0; i < std::size(cases); ++i)
@@ -224,8 +229,8 @@ TEST_F(RequestsFileTest, TenThousandRowsReadInOrderAndOneSubmissionKeepsThemAll)
 }
 
 // A submission's row is recorded by reading and writing the text row by row: the file it leaves is
-// the one the list's cycle (parse, drop old rows, GM_PARAM_list_set, write) leaves, whatever the
-// file held.
+// the one the list's cycle (parse dropping unreadable lines, drop old rows, GM_PARAM_list_set,
+// write) leaves, whatever the file held.
 TEST_F(RequestsFileTest, RecordingARowWritesWhatTheListCycleWrites) {
     const std::time_t now = std::time(nullptr);
     const std::string fresh = std::to_string(now - 10), old = std::to_string(now - 86401 - 60);
@@ -249,37 +254,73 @@ TEST_F(RequestsFileTest, RecordingARowWritesWhatTheListCycleWrites) {
              fresh + "\n",
          "16"},                                                              // 0xFF ends the file
         {"17  "s + fresh + '\0' + "junk\n\n", "18"},                         // a NUL ends the line
-        {"19  " + fresh + "\n\n" + std::string(70, '1') + "  1\n\n", "20"},  // a key too long fails
-        {"21  " + fresh + "\n\n1[a]  2\n\n", "22"},                          // a section line fails
+        {"19  " + fresh + "\n\n" + std::string(70, '1') + "  1\n\n", "20"},  // a key too long is dropped
+        {"21  " + fresh + "\n\n1[a]  2\n\n", "22"},                          // a section line is dropped
         {"23  " + fresh + "\n\n", std::string(80, '4')},                     // the new key cut to 63
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.content.substr(0, 120)) + " key " + c.key);
         ZPALIST_handle_typ rows{};
-        std::string expected, failed_list;
-        const bool parsed = be_reqs_parse(c.content, &rows, &failed_list) == CM_RC_OK;
-        if (parsed) {
-            ASSERT_EQ(be_reqs_drop_old(&rows, now), CM_RC_OK);
-            ASSERT_EQ(GM_PARAM_list_set(&rows, c.key.c_str(), fresh.c_str()), CM_RC_OK);
-            expected = be_reqs_text(&rows);
-        }
+        ASSERT_EQ(be_reqs_parse_readable(c.content, &rows), CM_RC_OK);
+        ASSERT_EQ(be_reqs_drop_old(&rows, now), CM_RC_OK);
+        ASSERT_EQ(GM_PARAM_list_set(&rows, c.key.c_str(), fresh.c_str()), CM_RC_OK);
+        const std::string expected = be_reqs_text(&rows);
         GM_PARAM_list_clear(&rows);
-        std::string text = "unchanged", failed_line;
-        EXPECT_EQ(be_reqs_record_text(c.content, c.key.c_str(), fresh.c_str(), now, text, &failed_line) == CM_RC_OK,
-                  parsed);
-        EXPECT_EQ(text, parsed ? expected : "unchanged");
-        EXPECT_EQ(failed_line, failed_list);
+        EXPECT_EQ(be_reqs_record_text(c.content, c.key.c_str(), fresh.c_str(), now), expected);
     }
 
-    // Through the file: a failing content is left as it was, with the line named.
-    home.write_file("data/DUZ_reqs.dat", "1[a]  2\n\n");
-    ZPAError error{};
-    EXPECT_EQ(be_reqs_record(kReqs, "3", fresh.c_str(), &error), CM_RC_FAIL);
-    EXPECT_STREQ(error.text, "CM for OEBS: Failed adding line 1[a]  2\n to reqs list");
-    EXPECT_EQ(home.read_file("data/DUZ_reqs.dat"), "1[a]  2\n\n");
     home.write_file("data/DUZ_reqs.dat", "1  " + old + "\n\n");
+    ZPAError error{};
     ASSERT_EQ(be_reqs_record(kReqs, "3", fresh.c_str(), &error), CM_RC_OK);
     EXPECT_EQ(home.read_file("data/DUZ_reqs.dat"), "3" + std::string(65, ' ') + fresh + "\n\n");
+}
+
+// A line no reader can take (a key of more than 63 characters, a section line) fails the file's
+// own reader, but every rewrite drops it and logs it, so the rows around it and the users after it
+// go on: the submission's record, the request monitor's turn and the C interface's writer.
+TEST_F(RequestsFileTest, RewritesDropAndLogTheLinesNoReaderCanTake) {
+    const std::string fresh = std::to_string(std::time(nullptr));
+    const std::string long_key(70, '1');
+    const std::string damaged =
+        "5  " + fresh + "\n\n" + long_key + "  " + fresh + "\n\n1[a]  2\n\n6  " + fresh + "\n\n";
+    const auto row = [&](const std::string& key) { return key + std::string(66 - key.size(), ' ') + fresh + "\n\n"; };
+    struct Writer {
+        const char* name;
+        std::function<CM_RC(ZPAError*)> write;
+        std::string left;
+    } writers[] = {
+        {"record", [&](ZPAError* e) { return be_reqs_record(kReqs, "7", fresh.c_str(), e); },
+         row("5") + row("6") + row("7")},
+        {"update",
+         [&](ZPAError* e) {
+             return be_reqs_update(
+                 kReqs, [](ZPALIST_handle_typ*) { return true; }, e);
+         },
+         row("5") + row("6")},
+        {"C writer",
+         [&](ZPAError* e) {
+             ZPALIST_handle_typ none{};
+             return BE_DUZ_write_reqs_file(kReqs, &none, e);
+         },
+         row("5") + row("6")},
+    };
+    OS_DIAG_initialize(nullptr, "Oebs_CM");
+    for (const Writer& w : writers) {
+        SCOPED_TRACE(w.name);
+        home.write_file("data/DUZ_reqs.dat", damaged);
+        ZPALIST_handle_typ list{};
+        ZPAError error{};
+        EXPECT_EQ(BE_DUZ_read_reqs_file(kReqs, &list, &error), CM_RC_FAIL);
+        GM_PARAM_list_clear(&list);
+        std::remove(testbed::diag_log_path("Oebs_CM").c_str());
+        ASSERT_EQ(w.write(&error), CM_RC_OK) << error.text;
+        EXPECT_EQ(home.read_file("data/DUZ_reqs.dat"), w.left);
+        const std::string log = testbed::read_diag_log_texts("Oebs_CM");
+        EXPECT_NE(log.find("Unreadable line dropped from the requests file: " + long_key + "  "), std::string::npos);
+        EXPECT_NE(log.find("Unreadable line dropped from the requests file: 1[a]  2\n"), std::string::npos);
+        ASSERT_EQ(BE_DUZ_read_reqs_file(kReqs, &list, &error), CM_RC_OK);
+        GM_PARAM_list_clear(&list);
+    }
 }
 
 TEST_F(RequestsFileTest, CreateModeEmptiesTheFileOnlyOnceItHoldsTheLock) {

@@ -4,7 +4,10 @@
 #include "be_job_fixture.h"
 #include "gm_param.h"
 #include "gm_time.h"
+#include "os_diag.h"
 #include "testbed.h"
+
+#include <sys/stat.h>
 
 #include <ctime>
 #include <string>
@@ -284,6 +287,37 @@ TEST_F(Submission, ProcidFileOfARerunAndTheRequestsFileKeepsADayOfRows) {
     ASSERT_EQ(reqs.size(), 2u);
     EXPECT_EQ(reqs[0].first, "200");
     EXPECT_EQ(reqs[1].first, "4711");
+}
+
+// The request runs once it is submitted, whatever becomes of the submitted-requests file: a row no
+// reader can take is dropped (and logged) as the file is rewritten, and a file that cannot be
+// written at all is logged; neither makes the job fail while its request runs (a rerun would submit
+// it again).
+TEST_F(Submission, TheRequestsFileNeverFailsASubmittedRequest) {
+    OS_DIAG_initialize(nullptr, "Oebs_CM");
+    time_t now = 0;
+    GM_TIME_bin_get_timer(&now);
+    const std::string fresh = std::to_string(now);
+    const std::string damaged_key(70, '7');
+    home.write_file(kReqs, "200  " + fresh + "\n\n" + damaged_key + "  " + fresh + "\n\n300  " + fresh + "\n\n");
+    database();
+    ZPAError error{};
+    ASSERT_EQ(submit(request_job(), error), 0) << error.text;
+    EXPECT_EQ(procid_out(), "4711");
+    EXPECT_EQ(rows_of(kReqs), (std::vector<std::pair<std::string, std::string>>{
+                                  {"200", fresh}, {"300", fresh}, {"4711", rows_of(kReqs).at(2).second}}));
+    const std::string log = testbed::read_diag_log_texts("Oebs_CM");
+    EXPECT_NE(log.find("Unreadable line dropped from the requests file: " + damaged_key), std::string::npos) << log;
+
+    // A folder where the file should be: the request is submitted, the log says it is not recorded.
+    std::remove(kReqs);
+    ASSERT_EQ(mkdir(kReqs, 0755), 0);
+    database();
+    ASSERT_EQ(submit(request_job({{"RUNNO", "2"}}), error), 0) << error.text;
+    EXPECT_EQ(procid_out(), "4711");
+    EXPECT_EQ(rows_of("procid/ORD5_2.DAT").at(0), (std::pair<std::string, std::string>{"PROCID", "4711"}));
+    EXPECT_NE(testbed::read_diag_log_texts("Oebs_CM").find("Request 4711 is submitted but not recorded in "),
+              std::string::npos);
 }
 
 TEST_F(Submission, FirstRunDateMustBeThereAndWellFormed) {

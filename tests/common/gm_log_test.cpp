@@ -1,8 +1,15 @@
-// The agent daily log: one file a day, one line per message with its table text.
+// The agent daily log: one file a day, one line per message with its table text, whole or not at
+// all.
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <mutex>
 #include <regex>
 #include <string>
 
+#include "concurrency.h"
 #include "gm_log.h"
 #include "gm_param.h"
 #include "testbed.h"
@@ -73,4 +80,45 @@ TEST_F(DailyLogTest, LongMessageTextIsCutAndReportedAsCut) {
 
     ASSERT_EQ(GM_LOG_write_msg("9"), CM_RC_OK);
     EXPECT_EQ(testbed::lines_of(daily_log().second).back().substr(12), "  9 " + std::string(1023, 'm'));
+}
+
+// Writers of several processes and threads at once, up to a file-size limit that cuts some of their
+// lines short: the file holds whole lines only, and exactly as many as the writers were told went
+// in (a line cut back is never one another thread wrote meanwhile).
+TEST_F(DailyLogTest, WritersAtOnceUpToAFileSizeLimitLeaveExactlyTheLinesTheyWereToldWentIn) {
+    home.write_file("data/MSGTBL.dat", "7 Job %s ended with code %d\n");
+    constexpr int kProcesses = 4, kThreads = 4, kMessages = 60;
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        std::filesystem::remove_all("dailylog");
+        std::filesystem::create_directory("dailylog");
+        std::once_flag limited;
+        ASSERT_TRUE(testbed::run_in_threads_and_processes(kProcesses, kThreads, [&](int p, int t) {
+            std::call_once(limited, [] {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{16000, 16000};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            });
+            int written = 0;
+            for (int i = 0; i < kMessages; ++i) {
+                // Lines of different lengths, so that short ones still fit where long ones are cut.
+                const std::string job = "P" + std::to_string(p) + "T" + std::to_string(t) + std::string(i % 7, 'x');
+                if (GM_LOG_write_msg("7", job.c_str(), i) == CM_RC_OK) ++written;
+            }
+            std::ofstream("temp/written_" + std::to_string(p) + "_" + std::to_string(t)) << written;
+            return true;
+        }));
+        int told = 0;
+        for (int p = 0; p < kProcesses; ++p)
+            for (int t = 0; t < kThreads; ++t)
+                told += std::stoi(home.read_file("temp/written_" + std::to_string(p) + "_" + std::to_string(t)));
+        const std::string content = daily_log().second;
+        ASSERT_FALSE(content.empty());
+        EXPECT_EQ(content.back(), '\n');
+        const auto lines = testbed::lines_of(content);
+        EXPECT_EQ(static_cast<int>(lines.size()), told);
+        EXPECT_LT(told, kProcesses * kThreads * kMessages);  // the limit cut some short
+        const std::regex whole(R"(\d{4} \d{6}   7 Job P\dT\dx* ended with code \d+)");
+        for (const std::string& line : lines) EXPECT_TRUE(std::regex_match(line, whole)) << line;
+    }
 }

@@ -4,6 +4,7 @@
  * bits after statistics. Also the opening of files appended to at foreseeable names. */
 #include "be_def.h"
 #include "be_internal.h"
+#include "gm_log_internal.h"
 #include "gm_param.h"
 #include "gm_str.h"
 #include "os_file_nofollow.h"
@@ -275,7 +276,8 @@ ZPARC BE_SYSOUT_update_sysout(const char* sysout_path, const char* message, ZPAE
         return 1;
     }
     ZPARC rc = 0;
-    if (OS_FILE_write(fd, message, static_cast<int>(std::strlen(message))) != CM_RC_OK) {
+    /* The notice goes in whole or not at all: a cut one would read as the job's whole story. */
+    if (gm_log::append_whole(fd, message) != CM_RC_OK) {
         DIAG_printf("Write to sysout file '%s' failed", sysout_path);
         rc = 1;
     }

@@ -199,6 +199,12 @@ protected:
                  EXPECT_EQ(BE_SYSOUT_ORA_Err_Msg(std::string(40, 'o').c_str(), "temp/ora_errors.log"), 0);
                  EXPECT_EQ(home.read_file("temp/ora_errors.log"), lines + std::string(40, 'o') + "\n");
              }},
+            {"job's failure notice", "sysout", "sysout/ORDY_1.DAT", lines, lines.size() + 5, [] {},
+             [entry] { return BE_SYSOUT_update_sysout("sysout/ORDY_1.DAT", entry.c_str(), nullptr) == 1; },
+             [this, lines, entry] {
+                 EXPECT_EQ(BE_SYSOUT_update_sysout("sysout/ORDY_1.DAT", entry.c_str(), nullptr), 0);
+                 EXPECT_EQ(home.read_file("sysout/ORDY_1.DAT"), lines + entry);
+             }},
             // The request runs whatever becomes of the requests file: the submission succeeds.
             {"submission's requests file", "data", "data/DUZ_reqs.dat", requests, requests.size(), [] {},
              [this] {

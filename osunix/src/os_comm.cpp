@@ -49,7 +49,6 @@ std::atomic<int> open_fd{-1};
 constexpr int kHostTextMax = 63;
 constexpr int kConnectAttempts = 5;
 constexpr int kConnectWaitSeconds = 10;
-constexpr int kWaitSliceMs = 1000;
 constexpr int kListenBacklog = 128;
 constexpr int kSocketRetrySleep = 2;
 constexpr int kSndbufReserve = 256;
@@ -80,33 +79,6 @@ void install_sigpipe_handler(const char* op) {
 bool keepalive_on(int fd) {
     const int on = 1;
     return setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0;
-}
-
-/* How a bounded wait ended. */
-enum class Waited { Ready, TimedOut, Ended, Failed };
-
-/* Waits up to `seconds` for fd to become ready for `events`, in slices of at most a second. A wait
- * that a signal interrupts goes on for the time that remains, never from the start again; a wait in
- * a process that was asked to exit ends at once (Ended), so a stop is never held up by a silent peer.
- * Failed leaves errno as the wait set it. */
-Waited wait_bounded(int fd, short events, int seconds, const char* op) {
-    using Clock = std::chrono::steady_clock;
-    const auto until = Clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 0);
-    for (;;) {
-        if (OS_PROC_exit_request_get()) {
-            DIAG_TRACE(2, "%s: wait ended: the process is asked to exit", op);
-            return Waited::Ended;
-        }
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
-        const int slice = static_cast<int>(std::clamp<decltype(left)>(left, 0, kWaitSliceMs));
-        const int rc = os_comm::wait_ready(fd, events, slice);
-        if (rc > 0) return Waited::Ready;
-        if (rc < 0) {
-            if (errno != EINTR) return Waited::Failed;
-            DIAG_TRACE(2, "%s: wait interrupted by a signal, waiting on for the time that remains", op);
-        }
-        if (Clock::now() >= until) return Waited::TimedOut;
-    }
 }
 
 bool set_nonblocking(int fd) {
@@ -185,11 +157,11 @@ CM_RC non_block_connect(int fd, struct sockaddr_in* addr, OS_COMM_line_typ* line
         restore_flags(op, fd, flags);
         return CM_RC_FAIL;
     }
-    const Waited waited = wait_bounded(fd, POLLIN | POLLOUT, kConnectWaitSeconds, op);
-    if (waited != Waited::Ready) {
-        if (waited != Waited::Ended)
-            DIAG_ERROR("%s: ERROR: select (1) failed, res = %d: %s", op, waited == Waited::Failed ? -1 : 0,
-                       waited == Waited::Failed ? errno_text(errno).c_str() : "timed out");
+    const os_comm::Waited waited = os_comm::wait_bounded(fd, POLLIN | POLLOUT, kConnectWaitSeconds * 1000, op);
+    if (waited != os_comm::Waited::Ready) {
+        if (waited != os_comm::Waited::Ended)
+            DIAG_ERROR("%s: ERROR: select (1) failed, res = %d: %s", op, waited == os_comm::Waited::Failed ? -1 : 0,
+                       waited == os_comm::Waited::Failed ? errno_text(errno).c_str() : "timed out");
         restore_flags(op, fd, flags);
         return CM_RC_FAIL;
     }
@@ -347,11 +319,11 @@ CM_RC finish_open(int fd, const char* op) {
 
 /* Waits for a connection on a listening line while no exit is requested. 1 ready, 46, 2. */
 CM_RC wait_for_connection(OS_COMM_line_typ* line) {
-    switch (wait_bounded(line->fd, POLLIN, line->timeout_interval, "OS_COMM_sess_open")) {
-    case Waited::Ready: return CM_RC_OK;
-    case Waited::Failed: DIAG_ERROR("select failed, error: %s", errno_text(errno).c_str()); return CM_RC_FAIL;
-    case Waited::TimedOut:
-    case Waited::Ended: break;
+    switch (os_comm::wait_bounded(line->fd, POLLIN, line->timeout_interval * 1000, "OS_COMM_sess_open")) {
+    case os_comm::Waited::Ready: return CM_RC_OK;
+    case os_comm::Waited::Failed: DIAG_ERROR("select failed, error: %s", errno_text(errno).c_str()); return CM_RC_FAIL;
+    case os_comm::Waited::TimedOut:
+    case os_comm::Waited::Ended: break;
     }
     DIAG_TRACE(2, "select timed out, interval: %d", line->timeout_interval);
     return OS_COMM_ERR_TIMEOUT;
@@ -405,6 +377,27 @@ std::optional<std::string> config_value(const char* key) {
     GM_PARAM_VALUE_typ value = {};
     if (GM_PARAM_get(OS_PROC_config_file(), key, value) != CM_RC_OK) return std::nullopt;
     return std::string(value);
+}
+
+Waited wait_bounded(int fd, short events, int milliseconds, const char* op) {
+    using Clock = std::chrono::steady_clock;
+    constexpr int kSliceMs = 1000;
+    const auto until = Clock::now() + std::chrono::milliseconds(milliseconds > 0 ? milliseconds : 0);
+    for (;;) {
+        if (OS_PROC_exit_request_get()) {
+            DIAG_TRACE(2, "%s: wait ended: the process is asked to exit", op);
+            return Waited::Ended;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+        const int slice = static_cast<int>(std::clamp<decltype(left)>(left, 0, kSliceMs));
+        const int rc = wait_ready(fd, events, slice);
+        if (rc > 0) return Waited::Ready;
+        if (rc < 0) {
+            if (errno != EINTR) return Waited::Failed;
+            DIAG_TRACE(2, "%s: wait interrupted by a signal, waiting on for the time that remains", op);
+        }
+        if (Clock::now() >= until) return Waited::TimedOut;
+    }
 }
 
 int wait_ready(int fd, short events, int milliseconds) {
@@ -526,13 +519,13 @@ int OS_COMM_sess_read(OS_COMM_sess_typ* sess_id, void* message, int size) {
         }
         sess_id->error = OS_COMM_ERR_WAITING;
         DIAG_TRACE(5, "entering select with timeout of %d seconds", sess_id->timeout_interval);
-        const Waited waited = wait_bounded(sess_id->fd, POLLIN, sess_id->timeout_interval, op);
-        if (waited == Waited::TimedOut) {
+        const os_comm::Waited waited = os_comm::wait_bounded(sess_id->fd, POLLIN, sess_id->timeout_interval * 1000, op);
+        if (waited == os_comm::Waited::TimedOut) {
             sess_id->error = OS_COMM_ERR_TIMEOUT;
             DIAG_TRACE(2, "recv timeout. Returning fewer chars than expected");
             return got;
         }
-        if (waited == Waited::Ended) return got; /* an unfinished wait: error stays 47 */
+        if (waited == os_comm::Waited::Ended) return got; /* an unfinished wait: error stays 47 */
         sess_id->error = 0;
     }
     return got;
@@ -555,9 +548,9 @@ int OS_COMM_sess_read_all(OS_COMM_sess_typ* sess_id, void* message, int size) {
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return static_cast<int>(n);
         sess_id->error = OS_COMM_ERR_WAITING;
-        const Waited waited = wait_bounded(sess_id->fd, POLLIN, sess_id->timeout_interval, op);
-        if (waited == Waited::TimedOut) sess_id->error = OS_COMM_ERR_TIMEOUT;
-        if (waited == Waited::TimedOut || waited == Waited::Ended) return static_cast<int>(n);
+        const os_comm::Waited waited = os_comm::wait_bounded(sess_id->fd, POLLIN, sess_id->timeout_interval * 1000, op);
+        if (waited == os_comm::Waited::TimedOut) sess_id->error = OS_COMM_ERR_TIMEOUT;
+        if (waited == os_comm::Waited::TimedOut || waited == os_comm::Waited::Ended) return static_cast<int>(n);
         sess_id->error = 0;
     }
 }
@@ -585,12 +578,13 @@ CM_RC OS_COMM_sess_write(OS_COMM_sess_typ* sess_id, void* message, int size) {
             DIAG_ERROR("%s: write error: %s", op, errno_text(errno).c_str());
             return CM_RC_FAIL;
         }
-        const Waited waited = wait_bounded(sess_id->fd, POLLOUT, sess_id->timeout_interval, op);
-        if (waited == Waited::TimedOut) {
+        const os_comm::Waited waited =
+            os_comm::wait_bounded(sess_id->fd, POLLOUT, sess_id->timeout_interval * 1000, op);
+        if (waited == os_comm::Waited::TimedOut) {
             DIAG_ERROR("%s: write timeout", op);
             return CM_RC_END;
         }
-        if (waited != Waited::Ready) return CM_RC_FAIL;
+        if (waited != os_comm::Waited::Ready) return CM_RC_FAIL;
     }
     return CM_RC_OK;
 }

@@ -17,6 +17,15 @@ std::optional<std::string> config_value(const char* key);
 // poll has no descriptor-number limit, unlike select's fd_set.
 int wait_ready(int fd, short events, int milliseconds);
 
+// How a bounded wait ended.
+enum class Waited { Ready, TimedOut, Ended, Failed };
+
+// Waits up to `milliseconds` for fd to become ready for `events`, in slices of at most a second. A
+// wait that a signal interrupts goes on for the time that remains, never from the start again; a
+// wait in a process that was asked to exit ends at once (Ended), so a stop is never held up by a
+// silent peer. Failed leaves errno as the wait set it. `op` names the caller in the log.
+Waited wait_bounded(int fd, short events, int milliseconds, const char* op);
+
 // The dotted IPv4 text of an address; empty when it cannot be formed.
 std::string dotted(const struct sockaddr_in& addr);
 

@@ -48,14 +48,6 @@ CM_RC give_up(ESS_Policy* policy) {
     return CM_RC_FAIL;
 }
 
-/* Waits up to ms for the session's socket to become readable, again when interrupted. */
-int wait_readable(int fd, int ms) {
-    for (;;) {
-        const int rc = os_comm::wait_ready(fd, POLLIN, ms);
-        if (rc >= 0 || errno != EINTR) return rc;
-    }
-}
-
 /* The letter after "SSL=" in a COMMOPT value; 0 when there is none. */
 char ssl_letter(const std::string& value) {
     const std::size_t at = value.find("SSL=");
@@ -195,7 +187,7 @@ CM_RC os_comm_sess_ssl_connect(OS_COMM_sess_typ* sess_id) {
         return CM_RC_FAIL;
     }
     for (int round = 0; rc <= 0 && round < kConnectRounds; ++round) {
-        wait_readable(sess_id->fd, kConnectWaitMs);
+        if (os_comm::wait_bounded(sess_id->fd, POLLIN, kConnectWaitMs, op) == os_comm::Waited::Ended) return CM_RC_FAIL;
         rc = BCA_Connect(sess_id->ssl_profile, 2, sess_id, nullptr, nullptr, empty, empty);
         if (rc < 0 && rc != ESS_WOULD_BLOCK) {
             DIAG_ERROR("%s: SSL session failed.", op);
@@ -240,7 +232,9 @@ CM_RC OS_COMM_sess_ssl_accept(OS_COMM_sess_typ* sess_id) {
             DIAG_ERROR("%s: SSL session failed.", op);
             return CM_RC_FAIL;
         }
-        wait_readable(sess_id->fd, static_cast<int>(left < kAcceptWaitMs ? left : kAcceptWaitMs));
+        if (os_comm::wait_bounded(sess_id->fd, POLLIN, static_cast<int>(left < kAcceptWaitMs ? left : kAcceptWaitMs),
+                                  op) == os_comm::Waited::Ended)
+            return CM_RC_FAIL;
         rc = BCA_Accept(profile, 2, sess_id, nullptr, nullptr, empty);
         if (rc < 0 && rc != ESS_WOULD_BLOCK) {
             DIAG_ERROR("%s: SSL session failed.", op);

@@ -24,6 +24,7 @@
 #include "ag_dsect.h"
 #include "gm_param.h"
 #include "os_diag.h"
+#include "os_proc.h"
 #include "testbed.h"
 
 namespace {
@@ -254,6 +255,29 @@ TEST_F(SslTest, ServerHandshakeEndsWithinTheTimeOutWhenTheClientIsSilent) {
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 3.0);
     EXPECT_NE(log().find("OS_COMM_sess_ssl_accept: SSL session failed."), std::string::npos);
     close(silent);
+}
+
+TEST_F(SslTest, ClientHandshakeWithASilentServerEndsSoonAfterAnExitRequest) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 1), 0);  // the connection completes in the backlog; no byte ever comes
+    getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length);
+    std::thread stop([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        OS_PROC_exit_request_set(1);
+    });
+    const auto start = Clock::now();
+    ClientLine client(ntohs(addr.sin_port));
+    const double took = std::chrono::duration<double>(Clock::now() - start).count();
+    stop.join();
+    OS_PROC_exit_request_set(0);
+    EXPECT_EQ(client.open_rc, CM_RC_FAIL);
+    EXPECT_LT(took, 2.5);  // a handshake waits up to a minute in all when no exit is asked for
+    close(listener);
 }
 
 TEST_F(SslTest, ClientProfileOutlivesItsPolicyFiles) {

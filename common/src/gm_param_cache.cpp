@@ -62,8 +62,19 @@ struct Cache {
 // that the agent's own cross-process hook stays in place.
 std::recursive_mutex cache_mutex;
 [[maybe_unused]] const bool cache_fork_safe = os_fork::hold_across_fork(os_fork::Rank::param_cache, cache_mutex);
-Cache TABLE_list{Kind::flat, {}};
-Cache SUBTABLE_list{Kind::sectioned, {}};
+
+// The caches live as long as the process and are never destroyed: when the process ends, other
+// threads of the agent may still be inside a look-up, or hold a pointer into a table, while the
+// exit handlers run. Their tables stay reachable from here to the end, so the leak checker finds
+// nothing lost.
+Cache& TABLE_list() {
+    static Cache* const cache = new Cache{Kind::flat, {}};
+    return *cache;
+}
+Cache& SUBTABLE_list() {
+    static Cache* const cache = new Cache{Kind::sectioned, {}};
+    return *cache;
+}
 
 thread_local int cache_depth = 0;  // cache operations running on this thread
 
@@ -127,24 +138,6 @@ void clear_cache(Cache& cache) {
     std::vector<std::unique_ptr<CachedTable>> tables = std::move(cache.tables);
     cache.tables.clear();
     for (auto& t : tables) free_table(cache.kind, &t->record.table);
-}
-
-// The cached tables are freed when the process ends or the library is unloaded. The teardown is
-// made when a cache takes its first table, after everything made at load time (the log, the
-// locks, the caches themselves), so it runs before any of them goes. ZPAAPI_Term frees nothing
-// here: it ends the calling thread's use only, and other threads may still read the tables or
-// hold pointers into them (GM_PARAM_table_find).
-struct CacheTeardown {
-    ~CacheTeardown() {
-        CacheLock lock;
-        clear_cache(TABLE_list);
-        clear_cache(SUBTABLE_list);
-    }
-};
-
-void keep_table(Cache& cache, std::unique_ptr<CachedTable> table) {
-    static CacheTeardown teardown;
-    cache.tables.push_back(std::move(table));
 }
 
 CM_RC fill_rows(ZPALIST_handle_typ* list, const std::vector<Row>& rows) {
@@ -406,7 +399,7 @@ CM_RC load_table(Cache& cache, const char* name, int p_flag, bool option1, int f
     table->sync.status = image.status;
     table->sync.base = snapshot_of(cache.kind, &table->record.table);
     if (loaded) *loaded = table.get();
-    keep_table(cache, std::move(table));
+    cache.tables.push_back(std::move(table));
     return CM_RC_OK;
 }
 
@@ -435,7 +428,7 @@ CM_RC find_or_create(Cache& cache, const char* name, CachedTable** found) {
     std::strncpy(table->record.load_timestmp, time_text(std::time(nullptr)).c_str(),
                  sizeof table->record.load_timestmp - 1);
     *found = table.get();
-    keep_table(cache, std::move(table));
+    cache.tables.push_back(std::move(table));
     return CM_RC_OK;
 }
 
@@ -508,19 +501,19 @@ extern "C" {
 
 CM_RC GM_PARAM_load(const char* table_name, int p_flag) {
     if (!table_name) return CM_RC_FAIL;
-    return guarded([&] { return load_table(TABLE_list, table_name, p_flag, false, 1, nullptr); });
+    return guarded([&] { return load_table(TABLE_list(), table_name, p_flag, false, 1, nullptr); });
 }
 
 CM_RC GM_PARAM_load_option1(const char* table_name, int p_flag, int force_upper_case) {
     if (!table_name) return CM_RC_FAIL;
-    return guarded([&] { return load_table(TABLE_list, table_name, p_flag, true, force_upper_case, nullptr); });
+    return guarded([&] { return load_table(TABLE_list(), table_name, p_flag, true, force_upper_case, nullptr); });
 }
 
 CM_RC GM_PARAM_table_find(GM_PARAM_table_list** table_handle, const char* table_name) {
     if (!table_handle || !table_name) return CM_RC_FAIL;
     return guarded([&] {
         CachedTable* table = nullptr;
-        const CM_RC rc = find_table(TABLE_list, table_name, &table);
+        const CM_RC rc = find_table(TABLE_list(), table_name, &table);
         if (rc == CM_RC_OK) *table_handle = &table->record;
         return rc;
     });
@@ -531,7 +524,7 @@ CM_RC GM_PARAM_get(const char* table_name, const char* key, char* value) {
     return guarded([&] {
         DIAG_TRACE(5, "GM_PARAM_get: table:'%s', key:'%s'", table_name, key);
         CachedTable* table = nullptr;
-        CM_RC rc = find_table(TABLE_list, table_name, &table);
+        CM_RC rc = find_table(TABLE_list(), table_name, &table);
         if (rc == CM_RC_OK) rc = GM_PARAM_list_get(&table->record.table, key, value, kValueBuffer);
         DIAG_TRACE(4, "GM_PARAM_get: rc = %d, table:'%s', key:'%s', value:'%s'", rc, table_name, key,
                    rc == CM_RC_OK ? loggable_value(key, value) : "");
@@ -543,7 +536,7 @@ CM_RC GM_PARAM_set(const char* table_name, const char* key, const char* value) {
     if (!table_name || !key) return CM_RC_FAIL;
     return guarded([&] {
         CachedTable* table = nullptr;
-        const CM_RC rc = find_or_create(TABLE_list, table_name, &table);
+        const CM_RC rc = find_or_create(TABLE_list(), table_name, &table);
         return rc == CM_RC_OK ? GM_PARAM_list_set(&table->record.table, key, value) : rc;
     });
 }
@@ -552,20 +545,20 @@ CM_RC GM_PARAM_delete(const char* table_name, const char* key) {
     if (!table_name || !key) return CM_RC_FAIL;
     return guarded([&] {
         CachedTable* table = nullptr;
-        const CM_RC rc = find_table(TABLE_list, table_name, &table);
+        const CM_RC rc = find_table(TABLE_list(), table_name, &table);
         return rc == CM_RC_OK ? GM_PARAM_list_delete(&table->record.table, key) : rc;
     });
 }
 
 CM_RC GM_PARAM_save(const char* table_name) {
     if (!table_name) return CM_RC_FAIL;
-    return save_locked(TABLE_list, table_name);
+    return save_locked(TABLE_list(), table_name);
 }
 
 CM_RC GM_PARAM_clear(void) {
     return guarded([&] {
         DIAG_TRACE(4, "GM_PARAM_clear");
-        clear_cache(TABLE_list);
+        clear_cache(TABLE_list());
         return CM_RC_OK;
     });
 }
@@ -617,7 +610,7 @@ void GLOBAL_version(char* ver, int size) {
 
 CM_RC GM_PARAM_subtable_load(const char* table_name, int p_flag) {
     if (!table_name) return CM_RC_FAIL;
-    return guarded([&] { return load_table(SUBTABLE_list, table_name, p_flag, false, 1, nullptr); });
+    return guarded([&] { return load_table(SUBTABLE_list(), table_name, p_flag, false, 1, nullptr); });
 }
 
 CM_RC GM_PARAM_subtable_table_find(GM_PARAM_table_list** table_handle, const char* table_name) {
@@ -625,7 +618,7 @@ CM_RC GM_PARAM_subtable_table_find(GM_PARAM_table_list** table_handle, const cha
     if (!table_handle || !table_name) return CM_RC_FAIL;
     return guarded([&] {
         CachedTable* table = nullptr;
-        const CM_RC rc = find_table(SUBTABLE_list, table_name, &table);
+        const CM_RC rc = find_table(SUBTABLE_list(), table_name, &table);
         if (rc == CM_RC_OK) *table_handle = &table->record;
         return rc;
     });
@@ -642,7 +635,7 @@ CM_RC GM_PARAM_subtable_get(const char* table_name, const char* subtable_name, c
         }
         DIAG_TRACE(5, "%s: table:'%s', subtable:'%s', key:'%s'", op, table_name, subtable_name, key);
         CachedTable* table = nullptr;
-        CM_RC rc = find_table(SUBTABLE_list, table_name, &table);
+        CM_RC rc = find_table(SUBTABLE_list(), table_name, &table);
         if (rc == CM_RC_OK)
             rc = GM_PARAM_subtable_list_get(&table->record.table, subtable_name, key, value, kValueBuffer);
         DIAG_TRACE(4, "%s: rc = %d, table:'%s', subtable:'%s', key:'%s', value:'%s'", op, rc, table_name, subtable_name,
@@ -658,14 +651,14 @@ CM_RC GM_PARAM_subtable_set(const char* table_name, const char* subtable_name, c
     if (!table_name || !subtable_name || !key) return CM_RC_FAIL;
     return guarded([&] {
         CachedTable* table = nullptr;
-        const CM_RC rc = find_or_create(SUBTABLE_list, table_name, &table);
+        const CM_RC rc = find_or_create(SUBTABLE_list(), table_name, &table);
         return rc == CM_RC_OK ? GM_PARAM_subtable_list_set(&table->record.table, subtable_name, key, value) : rc;
     });
 }
 
 CM_RC GM_PARAM_subtable_save(const char* table_name) {
     if (!table_name) return CM_RC_FAIL;
-    return save_locked(SUBTABLE_list, table_name);
+    return save_locked(SUBTABLE_list(), table_name);
 }
 
 CM_RC GM_PARAM_subtable_delete(const char* table_name, const char* subtable_name) {
@@ -673,7 +666,7 @@ CM_RC GM_PARAM_subtable_delete(const char* table_name, const char* subtable_name
     if (!table_name || !subtable_name) return CM_RC_FAIL;
     return guarded([&] {
         CachedTable* table = nullptr;
-        const CM_RC rc = find_table(SUBTABLE_list, table_name, &table);
+        const CM_RC rc = find_table(SUBTABLE_list(), table_name, &table);
         return rc == CM_RC_OK ? GM_PARAM_subtable_list_delete(&table->record.table, subtable_name) : rc;
     });
 }
@@ -683,7 +676,7 @@ CM_RC GM_PARAM_subtable_delete_entry(const char* table_name, const char* subtabl
     if (!table_name || !subtable_name || !key) return CM_RC_FAIL;
     return guarded([&] {
         CachedTable* table = nullptr;
-        CM_RC rc = find_table(SUBTABLE_list, table_name, &table);
+        CM_RC rc = find_table(SUBTABLE_list(), table_name, &table);
         if (rc != CM_RC_OK) return rc;
         ZPALIST_handle_typ* section = nullptr;
         rc = GM_PARAM_subtable_list_find(&table->record.table, subtable_name, &section);
@@ -694,7 +687,7 @@ CM_RC GM_PARAM_subtable_delete_entry(const char* table_name, const char* subtabl
 CM_RC GM_PARAM_subtable_clear(void) {
     return guarded([&] {
         DIAG_TRACE(4, "GM_PARAM_subtable_clear");
-        clear_cache(SUBTABLE_list);
+        clear_cache(SUBTABLE_list());
         return CM_RC_OK;
     });
 }
@@ -766,8 +759,8 @@ std::optional<std::string> config_lookup(const char* table_name, const char* key
     try {
         const bool nested = cache_depth > 0;
         CacheLock lock;
-        CachedTable* table = find_cached(TABLE_list, table_name);
-        if (!table && (nested || find_table(TABLE_list, table_name, &table) != CM_RC_OK)) return std::nullopt;
+        CachedTable* table = find_cached(TABLE_list(), table_name);
+        if (!table && (nested || find_table(TABLE_list(), table_name, &table) != CM_RC_OK)) return std::nullopt;
         char value[kValueBuffer] = "";
         ZPALIST_handle_typ walker = table->record.table;  // a copy: the owner's cursor stays put
         if (GM_PARAM_list_get(&walker, key, value, kValueBuffer) != CM_RC_OK) return std::nullopt;

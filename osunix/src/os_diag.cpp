@@ -2,6 +2,7 @@
  * two 32 KB halves written out by the critical-error report, the raised level and its reset, log
  * rotation, the proclog housekeeping functions and the one-line standard-error channel. */
 #include "os_diag.h"
+#include "os_diag_internal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,15 +11,19 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "gm_param.h"
 #include "gm_param_internal.h"
@@ -35,6 +40,7 @@ constexpr int kSlots = 32;
 constexpr size_t kTextMax = 32768;   // formatted text, terminator included
 constexpr size_t kHalfSize = 32768;  // one half of the ring, terminator included
 constexpr size_t kProcNameMax = 99;
+constexpr size_t kLogPathRoom = 4097;
 constexpr int kDefaultBufferedLevel = 5;
 constexpr int kDefaultResetInterval = 600;
 constexpr long kDefaultLogFileSize = 10485760;
@@ -69,8 +75,8 @@ struct DiagState {
     unsigned active_buff = 0;        // the half being written: 0 or 1
     time_t start_time = 0;
     int reset_interval = kDefaultResetInterval;
-    std::string os_diag_file_name;
-    std::string os_diag_proc_name;
+    char os_diag_file_name[kLogPathRoom] = "";  // empty: no log file yet
+    char os_diag_proc_name[kProcNameMax + 1] = "";
     bool is_log_versions_enabled = false;
     int skip_checks_counter = 0;
     long limit_log_file_size = 0;
@@ -78,11 +84,30 @@ struct DiagState {
     int last_log_file_version = 0;
     mode_t new_log_mode = kDefaultLogMode;  // mode given to the last log file created
     char dump_msg[4200] = {};               // stays in place: callers may keep the pointer
+    // The log file, kept open from line to line (-1: none), and which file it is.
+    int log_fd = -1;
+    dev_t log_dev = 0;
+    ino_t log_ino = 0;
+    long long name_checked_ms = 0;     // when the name was last found to be this file
+    bool folder_refusal_said = false;  // a refused log folder is said once on standard error
 };
+
+// The state is plain data: nothing of it is destroyed when the process ends, while other threads
+// of the agent may still be logging, and nothing of it is left on the heap when the library is
+// unloaded.
+static_assert(std::is_trivially_destructible_v<DiagState>);
 
 std::mutex diag_mutex;
 [[maybe_unused]] const bool diag_fork_safe = os_fork::hold_across_fork(os_fork::Rank::diag_log, diag_mutex);
-DiagState state;
+
+constinit DiagState state;
+
+// Whether a log file is open, read without the lock: only a call that may create the file looks
+// up the mode of a new one.
+std::atomic<bool> log_open{false};
+
+// How often the name of the open log is looked at, to notice that it was renamed or replaced.
+constexpr long long kNameCheckMs = 1000;
 
 // Reads one configuration key from the parameter tables (GM_PARAM_get); absent keys leave the
 // documented defaults in force. The lines the look-up itself logs are dropped (recursive is set).
@@ -133,6 +158,14 @@ time_t now_time() {
     return now;
 }
 
+// Real elapsed time in milliseconds, for the look at the log's name (not the test clock, which a
+// test may hold still).
+long long monotonic_ms() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 // Formats into `small` when the text fits there (most lines do), else into `large`, cut to
 // size - 1 characters. Returns the text as a C text: up to a NUL that a "%c" may have put in.
 constexpr size_t kSmallText = 512;
@@ -160,12 +193,39 @@ std::string_view format_text(char (&small)[kSmallText], std::string& large, size
 struct Line {
     std::string_view stamp, name, text;
     size_t size() const { return stamp.size() + 1 + name.size() + 1 + text.size() + 1; }
-    std::string joined() const {
-        std::string line;
-        line.reserve(size());
-        line.append(stamp).append(" ").append(name).append(":").append(text).append("\n");
-        return line;
+    template <typename Out>
+    void append_to(Out& out) const {
+        out.append(stamp).append(" ").append(name).append(":").append(text).append("\n");
     }
+};
+
+// The bytes of one call on their way to the file: on the stack for a line or a few, on the heap
+// only for more (a dump, a report).
+class Pending {
+public:
+    Pending& append(std::string_view bytes) {
+        if (!on_heap_ && size_ + bytes.size() <= sizeof small_) {
+            if (!bytes.empty()) std::memcpy(small_ + size_, bytes.data(), bytes.size());
+            size_ += bytes.size();
+            return *this;
+        }
+        if (!on_heap_) large_.assign(small_, size_);
+        on_heap_ = true;
+        large_.append(bytes);
+        return *this;
+    }
+    std::string_view view() const { return on_heap_ ? std::string_view(large_) : std::string_view(small_, size_); }
+    void clear() {
+        size_ = 0;
+        on_heap_ = false;
+        large_.clear();
+    }
+
+private:
+    char small_[4096];
+    size_t size_ = 0;
+    bool on_heap_ = false;
+    std::string large_;
 };
 
 // Appends a line to the ring. A line that does not fit into the rest of the active half goes to
@@ -200,36 +260,143 @@ void ring_clear() {
     }
 }
 
-void write_all(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        data.remove_prefix(static_cast<size_t>(n));
+// Writes the gathered lines with one write: whole or not at all. A write cut short (a full disk,
+// the file-size limit) is taken back, so that no line stands cut in the file. False when the lines
+// are not in the file, with errno of the failed write.
+bool write_whole(int fd, std::string_view bytes) {
+    if (bytes.empty()) return true;
+    ssize_t n;
+    do {
+        n = write(fd, bytes.data(), bytes.size());
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return false;
+    if (static_cast<size_t>(n) == bytes.size()) return true;
+    // Appending left the offset at the end of what was written; the file ends there unless another
+    // writer of the log came after.
+    const off_t end = lseek(fd, 0, SEEK_CUR);
+    struct stat status;
+    if (end >= n && fstat(fd, &status) == 0 && status.st_size == end) {
+        [[maybe_unused]] const int cut = ftruncate(fd, end - n);
     }
+    errno = EFBIG;
+    return false;
 }
 
-// Opens the log for appending; a new file gets its mode and the owner of the current directory.
-int open_log(const std::string& path, mode_t mode) {
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kDefaultLogMode);
+void close_log() {
+    if (state.log_fd >= 0) close(state.log_fd);
+    state.log_fd = -1;
+    log_open = false;
+}
+
+// Says once on standard error that the log's folder is refused (a link to a folder that is not
+// the agent owner's): the lines it would hold are lost, and the process should be told.
+void say_folder_refused(int error) {
+    if (state.folder_refusal_said) return;
+    state.folder_refusal_said = true;
+    char home[PATH_MAX] = "";
+    if (!getcwd(home, sizeof home)) std::snprintf(home, sizeof home, "%s", ".");
+    const std::string_view path(state.os_diag_file_name);
+    std::string folder(path.substr(0, path.rfind('/')));
+    if (folder.starts_with("./")) folder.erase(0, 2);
+    OS_MSGERR_display("%s: cannot write the log in %s/%s: %s", state.os_diag_proc_name, home, folder.c_str(),
+                      os_file::folder_failure_text(error));
+}
+
+// An existing log, opened for appending in its folder: a regular file of one name, never reached
+// through a link at its name, never a FIFO that would hold the open.
+int open_existing_log(int folder, const std::string& name) {
+    const int fd = openat(folder, name.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat status;
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1) return fd;
+    close(fd);
+    return -1;
+}
+
+// Opens the log for appending and keeps it open. Its folder is reached as open_home_folder allows
+// (a link only to a folder of the home's owner); a new file is created exclusively, gets its mode
+// and the owner of the home.
+bool open_log() {
+    std::string name;
+    const int folder = os_file::open_parent_folder(state.os_diag_file_name, name);
+    if (folder < 0) {
+        if (errno == ELOOP) say_folder_refused(errno);
+        return false;
+    }
+    int fd =
+        openat(folder, name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kDefaultLogMode);
     if (fd >= 0) {
-        (void)fchmod(fd, mode);
-        uid_t uid;
-        gid_t gid;
-        if (OS_FILE_get_file_owner(".", &uid, &gid) == CM_RC_OK) (void)fchown(fd, uid, gid);
-        return fd;
+        (void)fchmod(fd, state.new_log_mode);
+        (void)os_file::give_to_agent_owner(fd);
+    } else if (errno == EEXIST) {
+        fd = open_existing_log(folder, name);
     }
-    if (errno != EEXIST) return -1;
-    return os_file::open_regular(path.c_str(), O_WRONLY | O_APPEND);  // never appended through a link
+    close(folder);
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0) {
+        if (fd >= 0) close(fd);
+        return false;
+    }
+    state.log_fd = fd;
+    state.log_dev = status.st_dev;
+    state.log_ino = status.st_ino;
+    state.name_checked_ms = monotonic_ms();
+    log_open = true;
+    return true;
 }
 
+// Whether the open log is still the file at the log's name, looked at once a second (a look costs
+// as much as the write of a line): a file removed, or renamed away by a rotation of another writer
+// of the log (a forked process), is closed, and the next line opens the file at the name. A
+// descriptor that is no longer this file (closed behind the log's back, its number taken by another
+// file) is forgotten without being closed.
+bool log_still_there() {
+    const long long now = monotonic_ms();
+    if (now - state.name_checked_ms < kNameCheckMs) return true;
+    state.name_checked_ms = now;
+    struct stat status;
+    if (fstat(state.log_fd, &status) != 0 || status.st_dev != state.log_dev || status.st_ino != state.log_ino) {
+        state.log_fd = -1;
+        log_open = false;
+        return false;
+    }
+    struct stat named;
+    const bool there = status.st_nlink > 0 && lstat(state.os_diag_file_name, &named) == 0 &&
+                       named.st_dev == state.log_dev && named.st_ino == state.log_ino;
+    if (!there) close_log();
+    return there;
+}
+
+bool log_ready() {
+    if (state.log_fd >= 0 && log_still_there()) return true;
+    return open_log();
+}
+
+// Writes what a call gathered to the log. A descriptor closed behind the log's back is forgotten,
+// and the file at the name takes the lines.
+void flush(Pending& out) {
+    if (state.log_fd >= 0 && !write_whole(state.log_fd, out.view()) && errno == EBADF) {
+        state.log_fd = -1;
+        log_open = false;
+        if (open_log()) write_whole(state.log_fd, out.view());
+    }
+    out.clear();
+}
+
+// The contents of <agent home>/installed-versions.txt for the report, or why they are missing. The
+// file lies in a folder of the home's owner: it is read only when it is a regular file, never
+// through a link at its name, and a FIFO there does not hold the open.
 std::string installed_versions() {
     // The agent home is the home directory of the owner of the current directory.
     PATHNAME_D_typ home;
     if (OS_FILE_get_agent_home_dir(home) != CM_RC_OK) return "failed to get agent directory\n";
     const std::string path = std::string(home) + "/installed-versions.txt";
-    FILE* in = std::fopen(path.c_str(), "r");
-    if (!in) return "failed to open input file '" + path + "'\n";
+    const int fd = os_file::open_regular(path.c_str(), O_RDONLY);
+    FILE* in = fd >= 0 ? fdopen(fd, "r") : nullptr;
+    if (!in) {
+        if (fd >= 0) close(fd);
+        return "failed to open input file '" + path + "'\n";
+    }
     std::string content;
     char line[kVersionsLineMax];
     while (std::fgets(line, sizeof line, in)) content += line;
@@ -239,25 +406,22 @@ std::string installed_versions() {
 
 // The critical-error report: the error line, the installed versions and both halves of the ring,
 // older half first; then the ring is cleared and the debug level raised to the buffered level.
-std::string critical_error_report(std::string_view stamp, const std::string& line, int buffered,
+void append_critical_error_report(Pending& out, const Line& line, int buffered,
                                   const std::optional<std::string>& interval) {
-    std::string out(stamp);
-    out += ": Orvanta/Agent has encountered the following critical error:\n\n" + line + "\n";
-    out += installed_versions();
-    out += "\nFull debug log containing the error:\n\n";
-    out += ">>> Start dump non active buffer\n";
-    out += state.debug_buff[1 - state.active_buff];
-    out += ">>> End dump non active buffer\n";
-    out += ">>> Start dump active buffer\n";
-    out += state.debug_buff[state.active_buff];
-    out += ">>> End dump active buffer\n";
+    out.append(line.stamp).append(": Orvanta/Agent has encountered the following critical error:\n\n");
+    line.append_to(out);
+    out.append("\n").append(installed_versions());
+    out.append("\nFull debug log containing the error:\n\n");
+    out.append(">>> Start dump non active buffer\n").append(state.debug_buff[1 - state.active_buff]);
+    out.append(">>> End dump non active buffer\n");
+    out.append(">>> Start dump active buffer\n").append(state.debug_buff[state.active_buff]);
+    out.append(">>> End dump active buffer\n");
     ring_clear();
     diag_debug_level[0] = buffered;
     state.start_time = now_time();
     if (interval && std::atoi(interval->c_str()) > 0) state.reset_interval = std::atoi(interval->c_str());
-    out += "\nContinue generating debug information. Debug level will reset in " +
-           std::to_string(state.reset_interval) + " seconds.\n\n";
-    return out;
+    out.append("\nContinue generating debug information. Debug level will reset in " +
+               std::to_string(state.reset_interval) + " seconds.\n\n");
 }
 
 std::string log_version_name(const std::string& base, int version) {
@@ -267,25 +431,30 @@ std::string log_version_name(const std::string& base, int version) {
     return base + suffix;
 }
 
-// Rotates the log once it is larger than the limit: version k becomes k+1 up to the number of
-// kept versions, the oldest beyond it is deleted. 1 when checked, 2 when the file cannot be examined.
-int check_log_file_size() {
+// Rotates the log once it is larger than the limit, counting the lines of the call not written
+// yet, which then go to the log before it is rotated: version k becomes k+1 up to the number of
+// kept versions, the oldest beyond it is deleted, and the next line starts a new log. The versions
+// are renamed and deleted in the log's folder, reached as the log itself is. 1 when checked, 2 when
+// the file cannot be examined.
+int check_log_file_size(Pending& out) {
     struct stat status;
-    if (stat(state.os_diag_file_name.c_str(), &status) != 0) return CM_RC_FAIL;
-    if (status.st_size > state.limit_log_file_size) {
-        const std::string& path = state.os_diag_file_name;
-        const size_t slash = path.rfind('/');
-        const size_t dot = path.rfind('.');
-        const std::string base =
-            dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
-        for (int v = state.last_log_file_version; v >= 0; --v) {
-            if (v + 1 <= state.limit_log_versions)
-                OS_FILE_rename(log_version_name(base, v).c_str(), log_version_name(base, v + 1).c_str());
-            else
-                unlink(log_version_name(base, state.last_log_file_version).c_str());
-        }
-        if (state.last_log_file_version < state.limit_log_versions) ++state.last_log_file_version;
+    if (state.log_fd < 0 || fstat(state.log_fd, &status) != 0) return CM_RC_FAIL;
+    if (status.st_size + static_cast<off_t>(out.view().size()) <= state.limit_log_file_size) return CM_RC_OK;
+    flush(out);
+    std::string name;
+    const int folder = os_file::open_parent_folder(state.os_diag_file_name, name);
+    if (folder < 0) return CM_RC_FAIL;
+    const size_t dot = name.rfind('.');
+    const std::string base = dot != std::string::npos ? name.substr(0, dot) : name;
+    for (int v = state.last_log_file_version; v >= 0; --v) {
+        if (v + 1 <= state.limit_log_versions)
+            (void)renameat(folder, log_version_name(base, v).c_str(), folder, log_version_name(base, v + 1).c_str());
+        else
+            (void)unlinkat(folder, log_version_name(base, state.last_log_file_version).c_str(), 0);
     }
+    close(folder);
+    if (state.last_log_file_version < state.limit_log_versions) ++state.last_log_file_version;
+    close_log();
     return CM_RC_OK;
 }
 
@@ -294,22 +463,19 @@ bool is_rotating_process(const std::string& name) {
     return name.size() > 3 && name.compare(0, 3, "ATW") == 0 && name[3] >= '0' && name[3] <= '9';
 }
 
-void diag_print_line(std::string_view text) {
-    if (recursive) return;
-    RecursionGuard guard;
-    const int debug = diag_debug_level[0];
-    const int active = diag_active_level;
-    const int buffered = diag_buffered_level;
-    if (debug > 0 && debug < active) return;
-
-    const std::string_view stamp = line_time();
-    // Table look-ups happen before the log's lock is taken, so a module that logs while holding a
-    // lock of its own cannot deadlock with the log; and only when they matter (a log file about to
-    // be created, a critical-error report), as the table code itself may be what is logging.
-    const bool reaches_file = debug >= 1 || active == 0;
+// The settings a call may need, looked up before the log's lock is taken, so that a module that
+// logs while holding a lock of its own cannot deadlock with the log; and only when they matter (a
+// log file about to be created, a critical-error report), as the table code itself may be what is
+// logging.
+struct Settings {
     std::optional<mode_t> new_log_mode;
-    std::optional<std::string> interval_value;
-    if (reaches_file) {
+    std::optional<std::string> interval;
+};
+
+Settings settings_for(int debug, int active) {
+    Settings settings;
+    if (debug < 1 && active != 0) return settings;  // nothing reaches the file
+    if (!log_open) {
         std::string path;
         {
             std::lock_guard<std::mutex> lock(diag_mutex);
@@ -317,43 +483,75 @@ void diag_print_line(std::string_view text) {
         }
         if (!path.empty() && access(path.c_str(), F_OK) != 0) {
             const std::optional<std::string> value = config_value("OS", "PROCLOG_MODE");
-            new_log_mode = value && std::atoi(value->c_str()) > 0
-                               ? static_cast<mode_t>(std::strtol(value->c_str(), nullptr, 8))
-                               : kDefaultLogMode;
+            settings.new_log_mode = value && std::atoi(value->c_str()) > 0
+                                        ? static_cast<mode_t>(std::strtol(value->c_str(), nullptr, 8))
+                                        : kDefaultLogMode;
         }
-        if (debug == 0) interval_value = config_value("CONFIG", "DBG_RESET_INTERVAL");
     }
+    if (debug == 0) settings.interval = config_value("CONFIG", "DBG_RESET_INTERVAL");
+    return settings;
+}
 
+// Writes the lines of one call, each as the log's rules say: into the ring at debug level 0, into
+// the file (with the critical-error report, the reset of a raised level and the size check) when
+// it reaches it. What goes to the file is gathered and written at once, before a size check and
+// at the end: a line is in the file when the call returns.
+void print_lines_of_call(const std::string_view* texts, size_t count) {
+    RecursionGuard guard;
+    const int active = diag_active_level;
+    const int buffered = diag_buffered_level;
+    const int debug = diag_debug_level[0];
+    if (debug > 0 && debug < active) return;
+
+    const std::string_view stamp = line_time();
+    const Settings settings = settings_for(debug, active);
+    Pending out;
     std::lock_guard<std::mutex> lock(diag_mutex);
-    const Line parts{stamp, state.os_diag_proc_name, text};
-    if (debug == 0) {
-        ring_append(parts);
-        if (active > 0) return;
-    }
-    if (state.os_diag_file_name.empty()) return;
-    const std::string line = parts.joined();
     // A log removed since the look-up above (rotation by another thread) gets the last mode read.
-    if (new_log_mode) state.new_log_mode = *new_log_mode;
-    const mode_t mode = state.new_log_mode;
-    const int fd = open_log(state.os_diag_file_name, mode);
-    if (fd < 0) return;
+    if (settings.new_log_mode) state.new_log_mode = *settings.new_log_mode;
+    bool tried = false, ready = false;
+    for (size_t i = 0; i < count; ++i) {
+        // An error line at debug level 0 raises the level: the lines after it are written as such.
+        const int level = diag_debug_level[0];
+        if (level > 0 && level < active) continue;
+        const Line line{stamp, state.os_diag_proc_name, texts[i]};
+        if (level == 0) {
+            ring_append(line);
+            if (active > 0) continue;
+        }
+        if (!*state.os_diag_file_name) continue;
+        if (!tried) {
+            tried = true;
+            ready = log_ready();
+        }
+        if (!ready) continue;
 
-    if (debug == 0) {
-        write_all(fd, critical_error_report(stamp, line, buffered, interval_value));
-    } else {
-        write_all(fd, line);
-        if (state.start_time > 0 && now_time() - state.start_time > state.reset_interval) {
-            const std::string reset =
-                "Reseting debug level to 0 after " + std::to_string(state.reset_interval) + " seconds";
-            write_all(fd, Line{stamp, state.os_diag_proc_name, reset}.joined());
-            diag_debug_level[0] = 0;
-            state.start_time = 0;
+        if (level == 0) {
+            append_critical_error_report(out, line, buffered, settings.interval);
+        } else {
+            line.append_to(out);
+            if (state.start_time > 0 && now_time() - state.start_time > state.reset_interval) {
+                const std::string reset =
+                    "Reseting debug level to 0 after " + std::to_string(state.reset_interval) + " seconds";
+                Line{stamp, state.os_diag_proc_name, reset}.append_to(out);
+                diag_debug_level[0] = 0;
+                state.start_time = 0;
+            }
+        }
+        if (state.is_log_versions_enabled && ++state.skip_checks_counter > kLinesBetweenSizeChecks) {
+            if (check_log_file_size(out) == CM_RC_OK) state.skip_checks_counter = 0;
+            tried = state.log_fd >= 0;  // after a rotation the next line opens the new log
         }
     }
-    close(fd);
+    if (ready) flush(out);
+}
 
-    if (state.is_log_versions_enabled && ++state.skip_checks_counter > kLinesBetweenSizeChecks) {
-        if (check_log_file_size() == CM_RC_OK) state.skip_checks_counter = 0;
+void print_lines(const std::string_view* texts, size_t count) {
+    if (recursive || count == 0) return;
+    try {
+        print_lines_of_call(texts, count);
+    } catch (...) {
+        // Out of memory: the lines are lost, as lines the log cannot open its file for.
     }
 }
 
@@ -373,20 +571,23 @@ CM_RC rewrite_ssl_policy(int agent_debug_level) {
     const std::string agent_dir = configured && !configured->empty() ? *configured : std::string(".");
     const std::string path = agent_dir + "/" + "data/SSL/cert/site.plc";
     const std::string temp = path + ".temp";
+    // The policy lies in the agent home, whose owner may plant a link or a FIFO at its name: it is
+    // read only as a regular file, never through a link, and its owner and mode are taken from
+    // the file opened.
+    const int in_fd = os_file::open_regular(path.c_str(), O_RDONLY);
     struct stat status;
-    if (stat(path.c_str(), &status) != 0) {
+    if (in_fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
         DIAG_ERROR("ERROR: Failed to get stat of '%s': %s", path.c_str(), strerror(errno));
         return CM_RC_FAIL;
     }
-    FILE* in = nullptr;
+    FILE* in = in_fd >= 0 && fstat(in_fd, &status) == 0 ? fdopen(in_fd, "r") : nullptr;
+    if (in_fd >= 0 && !in) close(in_fd);
     FILE* out = nullptr;
     // The copy's name is foreseeable: it is made anew, never written through a link planted there.
-    const int out_fd = OS_FILE_fopen(path.c_str(), &in, OS_FILE_READ) == CM_RC_OK
-                           ? os_file::create_fresh(temp.c_str(), status.st_mode & 07777)
-                           : -1;
+    const int out_fd = in ? os_file::create_fresh(temp.c_str(), status.st_mode & 07777) : -1;
     if (out_fd >= 0 && !(out = fdopen(out_fd, "w"))) close(out_fd);
     if (!out) {
-        if (in) OS_FILE_fclose(in);
+        if (in) std::fclose(in);
         DIAG_ERROR("ERROR: Failed to open file '%s'.", path.c_str());
         return CM_RC_FAIL;
     }
@@ -400,7 +601,7 @@ CM_RC rewrite_ssl_policy(int agent_debug_level) {
     }
     // A short copy (a full disk, a read error) must not take the policy's place.
     const bool copied = !std::ferror(in) && std::fflush(out) == 0 && !std::ferror(out);
-    OS_FILE_fclose(in);
+    std::fclose(in);
     const auto discard = [&](const char* what) {
         if (what)
             DIAG_ERROR("ERROR: Failed to %s '%s': %s", what, temp.c_str(), strerror(errno));
@@ -430,10 +631,13 @@ void DIAG_printf(const char* format, ...) {
     va_start(args, format);
     const std::string_view text = format_text(small, large, kTextMax, format, args);
     va_end(args);
-    diag_print_line(text);
+    print_lines(&text, 1);
 }
 
-void DIAG_print_text(const char* text) { diag_print_line(text ? text : ""); }
+void DIAG_print_text(const char* text) {
+    const std::string_view line = text ? text : "";
+    print_lines(&line, 1);
+}
 
 int DIAG_debug_level(void) { return diag_debug_level[0]; }
 void DIAG_set_debug_level(int level) { diag_debug_level[0] = checked_level(level, ""); }
@@ -466,8 +670,10 @@ void OS_DIAG_initialize(const char*, const char* process_name) {
         if (auto count = config_value("CONFIG", "LIMIT_LOG_VERSIONS")) versions = std::atoi(count->c_str());
     }
     std::lock_guard<std::mutex> lock(diag_mutex);
-    state.os_diag_proc_name = name;
-    state.os_diag_file_name = "./proclog/" + name + "_" + std::to_string(getpid()) + ".log";
+    close_log();  // a log opened under another name (or by the parent of a forked process)
+    std::snprintf(state.os_diag_proc_name, sizeof state.os_diag_proc_name, "%s", name.c_str());
+    std::snprintf(state.os_diag_file_name, sizeof state.os_diag_file_name, "./proclog/%s_%d.log", name.c_str(),
+                  static_cast<int>(getpid()));
     ring_clear();
     state.active_buff = 0;
     state.is_log_versions_enabled = false;
@@ -517,7 +723,7 @@ const char* OS_DIAG_dump_msg(void) {
     DIAG_ERROR("*** QEL Orvanta/Agent diagnostic messages dump ***");
     std::lock_guard<std::mutex> lock(diag_mutex);
     std::snprintf(state.dump_msg, sizeof state.dump_msg, "For more information, see Agent diagnostics dump file %s",
-                  state.os_diag_file_name.c_str());
+                  state.os_diag_file_name);
     return state.dump_msg;
 }
 
@@ -546,3 +752,27 @@ void OS_MSGERR_display(const char* format, ...) {
 }
 
 }  // extern "C"
+
+namespace os_diag {
+
+void Lines::add(std::initializer_list<std::string_view> pieces) {
+    const size_t start = text_.size();
+    for (std::string_view piece : pieces) text_.append(piece);
+    if (text_.size() - start > kTextMax - 1) text_.resize(start + kTextMax - 1);
+    ends_.push_back(text_.size());
+}
+
+void Lines::print() {
+    std::vector<std::string_view> texts;
+    texts.reserve(ends_.size());
+    size_t start = 0;
+    for (size_t end : ends_) {
+        texts.emplace_back(text_.data() + start, end - start);
+        start = end;
+    }
+    print_lines(texts.data(), texts.size());
+    text_.clear();
+    ends_.clear();
+}
+
+}  // namespace os_diag

@@ -1,13 +1,16 @@
 #include "os_diag.h"
 
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <dirent.h>
 
 #include <utime.h>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <regex>
@@ -15,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "concurrency.h"
+#include "os_diag_internal.h"
 #include "testbed.h"
 
 using testbed::AgentHomeTest;
@@ -363,6 +368,214 @@ TEST_F(AgentHomeTest, ConcurrentThreadsFillTheRingWithWholeLines) {
     const std::string log = testbed::read_diag_log_texts("Oebs_CM");
     for (const std::string& line : testbed::lines_of(other_half(log) + active_half(log)))
         EXPECT_TRUE(std::regex_match(line, std::regex("Oebs_CM:(thread [0-3] line \\d+ end|done)"))) << line;
+}
+
+// Lines logged together are, line by line, what single lines would be: written at or below the
+// debug level, kept in the ring at debug level 0; as error lines at debug level 0 the first writes
+// the critical-error report and raises the level, and the rest follow it as ordinary lines.
+TEST_F(AgentHomeTest, LinesLoggedTogetherFollowTheRulesOfSingleLines) {
+    struct Case {
+        int debug, active;
+        const char* file;  // the log's texts after the lines, nullptr: no log file
+        const char* ring;  // the active half of the report of a following error line, or nullptr
+        int level_after;
+    } const cases[] = {
+        {4, 4, "Oebs_CM:one\nOebs_CM:\ttwo\n", nullptr, 4},
+        {3, 4, nullptr, nullptr, 3},
+        {0, 4, nullptr, "Oebs_CM:one\nOebs_CM:\ttwo\nOebs_CM:error\n", 5},
+        {0, 0, nullptr, nullptr, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.debug) + "/" + std::to_string(c.active));
+        std::remove(testbed::diag_log_path("Oebs_CM").c_str());
+        OS_DIAG_initialize(nullptr, "Oebs_CM");
+        DIAG_set_debug_level(c.debug);
+        DIAG_set_buffered_level(5);
+        DIAG_set_active_level(c.active);
+        os_diag::Lines lines;
+        lines.add("one");
+        lines.add({"\t", "tw", "o"});
+        lines.print();
+        DIAG_set_active_level(0);
+        const std::string log = testbed::read_diag_log_texts("Oebs_CM");
+        if (c.debug == 0 && c.active == 0) {
+            EXPECT_NE(log.find("critical error:\n\nOebs_CM:one\n\n"), std::string::npos) << log;
+            EXPECT_EQ(active_half(log), "Oebs_CM:one\n");
+            EXPECT_TRUE(log.ends_with("seconds.\n\nOebs_CM:\ttwo\n")) << log;
+        } else if (c.file) {
+            EXPECT_EQ(log, c.file);
+        } else {
+            EXPECT_FALSE(home.exists(testbed::diag_log_path("Oebs_CM")));
+        }
+        if (c.ring) {
+            DIAG_ERROR("error");
+            EXPECT_EQ(active_half(testbed::read_diag_log_texts("Oebs_CM")), c.ring);
+        }
+        EXPECT_EQ(DIAG_debug_level(), c.level_after);
+    }
+}
+
+// The size check falls among lines logged together where it would fall among single lines: the
+// hundredth written line is the last one of the rotated log.
+TEST_F(AgentHomeTest, TheSizeCheckFallsAmongLinesLoggedTogether) {
+    OS_DIAG_initialize(nullptr, "AT");
+    DIAG_set_debug_level(4);
+    const std::string path = testbed::diag_log_path("AT");
+    DIAG_ERROR("first");
+    grow_to_rotation_size(path);
+    os_diag::Lines lines;
+    std::string expected_after;
+    for (int i = 0; i < 150; ++i) {
+        char text[16];
+        std::snprintf(text, sizeof text, "line %03d", i);
+        lines.add(text);
+        if (i >= 99) expected_after += std::string("AT:") + text + "\n";
+    }
+    lines.print();
+    const std::string rotated = testbed::read_whole_file(path.substr(0, path.size() - 4) + "_01.log");
+    EXPECT_TRUE(testbed::strip_diag_times(rotated.substr(rotated.rfind('\0') + 1)).ends_with("AT:line 098\n"));
+    EXPECT_EQ(testbed::read_diag_log_texts("AT"), expected_after);
+}
+
+// The log stays open from line to line and follows its name, looked at once a second: after the
+// file was removed the next line makes a new one (never writing through a link planted in its
+// place); after it was renamed away (another writer's rotation) lines go to the file at the name,
+// not to the renamed one.
+TEST_F(AgentHomeTest, LinesFollowTheLogsNameWhenTheFileIsRemovedOrRenamed) {
+    OS_DIAG_initialize(nullptr, "Oebs_CM");
+    DIAG_set_debug_level(4);
+    const std::string path = testbed::diag_log_path("Oebs_CM");
+    const auto a_second_later = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1100)); };
+    DIAG_ERROR("first");
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    home.write_file("proclog/target", "kept\n");
+    ASSERT_EQ(symlink("target", path.c_str()), 0);
+    a_second_later();
+    DIAG_ERROR("through the link");
+    EXPECT_EQ(home.read_file("proclog/target"), "kept\n");
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    DIAG_ERROR("after the removal");
+    EXPECT_EQ(testbed::read_diag_log_texts("Oebs_CM"), "Oebs_CM:after the removal\n");
+
+    ASSERT_EQ(std::rename(path.c_str(), "proclog/moved.log"), 0);
+    a_second_later();
+    DIAG_ERROR("after the rename");
+    EXPECT_EQ(testbed::read_diag_log_texts("Oebs_CM"), "Oebs_CM:after the rename\n");
+    EXPECT_EQ(testbed::strip_diag_times(home.read_file("proclog/moved.log")), "Oebs_CM:after the removal\n");
+}
+
+// A forked process writes to the log of the name the log was given, its parent's, until it names
+// its own (as a process does at its start-up); the parent's log stays open for the parent.
+TEST_F(AgentHomeTest, AForkedProcessWritesItsParentsLogUntilItNamesItsOwn) {
+    OS_DIAG_initialize(nullptr, "Oebs_CM");
+    DIAG_set_debug_level(4);
+    DIAG_ERROR("parent before");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        DIAG_ERROR("child in the parent's log");
+        OS_DIAG_initialize(nullptr, "Oebs_CM");
+        DIAG_ERROR("child in its own log");
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    DIAG_ERROR("parent after");
+    EXPECT_EQ(testbed::read_diag_log_texts("Oebs_CM"),
+              "Oebs_CM:parent before\nOebs_CM:child in the parent's log\nOebs_CM:parent after\n");
+    EXPECT_EQ(testbed::strip_diag_times(home.read_file("proclog/Oebs_CM_" + std::to_string(child) + ".log")),
+              "Oebs_CM:child in its own log\n");
+}
+
+// A line that the file cannot take whole (here the file-size limit of the process) leaves no part
+// of itself: the file ends with the last whole line, and a later line that fits follows it.
+TEST_F(AgentHomeTest, ALineTheFileCannotTakeWholeLeavesNoPartOfItself) {
+    OS_DIAG_initialize(nullptr, "Oebs_CM");
+    DIAG_set_debug_level(4);
+    DIAG_ERROR("before");
+    const std::string path = testbed::diag_log_path("Oebs_CM");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct stat status {};
+        if (stat(path.c_str(), &status) != 0) _exit(2);
+        const rlim_t limit = static_cast<rlim_t>(status.st_size) + 200;
+        const struct rlimit size_limit { limit, limit };
+        if (setrlimit(RLIMIT_FSIZE, &size_limit) != 0) _exit(3);
+        DIAG_ERROR("%s", std::string(500, 'x').c_str());
+        DIAG_ERROR("fits");
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(testbed::read_diag_log_texts("Oebs_CM"), "Oebs_CM:before\nOebs_CM:fits\n");
+}
+
+// Several threads of several processes write one log at once, over and over, the processes forked
+// with the log open or not yet open: every line is whole and in its writer's order, and the lines
+// of a dump logged together stay together.
+TEST_F(AgentHomeTest, ThreadsOfSeveralProcessesWritingOneLogLeaveOnlyWholeLines) {
+    OS_DIAG_initialize(nullptr, "Oebs_CM");
+    DIAG_set_debug_level(4);
+    constexpr int kProcesses = 3, kThreads = 4, kLines = 150, kDumpLines = 20;
+    auto payload = [](int p, int t) { return std::string(1 + (p * kThreads + t) * 97 % 700, 'a' + t); };
+    for (int round = 0; round < 4; ++round) {
+        const bool open_at_fork = round % 2 == 0;
+        SCOPED_TRACE(round);
+        std::remove(testbed::diag_log_path("Oebs_CM").c_str());
+        OS_DIAG_initialize(nullptr, "Oebs_CM");  // the log of the last round is closed
+        if (open_at_fork) DIAG_ERROR("opened");
+        ASSERT_TRUE(testbed::run_in_threads_and_processes(kProcesses, kThreads, [&](int p, int t) {
+            const std::string text = payload(p, t);
+            for (int i = 0; i < kLines; ++i) {
+                DIAG_TRACE(4, "p%d t%d line %d %s", p, t, i, text.c_str());
+                if (i % 50 != 0) continue;
+                os_diag::Lines dump;
+                for (int k = 0; k < kDumpLines; ++k)
+                    dump.add("p" + std::to_string(p) + " t" + std::to_string(t) + " dump " + std::to_string(k));
+                DIAG_set_active_level(4);
+                dump.print();
+                DIAG_set_active_level(0);
+            }
+            return true;
+        }));
+        int next[kProcesses][kThreads] = {};
+        int dumped[kProcesses][kThreads] = {};
+        int in_dump = -1;  // the writer of the dump being read, as p * kThreads + t
+        int dump_line = 0;
+        for (const std::string& line : testbed::lines_of(testbed::read_diag_log_texts("Oebs_CM"))) {
+            if (line == "Oebs_CM:opened") continue;
+            int p = -1, t = -1, n = -1, consumed = 0;
+            if (std::sscanf(line.c_str(), "Oebs_CM:p%d t%d dump %d%n", &p, &t, &n, &consumed) == 3 &&
+                static_cast<size_t>(consumed) == line.size()) {
+                ASSERT_TRUE(p >= 0 && p < kProcesses && t >= 0 && t < kThreads) << line;
+                if (n == 0) {
+                    ASSERT_EQ(in_dump, -1) << "a dump cut into by another: " << line;
+                    in_dump = p * kThreads + t;
+                    dump_line = 0;
+                }
+                ASSERT_EQ(in_dump, p * kThreads + t) << line;
+                ASSERT_EQ(n, dump_line++) << line;
+                if (dump_line == kDumpLines) {
+                    in_dump = -1;
+                    ++dumped[p][t];
+                }
+                continue;
+            }
+            ASSERT_EQ(in_dump, -1) << "a dump cut into by another: " << line;
+            ASSERT_EQ(std::sscanf(line.c_str(), "Oebs_CM:p%d t%d line %d %n", &p, &t, &n, &consumed), 3) << line;
+            ASSERT_TRUE(p >= 0 && p < kProcesses && t >= 0 && t < kThreads) << line;
+            ASSERT_EQ(line.substr(static_cast<size_t>(consumed)), payload(p, t)) << "p" << p << " t" << t;
+            ASSERT_EQ(n, next[p][t]++) << line;
+        }
+        for (int p = 0; p < kProcesses; ++p)
+            for (int t = 0; t < kThreads; ++t) {
+                EXPECT_EQ(next[p][t], kLines);
+                EXPECT_EQ(dumped[p][t], kLines / 50);
+            }
+    }
 }
 
 TEST_F(AgentHomeTest, OnlyAgentProcessesRotateTheirLog) {

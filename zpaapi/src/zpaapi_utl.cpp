@@ -10,11 +10,11 @@
 #include <string>
 #include <string_view>
 
-#include "gm_bytes_internal.h"
 #include "gm_param.h"
 #include "gm_param_internal.h"
 #include "gm_xml.h"
 #include "os_diag.h"
+#include "os_diag_internal.h"
 #include "zpaapi.h"
 #include "zpaapi_internal.h"
 
@@ -201,28 +201,14 @@ int rows_to_attributes(ZPALIST_handle_typ* walk, int rows, ZPAAttr* attrs, bool*
     return done;
 }
 
-// One attribute's line of the dump: "\t%-*s = %.500s" with the width 8. A dump has a line for
-// every attribute, so a name of usual length is laid out here rather than by the formatter; a
-// longer one (up to the log's own cut of a line) still goes through it.
-void print_attribute_line(const char* name, const char* value) {
+// One attribute's line of the dump: "\t%-*s = %.500s" with the width 8, laid out here rather than
+// by the formatter, as a dump has a line for every attribute.
+void add_attribute_line(os_diag::Lines& lines, const char* name, const char* value) {
     constexpr std::size_t kNameWidth = 8;
-    constexpr std::size_t kNameLaidOut = 64;
     constexpr std::size_t kValueShown = 500;
-    const std::size_t name_length = strnlen(name, kNameLaidOut + 1);
-    if (name_length > kNameLaidOut) {
-        DIAG_printf("\t%-*s = %.500s", static_cast<int>(kNameWidth), name, value);
-        return;
-    }
-    char line[1 + kNameLaidOut + 3 + kValueShown + 1];
-    char* out = line;
-    *out++ = '\t';
-    out = gm_bytes::put(out, {name, name_length});
-    std::memset(out, ' ', kNameWidth);  // the padding of a short name; the rest is written over
-    out += kNameWidth - std::min(name_length, kNameWidth);
-    std::memcpy(out, " = ", 3);
-    out = gm_bytes::put(out + 3, {value, strnlen(value, kValueShown)});
-    *out = '\0';
-    DIAG_print_text(line);
+    const std::string_view shown_name(name);
+    const std::string_view padding("        ", kNameWidth - std::min(shown_name.size(), kNameWidth));
+    lines.add({"\t", shown_name, padding, " = ", {value, strnlen(value, kValueShown)}});
 }
 
 void print_at_level_4(ZPAAttrList* list) {
@@ -545,17 +531,24 @@ ZPARC ZPAAPI_utils_release_whole_attr(ZPAAttrList* AttrList) {
     return ZPA_SUCCESS;
 }
 
-ZPARC ZPAAPI_utils_print_attr(ZPAAttrList* AttrList) {
-    DIAG_print_text("ZPAAPI_utils_print_attr");
-    if (!AttrList || !AttrList->Attributes) return ZPA_SUCCESS;
-    DIAG_print_text("Attributes begin");
-    for (int i = 0; i < count_of(AttrList); ++i) {
-        const ZPAAttr& attr = AttrList->Attributes[i];
-        const char* name = attr.Name ? attr.Name : "";
-        print_attribute_line(name, gm_param::loggable_value(name, attr.Value ? attr.Value : ""));
+// The dump goes to the log as one piece: its lines are the log's lines as ever, but they reach the
+// file in one write rather than one a line.
+ZPARC ZPAAPI_utils_print_attr(ZPAAttrList* AttrList) try {
+    os_diag::Lines lines;
+    lines.add("ZPAAPI_utils_print_attr");
+    if (AttrList && AttrList->Attributes) {
+        lines.add("Attributes begin");
+        for (int i = 0; i < count_of(AttrList); ++i) {
+            const ZPAAttr& attr = AttrList->Attributes[i];
+            const char* name = attr.Name ? attr.Name : "";
+            add_attribute_line(lines, name, gm_param::loggable_value(name, attr.Value ? attr.Value : ""));
+        }
+        lines.add("Attributes end");
     }
-    DIAG_print_text("Attributes end");
+    lines.print();
     return ZPA_SUCCESS;
+} catch (...) {
+    return ZPA_SUCCESS;  // out of memory: the dump is lost, as a line the log cannot hold
 }
 
 // ---------------------------------------------------------------------------------------------

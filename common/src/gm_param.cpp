@@ -115,6 +115,24 @@ os_shared::Options table_file_options() {
     return options;
 }
 
+bool holds_secrets(std::string_view text) {
+    // Only the key of each line is looked at (a written line starts with it), without copying the
+    // rest: a save of a long table pays one pass over its text.
+    char key[sizeof(GM_PARAM_KEY_typ)];
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t end = std::min(text.find('\n', pos), text.size());
+        const std::string_view line = text.substr(pos, end - pos);
+        const std::size_t length = std::min(line.find_first_of(" \t="), line.size());
+        if (length > 0 && length < sizeof key) {
+            std::memcpy(key, line.data(), length);
+            key[length] = '\0';
+            if (is_secret_key(key)) return true;
+        }
+        pos = end + 1;
+    }
+    return false;
+}
+
 CM_RC write_file(const std::string& path, std::string text, WriteHooks* hooks, struct stat* written) {
     os_shared::FileLock lock(path, table_file_options());
     if (!lock) {
@@ -127,6 +145,9 @@ CM_RC write_file(const std::string& path, std::string text, WriteHooks* hooks, s
         struct stat status {};
         if (lock.read(current, &status) == CM_RC_OK) hooks->before_write(status, current, text);
     }
+    // A table of passwords or keys (the accounts file) is the agent owner's alone, whatever its
+    // bits were: other processes of the agent run as root or as that owner.
+    if (holds_secrets(text)) lock.keep_private();
     return lock.rewrite(text, written);
 }
 

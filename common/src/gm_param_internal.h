@@ -99,10 +99,14 @@ struct FileImage {
 // opened or read.
 CM_RC read_file(const std::string& path, FileImage& image);
 
-// How table files are written: new ones with bits 0644, existing ones widened by 0644.
+// How table files are written: new ones with bits 0644, existing ones widened by 0644; a table
+// whose text holds a password's or a key's row (holds_secrets) is made 0600 and given to the agent
+// owner instead.
 os_shared::Options table_file_options();
+bool holds_secrets(std::string_view text);
 
-// Rewrites a file whole under its shared-file locks (os_shared::FileLock, created when missing).
+// Rewrites a file whole under its shared-file locks (os_shared::FileLock, created when missing),
+// private when the text holds secrets (holds_secrets).
 // When `hooks` is given and the file exists, before_write is called under the lock with the
 // file's status and current content and may replace the text to write. `written` receives the
 // status after the write. 1, or 2 when the lock or the write fails (the old file is then kept).

@@ -21,6 +21,7 @@
 #include "os_diag.h"
 #include "os_file.h"
 #include "os_proc.h"
+#include "os_shared_file_internal.h"
 
 namespace {
 
@@ -91,10 +92,6 @@ CM_RC start_reply(DSECT_LIST_handle_typ& list, DSECT_HEADER_typ* h, const char* 
 
 /* A stream read that gave what was there: success or the end of the file. */
 bool read_ok(CM_RC rc) { return rc == CM_RC_OK || rc == CM_RC_EOF; }
-
-bool write_file_all(FILE* file, const char* data, int length) {
-    return length == 0 || OS_FILE_fwrite(data, length, file) == CM_RC_OK;
-}
 
 /* Reads a frame's length; refuses one above `limit`. */
 bool frame_length(const char* frame, unsigned limit, unsigned& length, const char* op) {
@@ -373,14 +370,20 @@ CM_RC AG_DSECT_comm_message_read_all(OS_COMM_sess_typ* sess_id, DSECT_MSG_typ* m
 
 CM_RC AG_DSECT_file_write(const char* filename, DSECT_MSG_typ* msg) {
     if (!filename || !msg || (!msg->message && msg->size > 0)) return CM_RC_FAIL;
-    FILE* file = nullptr;
-    if (OS_FILE_fopen(filename, &file, OS_FILE_WRITE) != CM_RC_OK || !file) return CM_RC_FAIL;
     char frame[AG_DSECT_FRAME_LEN + 1];
     AG_DSECT_build_gds(frame, msg->size);
-    const bool ok = write_file_all(file, frame, AG_DSECT_FRAME_LEN) &&
-                    write_file_all(file, msg->message, static_cast<int>(msg->size));
-    const bool closed = OS_FILE_fclose(file) == CM_RC_OK;
-    return ok && closed ? CM_RC_OK : CM_RC_FAIL;
+    /* The frame and the body replace the file whole (a temporary file renamed over it, never through
+     * a link at its name), with the bits a written stream gets: a write cut short keeps the old file
+     * and a reader never finds a message cut short. */
+    os_shared::Options options;
+    options.add_bits = 0644;
+    try {
+        std::string content(frame, AG_DSECT_FRAME_LEN);
+        content.append(msg->message ? msg->message : "", msg->size);
+        return os_shared::write_file(filename, content, options) == CM_RC_OK ? CM_RC_OK : CM_RC_FAIL;
+    } catch (...) {
+        return CM_RC_FAIL;
+    }
 }
 
 CM_RC AG_DSECT_file_read(const char* filename, DSECT_MSG_typ* msg) {

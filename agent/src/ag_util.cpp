@@ -5,12 +5,15 @@
  * the reply text. A run against the backup host makes it the primary in CONFIG. */
 #include "ag_util.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <new>
 #include <string>
 #include <vector>
@@ -21,7 +24,9 @@
 #include "gm_str.h"
 #include "gm_time.h"
 #include "os_diag.h"
+#include "os_file_nofollow.h"
 #include "os_proc.h"
+#include "os_shared_file_internal.h"
 
 namespace {
 
@@ -160,9 +165,14 @@ bool load_chunks(const std::string& path, int load_args_flag, std::vector<std::s
             rows.push_back(std::string(key) + " " + static_cast<const char*>(value) + "\n");
         GM_PARAM_list_clear(&list);
     } else {
-        std::ifstream in(path);
-        if (!in) return false;
-        for (std::string line; std::getline(in, line);) rows.push_back(" " + line + "\n");
+        // A regular file only, never through a link at its name and never waiting on a FIFO.
+        std::string content;
+        if (os_shared::read_file(path, content) != CM_RC_OK) return false;
+        for (std::size_t pos = 0; pos < content.size();) {
+            const std::size_t end = std::min(content.find('\n', pos), content.size());
+            rows.push_back(" " + content.substr(pos, end - pos) + "\n");
+            pos = end + 1;
+        }
     }
     std::string chunk;
     for (const std::string& row : rows) {
@@ -534,7 +544,9 @@ bool command_line(int argc, char** argv, AG_UTIL_PARAM_TYPE code, std::string& l
         }
         if (keyword && upper(argument.substr(1)) == kInputFileOption) {
             const char* file = i + 1 < argc && argv[i + 1] ? argv[i + 1] : "";
-            if (!std::ifstream(file)) {
+            const int readable = os_file::open_regular(file, O_RDONLY);
+            if (readable >= 0) close(readable);
+            if (readable < 0) {
                 reply.append(std::string("Failed to load or open file '") + file + "'.");
                 return false;
             }

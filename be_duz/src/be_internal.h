@@ -67,11 +67,12 @@ struct BeSections {
     BeSections& operator=(const BeSections&) = delete;
 };
 
-// How the accounts file, its backup and the central-profile cache files are written: they keep
-// their bits, widened by 0644 as every table save does; new ones get 0644.
+// How the accounts file, its backup and the central-profile cache files are written: they hold
+// the accounts' database passwords, so every rewrite makes them 0600 and gives them to the agent
+// owner, table saves inside their cycles too.
 inline os_shared::Options be_accounts_file_options() {
     os_shared::Options options;
-    options.add_bits = 0644;
+    options.secret = true;
     return options;
 }
 

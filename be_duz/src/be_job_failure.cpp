@@ -6,6 +6,7 @@
 #include "be_internal.h"
 #include "gm_log_internal.h"
 #include "gm_param.h"
+#include "gm_param_internal.h"
 #include "gm_str.h"
 #include "os_file_nofollow.h"
 #include "os_shared_file_internal.h"
@@ -177,10 +178,10 @@ ZPARC BE_JOB_write_jobs_failure_file(const char* orderno, const char* runno, con
         BE_TRACE(4, "Job already listed in file");
         return 0;
     }
-    /* A row is one line of the table: line breaks of the failure text become blanks. */
-    std::string value(message, strnlen(message, BE_JOB_FAILURE_MSG_SIZE - 1));
-    for (char& c : value)
-        if (c == '\n' || c == '\r') c = ' ';
+    /* A row is one line of the table: line breaks of the failure text become blanks, and the
+     * blanks at its ends, which the table would not give back, are dropped. */
+    const std::string value =
+        gm_param::free_text_value(std::string(message, strnlen(message, BE_JOB_FAILURE_MSG_SIZE - 1)));
     if (GM_PARAM_list_append(&rows.list, key, value.c_str()) != CM_RC_OK) {
         DIAG_printf("Failed to append to list");
         return 1;

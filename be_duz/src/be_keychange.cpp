@@ -22,12 +22,9 @@ std::string data_file(const char* name) { return std::string("./data/") + name +
 // success, 1 on failure.
 ZPARC copy_accounts_file(const std::string& from, const std::string& to) {
     std::string content;
-    struct stat status {};
-    if (os_shared::read_file(from, content, &status) != CM_RC_OK) return ZPA_FAIL;
-    os_shared::Options options = be_accounts_file_options();
-    options.new_mode = status.st_mode & 07777;  // a new copy gets the bits of its source
-    options.add_bits = 0;
-    return os_shared::write_file(to, content, options) == CM_RC_OK ? ZPA_SUCCESS : ZPA_FAIL;
+    if (os_shared::read_file(from, content) != CM_RC_OK) return ZPA_FAIL;
+    // Either file holds the passwords: the copy is the agent owner's alone, as its source is.
+    return os_shared::write_file(to, content, be_accounts_file_options()) == CM_RC_OK ? ZPA_SUCCESS : ZPA_FAIL;
 }
 
 ZPARC remove_backup(const std::string& backup) {

@@ -5,15 +5,12 @@
 #include "be_list_internal.h"
 #include "gm_param.h"
 #include "gm_str.h"
-
-#include <sys/stat.h>
+#include "os_shared_file_internal.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -240,23 +237,13 @@ int Is_User_Authorized_For_Output_Url(ZPAAttrList* xml_attrList, ZPAError* Error
     GM_PARAM_VALUE_typ agent_dir = "";
     GM_PARAM_get("CONFIG", "AGENT_DIR", agent_dir);
     const std::string path = std::string(agent_dir) + "/data/" + kUsersFile;
-    struct stat status {};
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        BE_TRACE(1, "open  file '%s' failed", path.c_str());
+    // A regular file only, never through a link at its name and never waiting on a FIFO.
+    std::string users;
+    const CM_RC read = os_shared::read_file(path, users);
+    if (read != CM_RC_OK) {
+        BE_TRACE(1, read == CM_RC_OPEN_FAILED ? "open  file '%s' failed" : "read from file '%s' failed", path.c_str());
         return 0;
     }
-    if (::stat(path.c_str(), &status) != 0) {
-        BE_TRACE(1, "stat from file '%s' failed", path.c_str());
-        return 0;
-    }
-    std::ostringstream whole;
-    whole << in.rdbuf();
-    if (in.bad()) {
-        BE_TRACE(1, "read from file '%s' failed", path.c_str());
-        return 0;
-    }
-    std::string users = whole.str();
     GM_STR_toupper(users.data());
     GM_STR_toupper(account);
     const std::string wanted = std::string("NAME>") + account + "</NAME";

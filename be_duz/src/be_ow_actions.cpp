@@ -17,6 +17,7 @@
 #include "be_ow.h"
 #include "be_ow_internal.h"
 #include "gm_log_internal.h"
+#include "gm_param_internal.h"
 #include "os_diag.h"
 #include "os_file.h"
 #include "os_shared_file_internal.h"
@@ -268,12 +269,9 @@ constexpr char kOrderSection[] = "ORVORDER";
 constexpr char kConditionSection[] = "ORVCONTB";
 
 /* A queued value stays on its row: line breaks in what the database returned (alert outputs and
- * names) become blanks, so that no value starts a row or a section of the queue file. */
-std::string one_line(std::string value) {
-    for (char& c : value)
-        if (c == '\n' || c == '\r') c = ' ';
-    return value;
-}
+ * names) become blanks, so that no value starts a row or a section of the queue file, and the
+ * blanks at its ends, which the file would not give back, are dropped. */
+std::string one_line(std::string value) { return gm_param::free_text_value(std::move(value)); }
 
 /* A job-variable name stays one key when the file is read back: a line break, blank, tab or '='
  * (each of which ends a key) and a bracket (a pair of which reads as a section) become '_'. */

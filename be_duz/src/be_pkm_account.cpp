@@ -100,7 +100,8 @@ WriteResult write_section(ZPALIST_handle_typ* list, char* account_to_update, con
 namespace be_pkm {
 
 const char* stored_value_flaw(std::string_view value) {
-    return value.find_first_of("\r\n") != std::string_view::npos ? "a line break in its value" : nullptr;
+    if (value.find_first_of("\r\n") != std::string_view::npos) return "a line break in its value";
+    return gm_param::value_flaw(value);  // blanks at its ends, which the file would not give back
 }
 
 bool account_name_fits(const char* field, const std::string& name, ZPAError* Error) {

@@ -24,7 +24,8 @@ std::string reason(const ZPAError* Error);
 bool document_of(std::string_view text, std::string& document);
 
 /* The flaw of a value of a request that is to be stored in a table file: a line break (line feed
- * or carriage return), which a stored value never holds; null when there is none. */
+ * or carriage return), which a stored value never holds, or blanks at its ends, which the file
+ * would not give back (gm_param::value_flaw); null when there is none. */
 const char* stored_value_flaw(std::string_view value);
 
 /* Whether an account name (the request element `field`) can stand as a section of the accounts

@@ -24,6 +24,7 @@
 #include "gm_param.h"
 #include "gm_str.h"
 #include "os_file.h"
+#include "os_file_nofollow.h"
 #include "os_shared_file_internal.h"
 #include "zpalist_internal.h"
 
@@ -34,14 +35,9 @@ constexpr mode_t kCreateMode = 0744;
 constexpr std::size_t kKeyMax = sizeof(GM_PARAM_KEY_typ) - 1;
 constexpr std::size_t kValueMax = sizeof(GM_PARAM_ROW_VALUE_typ) - 1;
 
-// Never through a link at the name: the caller's modes, owners and locks are for its own file.
-int open_retry(const char* path, int flags, mode_t mode) {
-    int fd;
-    do {
-        fd = ::open(path, flags | O_NOFOLLOW | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
+// Never through a link at the name: the caller's modes, owners and locks are for its own file. A
+// regular file only, opened without waiting on a FIFO.
+int open_retry(const char* path, int flags, mode_t mode) { return os_file::open_regular(path, flags, mode); }
 
 int lock_exclusive(int fd) {
     int rc;

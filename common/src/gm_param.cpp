@@ -73,7 +73,29 @@ const char* key_flaw(const char* key) {
 }
 
 const char* value_flaw(std::string_view value) {
-    return value.find('\n') != std::string_view::npos ? "a line feed in its value" : nullptr;
+    if (value.find('\n') != std::string_view::npos) return "a line feed in its value";
+    // The reader skips the blanks and tabs in front of a value and drops the blanks behind it. (A
+    // value longer than a file keeps loses its tail anyway, and the blanks before the cut with it.)
+    if (!value.empty() && (value.front() == ' ' || value.front() == '\t')) return "a blank or tab before its value";
+    if (!value.empty() && value.back() == ' ' && value.size() <= static_cast<std::size_t>(kSavedValueMax))
+        return "a blank at the end of its value";
+    return nullptr;
+}
+
+std::string free_text_value(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    const std::size_t start = std::min(text.find_first_not_of(" \t"), text.size());
+    text.erase(0, start);
+    text = unpad(text.substr(0, kSavedValueMax));
+    return text;
+}
+
+const char* flat_line_flaw(std::string_view key, std::string_view value) {
+    // The line "%-35s %.2048s" must come whole in one piece of the reader that takes the fewest.
+    const std::size_t line = std::max(key.size(), static_cast<std::size_t>(kFlatKeyField)) + 1 +
+                             std::min(value.size(), static_cast<std::size_t>(kSavedValueMax));
+    return line > static_cast<std::size_t>(kFlatPieceOption1) ? "a line longer than the reader takes at once" : nullptr;
 }
 
 const char* section_name_flaw(std::string_view name) {
@@ -83,7 +105,7 @@ const char* section_name_flaw(std::string_view name) {
     return nullptr;
 }
 
-const char* rows_flaw(ZPALIST_handle_typ* rows, int* at) {
+const char* rows_flaw(ZPALIST_handle_typ* rows, int* at, bool flat) {
     ZPALIST_handle_typ walker = *rows;
     ZPALIST_reset(&walker);
     void* element = nullptr;
@@ -91,6 +113,7 @@ const char* rows_flaw(ZPALIST_handle_typ* rows, int* at) {
     for (*at = 1; ZPALIST_next_ptr(&walker, &element, &size) == CM_RC_OK; ++*at) {
         const char* flaw = key_flaw(row_key(element));
         if (!flaw) flaw = value_flaw(row_value(element));
+        if (!flaw && flat) flaw = flat_line_flaw(row_key(element), row_value(element));
         if (flaw) return flaw;
     }
     return nullptr;
@@ -98,7 +121,7 @@ const char* rows_flaw(ZPALIST_handle_typ* rows, int* at) {
 
 bool writable_rows(ZPALIST_handle_typ* list, const char* file_name) {
     int at = 0;
-    const char* flaw = rows_flaw(list, &at);
+    const char* flaw = rows_flaw(list, &at, true);
     if (flaw) DIAG_ERROR("%s not written: row %d holds %s", file_name, at, flaw);
     return flaw == nullptr;
 }
@@ -115,6 +138,24 @@ os_shared::Options table_file_options() {
     return options;
 }
 
+bool holds_secrets(std::string_view text) {
+    // Only the key of each line is looked at (a written line starts with it), without copying the
+    // rest: a save of a long table pays one pass over its text.
+    char key[sizeof(GM_PARAM_KEY_typ)];
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t end = std::min(text.find('\n', pos), text.size());
+        const std::string_view line = text.substr(pos, end - pos);
+        const std::size_t length = std::min(line.find_first_of(" \t="), line.size());
+        if (length > 0 && length < sizeof key) {
+            std::memcpy(key, line.data(), length);
+            key[length] = '\0';
+            if (is_secret_key(key)) return true;
+        }
+        pos = end + 1;
+    }
+    return false;
+}
+
 CM_RC write_file(const std::string& path, std::string text, WriteHooks* hooks, struct stat* written) {
     os_shared::FileLock lock(path, table_file_options());
     if (!lock) {
@@ -127,6 +168,9 @@ CM_RC write_file(const std::string& path, std::string text, WriteHooks* hooks, s
         struct stat status {};
         if (lock.read(current, &status) == CM_RC_OK) hooks->before_write(status, current, text);
     }
+    // A table of passwords or keys (the accounts file) is the agent owner's alone, whatever its
+    // bits were: other processes of the agent run as root or as that owner.
+    if (holds_secrets(text)) lock.keep_private();
     return lock.rewrite(text, written);
 }
 

@@ -69,20 +69,28 @@ void trace_line(std::string_view line, const ParsedLine& parsed);
 
 // What a table file cannot hold so that its reader gives it back as saved: the flaw of a key, a
 // value or a section name, or null when there is none. The format's own rules stay as they are:
-// keys of flat tables and section names come back upper-cased, values longer than 2048
-// characters are cut, and a value loses the blanks and tabs in front of it and the blanks behind.
-// Everything else must come back unchanged: a line feed would start a row or a section of its
-// own, a key with a blank, tab or '=' would split, a key starting with '#' would be a comment, a
-// key holding '[' and ']' a section header, an empty or over-long key would take the value's
-// place or end the read; a section name with a blank, tab or '=' would split its header "[name]",
-// and one longer than 61 characters would make the header a word too long for the reader, which
-// then fails the whole file. (A carriage return, and a bracket in a section name, come back as
+// keys of flat tables and section names come back upper-cased, and values longer than 2048
+// characters are cut (the blanks before the cut go with the tail). Everything else must come back
+// unchanged: a line feed would start a row or a section of its own, blanks or tabs in front of a
+// value and blanks behind it would be dropped, a flat row's line longer than 2111 characters
+// would come back as two rows (the reader of option 1 takes that many at once), a key with a
+// blank, tab or '=' would split, a key starting with '#' would be a comment, a key holding '['
+// and ']' a section header, an empty or over-long key would take the value's place or end the
+// read; a section name with a blank, tab or '=' would split its header "[name]", and one longer
+// than 61 characters would make the header a word too long for the reader, which then fails the
+// whole file. (A carriage return, and a bracket in a section name, come back as
 // they were: the reader ends a line at a line feed and a name at the header's last ']'.)
 const char* key_flaw(const char* key);
 const char* value_flaw(std::string_view value);
+const char* flat_line_flaw(std::string_view key, std::string_view value);
+// A free text (a database message, an alert output) made a value that a table file gives back as
+// it is: line breaks become blanks, and the blanks and tabs in front and the blanks behind, which
+// the reader would drop, are gone (of at most the 2048 characters a file keeps).
+std::string free_text_value(std::string text);
 const char* section_name_flaw(std::string_view name);
 // The first row of a key/value list that has a flaw: the flaw, with its place (from 1) in *at.
-const char* rows_flaw(ZPALIST_handle_typ* rows, int* at);
+// `flat`: the rows are written as a flat table, whose lines must also fit the reader's piece.
+const char* rows_flaw(ZPALIST_handle_typ* rows, int* at, bool flat = false);
 // Whether every row (and section name) of a list can be written to the file; false after the error
 // line that names the first flaw. The writers check this before they touch the file, so a refused
 // save leaves it as it was.
@@ -99,10 +107,14 @@ struct FileImage {
 // opened or read.
 CM_RC read_file(const std::string& path, FileImage& image);
 
-// How table files are written: new ones with bits 0644, existing ones widened by 0644.
+// How table files are written: new ones with bits 0644, existing ones widened by 0644; a table
+// whose text holds a password's or a key's row (holds_secrets) is made 0600 and given to the agent
+// owner instead.
 os_shared::Options table_file_options();
+bool holds_secrets(std::string_view text);
 
-// Rewrites a file whole under its shared-file locks (os_shared::FileLock, created when missing).
+// Rewrites a file whole under its shared-file locks (os_shared::FileLock, created when missing),
+// private when the text holds secrets (holds_secrets).
 // When `hooks` is given and the file exists, before_write is called under the lock with the
 // file's status and current content and may replace the text to write. `written` receives the
 // status after the write. 1, or 2 when the lock or the write fails (the old file is then kept).

@@ -3,6 +3,9 @@
  * temporary file renamed over the old one). Owns every section, attribute and text it holds. */
 #include "bcc_da.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -10,6 +13,7 @@
 #include "ess_catalog_internal.h"
 #include "ess_str_utils.h"
 #include "globalchelper.h"
+#include "os_file_nofollow.h"
 #include "os_shared_file_internal.h"
 
 namespace {
@@ -132,9 +136,14 @@ BCC_IniFile* New_BCC_IniFile(const char* fileName, char mode) {
     if (!file) return nullptr;
     ess_strncpy(file->m_filename, fileName, sizeof file->m_filename);
     if (mode == BCC_INI_MODE_CREATE) return file;  // nothing to read; the save writes the file
+    /* Only a regular file, never through a link at its name nor a folder linked to someone else's,
+     * and never waiting on a FIFO: the security library runs as root in a home another user owns. */
     char native[kNativePathRoom];
-    file->fd = native_path(fileName, native) ? std::fopen(native, mode == BCC_INI_MODE_UPDATE ? "r+" : "r") : nullptr;
+    const bool update = mode == BCC_INI_MODE_UPDATE;
+    const int fd = native_path(fileName, native) ? os_file::open_regular(native, update ? O_RDWR : O_RDONLY) : -1;
+    file->fd = fd >= 0 ? fdopen(fd, update ? "r+" : "r") : nullptr;
     if (!file->fd) {
+        if (fd >= 0) close(fd);
         std::free(file);
         return nullptr;
     }

@@ -3,6 +3,9 @@
  * scheduler's and the application's text, and conversion of strings and text files between them. */
 #include "gc_wrapper.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +17,7 @@
 
 #include "gm_param.h"
 #include "os_diag.h"
+#include "os_file_nofollow.h"
 
 extern "C" int isI18nDefined(void) {
     DIAG_TRACE(4, "isI18nDefined");
@@ -282,17 +286,30 @@ size_t unfinished_tail(const GCLocale* locale, const std::string& piece) {
 
 }  // namespace
 
+namespace {
+
+FILE* open_stream(const char* name, int flags, const char* mode) {
+    const int fd = os_file::open_regular(name, flags, 0666);
+    FILE* stream = fd >= 0 ? fdopen(fd, mode) : nullptr;
+    if (!stream && fd >= 0) close(fd);
+    return stream;
+}
+
+}  // namespace
+
 extern "C" CM_RC GC_convertFile(ENCODING_INFO* encInfo, char* input_file, char* output_file, GC_CONV_typ conv_type) {
     static const char* kFn = "GC_convertFile";
     const char* in_name = input_file ? input_file : "";
     const char* out_name = output_file ? output_file : "";
     DIAG_TRACE(4, "%s: input file - '%s'    output file - '%s'", kFn, in_name, out_name);
-    FILE* in = std::fopen(in_name, "r");
+    // Both files are regular files opened without following a link at their names and without
+    // waiting on a FIFO; the output is emptied only once it is known to be one.
+    FILE* in = open_stream(in_name, O_RDONLY, "r");
     if (!in) {
         DIAG_ERROR("%s: failed to open input file '%s'", kFn, in_name);
         return CM_RC_FAIL;
     }
-    FILE* out = std::fopen(out_name, "w");
+    FILE* out = open_stream(out_name, O_WRONLY | O_CREAT | O_TRUNC, "w");
     if (!out) {
         DIAG_ERROR("%s: failed to open output file '%s'", kFn, out_name);
         std::fclose(in);

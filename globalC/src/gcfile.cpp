@@ -1,6 +1,7 @@
-/* The library's file layer: open, read, seek and close data files, map sections of them
- * read-only and unmap them again (each view remembers its whole mapping), and write a file
- * through a ".tmp" companion that replaces it on close. */
+/* The library's file layer: open, read, seek and close data files (regular files only, opened
+ * without waiting on a FIFO), map sections of them read-only and unmap them again (each view
+ * remembers its whole mapping), and write a file through a ".tmp" companion that replaces it on
+ * close. */
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <new>
 
 #include "gc_internal.h"
+#include "os_file_nofollow.h"
 
 namespace {
 
@@ -81,7 +83,8 @@ extern "C" GCFile* GCOpenFile(int /*context*/, const char* path, int mode, int n
             open_path = temp_path(*file);
         }
     }
-    file->fd = ::open(open_path.c_str(), flags | O_CLOEXEC, 0644);
+    // Locale data may stand behind links, but the open never waits on a FIFO: only a regular file.
+    file->fd = os_file::open_data_file(open_path.c_str(), flags, 0644);
     if (file->fd < 0) {
         set_rc(rc, open_failure_code(errno));
         delete file;

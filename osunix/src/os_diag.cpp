@@ -302,17 +302,6 @@ void say_folder_refused(int error) {
                       os_file::folder_failure_text(error));
 }
 
-// An existing log, opened for appending in its folder: a regular file of one name, never reached
-// through a link at its name, never a FIFO that would hold the open.
-int open_existing_log(int folder, const std::string& name) {
-    const int fd = openat(folder, name.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat status;
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1) return fd;
-    close(fd);
-    return -1;
-}
-
 // Opens the log for appending and keeps it open. Its folder is reached as open_home_folder allows
 // (a link only to a folder of the home's owner); a new file is created exclusively, gets its mode
 // and the owner of the home.
@@ -329,7 +318,7 @@ bool open_log() {
         (void)fchmod(fd, state.new_log_mode);
         (void)os_file::give_to_agent_owner(fd);
     } else if (errno == EEXIST) {
-        fd = open_existing_log(folder, name);
+        fd = os_file::open_regular_at(folder, name.c_str(), O_WRONLY | O_APPEND);
     }
     close(folder);
     struct stat status;

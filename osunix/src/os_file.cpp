@@ -1,5 +1,6 @@
 /* File layer, descriptors: OS_FILE_open with its eighteen named modes (flags, lock, permission
- * bits, owner), closing and unlocking, raw reads and writes, seeking and line reads. Also owns the
+ * bits, owner; every mode opens only a regular file, never through a link at its name and never
+ * waiting on a FIFO), closing and unlocking, raw reads and writes, seeking and line reads. Also owns the
  * small helpers the other file-layer modules share (owner user, date texts, path joining). */
 #include "os_file.h"
 
@@ -14,6 +15,7 @@
 #include "gm_time.h"
 #include "os_diag.h"
 #include "os_file_internal.h"
+#include "os_file_nofollow.h"
 #include "os_logical.h"
 
 namespace os_file {
@@ -60,6 +62,13 @@ bool give_to_owner_user(int fd, const char* name, bool with_group) {
     return true;
 }
 
+void note_refusal(const char* fn, const char* path) {
+    const int err = errno;
+    if (err == ELOOP || err == EINVAL || err == EMLINK || err == ENOTDIR)
+        DIAG_ERROR("%s: '%s' refused: %s", fn, path ? path : "", failure_text(err));
+    errno = err;
+}
+
 void format_date14(time_t when, char* out) { GM_TIME_fmt_to_ascii(GM_TIME_FMT_YYYYMMDDHHMMSS, when, out); }
 
 std::string join_path(const std::string& dir, const std::string& name) {
@@ -71,6 +80,8 @@ std::string join_path(const std::string& dir, const std::string& name) {
 }  // namespace os_file
 
 namespace {
+
+constexpr const char* kOpen = "OS_FILE_open";
 
 // How OS_FILE_open treats the owner of a newly created file.
 enum class OwnerChange { user_and_group, user_only };
@@ -90,8 +101,9 @@ int lock_whole_file(int fd, int command) { return lockf(fd, command, 0); }
 // OS_FILE_CREATE and OS_FILE_CREATE_777: created or emptied, locked, given fixed bits and an owner.
 // The file is emptied only once the lock is held, so a writer still busy with it is not cut short.
 CM_RC open_for_creation(OS_FD_typ* out, const char* name, mode_t bits, OwnerChange owner) {
-    int fd = open(name, O_WRONLY | O_CREAT, bits);
+    int fd = os_file::open_regular(name, O_WRONLY | O_CREAT, bits);
     if (fd < 0) {
+        os_file::note_refusal(kOpen, name);
         DIAG_TRACE(1, "failed on open, fn=%s, errno=%d.", name, errno);
         return CM_RC_CREATE_FAILED;
     }
@@ -122,8 +134,11 @@ CM_RC open_for_creation(OS_FD_typ* out, const char* name, mode_t bits, OwnerChan
 // OS_FILE_LOCK, OS_FILE_WRITE, OS_FILE_TRUNC, OS_FILE_WRITE_BINARY: an existing file, locked, then
 // emptied.
 CM_RC open_for_rewrite(OS_FD_typ* out, const char* name) {
-    int fd = open(name, O_RDWR);
-    if (fd < 0) return CM_RC_OPEN_FAILED;
+    int fd = os_file::open_regular(name, O_RDWR);
+    if (fd < 0) {
+        os_file::note_refusal(kOpen, name);
+        return CM_RC_OPEN_FAILED;
+    }
     if (lock_whole_file(fd, F_LOCK) != 0) {
         close(fd);
         return CM_RC_LOCKED;
@@ -138,12 +153,15 @@ CM_RC open_for_rewrite(OS_FD_typ* out, const char* name) {
 
 CM_RC open_lock_nowait(OS_FD_typ* out, const char* name) {
     bool created = false;
-    int fd = open(name, O_RDWR);
-    if (fd < 0) {
-        fd = open(name, O_RDWR | O_CREAT | O_EXCL, 0777);
+    int fd = os_file::open_regular(name, O_RDWR);
+    if (fd < 0 && errno == ENOENT) {
+        fd = os_file::open_regular(name, O_RDWR | O_CREAT | O_EXCL, 0777);
         created = true;
     }
-    if (fd < 0) return CM_RC_LOCKED;
+    if (fd < 0) {
+        os_file::note_refusal(kOpen, name);
+        return CM_RC_LOCKED;
+    }
     if (lock_whole_file(fd, F_TLOCK) != 0) {
         close(fd);
         return CM_RC_LOCKED;
@@ -154,8 +172,12 @@ CM_RC open_lock_nowait(OS_FD_typ* out, const char* name) {
 }
 
 CM_RC open_for_reading(OS_FD_typ* out, const char* name, bool shared_lock) {
-    int fd = open(name, O_RDONLY);
-    if (fd < 0) return CM_RC_OPEN_FAILED;
+    // Without waiting on a FIFO and only a regular file: anything else is unreadable.
+    int fd = os_file::open_regular(name, O_RDONLY);
+    if (fd < 0) {
+        os_file::note_refusal(kOpen, name);
+        return CM_RC_OPEN_FAILED;
+    }
     if (shared_lock && lock_reg(fd, F_SETLKW, F_RDLCK, 0, SEEK_SET, 0) < 0)
         DIAG_ERROR("OS_FILE_open : readw_lock : %s", strerror(errno));
     *out = fd;
@@ -163,8 +185,9 @@ CM_RC open_for_reading(OS_FD_typ* out, const char* name, bool shared_lock) {
 }
 
 CM_RC open_for_append(OS_FD_typ* out, const char* name) {
-    int fd = open(name, O_WRONLY | O_CREAT | O_APPEND, 0764);
+    int fd = os_file::open_regular(name, O_WRONLY | O_CREAT | O_APPEND, 0764);
     if (fd < 0) {
+        os_file::note_refusal(kOpen, name);
         DIAG_ERROR("OS_FILE_open: open file(%s) - errno=%d", name, errno);
         return CM_RC_OPEN_FAILED;
     }
@@ -180,8 +203,11 @@ CM_RC open_for_append(OS_FD_typ* out, const char* name) {
 
 // OS_FILE_WRITE_NOLOCK and OS_FILE_WRITE_CHECK_DISKSPACE: private files without a lock.
 CM_RC open_private(OS_FD_typ* out, const char* name, bool truncate, bool quiet_on_denial) {
-    int fd = open(name, O_RDWR | O_CREAT | (truncate ? O_TRUNC : 0), 0600);
-    if (fd < 0) return open_failed(errno, quiet_on_denial);
+    int fd = os_file::open_regular(name, O_RDWR | O_CREAT | (truncate ? O_TRUNC : 0), 0600);
+    if (fd < 0) {
+        os_file::note_refusal(kOpen, name);
+        return open_failed(errno, quiet_on_denial);
+    }
     fchmod(fd, 0600);
     *out = fd;
     return CM_RC_OK;

@@ -111,27 +111,6 @@ int open_agent_folder(const std::string& given, bool follow_last_link) {
     return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow_last_link ? 0 : O_NOFOLLOW));
 }
 
-int open_regular_at(int dir_fd, const char* name, int flags, mode_t mode) {
-    if (!name || !*name) {
-        errno = EINVAL;
-        return -1;
-    }
-    const int fd = openat(dir_fd, name, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
-    if (fd < 0) return -1;
-    struct stat status;
-    int refusal = 0;
-    if (fstat(fd, &status) != 0)
-        refusal = errno;
-    else if (!S_ISREG(status.st_mode))
-        refusal = EINVAL;
-    else if (status.st_nlink > 1)
-        refusal = EMLINK;
-    if (refusal == 0) return fd;
-    close(fd);
-    errno = refusal;
-    return -1;
-}
-
 }  // namespace os_file
 
 CM_EXTERN_C_BEGIN

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "os_file_nofollow.h"
+
 namespace os_file {
 
 // A descriptor closed when it goes out of scope (-1: none).
@@ -27,10 +29,5 @@ struct Descriptor {
 // `follow_last_link`. Trailing slashes are ignored. An O_DIRECTORY descriptor, or -1 with errno
 // (ELOOP for a refused link).
 int open_agent_folder(const std::string& path, bool follow_last_link);
-
-// An existing or new regular file in the folder open at dir_fd, as open_regular opens one: never
-// through a link at its name (ELOOP), never a FIFO or device (EINVAL) nor a file of several names
-// (EMLINK), without waiting; O_NOFOLLOW, O_NONBLOCK and O_CLOEXEC are added to `flags`.
-int open_regular_at(int dir_fd, const char* name, int flags, mode_t mode = 0);
 
 }  // namespace os_file

@@ -24,6 +24,9 @@ std::optional<UserIds> lookup_user(const std::string& name);
 // Gives the file open at fd to owner_user(): its user id and, with `with_group`, its group. False
 // when the user is unknown; a change refused by the system is logged with `name` and passes.
 bool give_to_owner_user(int fd, const char* name, bool with_group);
+// Logs why an open at `path` was refused (a link, a file of another kind, a second name, a folder
+// that is not the agent owner's), from errno, which it keeps; other failures log nothing here.
+void note_refusal(const char* fn, const char* path);
 // Home directory of a user from the user database; false when the user is unknown.
 bool home_of(const std::string& user, std::string& home);
 

@@ -1,5 +1,7 @@
 /* File layer, files by name: status and existence, creating, deleting, renaming and copying,
- * owners and permission bits, the longest-line measure and the PC/Unix line-end translations. */
+ * owners and permission bits, the longest-line measure and the PC/Unix line-end translations.
+ * Whatever is opened, made, changed or removed by name is reached through the home's folders as
+ * open_parent_folder allows and never through a link at the file's own name. */
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,6 +12,8 @@
 #include "os_diag.h"
 #include "os_file.h"
 #include "os_file_internal.h"
+#include "os_file_nofollow.h"
+#include "os_shared_file_internal.h"
 
 namespace {
 
@@ -29,6 +33,31 @@ mode_t permission_bits(OS_FILE_PERMISSION_typ set, int shift) {
     if (set & OS_FILE_WRITE_PERMISSION) bits |= 02;
     if (set & OS_FILE_EXEC_PERMISSION) bits |= 01;
     return bits << shift;
+}
+
+// The file or folder whose owner or bits a call changes by its name: never a link at the name
+// (the call would change what it points at), nor a file of another kind or with a second name, and
+// reached through the home's folders as open_parent_folder allows. An O_PATH descriptor, or -1 with
+// errno.
+int open_to_change(const char* path) {
+    const os_file::ParentFolder folder(path);
+    if (!folder.usable()) return -1;
+    const int fd = openat(folder.fd(), folder.name(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat status;
+    int refusal = 0;
+    if (fstat(fd, &status) != 0)
+        refusal = errno;
+    else if (S_ISLNK(status.st_mode))
+        refusal = ELOOP;
+    else if (S_ISREG(status.st_mode) && status.st_nlink > 1)
+        refusal = EMLINK;
+    else if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))
+        refusal = EINVAL;
+    if (refusal == 0) return fd;
+    close(fd);
+    errno = refusal;
+    return -1;
 }
 
 // Copies all bytes of one descriptor into another; false on a read error or a short write.
@@ -109,54 +138,69 @@ CM_RC OS_FILE_dir_entry_delete(const char*) { return CM_RC_OK; }
 
 CM_RC OS_FILE_create_empty(const char* file_name) {
     if (!file_name) return CM_RC_FAIL;
-    int fd = open(file_name, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (fd < 0) return CM_RC_FAIL;
+    int fd = os_file::open_regular(file_name, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (fd < 0) {
+        os_file::note_refusal("OS_FILE_create_empty", file_name);
+        return CM_RC_FAIL;
+    }
     return close(fd) == 0 ? CM_RC_OK : CM_RC_FAIL;
 }
 
 CM_RC OS_FILE_delete(const char* file_name) {
-    bool done = file_name && unlink(file_name) == 0;
+    bool done = false;
+    if (file_name) {
+        const os_file::ParentFolder folder(file_name);
+        done = folder.usable() && unlinkat(folder.fd(), folder.name(), 0) == 0;
+    }
     DIAG_TRACE(4, "OS_FILE_delete %s", done ? "ended successfully" : "FAILED");
     return done ? CM_RC_OK : CM_RC_FAIL;
 }
 
 CM_RC OS_FILE_rename(const char* old_name, const char* new_name) {
     if (!old_name || !new_name) return CM_RC_FAIL;
-    if (rename(old_name, new_name) != 0) {
-        DIAG_ERROR("OS_FILE_rename : cannot rename %s to %s : %s", old_name, new_name, strerror(errno));
+    const os_file::ParentFolder from(old_name);
+    const os_file::ParentFolder to(new_name);
+    if (!from.usable() || !to.usable() || renameat(from.fd(), from.name(), to.fd(), to.name()) != 0) {
+        DIAG_ERROR("OS_FILE_rename : cannot rename %s to %s : %s", old_name, new_name, os_file::failure_text(errno));
         return CM_RC_FAIL;
     }
     return CM_RC_OK;
 }
 
 // Copies a file. A destination that is the source itself is refused: emptying it for the copy
-// would lose the data (and a caller that moves a file would then delete the only copy).
+// would lose the data (and a caller that moves a file would then delete the only copy). The source
+// is read as a regular file, never through a link at its name; the copy replaces the destination
+// whole through the shared-file facility (a temporary file renamed over it, never through a link
+// at its name), so a copy cut short leaves the old destination, and an existing destination keeps
+// its bits and owner while a new one gets exactly the source's bits.
 CM_RC OS_FILE_copy(const char* source, const char* destination, OS_FILE_MODE_typ) {
     static constexpr const char* fn = "OS_FILE_copy";
     if (!source || !destination) return CM_RC_FAIL;
+    const int from = os_file::open_regular(source, O_RDONLY);
     struct stat from_status;
-    if (stat(source, &from_status) != 0) return CM_RC_FAIL;
-    struct stat to_status;
-    bool existed = stat(destination, &to_status) == 0;
-    if (existed && to_status.st_dev == from_status.st_dev && to_status.st_ino == from_status.st_ino) {
-        DIAG_ERROR("%s: cannot copy %s onto itself", fn, source);
+    if (from < 0 || fstat(from, &from_status) != 0) {
+        os_file::note_refusal(fn, source);
+        if (from >= 0) close(from);
         return CM_RC_FAIL;
     }
-    mode_t bits = from_status.st_mode & 07777;
-    int from = open(source, O_RDONLY);
-    if (from < 0) return CM_RC_FAIL;
-    int to = open(destination, O_WRONLY | O_CREAT | O_TRUNC, bits);
-    if (to < 0) {
-        close(from);
-        return CM_RC_FAIL;
+    CM_RC rc = CM_RC_FAIL;
+    try {
+        const os_file::ParentFolder folder(destination);
+        struct stat to_status;
+        if (folder.usable() && fstatat(folder.fd(), folder.name(), &to_status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            to_status.st_dev == from_status.st_dev && to_status.st_ino == from_status.st_ino) {
+            DIAG_ERROR("%s: cannot copy %s onto itself", fn, source);
+        } else {
+            os_shared::Options options;
+            options.new_mode = from_status.st_mode & 07777;
+            os_shared::FileLock lock(destination, options);
+            if (lock) rc = lock.rewrite_with([from](int to) { return copy_contents(from, to); });
+        }
+    } catch (...) {
+        rc = CM_RC_FAIL;
     }
-    bool copied = copy_contents(from, to);
     close(from);
-    if (close(to) != 0) copied = false;
-    if (!copied) return CM_RC_FAIL;
-    if (!existed && chmod(destination, bits) != 0)
-        DIAG_ERROR("%s: chmod %s to %o failed : %s", fn, destination, static_cast<unsigned>(bits), strerror(errno));
-    return CM_RC_OK;
+    return rc;
 }
 
 CM_RC OS_FILE_get_file_owner(const char* path, uid_t* uid, gid_t* gid) {
@@ -168,7 +212,14 @@ CM_RC OS_FILE_get_file_owner(const char* path, uid_t* uid, gid_t* gid) {
 }
 
 CM_RC OS_FILE_set_file_owner(const char* path, uid_t uid, gid_t gid) {
-    return path && chown(path, uid, gid) == 0 ? CM_RC_OK : CM_RC_FAIL;
+    const int fd = path ? open_to_change(path) : -1;
+    if (fd < 0) {
+        os_file::note_refusal("OS_FILE_set_file_owner", path);
+        return CM_RC_FAIL;
+    }
+    const bool changed = fchownat(fd, "", uid, gid, AT_EMPTY_PATH) == 0;
+    close(fd);
+    return changed ? CM_RC_OK : CM_RC_FAIL;
 }
 
 CM_RC OS_FILE_set_agent_owner(const char* path) {
@@ -183,10 +234,14 @@ CM_RC OS_FILE_chown(const char*, const char*) { return CM_RC_OK; }
 CM_RC OS_FILE_set_permission(const char* path, OS_FILE_PERMISSION_typ owner, OS_FILE_PERMISSION_typ group,
                              OS_FILE_PERMISSION_typ general) {
     mode_t bits = permission_bits(owner, 6) | permission_bits(group, 3) | permission_bits(general, 0);
-    if (!path || chmod(path, bits) != 0) {
-        int err = path ? errno : EINVAL;
+    const int fd = path ? open_to_change(path) : -1;
+    // An O_PATH descriptor takes no fchmod; its /proc name leads to the very file it holds.
+    const bool changed = fd >= 0 && chmod(("/proc/self/fd/" + std::to_string(fd)).c_str(), bits) == 0;
+    int err = path ? errno : EINVAL;
+    if (fd >= 0) close(fd);
+    if (!changed) {
         DIAG_TRACE(1, "%s: Failed to set permission %o for file '%s'. Error (%d) %s", "OS_FILE_set_permission",
-                   static_cast<unsigned>(bits), path ? path : "", err, strerror(err));
+                   static_cast<unsigned>(bits), path ? path : "", err, os_file::failure_text(err));
         return CM_RC_FAIL;
     }
     return CM_RC_OK;
@@ -195,8 +250,13 @@ CM_RC OS_FILE_set_permission(const char* path, OS_FILE_PERMISSION_typ owner, OS_
 CM_RC OS_FILE_width(const char* file_name, long* longest, long max_supported) {
     if (!file_name || !longest) return CM_RC_FAIL;
     *longest = 0;
-    FILE* file = fopen(file_name, "r");
-    if (!file) return CM_RC_FAIL;
+    const int fd = os_file::open_regular(file_name, O_RDONLY);
+    FILE* file = fd >= 0 ? fdopen(fd, "r") : nullptr;
+    if (!file) {
+        os_file::note_refusal("OS_FILE_width", file_name);
+        if (fd >= 0) close(fd);
+        return CM_RC_FAIL;
+    }
     char chunk[kWidthChunk];
     CM_RC rc = CM_RC_OK;
     while (fgets(chunk, sizeof chunk, file)) {

@@ -1,8 +1,10 @@
-/* File layer, files at foreseeable names: regular files opened without following a link,
- * new files created exclusively after whatever stood at the name is removed, the agent owner and
- * folder modes given through descriptors. */
+/* File layer, files at foreseeable names: regular files opened without following a link and
+ * without waiting on a FIFO, new files created exclusively after whatever stood at the name is
+ * removed, folders of the home walked one step at a time, the agent owner and folder modes given
+ * through descriptors. */
 #include "os_file_nofollow.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +15,16 @@
 #include "os_file.h"
 
 namespace {
+
+/* Whether the last folder walk of this thread failed on a link it refused (for failure_text). */
+thread_local bool folder_refused = false;
+
+/* A path or name that is missing or empty: errno EINVAL. */
+bool no_text(const char* text) {
+    if (text && *text) return false;
+    errno = EINVAL;
+    return true;
+}
 
 /* Closes a descriptor, keeping the errno of the failure being reported. */
 int close_keeping_errno(int fd) {
@@ -39,23 +51,23 @@ int open_step(int dir_fd, const std::string& step, uid_t owner) {
     struct stat target_status;
     if (fstat(target, &target_status) != 0) return close_keeping_errno(target);
     if (owner != 0 && target_status.st_uid != owner) {
+        folder_refused = true;
         errno = ELOOP;
         return close_keeping_errno(target);
     }
     return target;
 }
 
-}  // namespace
+int openat_retry(int dir_fd, const char* name, int flags, mode_t mode) {
+    int fd;
+    do fd = openat(dir_fd, name, flags | O_NONBLOCK | O_CLOEXEC, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
 
-namespace os_file {
-
-int open_regular(const char* path, int flags, mode_t mode) {
-    if (!path || !*path) {
-        errno = EINVAL;
-        return -1;
-    }
-    /* O_NONBLOCK keeps a FIFO from holding the open; it changes nothing for a regular file. */
-    const int fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+/* A descriptor just opened without blocking, kept only when it is a regular file (of one name when
+ * `one_name`); then emptied when asked, and blocking again. */
+int regular_only(int fd, bool one_name, bool truncate) {
     if (fd < 0) return -1;
     struct stat status;
     if (fstat(fd, &status) != 0) return close_keeping_errno(fd);
@@ -63,40 +75,75 @@ int open_regular(const char* path, int flags, mode_t mode) {
         errno = EINVAL;
         return close_keeping_errno(fd);
     }
-    if (status.st_nlink > 1) {
+    if (one_name && status.st_nlink > 1) {
         errno = EMLINK;
         return close_keeping_errno(fd);
     }
+    if (truncate && ftruncate(fd, 0) != 0) return close_keeping_errno(fd);
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return close_keeping_errno(fd);
     return fd;
 }
 
-int create_fresh(const char* path, mode_t mode, int dir_fd) {
-    if (!path || !*path) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (unlinkat(dir_fd, path, 0) != 0 && errno != ENOENT) return -1;
-    const int fd = openat(dir_fd, path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+/* create_fresh of a name in the folder open at dir_fd. */
+int fresh_in(int dir_fd, const char* name, mode_t mode) {
+    if (unlinkat(dir_fd, name, 0) != 0 && errno != ENOENT) return -1;
+    const int fd = openat(dir_fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) return -1;
     if (fchmod(fd, mode) != 0) return close_keeping_errno(fd);
     return fd;
 }
 
+}  // namespace
+
+namespace os_file {
+
+int open_regular_at(int dir_fd, const char* name, int flags, mode_t mode) {
+    if (no_text(name)) return -1;
+    /* O_TRUNC waits until the file is known to be a regular file of one name. */
+    const int fd = openat_retry(dir_fd, name, (flags & ~O_TRUNC) | O_NOFOLLOW, mode);
+    return regular_only(fd, true, (flags & O_TRUNC) != 0);
+}
+
+int open_regular(const char* path, int flags, mode_t mode) {
+    folder_refused = false;
+    if (no_text(path)) return -1;
+    const ParentFolder folder(path);
+    return folder.usable() ? open_regular_at(folder.fd(), folder.name(), flags, mode) : -1;
+}
+
+int open_data_file(const char* path, int flags, mode_t mode) {
+    if (no_text(path)) return -1;
+    const int fd = openat_retry(AT_FDCWD, path, flags & ~O_TRUNC, mode);
+    return regular_only(fd, false, (flags & O_TRUNC) != 0);
+}
+
+int create_fresh(const char* path, mode_t mode, int dir_fd) {
+    folder_refused = false;
+    if (no_text(path)) return -1;
+    if (dir_fd != AT_FDCWD) return fresh_in(dir_fd, path, mode);
+    const ParentFolder folder(path);
+    return folder.usable() ? fresh_in(folder.fd(), folder.name(), mode) : -1;
+}
+
 bool write_fresh(const char* path, std::string_view content, mode_t mode) {
-    const int fd = create_fresh(path, mode);
+    folder_refused = false;
+    if (no_text(path)) return false;
+    const ParentFolder folder(path);
+    const int fd = folder.usable() ? fresh_in(folder.fd(), folder.name(), mode) : -1;
     if (fd < 0) return false;
     const bool written =
         content.empty() || OS_FILE_write(fd, content.data(), static_cast<int>(content.size())) == CM_RC_OK;
     if (close(fd) == 0 && written) return true;
-    unlink(path);
+    const int err = errno;
+    unlinkat(folder.fd(), folder.name(), 0);
+    errno = err;
     return false;
 }
 
 int open_home_folder(const char* path) {
-    if (!path || !*path) {
-        errno = EINVAL;
-        return -1;
-    }
+    folder_refused = false;
+    if (no_text(path)) return -1;
     if (*path == '/') return open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return -1;
@@ -122,6 +169,7 @@ int open_parent_folder(const char* path, std::string& name) {
     const size_t slash = whole.rfind('/');
     name = whole.substr(slash == std::string_view::npos ? 0 : slash + 1);
     if (name.empty()) {
+        folder_refused = false;
         errno = EINVAL;
         return -1;
     }
@@ -130,8 +178,26 @@ int open_parent_folder(const char* path, std::string& name) {
     return open_home_folder(std::string(whole.substr(0, slash)).c_str());
 }
 
+ParentFolder::ParentFolder(const char* path) {
+    if (path && *path == '/') {
+        name_ = path;
+        fd_ = AT_FDCWD;
+    } else {
+        fd_ = open_parent_folder(path, name_);
+    }
+}
+
+ParentFolder::~ParentFolder() {
+    if (fd_ >= 0) close_keeping_errno(fd_);
+}
+
 const char* folder_failure_text(int error) {
     return error == ELOOP ? "a link to a folder that is not the agent owner's" : std::strerror(error);
+}
+
+const char* failure_text(int error) {
+    if (error != ELOOP) return std::strerror(error);
+    return folder_refused ? folder_failure_text(error) : "a link at the file's own name";
 }
 
 bool give_to_agent_owner(int fd) {
@@ -141,10 +207,13 @@ bool give_to_agent_owner(int fd) {
 }
 
 bool make_dir(const char* path, mode_t mode, uid_t owner) {
-    if (!path || mkdir(path, mode) != 0) return false;
-    const int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (no_text(path)) return false;
+    const ParentFolder folder(path);
+    if (!folder.usable() || mkdirat(folder.fd(), folder.name(), mode) != 0) return false;
+    const int fd = openat(folder.fd(), folder.name(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return false;
-    [[maybe_unused]] const int owned = owner == static_cast<uid_t>(-1) ? 0 : fchown(fd, owner, static_cast<gid_t>(-1));
+    [[maybe_unused]] const int owned_by =
+        owner == static_cast<uid_t>(-1) ? 0 : fchown(fd, owner, static_cast<gid_t>(-1));
     const bool set = fchmod(fd, mode) == 0;
     close_keeping_errno(fd);
     return set;

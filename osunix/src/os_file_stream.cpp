@@ -1,5 +1,6 @@
 /* File layer, buffered streams: OS_FILE_fopen with its writing modes (widened permission bits,
- * exclusive lock, unbuffered) and reading mode, and the line, formatted and block reads and writes
+ * exclusive lock, unbuffered) and reading mode (a regular file only, never through a link at its
+ * name, never waiting on a FIFO), and the line, formatted and block reads and writes
  * on a stream. */
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,6 +11,8 @@
 
 #include "os_diag.h"
 #include "os_file.h"
+#include "os_file_internal.h"
+#include "os_file_nofollow.h"
 
 namespace {
 
@@ -32,6 +35,8 @@ StreamMode stream_mode(OS_FILE_MODE_typ mode) {
 }
 
 CM_RC open_failed(const char* name, const char* mode_text, int err) {
+    errno = err;
+    os_file::note_refusal(kFopen, name);
     DIAG_TRACE(1, "%s failed to open file: %s. mode: %s. errno=%d, %s", kFopen, name, mode_text, err, strerror(err));
     return CM_RC_FAIL;
 }
@@ -39,7 +44,7 @@ CM_RC open_failed(const char* name, const char* mode_text, int err) {
 // A writing stream: the file gets at least rw-r--r--, is locked exclusively (waiting), and only
 // then emptied, so that a second writer cannot cut short a file the first is still writing.
 CM_RC open_writer(const char* name, FILE** stream, const StreamMode& mode) {
-    int fd = open(name, mode.flags, 0666);
+    int fd = os_file::open_regular(name, mode.flags, 0666);
     if (fd < 0) return open_failed(name, mode.text, errno);
     struct stat status;
     if (fstat(fd, &status) == 0) fchmod(fd, (status.st_mode & 07777) | 0644);
@@ -68,8 +73,15 @@ CM_RC OS_FILE_fopen(const char* file_name, FILE** stream, OS_FILE_MODE_typ mode)
     if (!file_name || !stream) return CM_RC_FAIL;
     StreamMode how = stream_mode(mode);
     if (how.flags != 0) return open_writer(file_name, stream, how);
-    FILE* file = fopen(file_name, how.text);
-    if (!file) return open_failed(file_name, how.text, errno);
+    // Without waiting on a FIFO and only a regular file: anything else is unreadable.
+    const int fd = os_file::open_regular(file_name, O_RDONLY);
+    if (fd < 0) return open_failed(file_name, how.text, errno);
+    FILE* file = fdopen(fd, how.text);
+    if (!file) {
+        const int err = errno;
+        close(fd);
+        return open_failed(file_name, how.text, err);
+    }
     *stream = file;
     return CM_RC_OK;
 }

@@ -1,6 +1,8 @@
 /* Shared work files: the process-wide lock of each file (one thread at a time), the lockf lock
  * that keeps agent processes apart, whole-file rewrites through a temporary file renamed over the
- * old one, and reads that never wait for a writer. Owns the process's table of files in use. */
+ * old one, and reads that never wait for a writer. Every step works in the file's folder through
+ * one descriptor of it, opened as the home's folders allow (os_file::open_parent_folder), so no
+ * name is walked again between a check and its use. Owns the process's table of files in use. */
 #include "os_shared_file_internal.h"
 
 #include <dirent.h>
@@ -17,16 +19,20 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <unordered_map>
 #include <vector>
 
 #include "os_diag.h"
+#include "os_file_nofollow.h"
 
 namespace os_shared {
 
 namespace {
 
-constexpr mode_t kLockFileMode = 0744;  // bits of a lock file made by Options::lock_file
+constexpr mode_t kLockFileMode = 0744;    // bits of a lock file made by Options::lock_file
+constexpr mode_t kSecretMode = 0600;      // bits of a file of passwords or keys (Options::secret)
+constexpr char kTempSuffix[] = "XXXXXX";  // a temporary file's name ends in six letters or digits
 
 // What the process knows of the data file's descriptor while a thread holds the file's lock.
 // lockf locks belong to the process and any close of a descriptor of the file drops them, so while
@@ -52,7 +58,7 @@ struct Entry {
 };
 
 std::mutex registry_mutex;
-// Files in use in this process, by resolved path. Never destroyed: threads may still use it
+// Files in use in this process, by folder and name (Place::key). Never destroyed: threads may still use it
 // while the process exits.
 std::unordered_map<std::string, Entry>& registry() {
     static auto* files = new std::unordered_map<std::string, Entry>();
@@ -82,33 +88,35 @@ private:
     Entry* entry_ = nullptr;
 };
 
-// The path a file is known by: its folder resolved (symbolic links and "."), so that every spelling
-// of a name shares one lock, and its own name as given. A link at the name itself is never resolved:
-// the facility refuses it rather than read, lock or replace what it points at.
-std::string resolve(const std::string& path) {
-    char buffer[PATH_MAX];
-    const std::size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (!name.empty() && ::realpath(dir.c_str(), buffer)) {
-        std::string resolved = buffer;
-        if (resolved.back() != '/') resolved += '/';
-        return resolved + name;
+// Where a file is: a descriptor of its folder (walked as the home's folders allow), its own name,
+// and the key it is known by in the process, the folder's device and inode with the name, so that
+// every spelling of a path ("./data/x.dat", "data/x.dat", the absolute path) shares one lock. A
+// link at the name itself is never followed: the facility refuses it rather than read, lock or
+// replace what it points at.
+struct Place {
+    int dir_fd = -1;
+    std::string name;
+    std::string key;
+    std::string folder_key;  // the folder's device and inode
+
+    Place() = default;
+    Place(const Place&) = delete;
+    Place& operator=(const Place&) = delete;
+    ~Place() {
+        if (dir_fd >= 0) ::close(dir_fd);
     }
-    if (name.empty() && ::realpath(path.c_str(), buffer)) return buffer;
-    return path;
-}
 
-std::string folder_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string name_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+    // False, with errno, when the folder cannot be opened or is refused.
+    bool open(const std::string& path) {
+        dir_fd = os_file::open_parent_folder(path.c_str(), name);
+        if (dir_fd < 0) return false;
+        struct stat folder {};
+        if (::fstat(dir_fd, &folder) != 0) return false;
+        folder_key = std::to_string(folder.st_dev) + ":" + std::to_string(folder.st_ino);
+        key = folder_key + "/" + name;
+        return true;
+    }
+};
 
 // lockf locks belong to processes, so the kernel's deadlock check answers EDEADLK when a thread of
 // one process waits for a file that another process holds while that process has a thread waiting
@@ -126,32 +134,19 @@ bool lock_whole(int fd) {
     }
 }
 
-// Whether the name leads to the file open on fd (a link at the name leads nowhere).
-bool same_file(int fd, const std::string& path) {
+// Whether the name in the folder leads to the file open on fd (a link at the name leads nowhere).
+bool same_file(int fd, int dir_fd, const std::string& name) {
     struct stat open_file {};
     struct stat named {};
-    return ::fstat(fd, &open_file) == 0 && ::lstat(path.c_str(), &named) == 0 && open_file.st_dev == named.st_dev &&
-           open_file.st_ino == named.st_ino;
+    return ::fstat(fd, &open_file) == 0 && ::fstatat(dir_fd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
 }
 
-// Opens a data or lock file at its name without following a link there and without waiting on a
-// FIFO; anything but a regular file is refused (ELOOP for a link, EINVAL for another kind).
-int open_at_name(const std::string& path, int flags, mode_t mode = 0) {
-    int fd;
-    do fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) return -1;
-    struct stat st {};
-    const bool known = ::fstat(fd, &st) == 0;
-    if (!known || !S_ISREG(st.st_mode)) {
-        const int err = known ? EINVAL : errno;
-        ::close(fd);
-        errno = err;
-        return -1;
-    }
-    // Reads and locks wait as they always did; O_NONBLOCK only kept a FIFO from holding the open.
-    (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
+// Opens a data or lock file in its folder without following a link at its name and without
+// waiting on a FIFO; anything but a regular file of one name is refused (ELOOP for a link, EINVAL
+// for another kind, EMLINK for a second name). Reads and locks then wait as they always did.
+int open_at_name(int dir_fd, const std::string& name, int flags, mode_t mode = 0) {
+    return os_file::open_regular_at(dir_fd, name.c_str(), flags, mode);
 }
 
 bool write_all(int fd, std::string_view text) {
@@ -191,8 +186,8 @@ CM_RC read_descriptor(int fd, std::string& content, struct stat* status) {
     return CM_RC_OK;
 }
 
-CM_RC read_path(const std::string& path, std::string& content, struct stat* status) {
-    const int fd = open_at_name(path, O_RDONLY);
+CM_RC read_path(int dir_fd, const std::string& name, std::string& content, struct stat* status) {
+    const int fd = open_at_name(dir_fd, name, O_RDONLY);
     if (fd < 0) return CM_RC_OPEN_FAILED;
     CM_RC rc = CM_RC_FAIL;
     try {
@@ -205,25 +200,63 @@ CM_RC read_path(const std::string& path, std::string& content, struct stat* stat
     return rc;
 }
 
-void sync_folder(const std::string& dir) {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    (void)::fsync(fd);
-    ::close(fd);
+// A new description of the folder open at dir_fd (its own flock, its own directory stream).
+int reopen_folder(int dir_fd) {
+    int fd;
+    do fd = ::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// A temporary file beside the data file, ".<name>.tmp" and six letters or digits, made exclusively
+// in the folder (never through a link); its name goes into `temp`. -1 with errno.
+int make_temp(int dir_fd, const std::string& prefix, std::string& temp) {
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 draw{std::random_device{}() ^ static_cast<std::uint64_t>(::getpid())};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = prefix;
+        for (std::size_t i = 0; i + 1 < sizeof kTempSuffix; ++i) temp += kLetters[draw() % (sizeof kLetters - 1)];
+        const int fd = ::openat(dir_fd, temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 }  // namespace
 
 struct FileLock::Held {
-    std::string key;  // resolved path of the data file
+    std::string key;    // the data file's folder (device and inode) and name
+    std::string shown;  // the path as the caller gave it, for messages
+    int dir_fd;         // the data file's folder; every step works in it
+    std::string name;
+    std::string folder_key;
     EntryRef entry;
-    bool data_locked;  // processes are kept apart by the data file's own lock
-    int lock_fd = -1;  // the descriptor that carries the lockf lock
+    bool data_locked;      // processes are kept apart by the data file's own lock
+    bool secret = false;   // the holder's file holds passwords or keys (Options::secret)
+    int lock_fd = -1;      // the descriptor that carries the lockf lock
+    int lock_dir_fd = -1;  // the lock file's folder (Options::lock_file)
+    std::string lock_name;
     bool exists = false;
     bool folder_locked = false;  // holds its folder's lock while the file is missing
     int views = 0;
 
-    Held(const std::string& resolved, bool data) : key(resolved), entry(resolved), data_locked(data) {}
+    Held(Place& place, const std::string& path, bool data)
+        : key(place.key),
+          shown(path),
+          dir_fd(place.dir_fd),
+          name(place.name),
+          folder_key(place.folder_key),
+          entry(place.key),
+          data_locked(data) {
+        place.dir_fd = -1;  // the descriptor is the lock's now
+    }
+    ~Held() {
+        if (dir_fd >= 0) ::close(dir_fd);
+        if (lock_dir_fd >= 0) ::close(lock_dir_fd);
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
 };
 
 namespace {
@@ -250,7 +283,7 @@ thread_local std::vector<FolderLock> folders_here;
 
 bool lock_folder(FileLock::Held& h) {
     if (h.folder_locked) return true;
-    const std::string folder = folder_of(h.key);
+    const std::string& folder = h.folder_key;
     for (FolderLock& held : folders_here) {
         if (held.folder == folder) {
             ++held.users;
@@ -258,9 +291,7 @@ bool lock_folder(FileLock::Held& h) {
             return true;
         }
     }
-    int fd;
-    do fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    const int fd = reopen_folder(h.dir_fd);
     if (fd < 0) return false;
     while (::flock(fd, LOCK_EX) != 0) {
         if (errno != EINTR) {
@@ -278,7 +309,7 @@ bool lock_folder(FileLock::Held& h) {
 void unlock_folder(FileLock::Held& h) {
     if (!h.folder_locked) return;
     h.folder_locked = false;
-    const std::string folder = folder_of(h.key);
+    const std::string& folder = h.folder_key;
     for (auto it = folders_here.begin(); it != folders_here.end(); ++it) {
         if (it->folder != folder) continue;
         if (--it->users == 0) {
@@ -318,7 +349,7 @@ void publish(FileLock::Held& h, int fd) {
 // the open fails.
 int open_held(FileLock::Held& h) {
     hold_off_readers(h);
-    const int fd = open_at_name(h.key, O_RDWR);
+    const int fd = open_at_name(h.dir_fd, h.name, O_RDWR);
     const int open_error = errno;
     publish(h, fd);
     errno = open_error;
@@ -355,7 +386,7 @@ CM_RC lock_data(FileLock::Held& h) {
             errno = lock_error;
             return CM_RC_LOCKED;
         }
-        if (same_file(fd, h.key)) {
+        if (same_file(fd, h.dir_fd, h.name)) {
             h.exists = true;
             unlock_folder(h);  // the file's own lock keeps the processes apart from now on
             return CM_RC_OK;
@@ -366,8 +397,13 @@ CM_RC lock_data(FileLock::Held& h) {
 
 // Locks the lock file that keeps processes apart for this data file.
 CM_RC lock_lock_file(FileLock::Held& h, const std::string& lock_path) {
+    Place lock_place;
+    if (!lock_place.open(lock_path)) return CM_RC_CREATE_FAILED;
+    h.lock_name = lock_place.name;
+    h.lock_dir_fd = lock_place.dir_fd;
+    lock_place.dir_fd = -1;
     for (;;) {
-        const int fd = open_at_name(lock_path, O_RDWR | O_CREAT, kLockFileMode);
+        const int fd = open_at_name(h.lock_dir_fd, h.lock_name, O_RDWR | O_CREAT, kLockFileMode);
         if (fd < 0) return CM_RC_CREATE_FAILED;
         if (!lock_whole(fd)) {
             const int err = errno;
@@ -375,7 +411,7 @@ CM_RC lock_lock_file(FileLock::Held& h, const std::string& lock_path) {
             errno = err;
             return CM_RC_LOCKED;
         }
-        if (same_file(fd, lock_path)) {
+        if (same_file(fd, h.lock_dir_fd, h.lock_name)) {
             h.lock_fd = fd;
             return CM_RC_OK;
         }
@@ -406,7 +442,6 @@ void drop_locks(FileLock::Held& h) {
 // for them reads the whole folder, so a process does it for a file at its first rewrite and then
 // at most once every kStaleTempAge: a temporary file left behind goes within twice that time.
 constexpr time_t kStaleTempAge = 5 * 60;
-constexpr char kTempSuffix[] = "XXXXXX";     // mkostemp's pattern; its letters replace these
 constexpr std::size_t kSweptFilesKept = 64;  // beyond this, files not swept for a while are forgotten
 
 std::mutex sweeps_mutex;
@@ -432,11 +467,15 @@ bool sweep_due(const std::string& key) {
     return true;
 }
 
-void remove_stale_temps(const std::string& key) {
-    if (!sweep_due(key)) return;
-    const std::string prefix = temp_prefix(key);
-    DIR* dir = ::opendir(folder_of(key).c_str());
-    if (!dir) return;
+void remove_stale_temps(const FileLock::Held& h) {
+    if (!sweep_due(h.key)) return;
+    const std::string prefix = temp_prefix(h.name);
+    const int fd = reopen_folder(h.dir_fd);
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0) ::close(fd);
+        return;
+    }
     const time_t now = ::time(nullptr);
     while (const dirent* entry = ::readdir(dir)) {
         const std::string_view name = entry->d_name;
@@ -448,17 +487,18 @@ void remove_stale_temps(const std::string& key) {
             continue;
         if (::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
             DIAG_TRACE(4, "%s: removed '%s', left beside '%s' by a writer that ended in the middle of a rewrite",
-                       "os_shared", entry->d_name, key.c_str());
+                       "os_shared", entry->d_name, h.shown.c_str());
     }
     ::closedir(dir);
 }
 
 // Puts the whole content in place of the file: a temporary file beside it is written, flushed to
-// disk, given `mode` (and the old file's owner when there is one), locked when the data file keeps
-// the processes apart, and renamed over the name. A file that is missing is created this way too,
-// under its folder's lock and only while it is still missing, so that no one ever finds an empty
-// file at the name and no cycle's content replaces a file it was not computed from.
-CM_RC put_in_place(FileLock::Held& h, const FileLock::Writer& write, mode_t mode, const struct stat* old,
+// disk, given `mode` and its owner (the agent owner for a file of secrets, else the old file's when
+// there is one), locked when the data file keeps the processes apart, and renamed over the name. A
+// file that is missing is created this way too, under its folder's lock and only while it is still
+// missing, so that no one ever finds an empty file at the name and no cycle's content replaces a
+// file it was not computed from.
+CM_RC put_in_place(FileLock::Held& h, const FileLock::Writer& write, mode_t mode, bool secret, const struct stat* old,
                    struct stat* written) {
     const bool creating = !h.exists;
     if (creating && h.data_locked) {
@@ -466,31 +506,34 @@ CM_RC put_in_place(FileLock::Held& h, const FileLock::Writer& write, mode_t mode
         // file itself; then someone may have made it anew meanwhile.
         struct stat there {};
         if (!lock_folder(h)) {
-            DIAG_ERROR("%s: cannot lock the folder of '%s': %s", "os_shared", h.key.c_str(), std::strerror(errno));
+            DIAG_ERROR("%s: cannot lock the folder of '%s': %s", "os_shared", h.shown.c_str(), std::strerror(errno));
             return CM_RC_FAIL;
         }
-        if (::lstat(h.key.c_str(), &there) == 0) {
-            DIAG_ERROR("%s: cannot create '%s': another writer made it meanwhile", "os_shared", h.key.c_str());
+        if (::fstatat(h.dir_fd, h.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
+            DIAG_ERROR("%s: cannot create '%s': another writer made it meanwhile", "os_shared", h.shown.c_str());
             return CM_RC_CREATE_FAILED;
         }
     }
     std::string temp;
     int fd = -1;
     try {
-        remove_stale_temps(h.key);
-        temp = folder_of(h.key) + "/" + temp_prefix(h.key) + kTempSuffix;
-        fd = ::mkostemp(temp.data(), O_CLOEXEC);
+        remove_stale_temps(h);
+        fd = make_temp(h.dir_fd, temp_prefix(h.name), temp);
     } catch (...) {
         return CM_RC_FAIL;
     }
     if (fd < 0) {
-        DIAG_ERROR("%s: cannot make a temporary file beside '%s': %s", "os_shared", h.key.c_str(),
+        DIAG_ERROR("%s: cannot make a temporary file beside '%s': %s", "os_shared", h.shown.c_str(),
                    std::strerror(errno));
         return CM_RC_FAIL;
     }
     struct stat now {};
     bool ok = write(fd) && ::fsync(fd) == 0 && ::fchmod(fd, mode) == 0 && ::fstat(fd, &now) == 0;
-    if (ok && old && (now.st_uid != old->st_uid || now.st_gid != old->st_gid)) {
+    if (ok && secret) {
+        // A file of passwords or keys belongs to the agent owner (a process that is not root
+        // cannot give it away and stays its owner).
+        if (os_file::give_to_agent_owner(fd)) (void)::fstat(fd, &now);
+    } else if (ok && old && (now.st_uid != old->st_uid || now.st_gid != old->st_gid)) {
         // Without the right to give the file its old owner, the writer stays its owner.
         if (::fchown(fd, old->st_uid, old->st_gid) == 0) (void)::fstat(fd, &now);
     }
@@ -500,18 +543,18 @@ CM_RC put_in_place(FileLock::Held& h, const FileLock::Writer& write, mode_t mode
     if (ok && h.data_locked) ok = lock_whole(fd);
     const bool readers_held_off = ok && creating && h.data_locked;
     if (readers_held_off) hold_off_readers(h);
-    if (ok) ok = ::rename(temp.c_str(), h.key.c_str()) == 0;
+    if (ok) ok = ::renameat(h.dir_fd, temp.c_str(), h.dir_fd, h.name.c_str()) == 0;
     const int err = errno;
     if (h.data_locked && (ok || readers_held_off)) publish(h, ok ? fd : -1);
     if (!ok) {
-        ::unlink(temp.c_str());
+        ::unlinkat(h.dir_fd, temp.c_str(), 0);
         ::close(fd);
-        DIAG_ERROR("%s: cannot rewrite '%s', the file is kept as it was: %s", "os_shared", h.key.c_str(),
+        DIAG_ERROR("%s: cannot rewrite '%s', the file is kept as it was: %s", "os_shared", h.shown.c_str(),
                    std::strerror(err));
         return CM_RC_FAIL;
     }
     if (!h.data_locked) ::close(fd);
-    sync_folder(folder_of(h.key));
+    (void)::fsync(h.dir_fd);  // the rename survives a power cut once the folder is on disk
     h.exists = true;
     unlock_folder(h);  // the new file's own lock keeps the processes apart from now on
     if (written) *written = now;
@@ -523,15 +566,23 @@ CM_RC put_in_place(FileLock::Held& h, const FileLock::Writer& write, mode_t mode
 FileLock::FileLock(const std::string& path, Options options) : options_(std::move(options)) {
     std::unique_ptr<Held> held;
     try {
-        const std::string key = resolve(path);
-        if (Held* h = held_by_this_thread(key)) {
+        Place place;
+        if (!place.open(path)) {
+            const int err = errno;
+            result_ = CM_RC_OPEN_FAILED;
+            DIAG_ERROR("%s: cannot lock '%s' (%d): %s", "os_shared", path.c_str(), result_,
+                       os_file::folder_failure_text(err));
+            return;
+        }
+        if (Held* h = held_by_this_thread(place.key)) {
             ++h->views;
             held_ = h;
             view_ = true;
             result_ = CM_RC_OK;
             return;
         }
-        held = std::make_unique<Held>(key, options_.lock_file.empty());
+        held = std::make_unique<Held>(place, path, options_.lock_file.empty());
+        held->secret = options_.secret;
         held_here.reserve(held_here.size() + 1);
     } catch (...) {
         result_ = CM_RC_FAIL;
@@ -550,7 +601,7 @@ FileLock::FileLock(const std::string& path, Options options) : options_(std::mov
     } else {
         rc = lock_lock_file(*held, options_.lock_file);
         struct stat st {};
-        held->exists = ::lstat(held->key.c_str(), &st) == 0;
+        held->exists = ::fstatat(held->dir_fd, held->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
         if (rc == CM_RC_OK && held->exists && !S_ISREG(st.st_mode)) {
             errno = S_ISLNK(st.st_mode) ? ELOOP : EINVAL;  // never read, locked or replaced through
             rc = CM_RC_OPEN_FAILED;
@@ -560,7 +611,7 @@ FileLock::FileLock(const std::string& path, Options options) : options_(std::mov
         const int err = errno;
         drop_locks(*held);
         result_ = rc;
-        DIAG_ERROR("%s: cannot lock '%s' (%d): %s", "os_shared", path.c_str(), rc, std::strerror(err));
+        DIAG_ERROR("%s: cannot lock '%s' (%d): %s", "os_shared", path.c_str(), rc, os_file::failure_text(err));
         return;
     }
     held_here.push_back(held.get());
@@ -591,7 +642,7 @@ CM_RC FileLock::read(std::string& content, struct stat* status) {
     if (!held_->exists) return CM_RC_OPEN_FAILED;
     try {
         if (held_->data_locked) return read_descriptor(held_->lock_fd, content, status);
-        return read_path(held_->key, content, status);
+        return read_path(held_->dir_fd, held_->name, content, status);
     } catch (...) {
         return CM_RC_FAIL;
     }
@@ -600,8 +651,9 @@ CM_RC FileLock::read(std::string& content, struct stat* status) {
 CM_RC FileLock::create() {
     if (!held_) return CM_RC_FAIL;
     if (held_->exists) return CM_RC_OK;
+    const bool secret = is_secret();
     return put_in_place(
-        *held_, [](int) { return true; }, options_.new_mode, nullptr, nullptr);
+        *held_, [](int) { return true; }, secret ? kSecretMode : options_.new_mode, secret, nullptr, nullptr);
 }
 
 CM_RC FileLock::rewrite(std::string_view content, struct stat* written) {
@@ -611,26 +663,28 @@ CM_RC FileLock::rewrite(std::string_view content, struct stat* written) {
 CM_RC FileLock::rewrite_with(const Writer& write, struct stat* written) {
     if (!held_) return CM_RC_FAIL;
     Held& h = *held_;
+    const bool secret = is_secret();
     if (!h.exists) {
         const mode_t mode = options_.force_mode ? options_.new_mode : options_.new_mode | options_.add_bits;
-        return put_in_place(h, write, mode, nullptr, written);
+        return put_in_place(h, write, secret ? kSecretMode : mode, secret, nullptr, written);
     }
     struct stat old {};
-    const int stat_rc = h.data_locked ? ::fstat(h.lock_fd, &old) : ::stat(h.key.c_str(), &old);
+    const int stat_rc =
+        h.data_locked ? ::fstat(h.lock_fd, &old) : ::fstatat(h.dir_fd, h.name.c_str(), &old, AT_SYMLINK_NOFOLLOW);
     if (stat_rc != 0) {
-        DIAG_ERROR("%s: cannot read the status of '%s': %s", "os_shared", h.key.c_str(), std::strerror(errno));
+        DIAG_ERROR("%s: cannot read the status of '%s': %s", "os_shared", h.shown.c_str(), std::strerror(errno));
         return CM_RC_FAIL;
     }
     const mode_t mode = options_.force_mode ? options_.new_mode : ((old.st_mode & 07777) | options_.add_bits);
-    return put_in_place(h, write, mode, &old, written);
+    return put_in_place(h, write, secret ? kSecretMode : mode, secret, &old, written);
 }
 
 CM_RC FileLock::remove() {
     if (!held_) return CM_RC_FAIL;
     Held& h = *held_;
     if (!h.exists) return CM_RC_OK;
-    if (::unlink(h.key.c_str()) != 0 && errno != ENOENT) {
-        DIAG_ERROR("%s: cannot remove '%s': %s", "os_shared", h.key.c_str(), std::strerror(errno));
+    if (::unlinkat(h.dir_fd, h.name.c_str(), 0) != 0 && errno != ENOENT) {
+        DIAG_ERROR("%s: cannot remove '%s': %s", "os_shared", h.shown.c_str(), std::strerror(errno));
         return CM_RC_FAIL;
     }
     h.exists = false;
@@ -645,10 +699,13 @@ CM_RC FileLock::remove() {
 
 CM_RC read_file(const std::string& path, std::string& content, struct stat* status) {
     try {
-        const std::string key = resolve(path);
+        Place place;
+        if (!place.open(path)) return CM_RC_OPEN_FAILED;
+        const std::string& key = place.key;
         if (FileLock::Held* h = held_by_this_thread(key)) {
             if (!h->exists) return CM_RC_OPEN_FAILED;
-            return h->data_locked ? read_descriptor(h->lock_fd, content, status) : read_path(h->key, content, status);
+            return h->data_locked ? read_descriptor(h->lock_fd, content, status)
+                                  : read_path(h->dir_fd, h->name, content, status);
         }
         EntryRef e(key);
         {
@@ -663,7 +720,7 @@ CM_RC read_file(const std::string& path, std::string& content, struct stat* stat
         }
         CM_RC rc = CM_RC_FAIL;
         try {
-            rc = read_path(key, content, status);
+            rc = read_path(place.dir_fd, place.name, content, status);
         } catch (...) {
         }
         {
@@ -696,10 +753,15 @@ CM_RC remove_file(const std::string& path) {
 }
 
 std::string temp_prefix(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
     std::string prefix(1, '.');
-    prefix += name_of(path);
+    prefix += slash == std::string::npos ? path : path.substr(slash + 1);
     prefix += ".tmp";
     return prefix;
 }
+
+bool FileLock::is_secret() const { return options_.secret || (held_ && held_->secret); }
+
+void FileLock::keep_private() { options_.secret = true; }
 
 }  // namespace os_shared

@@ -1,7 +1,9 @@
 // Shared work files: the one way the plug-in reads, rewrites and updates a file that other threads
 // of its process and other agent processes use too (requests file, jobs failure table, procid
 // files, accounts file and its backup, central-profile cache files, parameter tables, watcher
-// files). Not exported; docs/file-layer.md describes the protocol.
+// files). A relative path is reached through the home's folders as os_file::open_parent_folder
+// allows; a link at the file's own name is refused. Not exported; docs/file-layer.md describes the
+// protocol.
 #pragma once
 
 #include <sys/stat.h>
@@ -23,11 +25,16 @@ struct Options {
     // When set, processes are kept apart by the lockf lock of this file (created when missing,
     // never rewritten) instead of the data file's own.
     std::string lock_file;
+    // The file holds passwords or keys: every rewrite makes it 0600, whatever the bits above say,
+    // and gives it to the agent owner (the owner of the home "."). A lock taken so keeps a table
+    // save inside its cycle private too.
+    bool secret = false;
 };
 
 // Whole content of a shared file as the last rewrite left it: never a torn or half-written one.
 // Takes no lock, so it never waits for a writer's load-change-save cycle. 1; 11 when the file
-// cannot be opened (missing); 2 when it cannot be read. `status` (optional) gets its status.
+// cannot be opened (missing, or refused: a link, a FIFO or another kind of file at its name, a
+// folder linked to someone else's); 2 when it cannot be read. `status` (optional) gets its status.
 CM_RC read_file(const std::string& path, std::string& content, struct stat* status = nullptr);
 
 // The locks of one shared file, held from construction to release() or destruction, for a whole
@@ -69,12 +76,16 @@ public:
     CM_RC rewrite_with(const Writer& write, struct stat* written = nullptr);
     // Removes the file. 1, or 2 when it cannot be removed; a missing file gives 1.
     CM_RC remove();
+    // From now on this lock's rewrites treat the file as one of secrets (Options::secret).
+    void keep_private();
 
     void release();
 
     struct Held;
 
 private:
+    bool is_secret() const;  // this lock's options, or the holder's for a view, say secret
+
     Held* held_ = nullptr;
     bool view_ = false;  // a view of a lock this thread already held
     Options options_;

@@ -126,6 +126,7 @@ TEST_F(SectionedTableTest, WriterRefusesSectionsThatWouldNotReadBackAndLeavesThe
         {"key that is a comment", "TEST", "#DB_SID", "X"},
         {"blank in a key", "TEST", "DB SID", "X"},
         {"empty key", "TEST", "", "DB_SID EVIL"},
+        {"blanks around a value", "TEST", "%%ALERT-NAME", "  low stock  "},
     };
     const std::string before = "[TEST]\nDB_SID TEST\n";
     for (const auto& c : cases) {
@@ -145,11 +146,11 @@ TEST_F(SectionedTableTest, WriterRefusesSectionsThatWouldNotReadBackAndLeavesThe
 }
 
 TEST_F(SectionedTableTest, WriterRoundTripsWhatAFileCanHold) {
-    // Section names come back upper-cased and row keys as written; values as in flat tables. A name
-    // ends at the header's last ']', so brackets inside it come back.
+    // Section names come back upper-cased and row keys as written; values whole, as in flat tables.
+    // A name ends at the header's last ']', so brackets inside it come back.
     SectionList list;
     ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, "acc-1.x", "db_sid", "a=b [S] #c"), CM_RC_OK);
-    ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, "acc-1.x", "%%ALERT-NAME", "  low stock  "), CM_RC_OK);
+    ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, "acc-1.x", "%%ALERT-NAME", "low \t stock"), CM_RC_OK);
     ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, "ORVORDER", "A]B", "tab\t"), CM_RC_OK);
     ASSERT_EQ(GM_PARAM_subtable_list_set(&list.h, std::string(61, 'n').c_str(), std::string(63, 'k').c_str(), "v"),
               CM_RC_OK);
@@ -157,7 +158,7 @@ TEST_F(SectionedTableTest, WriterRoundTripsWhatAFileCanHold) {
     ASSERT_EQ(GM_PARAM_subtable_list_save(&list.h, "./data/S.dat"), CM_RC_OK);
     SectionList back;
     ASSERT_EQ(GM_PARAM_subtable_load_file(&back.h, "./data/S.dat"), CM_RC_OK);
-    EXPECT_EQ(back.sections(), (Sections{{"ACC-1.X", {{"db_sid", "a=b [S] #c"}, {"%%ALERT-NAME", "low stock"}}},
+    EXPECT_EQ(back.sections(), (Sections{{"ACC-1.X", {{"db_sid", "a=b [S] #c"}, {"%%ALERT-NAME", "low \t stock"}}},
                                          {"ORVORDER", {{"A]B", "tab\t"}}},
                                          {std::string(61, 'N'), {{std::string(63, 'k'), "v"}}},
                                          {"A]B[C\r", {{"k", "cr\r"}}}}));

@@ -147,6 +147,11 @@ TEST_F(ParamTableTest, WriterRefusesARowThatWouldNotReadBackAndLeavesTheFile) {
         {"key that is a comment", "#A", "1"},
         {"key that is a section header", "[S]", "1"},
         {"key that holds a section header", "x[S]y", "1"},
+        {"blank before a value", "A", " 1"},
+        {"tab before a value", "A", "\t1"},
+        {"blank behind a value", "A", "1 "},
+        {"longest key with the longest value: a line longer than the reader's piece", std::string(63, 'K'),
+         std::string(2048, 'v')},
     };
     const std::string before = "OLD 1\n";
     for (const auto& c : cases) {
@@ -168,29 +173,32 @@ TEST_F(ParamTableTest, WriterRefusesARowThatWouldNotReadBackAndLeavesTheFile) {
 }
 
 TEST_F(ParamTableTest, WriterRoundTripsWhatAFileCanHold) {
-    // Keys come back upper-cased; a value loses the blanks and tabs before it and the blanks after
-    // it. A carriage return is an ordinary character: a line ends at its line feed.
+    // Keys come back upper-cased, values whole: blanks and tabs inside them, a tab at their end. A
+    // carriage return is an ordinary character: a line ends at its line feed. The longest lines a
+    // save writes come back as one row from both readers, the one of option 1 taking the fewest
+    // characters at once.
+    const std::string longest_key(63, 'K');
     const Rows saved = {{"alpha", "two words"},
                         {"%%VAR-1.X", "a=b # not a comment [S]"},
                         {"[OPEN", "x"},
                         {"A]B", "tail tab\t"},
                         {"EMPTY", ""},
-                        {"PADDED", " \t padded  "},
+                        {"INSIDE", "in \t side"},
                         {"C", "\x01\x7f\xc3\xa9"},
-                        {"CR\r", "a\rb\r"}};
+                        {"CR\r", "a\rb\r"},
+                        {longest_key, std::string(2047, 'v')},
+                        {std::string(62, 'L'), std::string(2048, 'w')}};
     KeyList list;
     for (const auto& [key, value] : saved) GM_PARAM_list_append(&list.h, key.c_str(), value.c_str());
     ASSERT_EQ(GM_PARAM_list_save(&list.h, "./data/W.dat"), CM_RC_OK);
+    Rows expected = saved;
+    expected[0].first = "ALPHA";
     KeyList back;
     ASSERT_EQ(GM_PARAM_load_file(&back.h, "./data/W.dat"), CM_RC_OK);
-    EXPECT_EQ(back.rows(), (Rows{{"ALPHA", "two words"},
-                                 {"%%VAR-1.X", "a=b # not a comment [S]"},
-                                 {"[OPEN", "x"},
-                                 {"A]B", "tail tab\t"},
-                                 {"EMPTY", ""},
-                                 {"PADDED", "padded"},
-                                 {"C", "\x01\x7f\xc3\xa9"},
-                                 {"CR\r", "a\rb\r"}}));
+    EXPECT_EQ(back.rows(), expected);
+    KeyList option1;
+    ASSERT_EQ(GM_PARAM_load_file_option1(&option1.h, "./data/W.dat", 1), CM_RC_OK);
+    EXPECT_EQ(option1.rows(), expected);
 }
 
 TEST_F(ParamTableTest, LookupUsesOwnRowElseDefaultAndCutsToBufferSize) {

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "be_def.h"
@@ -102,11 +103,13 @@ ZPARC be_navigate_next(ZPAAttrList* AttributesIn, ZPAError* Error);
 // slot), 1 failure (a missing slot or one without room, a read error) with the reason in Error.
 ZPARC be_read_text_piece(FILE* file, ZPAAttrList* AttributesOut, ZPAError* Error);
 
-// A file that this process and others append to (a job's sysout, the watcher's action log), opened
-// as OS_FILE_fopen appends (created with 0666 less the umask, its bits widened by 0644, locked whole,
-// waiting) but never through a link at its name: a link, another kind of file or a file with a
-// second name is refused. The descriptor, or -1 with errno.
-int be_open_for_append(const char* path);
+// Appends an entry whole or not at all to a file that this process and others append to (a job's
+// sysout, the watcher's action log, the error-message file), opened as OS_FILE_fopen appends
+// (created with 0666 less the umask, its bits widened by 0644, locked whole, waiting) but never
+// through a link at its name: a link, another kind of file or a file with a second name is refused.
+// CM_RC_OK; CM_RC_OPEN_FAILED when the file does not open, CM_RC_FAIL when the entry does not go in
+// (the file then as it was); errno says why.
+CM_RC be_append_whole(const char* path, std::string_view entry);
 
 // One row of a job's procid file: the key padded to 64 columns, two blanks, the value cut to 2048
 // characters, a line feed.

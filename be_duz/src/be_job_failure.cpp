@@ -100,13 +100,18 @@ CM_RC set_sysout_mode(int fd) {
 
 }  // namespace
 
-int be_open_for_append(const char* path) {
+CM_RC be_append_whole(const char* path, std::string_view entry) {
+    const auto turn = gm_log::appender_turn();
     const int fd = os_file::open_regular(path, O_WRONLY | O_CREAT | O_APPEND, 0666);
-    if (fd < 0) return -1;
+    if (fd < 0) return CM_RC_OPEN_FAILED;
     struct stat status {};
     if (::fstat(fd, &status) == 0) ::fchmod(fd, (status.st_mode & 07777) | 0644);
     if (::lockf(fd, F_LOCK, 0) != 0) DIAG_ERROR("%s : lockf : %s", path, std::strerror(errno));
-    return fd;
+    const CM_RC written = gm_log::append_whole(fd, entry);
+    const int why = errno;
+    ::close(fd);
+    errno = why;
+    return written;
 }
 
 std::string be_procid_row(const char* key, const char* value) {
@@ -271,19 +276,12 @@ void BE_JOB_format_error_message(char* error_message, int error_code, int* err_c
 ZPARC BE_SYSOUT_update_sysout(const char* sysout_path, const char* message, ZPAError* Error) {
     (void)Error;
     if (sysout_path == nullptr || message == nullptr) return 1;
-    const int fd = be_open_for_append(sysout_path);
-    if (fd < 0) {
-        DIAG_printf("Open sysout file '%s' failed", sysout_path);
-        return 1;
-    }
-    ZPARC rc = 0;
     /* The notice goes in whole or not at all: a cut one would read as the job's whole story. */
-    if (gm_log::append_whole(fd, message) != CM_RC_OK) {
-        DIAG_printf("Write to sysout file '%s' failed", sysout_path);
-        rc = 1;
-    }
-    OS_FILE_close(fd);
-    return rc;
+    const CM_RC written = be_append_whole(sysout_path, message);
+    if (written == CM_RC_OK) return 0;
+    DIAG_printf(written == CM_RC_OPEN_FAILED ? "Open sysout file '%s' failed" : "Write to sysout file '%s' failed",
+                sysout_path);
+    return 1;
 }
 
 ZPARC BE_SYSOUT_handle_update_sysout(ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut, const char* orderno,

@@ -16,7 +16,6 @@
 #include "be_internal.h"
 #include "be_ow.h"
 #include "be_ow_internal.h"
-#include "gm_log_internal.h"
 #include "gm_param_internal.h"
 #include "os_diag.h"
 #include "os_file.h"
@@ -168,15 +167,13 @@ int EW_write_log(const char* format, ...) {
     GM_TIME_fmt_get_time(GM_TIME_FMT_YYYYMMDD, day);
     PATHNAME_D_typ path = "";
     std::snprintf(path, sizeof path, "proclog/oebs_watcher_actions_%s.log", day);
-    const int fd = be_open_for_append(path);
-    if (fd < 0) {
+    /* The entry goes in whole or not at all: a cut one would run into the next. */
+    const CM_RC written = be_append_whole(path, entry);
+    const int why = errno;
+    if (written == CM_RC_OPEN_FAILED) {
         DIAG_ERROR("Open file '%s' failed", path);
         return 1;
     }
-    /* The entry goes in whole or not at all: a cut one would run into the next. */
-    const CM_RC written = gm_log::append_whole(fd, entry);
-    const int why = errno;
-    OS_FILE_close(fd);
     if (written != CM_RC_OK) {
         DIAG_ERROR("Write to file '%s' failed, the entry is lost: %s", path, std::strerror(why));
         return 1;

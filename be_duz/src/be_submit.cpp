@@ -6,7 +6,6 @@
 #include "be_def.h"
 #include "be_internal.h"
 #include "be_job_internal.h"
-#include "gm_log_internal.h"
 #include "gm_param.h"
 #include "gm_str.h"
 #include "gm_time.h"
@@ -588,12 +587,7 @@ ZPARC BE_DUZ_Submit_request(int user_id, int resp_id, int resp_app_id, int group
 
 ZPARC BE_SYSOUT_ORA_Err_Msg(const char* message, const char* file_path) {
     if (message == nullptr || file_path == nullptr) return 1;
-    const int fd = be_open_for_append(file_path);
-    if (fd < 0) return 1;
-    const std::string line = std::string(message) + "\n";
-    const CM_RC written = gm_log::append_whole(fd, line);
-    OS_FILE_close(fd);
-    return written == CM_RC_OK ? 0 : 1;
+    return be_append_whole(file_path, std::string(message) + "\n") == CM_RC_OK ? 0 : 1;
 }
 
 CM_EXTERN_C_END

@@ -35,9 +35,7 @@ constexpr int kLineRoom = 5000;    // the whole line
 constexpr int kOpenAttempts = 3;
 constexpr mode_t kLogMode = 0764;
 
-// The caller's lockf lock keeps other processes out of a file, but not the other threads of this
-// one: an append's size read, write and cut back are one step among the process's appenders, so a
-// cut back never takes away an entry another thread wrote meanwhile. A forked child gets it fresh.
+// The appenders' turns (gm_log::appender_turn).
 std::mutex appending;
 [[maybe_unused]] const bool appending_fork_safe = os_fork::renew_in_child(appending);
 
@@ -80,8 +78,9 @@ CM_RC open_daily_log(const char* path, OS_FD_typ* out) {
 
 namespace gm_log {
 
+std::unique_lock<std::mutex> appender_turn() { return std::unique_lock<std::mutex>(appending); }
+
 CM_RC append_whole(int fd, std::string_view entry) {
-    const std::lock_guard<std::mutex> one_at_a_time(appending);
     struct stat before {};
     if (::fstat(fd, &before) != 0) return CM_RC_FAIL;
     std::size_t done = 0;
@@ -144,6 +143,7 @@ CM_RC GM_LOG_write_msg(const char* msg_id, ...) {
     char path[sizeof(PATHNAME_D_typ)];
     std::snprintf(path, sizeof path, "./%s/daily_orvag_%s.log", kLogDir, day);
 
+    const auto turn = gm_log::appender_turn();
     OS_FD_typ fd = -1;
     CM_RC rc = CM_RC_FAIL;
     for (int left = kOpenAttempts; left > 0; --left) {

@@ -4,16 +4,23 @@
 // next one to be glued onto.
 #pragma once
 
+#include <mutex>
 #include <string_view>
 
 #include "cmpltfrm.h"
 
 namespace gm_log {
 
-// Appends `entry` to the file open at fd for appending, whose lock the caller holds (the lock that
-// keeps other processes out; the threads of this process append one at a time here). A write that
-// fails or stops short is undone: the file is cut back to the size it had. CM_RC_OK when the entry
-// went in whole; CM_RC_FAIL otherwise (errno says why), the file then as it was.
+// The turn of one appender of this process, held from the open of its file to its close. The lockf
+// lock keeps other processes out of a file, but a close by any thread drops the whole process's
+// lock, so the threads of one process take turns for the whole open, write and close. A forked
+// child gets it fresh.
+std::unique_lock<std::mutex> appender_turn();
+
+// Appends `entry` to the file open at fd for appending; the caller holds its turn and the file's
+// lockf lock. A write that fails or stops short is undone: the file is cut back to the size it had.
+// CM_RC_OK when the entry went in whole; CM_RC_FAIL otherwise (errno says why), the file then as it
+// was.
 CM_RC append_whole(int fd, std::string_view entry);
 
 }  // namespace gm_log

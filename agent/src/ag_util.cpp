@@ -170,7 +170,9 @@ bool load_chunks(const std::string& path, int load_args_flag, std::vector<std::s
         if (os_shared::read_file(path, content) != CM_RC_OK) return false;
         for (std::size_t pos = 0; pos < content.size();) {
             const std::size_t end = std::min(content.find('\n', pos), content.size());
-            rows.push_back(" " + content.substr(pos, end - pos) + "\n");
+            std::string row(1, ' ');
+            row.append(content, pos, end - pos).push_back('\n');
+            rows.push_back(std::move(row));
             pos = end + 1;
         }
     }

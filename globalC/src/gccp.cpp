@@ -47,16 +47,6 @@ CodePage::CodePage(const GCObjEntry* entry) {
     n4_ = section_size(entry, 3);
 }
 
-bool CodePage::lead_byte_char(const uint8_t* p, size_t avail) const {
-    return (cp_->flags & GC_CP_LEADBYTE) && avail >= 2 && p[0] >= 0x81 && p[0] <= 0x84 && p[1] >= 0x40;
-}
-
-uint32_t CodePage::char_len(const uint8_t* p, size_t avail) const {
-    if (lead_byte_char(p, avail)) return 2;
-    const uint32_t n = cp_->len[p[0]];
-    return n == 0 ? 1 : n;
-}
-
 bool CodePage::node(uint32_t index, GCCpNode& out) const {
     if (!s2_ || static_cast<uint64_t>(index) * sizeof(GCCpNode) + sizeof(GCCpNode) > n2_) return false;
     std::memcpy(&out, s2_ + static_cast<size_t>(index) * sizeof(GCCpNode), sizeof out);
@@ -79,26 +69,6 @@ bool CodePage::type_node(uint32_t index, GCCpTypeNode& out) const {
 namespace {
 
 bool in_range(const GCCpNode& n, uint8_t b) { return b >= n.low && b <= n.high; }
-
-// Validated UTF-8: a malformed sequence (bad continuation, overlong form, surrogate, beyond
-// U+10FFFF) is U+FFFD, never an arbitrary character.
-uint32_t decode_utf8(const uint8_t* p, uint32_t n) {
-    auto cont = [&](uint32_t i) { return (p[i] & 0xC0) == 0x80; };
-    const uint32_t b0 = p[0];
-    if (n == 1) return b0 < 0x80 ? b0 : kReplacementChar;
-    if (n == 2) return b0 >= 0xC2 && b0 <= 0xDF && cont(1) ? ((b0 & 0x1F) << 6) | (p[1] & 0x3F) : kReplacementChar;
-    if (n == 3) {
-        if (b0 < 0xE0 || b0 > 0xEF || !cont(1) || !cont(2)) return kReplacementChar;
-        if ((b0 == 0xE0 && p[1] < 0xA0) || (b0 == 0xED && p[1] > 0x9F)) return kReplacementChar;
-        return ((b0 & 0x0F) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3F);
-    }
-    if (n == 4) {
-        if (b0 < 0xF0 || b0 > 0xF4 || !cont(1) || !cont(2) || !cont(3)) return kReplacementChar;
-        if ((b0 == 0xF0 && p[1] < 0x90) || (b0 == 0xF4 && p[1] > 0x8F)) return kReplacementChar;
-        return GCUTF8ToUnicode(p, nullptr);
-    }
-    return kReplacementChar;
-}
 
 }  // namespace
 
@@ -184,6 +154,22 @@ uint32_t CodePage::encode(uint32_t u, uint8_t* out, uint32_t fallback) const {
         return wide_to_bytes(low | (high << 8), out);
     default: return wide_to_bytes(fallback, out);
     }
+}
+
+bool CodePage::decodes_ascii_as_itself(bool one_byte) const {
+    bool same = true;
+    for (uint32_t b = 0; b < 0x80; ++b) same &= (one_byte || cp_->len[b] <= 1) && (utf8() || cp_->uni[b] == b);
+    return same;
+}
+
+bool CodePage::encodes_ascii_as_itself() const {
+    if (utf8()) return true;
+    const GCCpEncRow& row = cp_->enc[0];
+    if (row.kind != 0 || row.low != 0 || row.high < 0x7F || (row.mask & 0x7F) != 0x7F || !s3_ || row.off3 + 0x80u > n3_)
+        return false;
+    bool same = true;
+    for (uint32_t b = 0; b < 0x80; ++b) same &= s3_[row.off3 + b] == b;
+    return same;
 }
 
 GCCpTypeRec CodePage::type(const uint8_t* p, uint32_t n) const {

@@ -24,6 +24,26 @@ constexpr uint8_t kMaxCharBytes = 4;
 // The loader refuses a page that fails this, so that no length read from a file overruns a buffer.
 bool lengths_fit(const GCCp& cp);
 
+// Validated UTF-8 of one character of n bytes: a malformed sequence (bad continuation, overlong
+// form, surrogate, beyond U+10FFFF) is U+FFFD, never an arbitrary character.
+inline uint32_t decode_utf8(const uint8_t* p, uint32_t n) {
+    auto cont = [&](uint32_t i) { return (p[i] & 0xC0) == 0x80; };
+    const uint32_t b0 = p[0];
+    if (n == 1) return b0 < 0x80 ? b0 : kReplacementChar;
+    if (n == 2) return b0 >= 0xC2 && b0 <= 0xDF && cont(1) ? ((b0 & 0x1F) << 6) | (p[1] & 0x3F) : kReplacementChar;
+    if (n == 3) {
+        if (b0 < 0xE0 || b0 > 0xEF || !cont(1) || !cont(2)) return kReplacementChar;
+        if ((b0 == 0xE0 && p[1] < 0xA0) || (b0 == 0xED && p[1] > 0x9F)) return kReplacementChar;
+        return ((b0 & 0x0F) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3F);
+    }
+    if (n == 4) {
+        if (b0 < 0xF0 || b0 > 0xF4 || !cont(1) || !cont(2) || !cont(3)) return kReplacementChar;
+        if ((b0 == 0xF0 && p[1] < 0x90) || (b0 == 0xF4 && p[1] > 0x8F)) return kReplacementChar;
+        return GCUTF8ToUnicode(p, nullptr);
+    }
+    return kReplacementChar;
+}
+
 // Bytes of a wide code, big-endian without leading zero bytes (at least one); the count.
 uint32_t wide_to_bytes(uint32_t wide, uint8_t* out);
 // The wide code of n bytes.
@@ -44,10 +64,16 @@ public:
     uint8_t repl() const { return cp_->repl; }
 
     // Whether the bytes at p (avail of them) start a two-byte character by the lead-byte rule.
-    bool lead_byte_char(const uint8_t* p, size_t avail) const;
+    bool lead_byte_char(const uint8_t* p, size_t avail) const {
+        return (cp_->flags & GC_CP_LEADBYTE) && avail >= 2 && p[0] >= 0x81 && p[0] <= 0x84 && p[1] >= 0x40;
+    }
     // Bytes of the character starting at p: the lead-byte rule first, then the length table; a
     // length of 0 (a byte that starts no character) counts as 1.
-    uint32_t char_len(const uint8_t* p, size_t avail) const;
+    uint32_t char_len(const uint8_t* p, size_t avail) const {
+        if (lead_byte_char(p, avail)) return 2;
+        const uint32_t n = cp_->len[p[0]];
+        return n == 0 ? 1 : n;
+    }
     // Decodes the n bytes of one character: a UTF-16 unit, a packed surrogate pair, or U+FFFD.
     uint32_t decode(const uint8_t* p, uint32_t n) const;
     // Encodes a unit or packed pair; returns the bytes written to out (1-4).
@@ -56,6 +82,11 @@ public:
     GCCpTypeRec type(const uint8_t* p, uint32_t n) const;
     // The value of one byte decoded through the single-byte table.
     uint32_t single(uint8_t b) const { return cp_->uni[b]; }
+    // Whether every byte below 0x80 is a character of one byte that decodes to its own value
+    // (read one byte a character when `one_byte`, else by the length table).
+    bool decodes_ascii_as_itself(bool one_byte) const;
+    // Whether every value below 0x80 encodes to the one byte of that value.
+    bool encodes_ascii_as_itself() const;
 
     // Half-width and full-width forms (wide codes); 0 when none.
     uint32_t half_to_full(uint32_t code) const;

@@ -71,6 +71,177 @@ TEST_F(Conversion, Utf16CallsKeepSurrogatePairsWholeAndReplaceLoneOnes) {
     EXPECT_EQ(latin1.lastrc, GC_REPLACED);
 }
 
+namespace {
+
+// A text converted between two pages, written as UTF-8 pieces: `good` pieces are converted by
+// iconv for the reference, a `bad` piece is raw source bytes that become one replacement byte.
+struct Piece {
+    bool good;
+    std::string bytes;
+};
+
+struct StringCase {
+    const char* label;
+    const char* from;
+    const char* to;
+    const char* from_set;  // iconv's names
+    const char* to_set;
+    std::vector<Piece> pieces;
+};
+
+void PrintTo(const StringCase& c, std::ostream* os) { *os << c.label; }
+
+// ASCII runs of every length about the 8-byte steps, between characters of other lengths.
+std::string runs_between(const std::string& other) {
+    std::string text;
+    for (size_t n = 1; n <= 18; ++n) text += std::string(n, static_cast<char>('a' + n)) + other;
+    return text;
+}
+
+const std::string kLatin = "Größe déjà créé à Genève, señor Muñoz: façade naïve ÿ ";
+const std::string kJapanese = "日本語のテキスト ｶﾀｶﾅ report_2026.txt 処理件数: 1024 件。";
+
+const std::vector<StringCase> kStringCases = {
+    {"Latin1ToUtf8", "Latin1", "UTF-8", "ISO-8859-1", "UTF-8", {{true, kLatin + runs_between("é")}}},
+    {"Utf8ToLatin1", "UTF-8", "Latin1", "UTF-8", "ISO-8859-1", {{true, runs_between("ß") + kLatin}}},
+    {"Latin1ToIso8859_15", "Latin1", "ISO-8859-15", "ISO-8859-1", "ISO-8859-15", {{true, runs_between("ü")}}},
+    {"Koi8rToUtf8", "KOI8-R", "UTF-8", "KOI8-R", "UTF-8", {{true, runs_between("Привет")}}},
+    {"Utf8ToIso8859_7", "UTF-8", "ISO-8859-7", "UTF-8", "ISO-8859-7", {{true, runs_between("Ωμέγα")}}},
+    {"ShiftJisToUtf8", "Shift_JIS", "UTF-8", "SHIFT_JIS", "UTF-8", {{true, kJapanese + runs_between("語ｱ")}}},
+    {"Utf8ToShiftJis", "UTF-8", "Shift_JIS", "UTF-8", "SHIFT_JIS", {{true, runs_between("東ｶ") + kJapanese}}},
+    {"EucJpToUtf8", "JapanEUC", "UTF-8", "EUC-JP", "UTF-8", {{true, runs_between("丂ｱ日")}}},
+    {"Utf8ToMs936", "UTF-8", "MS936", "UTF-8", "CP936", {{true, runs_between("中文")}}},
+    {"Utf8ToUtf8", "UTF-8", "UTF-8", "UTF-8", "UTF-8", {{true, runs_between("é日\U0001F600")}}},
+    {"Utf8StrayBytes",
+     "UTF-8",
+     "Latin1",
+     "UTF-8",
+     "ISO-8859-1",
+     {{true, "abcdefghij"}, {false, "\x80"}, {true, "klmnopqrstu"}, {false, "\xFF"}, {true, "é"}}},
+    {"Utf8StrayBytesToUtf8",
+     "UTF-8",
+     "UTF-8",
+     "UTF-8",
+     "UTF-8",
+     {{true, "abcdefghijklmnop"}, {false, "\xBF"}, {true, "日本"}}},
+    {"ShiftJisUnassigned",
+     "Shift_JIS",
+     "UTF-8",
+     "SHIFT_JIS",
+     "UTF-8",
+     {{true, "abcdefghijklmnopq"}, {false, "\x85"}, {true, "@日本 abc"}}},
+    {"Utf8Unmappable",
+     "UTF-8",
+     "Latin1",
+     "UTF-8",
+     "ISO-8859-1",
+     {{true, "abcdefghijklmnopq"}, {false, "\xE6\x97\xA5"}, {true, "é xyz"}}},
+    {"Utf8UnmappableInShiftJis",
+     "UTF-8",
+     "Shift_JIS",
+     "UTF-8",
+     "SHIFT_JIS",
+     {{true, "日本語 abcdefghijklmnop"}, {false, "\xC3\xA9"}, {true, "語"}}},
+};
+
+class StringAgainstIconv : public gctest::Library, public ::testing::WithParamInterface<StringCase> {};
+
+}  // namespace
+
+// The whole text as iconv converts it (the replacement byte for a bad piece, reported); cut
+// output buffers hold the longest run of whole characters that fits and nothing past it; lengths
+// in characters count the same characters; UTF-16 on either side agrees.
+TEST_P(StringAgainstIconv, ConvertsAsIconvDoesAndCutsOnlyBetweenCharacters) {
+    const StringCase& c = GetParam();
+    GCLocale from = gctest::locale_of(codepage(c.from));
+    GCLocale to = gctest::locale_of(codepage(c.to));
+    const char repl = static_cast<char>(gc::CodePage(to.codepage).repl());
+    gctest::Iconv to_source(c.from_set, "UTF-8");
+    gctest::Iconv to_target(c.to_set, c.from_set);
+    gctest::Iconv check_target("UTF-16LE", c.to_set);
+    std::string source;
+    std::string want;
+    bool replaced = false;
+    for (const Piece& piece : c.pieces) {
+        if (!piece.good) {
+            // Raw bytes of the source, or, on a UTF-8 source, a character the target lacks.
+            source += piece.bytes;
+            want += repl;
+            replaced = true;
+            continue;
+        }
+        const std::string bytes = to_source.run(piece.bytes.data(), piece.bytes.size()).value();
+        source += bytes;
+        want += to_target.run(bytes.data(), bytes.size()).value();
+    }
+
+    std::string out(want.size() + 16, '#');
+    const int n = GCConvertString(&to, out.data(), static_cast<int>(out.size()), &from, source.data(),
+                                  static_cast<int>(source.size()), 0);
+    ASSERT_EQ(n, static_cast<int>(want.size()));
+    EXPECT_EQ(out.substr(0, want.size()), want);
+    EXPECT_EQ(out.substr(want.size()), std::string(16, '#'));
+    EXPECT_EQ(to.lastrc, replaced ? GC_REPLACED : GC_OK);
+
+    // Every output size: a prefix of the whole, ending between characters, no character that fit
+    // left out, nothing written past the count or into the terminator's byte.
+    auto whole_chars = [&](size_t k) { return k == 0 || check_target.run(want.data(), k).has_value(); };
+    for (size_t size = 0; size <= want.size(); ++size) {
+        for (const uint32_t flags : {0u, static_cast<uint32_t>(GC_STR_TERMINATE)}) {
+            const size_t nul = flags && size ? 1 : 0;  // the terminator's byte
+            const size_t room = size - nul;
+            std::string cut(size + 8, '#');
+            const int m = GCConvertString(&to, cut.data(), static_cast<int>(size), &from, source.data(),
+                                          static_cast<int>(source.size()), flags);
+            const size_t k = static_cast<size_t>(m) - nul;
+            ASSERT_LE(k, room) << size;
+            ASSERT_EQ(cut.substr(0, k), want.substr(0, k)) << size;
+            ASSERT_TRUE(whole_chars(k)) << size;
+            size_t next = k + 1;
+            while (next < want.size() && !whole_chars(next)) ++next;
+            ASSERT_GT(next, room) << size << ": stopped at " << k;
+            if (nul) {
+                ASSERT_EQ(cut[k], '\0') << size;
+            }
+            ASSERT_EQ(cut.substr(k + nul), std::string(cut.size() - k - nul, '#')) << size;
+        }
+    }
+
+    // Lengths in characters: as many characters of source and output as asked for (room allowing).
+    const int chars = static_cast<int>(GCCpStrByteToCharLen(
+        from.codepage, reinterpret_cast<const unsigned char*>(source.data()), 0, static_cast<int>(source.size())));
+    for (int asked : {1, 7, 8, 9, chars / 2, chars}) {
+        std::string part(want.size() + 16, '#');
+        const int m =
+            GCConvertString(&to, part.data(), static_cast<int>(part.size()), &from, source.data(), asked, GC_STR_CHARS);
+        ASSERT_EQ(m, std::min(asked, chars));
+        const size_t k = part.find('#');
+        EXPECT_EQ(part.substr(0, k), want.substr(0, k));
+        EXPECT_TRUE(k == want.size() || whole_chars(k)) << asked;
+    }
+
+    // Through UTF-16: the same characters as iconv's, and back to the same bytes.
+    if (!replaced) {
+        std::vector<GCUchar> units(source.size() + 8, 0xAAAA);
+        const int u = GCStringToUnicode(units.data(), static_cast<int>(units.size()), &from, source.data(),
+                                        static_cast<int>(source.size()), 0);
+        gctest::Iconv to_utf16("UTF-16LE", c.from_set);
+        const std::string want_units = to_utf16.run(source.data(), source.size()).value();
+        ASSERT_EQ(static_cast<size_t>(u) * 2, want_units.size());
+        EXPECT_EQ(std::memcmp(units.data(), want_units.data(), want_units.size()), 0);
+        EXPECT_EQ(units[static_cast<size_t>(u)], 0xAAAA);
+        std::string back(want.size() + 8, '#');
+        EXPECT_EQ(GCUnicodeToString(&to, back.data(), static_cast<int>(back.size()), units.data(), u, 0),
+                  static_cast<int>(want.size()));
+        EXPECT_EQ(back.substr(0, want.size()), want);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, StringAgainstIconv, ::testing::ValuesIn(kStringCases),
+                         [](const ::testing::TestParamInfo<StringCase>& info) {
+                             return std::string(info.param.label);
+                         });
+
 TEST_F(Conversion, HandleFedOneByteAtATimeGivesTheSameTextAsOneCall) {
     GCLocale euc = gctest::locale_of(codepage("JapanEUC"));
     GCLocale utf8 = gctest::locale_of(codepage("UTF-8"));

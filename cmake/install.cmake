@@ -1,5 +1,6 @@
 # What `cmake --install` puts in place: libappbridge.so with its shared-object version, the headers
-# of its C interface that an agent or another caller compiles against (include/appbridge), the
+# of its C interface that an agent or another caller compiles against (include/appbridge: the
+# types and attribute-list utilities in zpaapi.h, every entry point in be_zpaapi.h), the
 # watcher p_orvoebs (its rule stands beside the program in the top file), and the package files:
 # find_package(appbridge) gives the target appbridge::appbridge, pkg-config the module appbridge.
 #
@@ -11,7 +12,7 @@
 include(CMakePackageConfigHelpers)
 
 set(APPBRIDGE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/appbridge)
-set(APPBRIDGE_INTERFACE_HEADERS osunix/src/cmpltfrm.h common/src/zpalist.h zpaapi/src/zpaapi.h)
+set(APPBRIDGE_INTERFACE_HEADERS osunix/src/cmpltfrm.h common/src/zpalist.h zpaapi/src/zpaapi.h be_duz/src/be_zpaapi.h)
 list(TRANSFORM APPBRIDGE_INTERFACE_HEADERS PREPEND ${PROJECT_SOURCE_DIR}/)
 
 install(TARGETS appbridge EXPORT appbridgeTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})

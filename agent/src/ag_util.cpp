@@ -145,7 +145,8 @@ void set_debug_level() {
         }
     }
     if (level < 0) {
-        OS_MSGERR_display("Debug level will be set to %s", "0");
+        // A daemon runs this (the watcher): the gap goes to its log, not to a terminal.
+        DIAG_ERROR("Debug level will be set to %s", "0");
         level = 0;
     }
     DIAG_set_debug_level(level);

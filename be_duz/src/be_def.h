@@ -7,6 +7,7 @@
 
 #include <stdio.h>
 
+#include "be_zpaapi.h" /* the entry points the agent calls */
 #include "cmpltfrm.h"
 #include "oci.h"
 #include "orvsecure.h"
@@ -301,9 +302,7 @@ int BE_DUZ_is_Agent_SaaS(ZPAError* Error);
 /* One-time re-encryption of the accounts file while ./data/DUZ_enc_ind.dat exists. */
 ZPARC BE_ENV_update_encryption(ZPAError* Error);
 
-/* Encryption key change of the accounts file ("BackUp", "CleanUp", "Restore", "Deploy"). */
-ZPARC ZPAAPI_PASSWORDKEY_ACTION(struct ZPAConnHandle* ConnHandle, char* Action, ZPAAttrList* AttributesIn,
-                                ZPAAttrList* AttributesOut, ZPAError* Error);
+/* Encryption key change of the accounts file (entry point ZPAAPI_PASSWORDKEY_ACTION). */
 int BE_DUZ_load_all_lcp(ZPALIST_handle_typ* list);
 /* The key lengths are clamped to the lengths of the values they describe. */
 ZPARC BE_DUZ_get_keys_info(ZPAAttrList* AttributesIn, char** new_key, int* new_key_len, char** old_key,
@@ -789,24 +788,9 @@ ZPARC BE_DUZ_request_set_shared_parms(BE_DUZ_Handles* JOB_handle, int setStage_s
 /* Width to which the program name of a "PROGRAM NAME" line is padded. */
 #define BE_DUZ_JCL_PROGRAM_WIDTH 31
 
-/* Always 3 (ZPA_NOT_FOUND) with code 3: there is no job-script action. */
-ZPARC ZPAAPI_JCL_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut,
-                        ZPAError* Error);
-/* Builds the text of the job named by ORDERNO/RUNNO (or MEMLIB/MEMNAME) on the connection's
- * session; 0 with the text's FILE* in *Handle. A failed open hands out nothing and leaves no file. */
-ZPARC ZPAAPI_JCL_DATA_OPEN(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* AttributesIn, ZPAError* Error);
-/* The next piece (the room of the output slot "TEXT") for NAVIGATE=NEXT: 0 a piece, 2 end of text
- * (the bytes before the end are in the slot, terminated), 1 failure. */
-ZPARC ZPAAPI_JCL_DATA_READ(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* AttributesIn,
-                           ZPAAttrList* AttributesOut, ZPAError* Error);
-/* Always 0, no effect. */
-ZPARC ZPAAPI_JCL_DATA_WRITE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
-/* Closes (and so removes) the text: 0, or 1 for a null handle. */
-ZPARC ZPAAPI_JCL_DATA_CLOSE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
-
 /* ------------------------------------------------------------------------------------------------
- * Plug-in life cycle and connection: the entry points the agent calls around every connection,
- * the session of a named account, the account-name search and the process log's name
+ * Plug-in life cycle and connection (the entry points are in be_zpaapi.h): the session of a
+ * named account, the account-name search and the process log's name
  * ---------------------------------------------------------------------------------------------- */
 
 /* Banner written by OEBS_version (69 characters, ending in a blank). */
@@ -821,18 +805,6 @@ ZPARC ZPAAPI_JCL_DATA_CLOSE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList
 /* File that the child-reaping handler appends to at debug level 4. */
 #define BE_DUZ_SIGNAL_LOG "./proclog/signal"
 
-ZPARC ZPAAPI_Init(ZPABeHandle* BackEnd, ZPAAttrList* Attributes, ZPAError* Error);
-ZPARC ZPAAPI_Term(ZPABeHandle* BackEnd, ZPAError* Error);
-/* UserData afterwards: null (no session needed, or the session failed for an Oracle reason: the
- * call then succeeds and the failure is in the jobs failure table), a BE_DUZ_Handles, or for
- * "TRACK" a BE_DUZ_ConnectionList. A null BackEnd is the plug-in's own reconnection of a tracking
- * connection: UserData keeps its list and the new session joins it. */
-ZPARC ZPAAPI_Connect(ZPABeHandle* BackEnd, ZPAConnHandle* Connection, ZPAAttrList* Attributes, ZPAError* Error);
-/* Closes and frees whatever UserData holds and clears it. 0, or 1 when it cannot be walked. */
-ZPARC ZPAAPI_Disconnect(ZPAConnHandle* Connection, ZPAError* Error);
-ZPARC ZPAAPI_ReleaseAttr(ZPAAttrList* AttrList);
-/* The banner, at most size - 1 characters, terminated. */
-void OEBS_version(char* ver, int size);
 /* Opens a session for a named account without a connection; a session still stored through
  * pDUZ_handle is closed first. 0 with the session stored, non-zero with null stored. */
 ZPARC BE_DUZ_connect_to_OEBS(char* account_name, BE_DUZ_Handles** pDUZ_handle, ZPAError* Error);
@@ -847,8 +819,8 @@ int BE_DUZ_init_logfile(const char* filename);
 void sigChldHandler(int sig);
 
 /* ------------------------------------------------------------------------------------------------
- * Lists: the list entry points of the job-definition form, the open-list handle and its paging,
- * the list actions on one request, and the list handlers
+ * Lists (the entry points are in be_zpaapi.h): the open-list handle and its paging, the list
+ * actions on one request, and the list handlers
  * ---------------------------------------------------------------------------------------------- */
 
 /* Characters of a whole-text answer handed out per READ. */
@@ -865,15 +837,6 @@ typedef struct {
 } BE_DUZ_AccountNameList;
 /* Frees a list made for "GetCMInstance" (null is ignored). */
 void BE_DUZ_delete_account_name_list(BE_DUZ_AccountNameList* list);
-
-/* The request's "TEXT" holds the XML question; the answer goes into the output "TEXT". */
-ZPARC ZPAAPI_LIST_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut,
-                         ZPAError* Error);
-ZPARC ZPAAPI_LIST_DATA_OPEN(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attributes, ZPAError* Error);
-/* 0 while more follows, 2 with the last text, 1 on failure (also a row that does not fit the slot). */
-ZPARC ZPAAPI_LIST_DATA_READ(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* AttributesIn,
-                            ZPAAttrList* AttributesOut, ZPAError* Error);
-ZPARC ZPAAPI_LIST_DATA_CLOSE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
 
 /* List actions on one request (0 success, 1 failure with the reason in Error). */
 ZPARC BE_DUZ_LIST_set_priority(BE_DUZ_Handles* DUZ_handle, ZPAAttrList* xml_attrList, ZPAError* Error);
@@ -1104,19 +1067,8 @@ ZPARC BE_DUZ_JOBDATA_intercept_read(ZPAConnHandle* Connection, const char* row, 
 /* *found 1 when a row of list has exactly the key req_id, else 0. CM_RC 1, or 2 for no list. */
 CM_RC BE_DUZ_is_req_in_list(ZPALIST_handle_typ* list, const char* req_id, int* found);
 
-/* The agent's discovery calls. OPEN with EXTRACT_MODE "ORVDEFINE" or "ORVCREATE" stores a new
- * handle (any other mode: 0 and no handle); READ appends the next request's job attributes (2 when
- * none is left); WRITE holds and/or cancels the request of the last define-mode READ and always
- * releases Attributes (build it with ZPAAPI_UTILS_AttrListAppend_Value2Attr); CLOSE frees the
- * handle by the kind it was opened with. */
-ZPARC ZPAAPI_JOB_DATA_OPEN(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* AttributesIn, ZPAError* Error);
-ZPARC ZPAAPI_JOB_DATA_READ(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* AttributesIn,
-                           ZPAAttrList* AttributesOut, ZPAError* Error);
-ZPARC ZPAAPI_JOB_DATA_WRITE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
-ZPARC ZPAAPI_JOB_DATA_CLOSE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
-
 /* ------------------------------------------------------------------------------------------------
- * Job actions: the job-action and event entry points, the options of a request or of one program
+ * Job actions (the entry points are in be_zpaapi.h): the options of a request or of one program
  * of a request set, extra printers and layouts, and the date shift of recurring jobs
  * ---------------------------------------------------------------------------------------------- */
 
@@ -1130,16 +1082,6 @@ ZPARC ZPAAPI_JOB_DATA_CLOSE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList
 /* Rooms of an Oracle date text YYYY/MM/DD HH:MM:SS and of a day YYYYMMDD. */
 #define BE_JOB_ORACLE_DATE_SIZE 20
 #define BE_JOB_ORV_DATE_SIZE 9
-
-/* The agent's job actions: SUBMIT, TRACK, STATISTICS, KILL, DELETE, DEQUEUE, TRACK_INIT and
- * TRACK_TERM. A job recorded in the jobs failure table is answered from it; after a failed action
- * the failure notice goes into the job's sysout. 0, 1 own failure, 4 unsupported action, or the
- * handler's result. */
-ZPARC ZPAAPI_JOB_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut,
-                        ZPAError* Error);
-/* Sleeps EVENT_TIMEOUT seconds in the calling thread: 0, or 1 when the attribute is missing. */
-ZPARC ZPAAPI_EVENT_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
-                          ZPAAttrList* AttributesOut, ZPAError* Error);
 
 /* The actions' handlers. Submit, track and kill take the connection's own attributes; statistics
  * takes the connection; delete the procid file's path. 0 success, else the failure in Error. */
@@ -1164,10 +1106,6 @@ ZPARC BE_action_delete(char* procid_path, ZPAError* Error, char* orderno, char* 
 ZPARC BE_action_dequeue(BE_DUZ_Handles* JOB_handle, ZPAAttrList* AttributesIn, ZPAAttrList* AttributesOut,
                         ZPAError* Error);
 
-/* Shouts: "SEND" delivers MESSAGE to the OEBS user of SHOUT_DESTINATION ("<account>:<user>") as a
- * Workflow notification on the connection's session. 0 sent, 1 failure, 4 another action. */
-ZPARC ZPAAPI_SHOUT_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
-                          ZPAAttrList* AttributesOut, ZPAError* Error);
 /* Sends message to the user rec_role with the urgency text priority (0 or no number: 50), creating
  * the plug-in's Workflow message first when the database lacks it. 0, 1, or a failed step's code. */
 ZPARC BE_SHOUT_send_message(BE_DUZ_Handles* DUZ_handle, char* rec_role, char* message, char* priority, ZPAError* Error);
@@ -1221,19 +1159,10 @@ ZPARC BE_SYSOUT_create_alias_dir(const char* dirname, BE_DUZ_LOG_OR_OUT out_or_l
  * 2 when the name does not resolve. Safe for several threads. */
 ZPARC BE_DUZ_OS_SOCKET_host_2_addr(const char* host, struct sockaddr_in* addr);
 
-/* The sysout entry points. The open hands out a read-only copy of the job's sysout, building the
- * sysout from the database first when it does not exist (always with force_rewrite). */
+/* The sysout open: a read-only copy of the job's sysout, building the sysout from the database
+ * first when it does not exist or force_rewrite is set. */
 ZPARC BE_DUZ_HndlSysoutWhenDone(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attributes, int force_rewrite,
                                 ZPAError* Error);
-ZPARC ZPAAPI_SYSOUT_DATA_OPEN(ZPAConnHandle* Connection, void** Handle, ZPAAttrList* Attributes, ZPAError* Error);
-/* NAVIGATE "NEXT": the next piece into TEXT (chunk mode) or the next line into ONSTMT/ONCODE.
- * 0 data, 2 end of the sysout, 1 failure. */
-ZPARC ZPAAPI_SYSOUT_DATA_READ(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* AttributesIn,
-                              ZPAAttrList* AttributesOut, ZPAError* Error);
-ZPARC ZPAAPI_SYSOUT_DATA_CLOSE(ZPAConnHandle* Connection, void* Handle, ZPAAttrList* Attributes, ZPAError* Error);
-/* "N" move, "F" copy (to SYSOUT_ACTION_PARAM), "D" and "CLEAR" delete; 4 for any other action. */
-ZPARC ZPAAPI_SYSOUT_ACTION(ZPAConnHandle* Connection, char* Action, ZPAAttrList* AttributesIn,
-                           ZPAAttrList* AttributesOut, ZPAError* Error);
 /* Splits a line in place: with five '|' or more after its first character, the statement before the
  * first '|' and the code after it; else no statement and the whole line as code. Always 0. */
 ZPARC BE_SYSOUT_parse_sysout_line(char* sys_line, char** statPtr, char** codePtr);

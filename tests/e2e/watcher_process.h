@@ -37,15 +37,21 @@ protected:
                 waitpid(pid, nullptr, 0);
             }
     }
-    // Starts the watcher with its standard output and error going to the file `output`.
-    pid_t start_watcher(const std::string& output = "/dev/null") {
+    // Starts the watcher with the arguments `args`, its standard output going to the file `output`
+    // and its standard error to `errors` (to `output` as well when empty).
+    pid_t start_watcher(const std::string& output = "/dev/null", const std::vector<std::string>& args = {},
+                        const std::string& errors = "") {
+        std::vector<char*> argv{const_cast<char*>("p_orvoebs")};
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
         const pid_t pid = fork();
         if (pid == 0) {
             for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
             const int sink = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int error_sink = errors.empty() ? sink : open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(sink, 1);
-            dup2(sink, 2);
-            execl(APPBRIDGE_ORVOEBS, "p_orvoebs", static_cast<char*>(nullptr));
+            dup2(error_sink, 2);
+            execv(APPBRIDGE_ORVOEBS, argv.data());
             _exit(127);
         }
         started.push_back(pid);

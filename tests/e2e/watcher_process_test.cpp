@@ -1,7 +1,8 @@
 // p_orvoebs as a process: one watcher per home, the pid file, the end at SIGTERM and SIGINT within
 // one slice of its sleep, the exit status when the pid file cannot be written, the reasons on the
-// terminal when the home has no log folder, the shout of a failing stage at the agent peer, and the
-// modes of the files it makes.
+// terminal when the home has no log folder or no configuration table, the command line, the shout
+// of a failing stage at the agent peer, a configuration without a debug level, and the modes of
+// the files it makes.
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -81,6 +82,66 @@ TEST_F(WatcherProcessTest, HomeWithoutItsLogFolderEndsTheWatcherWithTheReasonsOn
               std::string::npos)
         << said;
     EXPECT_NE(said.find("orvoebs: OS_PROC_init: Cannot load CONFIG [2]\n"), std::string::npos) << said;
+}
+
+TEST_F(WatcherProcessTest, CommandLineAndAHomeWithoutConfigurationAreAnsweredBeforeTheWatcherRuns) {
+    // The home has its folders but no data/CONFIG.dat.
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* out;  // on standard output, "" for nothing
+        const char* err;  // on standard error, "" for nothing
+    } cases[] = {
+        {{"--help"}, 0, "usage: p_orvoebs [--help]\n", ""},
+        {{"-h"}, 0, "usage: p_orvoebs [--help]\n", ""},
+        {{"--once"}, 2, "", "p_orvoebs: unexpected argument '--once'\nusage: p_orvoebs [--help]\n"},
+        {{"--help", "now"}, 2, "", "p_orvoebs: unexpected argument '--help'\nusage: p_orvoebs [--help]\n"},
+        {{}, 1, "", "orvoebs: cannot load the configuration table "},
+    };
+    const std::string out = home.path() + "/../" + std::filesystem::path(home.path()).filename().string() + ".out";
+    const std::string err = out + ".err";
+    // The text begins with `start`; an empty `start` stands for no text at all.
+    const auto begins = [](const std::string& text, const char* start) {
+        return *start ? text.rfind(start, 0) == 0 : text.empty();
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "no argument" : c.args[0] + " (" + std::to_string(c.args.size()) + ")");
+        const pid_t pid = start_watcher(out, c.args, err);
+        EXPECT_EQ(wait_exit(pid, 20), c.status);
+        const std::string said = testbed::read_whole_file(out), complained = testbed::read_whole_file(err);
+        EXPECT_TRUE(begins(said, c.out)) << said;
+        EXPECT_TRUE(begins(complained, c.err)) << complained;
+        if (c.status == 1) {
+            const std::string table = home.path() + "/data/CONFIG.dat";
+            EXPECT_NE(complained.find(table + ": No such file or directory\n"), std::string::npos) << complained;
+            EXPECT_NE(log_of(pid).find("orvoebs:Cannot load the configuration table " + table +
+                                       ": No such file or directory\n"),
+                      std::string::npos)
+                << log_of(pid);
+        } else {
+            // Answered before start-up: no log, no lock, no pid file.
+            EXPECT_TRUE(std::filesystem::is_empty(home.path() + "/proclog"));
+            EXPECT_FALSE(home.exists("temp/OW.lock"));
+            EXPECT_FALSE(home.exists("cm/DUZ/data/ow_pid.dat"));
+        }
+    }
+    std::filesystem::remove(out);
+    std::filesystem::remove(err);
+}
+
+TEST_F(WatcherProcessTest, ConfigurationWithoutDebugLevelIsReportedInTheLogNotOnTheTerminal) {
+    start_peer();
+    home.write_file("data/CONFIG.dat",
+                    "PROTOCOL_VERSION 10\nLOGICAL_AGENT_NAME agt1\nUTTIMEOUT 5\nCOMMRETSLP 0\n"
+                    "ORVSHOST 127.0.0.1\nUTCMNDATA " +
+                        std::to_string(peer->port()) + "\n");
+    const std::string terminal = home.path() + "/host-terminal.txt";
+    const pid_t pid = start_watcher(terminal);
+    ASSERT_TRUE(peer->wait_for_journal(1, 20));  // the shout of the missing settings file ran
+    EXPECT_TRUE(wait_for_log(pid, "Debug level will be set to 0", 10)) << log_of(pid);
+    kill(pid, SIGTERM);
+    EXPECT_EQ(wait_exit(pid, 10), 0);
+    EXPECT_EQ(testbed::read_whole_file(terminal), "");
 }
 
 TEST_F(WatcherProcessTest, MissingSettingsFileIsShoutedToTheServer) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -18,6 +19,14 @@ static_assert(sizeof(GCSort) == GC_SORT_FIXED_SIZE && sizeof(GCSortV1) == 1036);
 static_assert(sizeof(GCCpNode) == 6 && sizeof(GCSortWeight) == 6 && sizeof(GCSortExp) == 14 &&
               sizeof(GCSortComb) == 10);
 
+namespace gc {
+struct PageTables;
+// Frees a code page's direct conversion tables (gccp.cpp).
+struct PageTablesFree {
+    void operator()(PageTables* tables) const;
+};
+}  // namespace gc
+
 // The open-file record of the file layer. The object loader also notes here the sizes of the
 // sections it mapped (or converted) from the file, so that every walk can check its indexes.
 struct GCFile {
@@ -29,6 +38,10 @@ struct GCFile {
     std::string ext;   // the extension after that '.', without it
     bool has_ext = false;
     uint32_t sectsize[4] = {0, 0, 0, 0};
+    // The direct conversion tables of the code page read from this file: built on first use and
+    // freed with the record, when the page is unloaded.
+    std::once_flag tables_once;
+    std::unique_ptr<gc::PageTables, gc::PageTablesFree> tables;
 };
 
 namespace gc {

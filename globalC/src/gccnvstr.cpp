@@ -92,6 +92,25 @@ struct PageSource {
     }
 };
 
+// A multi-byte page with its table of two-byte characters: lengths as PageSource reads them.
+struct TwoByteSource {
+    static constexpr bool kBytes = true;
+    const gc::CodePage& page;
+    const uint8_t* text;
+    const uint16_t* two_byte;
+    bool next(size_t i, size_t len, uint32_t& value, size_t& n) const {
+        n = page.char_len(text + i, len - i);
+        if (i + n > len) return false;
+        if (n == 1)
+            value = page.single(text[i]);
+        else if (n == 2)
+            value = two_byte[(text[i] << 8) | text[i + 1]];
+        else
+            value = page.decode(text + i, static_cast<uint32_t>(n));
+        return true;
+    }
+};
+
 // Targets: each writes one value at `at` (room for kMaxUnits) and returns the units written.
 struct UnitTarget {
     using Unit = GCUchar;
@@ -123,7 +142,18 @@ struct Utf8Target {
             at[0] = repl;
             return 1;
         }
-        if (value <= 0xFFFF && value >= 0xD800 && value <= 0xDFFF) value = gc::kReplacementChar;
+        if (value < 0x800) {
+            at[0] = static_cast<uint8_t>(0xC0 | (value >> 6));
+            at[1] = static_cast<uint8_t>(0x80 | (value & 0x3F));
+            return 2;
+        }
+        if (value <= 0xFFFF) {
+            if (value >= 0xD800 && value <= 0xDFFF) value = gc::kReplacementChar;
+            at[0] = static_cast<uint8_t>(0xE0 | (value >> 12));
+            at[1] = static_cast<uint8_t>(0x80 | ((value >> 6) & 0x3F));
+            at[2] = static_cast<uint8_t>(0x80 | (value & 0x3F));
+            return 3;
+        }
         return GCUnicodeToUTF8(value, at);
     }
 };
@@ -140,6 +170,22 @@ struct PageTarget {
             return 1;
         }
         return page.encode(value, at, repl);
+    }
+};
+
+// A multi-byte page with its table of BMP values; other values as PageTarget writes them.
+struct BmpPageTarget : PageTarget {
+    const uint16_t* bmp;
+    size_t put(uint32_t value, uint8_t* at) const {
+        if (value > 0xFFFF) return PageTarget::put(value, at);
+        const uint32_t code = bmp[value];
+        if (code > 0xFF) {
+            at[0] = static_cast<uint8_t>(code >> 8);
+            at[1] = static_cast<uint8_t>(code);
+            return 2;
+        }
+        at[0] = static_cast<uint8_t>(code);
+        return 1;
     }
 };
 
@@ -198,7 +244,11 @@ void convert(const Source& source, const Target& target, typename Target::Unit* 
     }
 }
 
+// Below this many bytes or units a text is converted without building a page's direct tables.
+constexpr size_t kTablesFrom = 64;
+
 // The source's reader chosen for the target's writer.
+
 template <class Target>
 void convert_from(const gc::CodePage& from, bool from_single, const void* src, const Target& target,
                   typename Target::Unit* dst, size_t len, size_t room, bool chars, bool to_ascii, uint8_t repl,
@@ -218,7 +268,12 @@ void convert_from(const gc::CodePage& from, bool from_single, const void* src, c
         convert(SingleByteSource{from, bytes}, target, dst, len, room, chars, ascii, repl, repl_value, p);
     } else {
         const bool ascii = check && from.decodes_ascii_as_itself(from_single);
-        convert(PageSource{from, bytes, from_single}, target, dst, len, room, chars, ascii, repl, repl_value, p);
+        const gc::PageTables* tables = !from_single && len >= kTablesFrom ? from.tables() : nullptr;
+        if (tables && !tables->two_byte.empty())
+            convert(TwoByteSource{from, bytes, tables->two_byte.data()}, target, dst, len, room, chars, ascii, repl,
+                    repl_value, p);
+        else
+            convert(PageSource{from, bytes, from_single}, target, dst, len, room, chars, ascii, repl, repl_value, p);
     }
 }
 
@@ -294,6 +349,10 @@ int convert_string(GCLocale* result, const GCObjEntry* to_entry, void* dst, int 
         if (to.utf8())
             convert_from(from, from_single, src, Utf8Target{repl}, out, length, room, chars, to_ascii, repl, repl_value,
                          p);
+        else if (const gc::PageTables* tables = length >= kTablesFrom ? to.tables() : nullptr;
+                 tables && !tables->bmp.empty())
+            convert_from(from, from_single, src, BmpPageTarget{{to, repl}, tables->bmp.data()}, out, length, room,
+                         chars, to_ascii, repl, repl_value, p);
         else
             convert_from(from, from_single, src, PageTarget{to, repl}, out, length, room, chars, to_ascii, repl,
                          repl_value, p);

@@ -4,6 +4,8 @@
  * rules used throughout the library (a code point above the BMP travels as a surrogate pair
  * packed into a u32, high unit first). Every index read from the data is checked. */
 #include <cstring>
+#include <mutex>
+#include <new>
 
 #include "gc_internal.h"
 #include "gccp_internal.h"
@@ -36,6 +38,7 @@ CodePage::CodePage(const GCObjEntry* entry) {
     if (!entry || entry->type != GC_OBJ_CODEPAGE || !entry->sect[0] || section_size(entry, 0) < GC_CP_FIXED_SIZE)
         return;
     cp_ = static_cast<const GCCp*>(entry->sect[0]);
+    file_ = entry->file;
     id_ = entry->id;
     s1_ = static_cast<const uint8_t*>(entry->sect[0]);
     n1_ = section_size(entry, 0);
@@ -154,6 +157,39 @@ uint32_t CodePage::encode(uint32_t u, uint8_t* out, uint32_t fallback) const {
         return wide_to_bytes(low | (high << 8), out);
     default: return wide_to_bytes(fallback, out);
     }
+}
+
+void PageTablesFree::operator()(PageTables* tables) const { delete tables; }
+
+const PageTables* CodePage::tables() const {
+    if (!file_ || utf8() || maxlen() < 2) return nullptr;
+    std::call_once(file_->tables_once, [this] {
+        auto* t = new (std::nothrow) PageTables;
+        if (!t) return;
+        try {
+            t->two_byte.resize(0x10000);
+            uint8_t pair[2];
+            for (uint32_t i = 0; i < 0x10000; ++i) {
+                pair[0] = static_cast<uint8_t>(i >> 8);
+                pair[1] = static_cast<uint8_t>(i);
+                t->two_byte[i] = static_cast<uint16_t>(walk(pair, 2));
+            }
+            t->bmp.resize(0x10000);
+            uint8_t bytes[kMaxCharBytes];
+            for (uint32_t u = 0; u < 0x10000 && !t->bmp.empty(); ++u) {
+                const uint32_t n = u == kReplacementChar ? 1 : encode(u, bytes, repl());
+                if (n > 2)
+                    t->bmp.clear();
+                else
+                    t->bmp[u] = static_cast<uint16_t>(n == 1 ? (u == kReplacementChar ? repl() : bytes[0])
+                                                             : (bytes[0] << 8) | bytes[1]);
+            }
+        } catch (const std::bad_alloc&) {
+            // Whatever did not fit stays empty: the conversions take the per-character path.
+        }
+        file_->tables.reset(t);
+    });
+    return file_->tables.get();
 }
 
 bool CodePage::decodes_ascii_as_itself(bool one_byte) const {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "gc.h"
 
@@ -49,6 +50,18 @@ uint32_t wide_to_bytes(uint32_t wide, uint8_t* out);
 // The wide code of n bytes.
 uint32_t bytes_to_wide(const uint8_t* p, uint32_t n);
 
+// Direct tables of a multi-byte page for whole-string conversion, each empty where the page's
+// shape does not allow it:
+// - two_byte: lead byte x second byte -> the value of that two-byte character (always a
+//   single unit: the trie holds no pairs);
+// - bmp: a BMP value -> its wide code, when every BMP value encodes to at most two bytes (the
+//   byte count follows from the code: two above 0xFF); U+FFFD holds the replacement byte, as the
+//   conversions write it.
+struct PageTables {
+    std::vector<uint16_t> two_byte;
+    std::vector<uint16_t> bmp;
+};
+
 class CodePage {
 public:
     explicit CodePage(const GCObjEntry* entry);
@@ -88,6 +101,10 @@ public:
     // Whether every value below 0x80 encodes to the one byte of that value.
     bool encodes_ascii_as_itself() const;
 
+    // The page's direct tables, built on the first call and kept while the page is loaded; null
+    // for a page of one byte a character, UTF-8, or a built-in page.
+    const PageTables* tables() const;
+
     // Half-width and full-width forms (wide codes); 0 when none.
     uint32_t half_to_full(uint32_t code) const;
     uint32_t full_to_half(uint32_t code) const;
@@ -100,6 +117,7 @@ private:
     uint32_t walk(const uint8_t* p, uint32_t n) const;
 
     const GCCp* cp_ = nullptr;
+    GCFile* file_ = nullptr;
     uint16_t id_ = 0;
     const uint8_t* s1_ = nullptr;
     uint32_t n1_ = 0;

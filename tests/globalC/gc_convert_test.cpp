@@ -12,7 +12,50 @@ namespace {
 
 class Conversion : public gctest::Library {};
 
+// Texts long enough to go through the page's lookup tables: every two-byte character decodes, and
+// every BMP value but the surrogates and U+FFFD encodes, as the one-character calls give them.
+void expect_long_texts_as_one_character_calls(GCObjEntry* page) {
+    const gc::CodePage cp(page);
+    GCLocale loc = gctest::locale_of(page);
+    std::string text;
+    std::vector<GCUchar> units;
+    for (uint32_t i = 0; i < 0x10000; ++i) {
+        const unsigned char pair[2] = {static_cast<unsigned char>(i >> 8), static_cast<unsigned char>(i)};
+        if (cp.char_len(pair, 2) != 2) continue;
+        text.append(reinterpret_cast<const char*>(pair), 2);
+        units.push_back(static_cast<GCUchar>(GCCpMbToUnicode(page, pair)));
+    }
+    ASSERT_FALSE(units.empty());
+    std::vector<GCUchar> got(units.size() + 1, 0xAAAA);
+    ASSERT_EQ(GCStringToUnicode(got.data(), static_cast<int>(got.size()), &loc, text.data(),
+                                static_cast<int>(text.size()), 0),
+              static_cast<int>(units.size()));
+    got.pop_back();
+    EXPECT_TRUE(got == units);
+
+    units.clear();
+    std::string want;
+    for (uint32_t u = 0; u < 0x10000; ++u) {
+        if ((u >= 0xD800 && u <= 0xDFFF) || u == 0xFFFD) continue;
+        units.push_back(static_cast<GCUchar>(u));
+        unsigned char bytes[4];
+        want.append(reinterpret_cast<const char*>(bytes), GCCpUnicodeToChar(page, u, bytes, cp.repl()));
+    }
+    std::string out(want.size() + 1, '#');
+    ASSERT_EQ(GCUnicodeToString(&loc, out.data(), static_cast<int>(out.size()), units.data(),
+                                static_cast<int>(units.size()), 0),
+              static_cast<int>(want.size()));
+    EXPECT_EQ(out, want + '#');
+}
+
 }  // namespace
+
+TEST_F(Conversion, LongTextsConvertEveryCharacterAsTheOneCharacterCallsDo) {
+    for (const char* name : {"Shift_JIS", "JapanEUC", "MS936"}) {
+        SCOPED_TRACE(name);
+        expect_long_texts_as_one_character_calls(codepage(name));
+    }
+}
 
 TEST_F(Conversion, StringCallsTerminateCountAndReportReplacements) {
     GCLocale utf8 = gctest::locale_of(codepage("UTF-8"));
@@ -515,6 +558,7 @@ TEST_P(DamagedPage, ConvertsWithoutReadingOutsideItsSectionsAndNeverStandsStill)
     unsigned char cased[4];
     GCCpMbCaseConv(entry, reinterpret_cast<const unsigned char*>("\x82\x81"), cased, GC_CT_LOWER);
     GCGetMbCtype(entry, reinterpret_cast<const unsigned char*>("\x88\x9F"));
+    expect_long_texts_as_one_character_calls(entry);
 }
 
 TEST_P(DamagedPage, IndexesOutsideTheirSectionGiveReplacementsAndNoType) {

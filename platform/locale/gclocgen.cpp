@@ -139,7 +139,11 @@ int run(const Options& o) {
         try {
             object = p.make();
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "gclocgen: left out %s: %s\n", name.c_str(), e.what());
+            // Expected for a page the file format cannot hold (GB18030): say what it means.
+            std::fprintf(stderr,
+                         "gclocgen: %s is not generated (%s); a locale that names it is refused, every "
+                         "other object is written\n",
+                         name.c_str(), e.what());
             continue;
         }
         gen::write_object(o.out, object, format_of(o, name));

@@ -24,6 +24,7 @@
 
 #include "ag_dsect.h"
 #include "gm_param.h"
+#include "joined.h"
 #include "os_diag.h"
 #include "os_proc.h"
 #include "testbed.h"
@@ -178,7 +179,7 @@ TEST_F(SslTest, ServerAndClientExchangeFramedMessagesBothWays) {
         std::string got = read_body(sess);
         DSECT_MSG_typ reply = message_of(big);
         AG_DSECT_comm_message_write(&sess, &reply);
-        got += "|" + std::to_string(read_body(sess).size());
+        got += testbed::joined("|", read_body(sess).size());
         OS_COMM_sess_close(&sess);
         return got;
     });

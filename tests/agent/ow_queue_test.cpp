@@ -10,6 +10,7 @@
 #include "agent_peer.h"
 #include "be_ow.h"
 #include "gm_param.h"
+#include "joined.h"
 #include "testbed.h"
 
 namespace {
@@ -199,7 +200,7 @@ TEST_F(QueueTest, QueuedActionsBecomeTheseCommandLines) {
     condition.type = "CND";
     condition.cond_name = "OEBS_General_Ledger_Big_Journal", condition.cond_date = "ODAT",
     condition.cond_action = "ADD";
-    for (int i = 0; i < 133; ++i) too_many.outputs.push_back({"O" + std::to_string(i), "v"});  // 3 x 133 + 2 > 400
+    for (int i = 0; i < 133; ++i) too_many.outputs.push_back({testbed::joined("O", i), "v"});  // 3 x 133 + 2 > 400
     // What the database returns stays one value: line feeds would open rows and a section.
     forged.outputs = {{"LINE_1", "total 42\n[ORVORDER]\nJOBNAME EVIL_JOB\r\nODATE ODAT"}};
     forged.alert = "Big\nJournal";

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gm_param.h"
+#include "joined.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ using betest::OwnedList;
 std::vector<std::string> bound_values(const be_sql::BindValues& binds) {
     std::vector<std::string> out;
     for (const auto& value : binds.values())
-        out.push_back(value.is_int ? "#" + std::to_string(value.number) : value.text);
+        out.push_back(value.is_int ? testbed::joined("#", value.number) : value.text);
     return out;
 }
 

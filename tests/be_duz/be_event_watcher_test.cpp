@@ -12,6 +12,7 @@
 
 #include "be_event_watcher.h"
 #include "be_session_fixture.h"
+#include "joined.h"
 
 namespace {
 
@@ -175,7 +176,7 @@ TEST_F(WatcherFilesTest, ChangesAtOnceFromThreadsAndProcessesLoseNothing) {
             threads.emplace_back([p, t] {
                 for (int a = 0; a < kAccounts; ++a) {
                     ZPAError e{};
-                    std::string name = "A" + std::to_string(p) + "_" + std::to_string(t) + "_" + std::to_string(a);
+                    std::string name = testbed::joined("A", p, "_", t, "_", a);
                     if (EW_update_event_watch_times_file(const_cast<char*>("ADD_ACCOUNT"), name.data(), nullptr, &e) !=
                         CM_RC_OK)
                         std::fprintf(stderr, "add %s failed: %d %s\n", name.c_str(), static_cast<int>(e.code), e.text);
@@ -202,10 +203,8 @@ TEST_F(WatcherFilesTest, ChangesAtOnceFromThreadsAndProcessesLoseNothing) {
     for (int p = 0; p < kProcesses; ++p)
         for (int t = 0; t < kThreads; ++t)
             for (int a = 0; a < kAccounts; ++a)
-                EXPECT_EQ(
-                    times.get(("A" + std::to_string(p) + "_" + std::to_string(t) + "_" + std::to_string(a)).c_str(),
-                              "LAST_WATCHING_TIME"),
-                    "ACTIVATION");
+                EXPECT_EQ(times.get(testbed::joined("A", p, "_", t, "_", a).c_str(), "LAST_WATCHING_TIME"),
+                          "ACTIVATION");
     EW_cfg_file_params_type settings{};
     EXPECT_EQ(EW_load_new_event_config(&settings, &error), 0) << error.text;
     EXPECT_EQ(settings.action_max_retry, 3);

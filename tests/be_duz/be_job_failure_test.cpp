@@ -3,6 +3,7 @@
 #include "be_def.h"
 #include "be_fixture.h"
 #include "gm_param.h"
+#include "joined.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -115,7 +116,7 @@ TEST_F(JobFailureTable, TwoProcessesAddingAtOnceLoseNoRow) {
     }
     EXPECT_EQ(rows().size(), 2u * kRows);
     for (int c = 0; c < 2; ++c)
-        for (int i = 0; i < kRows; ++i) find(("P" + std::to_string(c)).c_str(), std::to_string(i + 1).c_str());
+        for (int i = 0; i < kRows; ++i) find(testbed::joined("P", c).c_str(), std::to_string(i + 1).c_str());
 }
 
 TEST_F(JobFailureTable, FailureTextIsCodeDashText) {

@@ -9,6 +9,7 @@
 #include "be_job_fixture.h"
 #include "be_list_data_internal.h"
 #include "be_list_fixture.h"
+#include "joined.h"
 
 namespace {
 
@@ -197,7 +198,7 @@ TEST_F(ProgramDataTest, SqlDefaultsAreWorkedOutAndAFailingOneBecomesEmpty) {
 
 TEST_F(ProgramDataTest, MoreParametersThanRecordsFailClearly) {
     std::vector<Row> rows;
-    for (int i = 0; i <= BE_DUZ_MAX_REPORT_PARMS; ++i) rows.push_back(parameter_row("P" + std::to_string(i), "v"));
+    for (int i = 0; i <= BE_DUZ_MAX_REPORT_PARMS; ++i) rows.push_back(parameter_row(testbed::joined("P", i), "v"));
     database(rows);
     void* handle = nullptr;
     EXPECT_EQ(open(question("GetProgramData", {{"DUZ-PROGNAME", "XXREP"}, {"DUZ-APPNAME", "FND"}, {"DUZ-AMOUNT", "*"}}),
@@ -230,7 +231,7 @@ protected:
     static void set_database(int parameters, const std::string& value, std::vector<oci_standin::Rule> more = {}) {
         std::vector<Row> definitions;
         for (int i = 1; i <= parameters; ++i)
-            definitions.push_back({"N", Cell(), Cell(), "P" + std::to_string(i), "Prompt " + std::to_string(i), Cell(),
+            definitions.push_back({"N", Cell(), Cell(), testbed::joined("P", i), testbed::joined("Prompt ", i), Cell(),
                                    1000, "VS", 2000, "N", "C", "C", value, "N", "Y", Cell()});
         more.push_back(
             substring_rule("fnd_request_set_stages_vl RSS",

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "be_list_fixture.h"
+#include "joined.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ TEST_F(LookupListTest, EveryNameFilterIsBoundAndComparedWithLikeOnlyForAWildcard
     for (const FilteredList& l : lists) {
         for (const Filter& f : filters) {
             const std::string what =
-                std::string(l.action) + " with " + (f.value ? "'" + std::string(f.value) + "'" : "none");
+                testbed::joined(l.action, " with ", f.value ? testbed::joined("'", f.value, "'") : "none");
             oci_standin::reset();
             if (l.setup != nullptr) l.setup();
             rows_for(l.match, {{"R1", "R2", "R3"}});

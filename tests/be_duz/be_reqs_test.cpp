@@ -15,6 +15,7 @@
 #include "be_fixture.h"
 #include "be_internal.h"
 #include "gm_param.h"
+#include "joined.h"
 #include "os_diag.h"
 
 namespace {
@@ -122,7 +123,7 @@ TEST_F(RequestsFileTest, AgeReadsTheValueAsStrtollDoes) {
     const std::pair<std::string, bool> cases[] = {
         {std::to_string(now), true},
         {std::to_string(now) + "x", true},
-        {"+" + std::to_string(now), true},
+        {testbed::joined("+", now), true},
         {"abc", false},
         {"-5", false},
         {"0012345", false},
@@ -272,7 +273,7 @@ TEST_F(RequestsFileTest, RecordingARowWritesWhatTheListCycleWrites) {
     home.write_file("data/DUZ_reqs.dat", "1  " + old + "\n\n");
     ZPAError error{};
     ASSERT_EQ(be_reqs_record(kReqs, "3", fresh.c_str(), &error), CM_RC_OK);
-    EXPECT_EQ(home.read_file("data/DUZ_reqs.dat"), "3" + std::string(65, ' ') + fresh + "\n\n");
+    EXPECT_EQ(home.read_file("data/DUZ_reqs.dat"), testbed::joined("3", std::string(65, ' '), fresh, "\n\n"));
 }
 
 // A line no reader can take (a key of more than 63 characters, a section line) fails the file's

@@ -3,6 +3,7 @@
 // value is still a row, a failing fetch is a failure with the Oracle text, never a silent end).
 #include "be_session_fixture.h"
 #include "be_sql_internal.h"
+#include "joined.h"
 
 #include <array>
 #include <string>
@@ -40,7 +41,7 @@ TEST_F(StatementTest, QueryWithoutFetchGivesEveryRowThroughFetchAndManyColumns) 
     for (int r = 0; r < 3; ++r) {
         oci_standin::Row row;
         for (int c = 0; c < kColumns; ++c)
-            row.push_back(c == 5 && r == 1 ? Cell() : Cell("r" + std::to_string(r) + "c" + std::to_string(c)));
+            row.push_back(c == 5 && r == 1 ? Cell() : Cell(testbed::joined("r", r, "c", c)));
         rows.push_back(row);
     }
     oci_standin::add_rule(oci_standin::substring_rule("select_wide", {oci_standin::answer_rows(rows)}));

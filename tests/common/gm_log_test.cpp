@@ -12,6 +12,7 @@
 #include "concurrency.h"
 #include "gm_log.h"
 #include "gm_param.h"
+#include "joined.h"
 #include "testbed.h"
 
 namespace {
@@ -102,10 +103,10 @@ TEST_F(DailyLogTest, WritersAtOnceUpToAFileSizeLimitLeaveExactlyTheLinesTheyWere
             int written = 0;
             for (int i = 0; i < kMessages; ++i) {
                 // Lines of different lengths, so that short ones still fit where long ones are cut.
-                const std::string job = "P" + std::to_string(p) + "T" + std::to_string(t) + std::string(i % 7, 'x');
+                const std::string job = testbed::joined("P", p, "T", t, std::string(i % 7, 'x'));
                 if (GM_LOG_write_msg("7", job.c_str(), i) == CM_RC_OK) ++written;
             }
-            std::ofstream("temp/written_" + std::to_string(p) + "_" + std::to_string(t)) << written;
+            std::ofstream(testbed::joined("temp/written_", p, "_", t)) << written;
             return true;
         }));
         int told = 0;

@@ -9,6 +9,7 @@
 #include "gm_param.h"
 #include "gm_param_internal.h"
 #include "gm_xml.h"
+#include "joined.h"
 #include "testbed.h"
 #include "zpaapi.h"
 #include "zpalist.h"
@@ -61,7 +62,7 @@ TEST_F(AgentHomeTest, LoadersBuildTenThousandRowsInOrder) {
     for (int i = 0; i < kRows; ++i) {
         flat += key_of(i) + " value" + std::to_string(i) + "\n";
         sectioned += key_of(i) + " value" + std::to_string(i) + "\n";
-        xml += "<" + key_of(i) + ">" + std::to_string(i) + "</" + key_of(i) + ">";
+        xml += testbed::joined("<", key_of(i), ">", i, "</", key_of(i), ">");
     }
     xml += "</ROWS></BODY></UVSCM>";
     home.write_file("data/FLAT.dat", flat);

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "joined.h"
+
 namespace {
 
 struct List {
@@ -20,7 +22,7 @@ struct List {
         void* p = nullptr;
         unsigned int size = 0;
         CM_RC rc = ZPALIST_next_ptr(&h, &p, &size);
-        if (rc != CM_RC_OK) return "<" + std::to_string(rc) + ">";
+        if (rc != CM_RC_OK) return testbed::joined("<", static_cast<int>(rc), ">");
         return std::string(static_cast<char*>(p), size);
     }
     // Every element from the head, through a copy of the handle.

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "concurrency.h"
+#include "joined.h"
 #include "os_diag_internal.h"
 #include "testbed.h"
 
@@ -533,8 +534,7 @@ TEST_F(AgentHomeTest, ThreadsOfSeveralProcessesWritingOneLogLeaveOnlyWholeLines)
                 DIAG_TRACE(4, "p%d t%d line %d %s", p, t, i, text.c_str());
                 if (i % 50 != 0) continue;
                 os_diag::Lines dump;
-                for (int k = 0; k < kDumpLines; ++k)
-                    dump.add("p" + std::to_string(p) + " t" + std::to_string(t) + " dump " + std::to_string(k));
+                for (int k = 0; k < kDumpLines; ++k) dump.add(testbed::joined("p", p, " t", t, " dump ", k));
                 DIAG_set_active_level(4);
                 dump.print();
                 DIAG_set_active_level(0);

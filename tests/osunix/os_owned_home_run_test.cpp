@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "gm_param.h"
+#include "joined.h"
 #include "os_diag.h"
 #include "os_ipc.h"
 #include "os_proc.h"
@@ -284,14 +285,17 @@ TEST_F(OwnedHomeRunTest, PlantedLinksFifosAndLinkedFoldersAreRefusedOrHarmless) 
 // As the home's owner, until the file "stop" appears in the home: every run file that shows up in
 // the utility's folder or the cpu-specs folder is replaced at once, a script by one that marks
 // root's private folder (which only root can write), an input or output by a link to root's secret.
+// Each racer names its spare files after its own process and a count, so that racers never write
+// through one another's links; a spare left by a run file gone meanwhile is removed.
 int swap_run_files(const std::string& outside) {
     const std::string evil = "#!/bin/sh\ntouch '" + outside + "/pwned' 2>/dev/null\necho 'OS = evil'\n";
-    for (long n = 0; access("stop", F_OK) != 0; ++n) {
+    const std::string racer = std::to_string(getpid());
+    for (long n = 0; access("stop", F_OK) != 0;) {
         for (const char* dir : {"runtime", "temp"}) {
             std::error_code ec;
             for (const auto& entry : fs::directory_iterator(dir, ec)) {
                 const std::string name = entry.path().filename().string();
-                const std::string spare = std::string(dir) + "/.spare" + std::to_string(n);
+                const std::string spare = testbed::joined(dir, "/.spare", racer, "_", n++);
                 const bool script = name.ends_with(".CMD") || name.ends_with(".sh");
                 if (name.starts_with("PKM_") && !script) {
                     symlink((outside + "/secret").c_str(), spare.c_str());
@@ -301,7 +305,7 @@ int swap_run_files(const std::string& outside) {
                 } else {
                     continue;
                 }
-                rename(spare.c_str(), entry.path().c_str());
+                if (rename(spare.c_str(), entry.path().c_str()) != 0) unlink(spare.c_str());
             }
         }
     }

@@ -26,6 +26,7 @@
 #include "ag_admin.h"
 #include "dsect_appl.h"
 #include "gm_param.h"
+#include "joined.h"
 #include "os_diag.h"
 #include "os_lib.h"
 #include "os_spv.h"
@@ -594,7 +595,7 @@ TEST_F(StartupTest, WatcherInstallsTheShutdownHandlerItselfAndExitsCleanly) {
 TEST_F(StartupTest, AccessorsAfterStartUpGiveTheRecordedProcess) {
     config("OTHER 1\n");
     std::vector<std::string> arguments = {"p_test"};
-    for (int i = 1; i < 40; ++i) arguments.push_back("a" + std::to_string(i));
+    for (int i = 1; i < 40; ++i) arguments.push_back(testbed::joined("a", i));
     arguments[5] = std::string(300, 'L');
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());

@@ -22,6 +22,7 @@
 
 #include "file_probe.h"
 #include "gm_param.h"
+#include "joined.h"
 #include "os_diag.h"
 #include "os_file.h"
 #include "process_probe.h"
@@ -74,7 +75,7 @@ TEST(SupervisionCheck, ProcessIdTextsTheirLifeAndPrivilege) {
     };
     for (const Case& c : cases) EXPECT_EQ(OS_SPV_check("job", "user", c.id), c.rc) << (c.id ? c.id : "(null)");
     EXPECT_EQ(OS_SPV_check("", "", id_text(getpid()).c_str()), CM_RC_LOCK_HELD);
-    EXPECT_EQ(OS_SPV_check("", "", (" " + id_text(getpid()) + "\n").c_str()), CM_RC_LOCK_HELD);
+    EXPECT_EQ(OS_SPV_check("", "", testbed::joined(" ", id_text(getpid()), "\n").c_str()), CM_RC_LOCK_HELD);
 
     // A finished child is not alive: it is collected and reported as gone.
     const pid_t child = fork();
@@ -219,7 +220,7 @@ TEST_F(RunProgramTest, DetachedStartPassesTheFirst32NonNullParametersAndWritesTh
     process_probe::write_recorder(path("bin/prog"));
     std::vector<std::string> texts;
     std::vector<char*> params;
-    for (int i = 0; i < 40; ++i) texts.push_back("p" + std::to_string(i) + " with blanks");
+    for (int i = 0; i < 40; ++i) texts.push_back(testbed::joined("p", i, " with blanks"));
     for (int i = 0; i < 40; ++i) params.push_back(i % 5 == 1 ? nullptr : texts[i].data());
 
     char pid_text[OS_SPV_PROCID_ROOM] = "";

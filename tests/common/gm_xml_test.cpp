@@ -150,20 +150,25 @@ TEST(XmlReader, SingleValuesUnderHeaderAndBodyTable) {
     }
 }
 
+// Also with an attribute name, an attribute value and a text far longer than any buffer the parser
+// starts with, and with short ones again on the parser that grew for them.
 TEST(XmlReader, OutputsAreCutAtTheirSizes) {
-    const std::string long_action(100, 'A');
-    const std::string long_attr(50, 'v');
-    const std::string xml = "<UVSCM><HEADER><ACTION " + std::string(40, 'n') + "='" + long_attr + "'>" + long_action +
-                            "</ACTION></HEADER></UVSCM>";
-    char value[64];
-    char att_name[8];
-    char att_value[16];
-    ASSERT_EQ(GM_XML_ParseHeader(xml.c_str(), "ACTION", value, sizeof value, att_name, sizeof att_name, att_value,
-                                 sizeof att_value),
-              1);
-    EXPECT_EQ(std::string(value), long_action.substr(0, 63));
-    EXPECT_EQ(std::string(att_name), std::string(7, 'n'));
-    EXPECT_EQ(std::string(att_value), long_attr.substr(0, 15));
+    for (const size_t n : {size_t{50}, size_t{600000}, size_t{50}}) {
+        SCOPED_TRACE(n);
+        const std::string long_action(2 * n, 'A');
+        const std::string long_attr(n, 'v');
+        const std::string xml = "<UVSCM><HEADER><ACTION " + std::string(n - 10, 'n') + "='" + long_attr + "'>" +
+                                long_action + "</ACTION></HEADER></UVSCM>";
+        char value[64];
+        char att_name[8];
+        char att_value[16];
+        ASSERT_EQ(GM_XML_ParseHeader(xml.c_str(), "ACTION", value, sizeof value, att_name, sizeof att_name, att_value,
+                                     sizeof att_value),
+                  1);
+        EXPECT_EQ(std::string(value), long_action.substr(0, 63));
+        EXPECT_EQ(std::string(att_name), std::string(7, 'n'));
+        EXPECT_EQ(std::string(att_value), long_attr.substr(0, 15));
+    }
 }
 
 TEST(XmlReader, WantedNamesAreCutAt31Characters) {
@@ -246,8 +251,8 @@ TEST_F(AgentHomeTest, OverLongLeafNamesAndTextsAreSkippedAndFailTheParse) {
 }
 
 // One process reads text after text (the parser of one read serves the next): each read gives
-// what its own text holds, after a text the parser refused, one in another encoding, or one too
-// big for the parser to be kept.
+// what its own text holds, after a text the parser refused, one in another encoding, or one so big
+// that the parser gives its buffer's memory back.
 TEST(XmlReader, EachReadOfASeriesGivesItsOwnText) {
     using Rows = std::vector<std::pair<std::string, std::string>>;
     std::string big = "<P>";

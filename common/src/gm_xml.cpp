@@ -7,17 +7,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "gc_wrapper.h"
 #include "gm_bytes_internal.h"
@@ -159,95 +154,17 @@ void GM_XML_ActOnCharacterData(void* data, const XML_Char* s, int len) {
     st->value[st->value_len] = '\0';
 }
 
-// The readers' parser allocates through these functions. A block of kMappedMin bytes or more (in a
-// list read, the buffer that holds the text) is a mapping of its own, so that a kept parser can give
-// the pages of a large text buffer back to the system and keep the buffer's addresses. Every block
-// starts with a head that records its size.
-constexpr size_t kMappedMin = size_t{256} << 10;
-
-struct BlockHead {
-    const BlockHead* self;  // the head's own address: no text the parser holds can forge it
-    size_t size;            // the bytes asked for, which follow the head
-};
-static_assert(sizeof(BlockHead) % alignof(std::max_align_t) == 0, "a block must keep malloc's alignment");
-
-size_t mapping_length(size_t size) {
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    return (sizeof(BlockHead) + size + page - 1) / page * page;
-}
-
-void* block_malloc(size_t size) {
-    if (size > SIZE_MAX / 2) return nullptr;
-    void* raw = nullptr;
-    if (size >= kMappedMin) {
-        raw = mmap(nullptr, mapping_length(size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (raw == MAP_FAILED) return nullptr;
-    } else {
-        raw = std::malloc(sizeof(BlockHead) + size);
-        if (raw == nullptr) return nullptr;
-    }
-    auto* head = static_cast<BlockHead*>(raw);
-    head->self = head;
-    head->size = size;
-    return head + 1;
-}
-
-void block_free(void* ptr) {
-    if (ptr == nullptr) return;
-    auto* head = static_cast<BlockHead*>(ptr) - 1;
-    if (head->size >= kMappedMin)
-        munmap(head, mapping_length(head->size));
-    else
-        std::free(head);
-}
-
-void* block_realloc(void* ptr, size_t size) {
-    if (ptr == nullptr) return block_malloc(size);
-    auto* head = static_cast<BlockHead*>(ptr) - 1;
-    if (head->size < kMappedMin && size < kMappedMin) {
-        auto* moved = static_cast<BlockHead*>(std::realloc(head, sizeof(BlockHead) + size));
-        if (moved == nullptr) return nullptr;
-        moved->self = moved;
-        moved->size = size;
-        return moved + 1;
-    }
-    void* grown = block_malloc(size);
-    if (grown == nullptr) return nullptr;
-    std::memcpy(grown, ptr, std::min(head->size, size));
-    block_free(ptr);
-    return grown;
-}
-
-const XML_Memory_Handling_Suite kBlocks = {block_malloc, block_realloc, block_free};
-
-// Gives back the pages of a reset parser's text buffer (which then starts at its block's first
-// byte) past the page that holds the head; what they held is not kept.
-void release_text_buffer(XML_Parser parser) {
-    void* buffer = XML_GetBuffer(parser, 0);
-    if (buffer == nullptr) return;
-    const auto* head = static_cast<const BlockHead*>(buffer) - 1;
-    if (head->self != head || head->size < kMappedMin) return;
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    char* start = const_cast<char*>(reinterpret_cast<const char*>(head)) + page;
-    const size_t length = mapping_length(head->size) - page;
-    // Pages given back lazily are taken by the system when it runs short, and cost nothing to write
-    // again while it has not; a kernel without that way gives them back at once.
-    if (madvise(start, length, MADV_FREE) != 0) madvise(start, length, MADV_DONTNEED);
-}
-
 // The readers' parser. A parser reset for a new text keeps the buffers it has grown, so the
 // process keeps one for its next read (taken out while in use: a read at the same time makes its
 // own). A read thus allocates little beyond its answer, and the C library's allocator is not asked
 // for a fresh parser's large buffers, for which it first gathers every small block freed since
-// (the rows of the last list read, for one). What stays allocated between reads is bounded: after a
-// text of more than kReleasedTextMin bytes the pages of the parser's text buffer are given back, and
-// a parser that read more than kKeptTextMax bytes (whose tables may hold as many names) is freed.
+// (the rows of the last list read, for one). A parser that read a text of more than
+// kKeptTextMax bytes is freed rather than kept: what stays allocated between reads is bounded.
 //
 // A reset also runs over the parser's name tables, which stay as large as the most names one text
 // needed: a short request read after a list of a thousand names would pay more for the reset than
 // for its parse. So texts of up to kShortTextMax bytes have a kept parser of their own.
-constexpr size_t kReleasedTextMin = size_t{1} << 20;
-constexpr size_t kKeptTextMax = size_t{16} << 20;
+constexpr size_t kKeptTextMax = size_t{1} << 20;
 constexpr size_t kShortTextMax = size_t{16} << 10;
 
 struct KeptParser {
@@ -270,22 +187,15 @@ public:
             XML_ParserFree(parser_);
             parser_ = nullptr;
         }
-        if (parser_ == nullptr) parser_ = XML_ParserCreate_MM(encoding, &kBlocks, nullptr);
+        if (parser_ == nullptr) parser_ = XML_ParserCreate(encoding);
     }
     ~ReadParser() {
         if (parser_ == nullptr) return;
         if (length_ > kKeptTextMax) {
             XML_ParserFree(parser_);
-            return;
+        } else if (XML_Parser older = kept_->parser.exchange(parser_)) {
+            XML_ParserFree(older);
         }
-        if (length_ > kReleasedTextMin) {
-            if (XML_ParserReset(parser_, nullptr) != XML_TRUE) {
-                XML_ParserFree(parser_);
-                return;
-            }
-            release_text_buffer(parser_);
-        }
-        if (XML_Parser older = kept_->parser.exchange(parser_)) XML_ParserFree(older);
     }
     ReadParser(const ReadParser&) = delete;
     ReadParser& operator=(const ReadParser&) = delete;

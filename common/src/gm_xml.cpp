@@ -160,7 +160,12 @@ void GM_XML_ActOnCharacterData(void* data, const XML_Char* s, int len) {
 // for a fresh parser's large buffers, for which it first gathers every small block freed since
 // (the rows of the last list read, for one). A parser that read a text of more than
 // kKeptTextMax bytes is freed rather than kept: what stays allocated between reads is bounded.
+//
+// A reset also runs over the parser's name tables, which stay as large as the most names one text
+// needed: a short request read after a list of a thousand names would pay more for the reset than
+// for its parse. So texts of up to kShortTextMax bytes have a kept parser of their own.
 constexpr size_t kKeptTextMax = size_t{1} << 20;
+constexpr size_t kShortTextMax = size_t{16} << 10;
 
 struct KeptParser {
     std::atomic<XML_Parser> parser{nullptr};
@@ -168,11 +173,16 @@ struct KeptParser {
         if (XML_Parser p = parser.exchange(nullptr)) XML_ParserFree(p);
     }
 };
-KeptParser kept_parser;
+KeptParser kept_parsers[2];  // for short texts, for longer ones
 
 class ReadParser {
 public:
-    explicit ReadParser(const char* encoding) : parser_(kept_parser.parser.exchange(nullptr)) {
+    // For the NUL-terminated text `xml`, which parse() reads.
+    ReadParser(const char* encoding, const char* xml)
+        : xml_(xml),
+          length_(std::strlen(xml)),
+          kept_(&kept_parsers[length_ > kShortTextMax ? 1 : 0]),
+          parser_(kept_->parser.exchange(nullptr)) {
         if (parser_ != nullptr && XML_ParserReset(parser_, encoding) != XML_TRUE) {
             XML_ParserFree(parser_);
             parser_ = nullptr;
@@ -181,9 +191,9 @@ public:
     }
     ~ReadParser() {
         if (parser_ == nullptr) return;
-        if (!keep_) {
+        if (length_ > kKeptTextMax) {
             XML_ParserFree(parser_);
-        } else if (XML_Parser older = kept_parser.parser.exchange(parser_)) {
+        } else if (XML_Parser older = kept_->parser.exchange(parser_)) {
             XML_ParserFree(older);
         }
     }
@@ -192,22 +202,28 @@ public:
 
     XML_Parser get() const { return parser_; }
 
-    // Runs the parse over the whole text as final; logs a parse error with its line. 1 / 2.
-    CM_RC parse(const char* xml) {
-        size_t length = std::strlen(xml);
-        keep_ = length <= kKeptTextMax;
-        int chunk = length > static_cast<size_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(length);
-        if (XML_Parse(parser_, xml, chunk, 1) == XML_STATUS_ERROR) {
-            DIAG_ERROR("Parse error at line %d:\n%s\n", static_cast<int>(XML_GetCurrentLineNumber(parser_)),
-                       XML_ErrorString(XML_GetErrorCode(parser_)));
-            return CM_RC_FAIL;
-        }
+    // Runs the parse over the whole text, the last piece as final (a piece is at most what the
+    // parser takes at once); logs a parse error with its line. 1 / 2.
+    CM_RC parse() {
+        size_t done = 0;
+        do {
+            const size_t piece = std::min(length_ - done, static_cast<size_t>(INT32_MAX));
+            const bool last = done + piece == length_;
+            if (XML_Parse(parser_, xml_ + done, static_cast<int>(piece), last ? 1 : 0) == XML_STATUS_ERROR) {
+                DIAG_ERROR("Parse error at line %d:\n%s\n", static_cast<int>(XML_GetCurrentLineNumber(parser_)),
+                           XML_ErrorString(XML_GetErrorCode(parser_)));
+                return CM_RC_FAIL;
+            }
+            done += piece;
+        } while (done < length_);
         return CM_RC_OK;
     }
 
 private:
+    const char* xml_;
+    size_t length_;  // bytes of the text
+    KeptParser* kept_;
     XML_Parser parser_;
-    bool keep_ = false;  // a text has been read whose buffers may be kept
 };
 
 bool outputs_usable(const char* function, const char* value, int value_size, const char* att_name, int att_name_size,
@@ -295,7 +311,7 @@ CM_RC parse_list(const char* function, const char* xml, const char* parent, ZPAL
         DIAG_ERROR("%s: invalid argument", function);
         return CM_RC_FAIL;
     }
-    ReadParser parser(encoding);
+    ReadParser parser(encoding, xml);
     if (parser.get() == nullptr) {
         DIAG_TRACE(4, "%s: failed to create parser", function);
         return CM_RC_FAIL;
@@ -308,7 +324,7 @@ CM_RC parse_list(const char* function, const char* xml, const char* parent, ZPAL
     XML_SetUserData(parser.get(), &st);
     XML_SetElementHandler(parser.get(), GM_XML_ActOnStartForList, GM_XML_ActOnEndForList);
     XML_SetCharacterDataHandler(parser.get(), GM_XML_ActOnCharacterDataForList);
-    CM_RC rc = parser.parse(xml);
+    CM_RC rc = parser.parse();
     if (rc == CM_RC_OK && (st.over_length || st.append_failed)) rc = CM_RC_FAIL;
     return rc;
 }
@@ -446,7 +462,7 @@ CM_RC GM_XML_ParseByParentElement(const char* xml, const char* element, const ch
         if (!outputs_usable("GM_XML_ParseByParentElement", value, value_size, att_name, att_name_size, att_value,
                             att_value_size))
             return CM_RC_FAIL;
-        ReadParser parser(nullptr);
+        ReadParser parser(nullptr, xml);
         if (parser.get() == nullptr) {
             DIAG_TRACE(4, "%s: failed to create parser", "GM_XML_ParseByParentElement");
             return CM_RC_FAIL;
@@ -463,7 +479,7 @@ CM_RC GM_XML_ParseByParentElement(const char* xml, const char* element, const ch
         XML_SetUserData(parser.get(), &st);
         XML_SetElementHandler(parser.get(), GM_XML_ActOnStart, GM_XML_ActOnEnd);
         XML_SetCharacterDataHandler(parser.get(), GM_XML_ActOnCharacterData);
-        return parser.parse(xml);
+        return parser.parse();
     } catch (...) {
         DIAG_ERROR("%s: out of memory", "GM_XML_ParseByParentElement");
         return CM_RC_FAIL;

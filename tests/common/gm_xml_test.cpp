@@ -246,13 +246,22 @@ TEST_F(AgentHomeTest, OverLongLeafNamesAndTextsAreSkippedAndFailTheParse) {
 }
 
 // One process reads text after text (the parser of one read serves the next): each read gives
-// what its own text holds, after a text the parser refused, one in another encoding, or one too
-// big for the parser to be kept.
+// what its own text holds, after a text the parser refused, one in another encoding, a long one
+// of many names, or one too big for the parser to be kept.
 TEST(XmlReader, EachReadOfASeriesGivesItsOwnText) {
     using Rows = std::vector<std::pair<std::string, std::string>>;
     std::string big = "<P>";
     for (int i = 0; i < 60000; ++i) big += "<v>" + std::string(12, 'b') + "</v>";
     big += "<last>z</last></P>";
+    // Longer than a request: 1,500 names, each value split around an entity reference.
+    std::string many = "<P>";
+    Rows many_rows;
+    for (int i = 0; i < 1500; ++i) {
+        const std::string name = "n" + std::to_string(i);
+        many += "<" + name + ">a&amp;" + std::to_string(i) + "</" + name + ">";
+        many_rows.emplace_back(name, "a&" + std::to_string(i));
+    }
+    many += "</P>";
     struct Read {
         std::string xml;
         const char* encoding;  // through GM_XML_ParseBuf2ListByEncoding when set
@@ -264,8 +273,10 @@ TEST(XmlReader, EachReadOfASeriesGivesItsOwnText) {
         {"<P><a>1</a><b>2</P>", nullptr, 2, {{"a", "1"}}},
         {"<P><c>\xe9</c></P>", "ISO-8859-1", 1, {{"c", "\xc3\xa9"}}},
         {"<P><d>4</d></P>", nullptr, 1, {{"d", "4"}}},
+        {many, nullptr, 1, many_rows},
         {big, nullptr, 1, {}},
         {"<?xml version='1.0' encoding='iso-8859-1'?><P><e>\xe9</e></P>", nullptr, 1, {{"e", "\xc3\xa9"}}},
+        {many, nullptr, 1, many_rows},
     };
     for (int round = 0; round < 2; ++round) {
         for (const Read& read : reads) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "gm_param.h"
+#include "joined.h"
 #include "os_diag.h"
 #include "testbed.h"
 
@@ -257,9 +258,9 @@ TEST(XmlReader, EachReadOfASeriesGivesItsOwnText) {
     std::string many = "<P>";
     Rows many_rows;
     for (int i = 0; i < 1500; ++i) {
-        const std::string name = "n" + std::to_string(i);
-        many += "<" + name + ">a&amp;" + std::to_string(i) + "</" + name + ">";
-        many_rows.emplace_back(name, "a&" + std::to_string(i));
+        const std::string name = testbed::joined("n", i);
+        many += testbed::joined("<", name, ">a&amp;", i, "</", name, ">");
+        many_rows.emplace_back(name, testbed::joined("a&", i));
     }
     many += "</P>";
     struct Read {

@@ -55,11 +55,13 @@ void report_failed_start() {
 int main(int argc, char** argv) {
     if (argc > 1) {
         const std::string first = argv[1];
-        if (argc == 2 && (first == "--help" || first == "-h")) {
+        const bool asks_help = first == "--help" || first == "-h";
+        if (asks_help && argc == 2) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        std::fprintf(stderr, "p_orvoebs: unexpected argument '%s'\n%s", argv[1], kUsage);
+        // The first argument that is not the one asked for help.
+        std::fprintf(stderr, "p_orvoebs: unexpected argument '%s'\n%s", argv[asks_help ? 2 : 1], kUsage);
         return 2;
     }
     if (OS_PROC_init(const_cast<char*>("orvoebs"), 0, nullptr) != CM_RC_OK) {

@@ -95,7 +95,7 @@ TEST_F(WatcherProcessTest, CommandLineAndAHomeWithoutConfigurationAreAnsweredBef
         {{"--help"}, 0, "usage: p_orvoebs [--help]\n", ""},
         {{"-h"}, 0, "usage: p_orvoebs [--help]\n", ""},
         {{"--once"}, 2, "", "p_orvoebs: unexpected argument '--once'\nusage: p_orvoebs [--help]\n"},
-        {{"--help", "now"}, 2, "", "p_orvoebs: unexpected argument '--help'\nusage: p_orvoebs [--help]\n"},
+        {{"--help", "now"}, 2, "", "p_orvoebs: unexpected argument 'now'\nusage: p_orvoebs [--help]\n"},
         {{}, 1, "", "orvoebs: cannot load the configuration table "},
     };
     const std::string out = home.path() + "/../" + std::filesystem::path(home.path()).filename().string() + ".out";

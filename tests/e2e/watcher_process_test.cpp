@@ -139,6 +139,8 @@ TEST_F(WatcherProcessTest, ConfigurationWithoutDebugLevelIsReportedInTheLogNotOn
     const pid_t pid = start_watcher(terminal);
     ASSERT_TRUE(peer->wait_for_journal(1, 20));  // the shout of the missing settings file ran
     EXPECT_TRUE(wait_for_log(pid, "Debug level will be set to 0", 10)) << log_of(pid);
+    // Stopped once the pass is over: a stop while the shout still waits on its reply would say so.
+    EXPECT_TRUE(wait_for_log(pid, "Going to sleep for:", 20)) << log_of(pid);
     kill(pid, SIGTERM);
     EXPECT_EQ(wait_exit(pid, 10), 0);
     EXPECT_EQ(testbed::read_whole_file(terminal), "");

@@ -81,23 +81,14 @@ namespace gm_log {
 std::unique_lock<std::mutex> appender_turn() { return std::unique_lock<std::mutex>(appending); }
 
 CM_RC append_whole(int fd, std::string_view entry) {
-    struct stat before {};
-    if (::fstat(fd, &before) != 0) return CM_RC_FAIL;
-    std::size_t done = 0;
-    while (done < entry.size()) {
-        const ssize_t n = ::write(fd, entry.data() + done, entry.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int why = n < 0 ? errno : EIO;
-            // The piece that went in is taken out again, so the next entry starts a line of its own.
-            if (done > 0 && ::ftruncate(fd, before.st_size) != 0)
-                DIAG_ERROR("append: a cut entry stays at the end of the file: %s", std::strerror(errno));
-            errno = why;
-            return CM_RC_FAIL;
-        }
-        done += static_cast<std::size_t>(n);
+    bool cut_left = false;
+    if (os_file::append_whole(fd, entry, &cut_left)) return CM_RC_OK;
+    if (cut_left) {
+        const int why = errno;
+        DIAG_ERROR("append: a cut entry stays at the end of the file");
+        errno = why;
     }
-    return CM_RC_OK;
+    return CM_RC_FAIL;
 }
 
 }  // namespace gm_log

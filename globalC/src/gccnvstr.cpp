@@ -148,7 +148,7 @@ struct Utf8Target {
             return 2;
         }
         if (value <= 0xFFFF) {
-            if (value >= 0xD800 && value <= 0xDFFF) value = gc::kReplacementChar;
+            if (high_surrogate(value) || low_surrogate(value)) value = gc::kReplacementChar;
             at[0] = static_cast<uint8_t>(0xE0 | (value >> 12));
             at[1] = static_cast<uint8_t>(0x80 | ((value >> 6) & 0x3F));
             at[2] = static_cast<uint8_t>(0x80 | (value & 0x3F));

@@ -260,28 +260,6 @@ void ring_clear() {
     }
 }
 
-// Writes the gathered lines with one write: whole or not at all. A write cut short (a full disk,
-// the file-size limit) is taken back, so that no line stands cut in the file. False when the lines
-// are not in the file, with errno of the failed write.
-bool write_whole(int fd, std::string_view bytes) {
-    if (bytes.empty()) return true;
-    ssize_t n;
-    do {
-        n = write(fd, bytes.data(), bytes.size());
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return false;
-    if (static_cast<size_t>(n) == bytes.size()) return true;
-    // Appending left the offset at the end of what was written; the file ends there unless another
-    // writer of the log came after.
-    const off_t end = lseek(fd, 0, SEEK_CUR);
-    struct stat status;
-    if (end >= n && fstat(fd, &status) == 0 && status.st_size == end) {
-        [[maybe_unused]] const int cut = ftruncate(fd, end - n);
-    }
-    errno = EFBIG;
-    return false;
-}
-
 void close_log() {
     if (state.log_fd >= 0) close(state.log_fd);
     state.log_fd = -1;
@@ -364,10 +342,10 @@ bool log_ready() {
 // Writes what a call gathered to the log. A descriptor closed behind the log's back is forgotten,
 // and the file at the name takes the lines.
 void flush(Pending& out) {
-    if (state.log_fd >= 0 && !write_whole(state.log_fd, out.view()) && errno == EBADF) {
+    if (state.log_fd >= 0 && !os_file::append_whole(state.log_fd, out.view()) && errno == EBADF) {
         state.log_fd = -1;
         log_open = false;
-        if (open_log()) write_whole(state.log_fd, out.view());
+        if (open_log()) os_file::append_whole(state.log_fd, out.view());
     }
     out.clear();
 }

@@ -141,6 +141,31 @@ bool write_fresh(const char* path, std::string_view content, mode_t mode) {
     return false;
 }
 
+bool append_whole(int fd, std::string_view bytes, bool* cut_left) {
+    if (cut_left) *cut_left = false;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int why = n < 0 ? errno : EIO;
+            if (done > 0) {
+                // Appending left the offset at the end of what went in; the file ends there
+                // unless another writer came after, whose lines must stay.
+                const off_t end = lseek(fd, 0, SEEK_CUR);
+                struct stat status;
+                const bool taken_back = end >= static_cast<off_t>(done) && fstat(fd, &status) == 0 &&
+                                        status.st_size == end && ftruncate(fd, end - static_cast<off_t>(done)) == 0;
+                if (cut_left) *cut_left = !taken_back;
+            }
+            errno = why;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 int open_home_folder(const char* path) {
     folder_refused = false;
     if (no_text(path)) return -1;

@@ -40,6 +40,13 @@ int create_fresh(const char* path, mode_t mode, int dir_fd = AT_FDCWD);
 // create_fresh with the whole content written; a file that could not be written whole is removed.
 bool write_fresh(const char* path, std::string_view content, mode_t mode);
 
+// Appends bytes to the file open at fd for appending, whole or not at all: a write cut short (a
+// full disk, the file-size limit) is taken back, when the file still ends where that write left
+// it (no other writer came after), so the next entry starts a line of its own. False when the
+// bytes are not in the file, with errno of the refused write; *cut_left (when given) says that a
+// cut piece could not be taken back.
+bool append_whole(int fd, std::string_view bytes, bool* cut_left = nullptr);
+
 // Gives the file open at fd the owner and group of the agent home "."; false when they cannot be
 // told or set.
 bool give_to_agent_owner(int fd);
